@@ -1,0 +1,26 @@
+// The log sink under the core log, and the sleep every layer goes through.
+#include <cstdio>
+#include <unistd.h>
+
+#include "core/core_log.h"
+#include "core/oss_services.h"
+
+namespace {
+int g_bOperateInQuietMode = 1;
+}
+
+void OSSSetLogQuiet(int quiet) { g_bOperateInQuietMode = quiet; }
+int OSSGetLogQuiet() { return g_bOperateInQuietMode; }
+
+int OSSLogMessage(int level, const char* text) {
+    if (g_bOperateInQuietMode != 0 || text == nullptr) return 0;
+    std::fprintf(level == ZV_MSG_ERROR ? stderr : stdout, "%s\n", text);
+    return 0;
+}
+
+int OSSSleep(unsigned int seconds) {
+    // Through the C library's sleep so that a test harness can interpose it.
+    unsigned int left = seconds;
+    while (left > 0) left = ::sleep(left);
+    return 0;
+}

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <cstdlib>
+
+#include "core/core_log.h"
+#include "core/core_quiet.h"
+#include "core/oss_services.h"
+
+namespace {
+
+// Captures what the process writes to stdout while fn runs.
+template <class Fn>
+std::string capture_stdout(Fn fn) {
+    std::fflush(stdout);
+    char path[] = "/tmp/zvcapXXXXXX";
+    int fd = mkstemp(path);
+    int saved = dup(1);
+    dup2(fd, 1);
+    fn();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::string out;
+    FILE* f = std::fopen(path, "r");
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    close(fd);
+    unlink(path);
+    return out;
+}
+
+TEST(CoreTimestamp, SelectorPicksFormatByLowByte) {
+    EXPECT_EQ(std::strlen(CoreGetTimestamp(0)), 10u);      // mm/dd/yyyy
+    EXPECT_EQ(std::strlen(CoreGetTimestamp(0x100)), 10u);
+    EXPECT_EQ(std::strlen(CoreGetTimestamp(1)), 8u);       // hh:mm:ss
+    EXPECT_EQ(std::strlen(CoreGetTimestamp(3)), 14u);      // digits only
+    EXPECT_EQ(std::strlen(CoreGetTimestamp(2)), 19u);
+    EXPECT_EQ(std::strlen(CoreGetTimestamp(0x102)), 19u);
+    EXPECT_EQ(std::string(CoreGetTimestamp(3)).find_first_not_of("0123456789"), std::string::npos);
+}
+
+TEST(CoreLog, QuietSinkSilencesLogButNotCorePrint) {
+    OSSSetLogQuiet(1);
+    CoreSetQuietMode(0);
+    std::string out = capture_stdout([] {
+        CoreLogMessage(ZV_MSG_DEBUG, "hidden %d", 1);
+        CorePrint(ZV_MSG_DEBUG, "shown %d\n", 2);
+    });
+    EXPECT_EQ(out.find("hidden"), std::string::npos);
+    EXPECT_NE(out.find(": shown 2\n"), std::string::npos);
+    CoreSetQuietMode(1);
+}
+
+TEST(CoreLog, LongMessageIsCutNotOverrun) {
+    OSSSetLogQuiet(0);
+    std::string big(2000, 'x');
+    std::string out = capture_stdout([&] { CoreLogMessage(ZV_MSG_INFO, "%s", big.c_str()); });
+    OSSSetLogQuiet(1);
+    EXPECT_EQ(out, std::string(511, 'x') + "\n");
+}
+
+TEST(CoreHexDump, TwentyBytesGiveTwoRowsAndClosingOffset) {
+    CoreSetQuietMode(0);
+    unsigned char data[20];
+    for (int i = 0; i < 20; ++i) data[i] = static_cast<unsigned char>('A' + i);
+    std::string out = capture_stdout([&] { CoreHexDump(data); });
+    CoreSetQuietMode(1);
+    EXPECT_NE(out.find("00000010  51 52 53 54 " + std::string(13, ' ') + "QRST\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("000020  \n"), std::string::npos);
+}
+
+TEST(CoreAlloc, ZeroSizeGivesNullAndFreeNullIsHarmless) {
+    EXPECT_EQ(CoreZMalloc(0), nullptr);
+    CoreFree(nullptr);
+    auto* p = static_cast<unsigned char*>(CoreZMalloc(64));
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(p[i], 0);
+    CoreFree(p);
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+// Preloaded into every test process: the product's sleeps return at once.
+// When ZV_TEST_SLEEP_LOG names a file, each sleep appends its length in
+// milliseconds to it, so tests can count the waits the program would make.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+void note(long long ms) {
+    const char* path = std::getenv("ZV_TEST_SLEEP_LOG");
+    if (path == nullptr || *path == '\0') return;
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    char line[32];
+    int n = std::snprintf(line, sizeof line, "%lld\n", ms);
+    if (n > 0) {
+        ssize_t ignored = ::write(fd, line, static_cast<size_t>(n));
+        (void)ignored;
+    }
+    ::close(fd);
+}
+}  // namespace
+
+extern "C" {
+unsigned int sleep(unsigned int seconds) {
+    note(static_cast<long long>(seconds) * 1000);
+    return 0;
+}
+int usleep(useconds_t usec) {
+    note(static_cast<long long>(usec) / 1000);
+    return 0;
+}
+int nanosleep(const struct timespec* req, struct timespec* rem) {
+    if (req != nullptr) note(static_cast<long long>(req->tv_sec) * 1000 + req->tv_nsec / 1000000);
+    if (rem != nullptr) { rem->tv_sec = 0; rem->tv_nsec = 0; }
+    return 0;
+}
+int clock_nanosleep(clockid_t, int, const struct timespec* req, struct timespec* rem) {
+    return nanosleep(req, rem);
+}
+}
