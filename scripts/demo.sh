@@ -9,7 +9,7 @@ cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build"
 demo="$top/build/demo"
 if [ ! -f "$demo/host/host.json" ]; then
-  "$top/build/tests/fixtures/zvsim-demo-host" "$demo"
+  "$top/build/tests/fixtures/zvsim-demo-host" "$demo" "$top/build/tarvikolen"
 fi
 cd "$demo/install"
 export ZV_SIM_HOST="$demo/host"

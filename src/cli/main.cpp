@@ -1,2 +1,51 @@
-// Placeholder entry point until the front end lands.
-int main() { return 0; }
+// tarvikolen: one command per run; the exit status is the command's result.
+#include "cli/cli_settings.h"
+#include "cli/cmdline.h"
+#include "cli/console_texts.h"
+#include "cli/output.h"
+#include "cli/startup.h"
+#include "core/core_quiet.h"
+#include "core/oss_services.h"
+#include "core/sdm_device.h"
+
+int main(int argc, char** argv) {
+    VORNInstallStartupSignals();
+    VORNSaveTerminalMode();
+    CoreSetToolId(9);  // carried by the image-status records this program writes
+    SetEnableDebugLog(0);
+    CoreSetQuietMode(1);
+
+    int rc = getConfigPath();
+    if (rc != 0) return rc;
+
+    switch (ParseArg(argc, argv)) {
+        case VORN_PARSE_USAGE:
+            ShowUsage();
+            return 0;
+        case VORN_PARSE_VERSION:
+            ShowVersion();
+            return 0;
+        case VORN_PARSE_NO_MEMORY:
+            VORNLogMessage(VORN_MSG_ERROR, "Memory allocation error!");
+            return 11;
+        case VORN_PARSE_INVALID:
+            VORNLogMessage(VORN_MSG_ERROR, "Invalid command line options!");
+            return 8;
+        case VORN_PARSE_BAD_ADAPTER:
+            return 8;
+        default:
+            break;
+    }
+    VORNHandlePendingInterrupt();
+
+    OSSInitialize(argc, argv);
+    rc = CmdInit(argc, argv);
+    if (rc != 0) {
+        cleanup();
+        return rc & 0xFF;
+    }
+    rc = ProcessArg();
+    VORNHandlePendingInterrupt();
+    cleanup();
+    return rc & 0xFF;
+}

@@ -111,3 +111,8 @@ SD_UINT32 SDWriteSFPData(int Device, SD_UINT32 HbaDevPortNum, SD_UINT16 DevAddr,
 SD_UINT32 SDGetLunQosEnable(int Device, SD_UINT32 HbaDevPortNum, SD_UINT32* pEnable);
 SD_UINT32 SDGetLunQos(int Device, SD_UINT32 HbaDevPortNum, PSD_LUN_QOS pLunQos);
 SD_UINT32 SDSetLunQos(int Device, SD_UINT32 HbaDevPortNum, const SD_LUN_QOS* pLunQos);
+
+// ---- Process clean-up ----------------------------------------------------------------
+// Releases every flash-update session that this process holds (for an interrupt
+// handler; it takes no library lock).
+void zvapi_release_process_sessions();

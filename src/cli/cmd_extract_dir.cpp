@@ -1,0 +1,37 @@
+// "-x": copies the installation directory's regular files into a directory.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "core/oss_services.h"
+
+namespace {
+bool same_directory(const char* a, const char* b) {
+    struct stat sa {}, sb {};
+    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+}  // namespace
+
+int ExtractDirectory(const char* source, const char* target) {
+    if (source == nullptr || target == nullptr) return -1;
+    // Copying onto the installation directory itself would truncate its files.
+    if (same_directory(source, target)) {
+        PrintOutPut("Error: %s is the installation directory; nothing copied.", target);
+        scfxPrint("Error: %s is the installation directory; nothing copied.", target);
+        return -1;
+    }
+    std::vector<std::string> failed;
+    if (CopyDirectory(source, target, &failed) == 0) return 0;
+    for (const auto& name : failed) {
+        PrintOutPut("Error: Unable to copy %s to %s", name.c_str(), target);
+        scfxPrint("Error: Unable to copy %s to %s", name.c_str(), target);
+    }
+    if (failed.empty()) {
+        PrintOutPut("Error: Unable to copy %s to %s", source, target);
+        scfxPrint("Error: Unable to copy %s to %s", source, target);
+    }
+    return -1;
+}

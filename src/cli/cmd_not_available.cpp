@@ -1,0 +1,11 @@
+// The answer of a command that this build does not carry yet: never a success.
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/output.h"
+
+int CmdNotAvailable(const char* what) {
+    std::fprintf(stderr, "Error: %s is not available in this version.\n", what != nullptr ? what : "This command");
+    scfxPrint("Error: %s is not available in this version.", what != nullptr ? what : "This command");
+    return -1;
+}

@@ -1,0 +1,323 @@
+// Reading flash.cfg, the adapter's own version record and the update policy.
+#include "cli/flash_cfg.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "cli/str_util.h"
+#include "core/chip_types.h"
+#include "core/core_log.h"
+#include "core/sdm_device.h"
+#include "mgmt/sdapi.h"
+
+FlashCtrVersion* g_VersionCtrEntryList = nullptr;
+
+namespace {
+
+FlashCtrMultibootReader g_multibootReader = nullptr;
+
+constexpr const char* kSeparators = "\n\t,";
+
+void copy_text(char* dst, std::size_t size, const std::string& src) {
+    const std::size_t n = src.size() < size - 1 ? src.size() : size - 1;
+    std::memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+}
+
+// Fields split at any run of separators; no empty field can exist.
+std::vector<std::string> split_fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t at = line.find_first_not_of(kSeparators);
+    while (at != std::string::npos) {
+        const std::size_t end = line.find_first_of(kSeparators, at);
+        fields.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? end : line.find_first_not_of(kSeparators, end);
+    }
+    return fields;
+}
+
+bool is_skipped(const std::string& line) {
+    for (const char c : line) {
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        return c == ';' || c == '#';
+    }
+    return true;   // nothing but white space
+}
+
+std::string trim_blanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const std::size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+// Decimal value of one version part as the C library's atoi reads it (leading
+// blanks, a sign, digits up to the first non-digit); -1 when it does not fit a byte.
+int part_value(const std::string& part) {
+    std::size_t i = 0;
+    while (i < part.size() && std::isspace(static_cast<unsigned char>(part[i]))) ++i;
+    bool negative = false;
+    if (i < part.size() && (part[i] == '+' || part[i] == '-')) negative = part[i++] == '-';
+    long value = 0;
+    for (; i < part.size() && std::isdigit(static_cast<unsigned char>(part[i])); ++i) {
+        value = value * 10 + (part[i] - '0');
+        if (value > 255) return -1;
+    }
+    if (negative && value != 0) return -1;
+    return static_cast<int>(value);
+}
+
+void fill_record(FlashCtrVersion* record, const std::vector<std::string>& fields) {
+    std::span<SD_UINT8> versions[] = {{}, {}, {}, record->FBCVer, record->PepBCVer, record->FWAVer,
+                                      record->MpiFW, record->PepFW, record->Risc, {}, record->Multiboot};
+    for (std::size_t i = 0; i < fields.size() && i < 11; ++i) {
+        switch (i) {
+            case 0: copy_text(record->SubSysDeviceID, sizeof record->SubSysDeviceID, fields[i]); break;
+            case 1: copy_text(record->SubSysVendorID, sizeof record->SubSysVendorID, fields[i]); break;
+            case 2: copy_text(record->Model, sizeof record->Model, fields[i]); break;
+            case 9: {
+                std::string name = trim_blanks(fields[i]);
+                if (name.size() > FLASHCTR_FILE_MAX) name.resize(FLASHCTR_FILE_MAX);
+                copy_text(record->FileName, sizeof record->FileName, name);
+                break;
+            }
+            default: FillVersion(fields[i].c_str(), versions[i]); break;
+        }
+    }
+}
+
+std::string version_text(const SD_UINT8* v, int parts) {
+    char text[32];
+    if (parts == 2) std::snprintf(text, sizeof text, "%d.%02d", v[0], v[1]);
+    else std::snprintf(text, sizeof text, "%d.%02d.%02d", v[0], v[1], v[2]);
+    return text;
+}
+
+std::string id_text(SD_UINT16 id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", id);
+    return text;
+}
+
+std::string policy_text(const SD_UINT8* v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d%02d%02d", v[0], v[1], v[2]);
+    return text;
+}
+
+}  // namespace
+
+int FillVersion(const char* text, std::span<SD_UINT8> bytes) {
+    if (text == nullptr) return -1;
+    std::string version(text);
+    if (version.size() > FLASHCTR_VERSION_TEXT_MAX) version.resize(FLASHCTR_VERSION_TEXT_MAX);
+    std::vector<SD_UINT8> parsed(bytes.size(), 0);
+    std::size_t at = 0;
+    for (std::size_t part = 0; part < bytes.size() && part < 3; ++part) {
+        const std::size_t dot = version.find('.', at);
+        const int value = part_value(version.substr(at, dot == std::string::npos ? std::string::npos : dot - at));
+        if (value < 0) {
+            // A stored byte would silently differ from what the file says.
+            CoreLogMessage(ZV_MSG_ERROR, "FillVersion: Version \"%s\" has a part above 255; field ignored!",
+                           version.c_str());
+            for (SD_UINT8& b : bytes) b = 0;
+            return -1;
+        }
+        parsed[part] = static_cast<SD_UINT8>(value);
+        if (dot == std::string::npos) break;
+        at = dot + 1;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = parsed[i];
+    return 0;
+}
+
+FlashCtrVersion* CreateNewEntry() {
+    return static_cast<FlashCtrVersion*>(CoreZMalloc(sizeof(FlashCtrVersion)));
+}
+
+FlashCtrVersion* InsertNewEntry(FlashCtrVersion* record) {
+    if (record == nullptr) return g_VersionCtrEntryList;
+    record->next = nullptr;
+    if (g_VersionCtrEntryList == nullptr) {
+        g_VersionCtrEntryList = record;
+    } else {
+        FlashCtrVersion* last = g_VersionCtrEntryList;
+        while (last->next != nullptr) last = last->next;
+        last->next = record;
+    }
+    return g_VersionCtrEntryList;
+}
+
+void DeleteFlashCtrVersionList() {
+    FlashCtrVersion* record = g_VersionCtrEntryList;
+    while (record != nullptr) {
+        FlashCtrVersion* next = record->next;
+        CoreFree(record);
+        record = next;
+    }
+    g_VersionCtrEntryList = nullptr;
+    CoreLogMessage(ZV_MSG_DEBUG, "DeleteFlashCtrVersionList: OK.");
+}
+
+void PrintFlashCtrVersionList(const FlashCtrVersion* first) {
+    CoreLogMessage(ZV_MSG_DEBUG, "PrintFlashCtrVersionList: Enter...");
+    int number = 1;
+    for (const FlashCtrVersion* r = first; r != nullptr; r = r->next, ++number) {
+        CoreLogMessage(ZV_MSG_DEBUG, "%2d: %s %s %s %s %s %s %s %s %s %s %s", number, r->SubSysDeviceID,
+                       r->SubSysVendorID, r->Model, version_text(r->FBCVer, 3).c_str(),
+                       version_text(r->PepBCVer, 3).c_str(), version_text(r->FWAVer, 3).c_str(),
+                       version_text(r->MpiFW, 3).c_str(), version_text(r->PepFW, 3).c_str(),
+                       version_text(r->Risc, 3).c_str(), version_text(r->Multiboot, 3).c_str(), r->FileName);
+    }
+    CoreLogMessage(ZV_MSG_DEBUG, "PrintFlashCtrVersionList: Exit");
+}
+
+int BuildFlashCtrListFromFile(const char* pConfigFile) {
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildFlashCtrListFromFile: Enter...");
+    std::ifstream file;
+    if (pConfigFile != nullptr) file.open(pConfigFile, std::ios::in | std::ios::binary);
+    if (pConfigFile == nullptr || !file.is_open()) {
+        scfxPrint("Unable to open file %s!", pConfigFile != nullptr ? pConfigFile : "");
+        return FLASHCTR_OPEN_FAILED;
+    }
+    std::string line;
+    while (std::getline(file, line)) {
+        if (is_skipped(line)) continue;
+        const std::vector<std::string> fields = split_fields(line);
+        if (fields.empty()) continue;
+        FlashCtrVersion* record = CreateNewEntry();
+        if (record == nullptr) {
+            CoreLogMessage(ZV_MSG_ERROR, "Memory allocation error!");
+            return FLASHCTR_NO_MEMORY;
+        }
+        fill_record(record, fields);
+        InsertNewEntry(record);
+    }
+    PrintFlashCtrVersionList(g_VersionCtrEntryList);
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildFlashCtrListFromFile: Exit");
+    return 0;
+}
+
+const FlashCtrVersion* FindFlashCtrEntry(SD_UINT16 subSysDeviceId, SD_UINT16 subSysVendorId) {
+    const std::string ssdid = id_text(subSysDeviceId);
+    const std::string ssvid = id_text(subSysVendorId);
+    for (const FlashCtrVersion* r = g_VersionCtrEntryList; r != nullptr; r = r->next) {
+        if (striscmp(r->SubSysDeviceID, ssdid.c_str()) == 0 && striscmp(r->SubSysVendorID, ssvid.c_str()) == 0)
+            return r;
+    }
+    return nullptr;
+}
+
+FlashCtrVersion* GetVersionFromFlashCtrFile(SDMDevice* pDevice, FlashCtrVersion* record) {
+    if (pDevice == nullptr || record == nullptr) return nullptr;
+    const FlashCtrVersion* found = FindFlashCtrEntry(pDevice->DeviceChipProperty.SubSystemID,
+                                                     pDevice->DeviceChipProperty.SubVendorID);
+    if (found != nullptr) {
+        VORNLogMessage(VORN_MSG_DEBUG, "GetVersionFromFlashCtrFile: Found matching entry in file!");
+        *record = *found;
+        record->next = nullptr;   // the copy does not share the list
+    }
+    return record;
+}
+
+void SetFlashCtrMultibootReader(FlashCtrMultibootReader reader) { g_multibootReader = reader; }
+
+void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UINT16 subSysDeviceId,
+                                    SD_UINT16 subSysVendorId, const DEVICENODEPROPERTY& node,
+                                    const SD_UINT8* multiboot) {
+    if (record == nullptr) return;
+    copy_text(record->SubSysDeviceID, sizeof record->SubSysDeviceID, id_text(subSysDeviceId));
+    copy_text(record->SubSysVendorID, sizeof record->SubSysVendorID,
+              id_text(subSysVendorId));
+    copy_text(record->Model, sizeof record->Model, std::string(node.Model, strnlen(node.Model, sizeof node.Model)));
+    if (chipType < 8) return;
+
+    char text[64];
+    const std::string rom(node.OptionRomVersion, strnlen(node.OptionRomVersion, sizeof node.OptionRomVersion));
+    text[0] = '\0';
+    if (CleanStr(rom.c_str(), text, sizeof text) > 0) FillVersion(text, record->BIOS);
+    if (node.BIValid & 0x2) {
+        std::snprintf(text, sizeof text, "%d.%02d", node.BIEfiVersion[0], node.BIEfiVersion[1]);
+        FillVersion(text, record->EFI);
+    }
+    std::snprintf(text, sizeof text, "%d.%02d", node.BIFCodeVersion[0], node.BIFCodeVersion[1]);
+    FillVersion(text, record->FCode);
+    if (node.BIValid & 0x1) {
+        std::snprintf(text, sizeof text, "%d.%02d.%02d", node.BIFwVersion[0], node.BIFwVersion[1],
+                      node.BIFwVersion[2]);
+        FillVersion(text, record->Risc);
+    }
+    if (chipType < 12 || multiboot == nullptr) return;
+    std::snprintf(text, sizeof text, "%d.%02d.%02d", multiboot[0], multiboot[1], multiboot[2]);
+    CoreLogMessage(ZV_MSG_INFO, "BuildFlashCtrListFromHBA: MultibootVersion=%s", text);
+    FillVersion(text, record->Multiboot);
+}
+
+FlashCtrVersion* BuildFlashCtrListFromHBA(SDMDevice* pDevice, FlashCtrVersion* record) {
+    if (pDevice == nullptr || record == nullptr) return nullptr;
+    const std::span<const SD_UINT8> nvram(pDevice->DeviceCurrentNVRAM);
+    const auto ssdid = static_cast<SD_UINT16>(SDGetVariableValue(pDevice->DeviceHandle, nvram, 128) & 0xFFFF);
+    const auto ssvid = static_cast<SD_UINT16>(SDGetVariableValue(pDevice->DeviceHandle, nvram, 127) & 0xFFFF);
+    const int chipType = CoreGetISPType(pDevice);
+    SD_UINT8 multiboot[3] = {0, 0, 0};
+    const bool haveMultiboot =
+        chipType >= 12 && g_multibootReader != nullptr && g_multibootReader(pDevice, multiboot) == 0;
+    FillFlashCtrVersionFromAdapter(record, chipType, ssdid, ssvid, pDevice->DeviceNodeProperty,
+                                   haveMultiboot ? multiboot : nullptr);
+    return record;
+}
+
+int GetFlashUpdatePolicy(const SDMDevice* pDevice, const FlashCtrVersion* pHBAVersion,
+                         const FlashCtrVersion* pFileVersion, int flashUpdateMode, int forceOption) {
+    const int chipType = pDevice != nullptr ? CoreGetISPType(pDevice) : 2;
+    VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: ispType=%d FlashUpdateType=%d ForceUpdateMode=%d", chipType,
+                   flashUpdateMode, forceOption);
+    int result = FLASH_POLICY_NO_UPDATE;
+    if (pHBAVersion == nullptr || pFileVersion == nullptr) {
+        VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: returns %d", result);
+        return result;
+    }
+    const std::string hba = policy_text(pHBAVersion->Multiboot);
+    const std::string file = policy_text(pFileVersion->Multiboot);
+    const int instance = pDevice != nullptr ? static_cast<int>(pDevice->DeviceNumber) : 0;
+    const char* model = pHBAVersion->Model;
+    switch (flashUpdateMode) {
+        case FLASH_MODE_FORCE_WRITE:
+            CoreLogMessage(ZV_MSG_INFO, "Force Write mode.");
+            result = FLASH_POLICY_UPDATE;
+            break;
+        case FLASH_MODE_STANDARD:
+        case FLASH_MODE_REWRITE:
+            CoreLogMessage(ZV_MSG_INFO, flashUpdateMode == FLASH_MODE_STANDARD ? "Standard mode." : "Force ReWrite mode.");
+            VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: HBA %d - %s File version=%s", instance, model,
+                           file.c_str());
+            VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: HBA %d - %s MBI version=%s", instance, model,
+                           hba.c_str());
+            if (chipType >= 15) {
+                if (flashUpdateMode == FLASH_MODE_STANDARD)
+                    result = (striscmp(hba.c_str(), file.c_str()) != 0 || forceOption != 0) ? FLASH_POLICY_UPDATE
+                                                                                             : FLASH_POLICY_NO_UPDATE;
+                else
+                    result = hba.compare(file) <= 0 ? FLASH_POLICY_UPDATE : FLASH_POLICY_NO_UPDATE;
+            }
+            break;
+        case FLASH_MODE_DOWNGRADE:
+            CoreLogMessage(ZV_MSG_INFO, "Force Downgrade mode.");
+            VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: HBA %d - %s Config MBI version=%s", instance, model,
+                           file.c_str());
+            VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: HBA %d - %s Adapter MBI version=%s", instance, model,
+                           hba.c_str());
+            if (chipType >= 15 && striscmp(hba.c_str(), file.c_str()) != 0) result = FLASH_POLICY_DOWNGRADE;
+            break;
+        default:
+            CoreLogMessage(ZV_MSG_ERROR, "GetFlashUpdatePolicy: Unknown command line option!");
+            break;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: returns %d", result);
+    return result;
+}

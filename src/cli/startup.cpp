@@ -1,0 +1,150 @@
+// Start-up, interrupt handling and clean-up.
+#include "cli/startup.h"
+
+#include <pthread.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/console_texts.h"
+#include "cli/file_util.h"
+#include "cli/hba_device_list.h"
+#include "cli/install_dir.h"
+#include "cli/output.h"
+#include "core/core_init.h"
+#include "core/core_log.h"
+#include "core/device_discovery.h"
+#include "core/oss_services.h"
+
+int g_bIsIA64Host = 0;
+volatile sig_atomic_t g_signalHandlerInProgress = 0;
+
+namespace {
+struct termios g_CurKbdMode {};
+volatile sig_atomic_t g_haveKbdMode = 0;
+volatile sig_atomic_t g_pendingSignal = 0;
+pthread_cond_t g_mainProgressWaitCondition = PTHREAD_COND_INITIALIZER;
+pthread_mutex_t g_mainProgressWaitConditionMutex = PTHREAD_MUTEX_INITIALIZER;
+
+constexpr const char* kAdapterTable = "adapters.properties";
+
+bool probe(const char* path) {
+    VORNLogMessage(VORN_MSG_DEBUG, "getConfigPath: Adapter properties file=%s", path);
+    return isFileExists(path) == 1;
+}
+}  // namespace
+
+void VORNInstallStartupSignals() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGQUIT, &ignore, nullptr);
+    struct sigaction act {};
+    act.sa_handler = CtrlHandler;
+    sigemptyset(&act.sa_mask);
+    act.sa_flags = SA_RESTART;  // the interrupted work goes on to the next safe point
+    sigaction(SIGINT, &act, nullptr);
+}
+
+void VORNSaveTerminalMode() {
+    if (tcgetattr(STDIN_FILENO, &g_CurKbdMode) == 0) g_haveKbdMode = 1;
+}
+
+void CtrlHandler(int sig) {
+    if (g_haveKbdMode != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_CurKbdMode);
+    g_pendingSignal = sig;
+}
+
+void VORNHandlePendingInterrupt() {
+    const int sig = g_pendingSignal;
+    if (sig == 0) return;
+    g_signalHandlerInProgress = 1;
+    CoreLogMessage(ZV_MSG_DEBUG, "Signal (%d) caught...", sig);
+    cleanup();
+    for (int s : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) std::signal(s, SIG_DFL);
+    // Kept pending, as inside a handler, so that the exit status stays 1.
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, sig);
+    sigprocmask(SIG_BLOCK, &block, nullptr);
+    raise(sig);
+    std::fflush(nullptr);
+    if (std::system("stty echo") != 0) {
+        // Not a terminal: nothing to restore.
+    }
+    std::exit(1);
+}
+
+int getConfigPath() {
+    const char* install = zvtrace_get_install_dir();
+    if (install != nullptr && *install != '\0') {
+        VORNLogMessage(VORN_MSG_DEBUG, "getConfigPath: install directory=%s", install);
+        VORNSetInstallationDir(install, VORN_DIR_SIZE);
+    }
+    const char* wip = zvtrace_get_wip();
+    if (wip != nullptr && *wip != '\0') {
+        VORNLogMessage(VORN_MSG_DEBUG, "getConfigPath: working directory=%s", wip);
+        VORNSetCurrentDir(wip, VORN_DIR_SIZE);
+    }
+
+    char path[VORN_DIR_SIZE];
+    bool found = false;
+    // A directory that is unknown, or a path that would be cut, is not probed.
+    if (*VORNGetInstallationDir() != '\0' && VORNJoinPath(path, sizeof path, VORNGetInstallationDir(), kAdapterTable) == 0)
+        found = probe(path);
+    if (!found && *VORNGetCurrentDir() != '\0' &&
+        VORNJoinPath(path, sizeof path, VORNGetCurrentDir(), kAdapterTable) == 0)
+        found = probe(path);
+    if (!found) {
+        OSSSetConfigPath("/tmp/");
+        std::snprintf(path, sizeof path, "%s%s", OSSGetConfigPath(), kAdapterTable);
+        found = probe(path);
+    }
+    if (!found) {
+        scfxPrint("Configuration files not found in default or alternate paths!");
+        return 6;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "getConfigPath: Adapter properties file=%s", path);
+    return 0;
+}
+
+int CmdInit(int /*argc*/, char** /*argv*/) {
+    CoreLogMessage(ZV_MSG_DEBUG, "Starting initialization...");
+    CoreLogMessage(ZV_MSG_DEBUG, "OSSInitialize finished.");
+    CoreInitialize();
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreInitialize finished.");
+    VORNHandlePendingInterrupt();
+    CoreInitializeDevices();
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreOSSInitializeDevices finished.");
+    VORNHandlePendingInterrupt();
+    OSSPostInitializeDevices();
+    CoreLogMessage(ZV_MSG_DEBUG, "OSSPostInitializeDevices finished.");
+    const int status = OSSUpdateCoreDevices();
+    CoreLogMessage(ZV_MSG_DEBUG, "OSSUpdateCoreDevices finished.");
+    SetOutOutFile();
+    BuildHBADevices();
+    CoreLogMessage(ZV_MSG_DEBUG, "BuildHBADevices finished.");
+    CoreLogMessage(ZV_MSG_DEBUG, "CmdInit finished.");
+    CoreLogMessage(ZV_MSG_DEBUG, "pthread broadcast starting...");
+    pthread_mutex_lock(&g_mainProgressWaitConditionMutex);
+    pthread_cond_broadcast(&g_mainProgressWaitCondition);
+    pthread_mutex_unlock(&g_mainProgressWaitConditionMutex);
+    g_bIsIA64Host = isHostSystemType("ia64");
+    VORNHandlePendingInterrupt();
+    return status;
+}
+
+void cleanup() {
+    CoreLogMessage(ZV_MSG_DEBUG, "Shutting down...");
+    OSSStopCorePollingLoop();
+    CoreLogMessage(ZV_MSG_DEBUG, "OSSStopCorePollingLoop stopped ...");
+    CoreLogMessage(ZV_MSG_DEBUG, "Deallocating local resources..");
+    CoreUninitialize();
+    CoreLogMessage(ZV_MSG_DEBUG, "Deallocating OSS resources...");
+    OSSUninitialize();
+    CloneFreeVORNDeviceList();
+    CoreLogMessage(ZV_MSG_DEBUG, "Cleanup finished.");
+    RemoveAllAdaptersFromAdapterList();
+}

@@ -1,0 +1,25 @@
+// Start-up, interrupt handling and clean-up around the one command of a run.
+#pragma once
+
+#include <csignal>
+
+extern int g_bIsIA64Host;
+extern volatile sig_atomic_t g_signalHandlerInProgress;
+
+// SIGQUIT ignored, SIGINT to CtrlHandler; then the terminal mode is saved.
+void VORNInstallStartupSignals();
+void VORNSaveTerminalMode();
+// The SIGINT handler: restores the terminal at once and records the signal. The
+// clean-up it asks for is not safe inside a handler, so it runs at the next safe
+// point (VORNHandlePendingInterrupt) on the main thread.
+void CtrlHandler(int sig);
+// At a safe point: when an interrupt was recorded, clean up, run "stty echo" and
+// end the process with status 1. Returns when none is pending.
+void VORNHandlePendingInterrupt();
+
+// 0 when adapters.properties is in the installation directory, the working
+// directory or "/tmp/"; else 6.
+int getConfigPath();
+// Initialisation of the lower layers and the front-end lists; the device-update status.
+int CmdInit(int argc, char** argv);
+void cleanup();

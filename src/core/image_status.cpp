@@ -1,0 +1,459 @@
+// Image-status records and the 32-bit flash checksum: pure record logic.
+#include "core/image_status.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "core/active_regions.h"
+#include "core/chip_types.h"
+#include "core/core_log.h"
+#include "core/oss_services.h"
+#include "core/sdm_device.h"
+#include "mgmt/sdapi.h"
+
+namespace {
+
+SD_UINT16 get16(std::span<const SD_UINT8> b, std::size_t at) {
+    return static_cast<SD_UINT16>(b[at] | (b[at + 1] << 8));
+}
+
+SD_UINT32 get32(std::span<const SD_UINT8> b, std::size_t at) {
+    return static_cast<SD_UINT32>(b[at]) | (static_cast<SD_UINT32>(b[at + 1]) << 8) |
+           (static_cast<SD_UINT32>(b[at + 2]) << 16) | (static_cast<SD_UINT32>(b[at + 3]) << 24);
+}
+
+void put16(std::span<SD_UINT8> b, std::size_t at, SD_UINT16 v) {
+    b[at] = static_cast<SD_UINT8>(v);
+    b[at + 1] = static_cast<SD_UINT8>(v >> 8);
+}
+
+void put32(std::span<SD_UINT8> b, std::size_t at, SD_UINT32 v) {
+    for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<SD_UINT8>(v >> (8 * i));
+}
+
+bool is_record(std::span<const SD_UINT8> record) { return record.size() >= IMAGE_STATUS_RECORD_SIZE; }
+
+// Word sum over `size` bytes of the span; a trailing partial word is zero-padded.
+SD_UINT32 word_sum(std::span<const SD_UINT8> buffer, std::size_t size) {
+    SD_UINT32 sum = 0;
+    for (std::size_t at = 0; at < size; at += 4) {
+        SD_UINT32 word = 0;
+        for (std::size_t i = 0; i < 4 && at + i < size; ++i) word |= static_cast<SD_UINT32>(buffer[at + i]) << (8 * i);
+        sum += word;
+    }
+    return sum;
+}
+
+// Recomputes and re-checks the checksum of one 16-byte record.
+bool reseal(std::span<SD_UINT8> record) {
+    CoreCalculateChecksum32(record, IMAGE_STATUS_RECORD_SIZE, 8);
+    return CoreValidateChecksum32(record, IMAGE_STATUS_RECORD_SIZE) == 0;
+}
+
+// A record without a valid header gets the signature and a format, taken from
+// the partner record when that one is valid.
+void give_header(std::span<SD_UINT8> record, std::span<const SD_UINT8> partner, SD_UINT32 signature) {
+    const bool partnerValid = CoreIsImageStatusRegionValid(partner, signature);
+    record[3] = partnerValid ? partner[3] : IMAGE_STATUS_FORMAT_MAJOR;
+    record[4] = partnerValid ? partner[4] : IMAGE_STATUS_FORMAT_MINOR;
+    put32(record, 12, signature);
+}
+
+}  // namespace
+
+IMAGESTATUSREGION CoreDecodeImageStatus(std::span<const SD_UINT8> record) {
+    IMAGESTATUSREGION s{};
+    if (!is_record(record)) return s;
+    s.ImageStatusMask = record[0];
+    s.GenerationNumber = get16(record, 1);
+    s.MajorVersion = record[3];
+    s.MinorVersion = record[4];
+    s.ComponentsBitMap = record[5];
+    s.Reserved = record[6];
+    s.ToolID = record[7];
+    s.ChecksumRegion = get32(record, 8);
+    s.Signature = get32(record, 12);
+    return s;
+}
+
+bool CoreEncodeImageStatus(const IMAGESTATUSREGION& s, std::span<SD_UINT8> record) {
+    if (record.size() < IMAGE_STATUS_RECORD_SIZE) return false;
+    record[0] = s.ImageStatusMask;
+    put16(record, 1, s.GenerationNumber);
+    record[3] = s.MajorVersion;
+    record[4] = s.MinorVersion;
+    record[5] = s.ComponentsBitMap;
+    record[6] = s.Reserved;
+    record[7] = s.ToolID;
+    put32(record, 8, s.ChecksumRegion);
+    put32(record, 12, s.Signature);
+    return true;
+}
+
+SD_UINT32 CoreGetImageStatusSignature(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    const SD_UINT32 v = get32(record, 12);
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusSignature: Signature=0x%x", v);
+    return v;
+}
+
+SD_UINT8 CoreGetImageStatusMask(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    const SD_UINT8 v = record[0] & 0x01;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusMask: Mask=%u", v);
+    return v;
+}
+
+SD_UINT8 CoreGetImageStatusComponentsBitMap(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusComponentsBitMap: BitMap=0x%x", record[5]);
+    return record[5];
+}
+
+SD_UINT16 CoreGetImageStatusVersion(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    const SD_UINT16 v = get16(record, 3);
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusVersion: Version=0x%x", v);
+    return v;
+}
+
+SD_UINT16 CoreGetImageStatusGenerationNumber(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    const SD_UINT16 v = get16(record, 1);
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusGenerationNumber: Generation=%u", v);
+    return v;
+}
+
+SD_UINT32 CoreGetImageStatusCheckSum(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    const SD_UINT32 v = get32(record, 8);
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusCheckSum: Checksum=0x%x", v);
+    return v;
+}
+
+SD_UINT8 CoreGetImageStatusToolId(std::span<const SD_UINT8> record) {
+    if (!is_record(record)) return 0;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetImageStatusToolId: ToolId=%u", record[7]);
+    return record[7];
+}
+
+SD_UINT8 CoreGetAuxImageStatusComponentsBitMap(std::span<const SD_UINT8> record, SD_UINT32 bitNumber) {
+    if (!is_record(record)) return 0;
+    // The bitmap is one byte: bits 8 to 31 are never set.
+    const SD_UINT32 bit = bitNumber % 32;
+    const SD_UINT8 v = (bit < 8 && (record[5] >> bit) & 0x01) ? 1 : 0;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreGetAuxImageStatusComponentsBitMap: Bit %u=%u", bit, v);
+    return v;
+}
+
+bool CoreIsImageStatusRegionValid(std::span<const SD_UINT8> record, SD_UINT32 signature) {
+    if (!is_record(record)) return false;
+    return get32(record, 12) == signature && word_sum(record, IMAGE_STATUS_RECORD_SIZE) == 0;
+}
+
+SD_UINT32 CoreCalculateChecksum32(std::span<SD_UINT8> buffer, SD_UINT32 size, SD_UINT32 offset) {
+    const std::size_t covered = size < buffer.size() ? size : buffer.size();
+    if (static_cast<std::size_t>(offset) + 4 > covered) {
+        CoreLogMessage(ZV_MSG_ERROR, "CoreCalculateChecksum32: Checksum offset 0x%x outside 0x%zx bytes!", offset,
+                       covered);
+        return 0;
+    }
+    put32(buffer, offset, 0);
+    const SD_UINT32 checksum = ~word_sum(buffer, covered) + 1;
+    put32(buffer, offset, checksum);
+    return checksum;
+}
+
+int CoreValidateChecksum32(std::span<const SD_UINT8> buffer, SD_UINT32 size) {
+    if (size > buffer.size()) return -1;
+    return word_sum(buffer, size) == 0 ? 0 : -1;
+}
+
+SD_UINT32 CoreImageStatusSignatureForChip(int chipType) {
+    if (chipType == 25) return IMAGE_STATUS_SIGNATURE_25;
+    if (chipType == 27) return IMAGE_STATUS_SIGNATURE_27;
+    return 0;
+}
+
+SD_UINT16 CoreNextImageStatusGeneration(SD_UINT16 first, SD_UINT16 second) {
+    SD_UINT16 next = static_cast<SD_UINT16>((first > second ? first : second) + 1);
+    if (next == 0xFFFF) next = 1;
+    return next;
+}
+
+int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
+                               int activateSet) {
+    if (!is_record(primary) || !is_record(secondary)) return CORE_FLASH_FAILED;
+    const SD_UINT32 signature = CoreImageStatusSignatureForChip(chipType);
+    const bool primaryValid = signature != 0 && CoreIsImageStatusRegionValid(primary, signature);
+    const bool secondaryValid = signature != 0 && CoreIsImageStatusRegionValid(secondary, signature);
+    const SD_UINT16 genPrimary = primaryValid ? get16(primary, 1) : 0;
+    const SD_UINT16 genSecondary = secondaryValid ? get16(secondary, 1) : 0;
+    const SD_UINT16 generation = CoreNextImageStatusGeneration(genPrimary, genSecondary);
+    CoreLogMessage(ZV_MSG_DEBUG,
+                   "CoreUpdateImageStatus: Primary valid=%d gen=%u, secondary valid=%d gen=%u, new gen=%u (set %d)",
+                   primaryValid, genPrimary, secondaryValid, genSecondary, generation, activateSet);
+
+    const bool second = activateSet == 2;
+    std::span<SD_UINT8> active = second ? secondary : primary;
+    std::span<SD_UINT8> inactive = second ? primary : secondary;
+    const bool activeValid = second ? secondaryValid : primaryValid;
+    // An erased record marked active would still be ignored by the adapter.
+    if (!activeValid && signature != 0) give_header(active, inactive, signature);
+    active[0] |= 0x01;
+    put16(active, 1, generation);
+    inactive[0] &= static_cast<SD_UINT8>(~0x01);
+    if (!reseal(active) || !reseal(inactive)) return CORE_FLASH_FAILED;
+    return 0;
+}
+
+int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> second, SD_UINT32 componentRequest,
+                                SD_UINT8 toolId, int* pSet) {
+    if (!is_record(first) || !is_record(second)) return CORE_FLASH_FAILED;
+    SD_UINT8 component = AUX_COMPONENT_BOARD_CONFIG;
+    for (SD_UINT32 bit = 0; bit < 8; ++bit) {
+        if (componentRequest & (1u << bit)) {
+            component = static_cast<SD_UINT8>(1u << bit);
+            break;
+        }
+    }
+    const bool firstValid = CoreIsImageStatusRegionValid(first, AUX_IMAGE_STATUS_SIGNATURE);
+    const bool secondValid = CoreIsImageStatusRegionValid(second, AUX_IMAGE_STATUS_SIGNATURE);
+    const SD_UINT8 maskFirst = firstValid ? (first[0] & 0x01) : 0;
+    const SD_UINT8 maskSecond = secondValid ? (second[0] & 0x01) : 0;
+    const SD_UINT16 genFirst = firstValid ? get16(first, 1) : 0;
+    const SD_UINT16 genSecond = secondValid ? get16(second, 1) : 0;
+
+    int set;
+    if (maskFirst == 1 && maskSecond == 0) set = 2;
+    else if (maskFirst == 0 && maskSecond == 1) set = 1;
+    else set = genFirst >= genSecond ? 2 : 1;
+    if (pSet != nullptr) *pSet = set;
+
+    std::span<SD_UINT8> updated = set == 1 ? first : second;
+    std::span<SD_UINT8> other = set == 1 ? second : first;
+    const bool updatedValid = set == 1 ? firstValid : secondValid;
+    const bool otherValid = set == 1 ? secondValid : firstValid;
+    // An invalid record says nothing about the components (erased bytes are not a bitmap).
+    const SD_UINT8 otherBitmap = otherValid ? other[5] : 0;
+    SD_UINT8 bitmap = otherBitmap;
+    // Only the four known component bits are flipped; higher bits travel unchanged.
+    if (component <= AUX_COMPONENT_NPIV_23) bitmap ^= component;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Component=0x%x set=%d bitmap 0x%x -> 0x%x", component, set,
+                   otherBitmap, bitmap);
+    // Same reason as for the image set: an erased record must become a real one.
+    if (!updatedValid) give_header(updated, other, AUX_IMAGE_STATUS_SIGNATURE);
+    put16(updated, 1, CoreNextImageStatusGeneration(genFirst, genSecond));
+    updated[7] = toolId;
+    updated[5] = bitmap;
+    updated[0] |= 0x01;
+    other[0] &= static_cast<SD_UINT8>(~0x01);
+    const bool firstOk = reseal(first);
+    const bool secondOk = reseal(second);
+    if (!firstOk) CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Primary aux image status checksum error!");
+    if (!secondOk) CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Secondary aux image status checksum error!");
+    if (!firstOk || !secondOk) {
+        CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Checksum error!");
+        return CORE_FLASH_FAILED;
+    }
+    return 0;
+}
+
+// ---- Flash I/O ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kMaxTries = 30;
+
+bool is_busy(SD_UINT32 status) { return status == SDERR_BUSY || status == SDERR_UNKNOWN; }
+
+// Whole-region read, busy answers retried 1 s apart.
+SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> buffer) {
+    SD_UINT32 status = SDERR_UNKNOWN;
+    for (int attempt = 0; attempt < kMaxTries; ++attempt) {
+        status = SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region);
+        if (!is_busy(status)) break;
+        OSSSleep(1);
+    }
+    return status;
+}
+
+bool allocate(std::vector<SD_UINT8>& buffer, std::size_t size) {
+    try {
+        buffer.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Writes one region buffer and reads it back.
+int write_and_verify(SDMDevice* device, SD_UINT32 region, std::span<const SD_UINT8> buffer, SD_UINT16* pReset,
+                     bool verify) {
+    const SD_UINT32 size = static_cast<SD_UINT32>(buffer.size());
+    if (CoreUpdateOptionRomEx(device, buffer, region, size, pReset) != 0) return CORE_FLASH_FAILED;
+    return verify ? CoreCheckOptionRomData(device, region, size, buffer) : 0;
+}
+
+// The active regions that choose (or are only logged by) an update.
+int resolve_regions(SDMDevice* device, SD_ACTIVE_REGIONS* pRegions, SD_UINT32 readFromFlash,
+                    SD_ACTIVE_REGIONS* out) {
+    if (readFromFlash != 0) {
+        const int status = CoreGetActiveRegions(device, out);
+        if (status != 0) return status;
+        if (pRegions != nullptr) *pRegions = *out;
+        return 0;
+    }
+    if (pRegions == nullptr) return CORE_FLASH_FAILED;
+    *out = SD_ACTIVE_REGIONS{};
+    out->ActiveGlobalRegions = pRegions->ActiveGlobalRegions;
+    out->ActiveBoardConfig = pRegions->ActiveBoardConfig;
+    out->ActiveVpdNvram = pRegions->ActiveVpdNvram;
+    out->ActiveNpivConfig01 = pRegions->ActiveNpivConfig01;
+    out->ActiveNpivConfig23 = pRegions->ActiveNpivConfig23;
+    return 0;
+}
+
+}  // namespace
+
+int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 region,
+                          SD_UINT32 uRegionSize, SD_UINT16* pDisableReset) {
+    if (device == nullptr || uRegionSize > buffer.size()) return CORE_FLASH_FAILED;
+    SD_UINT64 caps = 0;
+    const SD_UINT32 capStatus = SDGetFlashUpdateCapabilities(device->DeviceHandle, 0, &caps);
+    if (capStatus != 0) {
+        CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx:SDGetFlashUpdateCapabilities() return 0x%x (%s)", capStatus,
+                       SDGetErrorString(capStatus));
+        return CORE_FLASH_FAILED;
+    }
+    SD_UINT16 localReset = 0;
+    SD_UINT16* reset = pDisableReset != nullptr ? pDisableReset : &localReset;
+    for (int attempt = 0; attempt < kMaxTries; ++attempt) {
+        const SD_UINT32 status =
+            SDUpdateOptionRomEx2(device->DeviceHandle, *reset, buffer.first(uRegionSize), region);
+        if (status == 0) return 0;
+        if (status == SDERR_FLASHED_NOT_ACTIVATED) {
+            *reset = 1;
+            return 0;
+        }
+        if (!is_busy(status)) {
+            CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx: Region 0x%x write failed 0x%x (%s)", region, status,
+                           SDGetErrorString(status));
+            return CORE_FLASH_FAILED;
+        }
+        OSSSleep(10);
+    }
+    return CORE_FLASH_FAILED;
+}
+
+int CoreCheckOptionRomData(SDMDevice* device, SD_UINT32 region, SD_UINT32 uRegionSize,
+                           std::span<const SD_UINT8> expected) {
+    if (device == nullptr) return CORE_FLASH_FAILED;
+    std::vector<SD_UINT8> copy;
+    if (!allocate(copy, uRegionSize)) return CORE_FLASH_NO_MEMORY;
+    const SD_UINT32 status = read_region(device, region, copy);
+    if (status != 0 || expected.size() != uRegionSize) return CORE_FLASH_REGION_UNREADABLE;
+    if (std::equal(expected.begin(), expected.end(), copy.begin())) return 0;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreCheckOptionRomData: Data miscompared!");
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreCheckOptionRomData: Buffer (After Read/Modify/Write) by driver/API");
+    CoreHexDump(expected);
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreCheckOptionRomData: Buffer recently read from adapter");
+    CoreHexDump(copy);
+    return CORE_FLASH_MISCOMPARE;
+}
+
+int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash) {
+    if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
+    const int chipType = CoreGetISPType(device);
+    if (chipType <= 24) return CORE_FLASH_NOT_SUPPORTED;
+    SD_ACTIVE_REGIONS regions{};
+    const int status = resolve_regions(device, pInActiveRegions, uReadFromFlash, &regions);
+    if (status != 0) return status;
+    const int activateSet = regions.ActiveGlobalRegions == 1 ? 2 : 1;
+
+    std::vector<SD_UINT8> primary;
+    std::vector<SD_UINT8> secondary;
+    if (!allocate(primary, IMAGE_STATUS_REGION_SIZE) || !allocate(secondary, IMAGE_STATUS_REGION_SIZE))
+        return CORE_FLASH_NO_MEMORY;
+    if (SDGetOptionRomEx(device->DeviceHandle, 0, primary, IMAGE_STATUS_REGION_PRIMARY) != 0 ||
+        SDGetOptionRomEx(device->DeviceHandle, 0, secondary, IMAGE_STATUS_REGION_SECONDARY) != 0)
+        return CORE_FLASH_FAILED;
+    if (CoreBuildImageStatusSwitch(primary, secondary, chipType, activateSet) != 0) return CORE_FLASH_FAILED;
+
+    SD_UINT16 reset = 0;
+    const bool first = activateSet == 1;
+    int result = write_and_verify(device, first ? IMAGE_STATUS_REGION_PRIMARY : IMAGE_STATUS_REGION_SECONDARY,
+                                  first ? primary : secondary, &reset, true);
+    if (result != 0) return result;
+    result = write_and_verify(device, first ? IMAGE_STATUS_REGION_SECONDARY : IMAGE_STATUS_REGION_PRIMARY,
+                              first ? secondary : primary, &reset, true);
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateImageStatus: Set %d activated, status %d", activateSet, result);
+    return result;
+}
+
+int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
+                             SD_UINT32 UComponentRequest) {
+    if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
+    if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
+    SD_ACTIVE_REGIONS regions{};
+    const int status = resolve_regions(device, pInActiveRegions, uReadFlash, &regions);
+    if (status != 0) return status;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Active global=%u board=%u vpd=%u npiv01=%u npiv23=%u",
+                   regions.ActiveGlobalRegions, regions.ActiveBoardConfig, regions.ActiveVpdNvram,
+                   regions.ActiveNpivConfig01, regions.ActiveNpivConfig23);
+
+    std::vector<SD_UINT8> first;
+    std::vector<SD_UINT8> second;
+    if (!allocate(first, IMAGE_STATUS_REGION_SIZE) || !allocate(second, IMAGE_STATUS_REGION_SIZE))
+        return CORE_FLASH_NO_MEMORY;
+    if (SDGetOptionRomEx(device->DeviceHandle, 0, first, AUX_IMAGE_STATUS_REGION_FIRST) != 0 ||
+        SDGetOptionRomEx(device->DeviceHandle, 0, second, AUX_IMAGE_STATUS_REGION_SECOND) != 0)
+        return CORE_FLASH_FAILED;
+    int set = 0;
+    if (CoreBuildAuxImageStatusFlip(first, second, UComponentRequest, CoreGetToolId(), &set) != 0)
+        return CORE_FLASH_FAILED;
+
+    SD_UINT16 reset = 0;
+    int result;
+    if (set == 1) {
+        result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_FIRST, first, &reset, false);
+        if (result == 0) result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_SECOND, second, &reset, false);
+    } else {
+        // The updated record goes first, into the first region: the two swap places.
+        result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_FIRST, second, &reset, true);
+        if (result == 0) result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_SECOND, first, &reset, true);
+    }
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Set %d updated, status %d", set, result);
+    return result;
+}
+
+int CoreIsValidNvram(const SDMDevice* device, std::span<const SD_UINT8> buffer) {
+    if (device == nullptr || buffer.size() < 4) return 0;
+    if (get32(buffer, 0) != 0x20505349) return 0;   // "ISP "
+    return CoreValidateChecksum32(buffer, static_cast<SD_UINT32>(buffer.size())) == 0 ? 1 : 0;
+}
+
+int CoreUpdateNVRam(SDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 activate) {
+    if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
+    if (CoreIsValidNvram(device, buffer) == 0) {
+        CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateNVRam: NVRAM data checksum failure");
+        return CORE_FLASH_FAILED;
+    }
+    const SD_UINT16 disableReset = activate != 0 ? 0 : 1;
+    if (CoreGetISPType(device) < 27) {
+        const SD_UINT32 status = SDUpdateNVRam(device->DeviceHandle, disableReset, 3, buffer);
+        return (status == 0 || status == SDERR_FLASHED_NOT_ACTIVATED) ? 0 : CORE_FLASH_FAILED;
+    }
+    SD_ACTIVE_REGIONS regions{};
+    const int active = CoreGetActiveRegions(device, &regions);
+    if (active != 0) return active;
+    if (SDUpdateNVRam(device->DeviceHandle, disableReset, 3, buffer) != 0) return CORE_FLASH_FAILED;
+    const int flipped = CoreUpdateAuxImageStatus(device, &regions, 1, AUX_COMPONENT_VPD_NVRAM);
+    if (flipped != 0) return flipped;
+    if (activate != 0) {
+        const SD_UINT32 status = SDReloadNvramAndInitFw(device->DeviceHandle, 0);
+        if (status != 0 && status != SDERR_FLASHED_NOT_ACTIVATED) return CORE_FLASH_FAILED;
+    }
+    return 0;
+}

@@ -1,0 +1,144 @@
+// Image-status records (which of the two image sets an adapter starts from),
+// the auxiliary records of the component copies, and the 32-bit word-sum
+// checksum used by every flash table this program writes.
+//
+// A record is 16 bytes at the start of its flash region, little-endian:
+//   0 mask (bit 0 = active), 1-2 generation, 3 format major, 4 format minor,
+//   5 components bitmap (auxiliary), 6 reserved, 7 tool id, 8-11 checksum,
+//   12-15 signature.
+// Records are handled as byte spans and decoded explicitly, never by casting.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+
+#include "mgmt/sd_types.h"
+
+constexpr std::size_t IMAGE_STATUS_RECORD_SIZE = 16;
+constexpr SD_UINT32 IMAGE_STATUS_REGION_SIZE = 0x10000;   // read and written whole
+
+constexpr SD_UINT32 IMAGE_STATUS_REGION_PRIMARY = 0x95;
+constexpr SD_UINT32 IMAGE_STATUS_REGION_SECONDARY = 0x96;
+constexpr SD_UINT32 AUX_IMAGE_STATUS_REGION_FIRST = 0x125;
+constexpr SD_UINT32 AUX_IMAGE_STATUS_REGION_SECOND = 0x126;
+
+constexpr SD_UINT32 IMAGE_STATUS_SIGNATURE_25 = 0xFACEFADE;
+constexpr SD_UINT32 IMAGE_STATUS_SIGNATURE_27 = 0xFACEFADF;
+constexpr SD_UINT32 AUX_IMAGE_STATUS_SIGNATURE = 0xFACEFAED;
+
+// Record format written into a record that had none (erased flash).
+constexpr SD_UINT8 IMAGE_STATUS_FORMAT_MAJOR = 1;
+constexpr SD_UINT8 IMAGE_STATUS_FORMAT_MINOR = 0;
+
+// Auxiliary component bits: a set bit means the secondary copy is active.
+constexpr SD_UINT8 AUX_COMPONENT_BOARD_CONFIG = 0x01;
+constexpr SD_UINT8 AUX_COMPONENT_VPD_NVRAM = 0x02;
+constexpr SD_UINT8 AUX_COMPONENT_NPIV_01 = 0x04;
+constexpr SD_UINT8 AUX_COMPONENT_NPIV_23 = 0x08;
+
+// Flash helper statuses.
+constexpr int CORE_FLASH_FAILED = -1;
+constexpr int CORE_FLASH_NO_MEMORY = -17;
+constexpr int CORE_FLASH_REGION_UNREADABLE = -18;
+constexpr int CORE_FLASH_REGION_WRITE_FAILED = -19;
+constexpr int CORE_FLASH_STATUS_UNREADABLE = -20;
+constexpr int CORE_FLASH_MISCOMPARE = -21;
+constexpr int CORE_FLASH_NOT_SUPPORTED = -52;
+constexpr int CORE_FLASH_NO_ADAPTER = -53;
+
+// Decoded record (in memory only).
+typedef struct _IMAGESTATUSREGION {
+    SD_UINT8 ImageStatusMask;
+    SD_UINT16 GenerationNumber;
+    SD_UINT8 MajorVersion;
+    SD_UINT8 MinorVersion;
+    SD_UINT8 ComponentsBitMap;
+    SD_UINT8 Reserved;
+    SD_UINT8 ToolID;
+    SD_UINT32 ChecksumRegion;
+    SD_UINT32 Signature;
+} IMAGESTATUSREGION, *PIMAGESTATUSREGION;
+
+// Decodes the first 16 bytes; a shorter span gives an all-zero record.
+IMAGESTATUSREGION CoreDecodeImageStatus(std::span<const SD_UINT8> record);
+// Encodes into the first 16 bytes; false (nothing written) when the span is shorter.
+bool CoreEncodeImageStatus(const IMAGESTATUSREGION& status, std::span<SD_UINT8> record);
+
+// Readers of a record's bytes; each gives 0 for a span shorter than a record.
+SD_UINT32 CoreGetImageStatusSignature(std::span<const SD_UINT8> record);
+SD_UINT8 CoreGetImageStatusMask(std::span<const SD_UINT8> record);
+SD_UINT8 CoreGetImageStatusComponentsBitMap(std::span<const SD_UINT8> record);
+SD_UINT16 CoreGetImageStatusVersion(std::span<const SD_UINT8> record);
+SD_UINT16 CoreGetImageStatusGenerationNumber(std::span<const SD_UINT8> record);
+SD_UINT32 CoreGetImageStatusCheckSum(std::span<const SD_UINT8> record);
+SD_UINT8 CoreGetImageStatusToolId(std::span<const SD_UINT8> record);
+SD_UINT8 CoreGetAuxImageStatusComponentsBitMap(std::span<const SD_UINT8> record, SD_UINT32 bitNumber);
+
+// Signature and zero word sum over the record's 16 bytes.
+bool CoreIsImageStatusRegionValid(std::span<const SD_UINT8> record, SD_UINT32 signature);
+
+// Zeroes the 4 bytes at `offset`, sums the little-endian words of the first
+// `size` bytes (a trailing partial word counts with zero padding), stores the
+// two's complement at `offset` and returns it. `size` is cut to the span;
+// an `offset` whose word does not fit the covered bytes changes nothing and gives 0.
+SD_UINT32 CoreCalculateChecksum32(std::span<SD_UINT8> buffer, SD_UINT32 size, SD_UINT32 offset);
+// 0 when the word sum over `size` bytes is zero, -1 otherwise (also when
+// `size` exceeds the span).
+int CoreValidateChecksum32(std::span<const SD_UINT8> buffer, SD_UINT32 size);
+
+// The signature that the image-status records of a chip type carry; 0 when
+// the chip type keeps none.
+SD_UINT32 CoreImageStatusSignatureForChip(int chipType);
+
+// Larger generation plus one, 16 bits, with 0xFFFF replaced by 1.
+SD_UINT16 CoreNextImageStatusGeneration(SD_UINT16 first, SD_UINT16 second);
+
+// In-memory part of the image-set switch: given the primary and secondary
+// records (at least 16 bytes each, changed in place), makes set `activateSet`
+// (1 primary, 2 secondary) the active one with a new generation. A record that
+// is not valid for the chip and is being activated first gets the chip's
+// signature and format bytes, so that it really counts as active; the record
+// being deactivated only loses its mask bit. Both checksums are recomputed.
+// 0, or -1 when a record is too short or a checksum does not hold.
+int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
+                               int activateSet);
+
+// In-memory part of the auxiliary flip. `first` and `second` are the records
+// of regions 0x125 and 0x126 (changed in place). Picks the set to update (1 or
+// 2, into *pSet), gives the updated record the new generation, `toolId`, the
+// other record's bitmap with the requested component inverted, and the active
+// mask; clears the other record's mask; recomputes both checksums. The
+// component is the lowest set bit of `componentRequest` (board configuration
+// when none). 0, or -1 when a record is too short or a checksum does not hold.
+int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> second, SD_UINT32 componentRequest,
+                                SD_UINT8 toolId, int* pSet);
+
+// ---- Flash I/O through the management library -----------------------------------------
+
+struct _tagSDMDevice;
+
+// Writes the first `uRegionSize` bytes of `buffer` (at most its size) to
+// `region`, retrying a busy adapter (30 answers, 10 s apart). 0x20000100 counts
+// as success and sets *pDisableReset to 1 so that later writes of the same
+// activation do not reset either. 0 or -1.
+int CoreUpdateOptionRomEx(_tagSDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 region,
+                          SD_UINT32 uRegionSize, SD_UINT16* pDisableReset);
+// Reads `region` back (`uRegionSize` bytes, busy answers retried 30 times, 1 s
+// apart) and compares it with `expected`: 0, -1 (no device), -17, -18 (read
+// failed or sizes differ) or -21 (miscompare, both buffers dumped to the core log).
+int CoreCheckOptionRomData(_tagSDMDevice* device, SD_UINT32 region, SD_UINT32 uRegionSize,
+                           std::span<const SD_UINT8> expected);
+// Makes the inactive image set the active one (regions 0x95/0x96). With
+// `uReadFromFlash` the active regions are asked for and handed back in
+// *pInActiveRegions; otherwise the caller's record is taken. 0 or a negative status.
+int CoreUpdateImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash);
+// Flips the active copy of one component in the auxiliary records (0x125/0x126).
+int CoreUpdateAuxImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
+                             SD_UINT32 UComponentRequest);
+// Writes a valid NVRAM image; on chip type 27 and above the NVRAM/VPD copy is
+// flipped and, with `activate`, the adapter reloads it. 0, -1, -53 or the
+// status of the active-regions query.
+int CoreUpdateNVRam(_tagSDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 activate);
+// 1 when the image starts with "ISP " and its words sum to zero, else 0.
+int CoreIsValidNvram(const _tagSDMDevice* device, std::span<const SD_UINT8> buffer);

@@ -1,0 +1,100 @@
+// The shared database "/tmp/zv_shared.dat" and the System V semaphores that
+// serialise library instances across processes.
+//
+// The file is a fixed, versioned layout: a header with the table of user
+// processes, 32 flash-update token slots and one bounded event queue per port
+// instance. It exists while any library instance runs; the last user removes
+// it together with the semaphores.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "mgmt/sd_types.h"
+
+constexpr const char* ZVSHDB_PATH = "/tmp/zv_shared.dat";
+constexpr size_t ZVSHDB_SIZE = 256 * 1024;
+constexpr SD_UINT32 ZVSHDB_VERSION = 1;
+constexpr int ZVSHDB_MAX_USERS = 64;
+constexpr int ZVSHDB_TOKEN_SLOTS = 32;
+constexpr int ZVSHDB_EVENT_QUEUES = 128;       // port instances with a queue
+constexpr int ZVSHDB_EVENTS_PER_QUEUE = 64;
+constexpr SD_INT64 ZVAPI_TOKEN_LIFETIME = 900; // seconds
+
+struct zvapi_shdb_token {
+    SD_UINT32 InUse;
+    SD_INT32 Token;                // owner's process id
+    SD_INT64 StartTime;            // seconds since the epoch
+    char Serial[32];               // adapter serial number, NUL-terminated
+};
+static_assert(sizeof(zvapi_shdb_token) == 48);
+
+struct zvapi_shdb_queue {
+    SD_UINT32 Head;                // index of the oldest event
+    SD_UINT32 Count;
+    ASYNCEVENT Events[ZVSHDB_EVENTS_PER_QUEUE];
+};
+static_assert(sizeof(zvapi_shdb_queue) == 8 + 64 * 16);
+
+struct zvapi_shdb_file {
+    char Magic[8];                 // "ZVSHDB\0\0"
+    SD_UINT32 Version;
+    SD_UINT32 FileSize;
+    SD_UINT32 TokenSlots;
+    SD_UINT32 EventQueues;
+    SD_INT32 Users[ZVSHDB_MAX_USERS];   // process ids, 0 = free
+    zvapi_shdb_token Tokens[ZVSHDB_TOKEN_SLOTS];
+    zvapi_shdb_queue Queues[ZVSHDB_EVENT_QUEUES];
+};
+static_assert(offsetof(zvapi_shdb_file, Users) == 24);
+static_assert(offsetof(zvapi_shdb_file, Tokens) == 280);
+static_assert(offsetof(zvapi_shdb_file, Queues) == 280 + 32 * 48);
+static_assert(sizeof(zvapi_shdb_file) <= ZVSHDB_SIZE);
+
+// ---- Semaphores -------------------------------------------------------------
+enum zvapi_sem_index { ZVAPI_SEM_LOAD = 0, ZVAPI_SEM_FLASH = 1, ZVAPI_SEM_SHDB = 2, ZVAPI_SEM_DEBUG_LOG = 3 };
+// Creates or finds the semaphore set; false when System V IPC is unusable.
+bool zvapi_sem_open();
+// Takes one semaphore (false when the set is not open). A crashed holder's
+// lock is undone by the kernel.
+bool zvapi_sem_lock(zvapi_sem_index which);
+void zvapi_sem_unlock(zvapi_sem_index which);
+
+// Holds one semaphore for a scope.
+struct zvapi_sem_guard {
+    explicit zvapi_sem_guard(zvapi_sem_index w) : which(w), held(zvapi_sem_lock(w)) {}
+    ~zvapi_sem_guard() { if (held) zvapi_sem_unlock(which); }
+    zvapi_sem_guard(const zvapi_sem_guard&) = delete;
+    zvapi_sem_guard& operator=(const zvapi_sem_guard&) = delete;
+    zvapi_sem_index which;
+    bool held;
+};
+
+// ---- Attach and detach ------------------------------------------------------
+// Maps the file (creating, repairing or re-initialising it), prunes dead users
+// and registers this process. 0 or 0x20000074.
+SD_UINT32 zvapi_shdb_attach();
+// Unregisters this process; the last user removes the file and semaphores.
+void zvapi_shdb_detach();
+bool zvapi_shdb_attached();
+
+// ---- Flash-update tokens ------------------------------------------------------
+// 0 and *pToken = pid; 0x200000C0 while a live token names `serial`;
+// 0x20000075 when no slot is free.
+SD_UINT32 zvapi_shdb_token_start(const std::string& serial, SD_INT32 pid, SD_INT32* pToken);
+// 0x200000C1 when the slot of `serial` has expired (nothing changed); 0 when
+// the slot of `serial` and `token` was cleared; 0x20000075 when none exists.
+SD_UINT32 zvapi_shdb_token_end(const std::string& serial, SD_INT32 token);
+// Process id holding a live token for `serial`, 0 when none.
+SD_INT32 zvapi_shdb_token_holder(const std::string& serial);
+// Clears every slot that `pid` holds; gives the number cleared.
+int zvapi_shdb_release_pid(SD_INT32 pid);
+// Moves the start of every live token `seconds` into the past (tests of expiry).
+void zvapi_shdb_backdate_tokens(SD_INT64 seconds);
+
+// ---- Event queues -------------------------------------------------------------
+// Appends to the queue of a port instance; the oldest event goes when full.
+void zvapi_shdb_event_push(SD_UINT32 instance, const ASYNCEVENT& event);
+// Moves up to out.size() queued events of the instance to `out`; gives the count.
+SD_UINT32 zvapi_shdb_event_drain(SD_UINT32 instance, std::span<ASYNCEVENT> out);

@@ -1,0 +1,42 @@
+// Deterministic fault injection around any transport: busy answers, failed,
+// partial or silently corrupted writes, refused activations, odd active-region
+// answers, refused opens and hidden regions, as configured per adapter. The
+// simulation itself stays free of fault conditionals.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "mgmt/sim/sim_host.h"
+#include "mgmt/transport.h"
+
+class zvsim_fault_transport : public zvapi_transport {
+public:
+    // rules: all fault rules; byInstance: for each port instance, the indexes
+    // of the rules that apply to it. onAlter is told before a write whose
+    // bytes the injector changed ("partial", "corrupt").
+    zvsim_fault_transport(std::unique_ptr<zvapi_transport> inner, std::vector<zvsim_fault> rules,
+                          std::map<SD_UINT32, std::vector<size_t>> byInstance,
+                          std::function<void(const char*)> onAlter);
+    SD_UINT32 PortCount() override { return inner_->PortCount(); }
+    SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
+                      size_t* outLen) override;
+    std::string Describe(const std::string& key) override { return inner_->Describe(key); }
+
+private:
+    struct Counter {
+        SD_UINT32 seen = 0;
+        long applied = 0;
+    };
+    bool Matches(const zvsim_fault& f, zvapi_op op, std::span<const SD_UINT8> in) const;
+    SD_UINT32 Apply(const zvsim_fault& f, SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
+                    std::span<SD_UINT8> out, size_t* outLen);
+
+    std::unique_ptr<zvapi_transport> inner_;
+    std::vector<zvsim_fault> rules_;
+    std::vector<Counter> counters_;
+    std::map<SD_UINT32, std::vector<size_t>> byInstance_;
+    std::function<void(const char*)> onAlter_;
+};

@@ -1,0 +1,157 @@
+// The simulated host: what host.json describes, held in plain records. The
+// loader validates everything that comes from the file, so the transport can
+// trust these records (every region lies inside the flash, sizes fit).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mgmt/sd_types.h"
+
+struct zvsim_scsi_answer {
+    enum Kind { Good, Busy, Check, Conflict, Status } kind = Good;
+    SD_UINT8 senseKey = 0, asc = 0, ascq = 0;
+    SD_UINT32 status = 0;
+    bool withData = false;
+};
+
+struct zvsim_scsi_script {
+    int lun = -1;                      // -1 any
+    int opcode = -1;                   // -1 any
+    std::vector<zvsim_scsi_answer> answers;
+};
+
+struct zvsim_lun {
+    SD_UINT16 lun = 0;
+    SD_UINT8 peripheral = 0;
+    std::string vendor, product, revision, serial, osDeviceName;
+    std::vector<SD_UINT8> deviceId;
+    SD_UINT64 lastLba = 0;
+    SD_UINT32 blockLength = 512;
+    bool vpd83 = true;
+};
+
+struct zvsim_target {
+    SD_UINT64 nodeWwn = 0, portWwn = 0;
+    SD_UINT32 portId = 0;
+    SD_UINT16 targetId = 0, bus = 0, portType = 0, portState = 1, loopId = 0xFFFF, congestion = 0;
+    std::vector<zvsim_lun> luns;
+    std::vector<zvsim_scsi_script> scripts;
+};
+
+struct zvsim_fault {
+    SD_UINT32 op = 0;                  // zvapi_op
+    enum Kind { Status, After, Partial, Corrupt, Zero, HideRegion } kind = Status;
+    std::optional<SD_UINT32> region;
+    int port = -1;                     // index of the port in its adapter
+    SD_UINT32 skip = 0;
+    long count = -1;
+    SD_UINT32 status = 0;
+    SD_UINT32 bytes = 0;
+};
+
+struct zvsim_region {
+    SD_UINT32 code = 0, offset = 0, size = 0;
+    bool needsActivation = false;
+};
+
+struct zvsim_port {
+    int order = 0;
+    SD_UINT32 function = 0;
+    SD_UINT16 interfaceType = SD_INTERFACE_FC;
+    SD_UINT64 nodeWwn = 0, portWwn = 0;
+    SD_UINT32 portId = 0;
+    SD_UINT16 portType = 0, portState = 1, linkState1 = 0, linkState2 = 0, linkState3 = 0, connectionMode = 0;
+    std::string deviceName;
+    SD_UINT32 speed = 0;
+    SD_UINT8 supportedSpeed = 0, scmFlags = 0;
+    SD_UINT64 principalFabricWwn = 0, adjacentFabricWwn = 0;
+    SD_UINT32 beacon = 0;
+    STATISTICS stats{};
+    std::vector<zvsim_target> targets;
+    std::map<SD_UINT32, std::vector<DEVICEINFOENTRY>> portDb;   // by mode 7, 8, 16
+    SD_UINT32 foCapability = 0x30000002;
+    std::string foDriverVersion;
+    std::array<SD_UINT32, 8> foParams{};
+    struct FoTarget {
+        SD_UINT16 loopId = 0, targetId = 0;
+        SD_UINT32 deviceFlags = 0;
+        SD_UINT8 multipathControl = 0;
+        SD_UINT16 baseLun = 0;
+        SD_UINT32 portId = 0;
+        SD_UINT64 nodeWwn = 0, portWwn = 0;
+    };
+    struct FoLun {
+        SD_UINT64 nodeWwn = 0, portWwn = 0;
+        SD_UINT16 targetId = 0;
+        std::map<SD_UINT16, SD_UINT8> data;
+    };
+    struct FoPath {
+        SD_UINT64 wwn = 0;
+        SD_UINT8 currentPathIndex = 0xFF;
+        std::vector<std::pair<SD_UINT32, SD_UINT64>> entries;
+    };
+    std::vector<FoTarget> foTargetData, foPersistentTargetData;
+    std::vector<FoLun> foLunData, foPersistentLunData;
+    std::vector<FoPath> foPaths;
+    std::vector<FEATURE_GET_ENTRY> features;
+    std::vector<SECUREPORTENTRY> securePorts;
+    std::vector<ASYNCEVENT> events;
+    std::vector<VPORT_INFO> vports;
+    std::string nvmeHostNqn;
+    SD_UINT32 fwDumpSize = 0, mpiDumpSize = 0;
+    std::map<SD_UINT16, std::vector<SD_UINT8>> sfp;             // by device address
+    SD_UINT32 qosEnable = 0;
+    std::vector<SD_LUN_QOS_ENTRY> qos;
+};
+
+struct zvsim_adapter {
+    int index = 0;
+    SD_UINT16 vendorId = 0x1A77, deviceId = 0, subVendorId = 0, subSystemId = 0, bus = 0, slot = 0;
+    SD_UINT16 chipType = 0;
+    std::string manufacturer, model, modelDescription, serial;
+    std::string driverName, driverVersion;
+    SD_UINT32 lunsPerTarget = 256, numberOfBus = 1, targetsPerBus = 512, maxTransferLen = 0x100000;
+    std::string firmwareVersion, optionRomVersion;
+    SD_UINT32 biValid = 0;
+    std::array<SD_UINT16, 4> biFw{}, biEfi{}, biFcode{}, biMpi{}, biPep{}, mpi{}, pep{};
+    SD_UINT64 fwAttributes = 0;
+    SD_UINT32 pcieLinkCap = 0, pcieLinkStat = 0;
+    SD_UINT32 flashSize = 0;
+    std::string flashPath;             // absolute (host dir joined with the file name)
+    std::vector<zvsim_region> layout;
+    SD_UINT32 lockdownStatus = 0;
+    SYSTEM_LOCKDOWN_INFO lockdown{};
+    SD_UINT16 mpiState = 0x8300;
+    SD_UINT8 activeVpdNvram = 1;
+    std::vector<zvsim_fault> faults;
+    std::vector<zvsim_port> ports;
+
+    const zvsim_region* Region(SD_UINT32 code) const;
+};
+
+struct zvsim_host {
+    std::string dir;
+    std::string libraryVersion = "v6.04 build77";
+    std::string failoverApiVersion = "6.4.0 build77";
+    std::vector<zvsim_adapter> adapters;
+    // Port instances in order: (adapter index, port index).
+    std::vector<std::pair<int, int>> instances;
+};
+
+// Reads <dir>/host.json. On any fault fills `err` with one line and returns false.
+bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err);
+
+// zvapi_op from its documented name ("flash_write" ...); 0 when unknown.
+SD_UINT32 zvsim_op_from_name(const std::string& name);
+
+// VPD / NVRAM region codes of PCI function 0..3.
+SD_UINT32 zvsim_vpd_region(SD_UINT32 function, bool secondary);
+SD_UINT32 zvsim_nvram_region(SD_UINT32 function, bool secondary);
+// Image sizes the driver serves.
+size_t zvsim_nvram_size(SD_UINT16 deviceId);
+size_t zvsim_vpd_size(SD_UINT16 deviceId);

@@ -1,0 +1,785 @@
+#include "mgmt/sim/sim_transport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "mgmt/fo_api.h"
+#include "mgmt/sim/fault_transport.h"
+
+namespace {
+
+// Fixed records: the caller's span must hold the whole record.
+template <class T>
+SD_UINT32 PutRecord(const T& rec, std::span<SD_UINT8> out, size_t& outLen) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if (out.size() < sizeof rec) {
+        outLen = sizeof rec;
+        return SDERR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(out.data(), &rec, sizeof rec);
+    outLen = sizeof rec;
+    return SDERR_SUCCESS;
+}
+
+// Lists: too small a span gives 0x20000072 with the bytes needed.
+template <class T>
+SD_UINT32 PutList(const std::vector<T>& list, std::span<SD_UINT8> out, size_t& outLen) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    const size_t bytes = list.size() * sizeof(T);
+    outLen = bytes;
+    if (out.size() < bytes) {
+        return SDERR_BUFFER_TOO_SMALL;
+    }
+    if (bytes > 0) {
+        std::memcpy(out.data(), list.data(), bytes);
+    }
+    return SDERR_SUCCESS;
+}
+
+template <class T>
+bool GetIn(std::span<const SD_UINT8> in, T& v) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if (in.size() < sizeof v) {
+        return false;
+    }
+    std::memcpy(&v, in.data(), sizeof v);
+    return true;
+}
+
+template <size_t N>
+void CopyText(char (&dst)[N], const std::string& src) {
+    const size_t n = std::min(src.size(), N - 1);
+    std::memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+}
+
+void PutWwn(SD_UINT8 (&dst)[8], SD_UINT64 wwn) {
+    for (int i = 0; i < 8; ++i) {
+        dst[i] = static_cast<SD_UINT8>(wwn >> (56 - 8 * i));
+    }
+}
+
+void Put4(SD_UINT16 (&dst)[4], const std::array<SD_UINT16, 4>& v) {
+    for (int i = 0; i < 4; ++i) {
+        dst[i] = v[static_cast<size_t>(i)];
+    }
+}
+
+FOPORTSUMMARYENTRY ToSummary(const zvsim_port::FoTarget& t) {
+    FOPORTSUMMARYENTRY e{};
+    e.LoopId = t.loopId;
+    e.TargetId = t.targetId;
+    e.DeviceFlags = t.deviceFlags;
+    e.MultipathControl = t.multipathControl;
+    e.BaseLunNumber = t.baseLun;
+    e.PortId[0] = static_cast<SD_UINT8>(t.portId >> 16);
+    e.PortId[1] = static_cast<SD_UINT8>(t.portId >> 8);
+    e.PortId[2] = static_cast<SD_UINT8>(t.portId);
+    PutWwn(e.NodeName, t.nodeWwn);
+    PutWwn(e.PortName, t.portWwn);
+    return e;
+}
+
+SD_UINT64 WwnOf(const SD_UINT8 (&b)[8]) {
+    SD_UINT64 v = 0;
+    for (SD_UINT8 x : b) {
+        v = v << 8 | x;
+    }
+    return v;
+}
+
+}  // namespace
+
+zvsim_transport::zvsim_transport(zvsim_host host) : host_(std::move(host)) {
+    runtime_.resize(host_.instances.size());
+    for (size_t i = 0; i < host_.instances.size(); ++i) {
+        const zvsim_port& p = host_.adapters[static_cast<size_t>(host_.instances[i].first)]
+                                  .ports[static_cast<size_t>(host_.instances[i].second)];
+        runtime_[i].sfp = p.sfp;
+        runtime_[i].qos = p.qos;
+        runtime_[i].foParams = p.foParams;
+    }
+}
+
+SD_UINT32 zvsim_transport::PortCount() { return static_cast<SD_UINT32>(host_.instances.size()); }
+
+std::string zvsim_transport::Describe(const std::string& key) {
+    if (key == "library_version") {
+        return host_.libraryVersion;
+    }
+    if (key == "failover_api_version") {
+        return host_.failoverApiVersion;
+    }
+    if (key == "host_dir") {
+        return host_.dir;
+    }
+    return {};
+}
+
+zvsim_running zvsim_transport::Running(const zvsim_adapter& a) {
+    // Read every time: another process may have activated or rebooted.
+    const std::vector<zvsim_running> all = zvsim_load_state(host_);
+    return all.at(static_cast<size_t>(a.index));
+}
+
+void zvsim_transport::SetRunning(const zvsim_adapter& a, const zvsim_running& r) {
+    std::vector<zvsim_running> all = zvsim_load_state(host_);
+    all.at(static_cast<size_t>(a.index)) = r;
+    zvsim_save_state(host_, all);
+}
+
+void zvsim_transport::Journal(const zvsim_adapter& a, SD_UINT32 region, SD_UINT32 offset,
+                              std::span<const SD_UINT8> bytes, SD_UINT32 disableReset) {
+    zvsim_journal(host_, a.index, region, offset, bytes, disableReset, pendingFault_);
+    pendingFault_ = "none";
+}
+
+SD_UINT32 zvsim_transport::Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
+                                   std::span<SD_UINT8> out, size_t* outLen) {
+    size_t len = 0;
+    SD_UINT32 st = SDERR_DEVICE_NOT_FOUND;
+    if (instance < host_.instances.size()) {
+        const auto [ai, pi] = host_.instances[instance];
+        zvsim_adapter& a = host_.adapters[static_cast<size_t>(ai)];
+        st = Dispatch(a, a.ports[static_cast<size_t>(pi)], runtime_[instance], instance, op, in, out, len);
+    }
+    pendingFault_ = "none";
+    if (outLen != nullptr) {
+        *outLen = len;
+    }
+    return st;
+}
+
+SD_UINT32 zvsim_transport::FlashRead(zvsim_adapter& a, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
+                                     size_t& outLen) {
+    zvapi_flash_io io{};
+    if (!GetIn(in, io)) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    if (static_cast<SD_UINT64>(io.Offset) + io.Length > a.flashSize) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    if (io.Region != 0) {
+        const zvsim_region* r = a.Region(io.Region);
+        if (r == nullptr || io.Offset < r->offset ||
+            static_cast<SD_UINT64>(io.Offset) + io.Length > static_cast<SD_UINT64>(r->offset) + r->size) {
+            return SDERR_INVALID_PARAMETER;
+        }
+    }
+    if (out.size() < io.Length) {
+        outLen = io.Length;
+        return SDERR_BUFFER_TOO_SMALL;
+    }
+    if (int e = zvsim_flash_read(a, io.Offset, out.first(io.Length))) {
+        return static_cast<SD_UINT32>(e);
+    }
+    outLen = io.Length;
+    return SDERR_SUCCESS;
+}
+
+SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8> in) {
+    zvapi_flash_io io{};
+    if (!GetIn(in, io) || in.size() - sizeof io < io.Length) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    if (static_cast<SD_UINT64>(io.Offset) + io.Length > a.flashSize) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    if (io.Region != 0) {
+        const zvsim_region* r = a.Region(io.Region);
+        if (r == nullptr || io.Offset < r->offset ||
+            static_cast<SD_UINT64>(io.Offset) + io.Length > static_cast<SD_UINT64>(r->offset) + r->size) {
+            return SDERR_INVALID_PARAMETER;
+        }
+    }
+    const std::span<const SD_UINT8> bytes = in.subspan(sizeof io, io.Length);
+    if (int e = zvsim_flash_write(a, io.Offset, bytes)) {
+        return static_cast<SD_UINT32>(e);
+    }
+    Journal(a, io.Region, io.Offset, bytes, io.DisableReset);
+    return SDERR_SUCCESS;
+}
+
+SD_UINT32 zvsim_transport::NvramRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
+    const zvsim_running r = Running(a);
+    const zvsim_region* reg = a.Region(zvsim_nvram_region(p.function, r.vpdNvram == 2));
+    if (reg == nullptr) {
+        return SDERR_NOT_SUPPORTED;
+    }
+    std::vector<SD_UINT8> image(zvsim_nvram_size(a.deviceId), 0xFF);
+    if (int e = zvsim_flash_read(a, reg->offset, std::span(image).first(std::min<size_t>(image.size(), reg->size)))) {
+        return static_cast<SD_UINT32>(e);
+    }
+    const size_t n = std::min(out.size(), image.size());
+    std::memcpy(out.data(), image.data(), n);
+    outLen = n;
+    return SDERR_SUCCESS;
+}
+
+SD_UINT32 zvsim_transport::NvramWrite(zvsim_adapter& a, zvsim_port& p, std::span<const SD_UINT8> in) {
+    if (in.empty() || in.size() > zvsim_nvram_size(a.deviceId)) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    const zvsim_running r = Running(a);
+    // Chip type 27 writes the copy it does not run from; the auxiliary
+    // records then decide (at reload or boot) which copy serves.
+    bool secondary = r.vpdNvram == 2;
+    if (a.chipType == 27) {
+        secondary = !secondary;
+    }
+    const SD_UINT32 code = zvsim_nvram_region(p.function, secondary);
+    const zvsim_region* reg = a.Region(code);
+    if (reg == nullptr) {
+        return SDERR_NOT_SUPPORTED;
+    }
+    if (in.size() > reg->size) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    if (int e = zvsim_flash_write(a, reg->offset, in)) {
+        return static_cast<SD_UINT32>(e);
+    }
+    Journal(a, code, reg->offset, in, 0);
+    return SDERR_SUCCESS;
+}
+
+SD_UINT32 zvsim_transport::VpdRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
+    const zvsim_running r = Running(a);
+    const zvsim_region* reg = a.Region(zvsim_vpd_region(p.function, r.vpdNvram == 2));
+    if (reg == nullptr) {
+        return SDERR_NOT_SUPPORTED;
+    }
+    std::vector<SD_UINT8> image(zvsim_vpd_size(a.deviceId), 0xFF);
+    if (int e = zvsim_flash_read(a, reg->offset, std::span(image).first(std::min<size_t>(image.size(), reg->size)))) {
+        return static_cast<SD_UINT32>(e);
+    }
+    const size_t n = std::min(out.size(), image.size());
+    std::memcpy(out.data(), image.data(), n);
+    outLen = n;
+    return SDERR_SUCCESS;
+}
+
+SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime& rt, SD_UINT32 instance,
+                                    zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
+                                    size_t& outLen) {
+    switch (op) {
+        case ZVOP_OPEN: {
+            zvapi_port_ident id{};
+            id.AdapterIndex = static_cast<SD_UINT32>(a.index);
+            id.PciFunction = p.function;
+            id.IsPhysicalFc = p.interfaceType == SD_INTERFACE_FC ? 1 : 0;
+            return PutRecord(id, out, outLen);
+        }
+        case ZVOP_CLOSE:
+            return SDERR_SUCCESS;
+        case ZVOP_NODE_PROPERTY: {
+            DEVICENODEPROPERTY n{};
+            PutWwn(n.WWN, p.nodeWwn);
+            CopyText(n.Manufacturer, a.manufacturer);
+            CopyText(n.Model, a.model);
+            CopyText(n.ModelDescription, a.modelDescription);
+            CopyText(n.SerialNumber, a.serial);
+            CopyText(n.DriverVersion, a.driverVersion);
+            CopyText(n.FirmwareVersion, a.firmwareVersion);
+            CopyText(n.OptionRomVersion, a.optionRomVersion);
+            n.InterfaceType = p.interfaceType;
+            n.NumberOfPorts = static_cast<SD_UINT16>(std::count_if(
+                a.ports.begin(), a.ports.end(), [](const zvsim_port& x) { return x.interfaceType == SD_INTERFACE_FC; }));
+            n.BIValid = a.biValid;
+            Put4(n.BIFwVersion, a.biFw);
+            Put4(n.BIEfiVersion, a.biEfi);
+            Put4(n.BIFCodeVersion, a.biFcode);
+            Put4(n.BIMpiFwVersion, a.biMpi);
+            Put4(n.BIPepFwVersion, a.biPep);
+            Put4(n.MpiFwVersion, a.mpi);
+            Put4(n.PepFwVersion, a.pep);
+            return PutRecord(n, out, outLen);
+        }
+        case ZVOP_PORT_PROPERTY: {
+            DEVICEPORTPROPERTY pp{};
+            PutWwn(pp.WWN, p.portWwn);
+            pp.PortID = p.portId;
+            pp.PortType = p.portType;
+            pp.PortState = p.portState;
+            pp.LinkState1 = p.linkState1;
+            pp.LinkState2 = p.linkState2;
+            pp.LinkState3 = p.linkState3;
+            pp.ConnectionMode = p.connectionMode;
+            pp.DiscPortCount = static_cast<SD_UINT16>(std::min<size_t>(p.targets.size(), 0xFFFF));
+            pp.DiscTargetCount = pp.DiscPortCount;
+            CopyText(pp.DeviceName, p.deviceName.empty() ? "host" + std::to_string(instance + 1) : p.deviceName);
+            pp.PortSpeed = p.speed;
+            pp.SupportedSpeed = p.supportedSpeed;
+            pp.ScmFabricConnectionFlags = p.scmFlags;
+            PutWwn(pp.PrincipalFabricWWN, p.principalFabricWwn);
+            PutWwn(pp.AdjacentFabricWWN, p.adjacentFabricWwn);
+            return PutRecord(pp, out, outLen);
+        }
+        case ZVOP_CHIP_PROPERTY: {
+            CHIPPROPERTY c{};
+            c.VendorID = a.vendorId;
+            c.DeviceID = a.deviceId;
+            c.SubVendorID = a.subVendorId;
+            c.SubSystemID = a.subSystemId;
+            c.PciBusNumber = a.bus;
+            c.PciSlotNumber = static_cast<SD_UINT16>((a.slot << 3) | (p.function & 7));
+            c.ChipType = a.chipType;
+            c.PortNumber = static_cast<SD_UINT16>(p.function);
+            c.PcieLinkCap = a.pcieLinkCap;
+            c.PcieLinkStat = a.pcieLinkStat;
+            return PutRecord(c, out, outLen);
+        }
+        case ZVOP_DRIVER_PROPERTY: {
+            DRIVERPROPERTY d{};
+            CopyText(d.DriverName, a.driverName);
+            CopyText(d.DriverVersion, a.driverVersion);
+            d.NumberOfBus = a.numberOfBus;
+            d.TargetsPerBus = a.targetsPerBus;
+            d.LunsPerTarget = a.lunsPerTarget;
+            d.MaxTransferLen = a.maxTransferLen;
+            return PutRecord(d, out, outLen);
+        }
+        case ZVOP_DISC_TARGET: {
+            SD_UINT32 index = 0;
+            if (!GetIn(in, index) || index >= p.targets.size()) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            const zvsim_target& t = p.targets[index];
+            DISCTARGETPROPERTY d{};
+            PutWwn(d.NodeWWN, t.nodeWwn);
+            PutWwn(d.PortWWN, t.portWwn);
+            d.PortID = t.portId;
+            d.BusNumber = t.bus;
+            d.TargetID = t.targetId;
+            d.PortType = t.portType;
+            d.PortState = t.portState;
+            d.LoopID = t.loopId;
+            d.CongestionState = t.congestion;
+            return PutRecord(d, out, outLen);
+        }
+        case ZVOP_PORT_DATABASE: {
+            SD_UINT32 mode = 0;
+            if (!GetIn(in, mode) || (mode != 7 && mode != 8 && mode != 16)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            auto it = p.portDb.find(mode);
+            return PutList(it == p.portDb.end() ? std::vector<DEVICEINFOENTRY>{} : it->second, out, outLen);
+        }
+        case ZVOP_STATISTICS:
+            return PutRecord(p.stats, out, outLen);
+        case ZVOP_PRIV_STATS: {
+            std::array<SD_UINT8, 512> block{};
+            std::memcpy(block.data(), &p.stats, sizeof p.stats);
+            return PutRecord(block, out, outLen);
+        }
+        case ZVOP_BEACON:
+            return PutRecord(p.beacon, out, outLen);
+        case ZVOP_FLASH_LAYOUT: {
+            std::vector<zvapi_flash_region> list;
+            for (const zvsim_region& r : a.layout) {
+                list.push_back({r.code, r.offset, r.size, r.needsActivation ? ZVAPI_REGION_NEEDS_ACTIVATION : 0u});
+            }
+            return PutList(list, out, outLen);
+        }
+        case ZVOP_FLASH_READ:
+            return FlashRead(a, in, out, outLen);
+        case ZVOP_FLASH_WRITE:
+            return FlashWrite(a, in);
+        case ZVOP_REGION_ACTIVATE: {
+            SD_UINT32 code = 0;
+            if (!GetIn(in, code) || a.Region(code) == nullptr) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_ONLINE_ACTIVATE:
+            if (zvsim_status_signature(a) == 0) {
+                return SDERR_NOT_SUPPORTED;
+            }
+            SetRunning(a, zvsim_boot(a));
+            return SDERR_SUCCESS;
+        case ZVOP_ACTIVE_REGIONS: {
+            if (zvsim_status_signature(a) == 0) {
+                return SDERR_NOT_SUPPORTED;
+            }
+            const zvsim_running r = Running(a);
+            SD_ACTIVE_REGIONS rec{};
+            rec.ActiveGlobalRegions = r.global;
+            rec.ActiveBoardConfig = r.boardConfig;
+            rec.ActiveVpdNvram = r.vpdNvram;
+            rec.ActiveNpivConfig01 = r.npiv01;
+            rec.ActiveNpivConfig23 = r.npiv23;
+            return PutRecord(rec, out, outLen);
+        }
+        case ZVOP_FW_ATTRIBUTES:
+            return PutRecord(a.fwAttributes, out, outLen);
+        case ZVOP_REFRESH_VERSIONS:
+            return SDERR_SUCCESS;
+        case ZVOP_NVRAM_READ:
+            return NvramRead(a, p, out, outLen);
+        case ZVOP_NVRAM_WRITE:
+            return NvramWrite(a, p, in);
+        case ZVOP_NVRAM_RELOAD: {
+            zvsim_running r = Running(a);
+            zvsim_running fresh = r;
+            zvsim_boot_components(a, fresh);
+            r.vpdNvram = fresh.vpdNvram;
+            SetRunning(a, r);
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_VPD_READ:
+            return VpdRead(a, p, out, outLen);
+        case ZVOP_LOCKDOWN: {
+            const SD_UINT32 st = PutRecord(a.lockdown, out, outLen);
+            return st != SDERR_SUCCESS ? st : a.lockdownStatus;
+        }
+        case ZVOP_MAILBOX: {
+            if (in.size() < sizeof(SD_UINT16) || out.size() < sizeof(SD_UINT16)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            SD_UINT16 cmd = 0;
+            std::memcpy(&cmd, in.data(), sizeof cmd);
+            const size_t regs = std::min<size_t>(out.size() / sizeof(SD_UINT16), 32);
+            std::vector<SD_UINT16> mb(regs, 0);
+            if (cmd == 0x69) {
+                mb[0] = 0x4000;
+                if (regs > 12) {
+                    mb[12] = a.mpiState;
+                }
+            } else {
+                mb[0] = 0x4001;  // invalid command
+            }
+            std::memcpy(out.data(), mb.data(), regs * sizeof(SD_UINT16));
+            outLen = regs * sizeof(SD_UINT16);
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_SCSI:
+            return Scsi(p, rt, in, out, outLen);
+        case ZVOP_CT: {
+            if (in.size() < 16 || out.size() < 16) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            std::fill(out.begin(), out.end(), SD_UINT8{0});
+            std::memcpy(out.data(), in.data(), 16);
+            out[8] = 0x80;  // accept
+            out[9] = 0x02;
+            out[10] = out[11] = 0;
+            outLen = out.size();
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_ELS: {
+            zvapi_els_request req{};
+            if (!GetIn(in, req)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            const std::span<const SD_UINT8> payload = in.subspan(sizeof req);
+            if (req.Opcode == 0) {
+                const size_t n = std::min(out.size(), payload.size());
+                std::memcpy(out.data(), payload.data(), n);
+                if (n > 0) {
+                    out[0] = 0x02;  // LS_ACC
+                }
+                outLen = n;
+                return SDERR_SUCCESS;
+            }
+            std::fill(out.begin(), out.end(), SD_UINT8{0});
+            if (!out.empty()) {
+                out[0] = 0x02;
+            }
+            outLen = std::min<size_t>(out.size(), 64);
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_LINK_SPEED: {
+            zvapi_link_speed ls{};
+            return GetIn(in, ls) ? SDERR_SUCCESS : SDERR_INVALID_PARAMETER;
+        }
+        case ZVOP_SWAP_TARGET:
+            return in.size() >= 2 * sizeof(DEVICEINFOENTRY) ? SDERR_SUCCESS : SDERR_INVALID_PARAMETER;
+        case ZVOP_AEN_ENABLE: {
+            SD_UINT32 on = 0;
+            if (!GetIn(in, on)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            rt.aenEnabled = on != 0;
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_AEN_GET: {
+            // Queued events are delivered once per run, while enabled.
+            if (!rt.aenEnabled || rt.eventsDelivered) {
+                return PutList(std::vector<ASYNCEVENT>{}, out, outLen);
+            }
+            const SD_UINT32 st = PutList(p.events, out, outLen);
+            if (st == SDERR_SUCCESS) {
+                rt.eventsDelivered = true;
+            }
+            return st;
+        }
+        case ZVOP_VPORT_INFO: {
+            SD_UINT32 id = 0;
+            if (!GetIn(in, id)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            for (const VPORT_INFO& v : p.vports) {
+                if (v.id == id) {
+                    VPORT_INFO info = v;
+                    info.used = static_cast<SD_UINT32>(p.vports.size());
+                    info.free = info.used < 64 ? 64 - info.used : 0;
+                    return PutRecord(info, out, outLen);
+                }
+            }
+            return SDERR_INVALID_PARAMETER;
+        }
+        case ZVOP_SECURE_PORTS:
+            return PutList(p.securePorts, out, outLen);
+        case ZVOP_NVME_HOST_INFO: {
+            std::array<SD_UINT8, SD_NVME_HOST_INFO_SIZE> rec{};
+            std::memcpy(rec.data() + 16, p.nvmeHostNqn.data(), std::min<size_t>(p.nvmeHostNqn.size(), rec.size() - 17));
+            return PutRecord(rec, out, outLen);
+        }
+        case ZVOP_FEATURES:
+            return PutList(p.features, out, outLen);
+        case ZVOP_OS_DEVICE_NAME: {
+            SD_UINT32 ids[2] = {};
+            if (!GetIn(in, ids)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            for (const zvsim_target& t : p.targets) {
+                if (t.targetId != ids[0]) {
+                    continue;
+                }
+                for (const zvsim_lun& l : t.luns) {
+                    if (l.lun == ids[1] && !l.osDeviceName.empty()) {
+                        const size_t need = l.osDeviceName.size() + 1;
+                        outLen = need;
+                        if (out.size() < need) {
+                            return SDERR_BUFFER_TOO_SMALL;
+                        }
+                        std::memcpy(out.data(), l.osDeviceName.c_str(), need);
+                        return SDERR_SUCCESS;
+                    }
+                }
+            }
+            return SDERR_DEVICE_NOT_FOUND;
+        }
+        case ZVOP_FW_DUMP:
+        case ZVOP_MPI_DUMP: {
+            const SD_UINT32 size = op == ZVOP_FW_DUMP ? p.fwDumpSize : p.mpiDumpSize;
+            if (size == 0) {
+                return SDERR_NO_FW_DUMP;
+            }
+            outLen = size;
+            if (out.size() < size) {
+                return SDERR_BUFFER_TOO_SMALL;
+            }
+            for (SD_UINT32 i = 0; i < size; ++i) {
+                out[i] = static_cast<SD_UINT8>((i & 0xFF) ^ (op == ZVOP_FW_DUMP ? 0xA5 : 0x5A));
+            }
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_SFP_READ:
+        case ZVOP_SFP_WRITE: {
+            zvapi_sfp_io io{};
+            if (!GetIn(in, io) || static_cast<SD_UINT32>(io.DataAddr) + io.Length > 256) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            std::vector<SD_UINT8>& page = rt.sfp[io.DevAddr];
+            if (page.size() < 256) {
+                page.resize(256, 0);
+                if (io.DevAddr == 0xA0) {
+                    page[0] = 0x03;  // SFP/SFP+ identifier
+                    std::memcpy(page.data() + 20, "KORVEX          ", 16);
+                }
+            }
+            if (op == ZVOP_SFP_READ) {
+                if (out.size() < io.Length) {
+                    outLen = io.Length;
+                    return SDERR_BUFFER_TOO_SMALL;
+                }
+                std::memcpy(out.data(), page.data() + io.DataAddr, io.Length);
+                outLen = io.Length;
+                return SDERR_SUCCESS;
+            }
+            if (in.size() - sizeof io < io.Length) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            std::memcpy(page.data() + io.DataAddr, in.data() + sizeof io, io.Length);
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_QOS_ENABLE:
+            return PutRecord(p.qosEnable, out, outLen);
+        case ZVOP_QOS_GET: {
+            SD_LUN_QOS q{};
+            q.NumberOfEntries = static_cast<SD_UINT32>(std::min<size_t>(rt.qos.size(), 32));
+            std::copy_n(rt.qos.begin(), q.NumberOfEntries, q.Entries);
+            return PutRecord(q, out, outLen);
+        }
+        case ZVOP_QOS_SET: {
+            SD_LUN_QOS q{};
+            if (!GetIn(in, q) || q.NumberOfEntries > 32) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            rt.qos.assign(q.Entries, q.Entries + q.NumberOfEntries);
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_FO_CAPABILITY:
+            return PutRecord(p.foCapability, out, outLen);
+        case ZVOP_FO_DRIVER_VERSION: {
+            FODRIVERVERSION v{};
+            CopyText(v.Version, p.foDriverVersion);
+            return PutRecord(v, out, outLen);
+        }
+        case ZVOP_FO_SYS_PARAMS_GET: {
+            FOPARAMS fp{};
+            std::copy(rt.foParams.begin(), rt.foParams.end(), fp.Words);
+            return PutRecord(fp, out, outLen);
+        }
+        case ZVOP_FO_SYS_PARAMS_SET: {
+            FOPARAMS fp{};
+            if (!GetIn(in, fp)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            std::copy(std::begin(fp.Words), std::end(fp.Words), rt.foParams.begin());
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_FO_PATHS: {
+            FOGETPATHS req{};
+            if (!GetIn(in, req)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            auto info = std::make_unique<FOPATHSINFO>();
+            std::memset(info.get(), 0, sizeof *info);
+            info->HbaInstance = instance;
+            std::memset(info->CurrentPathIndex, 0xFF, sizeof info->CurrentPathIndex);
+            const SD_UINT64 wwn = WwnOf(req.HbaAddr.AddressUsing);
+            for (const zvsim_port::FoPath& path : p.foPaths) {
+                if (path.wwn != wwn) {
+                    continue;
+                }
+                std::memset(info->CurrentPathIndex, path.currentPathIndex, sizeof info->CurrentPathIndex);
+                for (size_t i = 0; i < path.entries.size() && i < FO_MAX_ENTRIES; ++i) {
+                    info->PathEntry[i].HbaInstance = path.entries[i].first;
+                    PutWwn(info->PathEntry[i].PortName, path.entries[i].second);
+                }
+                break;
+            }
+            return PutRecord(*info, out, outLen);
+        }
+        case ZVOP_FO_TARGET_DATA_GET: {
+            SD_UINT32 persistent = 0;
+            if (!GetIn(in, persistent)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            const auto& src = persistent ? (rt.havePersistTargets ? rt.persistTargets : p.foPersistentTargetData)
+                                         : p.foTargetData;
+            auto list = std::make_unique<FOPORTSUMMARYLISTBUFFER>();
+            std::memset(list.get(), 0, sizeof *list);
+            list->EntryCount = static_cast<SD_UINT16>(std::min<size_t>(src.size(), FO_MAX_ENTRIES));
+            for (size_t i = 0; i < list->EntryCount; ++i) {
+                list->Entries[i] = ToSummary(src[i]);
+            }
+            return PutRecord(*list, out, outLen);
+        }
+        case ZVOP_FO_TARGET_DATA_SET: {
+            auto list = std::make_unique<FOPORTSUMMARYLISTBUFFER>();
+            if (!GetIn(in, *list) || list->EntryCount > FO_MAX_ENTRIES) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            rt.persistTargets.clear();
+            for (size_t i = 0; i < list->EntryCount; ++i) {
+                const FOPORTSUMMARYENTRY& e = list->Entries[i];
+                zvsim_port::FoTarget t;
+                t.loopId = e.LoopId;
+                t.targetId = e.TargetId;
+                t.deviceFlags = e.DeviceFlags;
+                t.multipathControl = e.MultipathControl;
+                t.baseLun = e.BaseLunNumber;
+                t.portId = static_cast<SD_UINT32>(e.PortId[0]) << 16 | static_cast<SD_UINT32>(e.PortId[1]) << 8 | e.PortId[2];
+                t.nodeWwn = WwnOf(e.NodeName);
+                t.portWwn = WwnOf(e.PortName);
+                rt.persistTargets.push_back(t);
+            }
+            rt.havePersistTargets = true;
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_FO_LUN_DATA_GET: {
+            SD_UINT32 persistent = 0;
+            if (!GetIn(in, persistent)) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            const auto& src = persistent ? (rt.havePersistLuns ? rt.persistLuns : p.foPersistentLunData) : p.foLunData;
+            if (persistent && src.empty()) {
+                return 0x20000076;  // nothing in the persistent store
+            }
+            auto list = std::make_unique<FOLUNDATALIST>();
+            std::memset(list.get(), 0, sizeof *list);
+            list->EntryCount = static_cast<SD_UINT16>(std::min<size_t>(src.size(), FO_MAX_ENTRIES));
+            for (size_t i = 0; i < list->EntryCount; ++i) {
+                FOEXTERNALLUNDATAENTRY& e = list->Entries[i];
+                PutWwn(e.NodeName, src[i].nodeWwn);
+                PutWwn(e.PortName, src[i].portWwn);
+                e.TargetId = src[i].targetId;
+                for (const auto& [lun, byte] : src[i].data) {
+                    if (lun < FO_MAX_LUNS) {
+                        e.Data[lun] = byte;
+                    }
+                }
+            }
+            return PutRecord(*list, out, outLen);
+        }
+        case ZVOP_FO_LUN_DATA_SET: {
+            auto list = std::make_unique<FOLUNDATALIST>();
+            if (!GetIn(in, *list) || list->EntryCount > FO_MAX_ENTRIES) {
+                return SDERR_INVALID_PARAMETER;
+            }
+            rt.persistLuns.clear();
+            for (size_t i = 0; i < list->EntryCount; ++i) {
+                const FOEXTERNALLUNDATAENTRY& e = list->Entries[i];
+                zvsim_port::FoLun l;
+                l.nodeWwn = WwnOf(e.NodeName);
+                l.portWwn = WwnOf(e.PortName);
+                l.targetId = e.TargetId;
+                for (SD_UINT16 k = 0; k < FO_MAX_LUNS; ++k) {
+                    if (e.Data[k] != 0) {
+                        l.data[k] = e.Data[k];
+                    }
+                }
+                rt.persistLuns.push_back(std::move(l));
+            }
+            rt.havePersistLuns = true;
+            return SDERR_SUCCESS;
+        }
+        case ZVOP_COUNT_:
+            break;
+    }
+    return SDERR_NOT_SUPPORTED;
+}
+
+std::unique_ptr<zvapi_transport> zvsim_open_host(const std::string& dir, std::string& err) {
+    zvsim_host host;
+    if (!zvsim_load_host(dir, host, err)) {
+        return nullptr;
+    }
+    // Fault rules are per adapter; each port instance sees the rules of its
+    // adapter that are not limited to another port.
+    std::vector<zvsim_fault> rules;
+    std::map<SD_UINT32, std::vector<size_t>> byInstance;
+    std::vector<std::vector<size_t>> adapterRules(host.adapters.size());
+    for (size_t ai = 0; ai < host.adapters.size(); ++ai) {
+        for (const zvsim_fault& f : host.adapters[ai].faults) {
+            adapterRules[ai].push_back(rules.size());
+            rules.push_back(f);
+        }
+    }
+    for (size_t inst = 0; inst < host.instances.size(); ++inst) {
+        const auto [ai, pi] = host.instances[inst];
+        for (size_t idx : adapterRules[static_cast<size_t>(ai)]) {
+            if (rules[idx].port < 0 || rules[idx].port == pi) {
+                byInstance[static_cast<SD_UINT32>(inst)].push_back(idx);
+            }
+        }
+    }
+    auto sim = std::make_unique<zvsim_transport>(std::move(host));
+    zvsim_transport* raw = sim.get();
+    return std::make_unique<zvsim_fault_transport>(std::move(sim), std::move(rules), std::move(byInstance),
+                                                   [raw](const char* fault) { raw->MarkNextWrite(fault); });
+}

@@ -1,0 +1,276 @@
+// Chip type table, the family predicates the update flows branch on, the
+// library-version rule and the preservation of adapter defaults in BIOS images.
+#include "core/chip_types.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace {
+
+SDMDevice Device(SD_UINT16 id, SD_UINT16 subVendor = 0, SD_UINT16 subSystem = 0) {
+    SDMDevice d{};
+    d.DeviceChipProperty.DeviceID = id;
+    d.DeviceChipProperty.SubVendorID = subVendor;
+    d.DeviceChipProperty.SubSystemID = subSystem;
+    return d;
+}
+
+TEST(ChipTypes, EveryListedDeviceIdHasItsCode) {
+    const std::map<SD_UINT16, int> table = {
+        {0x2100, 0},  {0x2200, 1},  {0x2300, 2},  {0x2310, 3},  {0x2312, 4},  {0x2322, 5},  {0x6312, 6},
+        {0x6322, 7},  {0x5422, 8},  {0x5432, 9},  {0x2422, 10}, {0x2432, 11}, {0x2532, 12}, {0x2533, 12},
+        {0x8432, 13}, {0x8000, 14}, {0x8001, 15}, {0x8020, 16}, {0x8021, 17}, {0x8022, 18}, {0x8023, 19},
+        {0x8030, 20}, {0x8031, 21}, {0x8831, 21}, {0x8032, 22}, {0x8033, 23}, {0x2031, 24}, {0x2831, 24},
+        {0x2061, 25}, {0x2071, 25}, {0x2171, 25}, {0x2261, 25}, {0x2271, 25}, {0x2371, 25}, {0x2871, 25},
+        {0x2971, 25}, {0x2A61, 25}, {0x2B61, 25}, {0x8041, 26}, {0x8044, 26}, {0x2081, 27}, {0x2089, 27},
+        {0x2181, 27}, {0x2189, 27}, {0x2281, 27}, {0x2289, 27}, {0x2381, 27}, {0x2389, 27}, {0x2881, 27},
+        {0x2981, 27}, {0x2989, 27},
+    };
+    for (const auto& [id, code] : table) {
+        const SDMDevice d = Device(id);
+        EXPECT_EQ(CoreGetISPType(&d), code) << std::hex << id;
+    }
+    // Unknown adapters are treated as 8 Gb ones.
+    const SDMDevice unknown = Device(0x1234);
+    EXPECT_EQ(CoreGetISPType(&unknown), 12);
+    EXPECT_EQ(CoreGetISPTypeFromDeviceId(0x0000), 12);
+    EXPECT_EQ(CoreGetISPType(nullptr), 0);
+}
+
+TEST(ChipTypes, FamilyPredicates) {
+    const SDMDevice d2981 = Device(0x2981), d2281 = Device(0x2281), d2261 = Device(0x2261), d2171 = Device(0x2171),
+                    d2B61 = Device(0x2B61), d2031 = Device(0x2031), d8044 = Device(0x8044), d8021 = Device(0x8021);
+    EXPECT_EQ(CoreIsVrel(&d2981), 1);
+    EXPECT_EQ(CoreGetISP64GbType(&d2981), 0);
+    EXPECT_EQ(CoreGetISP64GbType(&d2281), 1);
+    EXPECT_EQ(CoreIsDorne(&d2261), 1);
+    EXPECT_EQ(CoreIsBrantix(&d2261), 1);
+    EXPECT_EQ(CoreIsDorne(&d2171), 1);
+    EXPECT_EQ(CoreIsBrantix(&d2171), 0);
+    EXPECT_EQ(CoreIsDorne(&d2B61), 1);
+    EXPECT_EQ(CoreIsDorne(&d2281), 0);
+    EXPECT_EQ(CoreIsVrel(&d2261), 0);
+    EXPECT_EQ(CoreGetISP32GbType(&d2261), 1);
+    EXPECT_EQ(CoreGetISP32GbType(&d2171), 0);
+    EXPECT_EQ(CoreIsTorvi(&d2031), 1);
+    EXPECT_EQ(CoreGetISP16GbType(&d2031), 1);
+    EXPECT_EQ(CoreIsPemra(&d8044), 1);
+    EXPECT_EQ(CoreIsSulvo(&d8044), 1);
+    EXPECT_EQ(CoreIsK7R(&d8021), 1);
+    EXPECT_EQ(CoreGetISPmeloType(&d8021), 4);
+    EXPECT_EQ(CoreIsK7R(&d8044), 0);
+    // Null-safe speed classes.
+    EXPECT_EQ(CoreGetISP64GbType(nullptr), 0);
+    EXPECT_EQ(CoreGetISP4GbType(nullptr), 0);
+    EXPECT_EQ(CoreGetCNAType(nullptr), 0);
+    EXPECT_EQ(CoreIsAdapterWithEncryption(nullptr), 0);
+}
+
+TEST(ChipTypes, SubsystemDependentPredicates) {
+    const SDMDevice plain2432 = Device(0x2432, 0x1077), oem2432 = Device(0x2432, 0x1137);
+    EXPECT_EQ(CoreGetCNAType(&plain2432), 0);
+    EXPECT_EQ(CoreGetCNAType(&oem2432), 1);
+    const SDMDevice d5422 = Device(0x5422);
+    EXPECT_EQ(CoreGetISP4GbType(&d5422), 2);
+
+    for (SD_UINT16 ssid : {0x02E8, 0x02ED, 0x02EF, 0x02F1, 0x06C5, 0x06C6}) {
+        const SDMDevice d = Device(0x2261, 0x1077, ssid);
+        EXPECT_EQ(CoreIsAdapterWithEncryption(&d), 1) << std::hex << ssid;
+    }
+    for (SD_UINT16 ssid : {0x02E7, 0x02EE, 0x02F0, 0x06C7}) {
+        const SDMDevice d = Device(0x2261, 0x1077, ssid);
+        EXPECT_EQ(CoreIsAdapterWithEncryption(&d), 0) << std::hex << ssid;
+    }
+    const SDMDevice otherVendor = Device(0x2261, 0x1A77, 0x02E8);
+    EXPECT_EQ(CoreIsAdapterWithEncryption(&otherVendor), 0);
+}
+
+TEST(ChipTypes, OnlineActivationNeedsLibrarySixFourOnLinux) {
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v6.04 build77", "Linux - Debian x86_64"), 1);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v6.4 build1", "Linux"), 1);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v6.3 build1", "Linux"), 0);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v6.10 build1", "Linux"), 1);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v7 build1", "Linux"), 1);   // no minor reads 0
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v6 build1", "Linux"), 0);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v5.99", "Linux"), 0);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("", "Linux"), 0);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation(nullptr, nullptr), 0);
+    // A huge number saturates instead of wrapping round to something small.
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v99999999999999999999999.0", "Linux"), 1);
+    // The hypervisor's own numbering.
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v1.3 build2", "VMkernel 7.0"), 1);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v1.2 build2", "VMkernel 7.0"), 0);
+    EXPECT_EQ(CoreZOZIRAVersionSupportsOnlineActivation("v2.0 build2", "VMkernel 7.0"), 1);
+}
+
+// ---- Adapter defaults in BIOS images ---------------------------------------------------
+
+constexpr size_t kBlock = 512;
+constexpr size_t kPcir = 0x40;
+
+// One expansion-ROM image of `blocks` 512-byte blocks with its PCI data structure.
+std::vector<SD_UINT8> RomImage(size_t blocks, SD_UINT8 codeType, bool last, SD_UINT8 fill) {
+    std::vector<SD_UINT8> img(blocks * kBlock, fill);
+    img[0] = 0x55;
+    img[1] = 0xAA;
+    img[2] = static_cast<SD_UINT8>(blocks);
+    img[0x18] = kPcir & 0xFF;
+    img[0x19] = 0;
+    std::memcpy(img.data() + kPcir, "PCIR", 4);
+    img[kPcir + 0x10] = static_cast<SD_UINT8>(blocks);
+    img[kPcir + 0x11] = 0;
+    img[kPcir + 0x14] = codeType;
+    img[kPcir + 0x15] = last ? 0x80 : 0x00;
+    return img;
+}
+
+void PutSvid(std::vector<SD_UINT8>& img, size_t at, SD_UINT16 id) {
+    std::memcpy(img.data() + at + 28, "SVID", 4);
+    img[at + 32] = id & 0xFF;
+    img[at + 33] = id >> 8;
+}
+
+SD_UINT8 ChecksumOf(const std::vector<SD_UINT8>& buf, size_t at, size_t length) {
+    SD_UINT8 sum = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (i != length - 2) sum = static_cast<SD_UINT8>(sum + buf[at + i]);
+    return sum;
+}
+
+std::vector<SD_UINT8> Concat(std::initializer_list<std::vector<SD_UINT8>> parts) {
+    std::vector<SD_UINT8> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+class PreserveDefaults : public ::testing::Test {
+protected:
+    SDMDevice dev = Device(0x2261);
+};
+
+TEST_F(PreserveDefaults, OlderChipIsRefusedAndUntouched) {
+    const SDMDevice old = Device(0x2432);
+    std::vector<SD_UINT8> ori = RomImage(4, 0, true, 0x11);
+    std::vector<SD_UINT8> img = RomImage(4, 0, true, 0x22);
+    const auto before = img;
+    EXPECT_EQ(CorePreserveISPDefaults(&old, ori, img), -1);
+    EXPECT_EQ(CorePreserveISPDefaults(nullptr, ori, img), -1);
+    EXPECT_EQ(img, before);
+}
+
+TEST_F(PreserveDefaults, ImageWithoutMarkerKeepsBytesAndChecksum) {
+    std::vector<SD_UINT8> ori = RomImage(4, 0, true, 0x11);
+    std::vector<SD_UINT8> img = RomImage(4, 0, true, 0x22);
+    img.back() = 0x5A;  // whatever checksum it came with
+    const auto before = img;
+    EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    EXPECT_EQ(img, before);
+}
+
+TEST_F(PreserveDefaults, DefaultsBlockAndSubsystemIdAreCarriedOver) {
+    std::vector<SD_UINT8> ori = RomImage(8, 0, true, 0x00);
+    std::vector<SD_UINT8> img = RomImage(8, 0, true, 0x00);
+    PutSvid(ori, 0, 0x1A77);
+    PutSvid(img, 0, 0x0000);
+    std::memcpy(ori.data() + 0x200, "MEISP ", 6);
+    for (size_t i = 0; i < 512; ++i) ori[0x202 + i] = static_cast<SD_UINT8>(i * 7 + 3);
+    std::memcpy(ori.data() + 0x202, "ISP ", 4);
+    std::memcpy(img.data() + 0x300, "MEISP ", 6);
+    const auto before = img;
+
+    ASSERT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    EXPECT_EQ(img[32], 0x77);
+    EXPECT_EQ(img[33], 0x1A);
+    EXPECT_EQ(std::memcmp(img.data() + 0x302, ori.data() + 0x202, 512), 0);
+    EXPECT_EQ(ChecksumOf(img, 0, img.size()), 0);
+    // Nothing else moved.
+    for (size_t i = 0; i < img.size() - 1; ++i) {
+        if (i != 32 && i != 33 && (i < 0x302 || i >= 0x302 + 512)) {
+            ASSERT_EQ(img[i], before[i]) << i;
+        }
+    }
+}
+
+TEST_F(PreserveDefaults, ChangedSubsystemIdAloneStillFixesTheChecksum) {
+    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
+    std::vector<SD_UINT8> img = RomImage(2, 0, true, 0x00);
+    PutSvid(ori, 0, 0x1A77);
+    PutSvid(img, 0, 0x1077);
+    EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    EXPECT_EQ(img[32], 0x77);
+    EXPECT_EQ(ChecksumOf(img, 0, img.size()), 0);
+}
+
+TEST_F(PreserveDefaults, EveryBiosImageOfTheChainIsTreatedOthersPassedOver) {
+    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
+    PutSvid(ori, 0, 0x1A77);
+    auto bios1 = RomImage(2, 0, false, 0x01);
+    auto efi = RomImage(2, 3, false, 0x02);
+    auto bios2 = RomImage(2, 0, true, 0x03);
+    PutSvid(bios1, 0, 0x1077);
+    PutSvid(efi, 0, 0x1077);
+    PutSvid(bios2, 0, 0x1077);
+    std::vector<SD_UINT8> img = Concat({bios1, efi, bios2});
+    const auto efiBefore = std::vector<SD_UINT8>(img.begin() + 1024, img.begin() + 2048);
+
+    EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    EXPECT_EQ(img[32], 0x77);
+    EXPECT_EQ(img[2048 + 32], 0x77);
+    EXPECT_EQ(std::vector<SD_UINT8>(img.begin() + 1024, img.begin() + 2048), efiBefore);
+    EXPECT_EQ(ChecksumOf(img, 0, 1024), 0);
+    EXPECT_EQ(ChecksumOf(img, 2048, 1024), 0);
+}
+
+TEST_F(PreserveDefaults, MalformedChainsEndWithoutReadingOutside) {
+    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
+    {
+        // Not last, but its PCI data structure says length 0: would loop for ever.
+        auto img = RomImage(2, 3, false, 0x00);
+        img[kPcir + 0x10] = 0;
+        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
+    }
+    {
+        // The chain runs past the end of the buffer.
+        auto img = RomImage(2, 3, false, 0x00);
+        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
+    }
+    {
+        // Header length larger than what the buffer holds.
+        auto img = RomImage(2, 0, true, 0x00);
+        img[2] = 200;
+        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
+    }
+    {
+        // Header length 0.
+        auto img = RomImage(2, 0, true, 0x00);
+        img[2] = 0;
+        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
+    }
+    {
+        // PCI data structure pointer beyond the buffer.
+        auto img = RomImage(1, 0, true, 0x00);
+        img[0x18] = 0xF0;
+        img[0x19] = 0x01;
+        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
+    }
+    {
+        std::vector<SD_UINT8> tiny(16, 0);
+        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, tiny), -1);
+    }
+}
+
+TEST_F(PreserveDefaults, MarkerTooCloseToTheEndCopiesNothing) {
+    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
+    std::vector<SD_UINT8> img = RomImage(2, 0, true, 0x00);
+    std::memcpy(ori.data() + 0x100, "MEISP ", 6);
+    std::memset(ori.data() + 0x106, 0xEE, 0x100);
+    std::memcpy(img.data() + img.size() - 100, "MEISP ", 6);
+    const auto before = img;
+    EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    EXPECT_EQ(img, before);
+}
+
+}  // namespace

@@ -1,0 +1,442 @@
+// Start-up discovery over simulated hosts: which ports end up in the model,
+// how unsupported and duplicate ports are handled, what the SCSI probing
+// records for targets and LUNs, and that clean-up closes every handle.
+#include "core/device_discovery.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/oss_services.h"
+#include "fixtures/host_builder.h"
+
+namespace {
+
+constexpr const char* kSharedFile = "/tmp/zv_shared.dat";
+
+// Bytes of a WWN as the platform stores them (most significant first).
+std::vector<SD_UINT8> WwnBytes(uint64_t w) {
+    std::vector<SD_UINT8> b(8);
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<SD_UINT8>(w >> (56 - 8 * i));
+    return b;
+}
+
+bool SameWwn(const SD_UINT8* bytes, uint64_t w) { return std::memcmp(bytes, WwnBytes(w).data(), 8) == 0; }
+
+std::vector<SDMDevice*> Devices() {
+    std::vector<SDMDevice*> v;
+    for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
+    return v;
+}
+
+std::vector<SDMTarget*> Targets(SDMDevice* d) {
+    std::vector<SDMTarget*> v;
+    for (SDMTarget* t = d->TargetList.firstTarget; t != nullptr; t = t->next) v.push_back(t);
+    return v;
+}
+
+std::vector<SDMLun*> Luns(SDMTarget* t) {
+    std::vector<SDMLun*> v;
+    for (SDMLun* l = t->LunList.firstLun; l != nullptr; l = l->next) v.push_back(l);
+    return v;
+}
+
+SDMTarget* TargetByPort(SDMDevice* d, uint64_t portWwn) {
+    for (SDMTarget* t : Targets(d))
+        if (SameWwn(t->DiscTargetProperty.PortWWN, portWwn)) return t;
+    return nullptr;
+}
+
+SDMLun* LunById(SDMTarget* t, SD_UINT16 id) {
+    for (SDMLun* l : Luns(t))
+        if (l->LunID == id) return l;
+    return nullptr;
+}
+
+class Discovery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = zvfix::MakeTempDir("zvdisc");
+        sleepLog_ = dir_ + "/sleeps.log";
+        setenv("ZV_TEST_SLEEP_LOG", sleepLog_.c_str(), 1);
+        InitDeviceList();
+    }
+    void TearDown() override {
+        RemoveAllDevicesFromDeviceList();
+        // The last close unloads the library, which removes its shared file.
+        EXPECT_FALSE(std::filesystem::exists(kSharedFile)) << "a handle was left open";
+        unsetenv("ZV_TEST_SLEEP_LOG");
+        unsetenv("ZV_SIM_HOST");
+        OSSSetLogQuiet(1);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // Writes the host, points the library at it and runs discovery; returns
+    // what the core log printed on standard output.
+    std::string Discover(const zvfix::HostBuilder& host) {
+        const std::string hostDir = dir_ + "/host";
+        host.Write(hostDir);
+        setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
+        std::filesystem::remove(sleepLog_);
+        OSSSetLogQuiet(0);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        CoreInitializeDevices();
+        (void)::testing::internal::GetCapturedStderr();
+        std::string out = ::testing::internal::GetCapturedStdout();
+        OSSSetLogQuiet(1);
+        return out;
+    }
+
+    std::vector<long> Sleeps() const {
+        std::vector<long> v;
+        std::ifstream in(sleepLog_);
+        for (long ms; in >> ms;) v.push_back(ms);
+        return v;
+    }
+
+    static size_t Count(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+        return n;
+    }
+
+    std::string dir_;
+    std::string sleepLog_;
+};
+
+// ---- Instances -------------------------------------------------------------------------
+
+TEST_F(Discovery, UnsupportedInstanceIsRetriedSixTimesThenSkipped) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort();
+    auto& b = host.AddChip25(0x2261, 1);
+    b.faults.push_back(zvfix::FaultSpec::OpenUnsupported(7));
+    const std::string out = Discover(host);
+
+    ASSERT_EQ(Devices().size(), 2u);
+    EXPECT_EQ(Devices()[0]->DeviceNumber, 0u);
+    EXPECT_EQ(Devices()[1]->DeviceNumber, 1u);
+    EXPECT_EQ(Sleeps(), std::vector<long>(6, 5000));
+    EXPECT_EQ(Count(out, "Found *UNSUPPORTED* Korvex HBA - instance (2)"), 1u);
+}
+
+TEST_F(Discovery, SeventhOpenOfAnUnsupportedInstanceStillCounts) {
+    // Six refusals: the seventh open is the last one made, and it succeeds.
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort();
+    auto& b = host.AddChip25(0x2261, 1);
+    b.faults.push_back(zvfix::FaultSpec::OpenUnsupported(6));
+    const std::string out = Discover(host);
+
+    ASSERT_EQ(Devices().size(), 3u);
+    EXPECT_EQ(Devices()[2]->DeviceNumber, 2u);
+    EXPECT_EQ(Sleeps(), std::vector<long>(6, 5000));
+    EXPECT_EQ(Count(out, "*UNSUPPORTED*"), 0u);
+}
+
+TEST_F(Discovery, EachInstanceGetsItsOwnRetries) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort();
+    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::OpenUnsupported(-1));
+    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::OpenUnsupported(1));
+    const std::string out = Discover(host);
+
+    // Instance 3 is not skipped at its first refusal although instance 2 used up its retries.
+    ASSERT_EQ(Devices().size(), 3u);
+    EXPECT_EQ(Devices()[2]->DeviceNumber, 3u);
+    EXPECT_EQ(Sleeps(), std::vector<long>(7, 5000));
+    EXPECT_EQ(Count(out, "*UNSUPPORTED*"), 1u);
+}
+
+TEST_F(Discovery, OtherOpenFailuresSkipOnlyThatInstance) {
+    zvfix::HostBuilder host;
+    host.AddChip25(0x2261, 1);
+    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::Fail("open", 5));  // EIO
+    host.AddChip25(0x2261, 1);
+    Discover(host);
+    ASSERT_EQ(Devices().size(), 2u);
+    EXPECT_EQ(Devices()[1]->DeviceNumber, 2u);
+    EXPECT_TRUE(Sleeps().empty());
+}
+
+TEST_F(Discovery, DuplicatePortIsDroppedAndItsHandleClosed) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.ports[1].nodeWwn = a.ports[0].nodeWwn = 0x2000001A77000001ull;
+    a.ports[1].portWwn = a.ports[0].portWwn = 0x2100001A77000001ull;
+    a.ports[1].portId = a.ports[0].portId = 0x010203;
+    host.AddChip25(0x2261, 1);
+    const std::string out = Discover(host);
+
+    ASSERT_EQ(Devices().size(), 2u);
+    EXPECT_EQ(Devices()[0]->DeviceNumber, 0u);
+    EXPECT_EQ(Devices()[1]->DeviceNumber, 2u);
+    EXPECT_EQ(Count(out, "Duplicate device found: Instance = (1)"), 1u);
+    // TearDown checks that nothing stays open.
+}
+
+TEST_F(Discovery, SixtyFourTwoPortAdapters) {
+    zvfix::HostBuilder host;
+    for (int i = 0; i < 64; ++i) host.AddChip25TwoPort();
+    Discover(host);
+
+    const auto devices = Devices();
+    ASSERT_EQ(devices.size(), 128u);
+    for (size_t i = 0; i < devices.size(); ++i) {
+        SDMDevice* d = devices[i];
+        EXPECT_EQ(d->DeviceNumber, i);
+        const auto& port = host.adapters[i / 2].ports[i % 2];
+        EXPECT_TRUE(SameWwn(d->DevicePortProperty.WWN, port.portWwn)) << i;
+        EXPECT_EQ(d->DeviceChipProperty.DeviceID, 0x2261);
+        EXPECT_EQ(d->ImageSetUpdatingInProgress, 'U');
+        EXPECT_NE(d->DeviceAbilityFlags & SDM_DEV_AEN_ENABLED, 0u);
+        // The current NVRAM copy carries the subsystem ids at their place.
+        EXPECT_EQ(d->DeviceCurrentNVRAM[0x1FA] | d->DeviceCurrentNVRAM[0x1FB] << 8,
+                  host.adapters[i / 2].subSystemId);
+    }
+}
+
+// ---- Targets and LUNs --------------------------------------------------------------------
+
+TEST_F(Discovery, LunsOfADiskTooLargeForReadCapacity10UseReadCapacity16) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& t = a.ports[0].AddTarget();
+    t.AddLun(1, 0x100000000ull).blockLength = 4096;
+    t.AddLun(2, 0x3FFF);
+    // Any READ CAPACITY (10) to LUN 2 fails: it must not be asked for one.
+    t.scripts.push_back({2, 0x25, std::vector<zvfix::ScsiAnswer>(5, zvfix::ScsiAnswer::Status(SDERR_UNKNOWN))});
+    Discover(host);
+
+    ASSERT_EQ(Devices().size(), 1u);
+    SDMTarget* target = TargetByPort(Devices()[0], t.portWwn);
+    ASSERT_NE(target, nullptr);
+    ASSERT_EQ(Luns(target).size(), 3u);
+    SDMLun* l0 = LunById(target, 0);
+    SDMLun* l1 = LunById(target, 1);
+    SDMLun* l2 = LunById(target, 2);
+    ASSERT_TRUE(l0 && l1 && l2);
+    EXPECT_EQ(l0->LunMaxLogicalBlockAddress, t.luns[0].lastLba);
+    EXPECT_EQ(l0->LunBytesPerBlock, 512u);
+    EXPECT_EQ(l1->LunMaxLogicalBlockAddress, 0x100000000ull);
+    EXPECT_EQ(l1->LunBytesPerBlock, 4096u);
+    EXPECT_EQ(l2->LunMaxLogicalBlockAddress, 0x3FFFu);
+    EXPECT_EQ(target->TargetType, 0u);
+    EXPECT_EQ(std::string(target->TargetVendorID, 6), "KORVEX");
+}
+
+TEST_F(Discovery, PassivePathAndUnsupportedLuns) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& t = a.ports[0].AddTarget();
+    t.AddLun(1);
+    t.AddLun(2);
+    t.AddLun(3, 0, 0x03);  // a processor, not a disk
+    t.scripts.push_back({1, 0x00, {zvfix::ScsiAnswer::NotReady(0x04, 0x00)}});
+    t.scripts.push_back({2, 0x00, {zvfix::ScsiAnswer::Check(5, 0x25, 0)}});
+    // The same "LUN not supported" answer makes a target ready.
+    auto& t2 = a.ports[0].AddTarget();
+    t2.scripts.push_back({0, 0x00, {zvfix::ScsiAnswer::Check(5, 0x25, 0)}});
+    Discover(host);
+
+    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
+    ASSERT_NE(target, nullptr);
+    SDMLun* passive = LunById(target, 1);
+    ASSERT_NE(passive, nullptr);
+    EXPECT_EQ(passive->LunOnPassivePath, 1);
+    EXPECT_EQ(LunById(target, 0)->LunOnPassivePath, 0);
+    EXPECT_EQ(LunById(target, 2), nullptr);
+    SDMLun* proc = LunById(target, 3);
+    ASSERT_NE(proc, nullptr);
+    EXPECT_EQ(proc->LunMaxLogicalBlockAddress, SD_UINT64{SDM_VALUE_UNKNOWN});
+    EXPECT_EQ(proc->LunBytesPerBlock, SDM_VALUE_UNKNOWN);
+    EXPECT_EQ(proc->LunOSSRaidType, SDM_VALUE_UNKNOWN);
+
+    SDMTarget* second = TargetByPort(Devices()[0], t2.portWwn);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second->TargetFlags & SDM_TGT_READY, 0u);
+    EXPECT_EQ(Luns(second).size(), 1u);
+}
+
+TEST_F(Discovery, BusyTargetIsAskedAgainEverySecondUntilReady) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& t = a.ports[0].AddTarget();
+    t.scripts.push_back({0, 0x00,
+                         {zvfix::ScsiAnswer::Busy(), zvfix::ScsiAnswer::Busy(), zvfix::ScsiAnswer::UnitAttention()}});
+    Discover(host);
+
+    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
+    ASSERT_NE(target, nullptr);
+    EXPECT_NE(target->TargetFlags & SDM_TGT_READY, 0u);
+    EXPECT_EQ(Luns(target).size(), 1u);
+    EXPECT_EQ(Sleeps(), std::vector<long>(3, 1000));
+}
+
+TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& t = a.ports[0].AddTarget();
+    t.scripts.push_back({0, 0x00, std::vector<zvfix::ScsiAnswer>(20, zvfix::ScsiAnswer::Busy())});
+    const std::string out = Discover(host);
+
+    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(target->TargetFlags & SDM_TGT_READY, 0u);
+    EXPECT_TRUE(Luns(target).empty());
+    EXPECT_STREQ(target->TargetVendorID, "N/A");
+    EXPECT_EQ(Sleeps(), std::vector<long>(9, 1000));
+    EXPECT_EQ(Count(out, "CheckTargetReady: Target failed Test Unit Ready (0x20000067)"), 1u);
+}
+
+TEST_F(Discovery, ReportLunsIsCutAtTheDriversLunLimit) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    a.lunsPerTarget = 2;
+    auto& t = a.ports[0].AddTarget();
+    t.AddLun(1);
+    t.AddLun(2);
+    t.AddLun(3);
+    Discover(host);
+    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
+    ASSERT_NE(target, nullptr);
+    ASSERT_EQ(Luns(target).size(), 2u);
+    EXPECT_NE(LunById(target, 0), nullptr);
+    EXPECT_NE(LunById(target, 1), nullptr);
+}
+
+TEST_F(Discovery, IdentityPagesAndOsNames) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& t = a.ports[0].AddTarget();
+    t.luns[0].serial = "SER-0123456789";
+    // One NAA designation descriptor: 4-byte header, 16-byte identifier.
+    t.luns[0].deviceId = {0x01, 0x03, 0x00, 0x10, 0x60, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18};
+    t.luns[0].osDeviceName = "/dev/sdq";
+    auto& l1 = t.AddLun(1);
+    l1.vpd83 = false;
+    l1.osDeviceName = "/dev/sd";  // too short to be a name
+    Discover(host);
+
+    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(target->SerialSize, 14u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber), 14), "SER-0123456789");
+    SDMLun* l0 = LunById(target, 0);
+    ASSERT_NE(l0, nullptr);
+    ASSERT_EQ(l0->LunWWULNSize, 16u);
+    EXPECT_EQ(l0->WWULN[0], 0x60);
+    EXPECT_EQ(l0->WWULN[15], 0x18);
+    EXPECT_STREQ(l0->LunOSSDeviceName, "/dev/sdq");
+    SDMLun* lun1 = LunById(target, 1);
+    ASSERT_NE(lun1, nullptr);
+    EXPECT_EQ(lun1->LunWWULNSize, 0u);
+    EXPECT_STREQ(lun1->LunOSSDeviceName, "");
+    // A LUN without the page stops the question for the target's later LUNs.
+    EXPECT_EQ(target->TargetAbilityFlags & SDM_TGT_ASK_WWULN, 0u);
+}
+
+TEST_F(Discovery, PortDatabaseTargets) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& p = a.ports[0];
+    // Fabric-only remote port: known but not configured, never probed.
+    zvfix::PortDbEntry fabric;
+    fabric.nodeWwn = 0x2000005000000A01ull;
+    fabric.portWwn = 0x2100005000000A01ull;
+    fabric.portId = 0x0A0100;
+    p.portDb8.push_back(fabric);
+    // Remote port without a usable node WWN: never a target.
+    zvfix::PortDbEntry null = fabric;
+    null.nodeWwn = 0x00AA00BB00CC00DDull;
+    null.portWwn = 0x2100005000000A02ull;
+    null.portId = 0x0A0200;
+    p.portDb8.push_back(null);
+    p.portDb7.push_back(null);
+    Discover(host);
+
+    SDMDevice* d = Devices().at(0);
+    SDMTarget* t = TargetByPort(d, fabric.portWwn);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->TargetAgentFlags, SDM_AGENT_UNCONFIGURED);
+    EXPECT_EQ(t->TargetMultipathControl, 0x40);
+    EXPECT_EQ(t->TargetFlags, 1u);
+    EXPECT_EQ(t->DiscTargetProperty.TargetID, 0xFFFF);
+    EXPECT_EQ(t->TargetLoopID, 0xFFFF);
+    EXPECT_EQ(t->DiscTargetProperty.PortID & 0xFFFFFF, 0x0A0100u);
+    EXPECT_TRUE(Luns(t).empty());
+    EXPECT_EQ(TargetByPort(d, null.portWwn), nullptr);
+}
+
+TEST_F(Discovery, LunLevelFailoverMarksCurrentPaths) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2261, 1);
+    auto& p = a.ports[0];
+    p.foCapability = 0x30000004;
+    auto& t = p.AddTarget();
+    t.AddLun(1);
+    zvfix::FoLunEntry lunData;
+    lunData.nodeWwn = t.nodeWwn;
+    lunData.portWwn = t.portWwn;
+    lunData.data = {{0, 0x05}, {1, 0x06}};
+    p.foLunData.push_back(lunData);
+    zvfix::FoPathSpec paths;
+    paths.wwn = t.nodeWwn;
+    paths.currentPathIndex = 0;
+    paths.entries = {{0, t.portWwn}};
+    p.foPaths.push_back(paths);
+    Discover(host);
+
+    SDMDevice* d = Devices().at(0);
+    EXPECT_NE(d->DeviceAbilityFlags & SDM_DEV_FO_LUN_LEVEL, 0u);
+    EXPECT_EQ(d->DeviceAbilityFlags & SDM_DEV_FO_TARGET_LEVEL, 0u);
+    SDMTarget* target = TargetByPort(d, t.portWwn);
+    ASSERT_NE(target, nullptr);
+    EXPECT_NE(target->TargetAgentFlags & SDM_AGENT_LUN_DATA, 0u);
+    EXPECT_EQ(LunById(target, 0)->LunData, 0x05);
+    EXPECT_EQ(LunById(target, 1)->LunData, 0x06);
+    EXPECT_EQ(LunById(target, 0)->LunIsCurrentPath, 1);
+    EXPECT_EQ(LunById(target, 1)->LunIsCurrentPath, 1);
+}
+
+TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
+    zvfix::HostBuilder host;
+    for (bool gen7 : {false, true}) {
+        auto& a = gen7 ? host.AddChip27(0x2281, 1) : host.AddChip25(0x2261, 1);
+        auto& t = a.ports[0].AddTarget();
+        zvfix::SecurePortEntry e;
+        e.portWwn = t.portWwn;
+        e.portId = t.portId;
+        e.securityState = 1;
+        e.securityFlags = 0x30;
+        a.ports[0].securePorts.push_back(e);
+    }
+    Discover(host);
+    ASSERT_EQ(Devices().size(), 2u);
+    SDMTarget* t25 = Devices()[0]->TargetList.firstTarget;
+    SDMTarget* t27 = Devices()[1]->TargetList.firstTarget;
+    ASSERT_TRUE(t25 && t27);
+    EXPECT_EQ(t25->TargetSecurePortInfo.SecurityState, 0u);
+    EXPECT_EQ(t27->TargetSecurePortInfo.SecurityState, 1u);
+    EXPECT_EQ(t27->TargetSecurePortInfo.SecurityFlags, 0x30u);
+}
+
+TEST_F(Discovery, SwitchedOffDiscoveryFindsPortsButNoTargets) {
+    zvfix::HostBuilder host;
+    host.AddChip25(0x2261, 1).ports[0].AddTarget();
+    CoreSetTargestLUNDiscoveryOption(0);
+    Discover(host);
+    CoreSetTargestLUNDiscoveryOption(1);
+    ASSERT_EQ(Devices().size(), 1u);
+    EXPECT_EQ(Devices()[0]->TargetList.count, 0u);
+}
+
+}  // namespace

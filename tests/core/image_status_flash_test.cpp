@@ -1,0 +1,234 @@
+// Image-status and active-region flash I/O on simulated adapters: what lands
+// in flash, what the adapter starts from after a reboot, and the retries.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/active_regions.h"
+#include "core/image_status.h"
+#include "core/sdm_device.h"
+#include "fixtures/host_builder.h"
+#include "mgmt/sdapi.h"
+
+namespace {
+
+class FlashStatus : public ::testing::Test {
+protected:
+    void TearDown() override { Close(); }
+
+    // Writes the host, opens its first port as a bare device record.
+    void Open(const zvfix::HostBuilder& host) {
+        dir_ = zvfix::MakeTempDir("imgstatus");
+        host.Write(dir_);
+        Reopen();
+    }
+    void Reopen() {
+        Close();
+        setenv("ZV_SIM_HOST", dir_.c_str(), 1);
+        device_ = SDMDevice{};
+        ASSERT_EQ(SDOpenDevice(0, &device_.DeviceHandle), 0u);
+        open_ = true;
+        ASSERT_EQ(SDGetHbaDeviceChipProperty(device_.DeviceHandle, &device_.DeviceChipProperty), 0u);
+    }
+    void Close() {
+        if (open_) SDCloseDevice(device_.DeviceHandle);
+        open_ = false;
+    }
+    zvfix::Bytes Region(uint32_t code) const { return zvfix::ReadRegion(dir_, 0, code); }
+    int ActiveSetAfterReboot() {
+        Close();
+        EXPECT_EQ(zvfix::Reboot(dir_), 0);
+        Reopen();
+        ACTIVE_REGIONS flash{};
+        EXPECT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+        SD_ACTIVE_REGIONS lib{};
+        EXPECT_EQ(SDGetActiveRegions(device_.DeviceHandle, 0, &lib), 0u);
+        EXPECT_EQ(lib.ActiveGlobalRegions, flash.ActiveGlobalRegions);
+        return flash.ActiveGlobalRegions;
+    }
+    static std::vector<long> Sleeps(const std::string& log) {
+        std::vector<long> out;
+        std::ifstream in(log);
+        for (long ms; in >> ms;) out.push_back(ms);
+        return out;
+    }
+
+    std::string dir_;
+    SDMDevice device_{};
+    bool open_ = false;
+};
+
+TEST_F(FlashStatus, InactiveSetBecomesActiveAcrossReboot) {
+    zvfix::HostBuilder host;
+    host.AddChip27().SetImageStatus(1, 5, 0, 7);
+    Open(host);
+    SD_ACTIVE_REGIONS regions{};
+    ASSERT_EQ(CoreUpdateImageStatus(&device_, &regions, 1), 0);
+    EXPECT_EQ(regions.ActiveGlobalRegions, 1);   // handed back as read
+
+    const zvfix::Bytes secondary = Region(0x96);
+    const zvfix::Bytes primary = Region(0x95);
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(secondary, IMAGE_STATUS_SIGNATURE_27));
+    EXPECT_EQ(CoreGetImageStatusMask(secondary), 1);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(secondary), 8);
+    EXPECT_EQ(CoreGetImageStatusMask(primary), 0);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(primary), 5);
+    EXPECT_EQ(ActiveSetAfterReboot(), 2);
+    EXPECT_EQ(CoreGetActiveRegion(&device_, 0x01), 0x02u);
+    EXPECT_EQ(CoreGetActiveRegion(&device_, 0x95), 0x96u);
+}
+
+TEST_F(FlashStatus, ErasedStatusRegionsStillSwitchTheSet) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(0x95, zvfix::Bytes(16, 0xFF));   // both image-status regions erased
+    a.SetRegion(0x96, zvfix::Bytes(16, 0xFF));
+    Open(host);
+    SD_ACTIVE_REGIONS primaryActive{};
+    primaryActive.ActiveGlobalRegions = 1;
+    ASSERT_EQ(CoreUpdateImageStatus(&device_, &primaryActive, 0), 0);
+    const zvfix::Bytes secondary = Region(0x96);
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(secondary, IMAGE_STATUS_SIGNATURE_25));
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(secondary), 1);
+    // The rest of the region is written back as read.
+    EXPECT_EQ(secondary[16], 0xFF);
+    EXPECT_EQ(secondary.back(), 0xFF);
+    EXPECT_EQ(ActiveSetAfterReboot(), 2);
+    // Chip type 25 keeps the MPI firmware on the primary code.
+    EXPECT_EQ(CoreGetActiveRegion(&device_, 0xD3), 0xD3u);
+    EXPECT_EQ(CoreGetActiveRegion(&device_, 0xF0), 0xF0u);
+}
+
+TEST_F(FlashStatus, BusyWritesAreRetriedTenSecondsApart) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(0, 2, 1, 3);
+    a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", 2));
+    Open(host);
+    const std::string log = dir_ + "/sleeps.log";
+    setenv("ZV_TEST_SLEEP_LOG", log.c_str(), 1);
+    SD_ACTIVE_REGIONS regions{};
+    regions.ActiveGlobalRegions = 2;
+    const int rc = CoreUpdateImageStatus(&device_, &regions, 0);
+    unsetenv("ZV_TEST_SLEEP_LOG");
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(Sleeps(log), (std::vector<long>{10000, 10000}));
+    EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 1);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(Region(0x95)), 4);
+}
+
+TEST_F(FlashStatus, EndlessBusyFailsAfterThirtyTriesAndLeavesFlash) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(1, 2, 0, 1);
+    a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", -1));
+    Open(host);
+    const zvfix::Bytes before = Region(0x96);
+    const std::string log = dir_ + "/sleeps.log";
+    setenv("ZV_TEST_SLEEP_LOG", log.c_str(), 1);
+    SD_ACTIVE_REGIONS regions{};
+    regions.ActiveGlobalRegions = 1;
+    const int rc = CoreUpdateImageStatus(&device_, &regions, 0);
+    unsetenv("ZV_TEST_SLEEP_LOG");
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(Sleeps(log).size(), 30u);
+    EXPECT_EQ(Region(0x96), before);
+}
+
+TEST_F(FlashStatus, NotActivatedAnswerDisablesResetOfTheSecondWrite) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(1, 2, 0, 1);
+    a.faults.push_back(zvfix::FaultSpec::NotActivated().OnRegion(0x96));
+    Open(host);
+    SD_ACTIVE_REGIONS regions{};
+    regions.ActiveGlobalRegions = 1;
+    ASSERT_EQ(CoreUpdateImageStatus(&device_, &regions, 0), 0);
+    std::vector<zvfix::JournalEntry> writes;
+    for (const auto& e : zvfix::ReadJournal(dir_))
+        if (e.region == 0x95 || e.region == 0x96) writes.push_back(e);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].region, 0x96u);
+    EXPECT_EQ(writes[0].disableReset, 0u);
+    EXPECT_EQ(writes[1].region, 0x95u);
+    EXPECT_EQ(writes[1].disableReset, 1u);
+}
+
+TEST_F(FlashStatus, ReadBackMismatchIsReported) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(1, 2, 0, 1);
+    a.faults.push_back(zvfix::FaultSpec::CorruptWrite().OnRegion(0x96));
+    Open(host);
+    SD_ACTIVE_REGIONS regions{};
+    regions.ActiveGlobalRegions = 1;
+    EXPECT_EQ(CoreUpdateImageStatus(&device_, &regions, 0), CORE_FLASH_MISCOMPARE);
+    // The active record was not touched after the failed step.
+    EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 1);
+}
+
+TEST_F(FlashStatus, LibraryWithoutAnswerFallsBackToFlash) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(0, 6, 1, 7);
+    a.SetAuxImageStatus(0, 1, 0x00, 1, 2, 0x01);
+    a.faults.push_back(zvfix::FaultSpec::ActiveRegionsZero());
+    Open(host);
+    SD_ACTIVE_REGIONS regions{};
+    ASSERT_EQ(CoreGetActiveRegions(&device_, &regions), 0);
+    EXPECT_EQ(regions.ActiveGlobalRegions, 2);
+    EXPECT_EQ(regions.ActiveBoardConfig, 2);
+    EXPECT_EQ(regions.ActiveVpdNvram, 1);
+    EXPECT_EQ(CoreGetActiveRegion(&device_, 0xBA), 0x10Bu);
+}
+
+TEST_F(FlashStatus, NeitherSourceKnowsTheSetIsAFailure) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(0, 1, 1, 2);
+    a.faults.push_back(zvfix::FaultSpec::ActiveRegionsUnsupported());
+    a.faults.push_back(zvfix::FaultSpec::Fail("flash_read", 0x20000075).OnRegion(0x96));
+    Open(host);
+    SD_ACTIVE_REGIONS regions{};
+    regions.ActiveGlobalRegions = 9;
+    EXPECT_EQ(CoreGetActiveRegions(&device_, &regions), CORE_FLASH_STATUS_UNREADABLE);
+    EXPECT_EQ(regions.ActiveGlobalRegions, 0);
+    // Nothing is guessed: no secondary copy is picked, no image status written.
+    EXPECT_EQ(CoreGetActiveRegion(&device_, 0x01), 0x01u);
+    EXPECT_EQ(CoreUpdateImageStatus(&device_, &regions, 1), CORE_FLASH_STATUS_UNREADABLE);
+    EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 0);
+}
+
+TEST_F(FlashStatus, NvramWriteOnChip27FlipsItsCopyAndSurvivesReboot) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(1, 1, 0, 0);
+    a.SetAuxImageStatus(1, 1, 0x00, 0, 0, 0x00);
+    Open(host);
+    zvfix::Bytes nvram = zvfix::MakeNvram(0x1A77, 0x0555);
+    EXPECT_EQ(CoreIsValidNvram(&device_, nvram), 1);
+    ASSERT_EQ(CoreUpdateNVRam(&device_, nvram, 0), 0);
+
+    ACTIVE_REGIONS flash{};
+    ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+    EXPECT_EQ(flash.ActiveVpdNvram, 2);
+    EXPECT_EQ(flash.ActiveBoardConfig, 1);
+    EXPECT_EQ(flash.ToolID, CoreGetToolId());
+
+    Close();
+    ASSERT_EQ(zvfix::Reboot(dir_), 0);
+    Reopen();
+    std::vector<SD_UINT8> read(512);
+    ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
+    EXPECT_EQ(read, nvram);
+
+    // A broken image is refused before anything is written.
+    nvram[100] ^= 0x5A;
+    EXPECT_EQ(CoreIsValidNvram(&device_, nvram), 0);
+    EXPECT_EQ(CoreUpdateNVRam(&device_, nvram, 0), -1);
+}
+
+}  // namespace

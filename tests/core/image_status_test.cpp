@@ -1,0 +1,174 @@
+// Image-status records: checksum, validity, the image-set switch and the
+// auxiliary component flip, checked by decoding the bytes they leave.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "core/active_regions.h"
+#include "core/image_status.h"
+
+namespace {
+
+using Record = std::array<SD_UINT8, 16>;
+
+Record make_record(SD_UINT8 mask, SD_UINT16 generation, SD_UINT32 signature, SD_UINT8 bitmap = 0,
+                   SD_UINT8 tool = 0) {
+    Record r{};
+    r[0] = mask;
+    r[1] = static_cast<SD_UINT8>(generation);
+    r[2] = static_cast<SD_UINT8>(generation >> 8);
+    r[3] = 2;   // format 2.1, kept by every update
+    r[4] = 1;
+    r[5] = bitmap;
+    r[7] = tool;
+    for (int i = 0; i < 4; ++i) r[12 + i] = static_cast<SD_UINT8>(signature >> (8 * i));
+    CoreCalculateChecksum32(r, 16, 8);
+    return r;
+}
+
+Record erased() {
+    Record r;
+    r.fill(0xFF);
+    return r;
+}
+
+SD_UINT32 word_sum(const Record& r) {
+    SD_UINT32 sum = 0;
+    for (int at = 0; at < 16; at += 4)
+        sum += r[at] | (r[at + 1] << 8) | (r[at + 2] << 16) | (static_cast<SD_UINT32>(r[at + 3]) << 24);
+    return sum;
+}
+
+TEST(ImageStatusChecksum, SumsToZeroAnywhereAndStaysInBounds) {
+    Record r = make_record(1, 0x1234, IMAGE_STATUS_SIGNATURE_25);
+    EXPECT_EQ(word_sum(r), 0u);
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(r, IMAGE_STATUS_SIGNATURE_25));
+    EXPECT_FALSE(CoreIsImageStatusRegionValid(r, IMAGE_STATUS_SIGNATURE_27));
+    EXPECT_FALSE(CoreIsImageStatusRegionValid(std::span<const SD_UINT8>(r).first(15), IMAGE_STATUS_SIGNATURE_25));
+    r[5] ^= 0x01;
+    EXPECT_EQ(CoreValidateChecksum32(r, 16), -1);
+    EXPECT_FALSE(CoreIsImageStatusRegionValid(r, IMAGE_STATUS_SIGNATURE_25));
+
+    std::vector<SD_UINT8> table(64);
+    for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<SD_UINT8>(i * 7 + 3);
+    CoreCalculateChecksum32(table, 64, 20);
+    EXPECT_EQ(CoreValidateChecksum32(table, 64), 0);
+    // A checksum word outside the covered bytes is refused and nothing changes.
+    const std::vector<SD_UINT8> before = table;
+    EXPECT_EQ(CoreCalculateChecksum32(table, 16, 14), 0u);
+    EXPECT_EQ(CoreCalculateChecksum32(std::span<SD_UINT8>(table).first(8), 64, 8), 0u);
+    EXPECT_EQ(table, before);
+    EXPECT_EQ(CoreValidateChecksum32(std::span<const SD_UINT8>(table).first(8), 16), -1);
+}
+
+TEST(ImageStatusGeneration, WrapsPastFFFEToOne) {
+    EXPECT_EQ(CoreNextImageStatusGeneration(5, 7), 8);
+    EXPECT_EQ(CoreNextImageStatusGeneration(0xFFFE, 3), 1);
+    EXPECT_EQ(CoreNextImageStatusGeneration(0, 0), 1);
+}
+
+// The switch is judged by what the active-set reader makes of the result.
+int active_set(const Record& p, const Record& s, int chip) {
+    ACTIVE_REGIONS out{};
+    CoreDecideFlashActiveRegions(p, s, {}, {}, chip, &out);
+    return out.ActiveGlobalRegions;
+}
+
+TEST(ImageStatusSwitch, SecondaryBecomesActiveWithNextGeneration) {
+    Record p = make_record(1, 5, IMAGE_STATUS_SIGNATURE_25);
+    Record s = make_record(0, 7, IMAGE_STATUS_SIGNATURE_25);
+    ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 25, 2), 0);
+    EXPECT_EQ(s[0] & 1, 1);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(s), 8);
+    EXPECT_EQ(p[0] & 1, 0);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(p), 5);
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(p, IMAGE_STATUS_SIGNATURE_25));
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(s, IMAGE_STATUS_SIGNATURE_25));
+    EXPECT_EQ(s[3], 2);   // format kept
+    EXPECT_EQ(active_set(p, s, 25), 2);
+
+    // And back again on a chip-type-27 pair.
+    Record p27 = make_record(0, 0xFFFE, IMAGE_STATUS_SIGNATURE_27);
+    Record s27 = make_record(1, 3, IMAGE_STATUS_SIGNATURE_27);
+    ASSERT_EQ(CoreBuildImageStatusSwitch(p27, s27, 27, 1), 0);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(p27), 1);
+    EXPECT_EQ(active_set(p27, s27, 27), 1);
+}
+
+TEST(ImageStatusSwitch, ErasedRecordsBecomeRealActiveRecord) {
+    for (int set : {1, 2}) {
+        Record p = erased();
+        Record s = erased();
+        ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 27, set), 0);
+        const Record& on = set == 1 ? p : s;
+        const Record& off = set == 1 ? s : p;
+        EXPECT_TRUE(CoreIsImageStatusRegionValid(on, IMAGE_STATUS_SIGNATURE_27)) << set;
+        EXPECT_EQ(CoreGetImageStatusGenerationNumber(on), 1);
+        EXPECT_EQ(CoreGetImageStatusVersion(on), IMAGE_STATUS_FORMAT_MAJOR | (IMAGE_STATUS_FORMAT_MINOR << 8));
+        EXPECT_EQ(off[0], 0xFE);
+        EXPECT_EQ(word_sum(off), 0u);
+        EXPECT_EQ(active_set(p, s, 27), set);
+    }
+    // An erased record next to a valid one takes the valid one's format.
+    Record p = make_record(1, 4, IMAGE_STATUS_SIGNATURE_25);
+    Record s = erased();
+    ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 25, 2), 0);
+    EXPECT_EQ(CoreGetImageStatusVersion(s), 0x0102);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(s), 5);
+    EXPECT_EQ(active_set(p, s, 25), 2);
+}
+
+TEST(AuxImageStatusFlip, LowestRequestedComponentFlipsIntoTheUpdatedRecord) {
+    Record first = make_record(1, 6, AUX_IMAGE_STATUS_SIGNATURE, 0x01, 3);
+    Record second = make_record(0, 5, AUX_IMAGE_STATUS_SIGNATURE, 0x00, 3);
+    int set = 0;
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, 0x06, 9, &set), 0);
+    EXPECT_EQ(set, 2);
+    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(second), 0x03);   // first's 0x01 with 0x02 flipped
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(second), 7);
+    EXPECT_EQ(CoreGetImageStatusToolId(second), 9);
+    EXPECT_EQ(second[0] & 1, 1);
+    EXPECT_EQ(first[0] & 1, 0);
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(first, AUX_IMAGE_STATUS_SIGNATURE));
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(second, AUX_IMAGE_STATUS_SIGNATURE));
+
+    // The reverse state updates the first record; no request means board configuration.
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, 0, 9, &set), 0);
+    EXPECT_EQ(set, 1);
+    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(first), 0x02);
+    EXPECT_EQ(CoreGetImageStatusGenerationNumber(first), 8);
+
+    // Bits above the four components travel unchanged.
+    Record a = make_record(1, 1, AUX_IMAGE_STATUS_SIGNATURE, 0x05);
+    Record b = make_record(0, 1, AUX_IMAGE_STATUS_SIGNATURE, 0x00);
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(a, b, 0x10, 9, &set), 0);
+    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(b), 0x05);
+}
+
+TEST(AuxImageStatusFlip, EqualMasksDecideByGenerationAndErasedRecordsBecomeValid) {
+    Record first = make_record(1, 3, AUX_IMAGE_STATUS_SIGNATURE);
+    Record second = make_record(1, 4, AUX_IMAGE_STATUS_SIGNATURE);
+    int set = 0;
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, AUX_COMPONENT_NPIV_23, 9, &set), 0);
+    EXPECT_EQ(set, 1);
+
+    Record e1 = erased();
+    Record e2 = erased();
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(e1, e2, AUX_COMPONENT_VPD_NVRAM, 9, &set), 0);
+    EXPECT_EQ(set, 2);
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(e2, AUX_IMAGE_STATUS_SIGNATURE));
+    // The erased partner's bytes are no bitmap: only the requested component moves.
+    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(e2), AUX_COMPONENT_VPD_NVRAM);
+
+    // What the reader makes of it: the NVRAM/VPD copy is now the secondary one.
+    const Record p = make_record(1, 1, IMAGE_STATUS_SIGNATURE_27);
+    const Record s = make_record(0, 0, IMAGE_STATUS_SIGNATURE_27);
+    ACTIVE_REGIONS out{};
+    CoreDecideFlashActiveRegions(p, s, e1, e2, 27, &out);
+    EXPECT_EQ(out.ActiveVpdNvram, 2);
+    EXPECT_EQ(out.ActiveBoardConfig, 1);
+    EXPECT_EQ(out.ToolID, 9);
+}
+
+}  // namespace

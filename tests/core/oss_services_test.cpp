@@ -1,0 +1,103 @@
+// Operating-system services: host type, the process mutex, directory copies.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "core/oss_services.h"
+#include "support/e2e_support.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+void write(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+TEST(OssHostType, OsReleasePrettyNameLosesQuoteCodeNameAndTrailingBlanks) {
+    zvtest::TempDir root;
+    write(root.Path() + "/etc/os-release",
+          "NAME=\"Zen\"\nVERSION_ID=\"12\"\nPRETTY_NAME=\"Zen Linux 12 (Bookworm)\"\nID=zen\n");
+    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"), "Linux - Zen Linux 12 x86_64");
+}
+
+TEST(OssHostType, RedhatLineKeepsTheBlankBeforeTheParenthesis) {
+    zvtest::TempDir root;
+    write(root.Path() + "/etc/redhat-release", "Red Hat Enterprise Linux release 8.4 (Ootpa)\n");
+    write(root.Path() + "/etc/os-release", "PRETTY_NAME=\"ignored\"\n");
+    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"),
+              "Linux - Red Hat Enterprise Linux release 8.4  x86_64");
+}
+
+TEST(OssHostType, NoReleaseFileKeepsTheSystemNameAndLongTextsAreCut) {
+    zvtest::TempDir root;
+    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"), "Linux x86_64");
+    write(root.Path() + "/etc/os-release", "PRETTY_NAME=\"" + std::string(300, 'A') + "\"\n");
+    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64").size(), 127u);
+    zvtest::TempDir noName;
+    write(noName.Path() + "/etc/os-release", "ID=zen\n");
+    EXPECT_EQ(OSSBuildHostType(noName.Path().c_str(), "Linux", "aarch64"), "Linux aarch64");
+}
+
+TEST(OssMutex, SecondLockAndForeignUnlockAreRefused) {
+    ASSERT_EQ(OSSInitCriticalSection(), 0);
+    ASSERT_EQ(OSSEnterCriticalSection(), 0);
+    EXPECT_EQ(OSSEnterCriticalSection(), -1) << "not recursive";
+    int foreign = 0;
+    std::thread([&] { foreign = OSSLeaveCriticalSection(); }).join();
+    EXPECT_EQ(foreign, -1);
+    EXPECT_EQ(OSSDeleteCriticalSection(), -1) << "a locked mutex stays";
+    EXPECT_EQ(OSSLeaveCriticalSection(), 0);
+    EXPECT_EQ(OSSDeleteCriticalSection(), 0);
+    EXPECT_EQ(OSSEnterCriticalSection(), -1) << "gone after delete";
+}
+
+class OssCopy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        write(src_.Path() + "/tarvikolen", std::string(200000, 'B'));
+        write(src_.Path() + "/flash.cfg", "cfg\n");
+        fs::create_directories(src_.Path() + "/subdir");
+        write(src_.Path() + "/subdir/inner", "no");
+    }
+    zvtest::TempDir src_, elsewhere_, target_;
+};
+
+TEST_F(OssCopy, CopiesRegularFilesFromTheSourceWhateverTheWorkingDirectory) {
+    const std::string saved = fs::current_path();
+    fs::current_path(elsewhere_.Path());
+    const std::string dest = target_.Path() + "/new";
+    EXPECT_EQ(CopyDirectory(src_.Path().c_str(), dest.c_str()), 0);
+    fs::current_path(saved);
+    EXPECT_EQ(zvtest::ReadFile(dest + "/tarvikolen"), std::string(200000, 'B'));
+    EXPECT_EQ(zvtest::ReadFile(dest + "/flash.cfg"), "cfg\n");
+    EXPECT_FALSE(fs::exists(dest + "/subdir"));
+}
+
+TEST_F(OssCopy, RefusesTheSourceItselfAndLeavesItsFilesWhole) {
+    EXPECT_EQ(CopyDirectory(src_.Path().c_str(), src_.Path().c_str()), -1);
+    const std::string viaDot = src_.Path() + "/./subdir/..";
+    EXPECT_EQ(CopyDirectory(src_.Path().c_str(), viaDot.c_str()), -1);
+    EXPECT_EQ(zvtest::ReadFile(src_.Path() + "/flash.cfg"), "cfg\n");
+    EXPECT_EQ(fs::file_size(src_.Path() + "/tarvikolen"), 200000u);
+}
+
+TEST_F(OssCopy, ReportsAFileThatCannotBeWritten) {
+    fs::create_directories(target_.Path() + "/flash.cfg");  // a directory where the file should go
+    std::vector<std::string> failed;
+    EXPECT_EQ(CopyDirectory(src_.Path().c_str(), target_.Path().c_str(), &failed), -1);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0], "flash.cfg");
+    EXPECT_EQ(fs::file_size(target_.Path() + "/tarvikolen"), 200000u) << "the others are still copied";
+    EXPECT_EQ(CopyFile((src_.Path() + "/missing").c_str(), (target_.Path() + "/x").c_str()), -1);
+    EXPECT_EQ(CopyDirectory(nullptr, target_.Path().c_str()), -1);
+    EXPECT_EQ(CopyDirectory((src_.Path() + "/missing").c_str(), target_.Path().c_str()), -1);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// Decoding of SCSI answers: sense data, the readiness tables of targets and
+// LUNs, READ CAPACITY, REPORT LUNS and the device-identification page.
+#include "core/scsi_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+std::array<SD_UINT8, 80> FixedSense(SD_UINT8 keyByte, SD_UINT8 asc, SD_UINT8 ascq) {
+    std::array<SD_UINT8, 80> s{};
+    s[0] = 0x70;
+    s[2] = keyByte;
+    s[7] = 10;
+    s[12] = asc;
+    s[13] = ascq;
+    return s;
+}
+
+TEST(ScsiSense, FixedFormatKeyIsTheLowNibble) {
+    // FILEMARK/EOM/ILI bits above the key must not hide a unit attention.
+    const ScsiSense s = ScsiDecodeSense(FixedSense(0xE6, 0x29, 0x01));
+    EXPECT_EQ(s.key, 6);
+    EXPECT_EQ(s.asc, 0x29);
+    EXPECT_EQ(s.ascq, 0x01);
+}
+
+TEST(ScsiSense, DescriptorFormatIsReadAtItsOwnOffsets) {
+    std::array<SD_UINT8, 80> d{};
+    d[0] = 0x72;
+    d[1] = 0x02;
+    d[2] = 0x04;
+    d[3] = 0x00;
+    d[12] = 0x3A;  // would be read as ASC by a fixed-format reader
+    ScsiSense s = ScsiDecodeSense(d);
+    EXPECT_EQ(s.key, 2);
+    EXPECT_EQ(s.asc, 0x04);
+    EXPECT_EQ(s.ascq, 0x00);
+    d[0] = 0xF3;  // deferred error, valid bit set
+    EXPECT_EQ(ScsiDecodeSense(d).key, 2);
+}
+
+TEST(ScsiSense, ShortSenseReadsAsZeros) {
+    const std::array<SD_UINT8, 3> s{0x70, 0x00, 0x06};
+    const ScsiSense d = ScsiDecodeSense(s);
+    EXPECT_EQ(d.key, 6);
+    EXPECT_EQ(d.asc, 0);
+    EXPECT_EQ(ScsiDecodeSense({}).key, 0);
+}
+
+ScsiSense Sense(SD_UINT8 key, SD_UINT8 asc, SD_UINT8 ascq = 0) { return ScsiSense{key, asc, ascq}; }
+constexpr SD_UINT32 kCheck = SDERR_SCSI_CHECK_CONDITION;
+
+TEST(ScsiReadiness, TargetTable) {
+    EXPECT_EQ(ScsiTargetTurAction(SDERR_SUCCESS, {}), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(SDERR_SCSI_RESERVATION_CONFLICT, {}), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(SDERR_BUSY, {}), TurAction::RetrySleep);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(6, 0x29)), TurAction::RetrySleep);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x04)), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x20)), TurAction::NextLun);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x68)), TurAction::NextLun);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x04)), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x25, 0)), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x25, 1)), TurAction::NotReady);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x20, 0)), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(0, 0, 0)), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(3, 0x3A)), TurAction::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(3, 0x11)), TurAction::NotReady);
+    EXPECT_EQ(ScsiTargetTurAction(SDERR_UNKNOWN, {}), TurAction::NotReady);
+}
+
+TEST(ScsiReadiness, LunTableDiffersFromTheTargetTable) {
+    EXPECT_EQ(ScsiLunTurAction(SDERR_SUCCESS, {}), TurAction::Ready);
+    EXPECT_EQ(ScsiLunTurAction(SDERR_SCSI_RESERVATION_CONFLICT, {}), TurAction::Ready);
+    EXPECT_EQ(ScsiLunTurAction(SDERR_BUSY, {}), TurAction::RetrySleep);
+    // Unit attention: asked again at once for a LUN.
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(6, 0x29)), TurAction::RetryNow);
+    // "Not ready, cause not reportable": a passive path.
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(2, 0x04)), TurAction::Passive);
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(5, 0x04)), TurAction::Passive);
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(4, 0x3A)), TurAction::Ready);
+    // Pass for a target, fail for a LUN.
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(5, 0x25, 0)), TurAction::NotReady);
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(0, 0, 0)), TurAction::NotReady);
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(2, 0x20)), TurAction::NotReady);
+}
+
+TEST(ScsiAnswers, ReadCapacityIsBigEndian) {
+    const std::array<SD_UINT8, 16> rc10{0x00, 0x1F, 0xFF, 0xFF, 0x00, 0x00, 0x02, 0x00};
+    auto c = ScsiParseReadCapacity10(rc10);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->lastLba, 0x1FFFFFu);
+    EXPECT_EQ(c->blockLength, 512u);
+
+    const std::array<SD_UINT8, 32> rc16{0x00, 0x00, 0x00, 0x01, 0x23, 0x45, 0x67, 0x89, 0x00, 0x00, 0x10, 0x00};
+    c = ScsiParseReadCapacity16(rc16);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->lastLba, 0x123456789ull);
+    EXPECT_EQ(c->blockLength, 4096u);
+
+    EXPECT_FALSE(ScsiParseReadCapacity10(std::span<const SD_UINT8>(rc10.data(), 7)));
+    EXPECT_FALSE(ScsiParseReadCapacity16(std::span<const SD_UINT8>(rc16.data(), 11)));
+}
+
+std::vector<SD_UINT8> ReportLuns(SD_UINT32 declaredBytes, std::initializer_list<SD_UINT16> luns) {
+    std::vector<SD_UINT8> b(8, 0);
+    b[0] = declaredBytes >> 24;
+    b[1] = declaredBytes >> 16;
+    b[2] = declaredBytes >> 8;
+    b[3] = declaredBytes & 0xFF;
+    for (SD_UINT16 l : luns) {
+        std::array<SD_UINT8, 8> e{static_cast<SD_UINT8>(l >> 8), static_cast<SD_UINT8>(l & 0xFF)};
+        b.insert(b.end(), e.begin(), e.end());
+    }
+    return b;
+}
+
+TEST(ScsiAnswers, ReportLunsListIsBoundedByBufferAndLimit) {
+    // Flat-space addressing (bit 14) is dropped from the number.
+    auto b = ReportLuns(24, {0x0000, 0x4001, 0x0105});
+    EXPECT_EQ(ScsiParseReportLuns(b, 256), (std::vector<SD_UINT16>{0, 1, 0x105}));
+    // Cut at the driver's LUN limit.
+    EXPECT_EQ(ScsiParseReportLuns(b, 2), (std::vector<SD_UINT16>{0, 1}));
+    // A list length larger than what arrived is bounded by the buffer.
+    b = ReportLuns(0xFFFFFFF8, {3, 4});
+    EXPECT_EQ(ScsiParseReportLuns(b, 256), (std::vector<SD_UINT16>{3, 4}));
+    // A partial entry at the end is not read.
+    b.push_back(0x00);
+    b.push_back(0x09);
+    EXPECT_EQ(ScsiParseReportLuns(b, 256).size(), 2u);
+    // A shorter declared length wins.
+    b = ReportLuns(8, {7, 8, 9});
+    EXPECT_EQ(ScsiParseReportLuns(b, 256), (std::vector<SD_UINT16>{7}));
+    // Fewer than 8 bytes: no LUNs.
+    EXPECT_TRUE(ScsiParseReportLuns(std::vector<SD_UINT8>{0, 0, 0, 8}, 256).empty());
+}
+
+TEST(ScsiAnswers, DeviceIdentificationPage) {
+    std::array<SD_UINT8, 64> page{};
+    page[1] = 0x83;
+    page[7] = 16;
+    for (int i = 0; i < 16; ++i) page[8 + i] = static_cast<SD_UINT8>(0xA0 + i);
+    auto id = ScsiParseDeviceIdPage(page, 8);
+    ASSERT_TRUE(id);
+    ASSERT_EQ(id->size(), 16u);
+    EXPECT_EQ((*id)[0], 0xA0);
+    EXPECT_EQ((*id)[15], 0xAF);
+
+    page[7] = 200;  // longer than a WWULN holds
+    id = ScsiParseDeviceIdPage(page, 8);
+    ASSERT_TRUE(id);
+    EXPECT_EQ(id->size(), 32u);
+
+    // Identifier running past the answer.
+    EXPECT_FALSE(ScsiParseDeviceIdPage(std::span<const SD_UINT8>(page.data(), 20), 8));
+    EXPECT_FALSE(ScsiParseDeviceIdPage(page, 0));
+    page[1] = 0x80;
+    EXPECT_FALSE(ScsiParseDeviceIdPage(page, 8));
+}
+
+TEST(ScsiAnswers, LunSizeAndPeripheralNames) {
+    EXPECT_EQ(CoreCalcLunSize(2097152, 512), 1024u);
+    EXPECT_EQ(CoreCalcLunSize(10, 1048576), 10u);
+    EXPECT_EQ(CoreCalcLunSize(10, 0), 0u);
+    EXPECT_EQ(CoreCalcLunSize(0x100000000ull, 4096), 0x1000000u * 1u);
+    EXPECT_EQ(CoreCalcLunSize(~0ull, 1u << 30), 0xFFFFFFFFu);
+    EXPECT_STREQ(GetSCSIPeripheralType(0), "Direct Access");
+    EXPECT_STREQ(GetSCSIPeripheralType(0x0C), "Array Controller");
+    EXPECT_STREQ(GetSCSIPeripheralType(0x11), "Object Based");
+    EXPECT_STREQ(GetSCSIPeripheralType(0x0A), "**Unknown**");
+    EXPECT_STREQ(GetSCSIPeripheralType(999), "**Unknown**");
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+// Start-up, command line and output channels of the whole program, run as a user would.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "support/e2e_support.h"
+
+namespace {
+namespace fs = std::filesystem;
+using zvtest::InstallDir;
+using zvtest::RunProgram;
+using zvtest::RunOptions;
+using zvtest::RunResult;
+
+RunOptions args(std::vector<std::string> a) {
+    RunOptions o;
+    o.args = std::move(a);
+    return o;
+}
+
+class CliStartup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+};
+
+const char* const kUsage =
+    "NAME\n\n     tarvikolen\n\nSYNOSIS\n\n     tarvikolen [<cmd-line options>] [hba type]\n\n"
+    "DESCRIPTION\n\n     Utility to configure MCTP enablement/disablement on Dastrel Gen6 FC HBAs\n\n"
+    "COMMAND-LINE OPTIONS\n\n     -h Display this usage prompt\n\n     -v Display application version\n\n"
+    "     -g Display host information\n\n     -s Suppress all outputs (Silent mode)\n\n"
+    "     -i <hba> | <all> Display HBA flash component version\n\n"
+    "     -pci <hba> | <all> Display HBA hardware vendor and device\n          code (SSVID/SSDID)\n\n"
+    "        Where\n           <hba> HBA port instance number or WWPN\n           <all> All HBAs\n\n"
+    "     HBA Type\n        --kamu Updates only vobi/kamu HBAs.\n        --zuka Updates only vuzo/zuka HBAs.\n";
+
+TEST_F(CliStartup, WithoutTheAdapterTableEveryRunEndsWithSixInSilence) {
+    InstallDir inst(false);
+    for (const auto& a : {std::vector<std::string>{"-h"}, {"-v"}, {}}) {
+        RunResult r = RunProgram(inst, args(a));
+        EXPECT_EQ(r.status, 6);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(zvtest::OutputFiles().empty());
+
+    // The table in the working directory, or in /tmp, is enough to go on.
+    zvtest::TempDir work;
+    std::FILE* f = std::fopen((work.Path() + "/adapters.properties").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    RunOptions o = args({"-v"});
+    o.cwd = work.Path();
+    EXPECT_EQ(RunProgram(inst, o).status, 0);
+    f = std::fopen("/tmp/adapters.properties", "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_EQ(RunProgram(inst, args({"-v"})).status, 0);
+    ::unlink("/tmp/adapters.properties");
+}
+
+TEST_F(CliStartup, UsageAndVersionEndTheRunBeforeTheRootCheck) {
+    InstallDir inst;
+    RunResult r = RunProgram(inst, args({"-h"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+
+    r = RunProgram(inst, args({"-s", "-h"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "") << "-s silences the usage text";
+
+    r = RunProgram(inst, args({"-H", "-s"}));
+    EXPECT_EQ(r.out, kUsage) << "switches after -h are not acted on";
+
+    r = RunProgram(inst, args({"-v", "-h"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("tarvikolen\nv1\\.1\\.1 Build 0\n[^\n]+\n[^\n]+\nBuild Type: Release\n"
+                                                   "Build Date: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
+        << r.out;
+
+    RunOptions nobody = args({"/v"});
+    nobody.asNobody = true;
+    r = RunProgram(inst, nobody);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("tarvikolen\nv1.1.1 Build 0\n", 0), 0u);
+}
+
+TEST_F(CliStartup, InvalidLinesEndWithEightAndPrintNothing) {
+    InstallDir inst;
+    for (const auto& a : {std::vector<std::string>{"-i", "129"},
+                          {"-i", "4294967296"},
+                          {"-i", "ALL", "x", "y"},
+                          {"-pci", "21:00:00:24:ff:7a:1b:2c"},
+                          {"bogus"},
+                          {"-b", "129", "image.bin"}}) {
+        RunResult r = RunProgram(inst, args(a));
+        EXPECT_EQ(r.status, 8) << a[0] << " " << a.back();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(zvtest::OutputFiles().empty()) << "no output file before initialisation";
+    }
+}
+
+TEST_F(CliStartup, UnknownFirstOfTwoWordsIsRefusedAfterInitialisation) {
+    InstallDir inst;
+    RunResult r = RunProgram(inst, args({"-g", "x"}));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
+    EXPECT_TRUE(std::regex_match(r.outputFilePath, std::regex("/var/log/mctp-upgrade-[0-9]{14}\\.log")));
+
+    r = RunProgram(inst, args({"-mpi", "all"}));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
+
+    // One adapter that no port has: nothing and 0.
+    r = RunProgram(inst, args({"-i", "5"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliStartup, OnlyRootGetsPastTheCommandLine) {
+    InstallDir inst;
+    RunOptions o = args({"-g", "x"});
+    o.asNobody = true;
+    RunResult r = RunProgram(inst, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: You must be root to use this program.\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(zvtest::OutputFiles().empty());
+}
+
+TEST_F(CliStartup, TraceWritesTheDebugLogAndTheCoreLogToTheConsole) {
+    InstallDir inst;
+    // An old debug log goes away: each run that asks for it starts afresh.
+    RunOptions o = args({"-trace", "-g", "x", "/TRACE"});
+    o.keepLogs = true;
+    zvtest::ClearLogs();
+    std::FILE* f = std::fopen("/var/log/zenbrix.log", "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("old run\n", f);
+    std::fclose(f);
+    RunResult r = RunProgram(inst, o);
+    EXPECT_EQ(r.status, 255);
+    ASSERT_TRUE(r.debugLogExists);
+    EXPECT_EQ(r.debugLog.find("old run"), std::string::npos);
+    const std::regex line("[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} (Debug|Info|Warning|Error|): .*");
+    std::istringstream in(r.debugLog);
+    std::string l;
+    int count = 0;
+    while (std::getline(in, l)) {
+        EXPECT_TRUE(std::regex_match(l, line)) << l;
+        ++count;
+    }
+    EXPECT_GT(count, 0);
+    // The core log is on: its start-up and clean-up lines reach the console.
+    EXPECT_NE(r.out.find("Starting initialization...\n"), std::string::npos);
+    EXPECT_NE(r.out.find("CoreInitialize: g_configurationFileName is '" + inst.Path() + "/agent.properties' \n\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("Cleanup finished.\n"), std::string::npos);
+    EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
+
+    // Without -trace there is no debug log and the core log is silent.
+    r = RunProgram(inst, args({"-g", "x"}));
+    EXPECT_FALSE(r.debugLogExists);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliStartup, AgentPropertiesDecidesQuietModeForTheFrontEnd) {
+    InstallDir inst;
+    // "-s" silences the console; a preference file without the quiet key turns quiet
+    // mode off again, so the refusal of the copy below is shown.
+    RunResult r = RunProgram(inst, args({"-s", "-x", inst.Path()}));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.outputFile.find("is the installation directory"), std::string::npos);
+
+    inst.WriteFile("agent.properties", "node.agent.polling.interval=10\n");
+    r = RunProgram(inst, args({"-s", "-x", inst.Path()}));
+    EXPECT_NE(r.out.find("is the installation directory"), std::string::npos) << r.out;
+
+    inst.WriteFile("agent.properties", "node.agent.quiet.mode.enable=1\n");
+    r = RunProgram(inst, args({"-s", "-x", inst.Path()}));
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
+    InstallDir inst;
+    inst.WriteFile("flash.cfg", "record\n");
+    inst.WriteFile("templates/Vx9FWA.dat", "not copied: in a subdirectory\n");
+    zvtest::TempDir work, target;
+    RunOptions o = args({"-x", target.Path() + "/copy"});
+    o.cwd = work.Path();  // none of the names exist here
+    RunResult r = RunProgram(inst, o);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(zvtest::ReadFile(target.Path() + "/copy/flash.cfg"), "record\n");
+    EXPECT_EQ(zvtest::ReadFile(target.Path() + "/copy/tarvikolen"), zvtest::ReadFile(inst.Binary()));
+    EXPECT_TRUE(fs::exists(target.Path() + "/copy/adapters.properties"));
+    EXPECT_FALSE(fs::exists(target.Path() + "/copy/templates"));
+
+    // The installation directory itself, by any name, is refused and left whole.
+    const auto size = fs::file_size(inst.Binary());
+    for (const std::string& self : {inst.Path(), std::string("."), inst.Path() + "/templates/.."}) {
+        RunOptions s = args({"-x", self});
+        r = RunProgram(inst, s);
+        EXPECT_EQ(r.status, 255) << self;
+        EXPECT_NE(r.out.find("is the installation directory"), std::string::npos);
+        EXPECT_EQ(fs::file_size(inst.Binary()), size);
+        EXPECT_EQ(zvtest::ReadFile(inst.Path() + "/flash.cfg"), "record\n");
+    }
+
+    // A file that cannot be written is named and the run fails.
+    fs::create_directories(target.Path() + "/blocked/flash.cfg");
+    r = RunProgram(inst, args({"-x", target.Path() + "/blocked"}));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.out.find("Unable to copy flash.cfg"), std::string::npos) << r.out;
+}
+
+TEST_F(CliStartup, InterruptBeforeTheUpdateCleansUpAndEndsWithOne) {
+    InstallDir inst;
+    zvtest::TempDir target;
+    // The copy of the (large) program blocks on a FIFO until this test reads it,
+    // so the interrupt is sure to arrive while the command runs.
+    const std::string fifo = target.Path() + "/tarvikolen";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_GT(fs::file_size(inst.Binary()), 65536u);
+    RunOptions o = args({"-trace", "-x", target.Path()});
+    zvtest::Running running = zvtest::Start(inst, o);
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::kill(running.pid, SIGINT), 0);
+    char buf[65536];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+    ::close(fd);
+    RunResult r = zvtest::Wait(running);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Signal (2) caught...\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Cleanup finished.\n"), std::string::npos);
+}
+
+}  // namespace

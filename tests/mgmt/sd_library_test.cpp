@@ -1,0 +1,237 @@
+// Library load and unload, the shared file's lifecycle and repair, the log
+// mask, and the sizing protocols of the list functions.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "lib_fixture.h"
+#include "mgmt/sd_shared_db.h"
+
+namespace zvtest {
+namespace {
+
+bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
+
+std::string ReadFile(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+using Library = LibTest;
+
+TEST_F(Library, SharedFileExistsWhileLoaded) {
+    state->AddAdapter(0x2261, "SN1", 2);
+    EXPECT_FALSE(SharedFileExists());
+    EXPECT_EQ(SDCloseDevice(1), 0u);   // nothing open: success
+    int a = Open(0);
+    struct stat st {};
+    ASSERT_EQ(stat(ZVSHDB_PATH, &st), 0);
+    EXPECT_EQ(static_cast<size_t>(st.st_size), ZVSHDB_SIZE);
+    int b = Open(1);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(SDCloseDevice(b + 100), SDERR_INVALID_HANDLE);
+    Close(a);
+    EXPECT_TRUE(SharedFileExists());
+    EXPECT_EQ(SDCloseDevice(a), SDERR_INVALID_HANDLE);   // stale handle while b is open
+    Close(b);
+    EXPECT_FALSE(SharedFileExists());
+    // A handle of an earlier load stays unknown after a new load.
+    int c = Open(0);
+    EXPECT_EQ(SDGetVariableValue(a, std::vector<SD_UINT8>(512), 127), SDERR_INVALID_HANDLE);
+    Close(c);
+}
+
+TEST_F(Library, NoDeviceAndRefusedOpenLeaveNothingBehind) {
+    int h = -1;
+    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_DEVICE_NOT_FOUND);
+    EXPECT_FALSE(SharedFileExists());
+    state->AddAdapter(0x2261, "SN1");
+    EXPECT_EQ(SDOpenDevice(1, &h), SDERR_DEVICE_NOT_FOUND);
+    EXPECT_EQ(SDOpenDevice(0, nullptr), SDERR_INVALID_PARAMETER);
+    state->Script[ZVOP_OPEN] = {SDERR_UNSUPPORTED_VERSION};
+    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_UNSUPPORTED_VERSION);
+    EXPECT_FALSE(SharedFileExists());
+    // An open after another port's refusal keeps the library loaded.
+    int a = Open(0);
+    state->Script[ZVOP_OPEN] = {SDERR_UNSUPPORTED_VERSION};
+    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_UNSUPPORTED_VERSION);
+    EXPECT_TRUE(SharedFileExists());
+    Close(a);
+}
+
+TEST_F(Library, CorruptOrShortSharedFileIsReinitialised) {
+    state->AddAdapter(0x2281, "SN1");
+    for (size_t size : {ZVSHDB_SIZE, size_t{10}, size_t{0}}) {
+        {
+            std::ofstream out(ZVSHDB_PATH, std::ios::binary | std::ios::trunc);
+            std::string junk(size, '\xA5');
+            out << junk;
+        }
+        int h = Open(0);
+        SD_INT32 token = 0;
+        EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u) << size;
+        EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
+        std::string content = ReadFile(ZVSHDB_PATH);
+        ASSERT_EQ(content.size(), ZVSHDB_SIZE);
+        EXPECT_EQ(content.substr(0, 6), "ZVSHDB");
+        Close(h);
+        EXPECT_FALSE(SharedFileExists());
+    }
+}
+
+TEST_F(Library, SharedFileThatIsNotARegularFileIsRefused) {
+    state->AddAdapter(0x2281, "SN1");
+    ASSERT_EQ(symlink("/tmp/elsewhere", ZVSHDB_PATH), 0);
+    int h = -1;
+    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
+    EXPECT_NE(access("/tmp/elsewhere", F_OK), 0);   // nothing created through the link
+    unlink(ZVSHDB_PATH);
+    h = Open(0);
+    Close(h);
+}
+
+TEST_F(Library, EventsQueuedThroughTheSharedFile) {
+    state->AddAdapter(0x2261, "SN1");
+    int h = Open(0);
+    std::vector<ASYNCEVENT> ev(8);
+    SD_UINT32 n = 99;
+    ASSERT_EQ(SDEnableAen(h), 0u);
+    for (SD_UINT32 code = 1; code <= 70; ++code) zvapi_shdb_event_push(0, ASYNCEVENT{code, {}});
+    ASSERT_EQ(SDGetAen(h, ev, &n), 0u);
+    ASSERT_EQ(n, 8u);
+    EXPECT_EQ(ev[0].EventCode, 7u);   // a full queue drops the oldest
+    ASSERT_EQ(SDGetAen(h, std::span(ev).first(0), &n), 0u);
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(SDGetAen(h, ev, nullptr), SDERR_INVALID_PARAMETER);
+    Close(h);
+}
+
+// ---- Log ---------------------------------------------------------------------------
+
+class LibraryLog : public LibTest {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs a private library log";
+        LibTest::SetUp();
+        start = ReadFile(ZVDBG_LOG).size();
+    }
+    void TearDown() override {
+        unsetenv("ZV_FCAPI_DEBUG");
+        LibTest::TearDown();
+    }
+    std::string NewLogText() { return ReadFile(ZVDBG_LOG).substr(start); }
+    static constexpr const char* ZVDBG_LOG = "/usr/lib/libzvsdm.log";
+    size_t start = 0;
+};
+
+TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
+    unsetenv("ZV_FCAPI_DEBUG");
+    state->AddAdapter(0x2261, "SN1");
+    ASSERT_EQ(mkdir(ZVSHDB_PATH, 0700), 0);   // the shared database cannot be set up
+    testing::internal::CaptureStderr();
+    int h = -1;
+    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
+    rmdir(ZVSHDB_PATH);
+    h = Open(0);
+    std::vector<SD_UINT8> buf(16);
+    EXPECT_EQ(SDGetOptionRomEx(h, 0, buf, 0x2A), SDERR_INVALID_PARAMETER);
+    state->Script[ZVOP_NVRAM_READ] = {SDERR_BUSY};
+    EXPECT_EQ(SDGetNVRam(h, 0, 1, buf), SDERR_BUSY);   // an error line, masked off
+    Close(h);
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string log = NewLogText();
+    EXPECT_NE(log.find("shared database not set up"), std::string::npos) << log;
+    EXPECT_EQ(log.find("library loaded"), std::string::npos) << log;
+    EXPECT_EQ(log.find("SDGetNVRam"), std::string::npos) << log;
+    EXPECT_EQ(err, "");
+    // One line per message, ending in a newline.
+    EXPECT_EQ(log.back(), '\n');
+}
+
+TEST_F(LibraryLog, DebugVariableWidensTheMaskAndCopiesToStandardError) {
+    setenv("ZV_FCAPI_DEBUG", "6", 1);   // errors and information
+    state->AddAdapter(0x2261, "SN1");
+    testing::internal::CaptureStderr();
+    int h = Open(0);
+    std::vector<SD_UINT8> buf(16);
+    state->Script[ZVOP_NVRAM_READ] = {SDERR_BUSY};
+    EXPECT_EQ(SDGetNVRam(h, 0, 1, buf), SDERR_BUSY);
+    Close(h);
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string log = NewLogText();
+    EXPECT_NE(log.find("library loaded"), std::string::npos) << log;
+    EXPECT_NE(log.find("SDGetNVRam: instance 0 read failed (0x20000067)"), std::string::npos) << log;
+    EXPECT_EQ(err, log);
+}
+
+TEST_F(LibraryLog, VariableWithoutNewBitsChangesNothing) {
+    setenv("ZV_FCAPI_DEBUG", "401", 1);
+    state->AddAdapter(0x2261, "SN1");
+    testing::internal::CaptureStderr();
+    int h = Open(0);
+    Close(h);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(NewLogText().find("library loaded"), std::string::npos);
+}
+
+// ---- Sizing protocols of the lists -------------------------------------------------------
+
+using Lists = LibTest;
+
+std::vector<SD_UINT8> Entry(size_t size, SD_UINT8 fill) { return std::vector<SD_UINT8>(size, fill); }
+
+TEST_F(Lists, PortDatabaseReportsTheTotalWhenTooSmall) {
+    state->AddAdapter(0x2261, "SN1");
+    for (SD_UINT8 i = 1; i <= 5; ++i) state->PortDb.push_back(Entry(sizeof(DEVICEINFOENTRY), i));
+    int h = Open(0);
+    std::vector<SD_UINT8> small(sizeof(DEVICEINFO) + sizeof(DEVICEINFOENTRY), 0);   // two entries
+    ASSERT_EQ(SDGetPortDatabase(h, 7, small), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(reinterpret_cast<DEVICEINFO*>(small.data())->TotalDevices, 5u);
+    std::vector<SD_UINT8> big(sizeof(DEVICEINFO) + 4 * sizeof(DEVICEINFOENTRY), 0);
+    ASSERT_EQ(SDGetPortDatabase(h, 7, big), 0u);
+    auto* info = reinterpret_cast<DEVICEINFO*>(big.data());
+    EXPECT_EQ(info->TotalDevices, 5u);
+    EXPECT_EQ(info->ReturnListEntryCount, 5u);
+    EXPECT_EQ(info->EntryList[4].NodeWWN[0], 5);
+    SD_UINT32 mode = 0;
+    std::memcpy(&mode, state->Calls.back().In.data(), 4);
+    EXPECT_EQ(mode, 7u);
+    EXPECT_EQ(SDGetPortDatabase(h, 7, std::span(big).first(4)), SDERR_INVALID_PARAMETER);
+}
+
+TEST_F(Lists, SecurePortsAndFeaturesTrustTheSpanNotTheCount) {
+    state->AddAdapter(0x2281, "SN1");
+    for (SD_UINT8 i = 1; i <= 3; ++i) {
+        state->SecurePorts.push_back(Entry(sizeof(SECUREPORTENTRY), i));
+        state->Features.push_back(Entry(sizeof(FEATURE_GET_ENTRY), i));
+    }
+    int h = Open(0);
+    // The count claims room for 100 entries; the span holds 2.
+    std::vector<SD_UINT8> sp(SECUREPORTINFO_BYTES(2), 0);
+    reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 100;
+    ASSERT_EQ(SDGetSecurePortInfo(h, sp), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount, 3u);
+    sp.assign(SECUREPORTINFO_BYTES(3), 0);
+    reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 3;
+    ASSERT_EQ(SDGetSecurePortInfo(h, sp), 0u);
+    EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->Entries[2].PortWWN[0], 3);
+
+    std::vector<SD_UINT8> fl(FEATURE_GET_LIST_BYTES(1), 0);
+    reinterpret_cast<FEATURE_GET_LIST*>(fl.data())->NoOfEntries = 1;
+    ASSERT_EQ(SDGetHbaSupportedFeatureList(h, fl), SDERR_BUFFER_TOO_SMALL);
+    SD_UINT32 need = reinterpret_cast<FEATURE_GET_LIST*>(fl.data())->NoOfEntries;
+    ASSERT_EQ(need, 3u);
+    fl.assign(FEATURE_GET_LIST_BYTES(need), 0);
+    reinterpret_cast<FEATURE_GET_LIST*>(fl.data())->NoOfEntries = need;
+    ASSERT_EQ(SDGetHbaSupportedFeatureList(h, fl), 0u);
+    EXPECT_EQ(reinterpret_cast<FEATURE_GET_LIST*>(fl.data())->NoOfEntries, 3u);
+}
+
+}  // namespace
+}  // namespace zvtest

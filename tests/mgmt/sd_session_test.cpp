@@ -1,0 +1,234 @@
+// Flash-update sessions: token rules within one process, between two real
+// processes, the protected-region rule and on-line activation.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "lib_fixture.h"
+#include "mgmt/sd_shared_db.h"
+
+namespace zvtest {
+namespace {
+
+using Session = LibTest;
+
+TEST_F(Session, OneLiveTokenPerAdapterWhoeverAsks) {
+    state->AddAdapter(0x2261, "SNA", 2);   // instances 0, 1
+    state->AddAdapter(0x2281, "SNB");      // instance 2
+    int a0 = Open(0), a1 = Open(1), b = Open(2);
+    SD_INT32 token = 0, other = 0;
+    ASSERT_EQ(SDStartFlashUpdate(a0, 0, &token), 0u);
+    EXPECT_EQ(token, static_cast<SD_INT32>(getpid()));
+    EXPECT_EQ(SDStartFlashUpdate(a0, 0, &other), SDERR_SESSION_IN_PROGRESS);
+    EXPECT_EQ(SDStartFlashUpdate(a1, 0, &other), SDERR_SESSION_IN_PROGRESS);   // same adapter, other port
+    EXPECT_EQ(SDStartFlashUpdate(b, 0, &other), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(a1, 0, token + 1), SDERR_UNKNOWN);   // no slot with that token
+    EXPECT_EQ(SDEndFlashUpdate(a1, 0, token), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(a0, 0, token), SDERR_UNKNOWN);
+    EXPECT_EQ(SDStartFlashUpdate(a0, 0, &token), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(a0, 0, token), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(b, 0, other), 0u);
+}
+
+TEST_F(Session, ExpiredTokenEndsWithSessionExpiredAndFreesTheAdapter) {
+    state->AddAdapter(0x2261, "SNA");
+    int h = Open(0);
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
+    zvapi_shdb_backdate_tokens(899);
+    SD_INT32 again = 0;
+    EXPECT_EQ(SDStartFlashUpdate(h, 0, &again), SDERR_SESSION_IN_PROGRESS);
+    zvapi_shdb_backdate_tokens(2);
+    EXPECT_EQ(SDEndFlashUpdate(h, 0, token), SDERR_SESSION_EXPIRED);
+    EXPECT_EQ(SDEndFlashUpdate(h, 0, token), SDERR_SESSION_EXPIRED);   // nothing changed
+    ASSERT_EQ(SDStartFlashUpdate(h, 0, &again), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(h, 0, again), 0u);
+}
+
+TEST_F(Session, ThirtyTwoSlots) {
+    for (int i = 0; i < 33; ++i) state->AddAdapter(0x2281, "SN" + std::to_string(i));
+    std::vector<int> h;
+    for (SD_UINT32 i = 0; i < 33; ++i) h.push_back(Open(i));
+    SD_INT32 token = 0;
+    for (int i = 0; i < 32; ++i) ASSERT_EQ(SDStartFlashUpdate(h[i], 0, &token), 0u) << i;
+    EXPECT_EQ(SDStartFlashUpdate(h[32], 0, &token), SDERR_UNKNOWN);
+    EXPECT_EQ(SDEndFlashUpdate(h[5], 0, token), 0u);
+    EXPECT_EQ(SDStartFlashUpdate(h[32], 0, &token), 0u);
+    zvapi_release_process_sessions();
+    EXPECT_EQ(SDStartFlashUpdate(h[0], 0, &token), 0u);   // released
+    zvapi_release_process_sessions();
+}
+
+TEST_F(Session, RefusedForOtherAdaptersAndPorts) {
+    state->AddAdapter(0x2061, "SNOLD");
+    state->AddAdapter(0x2281, "SNV");
+    state->Ports[1].IsPhysicalFc = 0;
+    int old = Open(0), vport = Open(1);
+    SD_INT32 token = 0;
+    SD_UINT64 caps = 0;
+    for (int h : {old, vport}) {
+        EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), SDERR_NOT_SUPPORTED);
+        EXPECT_EQ(SDEndFlashUpdate(h, 0, token), SDERR_NOT_SUPPORTED);
+        EXPECT_EQ(SDGetFlashUpdateCapabilities(h, 0, &caps), SDERR_NOT_SUPPORTED);
+        EXPECT_EQ(SDSendFlashUpdateFWAttributes(h, 0, 1, 400), SDERR_NOT_SUPPORTED);
+        EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), SDERR_NOT_SUPPORTED);
+    }
+    EXPECT_EQ(SDStartFlashUpdate(old + 40, 0, &token), SDERR_INVALID_HANDLE);
+    EXPECT_EQ(SDGetFlashUpdateCapabilities(old + 40, 0, &caps), SDERR_INVALID_HANDLE);
+}
+
+TEST_F(Session, CapabilitiesSetTheMarkThatGuardsProtectedRegions) {
+    state->AddAdapter(0x2261, "SN25");
+    state->AddAdapter(0x2281, "SN27");
+    state->AddAdapter(0x2061, "SNOLD");
+    FakeAdapter& a25 = state->Adapters[0];
+    int h25 = Open(0), h27 = Open(1), hOld = Open(2);
+    auto data = Pattern(16, 1);
+
+    // Before the mark nothing needs a token.
+    EXPECT_EQ(SDUpdateOptionRomEx2(h25, 1, data, 0x01), 0u);
+
+    a25.FwAttributes = 0;
+    SD_UINT64 caps = 0x10;
+    EXPECT_EQ(SDGetFlashUpdateCapabilities(h25, 0, &caps), SDERR_NOT_SUPPORTED);
+    EXPECT_EQ(caps, 0x10u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(h25, 1, data, 0x01), 0u);   // still no mark
+    EXPECT_EQ(SDGetFlashUpdateCapabilities(h25, 0, nullptr), SDERR_INVALID_PARAMETER);
+    a25.FwAttributes = 0x8000;
+    ASSERT_EQ(SDGetFlashUpdateCapabilities(h25, 0, &caps), 0u);
+    EXPECT_EQ(caps, 0x14u);
+
+    int writes = state->Count(ZVOP_FLASH_WRITE);
+    for (SD_UINT32 region : {0x01u, 0x02u, 0x07u, 0x09u, 0x9Eu}) {
+        EXPECT_EQ(SDUpdateOptionRomEx2(h25, 1, data, region), SDERR_TOKEN_NOT_SET) << std::hex << region;
+    }
+    EXPECT_EQ(SDUpdateOptionRomEx2(h27, 1, data, 0x0A), SDERR_TOKEN_NOT_SET);   // chip 27 only
+    EXPECT_EQ(state->Count(ZVOP_FLASH_WRITE), writes);
+    EXPECT_EQ(SDUpdateOptionRomEx2(h25, 1, data, 0x0A), 0u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(h25, 1, data, 0x13), 0u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(hOld, 1, data, 0x01), 0u);   // not an on-line-update adapter
+    EXPECT_EQ(SDUpdateOptionRomEx(h25, 1, data, 0x01), 0u);     // the older writer knows no tokens
+
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(h25, 0, &token), 0u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(h25, 1, data, 0x01), 0u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(h27, 1, data, 0x0A), SDERR_TOKEN_NOT_SET);   // the token names SN25 only
+    ASSERT_EQ(SDEndFlashUpdate(h25, 0, token), 0u);
+    // Ending the session clears the mark.
+    EXPECT_EQ(SDUpdateOptionRomEx2(h27, 1, data, 0x0A), 0u);
+}
+
+TEST_F(Session, OnlineActivation) {
+    FakeAdapter& a = state->AddAdapter(0x2281, "SN27");
+    a.FwAttributes = 0x55;
+    int h = Open(0);
+    EXPECT_EQ(SDSendFlashUpdateFWAttributes(h, 0, 0x56, 400), 0u);
+    EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), SDERR_FLASHED_NOT_ACTIVATED);
+    EXPECT_EQ(state->Count(ZVOP_ONLINE_ACTIVATE), 0);
+
+    EXPECT_EQ(SDSendFlashUpdateFWAttributes(h, 0, 0x55, 400), 0u);
+    EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), 0u);
+    EXPECT_EQ(state->Count(ZVOP_ONLINE_ACTIVATE), 1);
+    EXPECT_EQ(state->Count(ZVOP_REGION_ACTIVATE), 1);   // region 0x01 is flagged
+
+    state->Script[ZVOP_ONLINE_ACTIVATE] = {SDERR_UNKNOWN};
+    EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), SDERR_FLASHED_NOT_ACTIVATED);
+    state->Script[ZVOP_REGION_ACTIVATE] = {SDERR_BUSY};
+    EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), SDERR_FLASHED_NOT_ACTIVATED);
+    state->Script[ZVOP_FLASH_LAYOUT] = {SDERR_BUSY};
+    EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), SDERR_BUSY);
+}
+
+// ---- Two processes --------------------------------------------------------------
+
+void Send(int fd, int v) { ASSERT_EQ(write(fd, &v, sizeof v), static_cast<ssize_t>(sizeof v)); }
+int Receive(int fd) {
+    int v = -1;
+    if (read(fd, &v, sizeof v) != static_cast<ssize_t>(sizeof v)) return -1;
+    return v;
+}
+bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
+
+// The child runs the library over its own fake platform of the same adapter.
+pid_t Child(int toParent, int fromParent, bool crash) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    auto s = std::make_shared<FakeState>();
+    s->AddAdapter(0x2261, "SNSHARED");
+    InstallFake(s);
+    int h = -1;
+    int v = static_cast<int>(SDOpenDevice(0, &h));
+    SD_INT32 token = 0;
+    if (v == 0) v = static_cast<int>(SDStartFlashUpdate(h, 0, &token));
+    (void)!write(toParent, &v, sizeof v);
+    (void)!write(toParent, &token, sizeof token);
+    if (crash) _exit(0);
+    int go = 0;
+    (void)!read(fromParent, &go, sizeof go);
+    v = static_cast<int>(SDEndFlashUpdate(h, 0, token));
+    (void)!write(toParent, &v, sizeof v);
+    v = static_cast<int>(SDCloseDevice(h));
+    (void)!write(toParent, &v, sizeof v);
+    _exit(0);
+}
+
+TEST_F(Session, TwoProcessesSeeEachOthersSessions) {
+    int c2p[2], p2c[2];
+    ASSERT_EQ(pipe(c2p), 0);
+    ASSERT_EQ(pipe(p2c), 0);
+    pid_t child = Child(c2p[1], p2c[0], false);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(Receive(c2p[0]), 0);
+    EXPECT_EQ(Receive(c2p[0]), child);   // the token is the holder's pid
+
+    state->AddAdapter(0x2261, "SNSHARED");
+    int h = Open(0);
+    SD_INT32 token = 0;
+    EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), SDERR_SESSION_IN_PROGRESS);
+    SD_UINT64 caps = 0;
+    ASSERT_EQ(SDGetFlashUpdateCapabilities(h, 0, &caps), 0u);
+    auto data = Pattern(16, 1);
+    // The other process's session does not let this one write.
+    EXPECT_EQ(SDUpdateOptionRomEx2(h, 1, data, 0x01), SDERR_TOKEN_NOT_SET);
+    EXPECT_EQ(SDEndFlashUpdate(h, 0, token), SDERR_UNKNOWN);
+
+    Send(p2c[1], 1);
+    EXPECT_EQ(Receive(c2p[0]), 0);   // child's end
+    EXPECT_EQ(Receive(c2p[0]), 0);   // child's close
+    EXPECT_TRUE(SharedFileExists());  // this process still uses it
+    ASSERT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(h, 1, data, 0x01), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Close(h);
+    EXPECT_FALSE(SharedFileExists());
+    for (int fd : {c2p[0], c2p[1], p2c[0], p2c[1]}) close(fd);
+}
+
+TEST_F(Session, CrashedHolderNeitherBlocksTheAdapterNorKeepsTheFile) {
+    int c2p[2], p2c[2];
+    ASSERT_EQ(pipe(c2p), 0);
+    ASSERT_EQ(pipe(p2c), 0);
+    pid_t child = Child(c2p[1], p2c[0], true);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(Receive(c2p[0]), 0);
+    Receive(c2p[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(SharedFileExists());   // the child never closed
+
+    state->AddAdapter(0x2261, "SNSHARED");
+    int h = Open(0);
+    SD_INT32 token = 0;
+    EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
+    Close(h);
+    EXPECT_FALSE(SharedFileExists());
+    for (int fd : {c2p[0], c2p[1], p2c[0], p2c[1]}) close(fd);
+}
+
+}  // namespace
+}  // namespace zvtest

@@ -1,0 +1,86 @@
+// Status texts and version strings.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "lib_fixture.h"
+
+namespace zvtest {
+namespace {
+
+TEST(ErrorString, EveryRowOfTheTable) {
+    const std::pair<SD_UINT32, const char*> rows[] = {
+        {0, "No error"},
+        {0x2000001C, "Command not supported"},
+        {0x20000040, "SCSI check condition"},
+        {0x20000045, "SCSI reservation conflict"},
+        {0x20000064, "Invalid parameter"},
+        {0x20000065, "Handle to HBA device is invalid"},
+        {0x20000066, "Command not supported"},
+        {0x20000067, "Device is busy"},
+        {0x2000006B, "Data overrun"},
+        {0x2000006C, "Data underrun"},
+        {0x2000006D, "Device not found"},
+        {0x20000071, "Unsupported command version"},
+        {0x20000072, "Buffer too small"},
+        {0x20000073, "Invalid request"},
+        {0x20000074, "Out of memory"},
+        {0x20000075, "Unknown error"},
+        {0x20000077, "Buffer content returned not directly from device"},
+        {0x2000007B, "Adapter not ready"},
+        {0x20000084, "Option ROM too big"},
+        {0x20000088, "Option ROM invalid Firmware"},
+        {0x200000A8, "No Firmware dump available"},
+        {0x200000C0, "Session in progress"},
+        {0x200000C1, "Session expired"},
+        {0x200000C2, "Flash update token not set"},
+        {0x20000100, "New settings are flashed but not activated"},
+        {0x20000109, "Option ROM invalid region"},
+        {0x20000110, "Firmware dump zip file error"},
+        {0x20000113, "Adapter in Lock Down Mode"},
+    };
+    for (const auto& [status, text] : rows) EXPECT_STREQ(SDGetErrorString(status), text) << std::hex << status;
+}
+
+TEST(ErrorString, FormattedFallbacks) {
+    EXPECT_STREQ(SDGetErrorString(5), "System Error 5.");
+    EXPECT_STREQ(SDGetErrorString(0x1FFFFFFF), "System Error 536870911.");
+    EXPECT_STREQ(SDGetErrorString(0x20000000), "Unknown Error 20000000h.");
+    EXPECT_STREQ(SDGetErrorString(0x20000076), "Unknown Error 20000076h.");
+    EXPECT_STREQ(SDGetErrorString(0xFFFFFFFF), "Unknown Error ffffffffh.");
+    // One buffer: the next formatted text replaces the previous one.
+    const char* first = SDGetErrorString(7);
+    const char* second = SDGetErrorString(8);
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ(second, "System Error 8.");
+}
+
+using Version = LibTest;
+
+TEST_F(Version, DefaultTextCutToTheBuffer) {
+    char text[64];
+    SD_UINT32 number = SDGetVersion(text);
+    EXPECT_STREQ(text, "v6.04 build77");
+    EXPECT_EQ(number, (6u << 16) | (4u << 8) | 77u);
+    char small[6];
+    SDGetVersion(small);
+    EXPECT_STREQ(small, "v6.04");
+    char fo[64];
+    EXPECT_EQ(ISDFoGetApiVersion(fo), 0u);
+    unsigned a, b, c, d;
+    EXPECT_EQ(std::sscanf(fo, "%u.%u.%u build%u", &a, &b, &c, &d), 4) << fo;
+}
+
+TEST_F(Version, PlatformMayNameAnotherVersion) {
+    state->LibraryVersion = "v7.12 build3";
+    state->AddAdapter(0x2261, "SN1");
+    int h = Open(0);
+    (void)h;
+    char text[64];
+    EXPECT_EQ(SDGetVersion(text), (7u << 16) | (12u << 8) | 3u);
+    EXPECT_STREQ(text, "v7.12 build3");
+}
+
+}  // namespace
+}  // namespace zvtest

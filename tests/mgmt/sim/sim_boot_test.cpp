@@ -1,0 +1,145 @@
+// The boot rule (which image set runs), its persistence between runs, the
+// reboot tool and on-line activation.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "fixtures/host_builder.h"
+#include "fixtures/sim_client.h"
+
+namespace {
+
+struct BootCase {
+    const char* name;
+    bool valid1, valid2;
+    SD_UINT8 mask1;
+    SD_UINT16 gen1;
+    SD_UINT8 mask2;
+    SD_UINT16 gen2;
+    SD_UINT8 want;
+    SD_UINT16 wantGen;
+};
+
+class SimBootRule : public ::testing::TestWithParam<BootCase> {};
+
+TEST_P(SimBootRule, PicksTheRunningSet) {
+    const BootCase& c = GetParam();
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25TwoPort();
+    a.SetImageStatus(c.mask1, c.gen1, c.mask2, c.gen2);
+    // An invalid record: erased, or with a broken checksum.
+    if (!c.valid1) {
+        a.SetRegion(0x95, zvfix::Bytes(16, 0xFF));
+    }
+    if (!c.valid2) {
+        zvfix::Bytes bad = zvfix::MakeImageStatusRecord(c.mask2, c.gen2, zvfix::kSigImageStatus25);
+        bad[8] ^= 1;
+        a.SetRegion(0x96, bad);
+    }
+    const std::string dir = zvfix::MakeTempDir("simboot");
+    h.Write(dir);
+    auto t = zvfix::OpenSimHost(dir);
+    SD_UINT32 st = 0;
+    const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0, &st);
+    ASSERT_EQ(st, SDERR_SUCCESS);
+    EXPECT_EQ(r.ActiveGlobalRegions, c.want);
+    EXPECT_EQ(r.ActiveVpdNvram, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimBootRule,
+    ::testing::Values(BootCase{"MasksDecidePrimary", true, true, 1, 5, 0, 7, 1, 5},
+                      BootCase{"MasksDecideSecondary", true, true, 0, 9, 1, 2, 2, 2},
+                      BootCase{"BothActiveHigherGeneration", true, true, 1, 5, 1, 7, 2, 7},
+                      BootCase{"NeitherActiveHigherGeneration", true, true, 0, 5, 0, 7, 2, 7},
+                      BootCase{"EqualGenerationsMeanPrimary", true, true, 1, 9, 1, 9, 1, 9},
+                      BootCase{"ErasedPrimaryCountsAsInactive", false, true, 1, 0, 1, 3, 2, 3},
+                      BootCase{"BadChecksumCountsAsInactive", true, false, 1, 1, 1, 8, 1, 1},
+                      BootCase{"BothInvalidMeansPrimary", false, false, 0, 0, 1, 4, 1, 0}),
+    [](const ::testing::TestParamInfo<BootCase>& i) { return std::string(i.param.name); });
+
+TEST(SimBoot, WrongChipSignatureIsInvalid) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip27();
+    // Records signed as for chip type 25 do not count on chip type 27.
+    a.SetRegion(0x95, zvfix::MakeImageStatusRecord(0, 1, zvfix::kSigImageStatus25));
+    a.SetRegion(0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus25));
+    const std::string dir = zvfix::MakeTempDir("simboot");
+    h.Write(dir);
+    auto t = zvfix::OpenSimHost(dir);
+    EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+}
+
+TEST(SimBoot, AuxiliaryRecordsDecideTheComponents) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip27();
+    a.SetAuxImageStatus(0, 3, 0x0, 1, 4, 0x5);  // second active: board config + NPIV 0/1 secondary
+    auto& b = h.AddChip27();
+    b.SetImageStatus(1, 4, 1, 6);               // both global active, secondary newer
+    b.SetAuxImageStatus(1, 2, 0x0, 1, 2, 0x0);  // aux undecided: follow the global tie
+    const std::string dir = zvfix::MakeTempDir("simboot");
+    h.Write(dir);
+    auto t = zvfix::OpenSimHost(dir);
+    const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0);
+    EXPECT_EQ(r.ActiveGlobalRegions, 1);
+    EXPECT_EQ(r.ActiveBoardConfig, 2);
+    EXPECT_EQ(r.ActiveVpdNvram, 1);
+    EXPECT_EQ(r.ActiveNpivConfig01, 2);
+    EXPECT_EQ(r.ActiveNpivConfig23, 1);
+    const SD_ACTIVE_REGIONS r2 = zvfix::SimActive(*t, 2);
+    EXPECT_EQ(r2.ActiveGlobalRegions, 2);
+    EXPECT_EQ(r2.ActiveBoardConfig, 2);
+    EXPECT_EQ(r2.ActiveNpivConfig23, 2);
+}
+
+TEST(SimBoot, RunningSetChangesOnlyAtRebootOrActivation) {
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort();
+    h.AddChip25TwoPort();
+    const std::string dir = zvfix::MakeTempDir("simboot");
+    h.Write(dir);
+    {
+        auto t = zvfix::OpenSimHost(dir);
+        ASSERT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+        // Make the secondary set active in flash, as an update engine would.
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus25)),
+                  SDERR_SUCCESS);
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x95, zvfix::MakeImageStatusRecord(0, 1, zvfix::kSigImageStatus25)),
+                  SDERR_SUCCESS);
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 2, 0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus25)),
+                  SDERR_SUCCESS);
+        EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+    }
+    // The next run still runs the old set.
+    {
+        auto t = zvfix::OpenSimHost(dir);
+        EXPECT_EQ(zvfix::SimActive(*t, 1).ActiveGlobalRegions, 1);
+        // On-line activation of adapter 1 re-runs the boot rule for it alone.
+        size_t len = 0;
+        ASSERT_EQ(t->Request(2, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
+        EXPECT_EQ(zvfix::SimActive(*t, 2).ActiveGlobalRegions, 2);
+        EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+    }
+    // The reboot tool switches adapter 0 too.
+    const std::string tool = std::string(ZV_FIXTURE_TOOLS_DIR) + "/zvsim-reboot";
+    ASSERT_EQ(std::system((tool + " " + dir).c_str()), 0);
+    auto t = zvfix::OpenSimHost(dir);
+    EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 2);
+    EXPECT_EQ(zvfix::SimActive(*t, 2).ActiveGlobalRegions, 2);
+    EXPECT_NE(std::system((tool + " /nonexistent/zvsim >/dev/null 2>&1").c_str()), 0);
+}
+
+TEST(SimBoot, DamagedStateFileMeansABoot) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25TwoPort();
+    a.SetImageStatus(0, 1, 1, 2);
+    const std::string dir = zvfix::MakeTempDir("simboot");
+    h.Write(dir);
+    std::FILE* f = std::fopen((dir + "/state.json").c_str(), "w");
+    std::fputs("{\"adapters\":[{\"serial_number\":\"ZV00010000\",\"global\":7}]", f);
+    std::fclose(f);
+    auto t = zvfix::OpenSimHost(dir);
+    EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 2);
+}
+
+}  // namespace

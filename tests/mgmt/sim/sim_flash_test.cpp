@@ -1,0 +1,248 @@
+// Flash kept in files: region writes change exactly their bytes, survive into
+// another transport (another process), are bounded, journalled; NVRAM and
+// VPD are served from the right copy; list answers follow the sizing rule.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "fixtures/host_builder.h"
+#include "fixtures/sim_client.h"
+
+namespace {
+
+std::vector<SD_UINT8> Pattern(size_t n, SD_UINT8 seed) {
+    std::vector<SD_UINT8> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<SD_UINT8>(seed + i * 7);
+    }
+    return v;
+}
+
+class SimFlash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = zvfix::MakeTempDir("simflash");
+        h.AddChip25TwoPort();
+        h.AddChip27();
+        h.Write(dir);
+    }
+    zvfix::HostBuilder h;
+    std::string dir;
+};
+
+TEST_F(SimFlash, RegionWriteChangesExactlyThatRegionAndPersists) {
+    const zvfix::Bytes before = zvfix::ReadFlash(dir, 0);
+    const zvfix::Bytes other = zvfix::ReadFlash(dir, 1);
+    auto t = zvfix::OpenSimHost(dir);
+    const auto layout = zvfix::SimLayout(*t, 0);
+    const zvapi_flash_region* r = zvfix::SimFind(layout, 0xBA);
+    ASSERT_NE(r, nullptr);
+    const std::vector<SD_UINT8> data = Pattern(r->Size, 3);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0xBA, data), SDERR_SUCCESS);
+
+    const zvfix::Bytes after = zvfix::ReadFlash(dir, 0);
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (i >= r->Offset && i < r->Offset + r->Size) {
+            ASSERT_EQ(after[i], data[i - r->Offset]) << i;
+        } else {
+            ASSERT_EQ(after[i], before[i]) << "byte outside the region changed at " << i;
+        }
+    }
+    EXPECT_EQ(zvfix::ReadFlash(dir, 1), other);
+
+    // A second platform instance (as the next process) reads what was written.
+    auto t2 = zvfix::OpenSimHost(dir);
+    std::vector<SD_UINT8> back(r->Size);
+    ASSERT_EQ(zvfix::SimFlashRead(*t2, 1, 0xBA, r->Offset, back), SDERR_SUCCESS);
+    EXPECT_EQ(back, data);
+}
+
+TEST_F(SimFlash, WritePastFileEndLeavesErasedGap) {
+    auto t = zvfix::OpenSimHost(dir);
+    const auto layout = zvfix::SimLayout(*t, 0);
+    const zvapi_flash_region* fw = zvfix::SimFind(layout, 0x02);
+    ASSERT_NE(fw, nullptr);
+    const std::vector<SD_UINT8> data = Pattern(64, 9);
+    ASSERT_EQ(zvfix::SimFlashWrite(*t, 0, 0x02, fw->Offset + 4096, data), SDERR_SUCCESS);
+    const zvfix::Bytes region = zvfix::ReadRegion(dir, 0, 0x02);
+    EXPECT_TRUE(std::all_of(region.begin(), region.begin() + 4096, [](SD_UINT8 b) { return b == 0xFF; }));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), region.begin() + 4096));
+    EXPECT_TRUE(std::all_of(region.begin() + 4096 + 64, region.end(), [](SD_UINT8 b) { return b == 0xFF; }));
+}
+
+TEST_F(SimFlash, OutOfRangeRequestsAreRefusedAndChangeNothing) {
+    auto t = zvfix::OpenSimHost(dir);
+    const auto layout = zvfix::SimLayout(*t, 0);
+    const zvapi_flash_region* r = zvfix::SimFind(layout, 0xBA);
+    const zvfix::Bytes before = zvfix::ReadFlash(dir, 0);
+    const std::vector<SD_UINT8> data(32, 0xAB);
+    // Past the region's end, before its start, unknown region, past the flash.
+    EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0xBA, r->Offset + r->Size - 16, data), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0xBA, r->Offset - 1, data), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0x7777, r->Offset, data), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0, 0x1000000 - 16, data), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0, 0xFFFFFFF0u, data), SDERR_INVALID_PARAMETER);
+    // Length that the request does not carry.
+    zvapi_flash_io io{r->Offset, 1000, 0xBA, 1};
+    std::vector<SD_UINT8> in(sizeof io + 10);
+    std::memcpy(in.data(), &io, sizeof io);
+    size_t len = 0;
+    EXPECT_EQ(t->Request(0, ZVOP_FLASH_WRITE, in, {}, &len), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(zvfix::ReadFlash(dir, 0), before);
+    EXPECT_TRUE(zvfix::ReadJournal(dir).empty());
+    // A read larger than the caller's buffer is refused, not overrun.
+    zvapi_flash_io rio{r->Offset, 64, 0xBA, 0};
+    std::vector<SD_UINT8> small(16, 0x11);
+    EXPECT_EQ(t->Request(0, ZVOP_FLASH_READ, zvapi_bytes(rio), small, &len), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(small, std::vector<SD_UINT8>(16, 0x11));
+}
+
+TEST_F(SimFlash, JournalRecordsEveryWriteInOrder) {
+    auto t = zvfix::OpenSimHost(dir);
+    const std::vector<SD_UINT8> a = Pattern(0x10000, 1), b = Pattern(0x10000, 2), c = Pattern(16, 5);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, a, 1), SDERR_SUCCESS);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x95, b, 0), SDERR_SUCCESS);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 2, 0x125, c, 1), SDERR_SUCCESS);  // instance 2: adapter 1
+    const auto j = zvfix::ReadJournal(dir);
+    ASSERT_EQ(j.size(), 3u);
+    EXPECT_EQ(j[0].region, 0x96u);
+    EXPECT_EQ(j[0].disableReset, 1u);
+    EXPECT_EQ(j[0].hash, zvfix::Fnv1a64(a));
+    EXPECT_EQ(j[1].region, 0x95u);
+    EXPECT_EQ(j[1].disableReset, 0u);
+    EXPECT_EQ(j[1].hash, zvfix::Fnv1a64(b));
+    EXPECT_EQ(j[2].adapter, 1);
+    EXPECT_EQ(j[2].size, 16u);
+    for (const auto& e : j) {
+        EXPECT_EQ(e.fault, "none");
+    }
+}
+
+TEST_F(SimFlash, NvramAndVpdComeFromTheFunctionsRegions) {
+    auto t = zvfix::OpenSimHost(dir);
+    std::vector<SD_UINT8> nv(512);
+    size_t len = 0;
+    ASSERT_EQ(t->Request(1, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
+    ASSERT_EQ(len, 512u);
+    EXPECT_EQ(std::memcmp(nv.data(), "ISP ", 4), 0);
+    EXPECT_EQ(nv[0x1F8] | nv[0x1F9] << 8, 0x1A77);
+    EXPECT_EQ(nv[0x1FA] | nv[0x1FB] << 8, 0x0289);
+    SD_UINT32 sum = 0;
+    for (size_t i = 0; i < 512; i += 4) {
+        sum += static_cast<SD_UINT32>(nv[i] | nv[i + 1] << 8 | nv[i + 2] << 16 | nv[i + 3] << 24);
+    }
+    EXPECT_EQ(sum, 0u);
+    EXPECT_EQ(nv, zvfix::ReadRegion(dir, 0, 0x17));
+
+    std::vector<SD_UINT8> vpd(1024, 0);
+    ASSERT_EQ(t->Request(0, ZVOP_VPD_READ, {}, vpd, &len), SDERR_SUCCESS);
+    EXPECT_EQ(len, 512u);
+    EXPECT_EQ(vpd[0], 0x82);
+    const std::string text(vpd.begin(), vpd.begin() + 512);
+    EXPECT_NE(text.find("SN\x0A" "ZV00010000"), std::string::npos);
+    // RV: the bytes through its checksum byte sum to 0.
+    const size_t rv = text.find("RV");
+    ASSERT_NE(rv, std::string::npos);
+    EXPECT_EQ(std::accumulate(vpd.begin(), vpd.begin() + rv + 4, 0u) & 0xFF, 0u);
+    // The caller's buffer bounds the copy.
+    std::vector<SD_UINT8> small(100, 0);
+    ASSERT_EQ(t->Request(0, ZVOP_VPD_READ, {}, small, &len), SDERR_SUCCESS);
+    EXPECT_EQ(len, 100u);
+}
+
+TEST(SimNvram, SmallNvramAdapterServes256Bytes) {
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort(0x2061);
+    const std::string dir = zvfix::MakeTempDir("simnv");
+    h.Write(dir);
+    auto t = zvfix::OpenSimHost(dir);
+    std::vector<SD_UINT8> nv(512, 0xEE);
+    size_t len = 0;
+    ASSERT_EQ(t->Request(0, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
+    EXPECT_EQ(len, 256u);
+    EXPECT_EQ(nv[250] | nv[251] << 8, 0x1A77);
+    EXPECT_EQ(nv[252] | nv[253] << 8, 0x0288);
+    EXPECT_EQ(nv[256], 0xEE);
+    // A write larger than the image is refused.
+    EXPECT_EQ(t->Request(0, ZVOP_NVRAM_WRITE, std::vector<SD_UINT8>(512, 0), {}, &len), SDERR_INVALID_PARAMETER);
+}
+
+TEST(SimNvram, Chip25WritesInPlaceChip27WritesTheOtherCopyUntilReload) {
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort();
+    auto& b = h.AddChip27();
+    (void)b;
+    const std::string dir = zvfix::MakeTempDir("simnv");
+    h.Write(dir);
+    auto t = zvfix::OpenSimHost(dir);
+    const zvfix::Bytes fresh = zvfix::MakeNvram(0x1A77, 0x1234);
+    size_t len = 0;
+    // Chip 25, function 1: in place.
+    ASSERT_EQ(t->Request(1, ZVOP_NVRAM_WRITE, fresh, {}, &len), SDERR_SUCCESS);
+    EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), zvfix::ReadRegion(dir, 0, 0x17).begin()));
+    std::vector<SD_UINT8> nv(512);
+    ASSERT_EQ(t->Request(1, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
+    EXPECT_EQ(nv, fresh);
+
+    // Chip 27, function 0: the secondary copy is written, the primary serves.
+    const zvfix::Bytes old = zvfix::ReadRegion(dir, 1, 0x15);
+    ASSERT_EQ(t->Request(2, ZVOP_NVRAM_WRITE, fresh, {}, &len), SDERR_SUCCESS);
+    EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), zvfix::ReadRegion(dir, 1, 0x10D).begin()));
+    EXPECT_EQ(zvfix::ReadRegion(dir, 1, 0x15), old);
+    ASSERT_EQ(t->Request(2, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
+    EXPECT_TRUE(std::equal(nv.begin(), nv.end(), old.begin()));
+    // Reload without flipping the auxiliary records: still the primary.
+    ASSERT_EQ(t->Request(2, ZVOP_NVRAM_RELOAD, {}, {}, &len), SDERR_SUCCESS);
+    ASSERT_EQ(t->Request(2, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
+    EXPECT_TRUE(std::equal(nv.begin(), nv.end(), old.begin()));
+    // Flip NVRAM/VPD to the secondary copy in the auxiliary records, reload.
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 2, 0x125, zvfix::MakeImageStatusRecord(0, 1, zvfix::kSigAuxImageStatus)),
+              SDERR_SUCCESS);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 2, 0x126, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigAuxImageStatus, 0x2)),
+              SDERR_SUCCESS);
+    ASSERT_EQ(t->Request(2, ZVOP_NVRAM_RELOAD, {}, {}, &len), SDERR_SUCCESS);
+    ASSERT_EQ(t->Request(2, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
+    EXPECT_EQ(nv, fresh);
+    const SD_ACTIVE_REGIONS ar = zvfix::SimActive(*t, 2);
+    EXPECT_EQ(ar.ActiveVpdNvram, 2);
+    EXPECT_EQ(ar.ActiveGlobalRegions, 1);
+    EXPECT_EQ(ar.ActiveBoardConfig, 1);  // reload touches NVRAM/VPD only
+}
+
+TEST_F(SimFlash, ListAnswersReportTheBytesNeeded) {
+    zvfix::HostBuilder h2;
+    auto& a = h2.AddChip25TwoPort();
+    auto& p = a.ports[0];
+    p.portDb7 = {{1, 2, 0x010203}, {3, 4, 0x010204}, {5, 6, 0x010205}};
+    p.features = {{4, 0, 0, 1}, {7, 1, 1, 1}};
+    p.securePorts = {{0x5000001100000001ULL, 0x020001, 1, 0}};
+    const std::string d2 = zvfix::MakeTempDir("simlist");
+    h2.Write(d2);
+    auto t = zvfix::OpenSimHost(d2);
+    size_t len = 0;
+    std::vector<SD_UINT8> small(8);
+    EXPECT_EQ(t->Request(0, ZVOP_FLASH_LAYOUT, {}, small, &len), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(len, a.layout.size() * sizeof(zvapi_flash_region));
+    const SD_UINT32 mode7 = 7;
+    EXPECT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode7), small, &len), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(len, 3 * sizeof(DEVICEINFOENTRY));
+    std::vector<DEVICEINFOENTRY> db(3);
+    ASSERT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode7),
+                         {reinterpret_cast<SD_UINT8*>(db.data()), 3 * sizeof(DEVICEINFOENTRY)}, &len),
+              SDERR_SUCCESS);
+    EXPECT_EQ(db[2].PortID[2], 0x05);
+    EXPECT_EQ(db[1].PortWWN[7], 4);
+    const SD_UINT32 mode8 = 8;
+    EXPECT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode8), small, &len), SDERR_SUCCESS);
+    EXPECT_EQ(len, 0u);
+    EXPECT_EQ(t->Request(0, ZVOP_FEATURES, {}, small, &len), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(len, 2 * sizeof(FEATURE_GET_ENTRY));
+    EXPECT_EQ(t->Request(0, ZVOP_SECURE_PORTS, {}, small, &len), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(len, sizeof(SECUREPORTENTRY));
+    // Fixed records are not cut either.
+    CHIPPROPERTY chip{};
+    EXPECT_EQ(t->Request(0, ZVOP_CHIP_PROPERTY, {}, std::span(small).first(4), &len), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(len, sizeof chip);
+}
+
+}  // namespace
