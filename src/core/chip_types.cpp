@@ -156,6 +156,19 @@ int CoreIsVrel(const SDMDevice* device) {
     return (device != nullptr && CoreGetISPType(device) == ZV_CHIP_TYPE_GEN7_64G) ? 1 : 0;
 }
 
+// ---- Host type ----------------------------------------------------------------------------
+
+int CoreIsHostSystemType(const char* text) {
+    const char* host = OSSGetHostSystemType();
+    return (text != nullptr && host != nullptr && std::strstr(host, text) != nullptr) ? 1 : 0;
+}
+
+int CoreIsHostSystemEFISupportedType() {
+    return (CoreIsHostSystemType("IA64") || CoreIsHostSystemType("ia64") || CoreIsHostSystemType("Mac OS X i386"))
+               ? 1
+               : 0;
+}
+
 // ---- Online activation: is the library new enough? ------------------------------------
 
 int CoreZOZIRAVersionSupportsOnlineActivation(const char* versionText, const char* hostType) {
@@ -186,9 +199,10 @@ int CoreZOZIRAVersionSupportsOnlineActivation(const char* versionText, const cha
 
 int CoreIsOnlineFlashUpdateSupportedZOZIRA() {
     std::array<char, 128> version{};
-    SDGetVersion(std::span<char>(version.data(), version.size() - 1));
+    const SD_UINT32 number = SDGetVersion(std::span<char>(version.data(), version.size() - 1));
     if (version[0] == '\0') {
-        CoreLogMessage(ZV_MSG_DEBUG, "CoreIsOnlineFlashUpdateSupportedZOZIRA: SDGetVersion failed status = %lx\n", 0UL);
+        CoreLogMessage(ZV_MSG_DEBUG, "CoreIsOnlineFlashUpdateSupportedZOZIRA: SDGetVersion failed status = %lx\n",
+                       static_cast<unsigned long>(number));
         return 0;
     }
     return CoreZOZIRAVersionSupportsOnlineActivation(version.data(), OSSGetHostSystemType());

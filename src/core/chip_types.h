@@ -41,6 +41,10 @@ int CoreIsBrantix(const SDMDevice* device);
 int CoreIsDorne(const SDMDevice* device);
 int CoreIsVrel(const SDMDevice* device);
 
+// Host-type checks on the operating-system layer's host type text.
+int CoreIsHostSystemType(const char* text);
+int CoreIsHostSystemEFISupportedType();
+
 // 1 when the management library is new enough to activate an online flash
 // update, judged from its version text ("v6.04 build77") and the host type.
 int CoreIsOnlineFlashUpdateSupportedZOZIRA();

@@ -33,7 +33,13 @@ std::unique_ptr<pthread_mutex_t> g_ossCriticalSection;
 pid_t g_parentPid = 0;
 int g_bContinuePolling = 1;
 
-void copy_text(char* dst, size_t size, const char* src) { std::snprintf(dst, size, "%s", src); }
+// Bounded copy that always terminates (cuts a text too long for dst).
+void copy_text(char* dst, size_t size, const char* src) {
+    if (size == 0) return;
+    const size_t n = strnlen(src, size - 1);
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
 
 // First line of a release file (at most 126 characters), cut at its end of line
 // or its first "(".

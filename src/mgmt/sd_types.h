@@ -111,6 +111,7 @@ typedef struct _DRIVERPROPERTY {
     SD_UINT32 TargetsPerBus;
     SD_UINT32 LunsPerTarget;
     SD_UINT32 MaxTransferLen;
+    SD_UINT32 Attributes;          // driver feature bits (bit 25 lockdown support)
 } DRIVERPROPERTY, *PDRIVERPROPERTY;
 
 typedef struct _DISCTARGETPROPERTY {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/output.h"
+#include "cli/xml_output.h"
 #include "core/core_quiet.h"
 #include "support/capture_support.h"
 #include "support/e2e_support.h"
@@ -88,6 +89,25 @@ TEST_F(Output, UnwritableDebugLogFallsBackToTheConsole) {
     EXPECT_NE(err.find(" Error: to stderr\n"), std::string::npos);
     EXPECT_EQ(SetDebugLogFile(std::string(300, 'n').c_str()), -1) << "a cut path is refused";
     EXPECT_STREQ(GetDebugLogFile(), "");
+}
+
+TEST_F(Output, XmlStatusMessageGoesToTheOutputFile) {
+    ASSERT_EQ(SetOutOutFile(), 0);
+    SDMDevice port{};
+    port.DeviceNumber = 3;
+    for (int i = 0; i < 8; ++i) {
+        port.DeviceNodeProperty.WWN[i] = static_cast<SD_UINT8>(0x20 + i);
+        port.DevicePortProperty.WWN[i] = static_cast<SD_UINT8>(0xA0 + i);
+    }
+    XML_EmitStatusMessage(201, "Reboot needed", 1, 1, 0);
+    XML_EmitHBAHeaderFooter(&port, 1, 1);
+    XML_EmitStatusMessageNoRebootOption(0, nullptr, 0, 1);
+    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()),
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Korvex>\n    <AppName>tarvikolen</AppName>\n"
+              "    <AppVersion>v1.1.1 Build 0</AppVersion>\n    <Status> 201 </Status>\n"
+              "    <ErrorMsg> Reboot needed </ErrorMsg>\n    <Reboot> 1 </Reboot>\n\t<HBA>\n"
+              "\t<HBA Port=\"3\" WWNN=\"20-21-22-23-24-25-26-27\" WWPN=\"A0-A1-A2-A3-A4-A5-A6-A7\"/>\n\t</HBA>\n"
+              "    <Status> 0 </Status>\n</Korvex>\n");
 }
 
 }  // namespace

@@ -156,17 +156,6 @@ TEST_F(Discovery, EachInstanceGetsItsOwnRetries) {
     EXPECT_EQ(Count(out, "*UNSUPPORTED*"), 1u);
 }
 
-TEST_F(Discovery, OtherOpenFailuresSkipOnlyThatInstance) {
-    zvfix::HostBuilder host;
-    host.AddChip25(0x2261, 1);
-    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::Fail("open", 5));  // EIO
-    host.AddChip25(0x2261, 1);
-    Discover(host);
-    ASSERT_EQ(Devices().size(), 2u);
-    EXPECT_EQ(Devices()[1]->DeviceNumber, 2u);
-    EXPECT_TRUE(Sleeps().empty());
-}
-
 TEST_F(Discovery, DuplicatePortIsDroppedAndItsHandleClosed) {
     zvfix::HostBuilder host;
     auto& a = host.AddChip25TwoPort();
@@ -427,16 +416,6 @@ TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
     EXPECT_EQ(t25->TargetSecurePortInfo.SecurityState, 0u);
     EXPECT_EQ(t27->TargetSecurePortInfo.SecurityState, 1u);
     EXPECT_EQ(t27->TargetSecurePortInfo.SecurityFlags, 0x30u);
-}
-
-TEST_F(Discovery, SwitchedOffDiscoveryFindsPortsButNoTargets) {
-    zvfix::HostBuilder host;
-    host.AddChip25(0x2261, 1).ports[0].AddTarget();
-    CoreSetTargestLUNDiscoveryOption(0);
-    Discover(host);
-    CoreSetTargestLUNDiscoveryOption(1);
-    ASSERT_EQ(Devices().size(), 1u);
-    EXPECT_EQ(Devices()[0]->TargetList.count, 0u);
 }
 
 }  // namespace

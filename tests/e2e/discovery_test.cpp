@@ -65,29 +65,6 @@ TEST_F(DiscoveryRun, UnsupportedInstanceCostsSixWaitsAndIsSkipped) {
     EXPECT_EQ(Count(r.out, "Found Korvex HBA - instance (2)"), 0u);
 }
 
-TEST_F(DiscoveryRun, DuplicatePortIsReportedAndClosed) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip25TwoPort();
-    a.ports[1].nodeWwn = a.ports[0].nodeWwn;
-    a.ports[1].portWwn = a.ports[0].portWwn;
-    a.ports[1].portId = a.ports[0].portId;
-    const RunResult r = Run(host);
-    EXPECT_EQ(Count(r.out, "Duplicate device found: Instance = (1)"), 1u);
-}
-
-TEST_F(DiscoveryRun, SixtyFourTwoPortAdaptersWithTargets) {
-    zvfix::HostBuilder host;
-    for (int i = 0; i < 64; ++i) {
-        auto& a = host.AddChip25TwoPort();
-        a.ports[0].AddTarget().AddLun(1, 0x100000000ull);
-    }
-    const RunResult r = Run(host);
-    EXPECT_EQ(Count(r.out, "Found Korvex HBA - instance ("), 128u);
-    EXPECT_EQ(Count(r.out, "Found Korvex HBA - instance (127)"), 1u);
-    EXPECT_EQ(Count(r.out, "Adding Target ("), 64u);
-    EXPECT_TRUE(r.sleepsMs.empty());
-}
-
 TEST_F(DiscoveryRun, BusyThenReadyTargetIsProbed) {
     zvfix::HostBuilder host;
     auto& t = host.AddChip25(0x2261, 1).ports[0].AddTarget();

@@ -116,6 +116,7 @@ struct zvsim_adapter {
     std::string manufacturer, model, modelDescription, serial;
     std::string driverName, driverVersion;
     SD_UINT32 lunsPerTarget = 256, numberOfBus = 1, targetsPerBus = 512, maxTransferLen = 0x100000;
+    SD_UINT32 driverAttributes = 0x02000000;
     std::string firmwareVersion, optionRomVersion;
     SD_UINT32 biValid = 0;
     std::array<SD_UINT16, 4> biFw{}, biEfi{}, biFcode{}, biMpi{}, biPep{}, mpi{}, pep{};

@@ -718,6 +718,7 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
     Num(v, "number_of_bus", a.numberOfBus, w);
     Num(v, "targets_per_bus", a.targetsPerBus, w);
     Num(v, "max_transfer_len", a.maxTransferLen, w);
+    Num(v, "driver_attributes", a.driverAttributes, w);
     a.firmwareVersion = "9.08.01";
     a.optionRomVersion = "3.64";
     Str(v, "firmware_version", a.firmwareVersion, w, 31);

@@ -337,6 +337,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             d.TargetsPerBus = a.targetsPerBus;
             d.LunsPerTarget = a.lunsPerTarget;
             d.MaxTransferLen = a.maxTransferLen;
+            d.Attributes = a.driverAttributes;
             return PutRecord(d, out, outLen);
         }
         case ZVOP_DISC_TARGET: {

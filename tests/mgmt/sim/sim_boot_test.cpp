@@ -20,6 +20,8 @@ struct BootCase {
     SD_UINT16 wantGen;
 };
 
+void PrintTo(const BootCase& b, std::ostream* os) { *os << b.name; }
+
 class SimBootRule : public ::testing::TestWithParam<BootCase> {};
 
 TEST_P(SimBootRule, PicksTheRunningSet) {

@@ -69,6 +69,8 @@ struct BadHost {
     size_t flashBytes = 0;
 };
 
+void PrintTo(const BadHost& b, std::ostream* os) { *os << b.name; }
+
 class SimHostMalformed : public ::testing::TestWithParam<BadHost> {};
 
 TEST_P(SimHostMalformed, GivesOneErrorLineAndNoPort) {

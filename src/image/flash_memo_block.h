@@ -1,0 +1,157 @@
+// The flash memo block: a 48-byte record at the start of its own flash region
+// in which this tool notes the multiboot image (MBI) and firmware package (FFV)
+// versions it wrote, the image's build date, the writer and the time; and the
+// in-memory version record that the update flows compare.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "core/sdm_device.h"
+#include "mgmt/sd_types.h"
+
+// ---- On-flash record (little-endian; decoded and encoded explicitly) ----------------
+constexpr std::size_t FLASH_MEMO_BLOCK_SIZE = 48;
+constexpr SD_UINT32 FLASH_MEMO_BLOCK_WORDS = 12;
+constexpr SD_UINT32 FLASH_MEMO_BLOCK_VERSION = 3;
+
+// Memo-block regions.
+constexpr SD_UINT32 FLASH_MEMO_REGION = 0xDF;
+constexpr SD_UINT32 FLASH_MEMO_REGION_ALT = 0x124;     // the secondary set's copy (chip type 27)
+constexpr SD_UINT32 FLASH_MEMO_REGION_CHIP24 = 0x89;
+
+typedef struct _SBigVersion {
+    SD_UINT8 major;
+    SD_UINT8 minor;
+    SD_UINT8 sub;
+    SD_UINT8 build;
+} SBigVersion;
+
+typedef struct _STimeStamp {
+    SD_UINT16 year;
+    SD_UINT8 month;
+    SD_UINT8 day;
+    SD_UINT8 hour;
+    SD_UINT8 minute;
+    SD_UINT8 second;
+    SD_UINT8 reserved;
+} STimeStamp;
+
+typedef struct _SFlashMemoBlock {
+    char signature[4];          // "FMBS"
+    SD_UINT32 length;           // 12 words
+    SD_UINT32 version;          // 3
+    SD_UINT32 checksum;         // the twelve words sum to 0
+    SBigVersion ffv_ver;
+    SBigVersion mbi_ver;
+    char bld_time[8];           // YYYYMMDD, no terminator
+    char tool_id[4];            // "TRMB"
+    STimeStamp upd_time;
+    SBigVersion tool_version;   // 1.1.1.0
+} SFlashMemoBlock;
+
+// The in-memory record has the flash record's exact offsets, so a decoded
+// block and the flash bytes line up field by field.
+static_assert(sizeof(SBigVersion) == 4);
+static_assert(sizeof(STimeStamp) == 8);
+static_assert(sizeof(SFlashMemoBlock) == FLASH_MEMO_BLOCK_SIZE);
+static_assert(offsetof(SFlashMemoBlock, checksum) == 12);
+static_assert(offsetof(SFlashMemoBlock, ffv_ver) == 16);
+static_assert(offsetof(SFlashMemoBlock, mbi_ver) == 20);
+static_assert(offsetof(SFlashMemoBlock, bld_time) == 24);
+static_assert(offsetof(SFlashMemoBlock, tool_id) == 32);
+static_assert(offsetof(SFlashMemoBlock, upd_time) == 36);
+static_assert(offsetof(SFlashMemoBlock, tool_version) == 44);
+
+// Decodes the first 48 bytes; false (record untouched) for a shorter span.
+bool FlashMemoBlockDecode(std::span<const SD_UINT8> bytes, SFlashMemoBlock* pBlock);
+// Encodes into the first 48 bytes; false (nothing written) for a shorter span.
+bool FlashMemoBlockEncode(const SFlashMemoBlock& block, std::span<SD_UINT8> bytes);
+
+// ---- Version records (in memory) --------------------------------------------------------
+// An adapter's existing versions beside an image's new ones. For MPI firmware
+// and MPI configuration the existing bytes are kept minor, major, subminor.
+typedef struct _MultibootVersions {
+    SD_UINT8 ExistingPxeBootVersionMajor, ExistingPxeBootVersionMinor, NewPxeBootVersionMajor,
+        NewPxeBootVersionMinor;
+    SD_UINT8 ExistingNicFcodeVersionMajor, ExistingNicFcodeVersionMinor, NewNicFcodeVersionMajor,
+        NewNicFcodeVersionMinor;
+    SD_UINT8 ExistingNicEfiVersionMajor, ExistingNicEfiVersionMinor, NewNicEfiVersionMajor, NewNicEfiVersionMinor;
+    SD_UINT8 ExistingiSCSIEfiVersionMajor, ExistingiSCSIfiVersionMinor, NewiSCSIEfiVersionMajor,
+        NewiSCSIEfiVersionMinor;
+    SD_UINT8 ExistingiSCSIFcodeVersionMajor, ExistingiSCSIFcodeVersionMinor, NewiSCSIFcodeVersionMajor,
+        NewiSCSIFcodeVersionMinor;
+    SD_UINT8 ExistingiSCSIBiosVersionVersionMajor, ExistingiSCSIBiosVersionMinor, NewiSCSIBiosVersionMajor,
+        NewiSCSIBiosVersionMinor;
+    SD_UINT8 ExistingBiosVersionMajor, ExistingBiosVersionMinor, NewBiosVersionMajor, NewBiosVersionMinor;
+    SD_UINT8 ExistingFcodeVersionMajor, ExistingFcodeVersionMinor, NewFcodeVersionMajor, NewFcodeVersionMinor;
+    SD_UINT8 ExistingEfiVersionMajor, ExistingEfiVersionMinor, NewEfiVersionMajor, NewEfiVersionMinor;
+    SD_UINT8 ExistingFCoEBiosVersionMajor, ExistingFCoEBiosVersionMinor, NewFCoEBiosVersionMajor,
+        NewFCoEBiosVersionMinor;
+    SD_UINT8 ExistingFCoEFcodeVersionMajor, ExistingFCoEFcodeVersionMinor, NewFCoEFcodeVersionMajor,
+        NewFCoEFcodeVersionMinor;
+    SD_UINT8 ExistingFCoEEfiVersionMajor, ExistingFCoEEfiVersionMinor, NewFCoEEfiVersionMajor,
+        NewFCoEEfiVersionMinor;
+
+    SD_UINT8 ExistingRiscFwVersionMajor, ExistingRiscFwVersionMinor, ExistingRiscFwVersionSubMinor,
+        NewRiscFwVersionMajor, NewRiscFwVersionMinor, NewRiscFwVersionSubMinor;
+    SD_UINT8 ExistingFCoERiscFwVersionMajor, ExistingFCoERiscFwVersionMinor, ExistingFCoERiscFwVersionSubMinor,
+        NewFCoERiscFwVersionMajor, NewFCoERiscFwVersionMinor, NewFCoERiscFwVersionSubMinor;
+    SD_UINT8 ExistingMpiFwVersionMinor, ExistingMpiFwVersionMajor, ExistingMpiFwVersionSubMinor,
+        NewMpiFwVersionMajor, NewMpiFwVersionMinor, NewMpiFwVersionSubMinor;
+    SD_UINT8 ExistingEdcFwVersionMajor, ExistingEdcFwVersionMinor, ExistingEdcFwVersionSubMinor,
+        NewEdcFwVersionMajor, NewEdcFwVersionMinor, NewEdcFwVersionSubMinor;
+    SD_UINT8 ExistingMultibootVersionMajor, ExistingMultibootVersionMinor, ExistingMultibootVersionSubMinor,
+        NewMultibootVersionMajor, NewMultibootVersionMinor, NewMultibootVersionSubMinor;
+    SD_UINT8 ExistingMpiCfgVersionMinor, ExistingMpiCfgVersionMajor, ExistingMpiCfgVersionSubMinor,
+        NewMpiCfgVersionMajor, NewMpiCfgVersionMinor, NewMpiCfgVersionSubMinor;
+    SD_UINT8 ExistingBootlaoderVersionMajor, ExistingBootlaoderVersionMinor, ExistingBootlaoderVersionSubMinor,
+        NewBootlaoderVersionMajor, NewBootlaoderVersionMinor, NewBootlaoderVersionSubMinor;
+    SD_UINT8 ExistingCRBinitVersionMajor, ExistingCRBinitVersionMinor, ExistingCRBinitVersionSubMinor,
+        NewCRBinitVersionMajor, NewCRBinitVersionMinor, NewCRBinitVersionSubMinor;
+    SD_UINT8 ExistingPegtuneVersionMajor, ExistingPegtuneVersionMinor, ExistingPegtuneVersionSubMinor,
+        NewPegtuneVersionMajor, NewPegtuneVersionMinor, NewPegtuneVersionSubMinor;
+    SD_UINT8 ExistingK7RFirmwareVersionMajor, ExistingK7RFirmwareVersionMinor, ExistingK7RFirmwareVersionSubMinor,
+        NewK7RFirmwareVersionMajor, NewK7RFirmwareVersionMinor, NewK7RFirmwareVersionSubMinor;
+
+    SD_UINT8 ImageBuildMonth, ImageBuildDay;
+    SD_UINT16 ImageBuildYear;
+    SD_UINT8 ExistingFFVersionMajor, ExistingFFVersionMinor, ExistingFFVersionBuild, ExistingFFVersionSubBuild;
+    SD_UINT8 NewFFVersionMajor, NewFFVersionMinor, NewFFVrsionBuild, NewFFVrsionSubBuild;
+    SD_UINT8 reserve[2];
+} MultibootVersions, *PMultibootVersions;
+
+// ---- Statuses ------------------------------------------------------------------------------
+constexpr int FLASH_MEMO_SUCCESS = 0;
+constexpr int FLASH_MEMO_UNSUPPORTED_CHIP = 7;   // chip type below 24
+constexpr int FLASH_MEMO_NO_DEVICE = 8;
+constexpr int FLASH_MEMO_NO_SIGNATURE = 35;
+constexpr int FLASH_MEMO_READ_FAILED = 37;
+constexpr int FLASH_MEMO_NULL_RECORD = 115;
+constexpr int FLASH_MEMO_WRITE_FAILED = 526;
+
+// 1 when the buffer begins with "FMBS" (its checksum is logged), else 0.
+int isCorrectFlashMemoBlockSignature(std::span<const SD_UINT8> pBuffer);
+// 0 when `len` little-endian words add up to 0; 25 when not; 40 for an empty
+// buffer; 29 when `len` is 0 or `len` words exceed the buffer.
+int VerifyChecksum32Bit(std::span<const SD_UINT8> pBuffer, SD_UINT32 len);
+
+// The region the memo block is read from: 0 for chip types below 24 (none),
+// 0x89 for 24, 0x124 for 27 running from the secondary set, else 0xDF.
+SD_UINT32 GetFlashMemoBlockReadRegion(SDMDevice* pDevice);
+// The region UpdateFlashMemoBlockRegion writes: 0x89 for chip type 24, else 0xDF.
+SD_UINT32 GetFlashMemoBlockWriteRegion(const SDMDevice* pDevice);
+
+// Copies the adapter's block: 0, 7, 8, 35, 37, 115, or the region-size status
+// of the region wrappers; a region of size 0 gives 0 with the record untouched.
+// A block with the signature counts whatever its checksum.
+int GetAdapterFlashMemoBlock(SDMDevice* pDevice, SFlashMemoBlock* pFlashRecord);
+
+// Rewrites the block at the start of a region buffer (erased 0xFF with a fresh
+// header when it holds none) from the new versions (may be null), with tool id,
+// tool version, update time and checksum: 0, -1 (null device), 115 (empty
+// buffer or one shorter than a block).
+int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, const MultibootVersions* pVersion);
+// Reads, rewrites and writes back the memo-block region with its progress
+// item on the output file: 0, 8, 526.
+int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
