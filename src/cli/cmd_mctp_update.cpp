@@ -1,4 +1,360 @@
-// Not carried by this build yet: fails clearly until its command is built.
-#include "cli/commands.h"
+// The MCTP command (no command word): enables MCTP support on the Gen6
+// adapters, or disables it when "package.cfg" exists in the installation
+// directory. Both bring the chip-type-25 preload table and FC board
+// configuration up to their templates and write the flash.cfg record's
+// multiboot image where the update policy asks for it.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
 
-int UpdateAdapterMCTPSupport(int enable) { return CmdNotAvailable(enable != 0 ? "MCTP config enable" : "MCTP config disable"); }
+#include "boardcfg/cna_versions.h"
+#include "boardcfg/fc_board_config.h"
+#include "boardcfg/fw_preload.h"
+#include "cli/adapter_entry_list.h"
+#include "cli/cli_settings.h"
+#include "cli/commands.h"
+#include "cli/flash_cfg.h"
+#include "cli/hba_device_list.h"
+#include "cli/install_dir.h"
+#include "cli/output.h"
+#include "cli/progress_bar.h"
+#include "cli/str_util.h"
+#include "core/chip_types.h"
+#include "core/core_log.h"
+#include "core/core_quiet.h"
+#include "core/oss_services.h"
+#include "image/update_dispatch.h"
+#include "mgmt/sdapi.h"
+
+// Exposed for the command's tests; the dispatcher only calls UpdateAdapterMCTPSupport.
+int GetNumberOfAdapterToUpdate(SD_UINT8 AdapterType, SD_UINT32* HbaToUpdate);
+int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD_UINT8 PortUpdateOption,
+                             SD_UINT16 DisableReset);
+
+namespace {
+
+constexpr const char* kFlashCfgName = "flash.cfg";
+constexpr const char* kPreloadTemplate = "Vx9FWA.dat";
+constexpr const char* kBoardConfigTemplate = "Vx9FBC.dat";
+constexpr SD_UINT32 kBoardConfigHbaType = 8;
+constexpr SD_INT32 kBarStepsPerAdapter = 12;
+
+// Results of the update pass.
+constexpr int kPassAllUpdated = 0;
+constexpr int kPassNotRequired = 2;
+constexpr int kPassAllFailed = 3;
+constexpr int kPassSomeFailed = 4;
+
+struct RecordFree {
+    void operator()(FlashCtrVersion* record) const { CoreFree(record); }
+};
+using Record = std::unique_ptr<FlashCtrVersion, RecordFree>;
+
+Record new_record() { return Record(CreateNewEntry()); }
+
+// Chip types the counting pass (count) or the update pass (!count) takes for
+// an adapter-family option.
+bool family_takes(SD_UINT8 family, int chipType, bool count) {
+    switch (family) {
+        case VORN_FAMILY_RUNA: return chipType == 15;
+        case VORN_FAMILY_SIVO: return chipType == 17;
+        case VORN_FAMILY_TAMO: return chipType == 21 || chipType == 24;
+        case VORN_FAMILY_DAFE: return chipType == 11;
+        case VORN_FAMILY_KEFA: return chipType == 12;
+        case VORN_FAMILY_KAMU: return chipType == 25;
+        case VORN_FAMILY_ZUKA: return chipType == 27;
+        case VORN_FAMILY_DEFAULT: return count || chipType == 25 || chipType == 27;
+        default: return false;
+    }
+}
+
+std::string serial_of(const SDMDevice* port) {
+    char serial[VORN_SERIAL_SIZE] = {};
+    GetAdapterSerialNo(port, serial, sizeof serial);
+    return serial;
+}
+
+std::string model_of(const SDMDevice* port) {
+    return std::string(port->DeviceNodeProperty.Model,
+                       strnlen(port->DeviceNodeProperty.Model, sizeof port->DeviceNodeProperty.Model));
+}
+
+bool has_record(const FlashCtrVersion& r) { return r.SubSysDeviceID[0] != '\0' && r.SubSysVendorID[0] != '\0'; }
+
+void log_file_entry(const char* who, const SDMDevice* port, const FlashCtrVersion& f) {
+    VORNLogMessage(VORN_MSG_DEBUG,
+                   "%s: File entry HBA %d (%s) ssdid=%s ssvid=%s %d.%02d.%02d %d.%02d.%02d %d.%02d.%02d "
+                   "%d.%02d.%02d %s %d.%02d.%02d",
+                   who, static_cast<int>(port->DeviceNumber), f.Model, f.SubSysDeviceID, f.SubSysVendorID,
+                   f.FBCVer[0], f.FBCVer[1], f.FBCVer[2], f.PepBCVer[0], f.PepBCVer[1], f.PepBCVer[2], f.FWAVer[0],
+                   f.FWAVer[1], f.FWAVer[2], f.Risc[0], f.Risc[1], f.Risc[2], f.FileName, f.Multiboot[0],
+                   f.Multiboot[1], f.Multiboot[2]);
+}
+
+void log_hba_entry(const char* who, const SDMDevice* port, const FlashCtrVersion& h) {
+    VORNLogMessage(VORN_MSG_DEBUG, "%s: HBA entry HBA %d (%s) ssdid=%s ssvid=%s %d.%02d.%02d %s %02d.%02d.%02d", who,
+                   static_cast<int>(port->DeviceNumber), h.Model, h.SubSysDeviceID, h.SubSysVendorID, h.Risc[0],
+                   h.Risc[1], h.Risc[2], h.FileName, h.Multiboot[0], h.Multiboot[1], h.Multiboot[2]);
+}
+
+// An interrupted update must not leave a flash-update session behind: the
+// next run would be refused until it expires.
+void release_sessions_on_signal(int) { zvapi_release_process_sessions(); }
+
+void print_both(const char* text) {
+    PrintOutPut("%s", text);
+    scfxPrint("%s", text);
+}
+
+}  // namespace
+
+int GetNumberOfAdapterToUpdate(SD_UINT8 AdapterType, SD_UINT32* HbaToUpdate) {
+    SD_UINT32 count = 0;
+    if (HbaToUpdate != nullptr) *HbaToUpdate = 0;
+    SDMDeviceList* list = GetMyDeviceList();
+    if (list->firstDevice == nullptr) return 8;
+    const SD_UINT8 portOption = GetAdapterPortUpdateOption();
+    VORNLogMessage(VORN_MSG_DEBUG, "GetNumberOfAdapterToUpdate: PortUpdateOption=%d", portOption);
+    int result = 8;
+    std::string previous;
+    for (SDMDevice* port = list->firstDevice; port != nullptr; port = port->next) {
+        if (isVirtualPortHBA(port) != 0) continue;
+        if (!family_takes(AdapterType, CoreGetISPType(port), true)) continue;
+        const std::string serial = serial_of(port);
+        if (striscmp(serial.c_str(), previous.c_str()) == 0 && portOption == 0) continue;
+        previous = serial;
+        Record file = new_record();
+        Record hba = new_record();
+        if (!file || !hba) {
+            scfxPrint("Memory allocation error!");
+            return -1;
+        }
+        GetVersionFromFlashCtrFile(port, file.get());
+        if (!has_record(*file)) continue;
+        log_file_entry("GetNumberOfAdapterToUpdate", port, *file);
+        BuildFlashCtrListFromHBA(port, hba.get());
+        log_hba_entry("GetNumberOfAdapterToUpdate", port, *hba);
+        ++count;
+        result = 0;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "GetNumberOfAdapterToUpdate: Number of update needed=%d", static_cast<int>(count));
+    if (HbaToUpdate != nullptr) *HbaToUpdate = count;
+    return result;
+}
+
+int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD_UINT8 PortUpdateOption,
+                             SD_UINT16 DisableReset) {
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: Enter...");
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: Adapter type=%d", AdapterType);
+    int needed = 0;
+    int succeeded = 0;
+    std::string previous;
+    for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
+        if (isVirtualPortHBA(port) != 0) continue;
+        const int chipType = CoreGetISPType(port);
+        if (!family_takes(AdapterType, chipType, false)) continue;
+        const std::string serial = serial_of(port);
+        if (striscmp(serial.c_str(), previous.c_str()) == 0 && PortUpdateOption == 0) continue;
+        previous = serial;
+
+        Record file = new_record();
+        Record hba = new_record();
+        if (!file || !hba) {
+            scfxPrint("Memory allocation error!");
+            return -1;
+        }
+        GetVersionFromFlashCtrFile(port, file.get());
+        const std::string modelText = model_of(port);
+        const char* model = modelText.c_str();
+        if (!has_record(*file)) {
+            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: Skipping HBA %s", model);
+            continue;
+        }
+        log_file_entry("UpdateAdapteFwComponents", port, *file);
+
+        // A failed preload or board-configuration step leaves the adapter
+        // half-updated: it is reported and counted as failed, never as "not required".
+        bool stepFailed = false;
+        const int instance = static_cast<int>(port->DeviceNumber);
+        if (chipType == 25) {
+            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking FWA preload...");
+            ProgressBarIncrement(pProgressBar);
+            const int rc = UpdateFWPreloadTableToHBA(port, kPreloadTemplate);
+            if (rc != 0 && rc != 201) {
+                stepFailed = true;
+                scfxPrint("HBA %s (instance %d): FWA preload table update failed (error %d)!", model, instance,
+                          rc);
+            }
+            ProgressBarIncrement(pProgressBar);
+            OSSSleep(1);
+        }
+        ProgressBarIncrement(pProgressBar);
+        if (chipType == 25) {
+            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking FBC...");
+            const int rc = UpdateAdapterFCBoardConfigFromFile(port, kBoardConfigTemplate, PortUpdateOption,
+                                                              kBoardConfigHbaType);
+            if (rc != 0 && rc != 201 && rc != 213 && rc != 214) {
+                stepFailed = true;
+                scfxPrint("HBA %s (instance %d): FBC board configuration update failed (error %d)!", model,
+                          instance, rc);
+            }
+            ProgressBarIncrement(pProgressBar);
+            OSSSleep(1);
+        }
+
+        BuildFlashCtrListFromHBA(port, hba.get());
+        log_hba_entry("UpdateAdapteFwComponents", port, *hba);
+        ProgressBarIncrement(pProgressBar);
+
+        const int policy = GetFlashUpdatePolicy(port, hba.get(), file.get(), GetFlashUpdateMode(),
+                                                GetForceUpdateOption());
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: NeedUpdate=%d", policy);
+        if (stepFailed) {
+            ++needed;
+            scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",
+                      model, instance);
+            continue;
+        }
+        if (policy == FLASH_POLICY_NO_UPDATE) {
+            scfxPrint("HBA %s: Upgrade is not required. MBI version is up to date (%02d.%02d.%02d)", model,
+                      hba->Multiboot[0], hba->Multiboot[1], hba->Multiboot[2]);
+            continue;
+        }
+        ++needed;
+        scfxPrint("HBA %s: Upgrading MBI version from %02d.%02d.%02d to %02d.%02d.%02d: started", model,
+                  hba->Multiboot[0], hba->Multiboot[1], hba->Multiboot[2], file->Multiboot[0], file->Multiboot[1],
+                  file->Multiboot[2]);
+        ProgressBarIncrement(pProgressBar);
+        SD_UINT16 updated = 0;
+        const SD_INT32 rc = updateOptionROMSingleHBA(port, file->FileName, &updated, PortUpdateOption, DisableReset);
+        ProgressBarIncrement(pProgressBar);
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: flash update result=%d", rc);
+        const bool ok = rc == 0 || rc == UPD_SUCCESS_REBOOT;
+        scfxPrint("HBA %s: Upgrading MBI version from %02d.%02d.%02d to %02d.%02d.%02d: %s", model,
+                  hba->Multiboot[0], hba->Multiboot[1], hba->Multiboot[2], file->Multiboot[0], file->Multiboot[1],
+                  file->Multiboot[2], ok ? "completed" : "failed");
+        if (ok) ++succeeded;
+    }
+
+    int result;
+    if (needed == 0) {
+        result = kPassNotRequired;
+    } else if (succeeded == needed) {
+        VORNLogMessage(VORN_MSG_DEBUG, "Updates completed successfully (%d out of %d).", succeeded, needed);
+        result = kPassAllUpdated;
+    } else if (succeeded == 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "All HBAs that need to be updated failed to be updated (%d out of %d)!",
+                       needed - succeeded, needed);
+        result = kPassAllFailed;
+    } else {
+        VORNLogMessage(VORN_MSG_DEBUG, "Unable to update all HBAs (%d out of %d)!", succeeded, needed);
+        result = kPassSomeFailed;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: Return status=%d", result);
+    return result;
+}
+
+int UpdateAdapterMCTPSupport(int enable) {
+    const char* word = enable != 0 ? "enable" : "disable";
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Enter (Option=%d)", enable);
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Configuration path=%s", VORNGetInstallationDir());
+
+    // The policy compares the multiboot version the memo block records; the
+    // progress bar follows the console's silence; an interrupt releases the
+    // sessions this process holds.
+    SetFlashCtrMultibootReader(ReadAdapterMultibootVersion);
+    ProgressBarSetSilent(GetEnableDebugLog() != 0 && CoreGetQuietMode() != 0);
+    SetTerminationCleanup(release_sessions_on_signal);
+
+    char path[VORN_PATH_SIZE];
+    const int n = std::snprintf(path, sizeof path, "%s/%s", VORNGetInstallationDir(), kFlashCfgName);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) {
+        scfxPrint("Unable to open file %s/%s!", VORNGetInstallationDir(), kFlashCfgName);
+        return FLASHCTR_OPEN_FAILED;
+    }
+    if (enable == 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Disable");
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Setting force update mode to 1");
+        SetForceUpdateOption(1);
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking force update mode..., mode=%d",
+                       GetForceUpdateOption());
+        SetFlashUpdateMode(1);
+    } else {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Enable");
+    }
+
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Configuration File (%s)", path);
+    if (const int rc = BuildFlashCtrListFromFile(path); rc != 0) {
+        DeleteFlashCtrVersionList();
+        return rc;
+    }
+
+    const SD_UINT8 family = GetAdapterFamilyType();
+    const SD_UINT8 portOption = GetAdapterPortUpdateOption();
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: AdapterType=%d", family);
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: PortUpdateOption=%d", portOption);
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking for compatibility...");
+
+    char line[VORN_LINE_SIZE];
+    SD_UINT32 count = 0;
+    if (GetNumberOfAdapterToUpdate(family, &count) != 0) {
+        std::snprintf(line, sizeof line, "MCTP config %s: No compatible HBA found!", word);
+        print_both(line);
+        DeleteFlashCtrVersionList();
+        return 10;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: NoUpdateRequired=%d", static_cast<int>(count));
+    std::snprintf(line, sizeof line, "MCTP config %s: Started...", word);
+    scfxPrint("%s", line);
+    PrintOutPut("%s", line);
+
+    SetProcessStatus(1);
+    // The count is bounded by the ports of the host (at most 4096 instances).
+    const SD_INT32 barSize = static_cast<SD_INT32>(count) * kBarStepsPerAdapter;
+    ProgressBar* bar = CreateNewProgressBar("Progress Status", barSize, 1);
+    DisplayProcessProgressBar(bar);
+
+    const int pass = UpdateAdapteFwComponents(bar, family, portOption, 1);
+
+    ProgressBarSetProgress(bar, barSize);
+    OSSSleep(1);
+    // The redraw thread makes its last drawing of the full bar and is joined
+    // before the bar goes (also when no bar could be allocated).
+    StopProgressBarThread();
+    ProgressBarFree(bar);
+    SetProcessStatus(0);
+    PrintOutPut("%s", "");
+
+    int result = pass;
+    switch (pass) {
+        case kPassAllUpdated:
+            std::snprintf(line, sizeof line, "MCTP config %s: Update is complete.", word);
+            print_both(line);
+            print_both("===================================");
+            print_both("A SYSTEM REBOOT IS REQUIRED FOR THE");
+            print_both("NEW UPDATE TO TAKE EFFECT!");
+            print_both("====================================");
+            result = 1;
+            break;
+        case kPassNotRequired:
+            std::snprintf(line, sizeof line, "MCTP config %s: Not required.", word);
+            print_both(line);
+            break;
+        case kPassAllFailed:
+            std::snprintf(line, sizeof line, "MCTP config %s: Failed.", word);
+            print_both(line);
+            break;
+        case kPassSomeFailed:
+            std::snprintf(line, sizeof line, "MCTP config %s: Completed with errors.", word);
+            print_both(line);
+            break;
+        default:
+            std::snprintf(line, sizeof line, "MCTP config %s: Not compatible.", word);
+            print_both(line);
+            result = -1;
+            break;
+    }
+    DeleteFlashCtrVersionList();
+    return result;
+}

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cli/adapter_entry_list.h"
 #include "core/sdm_device.h"
 
 // Texts of at most 31 characters plus the terminator.
@@ -24,8 +25,9 @@ void InitMyDeviceList();
 int CloneFreeVORNDeviceList();
 
 // Serial number read from the adapter: VPD "SN" for chip types above 7, else (or
-// when that fails) the node property's; "N/A" when neither is known. 0, or 8 for
-// a null argument.
+// when that fails) the node property's. When neither is known the text is "N/A"
+// followed by the PCI bus and device ("N/A-03:00"), so that two adapters without
+// a readable serial number are never taken for one. 0, or 8 for a null argument.
 int GetSerialNo(const SDMDevice* port, char* text, size_t size);
 // "N/A" for a null port; the serial number of the port's adapter entry when it
 // has one, else GetSerialNo. 0, or 8 for a null text.
@@ -54,8 +56,3 @@ int DetectLinuxVmWareDriver();
 int isVMwareSpecificInboxDriver(const SDMDevice* port);
 // 1 when the firmware version's major number is 8 or more.
 int isFirmwareWithFECSupport(const char* version);
-
-// Ordering key of a port: the serial number, or, for an adapter whose serial
-// cannot be read, a text unique to its PCI bus and device, so that such
-// adapters are never merged into one.
-int GetAdapterOrderKey(const SDMDevice* port, char* text, size_t size);

@@ -48,6 +48,20 @@ void CoreSetTargestLUNDiscoveryOption(SD_UINT32 value) {
 
 // ---- Device list ------------------------------------------------------------------
 
+// The three lists share one shape (count, first, last, elements linked by
+// next/prev); appending is the same for all of them.
+template <class Elem, class Count>
+void append_linked(Count& count, Elem*& first, Elem*& last, Elem* item) {
+    item->next = nullptr;
+    item->prev = last;
+    if (last != nullptr)
+        last->next = item;
+    else
+        first = item;
+    last = item;
+    ++count;
+}
+
 SDMDeviceList* GetDeviceList() { return &g_DeviceList; }
 
 void InitDeviceList() {
@@ -67,14 +81,7 @@ SDMDevice* FindDeviceInDeviceList(const SDMDevice* device) {
 
 int AddDeviceToDeviceList(SDMDevice* device) {
     if (device == nullptr || FindDeviceInDeviceList(device) != nullptr) return -1;
-    device->next = nullptr;
-    device->prev = g_DeviceList.lastDevice;
-    if (g_DeviceList.lastDevice != nullptr)
-        g_DeviceList.lastDevice->next = device;
-    else
-        g_DeviceList.firstDevice = device;
-    g_DeviceList.lastDevice = device;
-    ++g_DeviceList.count;
+    append_linked(g_DeviceList.count, g_DeviceList.firstDevice, g_DeviceList.lastDevice, device);
     return 0;
 }
 
@@ -144,14 +151,7 @@ SDMTarget* FindTargetInTargetList(SDMDevice* device, const SDMTarget* target) {
 int AddTargetToTargetList(SDMDevice* device, SDMTarget* target) {
     if (device == nullptr || target == nullptr || FindTargetInTargetList(device, target) != nullptr) return -1;
     SDMTargetList& list = device->TargetList;
-    target->next = nullptr;
-    target->prev = list.lastTarget;
-    if (list.lastTarget != nullptr)
-        list.lastTarget->next = target;
-    else
-        list.firstTarget = target;
-    list.lastTarget = target;
-    ++list.count;
+    append_linked(list.count, list.firstTarget, list.lastTarget, target);
     return 0;
 }
 
@@ -241,14 +241,7 @@ SDMLun* FindLunInLunList(SDMTarget* target, const SDMLun* lun) {
 int AddLunToLunList(SDMTarget* target, SDMLun* lun) {
     if (target == nullptr || lun == nullptr || FindLunInLunList(target, lun) != nullptr) return -1;
     SDMLunList& list = target->LunList;
-    lun->next = nullptr;
-    lun->prev = list.lastLun;
-    if (list.lastLun != nullptr)
-        list.lastLun->next = lun;
-    else
-        list.firstLun = lun;
-    list.lastLun = lun;
-    ++list.count;
+    append_linked(list.count, list.firstLun, list.lastLun, lun);
     return 0;
 }
 

@@ -201,13 +201,15 @@ SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8
     return SDERR_SUCCESS;
 }
 
-SD_UINT32 zvsim_transport::NvramRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
-    const zvsim_running r = Running(a);
-    const zvsim_region* reg = a.Region(zvsim_nvram_region(p.function, r.vpdNvram == 2));
+// NVRAM and VPD images are read whole from the running copy's region; a region
+// shorter than the image reads as erased past its end.
+static SD_UINT32 ReadImageRegion(zvsim_adapter& a, SD_UINT32 code, size_t imageSize, std::span<SD_UINT8> out,
+                                 size_t& outLen) {
+    const zvsim_region* reg = a.Region(code);
     if (reg == nullptr) {
         return SDERR_NOT_SUPPORTED;
     }
-    std::vector<SD_UINT8> image(zvsim_nvram_size(a.deviceId), 0xFF);
+    std::vector<SD_UINT8> image(imageSize, 0xFF);
     if (int e = zvsim_flash_read(a, reg->offset, std::span(image).first(std::min<size_t>(image.size(), reg->size)))) {
         return static_cast<SD_UINT32>(e);
     }
@@ -215,6 +217,12 @@ SD_UINT32 zvsim_transport::NvramRead(zvsim_adapter& a, zvsim_port& p, std::span<
     std::memcpy(out.data(), image.data(), n);
     outLen = n;
     return SDERR_SUCCESS;
+}
+
+SD_UINT32 zvsim_transport::NvramRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
+    const zvsim_running r = Running(a);
+    return ReadImageRegion(a, zvsim_nvram_region(p.function, r.vpdNvram == 2), zvsim_nvram_size(a.deviceId), out,
+                           outLen);
 }
 
 SD_UINT32 zvsim_transport::NvramWrite(zvsim_adapter& a, zvsim_port& p, std::span<const SD_UINT8> in) {
@@ -245,18 +253,8 @@ SD_UINT32 zvsim_transport::NvramWrite(zvsim_adapter& a, zvsim_port& p, std::span
 
 SD_UINT32 zvsim_transport::VpdRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
     const zvsim_running r = Running(a);
-    const zvsim_region* reg = a.Region(zvsim_vpd_region(p.function, r.vpdNvram == 2));
-    if (reg == nullptr) {
-        return SDERR_NOT_SUPPORTED;
-    }
-    std::vector<SD_UINT8> image(zvsim_vpd_size(a.deviceId), 0xFF);
-    if (int e = zvsim_flash_read(a, reg->offset, std::span(image).first(std::min<size_t>(image.size(), reg->size)))) {
-        return static_cast<SD_UINT32>(e);
-    }
-    const size_t n = std::min(out.size(), image.size());
-    std::memcpy(out.data(), image.data(), n);
-    outLen = n;
-    return SDERR_SUCCESS;
+    return ReadImageRegion(a, zvsim_vpd_region(p.function, r.vpdNvram == 2), zvsim_vpd_size(a.deviceId), out,
+                           outLen);
 }
 
 SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime& rt, SD_UINT32 instance,

@@ -1,0 +1,127 @@
+// FC board configuration rebuilt from a template over the adapter's own table.
+#include "boardcfg/fc_board_config.h"
+
+#include <vector>
+
+#include "boardcfg/board_template.h"
+#include "boardcfg/config_table.h"
+#include "boardcfg/table_region_io.h"
+#include "cli/adapter_entry_list.h"
+#include "cli/cli_settings.h"
+#include "cli/output.h"
+#include "core/active_regions.h"
+#include "core/chip_types.h"
+#include "core/host_info.h"
+#include "core/image_status.h"
+
+namespace {
+
+// Where the table is read from and written to. Chip type 27 keeps two copies:
+// the running one is read, the other is written and then made the active one.
+struct FbcRegions {
+    SD_UINT32 read = CFGTBL_REGION_FC_BRDCFG;
+    SD_UINT32 write = CFGTBL_REGION_FC_BRDCFG;
+    bool flip = false;
+    SD_ACTIVE_REGIONS active{};
+};
+
+bool ChooseRegions(SDMDevice* device, int chip, FbcRegions* r) {
+    if (chip != 27) return true;
+    if (CoreGetActiveRegions(device, &r->active) != 0) return false;
+    r->read = CoreMapActiveRegion(chip, r->active, CFGTBL_REGION_FC_BRDCFG);
+    r->write = CoreGetAlternateRegion(CFGTBL_REGION_FC_BRDCFG, &r->active);
+    r->flip = r->write != r->read;
+    return true;
+}
+
+// Lays the template over the adapter's table, patches the SerDes table and
+// carries the adapter's own settings over. False when the result is no table.
+bool BuildTable(const SDMDevice* device, const BoardTemplate& tpl, const std::vector<SD_UINT8>& adapter,
+                std::vector<SD_UINT8>* table) {
+    *table = adapter;
+    if (!ApplyBoardTemplate(tpl, *table)) return false;
+    if (table->size() <= CFGTBL_FC_SERDES_OFFSET) return false;
+    const std::span<SD_UINT8> serdes = std::span<SD_UINT8>(*table).subspan(CFGTBL_FC_SERDES_OFFSET);
+    if (!CfgTablePatchIds(serdes, CFGTBL_SIG_FC_SERDES, device->DeviceChipProperty.SubVendorID,
+                          device->DeviceChipProperty.SubSystemID)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FC Serdes validation failed!");
+        return false;
+    }
+    // An adapter without a table has no settings of its own to keep.
+    const std::vector<SD_UINT8> source =
+        CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG) ? adapter : *table;
+    if (CorePreserveFCBrdCfgData(device, source, *table) != 0) return false;
+    return CfgTableIsValid(*table, CFGTBL_SIG_FC_BRDCFG) && CfgTableIsValid(serdes, CFGTBL_SIG_FC_SERDES);
+}
+
+}  // namespace
+
+int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
+                                       SD_UINT32 uHBAType) {
+    if (pDevice == nullptr || isVirtualPortHBA(pDevice) != 0) return FBC_NO_DEVICE;
+    const int chip = CoreGetISPType(pDevice);
+    if (chip != 25 && chip != 27) return FBC_NO_DEVICE;
+    if (uHBAType < FBC_HBA_TYPE_MIN || uHBAType > FBC_HBA_TYPE_MAX) return FBC_NO_DEVICE;
+    if (iEnableAllPorts == 0) {
+        const int allowed = CheckAdapterFlashUpdateStatus(pDevice, iEnableAllPorts);
+        if (allowed != 1 && allowed != 3) {
+            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: HBA %d not allowed (%d)",
+                           pDevice->DeviceNumber, allowed);
+            return FBC_NO_DEVICE;
+        }
+    }
+    const char* model = pDevice->DeviceNodeProperty.Model;
+    const char* name = pFCBrdCfgFileName != nullptr ? pFCBrdCfgFileName : "";
+
+    BoardTemplate tpl;
+    switch (LoadBoardTemplateFile(pFCBrdCfgFileName, CFGTBL_SIG_FC_BRDCFG, BRDTPL_MAX_TABLE_SIZE, &tpl)) {
+        case 0: break;
+        case 1:
+            scfxPrint("Failed to open file %s for reading!", name);
+            return FBC_OPEN_FAILED;
+        default:
+            scfxPrint("File %s appears to be corrupted!", name);
+            return FBC_CORRUPTED;
+    }
+
+    FbcRegions regions;
+    std::vector<SD_UINT8> adapter;
+    if (!ChooseRegions(pDevice, chip, &regions)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: Active regions of HBA %d unknown",
+                       pDevice->DeviceNumber);
+        return FBC_FAILED;
+    }
+    if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, regions.read, &adapter); st != 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: Unable to read FBC of HBA %d (%u)",
+                       pDevice->DeviceNumber, st);
+        return FBC_FAILED;
+    }
+    const auto oldV = CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG) ? CfgTableVersion(adapter)
+                                                                          : std::array<SD_UINT8, 4>{};
+    const auto& newV = tpl.version;
+    const int cmp = CfgCompareVersions(newV, oldV, 3);
+    if (cmp == 0 || (cmp < 0 && GetForceUpdateOption() == 0)) {
+        scfxPrint("HBA %s: Upgrade is not required. FBC version is up to date (%x.%x.%x)", model, oldV[0], oldV[1],
+                  oldV[2]);
+        return cmp == 0 ? FBC_UP_TO_DATE : FBC_TEMPLATE_OLDER;
+    }
+
+    scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: started", model, oldV[0], oldV[1], oldV[2],
+              newV[0], newV[1], newV[2]);
+    auto finish = [&](int result) {
+        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: %s", model, oldV[0], oldV[1], oldV[2],
+                  newV[0], newV[1], newV[2], result == FBC_UPDATED ? "completed" : "failed");
+        return result;
+    };
+    std::vector<SD_UINT8> table;
+    if (!BuildTable(pDevice, tpl, adapter, &table)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC validation failed!");
+        return finish(FBC_INVALID_DATA);
+    }
+    if (WriteConfigTableRegion(pDevice, regions.write, table) != 0) return finish(FBC_FAILED);
+    if (regions.flip &&
+        CoreUpdateAuxImageStatus(pDevice, &regions.active, 0, AUX_COMPONENT_BOARD_CONFIG) != 0) {
+        return finish(FBC_FAILED);
+    }
+    return finish(FBC_UPDATED);
+}

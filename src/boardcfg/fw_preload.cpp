@@ -1,0 +1,155 @@
+// Firmware preload table (FWA) version record and its update from a template.
+#include "boardcfg/fw_preload.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "boardcfg/board_template.h"
+#include "boardcfg/config_table.h"
+#include "boardcfg/table_region_io.h"
+#include "cli/adapter_entry_list.h"
+#include "cli/cli_settings.h"
+#include "cli/file_util.h"
+#include "cli/install_dir.h"
+#include "cli/output.h"
+#include "core/chip_types.h"
+
+namespace {
+
+std::optional<FwPreloadVersion> g_fwPreloadVersion;
+
+SD_UINT32 GetLE32(std::span<const SD_UINT8> b, std::size_t off) {
+    return SD_UINT32{b[off]} | SD_UINT32{b[off + 1]} << 8 | SD_UINT32{b[off + 2]} << 16 |
+           SD_UINT32{b[off + 3]} << 24;
+}
+
+// The template a chip type takes; null for the chip types whose template name
+// this tool does not know (their tables are left alone).
+const char* OwnTemplateName(int chipType) { return chipType == 25 ? FWA_TEMPLATE_CHIP25 : nullptr; }
+
+bool IsPreloadChip(int chipType) {
+    switch (chipType) {
+        case 12: case 15: case 17: case 21: case 24: case 25: case 27: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+FwPreloadVersion* GetFwPreloadVersion() { return g_fwPreloadVersion ? &*g_fwPreloadVersion : nullptr; }
+
+void ResetFwPreloadVersion() { g_fwPreloadVersion.reset(); }
+
+int RetrieveFwPreloadVersion(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, int Source) {
+    if (pBuffer.size() < CFGTBL_HEADER_SIZE) return -1;
+    if (!g_fwPreloadVersion) g_fwPreloadVersion = FwPreloadVersion{};
+    FwPreloadVersion& v = *g_fwPreloadVersion;
+    // A copy without the signature holds no table: it reads as version 0.0.0.
+    const bool valid = CfgTableHasSignature(pBuffer, CFGTBL_SIG_FW_PRELOAD);
+    const auto version = valid ? CfgTableVersion(pBuffer) : std::array<SD_UINT8, 4>{};
+    const SD_UINT32 checksum = GetLE32(pBuffer, CFGTBL_OFF_CHECKSUM);
+    if (Source == FWA_SOURCE_ADAPTER) {
+        v.SignatureId = GetLE32(pBuffer, CFGTBL_OFF_SIGNATURE);
+        v.ExistingVersionMajor = version[0];
+        v.ExistingVersionMinor = version[1];
+        v.ExistingVersionSubMinor = version[2];
+        v.ExistingCheckSum = checksum;
+        v.SubsystemVendorID = static_cast<SD_UINT16>(pBuffer[16] | pBuffer[17] << 8);
+        v.SubsystemDeviceID = static_cast<SD_UINT16>(pBuffer[18] | pBuffer[19] << 8);
+    } else {
+        v.NewVersionMajor = version[0];
+        v.NewVersionMinor = version[1];
+        v.NewVersionSubMinor = version[2];
+        v.NewCheckSum = checksum;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "RetrieveFwPreloadVersion: HBA %d source=%d version=%x.%x.%x checksum=0x%08x",
+                   pDevice != nullptr ? static_cast<int>(pDevice->DeviceNumber) : -1, Source, version[0],
+                   version[1], version[2], checksum);
+    return 0;
+}
+
+bool FindFwPreloadTemplate(const SDMDevice* pDevice, const char* pFileName, char* path, std::size_t size) {
+    if (pDevice == nullptr || pFileName == nullptr || path == nullptr || size == 0) return false;
+    const char* dir = VORNGetInstallationDir();
+    char subdir[16];
+    std::snprintf(subdir, sizeof subdir, "x%04Xx%04X", pDevice->DeviceChipProperty.SubVendorID,
+                  pDevice->DeviceChipProperty.SubSystemID);
+    char base[VORN_DIR_SIZE + 16];
+    if (VORNJoinPath(base, sizeof base, dir, subdir) == 0 && VORNJoinPath(path, size, base, pFileName) == 0 &&
+        isFileExists(path) != 0) {
+        return true;
+    }
+    if (VORNJoinPath(path, size, dir, pFileName) == 0 && isFileExists(path) != 0) return true;
+    path[0] = '\0';
+    return false;
+}
+
+int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName) {
+    if (pDevice == nullptr) {
+        scfxPrint("No compatible HBA(s) found in current system !");
+        return FWA_NO_DEVICE;
+    }
+    const char* model = pDevice->DeviceNodeProperty.Model;
+    const int chip = CoreGetISPType(pDevice);
+    if (isVirtualPortHBA(pDevice) != 0 || !IsPreloadChip(chip)) {
+        return FWA_SUCCESS;
+    }
+    const char* own = OwnTemplateName(chip);
+    if (own == nullptr || pFwPreloadFileName == nullptr || std::strcmp(own, pFwPreloadFileName) != 0) {
+        return FWA_SUCCESS;
+    }
+
+    char path[2 * VORN_DIR_SIZE];
+    if (!FindFwPreloadTemplate(pDevice, pFwPreloadFileName, path, sizeof path)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateFWPreloadTableToHBA: Skipped updating FWA of HBA %d %s",
+                       pDevice->DeviceNumber, model);
+        return FWA_SUCCESS;
+    }
+
+    BoardTemplate tpl;
+    switch (LoadBoardTemplateFile(path, CFGTBL_SIG_FW_PRELOAD, BRDTPL_MAX_TABLE_SIZE, &tpl)) {
+        case 0: break;
+        case 1:
+            scfxPrint("Failed to open file %s for reading!", path);
+            return FWA_OPEN_FAILED;
+        default:
+            scfxPrint("File %s appears to be corrupted!", path);
+            return FWA_CORRUPTED;
+    }
+
+    // The template is laid over the adapter's own table (and must fit its region).
+    std::vector<SD_UINT8> adapter;
+    if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, CFGTBL_REGION_FW_PRELOAD, &adapter); st != 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateFWPreloadTableToHBA: Unable to read FWA of HBA %d %s (%u)",
+                       pDevice->DeviceNumber, model, st);
+        return FWA_FAILED;
+    }
+
+    std::vector<SD_UINT8> table = adapter;
+    if (!ApplyBoardTemplate(tpl, table) ||
+        !CfgTablePatchIds(table, CFGTBL_SIG_FW_PRELOAD, pDevice->DeviceChipProperty.SubVendorID,
+                          pDevice->DeviceChipProperty.SubSystemID)) {
+        // The template does not make a table (no signature or a length beyond the region).
+        scfxPrint("File %s appears to be corrupted!", path);
+        return FWA_CORRUPTED;
+    }
+    RetrieveFwPreloadVersion(pDevice, adapter, FWA_SOURCE_ADAPTER);
+    RetrieveFwPreloadVersion(pDevice, table, FWA_SOURCE_TEMPLATE);
+    const FwPreloadVersion& v = *GetFwPreloadVersion();
+    const SD_UINT8 oldV[3] = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
+    const SD_UINT8 newV[3] = {v.NewVersionMajor, v.NewVersionMinor, v.NewVersionSubMinor};
+    const int cmp = CfgCompareVersions(newV, oldV, 3);
+    if (!(cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0))) {
+        scfxPrint("HBA %s: Upgrade is not required. FWA version is up to date (%x.%x.%x)", model, oldV[0], oldV[1],
+                  oldV[2]);
+        return FWA_SUCCESS;
+    }
+
+    scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: started", model, oldV[0], oldV[1], oldV[2],
+              newV[0], newV[1], newV[2]);
+    const long st = WriteConfigTableRegion(pDevice, CFGTBL_REGION_FW_PRELOAD, table);
+    scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: %s", model, oldV[0], oldV[1], oldV[2],
+              newV[0], newV[1], newV[2], st == 0 ? "completed" : "failed");
+    return st == 0 ? FWA_UPDATED : FWA_FAILED;
+}

@@ -1,0 +1,57 @@
+// The firmware preload table (FWA, signature "JKOZ") of an adapter: its version
+// record and its update from the template of the installation directory.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "core/sdm_device.h"
+#include "mgmt/sd_types.h"
+
+// Statuses of UpdateFWPreloadTableToHBA.
+constexpr int FWA_SUCCESS = 0;                 // also: skipped, or not required
+constexpr int FWA_OPEN_FAILED = 1;
+constexpr int FWA_CORRUPTED = 13;
+constexpr int FWA_UPDATED = 201;               // rewritten; active after a reboot
+constexpr int FWA_NO_DEVICE = 215;
+constexpr int FWA_FAILED = 350;
+
+// The chip type 25 template.
+constexpr const char* FWA_TEMPLATE_CHIP25 = "Vx9FWA.dat";
+
+typedef struct _FwPreloadVersion {
+    SD_UINT32 SignatureId;
+    SD_UINT8 ExistingVersionMajor;
+    SD_UINT8 ExistingVersionMinor;
+    SD_UINT8 ExistingVersionSubMinor;
+    SD_UINT8 NewVersionMajor;
+    SD_UINT8 NewVersionMinor;
+    SD_UINT8 NewVersionSubMinor;
+    SD_UINT16 SubsystemVendorID;
+    SD_UINT16 SubsystemDeviceID;
+    SD_UINT32 ExistingCheckSum;
+    SD_UINT32 NewCheckSum;
+} FwPreloadVersion, *PFwPreloadVersion;
+
+// Source of RetrieveFwPreloadVersion.
+constexpr int FWA_SOURCE_ADAPTER = 0;
+constexpr int FWA_SOURCE_TEMPLATE = 1;
+
+// The process-wide record, or null while none was filled.
+FwPreloadVersion* GetFwPreloadVersion();
+// Forgets the process-wide record (between runs inside one process).
+void ResetFwPreloadVersion();
+// Reads the version bytes of a preload table image into the process-wide
+// record: Source 0 the adapter's copy (Existing fields, signature, ids,
+// checksum), otherwise the rebuilt table (New fields, checksum). 0; -1 for a
+// buffer shorter than the header. A copy without the signature reads as
+// version 0.0.0.
+int RetrieveFwPreloadVersion(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, int Source);
+
+// The template's path for a port: "<install>/x%04Xx%04X/<name>" when that
+// exists, else "<install>/<name>" when that exists; false when neither does.
+bool FindFwPreloadTemplate(const SDMDevice* pDevice, const char* pFileName, char* path, std::size_t size);
+
+// Brings the port's preload table up to the template. 0 (nothing to do, no
+// template, up to date), 201 (rewritten and read back), 1, 13, 350, 215 (null port).
+int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName);

@@ -1,0 +1,239 @@
+// Reading and rewriting the flash memo block.
+#include "image/flash_memo_block.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <vector>
+
+#include "cli/checksum.h"
+#include "cli/output.h"
+#include "core/active_regions.h"
+#include "core/chip_types.h"
+#include "core/core_log.h"
+#include "image/region_io.h"
+
+namespace {
+
+constexpr char kSignature[4] = {'F', 'M', 'B', 'S'};
+constexpr char kToolId[4] = {'T', 'R', 'M', 'B'};
+
+SD_UINT32 GetLE32(std::span<const SD_UINT8> b, std::size_t off) {
+    return SD_UINT32{b[off]} | SD_UINT32{b[off + 1]} << 8 | SD_UINT32{b[off + 2]} << 16 |
+           SD_UINT32{b[off + 3]} << 24;
+}
+
+void PutLE32(std::span<SD_UINT8> b, std::size_t off, SD_UINT32 v) {
+    for (int i = 0; i < 4; ++i) b[off + i] = static_cast<SD_UINT8>(v >> (8 * i));
+}
+
+SBigVersion DecodeVersion(std::span<const SD_UINT8> b, std::size_t off) {
+    return SBigVersion{b[off], b[off + 1], b[off + 2], b[off + 3]};
+}
+
+void EncodeVersion(std::span<SD_UINT8> b, std::size_t off, const SBigVersion& v) {
+    b[off] = v.major;
+    b[off + 1] = v.minor;
+    b[off + 2] = v.sub;
+    b[off + 3] = v.build;
+}
+
+void LogBlock(const SFlashMemoBlock& m) {
+    VORNLogMessage(VORN_MSG_DEBUG,
+                   "FlashMemoBlock: length=%u version=%u checksum=0x%08x ffv=%d.%02d.%02d.%02d mbi=%02d.%02d.%02d.%02d "
+                   "built=%.8s tool=%.4s updated=%04d-%02d-%02d %02d:%02d:%02d",
+                   m.length, m.version, m.checksum, m.ffv_ver.major, m.ffv_ver.minor, m.ffv_ver.sub,
+                   m.ffv_ver.build, m.mbi_ver.major, m.mbi_ver.minor, m.mbi_ver.sub, m.mbi_ver.build, m.bld_time,
+                   m.tool_id, m.upd_time.year, m.upd_time.month, m.upd_time.day, m.upd_time.hour,
+                   m.upd_time.minute, m.upd_time.second);
+}
+
+}  // namespace
+
+bool FlashMemoBlockDecode(std::span<const SD_UINT8> b, SFlashMemoBlock* p) {
+    if (p == nullptr || b.size() < FLASH_MEMO_BLOCK_SIZE) return false;
+    SFlashMemoBlock m{};
+    std::memcpy(m.signature, b.data(), 4);
+    m.length = GetLE32(b, 4);
+    m.version = GetLE32(b, 8);
+    m.checksum = GetLE32(b, 12);
+    m.ffv_ver = DecodeVersion(b, 16);
+    m.mbi_ver = DecodeVersion(b, 20);
+    std::memcpy(m.bld_time, b.data() + 24, 8);
+    std::memcpy(m.tool_id, b.data() + 32, 4);
+    m.upd_time.year = static_cast<SD_UINT16>(b[36] | b[37] << 8);
+    m.upd_time.month = b[38];
+    m.upd_time.day = b[39];
+    m.upd_time.hour = b[40];
+    m.upd_time.minute = b[41];
+    m.upd_time.second = b[42];
+    m.upd_time.reserved = b[43];
+    m.tool_version = DecodeVersion(b, 44);
+    *p = m;
+    return true;
+}
+
+bool FlashMemoBlockEncode(const SFlashMemoBlock& m, std::span<SD_UINT8> b) {
+    if (b.size() < FLASH_MEMO_BLOCK_SIZE) return false;
+    std::memcpy(b.data(), m.signature, 4);
+    PutLE32(b, 4, m.length);
+    PutLE32(b, 8, m.version);
+    PutLE32(b, 12, m.checksum);
+    EncodeVersion(b, 16, m.ffv_ver);
+    EncodeVersion(b, 20, m.mbi_ver);
+    std::memcpy(b.data() + 24, m.bld_time, 8);
+    std::memcpy(b.data() + 32, m.tool_id, 4);
+    b[36] = static_cast<SD_UINT8>(m.upd_time.year);
+    b[37] = static_cast<SD_UINT8>(m.upd_time.year >> 8);
+    b[38] = m.upd_time.month;
+    b[39] = m.upd_time.day;
+    b[40] = m.upd_time.hour;
+    b[41] = m.upd_time.minute;
+    b[42] = m.upd_time.second;
+    b[43] = m.upd_time.reserved;
+    EncodeVersion(b, 44, m.tool_version);
+    return true;
+}
+
+int VerifyChecksum32Bit(std::span<const SD_UINT8> pBuffer, SD_UINT32 len) {
+    if (pBuffer.empty()) return 40;
+    if (len == 0 || std::size_t{len} * 4 > pBuffer.size()) return 29;
+    SD_UINT32 sum = 0;
+    for (SD_UINT32 i = 0; i < len; ++i) sum += GetLE32(pBuffer, std::size_t{i} * 4);
+    return sum == 0 ? 0 : 25;
+}
+
+int isCorrectFlashMemoBlockSignature(std::span<const SD_UINT8> pBuffer) {
+    if (pBuffer.size() < sizeof kSignature || std::memcmp(pBuffer.data(), kSignature, sizeof kSignature) != 0) {
+        return 0;
+    }
+    // The checksum is only reported: a block with the signature counts as valid.
+    if (pBuffer.size() >= FLASH_MEMO_BLOCK_SIZE) {
+        const int st = VerifyChecksum32Bit(pBuffer.first(FLASH_MEMO_BLOCK_SIZE), FLASH_MEMO_BLOCK_WORDS);
+        VORNLogMessage(VORN_MSG_DEBUG, "isCorrectFlashMemoBlockSignature: Checksum %s",
+                       st == 0 ? "OK" : "mismatch");
+    }
+    return 1;
+}
+
+SD_UINT32 GetFlashMemoBlockReadRegion(SDMDevice* pDevice) {
+    const int chip = CoreGetISPType(pDevice);
+    if (chip < 24) return 0;
+    if (chip == 24) return FLASH_MEMO_REGION_CHIP24;
+    if (chip == 27) {
+        SD_ACTIVE_REGIONS regions{};
+        if (CoreGetActiveRegions(pDevice, &regions) == 0 && regions.ActiveGlobalRegions != 1) {
+            return FLASH_MEMO_REGION_ALT;
+        }
+    }
+    return FLASH_MEMO_REGION;
+}
+
+SD_UINT32 GetFlashMemoBlockWriteRegion(const SDMDevice* pDevice) {
+    return CoreGetISPType(pDevice) == 24 ? FLASH_MEMO_REGION_CHIP24 : FLASH_MEMO_REGION;
+}
+
+int GetAdapterFlashMemoBlock(SDMDevice* pDevice, SFlashMemoBlock* pFlashRecord) {
+    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
+    if (pFlashRecord == nullptr) return FLASH_MEMO_NULL_RECORD;
+    const SD_UINT32 region = GetFlashMemoBlockReadRegion(pDevice);
+    if (region == 0) return FLASH_MEMO_UNSUPPORTED_CHIP;
+
+    SD_UINT32 size = 0;
+    const SD_UINT32 st = GetOptionROMRegionSize(pDevice, region, &size);
+    if (st != 0) return static_cast<int>(st);
+    if (size == 0) return FLASH_MEMO_SUCCESS;
+
+    std::vector<SD_UINT8> buffer;
+    try {
+        buffer.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return FLASH_MEMO_NULL_RECORD;
+    }
+    SD_UINT32 got = 0;
+    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0) return FLASH_MEMO_READ_FAILED;
+    if (got < FLASH_MEMO_BLOCK_SIZE || isCorrectFlashMemoBlockSignature(buffer) == 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "GetAdapterFlashMemoBlock: No memo block in region 0x%x of HBA %d", region,
+                       pDevice->DeviceNumber);
+        return FLASH_MEMO_NO_SIGNATURE;
+    }
+    FlashMemoBlockDecode(buffer, pFlashRecord);
+    LogBlock(*pFlashRecord);
+    return FLASH_MEMO_SUCCESS;
+}
+
+int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, const MultibootVersions* pVersion) {
+    if (pDevice == nullptr) return -1;
+    if (pBuffer.size() < FLASH_MEMO_BLOCK_SIZE) return FLASH_MEMO_NULL_RECORD;
+
+    std::vector<SD_UINT8> copy(pBuffer.begin(), pBuffer.end());
+    SFlashMemoBlock m{};
+    if (std::memcmp(copy.data(), kSignature, sizeof kSignature) == 0) {
+        FlashMemoBlockDecode(copy, &m);
+        LogBlock(m);
+    } else {
+        // No block yet: the region starts erased with a fresh header.
+        std::fill(copy.begin(), copy.end(), SD_UINT8{0xFF});
+        FlashMemoBlockDecode(copy, &m);
+        std::memcpy(m.signature, kSignature, sizeof kSignature);
+        m.length = FLASH_MEMO_BLOCK_WORDS;
+        m.version = FLASH_MEMO_BLOCK_VERSION;
+    }
+    if (pVersion != nullptr) {
+        m.mbi_ver.major = pVersion->NewMultibootVersionMajor;
+        m.mbi_ver.minor = pVersion->NewMultibootVersionMinor;
+        m.mbi_ver.sub = pVersion->NewMultibootVersionSubMinor;
+        m.ffv_ver.major = pVersion->NewFFVersionMajor;
+        m.ffv_ver.minor = pVersion->NewFFVersionMinor;
+        m.ffv_ver.sub = pVersion->NewFFVrsionSubBuild;
+        m.ffv_ver.build = pVersion->NewFFVrsionBuild;
+        char date[16];
+        std::snprintf(date, sizeof date, "%04d%02d%02d", pVersion->ImageBuildYear % 10000,
+                      pVersion->ImageBuildMonth % 100, pVersion->ImageBuildDay % 100);
+        std::memcpy(m.bld_time, date, sizeof m.bld_time);
+    }
+    std::memcpy(m.tool_id, kToolId, sizeof kToolId);
+    m.tool_version = SBigVersion{1, 1, 1, 0};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local) != nullptr) {
+        m.upd_time.year = static_cast<SD_UINT16>(local.tm_year + 1900);
+        m.upd_time.month = static_cast<SD_UINT8>(local.tm_mon + 1);
+        m.upd_time.day = static_cast<SD_UINT8>(local.tm_mday);
+        m.upd_time.hour = static_cast<SD_UINT8>(local.tm_hour);
+        m.upd_time.minute = static_cast<SD_UINT8>(local.tm_min);
+        m.upd_time.second = static_cast<SD_UINT8>(local.tm_sec);
+    }
+    m.checksum = 0;
+    FlashMemoBlockEncode(m, copy);
+    ComputeChecksum32(std::span<SD_UINT8>(copy).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
+    std::copy(copy.begin(), copy.end(), pBuffer.begin());
+    return 0;
+}
+
+int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
+    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
+    const SD_UINT32 region = GetFlashMemoBlockWriteRegion(pDevice);
+    scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
+    auto fail = [] {
+        scfxPrint("Failed");
+        return FLASH_MEMO_WRITE_FAILED;
+    };
+    SD_UINT32 size = 0;
+    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size < FLASH_MEMO_BLOCK_SIZE) return fail();
+    std::vector<SD_UINT8> buffer;
+    try {
+        buffer.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return fail();
+    }
+    SD_UINT32 got = 0;
+    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0) return fail();
+    if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
+    SD_UINT16 disableReset = 0;
+    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
+    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
+    scfxPrint("Success");
+    return 0;
+}

@@ -1,0 +1,363 @@
+// Preload-table and board-configuration updates from templates on a simulated
+// host: the bytes left on flash, the statuses and the output-file lines.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "boardcfg/cna_versions.h"
+#include "boardcfg/fc_board_config.h"
+#include "boardcfg/fw_preload.h"
+#include "boardcfg/pep_board_config.h"
+#include "cli/cli_settings.h"
+#include "cli/install_dir.h"
+#include "cli/output.h"
+#include "core/device_discovery.h"
+#include "core/oss_services.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/memo_block_builder.h"
+
+namespace {
+
+constexpr uint16_t kSsvid = 0x1A77, kSsdid = 0x0289;
+constexpr uint32_t kFwa = zvfix::kRegionPreload1;
+constexpr uint32_t kFbc = zvfix::kRegionBoardConfig1;
+constexpr uint32_t kFwaWords = 0x400;
+
+uint16_t Le16(const zvfix::Bytes& b, size_t off) { return static_cast<uint16_t>(b[off] | b[off + 1] << 8); }
+uint32_t Le32(const zvfix::Bytes& b, size_t off) {
+    return uint32_t{b[off]} | uint32_t{b[off + 1]} << 8 | uint32_t{b[off + 2]} << 16 | uint32_t{b[off + 3]} << 24;
+}
+std::vector<uint8_t> Version(const zvfix::Bytes& t) { return {t[7], t[6], t[5], t[4]}; }
+bool SumsToZero(const zvfix::Bytes& t, size_t start = 0) {
+    const size_t covered = size_t{Le32(t, start + 12)} * 4;
+    return zvfix::WordSum32(std::span<const uint8_t>(t).subspan(start, covered)) == 0;
+}
+
+class TableUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = zvfix::MakeTempDir("zvtblupd");
+        install_ = dir_ + "/install";
+        std::filesystem::create_directories(install_);
+        sleepLog_ = dir_ + "/sleeps";
+        setenv("ZV_TEST_SLEEP_LOG", sleepLog_.c_str(), 1);
+        ASSERT_EQ(VORNSetInstallationDir(install_.c_str(), install_.size()), 0);
+        cwd_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+        InitializeParameters();
+        InitDeviceList();
+        OSSInitCriticalSection();
+        ResetOutputChannels();
+        ResetFwPreloadVersion();
+    }
+    void TearDown() override {
+        RemoveAllDevicesFromDeviceList();
+        OSSDeleteCriticalSection();
+        ResetOutputChannels();
+        InitializeParameters();
+        std::filesystem::current_path(cwd_);
+        unsetenv("ZV_SIM_HOST");
+        unsetenv("ZV_TEST_SLEEP_LOG");
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::vector<SDMDevice*> Discover(zvfix::HostBuilder& host) {
+        hostDir_ = dir_ + "/host";
+        host.Write(hostDir_);
+        setenv("ZV_SIM_HOST", hostDir_.c_str(), 1);
+        CoreInitializeDevices();
+        std::filesystem::remove(sleepLog_);
+        EXPECT_EQ(SetOutOutFile(), 0);
+        std::vector<SDMDevice*> v;
+        for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
+        return v;
+    }
+    static std::string Output() {
+        std::ifstream f(GetOutPutFile());
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    size_t Sleeps() const {
+        std::ifstream f(sleepLog_);
+        size_t n = 0;
+        for (std::string line; std::getline(f, line);) ++n;
+        return n;
+    }
+    size_t WritesTo(uint32_t region) const {
+        size_t n = 0;
+        for (const auto& e : zvfix::ReadJournal(hostDir_)) n += e.region == region ? 1 : 0;
+        return n;
+    }
+    // A chip-type-25 adapter whose preload table is 1.2.3 and names other ids.
+    static zvfix::AdapterSpec& Chip25(zvfix::HostBuilder& host, std::array<uint8_t, 4> fwa = {1, 2, 3, 0}) {
+        auto& a = host.AddChip25TwoPort();
+        zvfix::Bytes t = zvfix::MakeConfigTable("JKOZ", fwa, kFwaWords, 0x1111, 0x2222, 0x10000);
+        t[0x300] = 0x42;
+        zvfix::FixTableChecksum(t);
+        a.SetRegion(kFwa, t);
+        return a;
+    }
+    void FwaTemplate(const std::string& version, const std::string& subdir = "x1A77x0289") {
+        zvfix::BoardTemplateSpec spec{.table = "JKOZ", .version = version};
+        spec.patches.push_back({0x40, {0xDE, 0xAD, 0xBE, 0xEF}});
+        const std::string dir = subdir.empty() ? install_ : install_ + "/" + subdir;
+        std::filesystem::create_directories(dir);
+        zvfix::WriteTextFile(dir + "/Vx9FWA.dat", spec.Text());
+    }
+    std::string dir_, install_, hostDir_, sleepLog_;
+    std::filesystem::path cwd_;
+};
+
+TEST_F(TableUpdate, NewerPreloadTemplateRewritesTheTable) {
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host);
+    a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", 2).OnRegion(kFwa));
+    const auto devs = Discover(host);
+    FwaTemplate("2.0.1");
+    FwaTemplate("3.0.0", "");   // the adapter's own subdirectory comes first
+    const zvfix::Bytes before = zvfix::ReadRegion(hostDir_, 0, kFwa);
+
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+    const zvfix::Bytes after = zvfix::ReadRegion(hostDir_, 0, kFwa);
+    EXPECT_EQ(std::memcmp(after.data(), "JKOZ", 4), 0);
+    EXPECT_EQ(Version(after), (std::vector<uint8_t>{2, 0, 1, 0}));
+    EXPECT_EQ(Le16(after, 16), kSsvid);
+    EXPECT_EQ(Le16(after, 18), kSsdid);
+    EXPECT_EQ(Le32(after, 12), kFwaWords);
+    EXPECT_TRUE(SumsToZero(after));
+    EXPECT_EQ((std::vector<uint8_t>(after.begin() + 0x40, after.begin() + 0x44)),
+              (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+    EXPECT_EQ(after[0x300], 0x42);   // the adapter's own contents stay
+    EXPECT_TRUE(std::equal(before.begin() + 0x1000, before.end(), after.begin() + 0x1000));
+    EXPECT_EQ(Sleeps(), 2u);         // the busy writes were ridden out
+
+    const FwPreloadVersion* v = GetFwPreloadVersion();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->ExistingVersionMinor, 2);
+    EXPECT_EQ(v->NewVersionSubMinor, 1);
+    EXPECT_EQ(Output(), "HBA KV2692: Upgrading FWA version from 1.2.3 to 2.0.1: started\n"
+                        "HBA KV2692: Upgrading FWA version from 1.2.3 to 2.0.1: completed\n");
+
+    // Now up to date: nothing written.
+    const size_t writes = WritesTo(kFwa);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[1], "Vx9FWA.dat"), FWA_SUCCESS);
+    EXPECT_EQ(WritesTo(kFwa), writes);
+    EXPECT_NE(Output().find("HBA KV2692: Upgrade is not required. FWA version is up to date (2.0.1)\n"),
+              std::string::npos);
+}
+
+TEST_F(TableUpdate, PreloadSkipsAndRefusals) {
+    zvfix::HostBuilder host;
+    Chip25(host, {2, 0, 0, 0});
+    host.AddChip27();
+    const auto devs = Discover(host);
+
+    // No template anywhere: skipped, not a failure.
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_SUCCESS);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(nullptr, "Vx9FWA.dat"), FWA_NO_DEVICE);
+    FwaTemplate("1.9.9", "");
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Other.dat"), FWA_SUCCESS);   // not the chip's template
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[2], "Vx9FWA.dat"), FWA_SUCCESS);  // chip type 27
+    // An older template is not taken without the force option ...
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_SUCCESS);
+    EXPECT_EQ(WritesTo(kFwa), 0u);
+    // ... and is with it.
+    SetForceUpdateOption(1);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+    EXPECT_EQ(Version(zvfix::ReadRegion(hostDir_, 0, kFwa)), (std::vector<uint8_t>{1, 9, 9, 0}));
+    EXPECT_EQ(Output(), "No compatible HBA(s) found in current system !\n"
+                        "HBA KV2692: Upgrade is not required. FWA version is up to date (2.0.0)\n"
+                        "HBA KV2692: Upgrading FWA version from 2.0.0 to 1.9.9: started\n"
+                        "HBA KV2692: Upgrading FWA version from 2.0.0 to 1.9.9: completed\n");
+}
+
+TEST_F(TableUpdate, CorruptedPreloadTemplateAndFailedWrite) {
+    zvfix::HostBuilder host;
+    Chip25(host);
+    Chip25(host).faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000088).OnRegion(kFwa));
+    const auto devs = Discover(host);
+    const std::string path = install_ + "/Vx9FWA.dat";
+
+    zvfix::WriteTextFile(path, "table = JKOZ\nversion = 2.0.0\n0x40: 0\n");
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_CORRUPTED);
+    // Offsets past the adapter's region make no table either.
+    zvfix::WriteTextFile(path, "table = JKOZ\nversion = 2.0.0\n0x10000: 00\n");
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_CORRUPTED);
+    EXPECT_EQ(WritesTo(kFwa), 0u);
+
+    FwaTemplate("2.0.0", "");
+    const zvfix::Bytes before = zvfix::ReadRegion(hostDir_, 1, kFwa);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[2], "Vx9FWA.dat"), FWA_FAILED);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, kFwa), before);
+    EXPECT_EQ(Output(), "File " + path + " appears to be corrupted!\n" + "File " + path +
+                            " appears to be corrupted!\n"
+                            "HBA KV2692: Upgrading FWA version from 1.2.3 to 2.0.0: started\n"
+                            "HBA KV2692: Upgrading FWA version from 1.2.3 to 2.0.0: failed\n");
+}
+
+// ---- FC board configuration -------------------------------------------------------------
+
+zvfix::FcSettings AdapterSettings() {
+    zvfix::FcSettings s;
+    s.sfpPollTime = 0x33;
+    s.sfpPollEnable = true;
+    s.bbcr = {1, 2, 3, 4};
+    s.fec = {true, false, true, false};
+    return s;
+}
+
+void FbcTemplate(const std::string& path, const std::string& version) {
+    zvfix::BoardTemplateSpec spec{.table = "CBF(", .version = version};
+    spec.patches.push_back({0x40, {0x01, 0x02, 0x03}});
+    spec.patches.push_back({0x1C0, {0x99, 0x00}});         // tries to change the SFP polling
+    spec.patches.push_back({0x332, {0x77}});                // and port 0's credit recovery
+    spec.patches.push_back({0x1240, {0xC0, 0xDE}});         // inside the SerDes table
+    zvfix::WriteTextFile(path, spec.Text());
+}
+
+TEST_F(TableUpdate, BoardConfigKeepsTheAdaptersSettings) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, 0x1111, 0x2222, AdapterSettings()));
+    const auto devs = Discover(host);
+    FbcTemplate(dir_ + "/Vx9FBC.dat", "1.1.0");   // opened from the current directory
+
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
+    const zvfix::Bytes t = zvfix::ReadRegion(hostDir_, 0, kFbc);
+    EXPECT_EQ(Version(t), (std::vector<uint8_t>{1, 1, 0, 0}));
+    EXPECT_EQ(Le16(t, 16), kSsvid);
+    EXPECT_EQ(Le16(t, 18), kSsdid);
+    EXPECT_TRUE(SumsToZero(t));
+    EXPECT_EQ(t[0x41], 0x02);
+    const zvfix::FcSettings kept = zvfix::ReadFcSettings(t);
+    const zvfix::FcSettings want = AdapterSettings();
+    EXPECT_EQ(kept.sfpPollTime, want.sfpPollTime);
+    EXPECT_EQ(kept.sfpPollEnable, want.sfpPollEnable);
+    EXPECT_EQ(kept.bbcr, want.bbcr);
+    EXPECT_EQ(kept.fec, want.fec);
+    EXPECT_EQ(std::memcmp(t.data() + 0x1200, "ULS(", 4), 0);
+    EXPECT_EQ(t[0x1241], 0xDE);
+    EXPECT_EQ(Le16(t, 0x1200 + 16), kSsvid);
+    EXPECT_TRUE(SumsToZero(t, 0x1200));
+    EXPECT_EQ(Output(), "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: started\n"
+                        "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: completed\n");
+
+    // The same version again, then an older one (with and without force).
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[1], "Vx9FBC.dat", 1, 8), FBC_UP_TO_DATE);
+    FbcTemplate(dir_ + "/Vx9FBC.dat", "1.0.5");
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[1], "Vx9FBC.dat", 1, 8), FBC_TEMPLATE_OLDER);
+    EXPECT_EQ(WritesTo(kFbc), 1u);
+    SetForceUpdateOption(1);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[1], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
+    EXPECT_EQ(Version(zvfix::ReadRegion(hostDir_, 0, kFbc)), (std::vector<uint8_t>{1, 0, 5, 0}));
+}
+
+TEST_F(TableUpdate, BoardConfigRefusalsAndBadTemplates) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort().SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kSsvid, kSsdid, {}));
+    host.AddChip25(0x1234, 1).chipType = 12;
+    const auto devs = Discover(host);
+    const std::string path = dir_ + "/Vx9FBC.dat";
+    FbcTemplate(path, "2.0.0");
+
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(nullptr, "Vx9FBC.dat", 1, 8), FBC_NO_DEVICE);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[2], "Vx9FBC.dat", 1, 8), FBC_NO_DEVICE);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 6), FBC_NO_DEVICE);
+    // Without "all ports" the adapter must be one the adapter list allows (there is none here).
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 0, 8), FBC_NO_DEVICE);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Missing.dat", 1, 8), FBC_OPEN_FAILED);
+    zvfix::WriteTextFile(path, "table = CBF(\nversion = 2.0\n");
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_CORRUPTED);
+    // A template that wipes the SerDes table makes an invalid table: nothing is written.
+    zvfix::WriteTextFile(path, "table = CBF(\nversion = 2.0.0\n0x1200: 00 00 00 00\n");
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_INVALID_DATA);
+    EXPECT_EQ(WritesTo(kFbc), 0u);
+    EXPECT_EQ(Output(), "Failed to open file Missing.dat for reading!\n"
+                        "File Vx9FBC.dat appears to be corrupted!\n"
+                        "HBA KV2692: Upgrading FBC version from 1.0.0 to 2.0.0: started\n"
+                        "HBA KV2692: Upgrading FBC version from 1.0.0 to 2.0.0: failed\n");
+}
+
+TEST_F(TableUpdate, BoardConfigOfChip27GoesToTheOtherCopyAndFlipsIt) {
+    zvfix::HostBuilder host;
+    auto& b = host.AddChip27();
+    b.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kSsvid, kSsdid, AdapterSettings()));
+    const auto devs = Discover(host);
+    FbcTemplate(dir_ + "/Vx9FBC.dat", "1.2.0");
+    const zvfix::Bytes running = zvfix::ReadRegion(hostDir_, 0, kFbc);
+
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFbc), running);
+    const zvfix::Bytes other = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionBoardConfig2);
+    EXPECT_EQ(Version(other), (std::vector<uint8_t>{1, 2, 0, 0}));
+    EXPECT_EQ(zvfix::ReadFcSettings(other).bbcr, AdapterSettings().bbcr);
+    EXPECT_TRUE(SumsToZero(other));
+    // The auxiliary record now active says the secondary board configuration serves.
+    const zvfix::Bytes aux1 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionAuxStatus1);
+    const zvfix::Bytes aux2 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionAuxStatus2);
+    const zvfix::Bytes& active = (aux1[0] & 1) != 0 ? aux1 : aux2;
+    EXPECT_EQ(active[5] & 0x01, 0x01);
+}
+
+// ---- Version readers -----------------------------------------------------------------------
+
+TEST_F(TableUpdate, VersionReaders) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    zvfix::Bytes pep = zvfix::MakeConfigTable("IKOZ", {3, 1, 4, 1}, 0x80, kSsvid, kSsdid, 0x10000);
+    a.SetRegion(0xCF, pep);
+    a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({.mbi = {6, 2, 1, 0}}));
+    host.AddChip25TwoPort();   // no memo block
+    auto& old = host.AddChip25(0x1234, 1);
+    old.chipType = 12;
+    zvfix::Bytes fw(0x100, 0xFF);
+    std::memcpy(fw.data(), "ZMBV", 4);
+    fw[4] = 3;
+    fw[5] = 7;
+    fw[6] = 9;
+    old.SetRegion(zvfix::kRegionFirmware1, fw);
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 5u);
+
+    PepBoardCfgVersion pv{};
+    EXPECT_EQ(getPEPBrdCfgVersionFromAdapter(devs[0], &pv), 0);
+    EXPECT_EQ(pv.ExistingVersionMajor, 3);
+    EXPECT_EQ(pv.ExistingVersionTest, 1);
+    char text[16];
+    EXPECT_EQ(RetrievePEPBrdCfgVersionFromAdapter(devs[0], text), 0);
+    EXPECT_STREQ(text, "3.1.4.1");
+    char tiny[4];
+    EXPECT_EQ(RetrievePEPBrdCfgVersionFromAdapter(devs[0], tiny), 0);
+    EXPECT_STREQ(tiny, "3.1");
+    EXPECT_EQ(RetrievePEPBrdCfgVersionFromAdapter(devs[0], std::span<char>()), -1);
+    EXPECT_EQ(getPEPBrdCfgVersionFromAdapter(devs[4], &pv), PEP_UNSUPPORTED_CHIP);
+
+    zvfix::WriteTextFile(dir_ + "/pep.dat", "table = IKOZ\nversion = 3.2.0.0\n");
+    std::vector<SD_UINT8> image;
+    EXPECT_EQ(ReadPEPBoardConfigBufferFromFile(devs[0], "pep.dat", &pv, 8, &image), 0);
+    EXPECT_EQ(pv.NewVersionMinor, 2);
+    EXPECT_EQ(Le16(image, 264), kSsdid);
+    EXPECT_EQ(Le16(image, 266), kSsvid);
+    EXPECT_TRUE(SumsToZero(image));
+    EXPECT_EQ(ReadPEPBoardConfigBufferFromFile(devs[0], "none.dat", &pv, 8), PEP_OPEN_FAILED);
+
+    MultibootVersions mv{};
+    EXPECT_EQ(GetExistingCNAFlashImageVersions(devs[0], &mv), 0);
+    EXPECT_EQ(mv.ExistingMultibootVersionMajor, 6);
+    EXPECT_EQ(mv.ExistingMultibootVersionSubMinor, 1);
+    EXPECT_NE(GetExistingCNAFlashImageVersions(devs[2], &mv), 0);   // no block: no version
+    SD_UINT8 version[3] = {};
+    EXPECT_EQ(ReadAdapterMultibootVersion(devs[0], version), 0);
+    EXPECT_EQ(version[1], 2);
+    EXPECT_EQ(getMBImageVersionInFirmwareFromAdapter(devs[4], &mv), 0);
+    EXPECT_EQ(mv.ExistingMultibootVersionMinor, 7);
+    EXPECT_EQ(GetExistingCNAFlashImageVersions(nullptr, &mv), CNAVER_NO_DEVICE);
+}
+
+}  // namespace

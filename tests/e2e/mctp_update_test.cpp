@@ -1,0 +1,362 @@
+// The MCTP command (no command word) run as a user would, against fixture
+// hosts: flash.cfg, the update policy, the chip-type-25 preload and board-
+// configuration steps, the update dispatch's refusals, busy retries and an
+// interrupt during the update.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/flash_cfg_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/memo_block_builder.h"
+#include "support/e2e_support.h"
+
+namespace {
+namespace fs = std::filesystem;
+using zvfix::Bytes;
+using zvtest::InstallDir;
+using zvtest::RunOptions;
+using zvtest::RunProgram;
+using zvtest::RunResult;
+
+constexpr uint16_t kVendor = 0x1A77;
+constexpr uint16_t kSsid25 = 0x0289;
+constexpr uint16_t kSsid27 = 0x02A9;
+constexpr const char* kImage = "kv_mbi.bin";
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+uint32_t Le32(const Bytes& b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+}
+
+zvfix::MemoBlockSpec Memo(uint8_t major, uint8_t minor, uint8_t sub) {
+    zvfix::MemoBlockSpec m;
+    m.mbi = {major, minor, sub, 0};
+    return m;
+}
+
+class MctpUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    // A chip-type-27 two-port adapter whose memo blocks say `mbi`.
+    zvfix::AdapterSpec& AddChip27(const zvfix::MemoBlockSpec& mbi) {
+        zvfix::AdapterSpec& a = host.AddChip27(0x2281);
+        a.subSystemId = kSsid27;
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(mbi));
+        a.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoBlock(mbi));
+        return a;
+    }
+
+    // A chip-type-25 two-port adapter with a preload table and an FC board
+    // configuration of version 1.0.0 and a memo block that says `mbi`.
+    zvfix::AdapterSpec& AddChip25(const zvfix::MemoBlockSpec& mbi) {
+        zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
+        a.subSystemId = kSsid25;
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(mbi));
+        a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
+        a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, settings));
+        return a;
+    }
+
+    // Writes the host, the adapter table (every adapter supported unless
+    // listed in `unsupported`), flash.cfg and the image file.
+    void Install(const std::vector<zvfix::FlashCfgRow>& rows, const std::vector<uint16_t>& unsupported = {}) {
+        host.Write(hostDir.Path());
+        std::vector<zvfix::AdapterTableRow> table;
+        for (const zvfix::AdapterSpec& a : host.adapters) {
+            const bool no = std::find(unsupported.begin(), unsupported.end(), a.subSystemId) != unsupported.end();
+            table.push_back(zvfix::TableRow(a.subSystemId, a.subVendorId, no ? "FALSE" : "TRUE"));
+        }
+        inst.WriteFile("adapters.properties", zvfix::AdapterTable(table));
+        inst.WriteFile("flash.cfg", zvfix::FlashCfg(rows));
+        inst.WriteFile(kImage, zvfix::StandInImage());
+    }
+
+    RunResult Run(std::vector<std::string> args = {}, bool countSleeps = false) {
+        RunOptions o;
+        o.args = std::move(args);
+        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        o.countSleeps = countSleeps;
+        return RunProgram(inst, o);
+    }
+
+    zvfix::HostBuilder host;
+    zvfix::FcSettings settings{0x2A, true, {3, 4, 0, 0}, {true, false, false, false}};
+    zvtest::TempDir hostDir;
+    InstallDir inst;
+};
+
+TEST_F(MctpUpdate, WithoutFlashCfgTheRunEndsWithFive) {
+    AddChip27(Memo(6, 5, 1));
+    Install({});
+    inst.RemoveFile("flash.cfg");
+    RunResult r = Run();
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_EQ(r.outputFile, "Unable to open file " + inst.Path() + "/flash.cfg!\n");
+    EXPECT_FALSE(Has(r.out, "Started"));
+}
+
+TEST_F(MctpUpdate, NoAdapterWithARecordEndsWithTenInBothForms) {
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(0x1234, kVendor, "KV9999", "6.05.01", kImage)});
+
+    RunResult r = Run();
+    EXPECT_EQ(r.status, 10) << r.out << r.err;
+    EXPECT_EQ(r.out, "MCTP config enable: No compatible HBA found!\n");
+    EXPECT_EQ(r.outputFile, "MCTP config enable: No compatible HBA found!\n");
+
+    inst.WriteFile("package.cfg", "");
+    r = Run();
+    EXPECT_EQ(r.status, 10) << r.out << r.err;
+    EXPECT_EQ(r.out, "MCTP config disable: No compatible HBA found!\n");
+    EXPECT_EQ(r.outputFile, "MCTP config disable: No compatible HBA found!\n");
+}
+
+TEST_F(MctpUpdate, EqualMultibootVersionIsNotRequiredOncePerAdapterOrPerPortWithPorts) {
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
+    const Bytes before = zvfix::ReadFlash(hostDir.Path(), 0);
+
+    RunResult r = Run();
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    const std::string line = "HBA KV2772: Upgrade is not required. MBI version is up to date (06.05.01)\n";
+    EXPECT_EQ(Count(r.outputFile, line), 1u) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Started...\n"));
+    EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Not required.\n"));
+    EXPECT_EQ(r.out.find("MCTP config enable: Started...\n"), 0u) << r.out;
+    EXPECT_TRUE(Has(r.out, "Progress Status :\t[")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nMCTP config enable: Not required.\n")) << r.out;
+
+    r = Run({"--ports"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(Count(r.outputFile, line), 2u) << r.outputFile;
+
+    EXPECT_EQ(zvfix::ReadFlash(hostDir.Path(), 0), before) << "nothing needed writing";
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+}
+
+TEST_F(MctpUpdate, SilentRunPrintsNothingButKeepsTheOutputFile) {
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
+    RunResult r = Run({"-s"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Not required.\n"));
+}
+
+TEST_F(MctpUpdate, PackageCfgDisablesWithForceWriteAndAMissingEngineNeverLooksLikeSuccess) {
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
+    inst.WriteFile("package.cfg", "");
+    const Bytes before = zvfix::ReadFlash(hostDir.Path(), 0);
+
+    RunResult r = Run();
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "MCTP config disable: Started...\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "MCTP config disable: Failed.\n")) << r.out;
+    EXPECT_FALSE(Has(r.out, "enable")) << r.out;
+    // Force write: the equal version is written all the same.
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.05.01 to 06.05.01: started\n"))
+        << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.05.01 to 06.05.01: failed\n"));
+    EXPECT_TRUE(Has(r.outputFile, "the Vrel online flash update engine is not available in this version!"));
+    EXPECT_TRUE(Has(r.err, "Vrel online flash update engine is not available")) << r.err;
+    EXPECT_FALSE(Has(r.outputFile, "Upgrade is not required"));
+    EXPECT_EQ(zvfix::ReadFlash(hostDir.Path(), 0), before);
+}
+
+TEST_F(MctpUpdate, NewerPreloadTemplateRewritesTheTableAndTheBoardConfigKeepsTheAdaptersSettings) {
+    AddChip25(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
+    zvfix::BoardTemplateSpec fwa{"JKOZ", "2.0.0", {{0x40, {0x4D, 0x43, 0x54, 0x50}}}, {}};
+    inst.WriteFile("Vx9FWA.dat", fwa.Text());
+    zvfix::BoardTemplateSpec fbc{"CBF(", "2.1.0", {{0x40, {0x11, 0x22}}, {0x1C0, {0x99, 0x00}}}, {}};
+    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+
+    RunResult r = Run();
+    EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading FWA version from 1.0.0 to 2.0.0: completed\n"))
+        << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading FBC version from 1.0.0 to 2.1.0: completed\n"));
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"));
+    EXPECT_TRUE(Has(r.out, "MCTP config enable: Not required.\n"));
+
+    const Bytes fwaRegion = zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionPreload1);
+    EXPECT_EQ(std::string(fwaRegion.begin(), fwaRegion.begin() + 4), "JKOZ");
+    EXPECT_EQ(fwaRegion[7], 2);
+    EXPECT_EQ(fwaRegion[6], 0);
+    EXPECT_EQ(fwaRegion[5], 0);
+    EXPECT_EQ(Bytes(fwaRegion.begin() + 0x40, fwaRegion.begin() + 0x44), (Bytes{0x4D, 0x43, 0x54, 0x50}));
+    EXPECT_EQ(zvfix::WordSum32(std::span(fwaRegion).first(size_t{Le32(fwaRegion, 12)} * 4)), 0u);
+    const Bytes fresh = zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25);
+    EXPECT_EQ(Bytes(fwaRegion.begin() + 16, fwaRegion.begin() + 0x40), Bytes(fresh.begin() + 16, fresh.begin() + 0x40))
+        << "the adapter's ids and the rest of its header stay";
+
+    const Bytes fbcRegion = zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionBoardConfig1);
+    EXPECT_EQ(fbcRegion[7], 2);
+    EXPECT_EQ(fbcRegion[6], 1);
+    EXPECT_EQ(fbcRegion[0x40], 0x11);
+    const zvfix::FcSettings kept = zvfix::ReadFcSettings(fbcRegion);
+    EXPECT_EQ(kept.sfpPollTime, settings.sfpPollTime) << "the template may not overwrite the adapter's settings";
+    EXPECT_EQ(kept.bbcr, settings.bbcr);
+    EXPECT_EQ(kept.fec, settings.fec);
+    EXPECT_EQ(zvfix::WordSum32(std::span(fbcRegion).first(size_t{Le32(fbcRegion, 12)} * 4)), 0u);
+}
+
+TEST_F(MctpUpdate, MissingPreloadTemplateIsNoFailureAndTheMultibootStepRuns) {
+    AddChip25(Memo(6, 4, 0));
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
+    zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
+    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+    const Bytes preload = zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionPreload1);
+
+    RunResult r = Run();
+    // The multiboot step is reached; its engine is not in this build, so it fails.
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_FALSE(Has(r.outputFile, "FWA preload table update failed")) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. FBC version is up to date (1.0.0)\n"));
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: started\n"));
+    EXPECT_TRUE(Has(r.outputFile, "the Dorne online flash update engine is not available in this version!"))
+        << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: failed\n"));
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionPreload1), preload);
+}
+
+TEST_F(MctpUpdate, AFailedPreloadStepCountsTheAdapterAsFailedNotAsNotRequired) {
+    AddChip25(Memo(6, 5, 1));
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage),
+             zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
+    inst.WriteFile("Vx9FWA.dat", "table = JKOZ\nversion = 2.0.0\n0x0040: XYZ\n");
+    zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
+    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+
+    RunResult r = Run();
+    // The one adapter that needed work failed; the other needed none.
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(Has(r.out, "MCTP config enable: Failed.\n"));
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692 (instance 0): FWA preload table update failed (error 13)!\n"))
+        << r.outputFile;
+    EXPECT_FALSE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. MBI version")) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692 (instance 0): MBI update skipped after a failed step"));
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrade is not required. MBI version is up to date (06.05.01)\n"));
+}
+
+TEST_F(MctpUpdate, TheDispatchRefusesAnUnsupportedAdapterAndALockedDownOne) {
+    AddChip27(Memo(6, 4, 0));
+    zvfix::AdapterSpec& locked = AddChip27(Memo(6, 4, 0));
+    locked.subSystemId = 0x02AA;
+    locked.lockdownStatus = 0x20000113;
+    locked.lockdownSupport = 0x2;
+    locked.fwUpdateDisable = 0x1;
+    locked.ispFwLockdown = 0x1;
+    Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage),
+             zvfix::FlashCfgRowFor(0x02AA, kVendor, "KV2772", "6.05.01", kImage)},
+            {kSsid27});
+
+    RunResult r = Run({"-trace"});
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(Has(r.debugLog, "Flash update is not supported on HBA instance 0 - KV2772!")) << r.debugLog;
+    EXPECT_TRUE(Has(r.outputFile, "Fw lockdown is enabled. Flash update is restricted to HBA instance 2 (KV2772)!\n"))
+        << r.outputFile;
+    EXPECT_EQ(Count(r.outputFile, "Upgrading MBI version from 06.04.00 to 06.05.01: failed\n"), 2u);
+    EXPECT_FALSE(Has(r.outputFile, "not available in this version")) << "refused before any engine";
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+}
+
+TEST_F(MctpUpdate, BusyAnswersAreRiddenOutOneSecondApart) {
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
+    RunResult calm = Run({}, true);
+    ASSERT_EQ(calm.status, 2) << calm.out << calm.err;
+
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Busy("flash_read", 3).OnRegion(zvfix::kRegionMemo1));
+    host.Write(hostDir.Path());
+    RunResult busy = Run({}, true);
+    EXPECT_EQ(busy.status, 2) << busy.out << busy.err << busy.outputFile;
+    EXPECT_TRUE(Has(busy.outputFile, "Upgrade is not required. MBI version is up to date (06.05.01)\n"))
+        << "the version read after the retries";
+    auto seconds = [](const RunResult& r) { return std::count(r.sleepsMs.begin(), r.sleepsMs.end(), 1000L); };
+    EXPECT_EQ(seconds(busy), seconds(calm) + 3);
+}
+
+// SIGTERM while the update runs: the update's handler ends the run with
+// 128 + 15, without a summary, and the next run goes through unhindered.
+TEST_F(MctpUpdate, SigtermDuringTheUpdateEndsWith143AndTheNextRunIsNotRefused) {
+    AddChip25(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
+    zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
+    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+
+    // Sleeps note themselves in a pipe: the run's first sleep (after the
+    // preload step) gets through; the next one waits for a reader that
+    // never comes, so the signal surely finds the update running.
+    zvtest::TempDir pipeDir;
+    const std::string fifo = pipeDir.Path() + "/sleeps";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    RunOptions o;
+    o.args = {"-trace"};
+    o.env = {{"ZV_SIM_HOST", hostDir.Path()}, {"ZV_TEST_SLEEP_LOG", fifo}};
+    zvtest::Running running = zvtest::Start(inst, o);
+    const int fd = ::open(fifo.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    char buffer[64];
+    while (::read(fd, buffer, sizeof buffer) > 0) {
+    }
+    ::close(fd);
+    ASSERT_EQ(::kill(running.pid, SIGTERM), 0);
+    RunResult r = zvtest::Wait(running);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    EXPECT_TRUE(Has(r.debugLog, "Signal (15) caught...")) << r.debugLog;
+    EXPECT_TRUE(Has(r.debugLog, "termination_handler: exit 143.")) << r.debugLog;
+    EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Started...\n"));
+    EXPECT_FALSE(Has(r.outputFile, "MCTP config enable: Not required.")) << r.outputFile;
+
+    RunResult next = Run();
+    EXPECT_EQ(next.status, 2) << next.out << next.err << next.outputFile;
+    EXPECT_TRUE(Has(next.outputFile, "MCTP config enable: Not required.\n"));
+}
+
+// README command 1: the demo host goes through the preload and board-
+// configuration steps to the engine dispatch.
+TEST_F(MctpUpdate, DemoHostRunsThroughTheTableStepsToTheEngines) {
+    zvtest::TempDir demo;
+    zvfix::WriteDemoHost(demo.Path());
+    zvfix::WriteMctpDemoFiles(demo.Path());
+    for (const auto& entry : fs::directory_iterator(demo.Path() + "/install")) {
+        inst.WriteFile(entry.path().filename().string(), zvtest::ReadFile(entry.path().string()));
+    }
+    RunOptions o;
+    o.env = {{"ZV_SIM_HOST", demo.Path() + "/host"}};
+    RunResult r = RunProgram(inst, o);
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(Count(r.outputFile, "Upgrading FWA version from 1.0.0 to 2.0.0: completed\n"), 2u) << r.outputFile;
+    EXPECT_EQ(Count(r.outputFile, "Upgrading FBC version from 1.0.0 to 2.0.0: completed\n"), 2u);
+    EXPECT_EQ(Count(r.outputFile, "Upgrading MBI version from 06.04.00 to 06.05.01: started\n"), 3u);
+    EXPECT_EQ(Count(r.outputFile, "the Dorne online flash update engine is not available"), 2u);
+    EXPECT_EQ(Count(r.outputFile, "the Vrel online flash update engine is not available"), 1u);
+    EXPECT_TRUE(Has(r.out, "MCTP config enable: Failed.\n"));
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// The flash memo block: exact bytes of a rewritten block, and reading it from
+// the region the adapter's chip type and running image set choose.
+#include "image/flash_memo_block.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/output.h"
+#include "core/device_discovery.h"
+#include "core/oss_services.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/memo_block_builder.h"
+
+namespace {
+
+MultibootVersions NewVersions() {
+    MultibootVersions v{};
+    v.NewMultibootVersionMajor = 6;
+    v.NewMultibootVersionMinor = 10;
+    v.NewMultibootVersionSubMinor = 12;
+    v.NewFFVersionMajor = 9;
+    v.NewFFVersionMinor = 8;
+    v.NewFFVrsionSubBuild = 7;
+    v.NewFFVrsionBuild = 5;
+    v.ImageBuildYear = 2024;
+    v.ImageBuildMonth = 3;
+    v.ImageBuildDay = 7;
+    return v;
+}
+
+TEST(FlashMemoBlockData, DecodeAndEncodeKeepEveryByte) {
+    const zvfix::Bytes block = zvfix::MakeMemoBlock({});
+    SFlashMemoBlock m{};
+    ASSERT_TRUE(FlashMemoBlockDecode(block, &m));
+    EXPECT_EQ(m.length, 12u);
+    EXPECT_EQ(m.version, 3u);
+    EXPECT_EQ(m.mbi_ver.major, 1);
+    EXPECT_EQ(m.mbi_ver.sub, 3);
+    EXPECT_EQ(m.ffv_ver.build, 7);
+    EXPECT_EQ(m.upd_time.year, 2024);
+    EXPECT_EQ(std::string(m.bld_time, 8), "20240307");
+    zvfix::Bytes again(48, 0);
+    ASSERT_TRUE(FlashMemoBlockEncode(m, again));
+    EXPECT_EQ(again, block);
+    EXPECT_FALSE(FlashMemoBlockDecode(std::span<const SD_UINT8>(block).first(47), &m));
+}
+
+TEST(FlashMemoBlockData, ErasedRegionGetsAFreshBlock) {
+    SDMDevice dev{};
+    zvfix::Bytes region(0x1000, 0xFF);
+    const MultibootVersions v = NewVersions();
+    ASSERT_EQ(UpdateFlashMemoBlockData(&dev, region, &v), 0);
+
+    EXPECT_EQ(std::memcmp(region.data(), "FMBS", 4), 0);
+    EXPECT_EQ(region[4], 12);
+    EXPECT_EQ(region[8], 3);
+    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
+    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 16, region.begin() + 24)),
+              (std::vector<uint8_t>{9, 8, 7, 5, 6, 10, 12, 0xFF}));   // ffv, then mbi with its build untouched
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 24, 8), "20240307");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 32, 4), "TRMB");
+    EXPECT_EQ(region[43], 0xFF);                                      // upd_time.reserved
+    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 44, region.begin() + 48)), (std::vector<uint8_t>{1, 1, 1, 0}));
+    EXPECT_EQ(std::count(region.begin() + 48, region.end(), 0xFF), 0x1000 - 48);
+
+    EXPECT_EQ(UpdateFlashMemoBlockData(nullptr, region, &v), -1);
+    zvfix::Bytes tiny(47, 0xFF);
+    EXPECT_EQ(UpdateFlashMemoBlockData(&dev, tiny, &v), FLASH_MEMO_NULL_RECORD);
+}
+
+TEST(FlashMemoBlockData, ExistingBlockWithBadChecksumIsRewrittenSound) {
+    SDMDevice dev{};
+    zvfix::MemoBlockSpec spec;
+    spec.goodChecksum = false;
+    zvfix::Bytes region = zvfix::MakeMemoRegion(spec, 0x100);
+    region[0x80] = 0x5A;   // bytes after the block belong to nobody else: kept
+    EXPECT_EQ(isCorrectFlashMemoBlockSignature(region), 1);
+    EXPECT_EQ(VerifyChecksum32Bit(region, 12), 25);
+    ASSERT_EQ(UpdateFlashMemoBlockData(&dev, region, nullptr), 0);
+    EXPECT_EQ(VerifyChecksum32Bit(region, 12), 0);
+    EXPECT_EQ(region[20], 1);   // versions kept without new ones
+    EXPECT_EQ(region[0x80], 0x5A);
+    EXPECT_EQ(VerifyChecksum32Bit({}, 1), 40);
+    EXPECT_EQ(VerifyChecksum32Bit(region, 0), 29);
+    EXPECT_EQ(VerifyChecksum32Bit(std::span<const uint8_t>(region).first(44), 12), 29);
+}
+
+class MemoOnHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = zvfix::MakeTempDir("zvmemo");
+        InitDeviceList();
+        OSSInitCriticalSection();
+        ResetOutputChannels();
+    }
+    void TearDown() override {
+        RemoveAllDevicesFromDeviceList();
+        OSSDeleteCriticalSection();
+        ResetOutputChannels();
+        unsetenv("ZV_SIM_HOST");
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::vector<SDMDevice*> Discover(zvfix::HostBuilder& host) {
+        hostDir_ = dir_ + "/host";
+        host.Write(hostDir_);
+        setenv("ZV_SIM_HOST", hostDir_.c_str(), 1);
+        CoreInitializeDevices();
+        std::vector<SDMDevice*> v;
+        for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
+        return v;
+    }
+    std::string dir_, hostDir_;
+};
+
+TEST_F(MemoOnHost, ReadFromTheRegionOfTheRunningSet) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({.mbi = {6, 2, 1, 0}}));
+    auto& b = host.AddChip27();
+    b.SetImageStatus(0, 1, 1, 2);   // secondary set runs
+    b.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({.mbi = {7, 0, 0, 0}}));
+    b.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoRegion({.mbi = {7, 1, 9, 0}, .goodChecksum = false}));
+    auto& c = host.AddChip25TwoPort();   // no block at all
+    auto& d = host.AddChip25(0x1234, 1); // an older chip
+    d.chipType = 12;
+    (void)c;
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 7u);
+
+    SFlashMemoBlock m{};
+    ASSERT_EQ(GetAdapterFlashMemoBlock(devs[0], &m), 0);
+    EXPECT_EQ(m.mbi_ver.major, 6);
+    EXPECT_EQ(m.mbi_ver.minor, 2);
+    ASSERT_EQ(GetAdapterFlashMemoBlock(devs[2], &m), 0);
+    EXPECT_EQ(m.mbi_ver.minor, 1);   // the secondary copy, checksum notwithstanding
+    EXPECT_EQ(m.mbi_ver.sub, 9);
+    EXPECT_EQ(GetAdapterFlashMemoBlock(devs[4], &m), FLASH_MEMO_NO_SIGNATURE);
+    EXPECT_EQ(GetAdapterFlashMemoBlock(devs[6], &m), FLASH_MEMO_UNSUPPORTED_CHIP);
+    EXPECT_EQ(GetAdapterFlashMemoBlock(nullptr, &m), FLASH_MEMO_NO_DEVICE);
+    EXPECT_EQ(GetAdapterFlashMemoBlock(devs[0], nullptr), FLASH_MEMO_NULL_RECORD);
+}
+
+TEST_F(MemoOnHost, RegionRewriteAndItsFailure) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort().SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({}));
+    host.AddChip25TwoPort().faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000088));
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 4u);
+    ASSERT_EQ(SetOutOutFile(), 0);
+
+    const MultibootVersions v = NewVersions();
+    EXPECT_EQ(UpdateFlashMemoBlockRegion(devs[0], &v), 0);
+    SFlashMemoBlock m{};
+    ASSERT_EQ(GetAdapterFlashMemoBlock(devs[0], &m), 0);
+    EXPECT_EQ(m.mbi_ver.major, 6);
+    EXPECT_EQ(m.mbi_ver.sub, 12);
+    const zvfix::Bytes stored = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1);
+    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(stored).first(48)), 0u);
+
+    const zvfix::Bytes before = zvfix::ReadRegion(hostDir_, 1, zvfix::kRegionMemo1);
+    EXPECT_EQ(UpdateFlashMemoBlockRegion(devs[2], &v), FLASH_MEMO_WRITE_FAILED);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, zvfix::kRegionMemo1), before);
+
+    std::ifstream f(GetOutPutFile());
+    std::stringstream s;
+    s << f.rdbuf();
+    EXPECT_EQ(s.str(), "Updating Adapter Flash Memo Block... Success\nUpdating Adapter Flash Memo Block... Failed\n");
+}
+
+}  // namespace
