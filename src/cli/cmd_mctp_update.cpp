@@ -107,6 +107,18 @@ void print_both(const char* text) {
     scfxPrint("%s", text);
 }
 
+// Both passes take the first physical port of each adapter in the device list's
+// serial-number order (every port with --ports), among the chip types that the
+// pass's family column admits; `previous` carries the last serial taken.
+bool takes_port(SDMDevice* port, SD_UINT8 family, bool countColumn, SD_UINT8 portOption, std::string& previous) {
+    if (isVirtualPortHBA(port) != 0) return false;
+    if (!family_takes(family, CoreGetISPType(port), countColumn)) return false;
+    const std::string serial = serial_of(port);
+    if (striscmp(serial.c_str(), previous.c_str()) == 0 && portOption == 0) return false;
+    previous = serial;
+    return true;
+}
+
 }  // namespace
 
 int GetNumberOfAdapterToUpdate(SD_UINT8 AdapterType, SD_UINT32* HbaToUpdate) {
@@ -119,11 +131,7 @@ int GetNumberOfAdapterToUpdate(SD_UINT8 AdapterType, SD_UINT32* HbaToUpdate) {
     int result = 8;
     std::string previous;
     for (SDMDevice* port = list->firstDevice; port != nullptr; port = port->next) {
-        if (isVirtualPortHBA(port) != 0) continue;
-        if (!family_takes(AdapterType, CoreGetISPType(port), true)) continue;
-        const std::string serial = serial_of(port);
-        if (striscmp(serial.c_str(), previous.c_str()) == 0 && portOption == 0) continue;
-        previous = serial;
+        if (!takes_port(port, AdapterType, true, portOption, previous)) continue;
         Record file = new_record();
         Record hba = new_record();
         if (!file || !hba) {
@@ -151,12 +159,8 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
     int succeeded = 0;
     std::string previous;
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
-        if (isVirtualPortHBA(port) != 0) continue;
+        if (!takes_port(port, AdapterType, false, PortUpdateOption, previous)) continue;
         const int chipType = CoreGetISPType(port);
-        if (!family_takes(AdapterType, chipType, false)) continue;
-        const std::string serial = serial_of(port);
-        if (striscmp(serial.c_str(), previous.c_str()) == 0 && PortUpdateOption == 0) continue;
-        previous = serial;
 
         Record file = new_record();
         Record hba = new_record();
