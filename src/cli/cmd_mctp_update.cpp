@@ -19,6 +19,7 @@
 #include "cli/install_dir.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
+#include "cli/startup.h"
 #include "cli/str_util.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
@@ -309,6 +310,9 @@ int UpdateAdapterMCTPSupport(int enable) {
         return 10;
     }
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: NoUpdateRequired=%d", static_cast<int>(count));
+    // Nothing has been written yet: an interrupt so far ends the run as before
+    // the update, not after writing every adapter.
+    VORNHandlePendingInterrupt();
     std::snprintf(line, sizeof line, "MCTP config %s: Started...", word);
     scfxPrint("%s", line);
     PrintOutPut("%s", line);

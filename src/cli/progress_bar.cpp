@@ -8,10 +8,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <cerrno>
 #include <pthread.h>
+#include <semaphore.h>
 #include <unistd.h>
 
 #include "cli/output.h"
+#include "cli/startup.h"
 
 namespace {
 
@@ -20,7 +23,13 @@ constexpr SD_INT32 kMaxBarWidth = 65536;
 
 std::unique_ptr<ProgressBar> gptr_ProgressBar;
 std::atomic<SD_UINT32> g_CurrentProcess{0};
-std::atomic<int> g_signalProgressInProgress{0};
+std::atomic<int> g_signalProgressInProgress{0};   // the signal that ends the run, 0 before
+
+// The handler only records the signal and posts this semaphore (both safe in a
+// handler); the terminator thread does the logging and the session release,
+// which take locks the interrupted code may hold.
+sem_t g_terminationSem;
+std::atomic<bool> g_terminatorRunning{false};   // set once, before the handlers are installed
 std::atomic<int> g_silent{0};
 std::atomic<void (*)(int)> g_terminationCleanup{nullptr};
 
@@ -32,17 +41,49 @@ std::condition_variable g_WaitCondition;
 pthread_t g_ThreadHandle;
 bool g_threadRunning = false;   // touched by the main thread only
 
-void* redraw_thread(void* arg) {
-    // Termination signals are handled on the update's thread, never while
-    // this one holds the console.
+void block_termination_signals(int how) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    pthread_sigmask(how, &set, nullptr);
+}
+
+void* redraw_thread(void* arg) {
+    // Termination signals are handled on the update's thread, never while
+    // this one holds the console.
+    block_termination_signals(SIG_BLOCK);
     ShowProgressBar(static_cast<ProgressBar*>(arg));
     return nullptr;
+}
+
+[[noreturn]] void finish_termination(int sig) {
+    VORNLogMessage(VORN_MSG_INFO, "Signal (%d) caught...", sig);
+    VORNLogMessage(VORN_MSG_INFO, "Setting SignalHandlerInProcess to (%d).", 1);
+    // An interrupted update must neither look successful nor leave a
+    // flash-update session behind for the next run to trip over.
+    if (void (*cleanup)(int) = g_terminationCleanup.load(); cleanup != nullptr) cleanup(sig);
+    const int status = 128 + sig;
+    VORNLogMessage(VORN_MSG_INFO, "termination_handler: exit %d.", status);
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+void* terminator_thread(void*) {
+    block_termination_signals(SIG_BLOCK);
+    while (sem_wait(&g_terminationSem) != 0 && errno == EINTR) {
+    }
+    finish_termination(g_signalProgressInProgress.load());
+}
+
+void start_terminator() {
+    if (g_terminatorRunning || sem_init(&g_terminationSem, 0, 0) != 0) return;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, terminator_thread, nullptr) == 0) {
+        pthread_detach(thread);
+        g_terminatorRunning = true;
+    }
 }
 
 void install(int sig, struct sigaction& action) {
@@ -82,11 +123,15 @@ void ProgressBarFree(ProgressBar* bar) {
 }
 
 void ProgressBarIncrement(ProgressBar* bar) {
+    // Every step of the update advances the bar: a step boundary is where the
+    // update stops once a termination signal came, never inside a flash write.
+    UpdateStopIfTerminating();
     if (bar == nullptr) return;
     if (bar->barProgress.load() < bar->barSize.load()) ++bar->barProgress;
 }
 
 void ProgressBarSetProgress(ProgressBar* bar, SD_INT32 value) {
+    UpdateStopIfTerminating();
     if (bar != nullptr) bar->barProgress = value;
 }
 
@@ -201,6 +246,7 @@ void StopProgressBarThread() {
 
 void DisplayProcessProgressBar(ProgressBar* bar) {
     VORNLogMessage(VORN_MSG_DEBUG, "DisplayProcessProgressBar: Enter...");
+    start_terminator();
     struct sigaction action {};
     action.sa_handler = termination_handler;
     sigemptyset(&action.sa_mask);
@@ -209,31 +255,28 @@ void DisplayProcessProgressBar(ProgressBar* bar) {
     install(SIGHUP, action);
     install(SIGTERM, action);
     std::signal(SIGPIPE, SIG_IGN);
+    // An interrupt that reached the start-up handler just before ends the run
+    // the same way as one that arrives now.
+    if (const int pending = VORNTakePendingInterrupt(); pending != 0) termination_handler(pending);
     CreateProgressBarThread(bar);
+}
+
+void UpdateStopIfTerminating() {
+    if (g_signalProgressInProgress.load() == 0 || !g_terminatorRunning.load()) return;
+    // The terminator thread ends the process; this thread does nothing more.
+    for (;;) pause();
 }
 
 void SetTerminationCleanup(void (*cleanup)(int sig)) { g_terminationCleanup = cleanup; }
 
 void termination_handler(int sig) {
-    VORNLogMessage(VORN_MSG_INFO, "Signal (%d) caught...", sig);
-    VORNLogMessage(VORN_MSG_INFO, "g_signalProgressInProgress=%d", g_signalProgressInProgress.load());
     int expected = 0;
-    if (!g_signalProgressInProgress.compare_exchange_strong(expected, 1)) {
-        // The first signal's handler is still running and ends the run.
-        VORNLogMessage(VORN_MSG_INFO, "Already raised signal (%d)...", sig);
+    // A later signal finds the first one's work under way and changes nothing.
+    if (!g_signalProgressInProgress.compare_exchange_strong(expected, sig)) return;
+    if (g_terminatorRunning) {
+        sem_post(&g_terminationSem);
         return;
     }
-    VORNLogMessage(VORN_MSG_INFO, "Setting SignalHandlerInProcess to (%d).", 1);
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGHUP, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGPIPE, SIG_DFL);
-    std::raise(sig);   // stays pending: blocked while its handler runs
-    // An interrupted update must neither look successful nor leave a
-    // flash-update session behind for the next run to trip over.
-    if (void (*cleanup)(int) = g_terminationCleanup.load(); cleanup != nullptr) cleanup(sig);
-    const int status = 128 + sig;
-    VORNLogMessage(VORN_MSG_INFO, "termination_handler: exit %d.", status);
-    std::fflush(nullptr);
-    _exit(status);
+    // Without the terminator thread nothing but a safe exit is possible here.
+    _exit(128 + sig);
 }

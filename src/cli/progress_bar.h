@@ -59,7 +59,11 @@ void StopProgressBarThread();
 // Run by the signal handler before the process ends, e.g. to release a
 // flash-update session that the process holds (null: nothing).
 void SetTerminationCleanup(void (*cleanup)(int sig));
-// Signal handler of the update: logs, restores the default actions of SIGINT,
-// SIGHUP, SIGTERM and SIGPIPE, re-raises the signal, runs the clean-up hook
-// and ends the process with status 128 + sig.
+// Called between the update's steps (the bar's advances do it): once a
+// termination signal came, the calling thread stops here for good while the
+// terminator thread ends the process.
+void UpdateStopIfTerminating();
+// Signal handler of the update: records the first signal and wakes the update's
+// terminator thread, which logs, runs the clean-up hook and ends the process
+// with status 128 + sig (the handler itself does nothing unsafe in a handler).
 void termination_handler(int sig);

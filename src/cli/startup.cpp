@@ -77,6 +77,12 @@ void VORNHandlePendingInterrupt() {
     std::exit(1);
 }
 
+int VORNTakePendingInterrupt() {
+    const int sig = g_pendingSignal;
+    g_pendingSignal = 0;
+    return sig;
+}
+
 int getConfigPath() {
     const char* install = zvtrace_get_install_dir();
     if (install != nullptr && *install != '\0') {

@@ -30,7 +30,13 @@ std::unique_ptr<zvapi_transport> zvapi_create_platform_transport() {
     std::string err;
     std::unique_ptr<zvapi_transport> t = zvsim_open_host(dir, err);
     if (!t) {
-        std::fprintf(stderr, "Simulated host error: %s\n", err.c_str());
+        // The library opens the platform more than once per run (versions are
+        // asked before the first open); one report of the same fault is enough.
+        static std::string reported;
+        if (err != reported) {
+            std::fprintf(stderr, "Simulated host error: %s\n", err.c_str());
+            reported = err;
+        }
         return std::make_unique<zvsim_no_port_transport>();
     }
     return t;

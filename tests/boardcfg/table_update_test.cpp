@@ -20,6 +20,8 @@
 #include "fixtures/board_template_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
+#include "support/discovered_host.h"
+#include "support/sleep_log.h"
 
 namespace {
 
@@ -38,43 +40,33 @@ bool SumsToZero(const zvfix::Bytes& t, size_t start = 0) {
     return zvfix::WordSum32(std::span<const uint8_t>(t).subspan(start, covered)) == 0;
 }
 
-class TableUpdate : public ::testing::Test {
+class TableUpdate : public zvtest::DiscoveredHostTest {
 protected:
     void SetUp() override {
-        dir_ = zvfix::MakeTempDir("zvtblupd");
+        DiscoveredHostTest::SetUp();
         install_ = dir_ + "/install";
         std::filesystem::create_directories(install_);
-        sleepLog_ = dir_ + "/sleeps";
-        setenv("ZV_TEST_SLEEP_LOG", sleepLog_.c_str(), 1);
+        sleeps_.Start(dir_ + "/sleeps");
         ASSERT_EQ(VORNSetInstallationDir(install_.c_str(), install_.size()), 0);
         cwd_ = std::filesystem::current_path();
         std::filesystem::current_path(dir_);
         InitializeParameters();
-        InitDeviceList();
         OSSInitCriticalSection();
         ResetOutputChannels();
         ResetFwPreloadVersion();
     }
     void TearDown() override {
-        RemoveAllDevicesFromDeviceList();
+        std::filesystem::current_path(cwd_);
+        DiscoveredHostTest::TearDown();
         OSSDeleteCriticalSection();
         ResetOutputChannels();
         InitializeParameters();
-        std::filesystem::current_path(cwd_);
-        unsetenv("ZV_SIM_HOST");
-        unsetenv("ZV_TEST_SLEEP_LOG");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
+    // The ports, with the output file opened and the sleeps of discovery forgotten.
     std::vector<SDMDevice*> Discover(zvfix::HostBuilder& host) {
-        hostDir_ = dir_ + "/host";
-        host.Write(hostDir_);
-        setenv("ZV_SIM_HOST", hostDir_.c_str(), 1);
-        CoreInitializeDevices();
-        std::filesystem::remove(sleepLog_);
+        std::vector<SDMDevice*> v = DiscoveredHostTest::Discover(host);
+        sleeps_.Clear();
         EXPECT_EQ(SetOutOutFile(), 0);
-        std::vector<SDMDevice*> v;
-        for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
         return v;
     }
     static std::string Output() {
@@ -82,12 +74,6 @@ protected:
         std::stringstream s;
         s << f.rdbuf();
         return s.str();
-    }
-    size_t Sleeps() const {
-        std::ifstream f(sleepLog_);
-        size_t n = 0;
-        for (std::string line; std::getline(f, line);) ++n;
-        return n;
     }
     size_t WritesTo(uint32_t region) const {
         size_t n = 0;
@@ -110,7 +96,8 @@ protected:
         std::filesystem::create_directories(dir);
         zvfix::WriteTextFile(dir + "/Vx9FWA.dat", spec.Text());
     }
-    std::string dir_, install_, hostDir_, sleepLog_;
+    std::string install_;
+    zvtest::SleepLog sleeps_;
     std::filesystem::path cwd_;
 };
 
@@ -135,7 +122,7 @@ TEST_F(TableUpdate, NewerPreloadTemplateRewritesTheTable) {
               (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
     EXPECT_EQ(after[0x300], 0x42);   // the adapter's own contents stay
     EXPECT_TRUE(std::equal(before.begin() + 0x1000, before.end(), after.begin() + 0x1000));
-    EXPECT_EQ(Sleeps(), 2u);         // the busy writes were ridden out
+    EXPECT_EQ(sleeps_.Lengths().size(), 2u);         // the busy writes were ridden out
 
     const FwPreloadVersion* v = GetFwPreloadVersion();
     ASSERT_NE(v, nullptr);

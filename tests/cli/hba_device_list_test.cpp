@@ -30,20 +30,13 @@ std::string State(SDMDevice* d, int* status = nullptr) {
     return text;
 }
 
-zvfix::AdapterSpec& Adapter(zvfix::HostBuilder& h, const std::string& serial, std::vector<uint64_t> wwpns) {
-    auto& a = h.AddChip25(0x2261, static_cast<int>(wwpns.size()));
-    a.serial = serial;
-    for (size_t i = 0; i < wwpns.size(); ++i) a.ports[i].portWwn = wwpns[i];
-    return a;
-}
-
 // ---- Order and contents ------------------------------------------------------------
 
 TEST(DeviceList, OrderedBySerialThenWwpnWithEntriesInStep) {
     zvfix::HostBuilder h;
-    Adapter(h, "ZV-C", {0x2100000000000005, 0x2100000000000001});   // instances 0, 1
-    Adapter(h, "ZV-A", {0x2100000000000006, 0x2100000000000004});   // 2, 3
-    Adapter(h, "ZV-B", {0x2100000000000002});                       // 4
+    h.AddChip25Ports("ZV-C", {0x2100000000000005, 0x2100000000000001});   // instances 0, 1
+    h.AddChip25Ports("ZV-A", {0x2100000000000006, 0x2100000000000004});   // 2, 3
+    h.AddChip25Ports("ZV-B", {0x2100000000000002});                       // 4
     ListsHost lists(h);
 
     const auto ports = ListsHost::Ports();

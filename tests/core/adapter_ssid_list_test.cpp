@@ -1,8 +1,5 @@
-// The adapter table readers. Enciphered files are made here with OpenSSL's
+// The adapter table readers. Enciphered files are made with OpenSSL's
 // Blowfish, an implementation independent of the one the program uses.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/blowfish.h>
-
 #include "core/adapter_ssid_list.h"
 
 #include <gtest/gtest.h>
@@ -13,22 +10,13 @@
 #include <string>
 
 #include "fixtures/adapters_properties_builder.h"
+#include "support/openssl_blowfish.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string EncipherWithOpenSsl(std::string plain, std::string_view key) {
-    plain.resize((plain.size() + 7) / 8 * 8, '\0');
-    BF_KEY bfKey;
-    BF_set_key(&bfKey, static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(key.data()));
-    std::string out(plain.size(), '\0');
-    for (size_t i = 0; i < plain.size(); i += 8) {
-        BF_ecb_encrypt(reinterpret_cast<const unsigned char*>(plain.data() + i),
-                       reinterpret_cast<unsigned char*>(out.data() + i), &bfKey, BF_ENCRYPT);
-    }
-    return out;
-}
+using zvtest::EncipherWithOpenSsl;
 
 class AdapterTableTest : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 
 #include "core/oss_services.h"
 #include "fixtures/host_builder.h"
+#include "support/sleep_log.h"
 
 namespace {
 
@@ -63,15 +64,14 @@ class Discovery : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = zvfix::MakeTempDir("zvdisc");
-        sleepLog_ = dir_ + "/sleeps.log";
-        setenv("ZV_TEST_SLEEP_LOG", sleepLog_.c_str(), 1);
+        sleeps_.Start(dir_ + "/sleeps.log");
         InitDeviceList();
     }
     void TearDown() override {
         RemoveAllDevicesFromDeviceList();
         // The last close unloads the library, which removes its shared file.
         EXPECT_FALSE(std::filesystem::exists(kSharedFile)) << "a handle was left open";
-        unsetenv("ZV_TEST_SLEEP_LOG");
+        sleeps_.Stop();
         unsetenv("ZV_SIM_HOST");
         OSSSetLogQuiet(1);
         std::error_code ec;
@@ -84,7 +84,7 @@ protected:
         const std::string hostDir = dir_ + "/host";
         host.Write(hostDir);
         setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
-        std::filesystem::remove(sleepLog_);
+        sleeps_.Clear();
         OSSSetLogQuiet(0);
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
@@ -95,13 +95,6 @@ protected:
         return out;
     }
 
-    std::vector<long> Sleeps() const {
-        std::vector<long> v;
-        std::ifstream in(sleepLog_);
-        for (long ms; in >> ms;) v.push_back(ms);
-        return v;
-    }
-
     static size_t Count(const std::string& text, const std::string& what) {
         size_t n = 0;
         for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -109,51 +102,43 @@ protected:
     }
 
     std::string dir_;
-    std::string sleepLog_;
+    zvtest::SleepLog sleeps_;
 };
 
 // ---- Instances -------------------------------------------------------------------------
 
-TEST_F(Discovery, UnsupportedInstanceIsRetriedSixTimesThenSkipped) {
-    zvfix::HostBuilder host;
-    host.AddChip25TwoPort();
-    auto& b = host.AddChip25(0x2261, 1);
-    b.faults.push_back(zvfix::FaultSpec::OpenUnsupported(7));
-    const std::string out = Discover(host);
+// A two-port adapter (instances 0, 1) and single-port ones after it whose
+// opens answer "not supported" the given number of times (-1: always).
+TEST_F(Discovery, UnsupportedInstancesAreRetriedSixTimesEachThenSkipped) {
+    const struct {
+        const char* name;
+        std::vector<int> refusals;
+        std::vector<SD_UINT32> numbers;   // device numbers discovered
+        size_t sleeps;                    // of 5 s each
+        size_t unsupported;               // "*UNSUPPORTED*" lines
+    } rows[] = {
+        {"seven refusals skip it", {7}, {0, 1}, 6, 1},
+        // Six refusals: the seventh open is the last one made, and it succeeds.
+        {"the seventh open still counts", {6}, {0, 1, 2}, 6, 0},
+        // Instance 3 is not skipped at its first refusal although instance 2 used up its retries.
+        {"each instance has its own retries", {-1, 1}, {0, 1, 3}, 7, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        zvfix::HostBuilder host;
+        host.AddChip25TwoPort();
+        for (int n : row.refusals) host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::OpenUnsupported(n));
+        const std::string out = Discover(host);
 
-    ASSERT_EQ(Devices().size(), 2u);
-    EXPECT_EQ(Devices()[0]->DeviceNumber, 0u);
-    EXPECT_EQ(Devices()[1]->DeviceNumber, 1u);
-    EXPECT_EQ(Sleeps(), std::vector<long>(6, 5000));
-    EXPECT_EQ(Count(out, "Found *UNSUPPORTED* Korvex HBA - instance (2)"), 1u);
-}
-
-TEST_F(Discovery, SeventhOpenOfAnUnsupportedInstanceStillCounts) {
-    // Six refusals: the seventh open is the last one made, and it succeeds.
-    zvfix::HostBuilder host;
-    host.AddChip25TwoPort();
-    auto& b = host.AddChip25(0x2261, 1);
-    b.faults.push_back(zvfix::FaultSpec::OpenUnsupported(6));
-    const std::string out = Discover(host);
-
-    ASSERT_EQ(Devices().size(), 3u);
-    EXPECT_EQ(Devices()[2]->DeviceNumber, 2u);
-    EXPECT_EQ(Sleeps(), std::vector<long>(6, 5000));
-    EXPECT_EQ(Count(out, "*UNSUPPORTED*"), 0u);
-}
-
-TEST_F(Discovery, EachInstanceGetsItsOwnRetries) {
-    zvfix::HostBuilder host;
-    host.AddChip25TwoPort();
-    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::OpenUnsupported(-1));
-    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::OpenUnsupported(1));
-    const std::string out = Discover(host);
-
-    // Instance 3 is not skipped at its first refusal although instance 2 used up its retries.
-    ASSERT_EQ(Devices().size(), 3u);
-    EXPECT_EQ(Devices()[2]->DeviceNumber, 3u);
-    EXPECT_EQ(Sleeps(), std::vector<long>(7, 5000));
-    EXPECT_EQ(Count(out, "*UNSUPPORTED*"), 1u);
+        std::vector<SD_UINT32> numbers;
+        for (SDMDevice* d : Devices()) numbers.push_back(d->DeviceNumber);
+        EXPECT_EQ(numbers, row.numbers);
+        EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(row.sleeps, 5000));
+        EXPECT_EQ(Count(out, "*UNSUPPORTED*"), row.unsupported);
+        EXPECT_EQ(Count(out, "Found *UNSUPPORTED* Korvex HBA - instance (2)"), row.unsupported);
+        RemoveAllDevicesFromDeviceList();
+        InitDeviceList();
+    }
 }
 
 TEST_F(Discovery, DuplicatePortIsDroppedAndItsHandleClosed) {
@@ -267,7 +252,7 @@ TEST_F(Discovery, BusyTargetIsAskedAgainEverySecondUntilReady) {
     ASSERT_NE(target, nullptr);
     EXPECT_NE(target->TargetFlags & SDM_TGT_READY, 0u);
     EXPECT_EQ(Luns(target).size(), 1u);
-    EXPECT_EQ(Sleeps(), std::vector<long>(3, 1000));
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(3, 1000));
 }
 
 TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
@@ -282,7 +267,7 @@ TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
     EXPECT_EQ(target->TargetFlags & SDM_TGT_READY, 0u);
     EXPECT_TRUE(Luns(target).empty());
     EXPECT_STREQ(target->TargetVendorID, "N/A");
-    EXPECT_EQ(Sleeps(), std::vector<long>(9, 1000));
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(9, 1000));
     EXPECT_EQ(Count(out, "CheckTargetReady: Target failed Test Unit Ready (0x20000067)"), 1u);
 }
 

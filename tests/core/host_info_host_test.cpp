@@ -12,34 +12,11 @@
 #include "core/device_discovery.h"
 #include "core/oss_services.h"
 #include "fixtures/host_builder.h"
+#include "support/discovered_host.h"
 
 namespace {
 
-class HostInfoOnHost : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = zvfix::MakeTempDir("zvhostinfo");
-        InitDeviceList();
-    }
-    void TearDown() override {
-        RemoveAllDevicesFromDeviceList();
-        unsetenv("ZV_SIM_HOST");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    void Discover(const zvfix::HostBuilder& host) {
-        const std::string hostDir = dir_ + "/host";
-        host.Write(hostDir);
-        setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
-        CoreInitializeDevices();
-    }
-    std::vector<SDMDevice*> Devices() {
-        std::vector<SDMDevice*> v;
-        for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
-        return v;
-    }
-    std::string dir_;
-};
+using HostInfoOnHost = zvtest::DiscoveredHostTest;
 
 TEST_F(HostInfoOnHost, LibraryAndFailoverDataOfTheFirstAdapter) {
     zvfix::HostBuilder host;

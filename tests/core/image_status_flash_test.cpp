@@ -11,6 +11,7 @@
 #include "core/image_status.h"
 #include "core/sdm_device.h"
 #include "fixtures/host_builder.h"
+#include "support/sleep_log.h"
 #include "mgmt/sdapi.h"
 
 namespace {
@@ -49,14 +50,9 @@ protected:
         EXPECT_EQ(lib.ActiveGlobalRegions, flash.ActiveGlobalRegions);
         return flash.ActiveGlobalRegions;
     }
-    static std::vector<long> Sleeps(const std::string& log) {
-        std::vector<long> out;
-        std::ifstream in(log);
-        for (long ms; in >> ms;) out.push_back(ms);
-        return out;
-    }
 
     std::string dir_;
+    zvtest::SleepLog sleeps_;
     SDMDevice device_{};
     bool open_ = false;
 };
@@ -108,14 +104,12 @@ TEST_F(FlashStatus, BusyWritesAreRetriedTenSecondsApart) {
     a.SetImageStatus(0, 2, 1, 3);
     a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", 2));
     Open(host);
-    const std::string log = dir_ + "/sleeps.log";
-    setenv("ZV_TEST_SLEEP_LOG", log.c_str(), 1);
+    sleeps_.Start(dir_ + "/sleeps.log");
     SD_ACTIVE_REGIONS regions{};
     regions.ActiveGlobalRegions = 2;
     const int rc = CoreUpdateImageStatus(&device_, &regions, 0);
-    unsetenv("ZV_TEST_SLEEP_LOG");
     ASSERT_EQ(rc, 0);
-    EXPECT_EQ(Sleeps(log), (std::vector<long>{10000, 10000}));
+    EXPECT_EQ(sleeps_.Lengths(), (std::vector<long>{10000, 10000}));
     EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 1);
     EXPECT_EQ(CoreGetImageStatusGenerationNumber(Region(0x95)), 4);
 }
@@ -127,14 +121,12 @@ TEST_F(FlashStatus, EndlessBusyFailsAfterThirtyTriesAndLeavesFlash) {
     a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", -1));
     Open(host);
     const zvfix::Bytes before = Region(0x96);
-    const std::string log = dir_ + "/sleeps.log";
-    setenv("ZV_TEST_SLEEP_LOG", log.c_str(), 1);
+    sleeps_.Start(dir_ + "/sleeps.log");
     SD_ACTIVE_REGIONS regions{};
     regions.ActiveGlobalRegions = 1;
     const int rc = CoreUpdateImageStatus(&device_, &regions, 0);
-    unsetenv("ZV_TEST_SLEEP_LOG");
     EXPECT_EQ(rc, -1);
-    EXPECT_EQ(Sleeps(log).size(), 30u);
+    EXPECT_EQ(sleeps_.Lengths().size(), 30u);
     EXPECT_EQ(Region(0x96), before);
 }
 

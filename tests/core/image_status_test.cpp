@@ -7,31 +7,13 @@
 
 #include "core/active_regions.h"
 #include "core/image_status.h"
+#include "support/image_status_records.h"
 
 namespace {
 
-using Record = std::array<SD_UINT8, 16>;
-
-Record make_record(SD_UINT8 mask, SD_UINT16 generation, SD_UINT32 signature, SD_UINT8 bitmap = 0,
-                   SD_UINT8 tool = 0) {
-    Record r{};
-    r[0] = mask;
-    r[1] = static_cast<SD_UINT8>(generation);
-    r[2] = static_cast<SD_UINT8>(generation >> 8);
-    r[3] = 2;   // format 2.1, kept by every update
-    r[4] = 1;
-    r[5] = bitmap;
-    r[7] = tool;
-    for (int i = 0; i < 4; ++i) r[12 + i] = static_cast<SD_UINT8>(signature >> (8 * i));
-    CoreCalculateChecksum32(r, 16, 8);
-    return r;
-}
-
-Record erased() {
-    Record r;
-    r.fill(0xFF);
-    return r;
-}
+using zvtest::erased;
+using zvtest::make_record;
+using zvtest::Record;
 
 SD_UINT32 word_sum(const Record& r) {
     SD_UINT32 sum = 0;

@@ -2,9 +2,6 @@
 // adapter with its ports in serial-number and WWPN order, the closing lines and
 // the exit status; and the adapter table, plain or enciphered, read from the
 // current directory.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/blowfish.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,6 +11,7 @@
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
 #include "support/e2e_support.h"
+#include "support/openssl_blowfish.h"
 
 namespace {
 
@@ -23,18 +21,9 @@ using zvtest::RunResult;
 
 const std::string kRule(70, '-');
 
-// Whole-file Blowfish in ECB mode, zero-padded to the block size, through
-// OpenSSL: independent of the program's own cipher.
-std::string Encipher(std::string plain) {
-    static const std::string key = "Brisko42PinWith:cardtable.settings";
-    plain.resize((plain.size() + 7) / 8 * 8, '\0');
-    BF_KEY bf;
-    BF_set_key(&bf, static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(key.data()));
-    std::string out(plain.size(), '\0');
-    for (size_t i = 0; i < plain.size(); i += 8)
-        BF_ecb_encrypt(reinterpret_cast<const unsigned char*>(plain.data() + i),
-                       reinterpret_cast<unsigned char*>(out.data() + i), &bf, BF_ENCRYPT);
-    return out;
+// The table key is spelled out here rather than taken from the program.
+std::string Encipher(const std::string& plain) {
+    return zvtest::EncipherWithOpenSsl(plain, "Brisko42PinWith:cardtable.settings");
 }
 
 // The console text after the host block (which ends with the second rule line).
@@ -64,18 +53,11 @@ protected:
     InstallDir inst_;
 };
 
-zvfix::AdapterSpec& Adapter(zvfix::HostBuilder& h, const std::string& serial, std::vector<uint64_t> wwpns) {
-    auto& a = h.AddChip25(0x2261, static_cast<int>(wwpns.size()));
-    a.serial = serial;
-    for (size_t i = 0; i < wwpns.size(); ++i) a.ports[i].portWwn = wwpns[i];
-    return a;
-}
-
 TEST_F(DisplayHbas, AdaptersAndPortsComeOutInSerialAndWwpnOrder) {
     zvfix::HostBuilder h;
-    Adapter(h, "KV30", {0x2100000000000005, 0x2100000000000001});   // instances 0, 1
-    Adapter(h, "KV10", {0x2100000000000006, 0x2100000000000004});   // 2, 3
-    Adapter(h, "KV20", {0x2100000000000002}).model = "KV2690";      // 4
+    h.AddChip25Ports("KV30", {0x2100000000000005, 0x2100000000000001});   // instances 0, 1
+    h.AddChip25Ports("KV10", {0x2100000000000006, 0x2100000000000004});   // 2, 3
+    h.AddChip25Ports("KV20", {0x2100000000000002}).model = "KV2690";      // 4
     const zvfix::Bytes flash0 = (h.Write(hostDir_.Path()), zvfix::ReadFlash(hostDir_.Path(), 0));
     const RunResult r = Run(h);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -98,10 +80,10 @@ TEST_F(DisplayHbas, AdaptersAndPortsComeOutInSerialAndWwpnOrder) {
 
 TEST_F(DisplayHbas, VirtualAndFcoePortsAreLeftOutAndDownPortsShowNoSpeed) {
     zvfix::HostBuilder h;
-    auto& a = Adapter(h, "KV1", {0x2100000000000001, 0x2100000000000002, 0x2100000000000003});
+    auto& a = h.AddChip25Ports("KV1", {0x2100000000000001, 0x2100000000000002, 0x2100000000000003});
     a.ports[1].interfaceType = 3;               // virtual port
     a.ports[2].portState = 2;                   // down
-    auto& b = Adapter(h, "KV2", {0x2100000000000010, 0x2100000000000011});
+    auto& b = h.AddChip25Ports("KV2", {0x2100000000000010, 0x2100000000000011});
     b.ports[0].interfaceType = 4;               // FCoE
     b.ports[1].speed = 0x16;
     const RunResult r = Run(h);

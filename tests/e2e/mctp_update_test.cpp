@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/adapters_properties_builder.h"
@@ -309,22 +311,19 @@ TEST_F(MctpUpdate, SigtermDuringTheUpdateEndsWith143AndTheNextRunIsNotRefused) {
     zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
     inst.WriteFile("Vx9FBC.dat", fbc.Text());
 
-    // Sleeps note themselves in a pipe: the run's first sleep (after the
-    // preload step) gets through; the next one waits for a reader that
-    // never comes, so the signal surely finds the update running.
-    zvtest::TempDir pipeDir;
-    const std::string fifo = pipeDir.Path() + "/sleeps";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    // The run is held at its second sleep (after the preload step, before the
+    // summary); the marker file says it got there, so no timing is involved.
+    zvtest::TempDir holdDir;
+    const std::string marker = holdDir.Path() + "/held";
     RunOptions o;
     o.args = {"-trace"};
-    o.env = {{"ZV_SIM_HOST", hostDir.Path()}, {"ZV_TEST_SLEEP_LOG", fifo}};
+    o.env = {{"ZV_SIM_HOST", hostDir.Path()}, {"ZV_TEST_SLEEP_HOLD", "2:" + marker}};
     zvtest::Running running = zvtest::Start(inst, o);
-    const int fd = ::open(fifo.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    char buffer[64];
-    while (::read(fd, buffer, sizeof buffer) > 0) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (::access(marker.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::yield();
     }
-    ::close(fd);
+    ASSERT_EQ(::access(marker.c_str(), F_OK), 0) << "the run never reached its second sleep";
     ASSERT_EQ(::kill(running.pid, SIGTERM), 0);
     RunResult r = zvtest::Wait(running);
     EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;

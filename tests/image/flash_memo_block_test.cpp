@@ -16,6 +16,7 @@
 #include "fixtures/board_template_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
+#include "support/discovered_host.h"
 
 namespace {
 
@@ -91,32 +92,18 @@ TEST(FlashMemoBlockData, ExistingBlockWithBadChecksumIsRewrittenSound) {
     EXPECT_EQ(VerifyChecksum32Bit(std::span<const uint8_t>(region).first(44), 12), 29);
 }
 
-class MemoOnHost : public ::testing::Test {
+class MemoOnHost : public zvtest::DiscoveredHostTest {
 protected:
     void SetUp() override {
-        dir_ = zvfix::MakeTempDir("zvmemo");
-        InitDeviceList();
+        DiscoveredHostTest::SetUp();
         OSSInitCriticalSection();
         ResetOutputChannels();
     }
     void TearDown() override {
-        RemoveAllDevicesFromDeviceList();
+        DiscoveredHostTest::TearDown();
         OSSDeleteCriticalSection();
         ResetOutputChannels();
-        unsetenv("ZV_SIM_HOST");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
-    std::vector<SDMDevice*> Discover(zvfix::HostBuilder& host) {
-        hostDir_ = dir_ + "/host";
-        host.Write(hostDir_);
-        setenv("ZV_SIM_HOST", hostDir_.c_str(), 1);
-        CoreInitializeDevices();
-        std::vector<SDMDevice*> v;
-        for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
-        return v;
-    }
-    std::string dir_, hostDir_;
 };
 
 TEST_F(MemoOnHost, ReadFromTheRegionOfTheRunningSet) {

@@ -14,48 +14,36 @@
 #include "core/oss_services.h"
 #include "fixtures/host_builder.h"
 #include "mgmt/sd_types.h"
+#include "support/discovered_host.h"
+#include "support/sleep_log.h"
 
 namespace {
 
 constexpr SD_UINT32 kBoard = zvfix::kRegionBoardConfig1;   // 0x10000 bytes
 constexpr SD_UINT32 kPreload = zvfix::kRegionPreload1;
 
-class RegionIo : public ::testing::Test {
+class RegionIo : public zvtest::DiscoveredHostTest {
 protected:
     void SetUp() override {
-        dir_ = zvfix::MakeTempDir("zvregio");
-        sleepLog_ = dir_ + "/sleeps";
-        setenv("ZV_TEST_SLEEP_LOG", sleepLog_.c_str(), 1);
-        InitDeviceList();
+        DiscoveredHostTest::SetUp();
+        sleeps_.Start(dir_ + "/sleeps");
         OSSInitCriticalSection();
     }
     void TearDown() override {
-        RemoveAllDevicesFromDeviceList();
+        DiscoveredHostTest::TearDown();
         OSSDeleteCriticalSection();
-        unsetenv("ZV_SIM_HOST");
-        unsetenv("ZV_TEST_SLEEP_LOG");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
+    // The first port; discovery may sleep, so only the sleeps after it count.
     SDMDevice* Discover(zvfix::HostBuilder& host) {
-        hostDir_ = dir_ + "/host";
-        host.Write(hostDir_);
-        setenv("ZV_SIM_HOST", hostDir_.c_str(), 1);
-        CoreInitializeDevices();
-        std::filesystem::remove(sleepLog_);   // discovery may sleep; count only ours
+        DiscoveredHostTest::Discover(host);
+        sleeps_.Clear();
         return GetDeviceList()->firstDevice;
-    }
-    std::vector<std::string> Sleeps() const {
-        std::vector<std::string> out;
-        std::ifstream f(sleepLog_);
-        for (std::string line; std::getline(f, line);) out.push_back(line);
-        return out;
     }
     bool MutexFree() const {
         if (OSSEnterCriticalSection() != 0) return false;
         return OSSLeaveCriticalSection() == 0;
     }
-    std::string dir_, hostDir_, sleepLog_;
+    zvtest::SleepLog sleeps_;
 };
 
 zvfix::Bytes Pattern(size_t n, uint8_t seed) {
@@ -111,7 +99,7 @@ TEST_F(RegionIo, ReadsBoundedByLayoutAndBuffer) {
     EXPECT_EQ(getHBAOptionROMInfos(nullptr, buf, kBoard), REGIO_NO_DEVICE);
     // The process mutex is released on every path taken above.
     EXPECT_TRUE(MutexFree());
-    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_TRUE(sleeps_.Lengths().empty());
 }
 
 TEST_F(RegionIo, BusyReadsRetriedOneSecondApartUpToThirtyCalls) {
@@ -127,14 +115,14 @@ TEST_F(RegionIo, BusyReadsRetriedOneSecondApartUpToThirtyCalls) {
     SD_UINT32 size = 0;
     EXPECT_EQ(GetOptionROMRegionData(dev, buf, kBoard, &size), 0u);
     EXPECT_EQ(buf[1], static_cast<SD_UINT8>(9 + 7));
-    EXPECT_EQ(Sleeps(), std::vector<std::string>(3, "1000"));
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(3, 1000));
 
-    std::filesystem::remove(sleepLog_);
+    sleeps_.Clear();
     EXPECT_EQ(getHBAOptionROMInfos(dev, buf, kPreload), REGIO_REGION_FAILED);
-    EXPECT_EQ(Sleeps(), std::vector<std::string>(30, "1000"));
-    std::filesystem::remove(sleepLog_);
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(30, 1000));
+    sleeps_.Clear();
     EXPECT_EQ(GetOptionROMRegionSize(dev, kPreload, &size), REGIO_READ_FAILED);
-    EXPECT_EQ(Sleeps().size(), 30u);
+    EXPECT_EQ(sleeps_.Lengths().size(), 30u);
     EXPECT_TRUE(MutexFree());
 }
 
@@ -148,13 +136,13 @@ TEST_F(RegionIo, WritesRetryBusyWithTheirOwnPauses) {
 
     const zvfix::Bytes data = Pattern(0x10000, 1);
     EXPECT_EQ(AppUpdateOptionRomEx2(dev, data, kBoard, 0x10000, 1), 0u);
-    EXPECT_EQ(Sleeps(), std::vector<std::string>(2, "1000"));
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(2, 1000));
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kBoard), data);
 
-    std::filesystem::remove(sleepLog_);
+    sleeps_.Clear();
     const zvfix::Bytes pre = Pattern(0x10000, 5);
     EXPECT_EQ(AppUpdateOptionRomEx(dev, pre, kPreload, 0x10000, 1), 0u);
-    EXPECT_EQ(Sleeps(), std::vector<std::string>(1, "10000"));
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(1, 10000));
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kPreload), pre);
 }
 
@@ -167,7 +155,7 @@ TEST_F(RegionIo, EndlessBusyWriteGivesTheBusyStatusAfterThirtyCalls) {
     const zvfix::Bytes before = zvfix::ReadRegion(hostDir_, 0, kBoard);
     SD_UINT16 reset = 0;
     EXPECT_EQ(AppUpdateOptionRomEx3(dev, Pattern(0x100, 2), kBoard, 0x100, &reset), SDERR_BUSY);
-    EXPECT_EQ(Sleeps().size(), 30u);
+    EXPECT_EQ(sleeps_.Lengths().size(), 30u);
     EXPECT_EQ(reset, 0);
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kBoard), before);
 }
@@ -191,7 +179,7 @@ TEST_F(RegionIo, NotActivatedIsSuccessThatNeedsAReboot) {
 
     // An activation the adapter cannot take now waits for the reboot: no retries.
     EXPECT_EQ(AppActivateOnlineFlashUpdate(dev), SDERR_FLASHED_NOT_ACTIVATED);
-    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_TRUE(sleeps_.Lengths().empty());
 }
 
 TEST_F(RegionIo, WriteLongerThanTheBufferIsRefusedUnsent) {

@@ -11,32 +11,11 @@
 
 #include "core/device_discovery.h"
 #include "fixtures/host_builder.h"
+#include "support/discovered_host.h"
 
 namespace {
 
-class VpdOnHost : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = zvfix::MakeTempDir("zvvpd");
-        InitDeviceList();
-    }
-    void TearDown() override {
-        RemoveAllDevicesFromDeviceList();
-        unsetenv("ZV_SIM_HOST");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::vector<SDMDevice*> Discover(const zvfix::HostBuilder& host) {
-        const std::string hostDir = dir_ + "/host";
-        host.Write(hostDir);
-        setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
-        CoreInitializeDevices();
-        std::vector<SDMDevice*> v;
-        for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) v.push_back(d);
-        return v;
-    }
-    std::string dir_;
-};
+using VpdOnHost = zvtest::DiscoveredHostTest;
 
 std::string Field(const SDMDevice* d, const char* keyword, size_t size = 64, int* rc = nullptr) {
     std::vector<char> out(size, '\0');

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "lib_fixture.h"
+#include "support/sleep_log.h"
 
 namespace zvtest {
 namespace {
@@ -112,21 +113,9 @@ protected:
         int fd = mkstemp(path);
         ASSERT_GE(fd, 0);
         close(fd);
-        log = path;
-        setenv("ZV_TEST_SLEEP_LOG", path, 1);
+        sleeps_.Start(path);
     }
-    void TearDown() override {
-        unsetenv("ZV_TEST_SLEEP_LOG");
-        unlink(log.c_str());
-        LibTest::TearDown();
-    }
-    std::vector<std::string> Sleeps() {
-        std::ifstream in(log);
-        std::vector<std::string> lines;
-        for (std::string l; std::getline(in, l);) lines.push_back(l);
-        return lines;
-    }
-    std::string log;
+    zvtest::SleepLog sleeps_;
 };
 
 TEST_F(ActiveRegions, FiveTriesTenSecondsApartThenTheDriverStatus) {
@@ -138,7 +127,7 @@ TEST_F(ActiveRegions, FiveTriesTenSecondsApartThenTheDriverStatus) {
     r.ActiveGlobalRegions = 9;
     EXPECT_EQ(SDGetActiveRegions(h, 0, &r), SDERR_BUSY);
     EXPECT_EQ(state->Count(ZVOP_ACTIVE_REGIONS), 5);
-    EXPECT_EQ(Sleeps(), (std::vector<std::string>{"10000", "10000", "10000", "10000"}));
+    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(4, 10000));
     EXPECT_EQ(r.ActiveGlobalRegions, 0);
 }
 
@@ -163,12 +152,12 @@ TEST_F(ActiveRegions, AnswersWithoutRetries) {
     state->Script[ZVOP_ACTIVE_REGIONS] = {SDERR_UNKNOWN, SDERR_BUSY};
     EXPECT_EQ(SDGetActiveRegions(h, 0, &r), 0u);
     EXPECT_EQ(r.ActiveGlobalRegions, 2);
-    EXPECT_EQ(Sleeps().size(), 2u);
+    EXPECT_EQ(sleeps_.Lengths().size(), 2u);
     // Failures without a driver status leave an all-zero record and 0.
     state->Script[ZVOP_ACTIVE_REGIONS] = {5, 5, 5, 5, 5};
     EXPECT_EQ(SDGetActiveRegions(h, 0, &r), 0u);
     EXPECT_EQ(r.ActiveGlobalRegions, 0);
-    EXPECT_EQ(Sleeps().size(), 6u);
+    EXPECT_EQ(sleeps_.Lengths().size(), 6u);
 }
 
 }  // namespace

@@ -9,35 +9,14 @@
 namespace zvtest {
 namespace {
 
-TEST(ErrorString, EveryRowOfTheTable) {
+// The edge rows, a text two codes share and the ones the update flow reports.
+TEST(ErrorString, TableRows) {
     const std::pair<SD_UINT32, const char*> rows[] = {
         {0, "No error"},
         {0x2000001C, "Command not supported"},
-        {0x20000040, "SCSI check condition"},
-        {0x20000045, "SCSI reservation conflict"},
-        {0x20000064, "Invalid parameter"},
-        {0x20000065, "Handle to HBA device is invalid"},
         {0x20000066, "Command not supported"},
-        {0x20000067, "Device is busy"},
-        {0x2000006B, "Data overrun"},
-        {0x2000006C, "Data underrun"},
-        {0x2000006D, "Device not found"},
-        {0x20000071, "Unsupported command version"},
         {0x20000072, "Buffer too small"},
-        {0x20000073, "Invalid request"},
-        {0x20000074, "Out of memory"},
-        {0x20000075, "Unknown error"},
-        {0x20000077, "Buffer content returned not directly from device"},
-        {0x2000007B, "Adapter not ready"},
-        {0x20000084, "Option ROM too big"},
-        {0x20000088, "Option ROM invalid Firmware"},
-        {0x200000A8, "No Firmware dump available"},
-        {0x200000C0, "Session in progress"},
-        {0x200000C1, "Session expired"},
-        {0x200000C2, "Flash update token not set"},
         {0x20000100, "New settings are flashed but not activated"},
-        {0x20000109, "Option ROM invalid region"},
-        {0x20000110, "Firmware dump zip file error"},
         {0x20000113, "Adapter in Lock Down Mode"},
     };
     for (const auto& [status, text] : rows) EXPECT_STREQ(SDGetErrorString(status), text) << std::hex << status;

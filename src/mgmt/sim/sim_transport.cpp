@@ -22,19 +22,22 @@ SD_UINT32 PutRecord(const T& rec, std::span<SD_UINT8> out, size_t& outLen) {
     return SDERR_SUCCESS;
 }
 
-// Lists: too small a span gives 0x20000072 with the bytes needed.
+// Variable-length answers: too small a span gives 0x20000072 with the bytes needed.
+SD_UINT32 PutBytes(std::span<const SD_UINT8> bytes, std::span<SD_UINT8> out, size_t& outLen) {
+    outLen = bytes.size();
+    if (out.size() < bytes.size()) {
+        return SDERR_BUFFER_TOO_SMALL;
+    }
+    if (!bytes.empty()) {
+        std::memcpy(out.data(), bytes.data(), bytes.size());
+    }
+    return SDERR_SUCCESS;
+}
+
 template <class T>
 SD_UINT32 PutList(const std::vector<T>& list, std::span<SD_UINT8> out, size_t& outLen) {
     static_assert(std::is_trivially_copyable_v<T>);
-    const size_t bytes = list.size() * sizeof(T);
-    outLen = bytes;
-    if (out.size() < bytes) {
-        return SDERR_BUFFER_TOO_SMALL;
-    }
-    if (bytes > 0) {
-        std::memcpy(out.data(), list.data(), bytes);
-    }
-    return SDERR_SUCCESS;
+    return PutBytes({reinterpret_cast<const SD_UINT8*>(list.data()), list.size() * sizeof(T)}, out, outLen);
 }
 
 template <class T>
@@ -87,6 +90,19 @@ SD_UINT64 WwnOf(const SD_UINT8 (&b)[8]) {
         v = v << 8 | x;
     }
     return v;
+}
+
+// A flash request stays inside the flash and, when it names a region, inside that region.
+bool FlashIoInBounds(const zvsim_adapter& a, const zvapi_flash_io& io) {
+    const SD_UINT64 end = static_cast<SD_UINT64>(io.Offset) + io.Length;
+    if (end > a.flashSize) {
+        return false;
+    }
+    if (io.Region == 0) {
+        return true;
+    }
+    const zvsim_region* r = a.Region(io.Region);
+    return r != nullptr && io.Offset >= r->offset && end <= static_cast<SD_UINT64>(r->offset) + r->size;
 }
 
 }  // namespace
@@ -157,15 +173,8 @@ SD_UINT32 zvsim_transport::FlashRead(zvsim_adapter& a, std::span<const SD_UINT8>
     if (!GetIn(in, io)) {
         return SDERR_INVALID_PARAMETER;
     }
-    if (static_cast<SD_UINT64>(io.Offset) + io.Length > a.flashSize) {
+    if (!FlashIoInBounds(a, io)) {
         return SDERR_INVALID_PARAMETER;
-    }
-    if (io.Region != 0) {
-        const zvsim_region* r = a.Region(io.Region);
-        if (r == nullptr || io.Offset < r->offset ||
-            static_cast<SD_UINT64>(io.Offset) + io.Length > static_cast<SD_UINT64>(r->offset) + r->size) {
-            return SDERR_INVALID_PARAMETER;
-        }
     }
     if (out.size() < io.Length) {
         outLen = io.Length;
@@ -183,15 +192,8 @@ SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8
     if (!GetIn(in, io) || in.size() - sizeof io < io.Length) {
         return SDERR_INVALID_PARAMETER;
     }
-    if (static_cast<SD_UINT64>(io.Offset) + io.Length > a.flashSize) {
+    if (!FlashIoInBounds(a, io)) {
         return SDERR_INVALID_PARAMETER;
-    }
-    if (io.Region != 0) {
-        const zvsim_region* r = a.Region(io.Region);
-        if (r == nullptr || io.Offset < r->offset ||
-            static_cast<SD_UINT64>(io.Offset) + io.Length > static_cast<SD_UINT64>(r->offset) + r->size) {
-            return SDERR_INVALID_PARAMETER;
-        }
     }
     const std::span<const SD_UINT8> bytes = in.subspan(sizeof io, io.Length);
     if (int e = zvsim_flash_write(a, io.Offset, bytes)) {
@@ -548,13 +550,9 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
                 }
                 for (const zvsim_lun& l : t.luns) {
                     if (l.lun == ids[1] && !l.osDeviceName.empty()) {
-                        const size_t need = l.osDeviceName.size() + 1;
-                        outLen = need;
-                        if (out.size() < need) {
-                            return SDERR_BUFFER_TOO_SMALL;
-                        }
-                        std::memcpy(out.data(), l.osDeviceName.c_str(), need);
-                        return SDERR_SUCCESS;
+                        // With its terminating NUL.
+                        const auto* name = reinterpret_cast<const SD_UINT8*>(l.osDeviceName.c_str());
+                        return PutBytes({name, l.osDeviceName.size() + 1}, out, outLen);
                     }
                 }
             }
@@ -590,13 +588,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
                 }
             }
             if (op == ZVOP_SFP_READ) {
-                if (out.size() < io.Length) {
-                    outLen = io.Length;
-                    return SDERR_BUFFER_TOO_SMALL;
-                }
-                std::memcpy(out.data(), page.data() + io.DataAddr, io.Length);
-                outLen = io.Length;
-                return SDERR_SUCCESS;
+                return PutBytes(std::span(page).subspan(io.DataAddr, io.Length), out, outLen);
             }
             if (in.size() - sizeof io < io.Length) {
                 return SDERR_INVALID_PARAMETER;
