@@ -90,20 +90,22 @@ void CoreHexDump(std::span<const unsigned char> buffer) {
         std::snprintf(piece, sizeof piece, i == 15 ? "%02X \n" : "%02X ", i);
         CorePrint(ZV_MSG_DEBUG, "%s", piece);
     }
+    // Each piece is its own print, so each carries the date prefix.
     size_t offset = 0;
     for (; offset < buffer.size(); offset += 16) {
         const size_t n = buffer.size() - offset < 16 ? buffer.size() - offset : 16;
-        size_t used = static_cast<size_t>(std::snprintf(piece, sizeof piece, "%08zx  ", offset));
-        for (size_t i = 0; i < n; ++i)
-            used += static_cast<size_t>(std::snprintf(piece + used, sizeof piece - used, "%02X ", buffer[offset + i]));
-        for (size_t i = 0; i < 17 - n; ++i) piece[used++] = ' ';
+        std::snprintf(piece, sizeof piece, "%08zx  ", offset);
+        CorePrint(ZV_MSG_DEBUG, "%s", piece);
+        for (size_t i = 0; i < n; ++i) CorePrint(ZV_MSG_DEBUG, "%02X ", buffer[offset + i]);
+        CorePrint(ZV_MSG_DEBUG, "%*s", static_cast<int>(17 - n), "");
+        size_t used = 0;
         for (size_t i = 0; i < n; ++i) {
             const unsigned char c = buffer[offset + i];
             piece[used++] = (c < 32 || c > 127) ? '.' : static_cast<char>(c);
         }
-        piece[used++] = '\n';
         piece[used] = '\0';
         CorePrint(ZV_MSG_DEBUG, "%s", piece);
+        CorePrint(ZV_MSG_DEBUG, "\n");
     }
     std::snprintf(piece, sizeof piece, "%06zX  \n", offset);
     CorePrint(ZV_MSG_DEBUG, "%s", piece);

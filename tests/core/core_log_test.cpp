@@ -71,8 +71,16 @@ TEST(CoreHexDump, TwentyBytesGiveTwoRowsAndClosingOffset) {
     for (int i = 0; i < 20; ++i) data[i] = static_cast<unsigned char>('A' + i);
     std::string out = capture_stdout([&] { CoreHexDump(data); });
     CoreSetQuietMode(1);
-    EXPECT_NE(out.find("00000010  51 52 53 54 " + std::string(13, ' ') + "QRST\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("000020  \n"), std::string::npos);
+    // Every piece is printed on its own, behind the date prefix "mm/dd/yyyy: ".
+    std::string pieces;
+    for (size_t at = 0; (at = out.find(": ", at)) != std::string::npos; at += 2) {
+        const size_t next = out.find('/', at + 2);
+        const size_t stop = next == std::string::npos ? out.size() : next - 2;
+        pieces += out.substr(at + 2, stop - (at + 2)) + "|";
+    }
+    EXPECT_NE(pieces.find("00000010  |51 |52 |53 |54 |" + std::string(13, ' ') + "|QRST|\n|"), std::string::npos)
+        << pieces;
+    EXPECT_NE(pieces.find("000020  \n|"), std::string::npos) << pieces;
 }
 
 TEST(CoreAlloc, ZeroSizeGivesNullAndFreeNullIsHarmless) {
