@@ -290,21 +290,11 @@ int DetectSupportedAdapter() {
     return 0;
 }
 
-int GetNumberOfPortsOnThisHBA(const SDMDevice* port) {
-    if (port == nullptr) return 0;
-    char mine[VORN_SERIAL_SIZE]{};
-    GetAdapterSerialNo(port, mine, sizeof mine);
-    int n = 0;
-    for (const SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr; d = d->next) {
-        char other[VORN_SERIAL_SIZE]{};
-        GetAdapterSerialNo(d, other, sizeof other);
-        if (std::strcmp(mine, other) == 0) ++n;
-    }
-    return n;
-}
-
-int QueryHBAType(const SDMDevice* port) {
-    if (port == nullptr) return 0;
+namespace {
+// Visits every device-list port whose adapter serial number is the given
+// port's (the ports of one adapter) and returns how many there are.
+template <class Visit>
+int visit_ports_of_adapter(const SDMDevice* port, Visit visit) {
     char mine[VORN_SERIAL_SIZE]{};
     GetAdapterSerialNo(port, mine, sizeof mine);
     int n = 0;
@@ -313,8 +303,23 @@ int QueryHBAType(const SDMDevice* port) {
         GetAdapterSerialNo(d, other, sizeof other);
         if (std::strcmp(mine, other) != 0) continue;
         ++n;
-        VORNLogMessage(VORN_MSG_DEBUG, "Found HBA port %d - %s " WWN_FMT, n, other, WWN_ARGS(d->DevicePortProperty.WWN));
+        visit(d, n, other);
     }
+    return n;
+}
+}  // namespace
+
+int GetNumberOfPortsOnThisHBA(const SDMDevice* port) {
+    if (port == nullptr) return 0;
+    return visit_ports_of_adapter(port, [](const SDMDevice*, int, const char*) {});
+}
+
+int QueryHBAType(const SDMDevice* port) {
+    if (port == nullptr) return 0;
+    const int n = visit_ports_of_adapter(port, [](const SDMDevice* d, int index, const char* serial) {
+        VORNLogMessage(VORN_MSG_DEBUG, "Found HBA port %d - %s " WWN_FMT, index, serial,
+                       WWN_ARGS(d->DevicePortProperty.WWN));
+    });
     return n > 1 ? 1 : 0;
 }
 

@@ -319,9 +319,17 @@ int RetrievePortSummaryForDevice(SDMDevice* device) {
     return result;
 }
 
+// The failover records are large (up to a megabyte); a failed allocation is a
+// failed query, never an exception out of discovery.
+template <class T>
+std::unique_ptr<T> new_record() {
+    return std::unique_ptr<T>(new (std::nothrow) T());
+}
+
 int RetrieveTargetPersistForDevice(SDMDevice* device) {
     if (device == nullptr) return -1;
-    auto list = std::make_unique<FOPORTSUMMARYLISTBUFFER>();
+    auto list = new_record<FOPORTSUMMARYLISTBUFFER>();
+    if (!list) return -1;
     const FOHBADATA hba = hba_data(device);
     if (ISDFoGetTargetData(device->DeviceHandle, device->DeviceNumber, &hba, list.get(), 1) != SDERR_SUCCESS) return 0;
     const size_t n = std::min<size_t>(list->EntryCount, FO_MAX_ENTRIES);
@@ -356,12 +364,8 @@ int RetrieveTargetPersistForDevice(SDMDevice* device) {
 
 int RetrieveLunDataForTargets(SDMDevice* device) {
     if (device == nullptr) return -1;
-    std::unique_ptr<FOLUNDATALIST> list;
-    try {
-        list = std::make_unique<FOLUNDATALIST>();
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    auto list = new_record<FOLUNDATALIST>();
+    if (!list) return -1;
     const FOHBADATA hba = hba_data(device);
     const SD_UINT32 status = ISDFoGetLunData(device->DeviceHandle, device->DeviceNumber, &hba, list.get(), 0);
     if (status != SDERR_SUCCESS) {
@@ -389,7 +393,8 @@ int RetrieveLunDataForTargets(SDMDevice* device) {
 
 int RetrieveTargetDataForTargets(SDMDevice* device) {
     if (device == nullptr) return -1;
-    auto list = std::make_unique<FOPORTSUMMARYLISTBUFFER>();
+    auto list = new_record<FOPORTSUMMARYLISTBUFFER>();
+    if (!list) return -1;
     const FOHBADATA hba = hba_data(device);
     const SD_UINT32 status = ISDFoGetTargetData(device->DeviceHandle, device->DeviceNumber, &hba, list.get(), 0);
     if (status != SDERR_SUCCESS) {
@@ -496,12 +501,8 @@ int RetrieveSecureInfoForTargets(SDMDevice* device) {
 int RetrievePathInfoForTargets(SDMDevice* device) {
     if (device == nullptr) return -1;
     int result = 0;
-    std::unique_ptr<FOPATHSINFO> info;
-    try {
-        info = std::make_unique<FOPATHSINFO>();
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    auto info = new_record<FOPATHSINFO>();
+    if (!info) return -1;
     for (SDMTarget* t = device->TargetList.firstTarget; t != nullptr; t = t->next) {
         if ((t->TargetAgentFlags & SDM_AGENT_CONFIGURED) == 0 || (t->TargetFlags & SDM_TGT_READY) == 0) continue;
         FOGETPATHS request{};
