@@ -81,9 +81,12 @@ bool IsPldmIdentifier(const std::string& text) {
     return text.size() == kPldmIdentifier.size() && strncasecmp(text.c_str(), kPldmIdentifier.data(), text.size()) == 0;
 }
 
-// A package must hold its header: the fixed part and as much as the header size says.
+// A package must hold its header: the fixed part and as much as the header size
+// says; a header size below the fixed part cannot be a header (skipping it would
+// hand header bytes to the image code).
 bool HeaderFits(std::span<const SD_UINT8> buffer, SD_UINT16 headerSize) {
-    return buffer.size() >= PLDM_HEADER_FIXED_SIZE && headerSize <= buffer.size();
+    return buffer.size() >= PLDM_HEADER_FIXED_SIZE && headerSize >= PLDM_HEADER_FIXED_SIZE &&
+           headerSize <= buffer.size();
 }
 
 }  // namespace

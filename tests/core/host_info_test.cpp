@@ -146,6 +146,12 @@ TEST(PldmPackage, ShortOrLyingBuffersAreNoPackage) {
     const Bytes lying = MakePldmHeader(0xFFFF, "KV", 0x200);
     EXPECT_EQ(CoreIsPLDMFwImage(lying), 0);
     EXPECT_EQ(CoreGetPLDMFwImageHeaderSize(lying), 0u);
+    // A header size below the fixed part is no header.
+    for (uint16_t tooSmall : {uint16_t{0}, uint16_t{0x23}}) {
+        const Bytes small = MakePldmHeader(tooSmall, "KV", 0x200);
+        EXPECT_EQ(CoreIsPLDMFwImage(small), 0) << tooSmall;
+        EXPECT_EQ(CoreGetPLDMFwImageHeaderSize(small), 0u) << tooSmall;
+    }
     // A version length that runs past the buffer is only shown as far as it goes.
     Bytes tail = MakePldmHeader(0x24, "", 0x24);
     tail[35] = 0xFF;
