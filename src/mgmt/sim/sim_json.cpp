@@ -886,7 +886,10 @@ SD_UINT32 zvsim_nvram_region(SD_UINT32 function, bool secondary) {
 }
 
 size_t zvsim_nvram_size(SD_UINT16 deviceId) {
-    return (deviceId == 0x2061 || deviceId == 0x2171 || deviceId == 0x2371) ? 256 : 512;
+    // 512-byte NVRAM only on the Gen6 chips, less the three with the small part.
+    if (deviceId == 0x2061 || deviceId == 0x2171 || deviceId == 0x2371) return 256;
+    const SD_UINT16 chip = zvsim_chip_type_of(deviceId);
+    return chip == 25 || chip == 27 ? 512 : 256;
 }
 
 size_t zvsim_vpd_size(SD_UINT16 deviceId) {
