@@ -64,7 +64,9 @@ void scfxDiagnosticsPrint(const char* format, ...) {
 }
 
 void VORNLogMessage(int type, const char* format, ...) {
-    if (format == nullptr) return;
+    // Debug lines are the most frequent output and are silent in most runs:
+    // skip the formatting when VORNOSSLogMessage would drop the line anyway.
+    if (format == nullptr || CoreGetQuietMode() != 0 || g_EnableDebugMessage == 0) return;
     char line[VORN_LINE_SIZE];
     va_list ap;
     va_start(ap, format);
