@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when missing.
+# With arguments, installs those packages instead (when missing).
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev libgcrypt20-dev
-      libssl-dev libbenchmark-dev util-linux)
+if [ "$#" -gt 0 ]; then
+  pkgs=("$@")
+else
+  pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev libgcrypt20-dev
+        libssl-dev libbenchmark-dev util-linux)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

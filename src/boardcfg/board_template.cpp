@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/output.h"
+#include "frontend/output.h"
 
 namespace {
 

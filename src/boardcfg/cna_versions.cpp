@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "boardcfg/table_region_io.h"
-#include "cli/adapter_entry_list.h"
-#include "cli/output.h"
 #include "core/chip_types.h"
-#include "image/vpd.h"
+#include "frontend/adapter_entry_list.h"
+#include "frontend/output.h"
+#include "frontend/vpd.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include "boardcfg/board_template.h"
 #include "boardcfg/config_table.h"
 #include "boardcfg/table_region_io.h"
-#include "cli/adapter_entry_list.h"
-#include "cli/cli_settings.h"
-#include "cli/output.h"
 #include "core/active_regions.h"
 #include "core/chip_types.h"
 #include "core/host_info.h"
 #include "core/image_status.h"
+#include "frontend/adapter_entry_list.h"
+#include "frontend/cli_settings.h"
+#include "frontend/output.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include "boardcfg/board_template.h"
 #include "boardcfg/config_table.h"
 #include "boardcfg/table_region_io.h"
-#include "cli/adapter_entry_list.h"
-#include "cli/cli_settings.h"
-#include "cli/file_util.h"
-#include "cli/install_dir.h"
-#include "cli/output.h"
 #include "core/chip_types.h"
+#include "frontend/adapter_entry_list.h"
+#include "frontend/cli_settings.h"
+#include "frontend/file_util.h"
+#include "frontend/install_dir.h"
+#include "frontend/output.h"
 
 namespace {
 

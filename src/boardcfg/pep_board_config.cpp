@@ -7,9 +7,9 @@
 #include "boardcfg/board_template.h"
 #include "boardcfg/config_table.h"
 #include "boardcfg/table_region_io.h"
-#include "cli/output.h"
 #include "core/chip_types.h"
 #include "core/image_status.h"
+#include "frontend/output.h"
 
 namespace {
 

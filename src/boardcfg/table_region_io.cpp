@@ -3,8 +3,8 @@
 
 #include <new>
 
-#include "cli/output.h"
 #include "core/image_status.h"
+#include "frontend/output.h"
 #include "image/region_io.h"
 #include "mgmt/sdapi.h"
 

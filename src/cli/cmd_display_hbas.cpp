@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "cli/adapter_entry_list.h"
 #include "cli/commands.h"
-#include "cli/hba_device_list.h"
-#include "cli/output.h"
+#include "frontend/adapter_entry_list.h"
+#include "frontend/hba_device_list.h"
+#include "frontend/output.h"
 #include "mgmt/sdapi.h"
 
 namespace {

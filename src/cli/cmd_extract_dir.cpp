@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/output.h"
 #include "core/oss_services.h"
+#include "frontend/output.h"
 
 namespace {
 bool same_directory(const char* a, const char* b) {

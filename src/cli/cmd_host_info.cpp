@@ -2,8 +2,8 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/output.h"
 #include "core/host_info.h"
+#include "frontend/output.h"
 
 int ShowHostInfo() {
     HostInformationPtr info = CreateNewHostInformation();

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
-#include "cli/output.h"
+#include "frontend/output.h"
 
 int CmdNotAvailable(const char* what) {
     std::fprintf(stderr, "Error: %s is not available in this version.\n", what != nullptr ? what : "This command");

@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_settings.h"
 #include "cli/commands.h"
 #include "cli/console_texts.h"
-#include "cli/file_util.h"
-#include "cli/hba_device_list.h"
-#include "cli/install_dir.h"
-#include "cli/output.h"
-#include "cli/str_util.h"
-#include "cli/wwn_util.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
+#include "frontend/cli_settings.h"
+#include "frontend/file_util.h"
+#include "frontend/hba_device_list.h"
+#include "frontend/install_dir.h"
+#include "frontend/output.h"
+#include "frontend/str_util.h"
+#include "frontend/wwn_util.h"
 
 namespace {
 

@@ -1,11 +1,8 @@
 // The program's fixed console texts. All go through PrintOutPut, so "-s" silences them.
 #include "cli/console_texts.h"
 
-#include <cstring>
-
 #include "cli/cmdline.h"
-#include "cli/output.h"
-#include "core/oss_services.h"
+#include "frontend/output.h"
 
 namespace {
 constexpr int kMajor = 1, kMinor = 1, kPatch = 1, kBuild = 0;
@@ -50,11 +47,3 @@ void DisplayVersion() {
     PrintOutPut("%s\nv%d.%d.%d Build %d", VORN_PROGRAM_NAME, kMajor, kMinor, kPatch, kBuild);
     legal_notice();
 }
-
-int isHostSystemType(const char* text) {
-    const char* type = OSSGetHostSystemType();
-    if (text == nullptr || type == nullptr || *type == '\0') return 0;
-    return std::strstr(type, text) != nullptr ? 1 : 0;
-}
-
-int isSUNi86PC() { return isHostSystemType("i86pc"); }

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/output.h"
-#include "cli/str_util.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/sdm_device.h"
+#include "frontend/output.h"
+#include "frontend/str_util.h"
 #include "mgmt/sdapi.h"
 
 FlashCtrVersion* g_VersionCtrEntryList = nullptr;

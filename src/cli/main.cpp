@@ -1,12 +1,12 @@
 // tarvikolen: one command per run; the exit status is the command's result.
-#include "cli/cli_settings.h"
 #include "cli/cmdline.h"
 #include "cli/console_texts.h"
-#include "cli/output.h"
 #include "cli/startup.h"
 #include "core/core_quiet.h"
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
+#include "frontend/cli_settings.h"
+#include "frontend/output.h"
 
 int main(int argc, char** argv) {
     VORNInstallStartupSignals();

@@ -9,14 +9,15 @@
 #include <cstdlib>
 
 #include "cli/console_texts.h"
-#include "cli/file_util.h"
-#include "cli/hba_device_list.h"
-#include "cli/install_dir.h"
-#include "cli/output.h"
 #include "core/core_init.h"
 #include "core/core_log.h"
 #include "core/device_discovery.h"
 #include "core/oss_services.h"
+#include "frontend/file_util.h"
+#include "frontend/hba_device_list.h"
+#include "frontend/install_dir.h"
+#include "frontend/output.h"
+#include "frontend/pending_interrupt.h"
 
 int g_bIsIA64Host = 0;
 volatile sig_atomic_t g_signalHandlerInProgress = 0;
@@ -24,7 +25,6 @@ volatile sig_atomic_t g_signalHandlerInProgress = 0;
 namespace {
 struct termios g_CurKbdMode {};
 volatile sig_atomic_t g_haveKbdMode = 0;
-volatile sig_atomic_t g_pendingSignal = 0;
 pthread_cond_t g_mainProgressWaitCondition = PTHREAD_COND_INITIALIZER;
 pthread_mutex_t g_mainProgressWaitConditionMutex = PTHREAD_MUTEX_INITIALIZER;
 
@@ -54,11 +54,11 @@ void VORNSaveTerminalMode() {
 
 void CtrlHandler(int sig) {
     if (g_haveKbdMode != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_CurKbdMode);
-    g_pendingSignal = sig;
+    VORNRecordInterrupt(sig);
 }
 
 void VORNHandlePendingInterrupt() {
-    const int sig = g_pendingSignal;
+    const int sig = VORNPeekPendingInterrupt();
     if (sig == 0) return;
     g_signalHandlerInProgress = 1;
     CoreLogMessage(ZV_MSG_DEBUG, "Signal (%d) caught...", sig);
@@ -75,12 +75,6 @@ void VORNHandlePendingInterrupt() {
         // Not a terminal: nothing to restore.
     }
     std::exit(1);
-}
-
-int VORNTakePendingInterrupt() {
-    const int sig = g_pendingSignal;
-    g_pendingSignal = 0;
-    return sig;
 }
 
 int getConfigPath() {

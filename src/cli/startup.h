@@ -16,9 +16,6 @@ void CtrlHandler(int sig);
 // At a safe point: when an interrupt was recorded, clean up, run "stty echo" and
 // end the process with status 1. Returns when none is pending.
 void VORNHandlePendingInterrupt();
-// The recorded interrupt (0 when none), cleared: for the update, which takes
-// over the signals and must not lose one that arrived just before.
-int VORNTakePendingInterrupt();
 
 // 0 when adapters.properties is in the installation directory, the working
 // directory or "/tmp/"; else 6.

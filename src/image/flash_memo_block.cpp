@@ -7,11 +7,11 @@
 #include <new>
 #include <vector>
 
-#include "cli/checksum.h"
-#include "cli/output.h"
 #include "core/active_regions.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
+#include "frontend/checksum.h"
+#include "frontend/output.h"
 #include "image/region_io.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <strings.h>
 
-#include "cli/file_util.h"
-#include "cli/output.h"
 #include "core/core_log.h"
+#include "frontend/file_util.h"
+#include "frontend/output.h"
 
 OptionROMUserRequest* g_ptrOptionROMRequest = nullptr;
 

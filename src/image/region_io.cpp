@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "cli/output.h"
 #include "core/core_log.h"
 #include "core/oss_services.h"
+#include "frontend/output.h"
 #include "mgmt/sdapi.h"
 
 namespace {

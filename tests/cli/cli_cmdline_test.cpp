@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_settings.h"
 #include "cli/cmdline.h"
-#include "cli/install_dir.h"
-#include "cli/output.h"
 #include "core/core_quiet.h"
+#include "frontend/cli_settings.h"
+#include "frontend/install_dir.h"
+#include "frontend/output.h"
 #include "support/e2e_support.h"
 
 namespace {

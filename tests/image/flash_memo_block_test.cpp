@@ -10,12 +10,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/output.h"
 #include "core/device_discovery.h"
 #include "core/oss_services.h"
 #include "fixtures/board_template_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
+#include "frontend/output.h"
 #include "support/discovered_host.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/output.h"
 #include "fixtures/host_builder.h"
+#include "frontend/output.h"
 
 namespace {
 

@@ -1,0 +1,324 @@
+#include "frontend/hba_device_list.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/chip_types.h"
+#include "core/core_log.h"
+#include "frontend/adapter_entry_list.h"
+#include "frontend/model_predicates.h"
+#include "frontend/output.h"
+#include "frontend/vpd.h"
+#include "mgmt/sdapi.h"
+
+namespace {
+
+// Both headers name the same chain of copies, owned here.
+SDMDeviceList g_VORNDeviceList{};
+SDMDeviceList g_MyDeviceList{};
+
+#define WWN_FMT "%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X"
+#define WWN_ARGS(w) (w)[0], (w)[1], (w)[2], (w)[3], (w)[4], (w)[5], (w)[6], (w)[7]
+
+bool IsZeroWwn(const SD_UINT8* w) {
+    static const SD_UINT8 zero[8]{};
+    return std::memcmp(w, zero, 8) == 0;
+}
+
+void WwpnLowerHex(const SDMDevice* d, char (&text)[17]) {
+    const SD_UINT8* w = d->DevicePortProperty.WWN;
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x%02x%02x", WWN_ARGS(w));
+}
+
+// A fixed-size text field of a property, terminated, cut to the destination.
+template <size_t M>
+void CopyText(char* dst, size_t size, const char (&src)[M]) {
+    const size_t n = std::min(strnlen(src, M), size - 1);
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+void AppendRecord(SDMDeviceList& list, SDMDevice* d) {
+    d->next = nullptr;
+    d->prev = list.lastDevice;
+    if (list.lastDevice != nullptr) list.lastDevice->next = d; else list.firstDevice = d;
+    list.lastDevice = d;
+    ++list.count;
+}
+
+void FreeChain(SDMDevice* first) {
+    while (first != nullptr) {
+        SDMDevice* next = first->next;
+        CoreFree(first);
+        first = next;
+    }
+}
+
+}  // namespace
+
+SDMDeviceList* GetMyDeviceList() { return &g_MyDeviceList; }
+void InitMyDeviceList() { g_MyDeviceList = SDMDeviceList{}; }
+
+int CloneFreeVORNDeviceList() {
+    FreeChain(g_VORNDeviceList.firstDevice);
+    g_VORNDeviceList = SDMDeviceList{};
+    InitMyDeviceList();
+    VORNLogMessage(VORN_MSG_DEBUG, "Deallocating HBA list...");
+    return 0;
+}
+
+// ---- Serial numbers ------------------------------------------------------------------
+
+int GetSerialNo(const SDMDevice* port, char* text, size_t size) {
+    if (port == nullptr || text == nullptr || size == 0) return 8;
+    char serial[VORN_SERIAL_SIZE]{};
+    const int chip = CoreGetISPType(port);
+    if (chip > 7) {
+        if (retrieveSpecificVpdField(port, "SN", std::span<char>(serial, sizeof serial)) != VPD_SUCCESS) serial[0] = '\0';
+    }
+    if (serial[0] == '\0') CopyText(serial, sizeof serial, port->DeviceNodeProperty.SerialNumber);
+    if (serial[0] == '\0') {
+        // Unknown: keep adapters apart by their PCI bus and device.
+        const CHIPPROPERTY& c = port->DeviceChipProperty;
+        std::snprintf(serial, sizeof serial, "N/A-%02X:%02X", c.PciBusNumber & 0xFF, (c.PciSlotNumber >> 3) & 0x1F);
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "GetSerialNo: HBA %u %s ISP=0x%x serialNo=%s", port->DeviceNumber,
+                   port->DeviceNodeProperty.Model, static_cast<unsigned>(chip), serial);
+    std::snprintf(text, size, "%s", serial);
+    return 0;
+}
+
+int GetAdapterSerialNo(const SDMDevice* port, char* text, size_t size) {
+    if (text == nullptr || size == 0) return 8;
+    if (port == nullptr) {
+        std::snprintf(text, size, "%s", "N/A");
+        return 0;
+    }
+    const AdapterEntry* e = FindAdapterInAdapterListBySDMDevice(port);
+    if (e != nullptr) {
+        CopyText(text, size, e->SerialNumber);
+        return 0;
+    }
+    return GetSerialNo(port, text, size);
+}
+
+// ---- Port state ----------------------------------------------------------------------
+
+int isFirmwareWithFECSupport(const char* version) {
+    if (version != nullptr) {
+        std::string major(version);
+        major = major.substr(0, major.find_first_of(". "));
+        char* end = nullptr;
+        const long value = std::strtol(major.c_str(), &end, 10);
+        if (end != major.c_str() && value >= 8) return 1;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "isFirmwareWithFECSupport: Unsupported FEC firmware!");
+    return 0;
+}
+
+int GetHBADevicePortStatus(SDMDevice* port) {
+    if (port == nullptr) return 2;
+    DEVICEPORTPROPERTY pp{};
+    if (SDGetHbaDevicePortProperty(port->DeviceHandle, 0, &pp) != SDERR_SUCCESS) return 2;
+    auto status = static_cast<SD_UINT32>(port->DeviceStatus);
+    const auto put = [&status](int bit, bool on) {
+        if (on) status |= (1u << bit); else status &= ~(1u << bit);
+    };
+    if (pp.PortState == 1) {
+        put(0, false);
+        put(12, false);
+        if (pp.LinkState2 != 1) put(5, false);
+        if (pp.LinkState2 != 4) put(6, false);
+        if (pp.LinkState2 != 5) put(7, false);
+        if (pp.LinkState2 != 6) put(8, false);
+        if (pp.LinkState1 != 2) put(9, false);
+    } else if (pp.PortState == 2 || pp.PortState == 3) {
+        put(0, true);
+        put(5, pp.LinkState2 == 1);
+        put(6, pp.LinkState2 == 4);
+        put(7, pp.LinkState2 == 5);
+        put(8, pp.LinkState2 == 6);
+        put(9, pp.LinkState1 == 2);
+    }
+    port->DeviceStatus = static_cast<SD_INT32>(status);
+    return pp.PortState;
+}
+
+int GetAdapterStatus(SDMDevice* port, char* text, size_t size) {
+    if (port == nullptr || text == nullptr || size == 0) return 1;
+    DEVICEPORTPROPERTY pp{};
+    if (SDGetHbaDevicePortProperty(port->DeviceHandle, 0, &pp) != SDERR_SUCCESS) {
+        std::snprintf(text, size, "%s", "Unknown");
+        return 1;
+    }
+    const int chip = CoreGetISPType(port);
+    const SD_INT32 ds = port->DeviceStatus;
+    const char* state = "Unknown";
+    if (ds == 0) {
+        if (pp.PortState == 1) {
+            char fw[sizeof port->DeviceNodeProperty.FirmwareVersion + 1]{};
+            CopyText(fw, sizeof fw, port->DeviceNodeProperty.FirmwareVersion);
+            const bool fec = chip >= 24 && (pp.LinkState3 & 0x8000) != 0 && isFirmwareWithFECSupport(fw) != 0;
+            state = fec ? "Online (FEC)" : "Online";
+        } else if (pp.PortState == 2) {
+            state = (isDolvanHBA(port) || isFCoECNA(port)) ? "Link Down" : "Loop down";
+        } else if (pp.PortState == 3) {
+            state = chip > 7 ? "Link Down" : "Loop down";
+        }
+    } else if (ds != 1 && (pp.LinkState2 == 2 || pp.LinkState2 == 3 || pp.LinkState2 == 7)) {
+        if (chip < 8) state = "Loop down";
+        else if (ds == 0x201 && !isBrocadeFeatureUnSupportedAdapters(port)) state = "Loop Down, Diagnostic Mode";
+        else state = "Link Down";
+    } else if (pp.LinkState2 == 6) {
+        switch (pp.LinkState3) {
+            case 1: state = "Unsupported SFP Vendor"; break;
+            case 2: state = "Invalid SFP Speed"; break;
+            case 3: state = "SFP Access Failure"; break;
+            default: state = "Link Down"; break;
+        }
+    } else if (pp.LinkState2 == 1) {
+        state = chip > 7 ? "SFP not present" : "Loop down";
+    } else {
+        state = chip > 7 ? "Link Down" : "Loop down";
+    }
+    std::snprintf(text, size, "%s", state);
+    return ds;
+}
+
+int GetVirtualPortID(const SDMDevice* port) {
+    // A virtual port's node property carries its virtual-port id in NumberOfPorts.
+    return isVirtualPortHBA(port) ? port->DeviceNodeProperty.NumberOfPorts : 0;
+}
+
+// ---- Refresh -------------------------------------------------------------------------
+
+int UpdateHBADeviceNodeProperty(SDMDevice* port) {
+    if (port == nullptr) return 8;
+    DEVICENODEPROPERTY node{};
+    if (SDGetHbaDeviceNodeProperty(port->DeviceHandle, &node) != SDERR_SUCCESS) return 8;
+    char serial[VORN_SERIAL_SIZE]{};
+    GetAdapterSerialNo(port, serial, sizeof serial);
+    port->DeviceNodeProperty = node;
+    // The other ports of the adapter carry the same versions; refresh their records too.
+    for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next) {
+        char other[VORN_SERIAL_SIZE]{};
+        GetAdapterSerialNo(d, other, sizeof other);
+        if (std::strcmp(serial, other) != 0) continue;
+        if (d->DeviceNumber == port->DeviceNumber) {
+            d->DeviceNodeProperty = node;
+            continue;
+        }
+        DEVICENODEPROPERTY sibling{};
+        if (SDGetHbaDeviceNodeProperty(d->DeviceHandle, &sibling) == SDERR_SUCCESS) d->DeviceNodeProperty = sibling;
+    }
+    return 0;
+}
+
+// ---- Lookups -------------------------------------------------------------------------
+
+SDMDevice* FindDeviceInDeviceListByDeviceNumber(uint32_t deviceNumber) {
+    for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next)
+        if (d->DeviceNumber == deviceNumber) return d;
+    return nullptr;
+}
+
+SDMDevice* FindDeviceInDeviceListByDeviceWWPN(const uint8_t* deviceWWPN) {
+    if (deviceWWPN == nullptr) return nullptr;
+    for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next)
+        if (std::memcmp(d->DevicePortProperty.WWN, deviceWWPN, 8) == 0) return d;
+    return nullptr;
+}
+
+int isCurrDriverType(const SDMDevice* port, const char* text) {
+    if (port == nullptr || text == nullptr) return 0;
+    char version[sizeof port->DeviceNodeProperty.DriverVersion + 1]{};
+    CopyText(version, sizeof version, port->DeviceNodeProperty.DriverVersion);
+    return std::strstr(version, text) != nullptr ? 1 : 0;
+}
+
+int DetectLinuxVmWareDriver() {
+    for (const SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next)
+        if (isCurrDriverType(d, "-vm") || isCurrDriverType(d, "vmw")) return 1;
+    return 0;
+}
+
+int isVMwareSpecificInboxDriver(const SDMDevice* port) {
+    if (port == nullptr) return 0;
+    return ((isCurrDriverType(port, "-vm") || isCurrDriverType(port, "vmw")) && CoreGetISP8GbType(port)) ? 1 : 0;
+}
+
+// ---- Building ------------------------------------------------------------------------
+
+int BuildHBADevices() {
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Enter...");
+    CloneFreeVORNDeviceList();
+    RemoveAllAdaptersFromAdapterList();
+
+    // The physical FC ports of the core model with their order keys.
+    struct Item {
+        SDMDevice* source;
+        std::string serial;
+        std::string wwpn;
+    };
+    std::vector<Item> items;
+    for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) {
+        const SD_UINT8* n = d->DeviceNodeProperty.WWN;
+        const SD_UINT8* p = d->DevicePortProperty.WWN;
+        if (IsZeroWwn(n) && IsZeroWwn(p)) {
+            VORNLogMessage(VORN_MSG_DEBUG, "SortAdapterList: Skipping HBA=%u WWNN=" WWN_FMT " WWPN=" WWN_FMT,
+                           d->DeviceNumber, WWN_ARGS(n), WWN_ARGS(p));
+            continue;
+        }
+        if (d->DeviceNodeProperty.InterfaceType != ADAPTER_IF_FC) continue;
+        char wwpn[17];
+        WwpnLowerHex(d, wwpn);
+        char serial[VORN_SERIAL_SIZE]{};
+        GetSerialNo(d, serial, sizeof serial);
+        items.push_back(Item{d, serial, wwpn});
+    }
+    // WWPN order first, then serial order keeping the WWPN order among equals.
+    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.wwpn < b.wwpn; });
+    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.serial < b.serial; });
+
+    SDMDeviceList chain{};
+    for (const Item& it : items) {
+        auto* copy = static_cast<SDMDevice*>(CoreZMalloc(sizeof(SDMDevice)));
+        if (copy == nullptr) {
+            VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Unable to allocate memory!");
+            FreeChain(chain.firstDevice);
+            return 0;
+        }
+        std::memcpy(static_cast<void*>(copy), it.source, sizeof(SDMDevice));
+        AppendRecord(chain, copy);
+        VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Adapter instance %u port %d (%d) (%s) " WWN_FMT,
+                       copy->DeviceNumber, static_cast<int>(copy->DeviceChipProperty.PortNumber),
+                       static_cast<int>(copy->DeviceChipProperty.PciSlotNumber & 7), it.serial.c_str(),
+                       WWN_ARGS(copy->DevicePortProperty.WWN));
+    }
+    InitAdapterList();
+    BuildAdapterEntryList(chain.firstDevice);
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Total number of HBAs=%u", chain.count);
+
+    g_VORNDeviceList = chain;
+    g_MyDeviceList = chain;
+    for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next) {
+        updateModelStrForSingleBIOSHBA(d);
+        VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Adding (HBA %u " WWN_FMT " %s) to HBA list.", d->DeviceNumber,
+                       WWN_ARGS(d->DevicePortProperty.WWN), d->DeviceNodeProperty.Model);
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Added %u HBA(s)", g_MyDeviceList.count);
+    for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next) {
+        VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: HBA %u %s physical port %d WWPN " WWN_FMT, d->DeviceNumber,
+                       d->DeviceNodeProperty.Model, GetPortIndex(d), WWN_ARGS(d->DevicePortProperty.WWN));
+        if (isSingleBIOSChipOEM(d) == 12) {
+            VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Found OEM HBA with single BIOS chip.");
+            UpdateHBAVersionForOEM(d);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,141 @@
+// The update dispatch over a simulated host, in process: update classes by
+// chip family, the refusals and what they leave in the caller's count, the
+// request registered for the engines, and the port the flash goes through.
+#include "dispatch/update_dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engines/engine_entry.h"
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/flash_cfg_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/lists_host.h"
+#include "frontend/hba_device_list.h"
+#include "image/option_rom_request.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+using zvfix::ListsHost;
+
+constexpr uint16_t kVendor = 0x1A77;
+
+class UpdateDispatch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
+        image = dir.Path() + "/mbi.bin";
+        const std::string bytes = zvfix::StandInImage(0x3000);
+        std::FILE* f = std::fopen(image.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    void TearDown() override { freeUserOptionROMReq(); }
+
+    zvtest::TempDir dir;
+    std::string image;
+};
+
+// The first list port of the adapter with that subsystem id.
+SDMDevice* PortOf(uint16_t ssid) {
+    for (SDMDevice* d : ListsHost::Ports())
+        if (d->DeviceChipProperty.SubSystemID == ssid) return d;
+    return nullptr;
+}
+
+TEST_F(UpdateDispatch, UpdateClassesFollowTheChipFamilyAndTheAdapterTable) {
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort().subSystemId = 0x0289;
+    h.AddChip27().subSystemId = 0x02A9;
+    h.AddChip27().subSystemId = 0x02AA;          // listed, not supported
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x0289, kVendor), zvfix::TableRow(0x02A9, kVendor),
+                                            zvfix::TableRow(0x02AA, kVendor, "FALSE")}));
+    EXPECT_EQ(doISPCheckForOptionROM(PortOf(0x0289)), UPDCLASS_DORNE);
+    EXPECT_EQ(doISPCheckForOptionROM(PortOf(0x02A9)), UPDCLASS_VREL);
+    EXPECT_EQ(doISPCheckForOptionROM(PortOf(0x02AA)), UPDCLASS_UNSUPPORTED);
+    EXPECT_EQ(doISPCheckForOptionROM(nullptr), UPDCLASS_UNSUPPORTED);
+
+    // The adapter-table refusal comes before the update class and leaves the count alone.
+    SD_UINT16 count = 77;
+    EXPECT_EQ(updateOptionROMSingleHBA(PortOf(0x02AA), image.c_str(), &count, 0, 1), UPD_UNSUPPORTED);
+    EXPECT_EQ(count, 77);
+    EXPECT_EQ(updateOptionROMSingleHBA(nullptr, image.c_str(), &count, 0, 1), UPD_NO_DEVICE);
+    EXPECT_EQ(count, 0);
+}
+
+TEST_F(UpdateDispatch, VirtualPortsAndLockedDownAdaptersAreRefusedFirst) {
+    zvfix::HostBuilder h;
+    zvfix::AdapterSpec& a = h.AddChip27();
+    a.subSystemId = 0x02A9;
+    a.ports[1].interfaceType = 3;
+    zvfix::AdapterSpec& locked = h.AddChip27();
+    locked.subSystemId = 0x02AA;
+    locked.lockdownStatus = 0x20000113;
+    locked.lockdownSupport = 0x2;
+    locked.fwUpdateDisable = 0x1;
+    locked.ispFwLockdown = 0x1;
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x02A9, kVendor), zvfix::TableRow(0x02AA, kVendor)}));
+
+    SD_UINT16 count = 77;
+    SDMDevice* vport = ListsHost::CorePort(1);
+    ASSERT_NE(vport, nullptr);
+    EXPECT_EQ(updateOptionROMSingleHBA(vport, image.c_str(), &count, 0, 1), UPD_VIRTUAL_PORT);
+    EXPECT_EQ(count, 77);
+    EXPECT_EQ(updateOptionROMSingleHBA(PortOf(0x02AA), image.c_str(), &count, 1, 1), UPD_LOCKDOWN);
+    EXPECT_EQ(count, 77);
+    EXPECT_EQ(g_ptrOptionROMRequest, nullptr) << "nothing registered for a refused adapter";
+}
+
+// Until the family engines exist, a Gen6 adapter that passes every check
+// fails with the engines' own status: never 0, 2 or 201, and never counted.
+TEST_F(UpdateDispatch, Gen6AdaptersReachTheirEngineWithAnAllRegionsRequest) {
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort().subSystemId = 0x0289;
+    h.AddChip27().subSystemId = 0x02A9;
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x0289, kVendor), zvfix::TableRow(0x02A9, kVendor)}));
+    const std::string hostDir = lists.Dir() + "/host";
+
+    for (uint16_t ssid : {uint16_t{0x0289}, uint16_t{0x02A9}}) {
+        SD_UINT16 count = 77;
+        EXPECT_EQ(updateOptionROMSingleHBA(PortOf(ssid), image.c_str(), &count, 0, 1), ENGINE_NOT_AVAILABLE);
+        EXPECT_EQ(count, 0);
+        ASSERT_NE(g_ptrOptionROMRequest, nullptr);
+        EXPECT_EQ(g_ptrOptionROMRequest->Region, OPTROM_REGION_ALL);
+        EXPECT_STREQ(g_ptrOptionROMRequest->optROMFile, image.c_str());
+        EXPECT_EQ(g_ptrOptionROMRequest->iFileSize, 0x3000u);
+    }
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir).empty());
+
+    // An image that cannot be opened ends the dispatch with the request's status.
+    SD_UINT16 count = 77;
+    EXPECT_EQ(updateOptionROMSingleHBA(PortOf(0x02A9), (dir.Path() + "/none.bin").c_str(), &count, 0, 1),
+              OPTROM_REQ_OPEN_FAILED);
+}
+
+TEST_F(UpdateDispatch, FlashGoesThroughTheSiblingWhoseSequenceNumberIsOneLower) {
+    zvfix::HostBuilder h;
+    h.AddChip27().subSystemId = 0x02A9;
+    h.AddChip27().subSystemId = 0x02AA;
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x02A9, kVendor), zvfix::TableRow(0x02AA, kVendor)}));
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 4u);
+    SDMDevice* first = ports[0];
+    SDMDevice* second = ports[1];
+    SDMDevice* other = ports[2];
+
+    first->DeviceFlashSequenceNumber = 2;
+    second->DeviceFlashSequenceNumber = 1;
+    other->DeviceFlashSequenceNumber = 1;   // another adapter: never chosen
+    EXPECT_EQ(FindSDMDeviceToUpdateFlash(first), second);
+    EXPECT_EQ(FindSDMDeviceToUpdateFlash(second), second) << "an odd number is the port itself";
+    second->DeviceFlashSequenceNumber = 3;
+    EXPECT_EQ(FindSDMDeviceToUpdateFlash(first), first) << "no sibling one lower";
+    EXPECT_EQ(FindSDMDeviceToUpdateFlash(nullptr), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+// The front end's device list over simulated hosts: which ports it holds, in
+// which order, the serial number each port reports, and the port state texts.
+#include "frontend/hba_device_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/lists_host.h"
+#include "frontend/adapter_entry_list.h"
+
+namespace {
+
+using zvfix::ListsHost;
+
+std::string Serial(const SDMDevice* d) {
+    char text[VORN_SERIAL_SIZE]{};
+    EXPECT_EQ(GetAdapterSerialNo(d, text, sizeof text), 0);
+    return text;
+}
+
+std::string State(SDMDevice* d, int* status = nullptr) {
+    char text[VORN_STATE_SIZE]{};
+    const int s = GetAdapterStatus(d, text, sizeof text);
+    if (status != nullptr) *status = s;
+    return text;
+}
+
+// ---- Order and contents ------------------------------------------------------------
+
+TEST(DeviceList, OrderedBySerialThenWwpnWithEntriesInStep) {
+    zvfix::HostBuilder h;
+    h.AddChip25Ports("ZV-C", {0x2100000000000005, 0x2100000000000001});   // instances 0, 1
+    h.AddChip25Ports("ZV-A", {0x2100000000000006, 0x2100000000000004});   // 2, 3
+    h.AddChip25Ports("ZV-B", {0x2100000000000002});                       // 4
+    ListsHost lists(h);
+
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 5u);
+    const std::vector<uint64_t> want = {0x2100000000000004, 0x2100000000000006, 0x2100000000000002,
+                                        0x2100000000000001, 0x2100000000000005};
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(ListsHost::Wwpn(ports[i]), want[i]) << i;
+    EXPECT_EQ(Serial(ports[0]), "ZV-A");
+    EXPECT_EQ(Serial(ports[2]), "ZV-B");
+    EXPECT_EQ(Serial(ports[4]), "ZV-C");
+    EXPECT_EQ(GetMyDeviceList()->count, 5u);
+
+    // One entry per port, same order.
+    const auto entries = ListsHost::Entries();
+    ASSERT_EQ(entries.size(), 5u);
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(ListsHost::Wwpn(entries[i]), want[i]) << i;
+
+    // The physical port index follows the PCI function, not the list position.
+    EXPECT_EQ(GetPortIndex(ports[0]), 2);   // 0x...04 is function 1 of ZV-A
+    EXPECT_EQ(GetPortIndex(ports[1]), 1);
+    EXPECT_EQ(GetNumberOfPortsOnThisHBA(ports[0]), 2);
+    EXPECT_EQ(GetNumberOfPortsOnThisHBA(ports[2]), 1);
+    EXPECT_EQ(QueryHBAType(ports[0]), 1);
+    EXPECT_EQ(QueryHBAType(ports[2]), 0);
+
+    // Lookups return the list's own records.
+    EXPECT_EQ(FindDeviceInDeviceListByDeviceNumber(4), ports[2]);
+    EXPECT_EQ(FindDeviceInDeviceListByDeviceNumber(99), nullptr);
+    EXPECT_EQ(FindDeviceInDeviceListByDeviceWWPN(ports[3]->DevicePortProperty.WWN), ports[3]);
+    EXPECT_EQ(FindDeviceInDeviceListByAdapterEntry(entries[1]), ports[1]);
+}
+
+TEST(DeviceList, VirtualAndFcoePortsAreInNeitherList) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25TwoPort();
+    a.ports[1].interfaceType = 3;   // virtual port
+    auto& b = h.AddChip25(0x2261, 1);
+    b.ports[0].interfaceType = 4;   // FCoE
+    h.AddChip27();
+    ListsHost lists(h);
+
+    ASSERT_EQ(GetDeviceList()->count, 5u);   // the core model keeps them
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 3u);
+    for (SDMDevice* d : ports) EXPECT_EQ(d->DeviceNodeProperty.InterfaceType, 1);
+    EXPECT_EQ(ListsHost::Entries().size(), 3u);
+    // The ports left out are unknown to the support checks.
+    for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) {
+        if (d->DeviceNodeProperty.InterfaceType == 1) continue;
+        EXPECT_EQ(FindAdapterInAdapterListBySDMDevice(d), nullptr);
+        EXPECT_EQ(CheckAdapterFlashUpdateStatus(d, 0), 6);
+    }
+}
+
+TEST(DeviceList, EmptyHostGivesEmptyListsAndCleanUpIsRepeatable) {
+    zvfix::HostBuilder h;
+    {
+        ListsHost lists(h);
+        EXPECT_EQ(GetMyDeviceList()->firstDevice, nullptr);
+        EXPECT_EQ(GetCountOfEntryInAdapterList(), 0u);
+    }
+    EXPECT_EQ(CloneFreeVORNDeviceList(), 0);
+    EXPECT_EQ(GetMyDeviceList()->count, 0u);
+}
+
+// ---- Serial numbers --------------------------------------------------------------------
+
+TEST(DeviceList, SerialComesFromVpdOnNewChipsAndNodeOnOldOnes) {
+    zvfix::HostBuilder h;
+    auto& gen6 = h.AddChip25(0x2261, 1);
+    gen6.serial = "NODE-SN-6";
+    gen6.vpd.sn = "VPD-SN-6";
+    auto& old = h.AddChip25(0x2312, 1);   // chip type 4
+    old.chipType = 4;
+    old.serial = "NODE-SN-4";
+    old.vpd.sn = "VPD-SN-4";
+    ListsHost lists(h);
+
+    char text[VORN_SERIAL_SIZE]{};
+    SDMDevice* p6 = ListsHost::CorePort(0);
+    SDMDevice* p4 = ListsHost::CorePort(1);
+    ASSERT_NE(p6, nullptr);
+    ASSERT_NE(p4, nullptr);
+    ASSERT_EQ(GetSerialNo(p6, text, sizeof text), 0);
+    EXPECT_STREQ(text, "VPD-SN-6");
+    ASSERT_EQ(GetSerialNo(p4, text, sizeof text), 0);
+    EXPECT_STREQ(text, "NODE-SN-4");
+
+    EXPECT_EQ(GetSerialNo(nullptr, text, sizeof text), 8);
+    EXPECT_EQ(GetAdapterSerialNo(nullptr, text, sizeof text), 0);
+    EXPECT_STREQ(text, "N/A");
+    // A small buffer is filled, never overrun.
+    char small[4] = {'x', 'x', 'x', 'x'};
+    ASSERT_EQ(GetSerialNo(p6, small, sizeof small), 0);
+    EXPECT_STREQ(small, "VPD");
+}
+
+TEST(DeviceList, UnreadableVpdFallsBackToTheNodeSerial) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25TwoPort();
+    a.serial = "NODE-ONLY";
+    a.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
+    ListsHost lists(h);
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(Serial(ports[0]), "NODE-ONLY");
+    EXPECT_EQ(GetNumberOfPortsOnThisHBA(ports[0]), 2);
+}
+
+TEST(DeviceList, AdaptersWithoutSerialAreNotMergedIntoOne) {
+    zvfix::HostBuilder h;
+    for (int i = 0; i < 2; ++i) {
+        auto& a = h.AddChip25TwoPort();
+        a.serial = "";
+        a.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
+    }
+    h.AddChip25TwoPort();   // a readable one beside them
+    ListsHost lists(h);
+
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 6u);
+    const std::string s0 = Serial(ports[0]), s2 = Serial(ports[2]);
+    EXPECT_EQ(s0.rfind("N/A", 0), 0u) << s0;
+    EXPECT_EQ(s2.rfind("N/A", 0), 0u) << s2;
+    EXPECT_NE(s0, s2);
+    // Each unreadable adapter keeps its own two ports together.
+    EXPECT_EQ(Serial(ports[1]), s0);
+    EXPECT_EQ(Serial(ports[3]), s2);
+    EXPECT_EQ(GetNumberOfPortsOnThisHBA(ports[0]), 2);
+    EXPECT_EQ(GetNumberOfPortsOnThisHBA(ports[2]), 2);
+    EXPECT_EQ(ports[0]->DeviceChipProperty.PciBusNumber, ports[1]->DeviceChipProperty.PciBusNumber);
+}
+
+// ---- Port state ----------------------------------------------------------------------------
+
+TEST(DeviceList, PortStateTextsAndStatusBits) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25(0x2261, 4);
+    a.ports[0].portState = 1;                                   // online
+    a.ports[1].portState = 2;                                   // down, nothing special
+    a.ports[2].portState = 2;                                   // down, no SFP
+    a.ports[2].linkState2 = 1;
+    a.ports[3].portState = 3;                                   // down, SFP of an unknown vendor
+    a.ports[3].linkState2 = 6;
+    a.ports[3].linkState3 = 1;
+    auto& b = h.AddChip25(0x2261, 2);
+    b.ports[0].portState = 2;                                   // diagnostic mode: bits 0 and 9
+    b.ports[0].linkState1 = 2;
+    b.ports[0].linkState2 = 3;
+    b.ports[1].portState = 1;                                   // online with FEC
+    b.ports[1].linkState3 = 0x8000;
+    ListsHost lists(h);
+
+    int status = -1;
+    EXPECT_EQ(State(ListsHost::CorePort(0), &status), "Online");
+    EXPECT_EQ(status, 0);
+    // The list records carry the status bits that were set while the lists were built.
+    SDMDevice* down = FindDeviceInDeviceListByDeviceNumber(1);
+    ASSERT_NE(down, nullptr);
+    EXPECT_EQ(down->DeviceStatus, 0x1);
+    EXPECT_EQ(State(down, &status), "Link Down");
+    EXPECT_EQ(status, 1);
+    SDMDevice* noSfp = FindDeviceInDeviceListByDeviceNumber(2);
+    EXPECT_EQ(noSfp->DeviceStatus, 0x21);
+    EXPECT_EQ(State(noSfp), "SFP not present");
+    SDMDevice* vendor = FindDeviceInDeviceListByDeviceNumber(3);
+    EXPECT_EQ(vendor->DeviceStatus, 0x101);
+    EXPECT_EQ(State(vendor), "Unsupported SFP Vendor");
+    SDMDevice* diag = FindDeviceInDeviceListByDeviceNumber(4);
+    EXPECT_EQ(diag->DeviceStatus, 0x201);
+    EXPECT_EQ(State(diag), "Loop Down, Diagnostic Mode");
+    SDMDevice* fec = FindDeviceInDeviceListByDeviceNumber(5);
+    EXPECT_EQ(State(fec, &status), "Online (FEC)");
+    EXPECT_EQ(status, 0);
+
+    // A port coming back on line clears its bits again.
+    diag->DeviceStatus = 0x301;
+    SDMDevice* online = FindDeviceInDeviceListByDeviceNumber(0);
+    online->DeviceStatus = 0x1021;
+    EXPECT_EQ(GetHBADevicePortStatus(online), 1);
+    EXPECT_EQ(online->DeviceStatus, 0);
+    EXPECT_EQ(GetHBADevicePortStatus(nullptr), 2);
+}
+
+TEST(DeviceList, FirmwareFecSupportByMajorVersion) {
+    EXPECT_EQ(isFirmwareWithFECSupport("9.08.01"), 1);
+    EXPECT_EQ(isFirmwareWithFECSupport("8.0"), 1);
+    EXPECT_EQ(isFirmwareWithFECSupport("10 beta"), 1);
+    EXPECT_EQ(isFirmwareWithFECSupport("7.99.99"), 0);
+    EXPECT_EQ(isFirmwareWithFECSupport(""), 0);
+    EXPECT_EQ(isFirmwareWithFECSupport("x.9"), 0);
+    EXPECT_EQ(isFirmwareWithFECSupport(nullptr), 0);
+}
+
+TEST(DeviceList, NodePropertyRefreshReachesTheSiblingPort) {
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort();
+    ListsHost lists(h);
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 2u);
+    std::strcpy(ports[0]->DeviceNodeProperty.FirmwareVersion, "stale");
+    std::strcpy(ports[1]->DeviceNodeProperty.FirmwareVersion, "stale");
+    EXPECT_EQ(UpdateHBADeviceNodeProperty(ports[0]), 0);
+    EXPECT_STREQ(ports[0]->DeviceNodeProperty.FirmwareVersion, "9.08.01");
+    EXPECT_STREQ(ports[1]->DeviceNodeProperty.FirmwareVersion, "9.08.01");
+    EXPECT_EQ(UpdateHBADeviceNodeProperty(nullptr), 8);
+}
+
+}  // namespace

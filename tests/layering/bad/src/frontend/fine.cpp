@@ -1,0 +1,2 @@
+#include "core/chip_types.h"
+#include "frontend/output.h"
