@@ -1,31 +1,27 @@
 // flash.cfg reader: any file gives records whose texts stay terminated inside
 // their fields, never more records than lines.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "cli/flash_cfg.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static char path[] = "/tmp/zvfuzz-flashcfg-XXXXXX";
-    static int fd = mkstemp(path);
-    if (fd < 0) std::abort();
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+    static const std::string path = zvfuzz::ScratchDir() + "/flash.cfg";
+    zvfuzz::WriteFile(path, std::span(data, size));
     DeleteFlashCtrVersionList();
-    if (BuildFlashCtrListFromFile(path) != 0) std::abort();
+    ZVFUZZ_CHECK(BuildFlashCtrListFromFile(path.c_str()) == 0);
     size_t lines = 1;
     for (size_t i = 0; i < size; ++i) lines += data[i] == '\n';
     size_t records = 0;
     for (const FlashCtrVersion* r = g_VersionCtrEntryList; r != nullptr; r = r->next, ++records) {
-        if (strnlen(r->SubSysDeviceID, sizeof r->SubSysDeviceID) >= sizeof r->SubSysDeviceID) std::abort();
-        if (strnlen(r->SubSysVendorID, sizeof r->SubSysVendorID) >= sizeof r->SubSysVendorID) std::abort();
-        if (strnlen(r->Model, sizeof r->Model) >= sizeof r->Model) std::abort();
-        if (strnlen(r->FileName, sizeof r->FileName) > FLASHCTR_FILE_MAX) std::abort();
+        ZVFUZZ_CHECK(strnlen(r->SubSysDeviceID, sizeof r->SubSysDeviceID) < sizeof r->SubSysDeviceID);
+        ZVFUZZ_CHECK(strnlen(r->SubSysVendorID, sizeof r->SubSysVendorID) < sizeof r->SubSysVendorID);
+        ZVFUZZ_CHECK(strnlen(r->Model, sizeof r->Model) < sizeof r->Model);
+        ZVFUZZ_CHECK(strnlen(r->FileName, sizeof r->FileName) < sizeof r->FileName);
     }
-    if (records > lines) std::abort();
+    ZVFUZZ_CHECK(records <= lines);
     DeleteFlashCtrVersionList();
     return 0;
 }

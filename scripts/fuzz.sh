@@ -1,29 +1,67 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang (ASan+UBSan) and runs each for
-# the given number of seconds (default 10), starting from its seed corpus in
-# fuzz/corpus/<name>/. New inputs go to a scratch folder, not into the repo.
-# A crash fails the script and leaves the input beside the scratch corpus.
+# the given number of seconds (default 10). Each target starts from the seeds
+# that the fixture builders write (tests/fixtures/tools/zvfuzz-seeds.cpp, built
+# with the normal compiler in build-fuzz-seeds/, or $ZV_FUZZ_SEEDS_BUILD) and
+# from the regression inputs committed in fuzz/corpus/<name>_fuzz/. New inputs go to
+# a scratch folder, not into the repo. A crash fails the script and leaves the
+# input in build-fuzz/.
+#
+# Run as root where unshare works, each target gets a private /tmp, /var/log,
+# library log and System V IPC, like the tests: the product's paths are fixed.
+# Elsewhere the targets that need those paths do nothing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-10}
+jobs=${ZV_BUILD_JOBS:+-j $ZV_BUILD_JOBS}
 "$top/scripts/install-deps.sh"
 "$top/scripts/install-deps.sh" clang libclang-rt-14-dev
+
+seedbuild=${ZV_FUZZ_SEEDS_BUILD:-$top/build-fuzz-seeds}
+cmake -S "$top" -B "$seedbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$seedbuild" --target zvfuzz-seeds $jobs
+
 dir="$top/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZV_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$dir" --target fuzz_all
-scratch=$(mktemp -d)
+cmake --build "$dir" --target fuzz_all $jobs
+
+# Scratch lives in the build tree, not /tmp, which the targets see privately.
+scratch=$(mktemp -d "$dir/run.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+"$seedbuild/tests/fixtures/zvfuzz-seeds" "$scratch/seeds"
+
+isolate=()
+if [ "$(id -u)" = 0 ] && unshare --mount --ipc true 2>/dev/null; then
+  [ -e /usr/lib/libzvsdm.log ] || : > /usr/lib/libzvsdm.log
+  # A tree under /tmp is bound back into the private /tmp.
+  isolate=(unshare --mount --ipc --propagation private sh -c '
+    keep=""
+    case "$ZV_FUZZ_TOP" in /tmp/*) keep="$ZV_FUZZ_TOP" ;; esac
+    if [ -n "$keep" ]; then mkdir -p /run/zv-fuzz-tmp && mount --bind /tmp /run/zv-fuzz-tmp || exit 125; fi
+    mount -t tmpfs -o mode=1777 zvfuzztmp /tmp &&
+    mount -t tmpfs -o mode=0755 zvfuzzlog /var/log &&
+    : > /tmp/.libzvsdm.log && mount --bind /tmp/.libzvsdm.log /usr/lib/libzvsdm.log || exit 125
+    if [ -n "$keep" ]; then mkdir -p "$keep" && mount --bind "/run/zv-fuzz-tmp${keep#/tmp}" "$keep" || exit 125; fi
+    export ZV_FUZZ_ISOLATED=1
+    exec "$@"' sh)
+else
+  echo "no private namespaces here: the targets that use the product's fixed paths do nothing"
+fi
+export ZV_FUZZ_TOP="$top"
+
 status=0
 for bin in "$dir"/fuzz/*_fuzz; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
-  mkdir -p "$scratch/$name"
-  seeds=()
-  [ -d "$top/fuzz/corpus/$name" ] && seeds=("$top/fuzz/corpus/$name")
-  if ! (cd "$scratch" && "$bin" -max_total_time="$secs" -print_final_stats=1 -artifact_prefix="$scratch/$name-" \
-        "$scratch/$name" "${seeds[@]}" >"$scratch/$name.log" 2>&1); then
+  mkdir -p "$scratch/new/$name"
+  corpora=("$scratch/new/$name")
+  for c in "$scratch/seeds/$name" "$top/fuzz/corpus/$name"; do
+    [ -d "$c" ] && corpora+=("$c")
+  done
+  if ! (cd "$scratch" && "${isolate[@]}" "$bin" -max_total_time="$secs" -print_final_stats=1 \
+        -artifact_prefix="$scratch/$name-" "${corpora[@]}" >"$scratch/$name.log" 2>&1); then
     echo "$name: FAILED"; tail -40 "$scratch/$name.log"; status=1
-    for a in "$scratch/$name"-*; do [ -f "$a" ] && cp "$a" "$top/build-fuzz/" && echo "input kept: build-fuzz/$(basename "$a")"; done
+    for a in "$scratch/$name"-*; do [ -f "$a" ] && cp "$a" "$dir/" && echo "input kept: build-fuzz/$(basename "$a")"; done
   else
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$scratch/$name.log" | grep -o '[0-9]*$' || echo '?')
     echo "$name: ok, $runs runs in ${secs}s"

@@ -36,7 +36,8 @@ bool ParseBoardTemplate(std::string_view text, std::string_view tableSignature, 
                         BoardTemplate* pTemplate, std::string* pReason);
 
 // Reads and parses a template file. 0; 1 when the file cannot be opened or
-// read; 13 when it is not a well-formed template (too large, malformed).
+// read or is not a regular file (said to the user); 13 when it is not a
+// well-formed template (too large, malformed).
 int LoadBoardTemplateFile(const char* path, std::string_view tableSignature, SD_UINT32 maxTableSize,
                           BoardTemplate* pTemplate);
 

@@ -56,8 +56,10 @@ bool BuildTable(const SDMDevice* device, const BoardTemplate& tpl, const std::ve
 
 }  // namespace
 
-int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
-                                       SD_UINT32 uHBAType) {
+int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
+                                      SD_UINT32 uHBAType, FcBoardConfigPlan* plan) {
+    if (plan == nullptr) return FBC_FAILED;
+    *plan = FcBoardConfigPlan{};
     if (pDevice == nullptr || isVirtualPortHBA(pDevice) != 0) return FBC_NO_DEVICE;
     const int chip = CoreGetISPType(pDevice);
     if (chip != 25 && chip != 27) return FBC_NO_DEVICE;
@@ -99,29 +101,61 @@ int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfg
     const auto oldV = CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG) ? CfgTableVersion(adapter)
                                                                           : std::array<SD_UINT8, 4>{};
     const auto& newV = tpl.version;
+    plan->device = pDevice;
+    plan->oldVersion = {oldV[0], oldV[1], oldV[2]};
+    plan->newVersion = {newV[0], newV[1], newV[2]};
     const int cmp = CfgCompareVersions(newV, oldV, 3);
     if (cmp == 0 || (cmp < 0 && GetForceUpdateOption() == 0)) {
-        scfxPrint("HBA %s: Upgrade is not required. FBC version is up to date (%x.%x.%x)", model, oldV[0], oldV[1],
-                  oldV[2]);
-        return cmp == 0 ? FBC_UP_TO_DATE : FBC_TEMPLATE_OLDER;
+        plan->result = cmp == 0 ? FBC_UP_TO_DATE : FBC_TEMPLATE_OLDER;
+        return 0;
     }
+    // The new table is built (and checked) before anything is written.
+    if (!BuildTable(pDevice, tpl, adapter, &plan->table)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC validation failed!");
+        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: started", model, oldV[0], oldV[1],
+                  oldV[2], newV[0], newV[1], newV[2]);
+        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: failed", model, oldV[0], oldV[1],
+                  oldV[2], newV[0], newV[1], newV[2]);
+        *plan = FcBoardConfigPlan{};
+        return FBC_INVALID_DATA;
+    }
+    plan->write = true;
+    plan->writeRegion = regions.write;
+    plan->flip = regions.flip;
+    plan->active = regions.active;
+    return 0;
+}
 
-    scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: started", model, oldV[0], oldV[1], oldV[2],
-              newV[0], newV[1], newV[2]);
+int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan) {
+    if (plan.device == nullptr) return FBC_NO_DEVICE;
+    const char* model = plan.device->DeviceNodeProperty.Model;
+    const auto& o = plan.oldVersion;
+    const auto& n = plan.newVersion;
+    if (!plan.write) {
+        scfxPrint("HBA %s: Upgrade is not required. FBC version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
+        return plan.result;
+    }
+    scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: started", model, o[0], o[1], o[2], n[0],
+              n[1], n[2]);
     auto finish = [&](int result) {
-        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: %s", model, oldV[0], oldV[1], oldV[2],
-                  newV[0], newV[1], newV[2], result == FBC_UPDATED ? "completed" : "failed");
+        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: %s", model, o[0], o[1], o[2], n[0], n[1],
+                  n[2], result == FBC_UPDATED ? "completed" : "failed");
         return result;
     };
-    std::vector<SD_UINT8> table;
-    if (!BuildTable(pDevice, tpl, adapter, &table)) {
-        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC validation failed!");
-        return finish(FBC_INVALID_DATA);
-    }
-    if (WriteConfigTableRegion(pDevice, regions.write, table) != 0) return finish(FBC_FAILED);
-    if (regions.flip &&
-        CoreUpdateAuxImageStatus(pDevice, &regions.active, 0, AUX_COMPONENT_BOARD_CONFIG) != 0) {
+    if (WriteConfigTableRegion(plan.device, plan.writeRegion, plan.table) != 0) return finish(FBC_FAILED);
+    SD_ACTIVE_REGIONS active = plan.active;
+    if (plan.flip && CoreUpdateAuxImageStatus(plan.device, &active, 0, AUX_COMPONENT_BOARD_CONFIG) != 0) {
         return finish(FBC_FAILED);
     }
     return finish(FBC_UPDATED);
+}
+
+int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
+                                       SD_UINT32 uHBAType) {
+    FcBoardConfigPlan plan;
+    if (const int rc = PrepareAdapterFCBoardConfigUpdate(pDevice, pFCBrdCfgFileName, iEnableAllPorts, uHBAType, &plan);
+        rc != 0) {
+        return rc;
+    }
+    return CommitAdapterFCBoardConfigUpdate(plan);
 }

@@ -2,6 +2,9 @@
 // rebuilt from a template while keeping the adapter's own settings.
 #pragma once
 
+#include <array>
+#include <vector>
+
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
@@ -18,6 +21,27 @@ constexpr int FBC_FAILED = 360;
 // The MCTP update's adapter type.
 constexpr SD_UINT32 FBC_HBA_TYPE_MIN = 7;
 constexpr SD_UINT32 FBC_HBA_TYPE_MAX = 9;
+
+// The update in two halves, so that a caller can read and check every
+// template (and build every table) before it writes any: Prepare reads the
+// template and the adapter's table and builds the new one (nothing written);
+// Commit says the outcome and writes the table when it is to be written.
+struct FcBoardConfigPlan {
+    SDMDevice* device = nullptr;           // null: nothing to commit
+    bool write = false;
+    int result = 0;                        // 213 or 214 when nothing is to be written
+    std::array<SD_UINT8, 3> oldVersion{};
+    std::array<SD_UINT8, 3> newVersion{};
+    std::vector<SD_UINT8> table;
+    SD_UINT32 writeRegion = 0;
+    bool flip = false;                     // chip type 27: the written copy becomes the active one
+    SD_ACTIVE_REGIONS active{};
+};
+// 0 (plan ready), or 8, 1, 13, 15, 360 with their lines, as the whole update.
+int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
+                                      SD_UINT32 uHBAType, FcBoardConfigPlan* plan);
+// 201, 213, 214 or 360 (8 for an empty plan).
+int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan);
 
 // Rebuilds the port's FC board configuration from the template opened by the
 // name given. Writes the table only when the template's version is newer (or

@@ -9,6 +9,7 @@
 #include "boardcfg/config_table.h"
 #include "boardcfg/table_region_io.h"
 #include "core/chip_types.h"
+#include "core/input_file.h"
 #include "frontend/adapter_entry_list.h"
 #include "frontend/cli_settings.h"
 #include "frontend/file_util.h"
@@ -75,26 +76,29 @@ bool FindFwPreloadTemplate(const SDMDevice* pDevice, const char* pFileName, char
     char subdir[16];
     std::snprintf(subdir, sizeof subdir, "x%04Xx%04X", pDevice->DeviceChipProperty.SubVendorID,
                   pDevice->DeviceChipProperty.SubSystemID);
+    // Whether the name exists decides; nothing is opened here (a FIFO in its
+    // place is refused when the template is read, never waited on).
     char base[VORN_DIR_SIZE + 16];
     if (VORNJoinPath(base, sizeof base, dir, subdir) == 0 && VORNJoinPath(path, size, base, pFileName) == 0 &&
-        isFileExists(path) != 0) {
+        CoreNameExists(path)) {
         return true;
     }
-    if (VORNJoinPath(path, size, dir, pFileName) == 0 && isFileExists(path) != 0) return true;
+    if (VORNJoinPath(path, size, dir, pFileName) == 0 && CoreNameExists(path)) return true;
     path[0] = '\0';
     return false;
 }
 
-int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName) {
+int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileName, FwPreloadPlan* plan) {
+    if (plan == nullptr) return FWA_FAILED;
+    *plan = FwPreloadPlan{};
+    plan->device = pDevice;
     if (pDevice == nullptr) {
         scfxPrint("No compatible HBA(s) found in current system !");
         return FWA_NO_DEVICE;
     }
     const char* model = pDevice->DeviceNodeProperty.Model;
     const int chip = CoreGetISPType(pDevice);
-    if (isVirtualPortHBA(pDevice) != 0 || !IsPreloadChip(chip)) {
-        return FWA_SUCCESS;
-    }
+    if (isVirtualPortHBA(pDevice) != 0 || !IsPreloadChip(chip)) return FWA_SUCCESS;
     const char* own = OwnTemplateName(chip);
     if (own == nullptr || pFwPreloadFileName == nullptr || std::strcmp(own, pFwPreloadFileName) != 0) {
         return FWA_SUCCESS;
@@ -137,19 +141,34 @@ int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName
     RetrieveFwPreloadVersion(pDevice, adapter, FWA_SOURCE_ADAPTER);
     RetrieveFwPreloadVersion(pDevice, table, FWA_SOURCE_TEMPLATE);
     const FwPreloadVersion& v = *GetFwPreloadVersion();
-    const SD_UINT8 oldV[3] = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
-    const SD_UINT8 newV[3] = {v.NewVersionMajor, v.NewVersionMinor, v.NewVersionSubMinor};
-    const int cmp = CfgCompareVersions(newV, oldV, 3);
-    if (!(cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0))) {
-        scfxPrint("HBA %s: Upgrade is not required. FWA version is up to date (%x.%x.%x)", model, oldV[0], oldV[1],
-                  oldV[2]);
+    plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
+    plan->newVersion = {v.NewVersionMajor, v.NewVersionMinor, v.NewVersionSubMinor};
+    const int cmp = CfgCompareVersions(plan->newVersion, plan->oldVersion, 3);
+    plan->checked = true;
+    plan->write = cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
+    if (plan->write) plan->table = std::move(table);
+    return FWA_SUCCESS;
+}
+
+int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan) {
+    if (plan.device == nullptr || !plan.checked) return FWA_SUCCESS;
+    const char* model = plan.device->DeviceNodeProperty.Model;
+    const auto& o = plan.oldVersion;
+    const auto& n = plan.newVersion;
+    if (!plan.write) {
+        scfxPrint("HBA %s: Upgrade is not required. FWA version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
         return FWA_SUCCESS;
     }
-
-    scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: started", model, oldV[0], oldV[1], oldV[2],
-              newV[0], newV[1], newV[2]);
-    const long st = WriteConfigTableRegion(pDevice, CFGTBL_REGION_FW_PRELOAD, table);
-    scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: %s", model, oldV[0], oldV[1], oldV[2],
-              newV[0], newV[1], newV[2], st == 0 ? "completed" : "failed");
+    scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: started", model, o[0], o[1], o[2], n[0],
+              n[1], n[2]);
+    const long st = WriteConfigTableRegion(plan.device, CFGTBL_REGION_FW_PRELOAD, plan.table);
+    scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: %s", model, o[0], o[1], o[2], n[0], n[1],
+              n[2], st == 0 ? "completed" : "failed");
     return st == 0 ? FWA_UPDATED : FWA_FAILED;
+}
+
+int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName) {
+    FwPreloadPlan plan;
+    if (const int rc = PrepareFWPreloadTableUpdate(pDevice, pFwPreloadFileName, &plan); rc != FWA_SUCCESS) return rc;
+    return CommitFWPreloadTableUpdate(plan);
 }

@@ -2,8 +2,10 @@
 // record and its update from the template of the installation directory.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
@@ -49,8 +51,27 @@ void ResetFwPreloadVersion();
 int RetrieveFwPreloadVersion(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, int Source);
 
 // The template's path for a port: "<install>/x%04Xx%04X/<name>" when that
-// exists, else "<install>/<name>" when that exists; false when neither does.
+// name exists, else "<install>/<name>" when that exists; false when neither
+// does. Nothing is opened.
 bool FindFwPreloadTemplate(const SDMDevice* pDevice, const char* pFileName, char* path, std::size_t size);
+
+// The update in two halves, so that a caller can read and check every
+// template before it writes any table: Prepare reads the template and the
+// adapter's table and builds the new one (nothing written); Commit says the
+// outcome and writes the table when it is to be written.
+struct FwPreloadPlan {
+    SDMDevice* device = nullptr;
+    bool checked = false;                  // a template was found and compared
+    bool write = false;                    // the table is to be rewritten
+    std::array<SD_UINT8, 3> oldVersion{};
+    std::array<SD_UINT8, 3> newVersion{};
+    std::vector<SD_UINT8> table;           // the rebuilt table when `write`
+};
+// 0 (plan ready, also when there is nothing to do), or 1, 13, 350, 215 with
+// their lines, as UpdateFWPreloadTableToHBA.
+int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileName, FwPreloadPlan* plan);
+// 0 (nothing written), 201 (rewritten and read back) or 350.
+int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan);
 
 // Brings the port's preload table up to the template. 0 (nothing to do, no
 // template, up to date), 201 (rewritten and read back), 1, 13, 350, 215 (null port).

@@ -17,15 +17,18 @@
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
+#include "core/input_file.h"
 #include "core/oss_services.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/adapter_entry_list.h"
 #include "frontend/cli_settings.h"
+#include "frontend/file_util.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/install_dir.h"
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "frontend/str_util.h"
+#include "mgmt/sd_shared_db.h"
 #include "mgmt/sdapi.h"
 
 // Exposed for the command's tests; the dispatcher only calls UpdateAdapterMCTPSupport.
@@ -99,9 +102,27 @@ void log_hba_entry(const char* who, const SDMDevice* port, const FlashCtrVersion
                    h.Risc[1], h.Risc[2], h.FileName, h.Multiboot[0], h.Multiboot[1], h.Multiboot[2]);
 }
 
-// An interrupted update must not leave a flash-update session behind: the
-// next run would be refused until it expires.
-void release_sessions_on_signal(int) { zvapi_release_process_sessions(); }
+// An interrupted update must not leave a flash-update session behind (the
+// next run would be refused until it expires), nor the shared file and
+// semaphores when this process was their last user.
+void release_sessions_on_signal(int) {
+    zvapi_release_process_sessions();
+    zvapi_shdb_leave_on_exit();
+}
+
+// "package.cfg" selects the disable form by its name alone; one that exists
+// but cannot be read is an error, never a silent enable or disable.
+bool package_cfg_readable() {
+    char path[VORN_PATH_SIZE];
+    if (VORNJoinPath(path, sizeof path, VORNGetInstallationDir(), "package.cfg") != 0) return true;
+    const InputFileStatus status = CoreProbeInputFile(path, InputFileTrust::AnyOwner);
+    if (status == InputFileStatus::Ok) return true;
+    VORNReportNotice(("Error: " + CoreInputFileRefusalText(path, status == InputFileStatus::Missing
+                                                                      ? InputFileStatus::Unreadable
+                                                                      : status))
+                         .c_str());
+    return false;
+}
 
 void print_both(const char* text) {
     PrintOutPut("%s", text);
@@ -178,34 +199,72 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         }
         log_file_entry("UpdateAdapteFwComponents", port, *file);
 
+        const int instance = static_cast<int>(port->DeviceNumber);
+        // Nothing is written to an adapter whose image could not be named
+        // whole, or that the update dispatch would refuse: the refusal comes
+        // before the preload and board-configuration steps, not after them.
+        if (FlashCtrFileNameTooLong(file.get())) {
+            ++needed;
+            scfxPrint("HBA %s (instance %d): The image file name in flash.cfg is longer than %zu characters; "
+                      "the adapter is not updated!",
+                      model, instance, FLASHCTR_FILE_MAX);
+            continue;
+        }
+        if (const SD_INT32 refusal = CheckUpdateRefusal(port, PortUpdateOption); refusal != UPD_SUCCESS) {
+            ++needed;
+            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: HBA %d refused (%d)", instance, refusal);
+            continue;
+        }
+
         // A failed preload or board-configuration step leaves the adapter
         // half-updated: it is reported and counted as failed, never as "not required".
         bool stepFailed = false;
-        const int instance = static_cast<int>(port->DeviceNumber);
         if (chipType == 25) {
+            // Both templates are read and checked, and both tables built, before
+            // either is written: a bad second template never leaves the first written.
             VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking FWA preload...");
             ProgressBarIncrement(pProgressBar);
-            const int rc = UpdateFWPreloadTableToHBA(port, kPreloadTemplate);
-            if (rc != 0 && rc != 201) {
-                stepFailed = true;
+            FwPreloadPlan fwa;
+            FcBoardConfigPlan fbc;
+            const int fwaReady = PrepareFWPreloadTableUpdate(port, kPreloadTemplate, &fwa);
+            const int fbcReady = PrepareAdapterFCBoardConfigUpdate(port, kBoardConfigTemplate, PortUpdateOption,
+                                                                   kBoardConfigHbaType, &fbc);
+            if (fwaReady != FWA_SUCCESS) {
                 scfxPrint("HBA %s (instance %d): FWA preload table update failed (error %d)!", model, instance,
-                          rc);
+                          fwaReady);
             }
-            ProgressBarIncrement(pProgressBar);
-            OSSSleep(1);
-        }
-        ProgressBarIncrement(pProgressBar);
-        if (chipType == 25) {
-            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking FBC...");
-            const int rc = UpdateAdapterFCBoardConfigFromFile(port, kBoardConfigTemplate, PortUpdateOption,
-                                                              kBoardConfigHbaType);
-            if (rc != 0 && rc != 201 && rc != 213 && rc != 214) {
-                stepFailed = true;
+            if (fbcReady != 0) {
                 scfxPrint("HBA %s (instance %d): FBC board configuration update failed (error %d)!", model,
-                          instance, rc);
+                          instance, fbcReady);
+            }
+            if (fwaReady != FWA_SUCCESS || fbcReady != 0) {
+                stepFailed = true;
+                scfxPrint("HBA %s (instance %d): Neither the FWA preload table nor the FBC board configuration "
+                          "was written.",
+                          model, instance);
+            } else {
+                if (const int rc = CommitFWPreloadTableUpdate(fwa); rc != FWA_SUCCESS && rc != FWA_UPDATED) {
+                    stepFailed = true;
+                    scfxPrint("HBA %s (instance %d): FWA preload table update failed (error %d)!", model, instance,
+                              rc);
+                }
             }
             ProgressBarIncrement(pProgressBar);
             OSSSleep(1);
+            ProgressBarIncrement(pProgressBar);
+            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking FBC...");
+            if (fwaReady == FWA_SUCCESS && fbcReady == 0) {
+                const int rc = CommitAdapterFCBoardConfigUpdate(fbc);
+                if (rc != FBC_UPDATED && rc != FBC_UP_TO_DATE && rc != FBC_TEMPLATE_OLDER) {
+                    stepFailed = true;
+                    scfxPrint("HBA %s (instance %d): FBC board configuration update failed (error %d)!", model,
+                              instance, rc);
+                }
+            }
+            ProgressBarIncrement(pProgressBar);
+            OSSSleep(1);
+        } else {
+            ProgressBarIncrement(pProgressBar);
         }
 
         BuildFlashCtrListFromHBA(port, hba.get());
@@ -279,6 +338,7 @@ int UpdateAdapterMCTPSupport(int enable) {
         return FLASHCTR_OPEN_FAILED;
     }
     if (enable == 0) {
+        if (!package_cfg_readable()) return FLASHCTR_OPEN_FAILED;
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Disable");
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Setting force update mode to 1");
         SetForceUpdateOption(1);

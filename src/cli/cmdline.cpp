@@ -12,6 +12,7 @@
 #include "cli/console_texts.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
+#include "core/input_file.h"
 #include "frontend/cli_settings.h"
 #include "frontend/file_util.h"
 #include "frontend/hba_device_list.h"
@@ -182,9 +183,11 @@ int SecondPassParseArg() {
     if (g_CmdOperation == VORN_OP_USAGE) return VORN_PARSE_OK;
     const size_t count = argumentList.size();
     if (count == 0) {
+        // The name alone decides (nothing is opened here); the command refuses
+        // a "package.cfg" that exists but cannot be read.
         char path[VORN_PATH_SIZE];
         const bool disable = VORNJoinPath(path, sizeof path, VORNGetInstallationDir(), "package.cfg") == 0 &&
-                             isFileExists(path) == 1;
+                             CoreNameExists(path);
         g_CmdOperation = disable ? VORN_OP_MCTP_DISABLE : VORN_OP_MCTP_ENABLE;
         return VORN_PARSE_OK;
     }

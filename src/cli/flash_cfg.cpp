@@ -4,12 +4,13 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/chip_types.h"
 #include "core/core_log.h"
+#include "core/input_file.h"
 #include "core/sdm_device.h"
 #include "frontend/output.h"
 #include "frontend/str_util.h"
@@ -18,6 +19,10 @@
 FlashCtrVersion* g_VersionCtrEntryList = nullptr;
 
 namespace {
+
+// Last record of the list, so that appending does not walk it (a long file
+// would take quadratic time). Trusted only while it still ends the list.
+FlashCtrVersion* g_VersionCtrEntryTail = nullptr;
 
 FlashCtrMultibootReader g_multibootReader = nullptr;
 
@@ -81,14 +86,35 @@ void fill_record(FlashCtrVersion* record, const std::vector<std::string>& fields
             case 1: copy_text(record->SubSysVendorID, sizeof record->SubSysVendorID, fields[i]); break;
             case 2: copy_text(record->Model, sizeof record->Model, fields[i]); break;
             case 9: {
-                std::string name = trim_blanks(fields[i]);
-                if (name.size() > FLASHCTR_FILE_MAX) name.resize(FLASHCTR_FILE_MAX);
+                // A name longer than the kept length is never cut (the cut name
+                // could open another file): it is kept as far as the field holds,
+                // and the update refuses the record (FlashCtrFileNameTooLong).
+                const std::string name = trim_blanks(fields[i]);
+                if (name.size() > FLASHCTR_FILE_MAX)
+                    CoreLogMessage(ZV_MSG_ERROR, "Image file name of %zu characters in flash.cfg (at most %zu)!",
+                                   name.size(), FLASHCTR_FILE_MAX);
                 copy_text(record->FileName, sizeof record->FileName, name);
                 break;
             }
             default: FillVersion(fields[i].c_str(), versions[i]); break;
         }
     }
+}
+
+// One whole line (however long) without its newline; false at the end.
+bool read_line(std::FILE* f, std::string& line) {
+    line.clear();
+    char chunk[4096];
+    bool any = false;
+    while (std::fgets(chunk, sizeof chunk, f) != nullptr) {
+        any = true;
+        line += chunk;
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+            return true;
+        }
+    }
+    return any;
 }
 
 std::string version_text(const SD_UINT8* v, int parts) {
@@ -146,11 +172,19 @@ FlashCtrVersion* InsertNewEntry(FlashCtrVersion* record) {
     if (g_VersionCtrEntryList == nullptr) {
         g_VersionCtrEntryList = record;
     } else {
-        FlashCtrVersion* last = g_VersionCtrEntryList;
+        // The tail is used only while it still ends the list it was kept for.
+        FlashCtrVersion* last = g_VersionCtrEntryTail != nullptr && g_VersionCtrEntryTail->next == nullptr
+                                    ? g_VersionCtrEntryTail
+                                    : g_VersionCtrEntryList;
         while (last->next != nullptr) last = last->next;
         last->next = record;
     }
+    g_VersionCtrEntryTail = record;
     return g_VersionCtrEntryList;
+}
+
+bool FlashCtrFileNameTooLong(const FlashCtrVersion* record) {
+    return record != nullptr && strnlen(record->FileName, sizeof record->FileName) > FLASHCTR_FILE_MAX;
 }
 
 void DeleteFlashCtrVersionList() {
@@ -161,6 +195,7 @@ void DeleteFlashCtrVersionList() {
         record = next;
     }
     g_VersionCtrEntryList = nullptr;
+    g_VersionCtrEntryTail = nullptr;
     CoreLogMessage(ZV_MSG_DEBUG, "DeleteFlashCtrVersionList: OK.");
 }
 
@@ -179,14 +214,18 @@ void PrintFlashCtrVersionList(const FlashCtrVersion* first) {
 
 int BuildFlashCtrListFromFile(const char* pConfigFile) {
     VORNLogMessage(VORN_MSG_DEBUG, "BuildFlashCtrListFromFile: Enter...");
-    std::ifstream file;
-    if (pConfigFile != nullptr) file.open(pConfigFile, std::ios::in | std::ios::binary);
-    if (pConfigFile == nullptr || !file.is_open()) {
+    // Only a regular file is read: a FIFO or device in its place is refused at
+    // once instead of hanging the run or filling memory.
+    InputFileStatus status = InputFileStatus::Missing;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        CoreFopenInputFile(pConfigFile, "rb", InputFileTrust::AnyOwner, &status), &std::fclose);
+    if (!file) {
+        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(pConfigFile, status);
         scfxPrint("Unable to open file %s!", pConfigFile != nullptr ? pConfigFile : "");
         return FLASHCTR_OPEN_FAILED;
     }
     std::string line;
-    while (std::getline(file, line)) {
+    while (read_line(file.get(), line)) {
         if (is_skipped(line)) continue;
         const std::vector<std::string> fields = split_fields(line);
         if (fields.empty()) continue;

@@ -14,7 +14,7 @@ struct _tagSDMDevice;
 constexpr std::size_t FLASHCTR_ID_SIZE = 10;
 constexpr std::size_t FLASHCTR_MODEL_SIZE = 32;
 constexpr std::size_t FLASHCTR_FILE_SIZE = 260;
-constexpr std::size_t FLASHCTR_FILE_MAX = 135;     // longest file name kept
+constexpr std::size_t FLASHCTR_FILE_MAX = 135;     // longest file name the update takes
 constexpr std::size_t FLASHCTR_VERSION_TEXT_MAX = 11;
 
 // Results of BuildFlashCtrListFromFile.
@@ -57,8 +57,9 @@ typedef struct _FlashCtrVersion {
 extern FlashCtrVersion* g_VersionCtrEntryList;
 
 // Reads the file into g_VersionCtrEntryList (appending): 0, 5 (cannot be
-// opened; output-file line) or 11 (memory; the records read so far stay).
-// A line is read whole, however long.
+// opened or is not a regular file; output-file line) or 11 (memory; the records
+// read so far stay). A line is read whole, however long. An image file name
+// longer than FLASHCTR_FILE_MAX is kept longer (never cut), see below.
 int BuildFlashCtrListFromFile(const char* pConfigFile);
 
 // Parses "major.minor.sub" (at most 11 characters, each part decimal, at most
@@ -68,8 +69,11 @@ int BuildFlashCtrListFromFile(const char* pConfigFile);
 int FillVersion(const char* text, std::span<SD_UINT8> bytes);
 
 FlashCtrVersion* CreateNewEntry();
-// Appends at the end of the list; returns the first record.
+// Appends at the end of the list (in constant time); returns the first record.
 FlashCtrVersion* InsertNewEntry(FlashCtrVersion* record);
+// True when the record's image file name is longer than FLASHCTR_FILE_MAX: the
+// update refuses such a record rather than open a cut name.
+bool FlashCtrFileNameTooLong(const FlashCtrVersion* record);
 void DeleteFlashCtrVersionList();
 void PrintFlashCtrVersionList(const FlashCtrVersion* first);
 

@@ -3,12 +3,16 @@
 #include "cli/console_texts.h"
 #include "cli/startup.h"
 #include "core/core_quiet.h"
+#include "core/input_file.h"
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
 #include "frontend/cli_settings.h"
 #include "frontend/output.h"
+#include "frontend/progress_bar.h"
 
 int main(int argc, char** argv) {
+    // Refused input files are said where the user looks.
+    CoreSetInputFileNoticeHook(VORNReportNotice);
     VORNInstallStartupSignals();
     VORNSaveTerminalMode();
     CoreSetToolId(9);  // carried by the image-status records this program writes
@@ -45,6 +49,8 @@ int main(int argc, char** argv) {
         return rc & 0xFF;
     }
     rc = ProcessArg();
+    // An update that a termination signal ended stops here, before the clean-up.
+    UpdateStopIfTerminating();
     VORNHandlePendingInterrupt();
     cleanup();
     return rc & 0xFF;

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "cli/console_texts.h"
 #include "core/core_init.h"
@@ -18,6 +19,8 @@
 #include "frontend/install_dir.h"
 #include "frontend/output.h"
 #include "frontend/pending_interrupt.h"
+#include "core/input_file.h"
+#include "mgmt/sd_shared_db.h"
 
 int g_bIsIA64Host = 0;
 volatile sig_atomic_t g_signalHandlerInProgress = 0;
@@ -30,9 +33,14 @@ pthread_mutex_t g_mainProgressWaitConditionMutex = PTHREAD_MUTEX_INITIALIZER;
 
 constexpr const char* kAdapterTable = "adapters.properties";
 
+// A table that is no regular file, or that another user could have planted in
+// a directory others may write, is said and passed over as if it were absent.
 bool probe(const char* path) {
     VORNLogMessage(VORN_MSG_DEBUG, "getConfigPath: Adapter properties file=%s", path);
-    return isFileExists(path) == 1;
+    const InputFileStatus status = CoreProbeInputFile(path, InputFileTrust::OwnerOnlyIfShared);
+    if (status == InputFileStatus::NotRegular || status == InputFileStatus::Untrusted)
+        CoreReportInputFileRefusal(path, status);
+    return status == InputFileStatus::Ok;
 }
 }  // namespace
 
@@ -55,6 +63,8 @@ void VORNSaveTerminalMode() {
 void CtrlHandler(int sig) {
     if (g_haveKbdMode != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_CurKbdMode);
     VORNRecordInterrupt(sig);
+    // A library lock wait gives up, so that the run reaches its next safe point.
+    zvapi_interrupt_waits();
 }
 
 void VORNHandlePendingInterrupt() {
@@ -119,6 +129,13 @@ int CmdInit(int /*argc*/, char** /*argv*/) {
     CoreInitializeDevices();
     CoreLogMessage(ZV_MSG_DEBUG, "CoreOSSInitializeDevices finished.");
     VORNHandlePendingInterrupt();
+    // A library that cannot set up its shared state is one clear error, not an
+    // empty host.
+    if (const std::string why = zvapi_setup_error(); !why.empty()) {
+        SetOutOutFile();
+        VORNReportNotice(("Error: " + why).c_str());
+        return VORN_STATUS_LIBRARY_UNUSABLE;
+    }
     OSSPostInitializeDevices();
     CoreLogMessage(ZV_MSG_DEBUG, "OSSPostInitializeDevices finished.");
     const int status = OSSUpdateCoreDevices();

@@ -18,8 +18,16 @@ void CtrlHandler(int sig);
 void VORNHandlePendingInterrupt();
 
 // 0 when adapters.properties is in the installation directory, the working
-// directory or "/tmp/"; else 6.
+// directory or "/tmp/"; else 6. Only a regular file counts, and in a directory
+// that group or others may write only one that root owns and alone can write;
+// a refused one is said (console, output file) and passed over.
 int getConfigPath();
-// Initialisation of the lower layers and the front-end lists; the device-update status.
+// Exit status of a run whose management library cannot set up its shared
+// database or semaphores (the reason is said on standard error and in the
+// output file).
+constexpr int VORN_STATUS_LIBRARY_UNUSABLE = 12;
+
+// Initialisation of the lower layers and the front-end lists; the device-update
+// status, or VORN_STATUS_LIBRARY_UNUSABLE.
 int CmdInit(int argc, char** argv);
 void cleanup();

@@ -11,6 +11,7 @@
 
 #include "core/blowfish.h"
 #include "core/core_log.h"
+#include "core/input_file.h"
 
 namespace {
 
@@ -193,7 +194,8 @@ int PopulateSubSystemData(AdapterSubSystemIDList& row, std::span<const char> lin
 }
 
 SubSystemIDListPtr BuildSubSystemListFromFile(const std::string& path) {
-    FilePtr f(std::fopen(path.c_str(), "r"));
+    // A table that another user could have planted is treated as absent.
+    FilePtr f(CoreFopenInputFile(path.c_str(), "r", InputFileTrust::OwnerOnlyIfShared, nullptr));
     if (!f) {
         CoreLogMessage(ZV_MSG_DEBUG, "BuildSubSystemListFromFile: Cannot open the adapter properties file %s !",
                        path.c_str());
@@ -241,7 +243,7 @@ SubSystemIDListPtr BuildSubSystemListFromFile(const std::string& path) {
 }
 
 SubSystemIDListPtr BuildSubSystemListFromEncryptedFile(const std::string& path, std::span<const uint8_t> key) {
-    FilePtr f(std::fopen(path.c_str(), "rb"));
+    FilePtr f(CoreFopenInputFile(path.c_str(), "rb", InputFileTrust::OwnerOnlyIfShared, nullptr));
     if (!f) {
         CoreLogMessage(ZV_MSG_DEBUG,
                        "BuildSubSystemListFromEncryptedFile: Cannot open the adapter properties file %s !",

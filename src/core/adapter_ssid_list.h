@@ -52,6 +52,8 @@ void DeleteSubSystemIDList(SubSystemIDListPtr& list);
 // 1 when the row's supported field contains "TRUE".
 int IsSubSystemRowSupported(const AdapterSubSystemIDList* row);
 
+// Both readers read a regular file only, and in a directory that group or others
+// may write only a file that root owns and only root can write (core/input_file.h).
 // Plain form; null when the file cannot be opened or read.
 SubSystemIDListPtr BuildSubSystemListFromFile(const std::string& path);
 // Enciphered form (whole file, ECB); null when the file cannot be read, is empty or

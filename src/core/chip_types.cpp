@@ -252,8 +252,13 @@ int CorePreserveISPDefaults(const SDMDevice* device, std::span<const SD_UINT8> b
             if (adapterMarker != std::string::npos && newMarker != std::string::npos) {
                 const size_t from = adapterMarker + 2;  // the "ISP " part
                 const size_t to = newMarker + 2;
-                // A defaults block cut short by the end of either buffer is not copied.
-                if (biosOriBuf.size() - from >= 512 && size - to >= 512) {
+                // A defaults block cut short by the end of either buffer is not copied; nor is
+                // one that does not lie inside this image (a later image's marker, or a block
+                // running past the image's end): only this image's checksum is fixed here.
+                if (to + 512 > off + length) {
+                    CoreLogMessage(ZV_MSG_WARNING, "Defaults block at offset %zu lies outside this image; not copied.\n",
+                                   to);
+                } else if (biosOriBuf.size() - from >= 512 && size - to >= 512) {
                     if (std::memcmp(buffer.data() + to, biosOriBuf.data() + from, 512) != 0) {
                         std::memmove(buffer.data() + to, biosOriBuf.data() + from, 512);
                         changed = true;

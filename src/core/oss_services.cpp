@@ -20,6 +20,7 @@
 #include "core/core_log.h"
 #include "core/core_quiet.h"
 #include "core/host_info.h"
+#include "core/input_file.h"
 
 namespace {
 
@@ -268,10 +269,24 @@ int GetAppDataPath(char* buffer, size_t size) {
 
 int CopyFile(const char* source, const char* destination) {
     if (source == nullptr || destination == nullptr) return -1;
-    FILE* in = std::fopen(source, "rb");
+    FILE* in = CoreFopenInputFile(source, "rb", InputFileTrust::AnyOwner, nullptr);
     if (in == nullptr) return -1;
-    FILE* out = std::fopen(destination, "wb");
+    // The copy is always a fresh file, made without following a link: a name
+    // planted in the target directory (a link, a FIFO) is removed, never
+    // written through. A name that cannot be removed (a directory) fails.
+    if (::unlink(destination) != 0 && errno != ENOENT) {
+        std::fclose(in);
+        return -1;
+    }
+    struct stat src {};
+    const mode_t mode = ::fstat(::fileno(in), &src) == 0 ? (src.st_mode & 0755) : 0644;
+    const int fd = ::open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+    FILE* out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (out == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(destination);
+        }
         std::fclose(in);
         return -1;
     }
@@ -300,7 +315,7 @@ int CopyDirectory(const char* source, const char* destination, std::vector<std::
     if (src == nullptr) return -1;
     struct stat dst_st {};
     if (::stat(destination, &dst_st) != 0) {
-        ::mkdir(destination, 0777);
+        ::mkdir(destination, 0755);
     }
     DIR* dst = ::opendir(destination);
     if (dst == nullptr || ::stat(destination, &dst_st) != 0) {

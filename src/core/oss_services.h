@@ -63,8 +63,10 @@ int OSSUpdateCoreDevices();
 // "/var/log" cut to size; -1 for null, else 0.
 int GetAppDataPath(char* buffer, size_t size);
 
-// Copies one file through a small buffer, checking every open, read, write and
-// close; 0, or -1 (a destination that was started is removed).
+// Copies one regular file through a small buffer, checking every open, read,
+// write and close, into a fresh file (whatever had the destination's name is
+// removed first, and no link is followed); 0, or -1 (a destination that was
+// started is removed).
 int CopyFile(const char* source, const char* destination);
 // Copies the regular files of a directory into another (created when missing).
 // -1 when either is null, the source cannot be opened, the destination cannot be

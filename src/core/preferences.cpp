@@ -1,6 +1,8 @@
 // agent.properties: the generic key=value reader and writer and the settings.
 #include "core/preferences.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "core/core_init.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
+#include "core/input_file.h"
 
 namespace {
 int g_pollingInterval = 30;
@@ -69,14 +72,28 @@ bool read_line(FILE* f, std::string& line, bool& had_newline) {
 
 FILE* PrefOpenPreferenceFile(const char* path) {
     if (path == nullptr) return nullptr;
-    FILE* f = std::fopen(path, "r+");
-    if (f == nullptr) CoreLogMessage(ZV_MSG_WARNING, "PrefOpenPreferenceFile: Failed to open preference file (%s).", path);
+    // Only a regular file is read: a FIFO or device in its place would hang or
+    // flood the run. Such a file counts as missing, and the user is told.
+    InputFileStatus status = InputFileStatus::Missing;
+    FILE* f = CoreFopenInputFile(path, "r+", InputFileTrust::AnyOwner, &status);
+    if (f == nullptr) {
+        CoreLogMessage(ZV_MSG_WARNING, "PrefOpenPreferenceFile: Failed to open preference file (%s).", path);
+        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(path, status);
+    }
     return f;
 }
 
 FILE* PrefOpenPreferenceFileWriteMode(const char* path) {
     if (path == nullptr) return nullptr;
-    FILE* f = std::fopen(path, "w+");
+    // Never through a link, never into anything but a regular file.
+    FILE* f = nullptr;
+    const int fd = ::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0 &&
+        ::fcntl(fd, F_SETFL, 0) == 0) {
+        f = ::fdopen(fd, "w+");
+    }
+    if (f == nullptr && fd >= 0) ::close(fd);
     if (f == nullptr)
         CoreLogMessage(ZV_MSG_WARNING, "PrefOpenPreferenceFile: Failed to open preference file for writing (%s).", path);
     return f;
@@ -91,7 +108,7 @@ const char* PrefGetProperty(FILE* file, const char* key) {
     if (key == nullptr) return nullptr;
     bool own = false;
     if (file == nullptr) {
-        file = std::fopen(PREF_FILE_NAME, "r+");
+        file = CoreFopenInputFile(PREF_FILE_NAME, "r+", InputFileTrust::AnyOwner, nullptr);
         if (file == nullptr) {
             CoreLogMessage(ZV_MSG_ERROR, "PrefGetProperty: Failed to open preference file (%s).", PREF_FILE_NAME);
             return nullptr;
@@ -119,7 +136,7 @@ int PrefSetProperty(FILE* file, const char* key, const char* value) {
     if (key == nullptr || value == nullptr) return -1;
     bool own = false;
     if (file == nullptr) {
-        file = std::fopen(PREF_FILE_NAME, "r+");
+        file = CoreFopenInputFile(PREF_FILE_NAME, "r+", InputFileTrust::AnyOwner, nullptr);
         if (file == nullptr) {
             CoreLogMessage(ZV_MSG_ERROR, "Failed to open preference file (%s)", PREF_FILE_NAME);
             return -1;
@@ -287,7 +304,8 @@ int CoreGetiiDMAValue(const char* key, int* value) {
 int CoreGetStringValueFromPropertiesFile(const char* key, char* out, size_t size) {
     if (key == nullptr || out == nullptr || size == 0) return -1;
     const char* name = CoreGetConfigFileName();
-    FILE* f = (name != nullptr && *name != '\0') ? std::fopen(name, "r") : nullptr;
+    FILE* f = (name != nullptr && *name != '\0') ? CoreFopenInputFile(name, "r", InputFileTrust::AnyOwner, nullptr)
+                                                 : nullptr;
     if (f == nullptr) {
         CoreLogMessage(ZV_MSG_ERROR,
                        "CoreGetStringValueFromPropertiesFile:Unable to open agent.properties file, returning...");

@@ -64,6 +64,17 @@ SDMDevice* find_partner(SDMDevice* pDevice) {
 
 bool is_go(int updateType) { return updateType == 1 || updateType == 3; }
 
+// The flash permission of the port; with every port taken, the port-order
+// rules of older adapters do not hold the update back.
+int update_type(const SDMDevice* port, SD_INT32 AllPorts) {
+    int updateType = CheckAdapterFlashUpdateStatus(port, 0);
+    if (AllPorts != 0) {
+        if (updateType == 4) updateType = 3;
+        if (updateType == 2) updateType = 1;
+    }
+    return updateType;
+}
+
 // Console errors follow the console's silence ("-s").
 bool console_silent() { return GetEnableDebugLog() != 0 && CoreGetQuietMode() != 0; }
 
@@ -82,7 +93,10 @@ void not_needed(const SDMDevice* port, const std::string& model) {
                    static_cast<unsigned long>(port->DeviceNumber), model.c_str());
 }
 
+// A refusal is said where the user looks, not only in the debug log.
 void not_supported(const SDMDevice* port, const std::string& model) {
+    scfxPrint("Flash update is not supported on HBA instance %lu - %s!", static_cast<unsigned long>(port->DeviceNumber),
+              model.c_str());
     VORNLogMessage(VORN_MSG_INFO, "Flash update is not supported on HBA instance %lu - %s!",
                    static_cast<unsigned long>(port->DeviceNumber), model.c_str());
 }
@@ -201,13 +215,8 @@ SD_INT32 doISPCheckForOptionROM(SDMDevice* pDevice) {
     }
 }
 
-SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, SD_UINT16* NoHBAUpdated,
-                                  SD_INT32 AllPorts, SD_UINT16 DisableReset) {
-    SD_UINT16 count = 0;
-    if (pDevice == nullptr) {
-        if (NoHBAUpdated != nullptr) *NoHBAUpdated = 0;
-        return UPD_NO_DEVICE;
-    }
+SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts) {
+    if (pDevice == nullptr) return UPD_NO_DEVICE;
     if (isVirtualPortHBA(pDevice) != 0) {
         const SD_UINT8* w = pDevice->DevicePortProperty.WWN;
         VORNLogMessage(VORN_MSG_DEBUG,
@@ -226,24 +235,32 @@ SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, S
                   bounded(port->DeviceNodeProperty.Model, sizeof port->DeviceNodeProperty.Model).c_str());
         return UPD_LOCKDOWN;
     }
-    const int chipType = CoreGetISPType(port);
-    if (chipType == 24) DisableReset = 0;
     if (CoreGetISP8GbType(port) != 0 && isVMwareSpecificInboxDriver(port) != 0) {
         VORNLogMessage(VORN_MSG_INFO, "Option is currently disabled with current OS/driver!");
         return UPD_DRIVER_REFUSED;
     }
-    const std::string model = model_text(port);
-    SDMDevice* partner = find_partner(pDevice);
-
-    int updateType = CheckAdapterFlashUpdateStatus(port, 0);
-    if (AllPorts != 0) {
-        if (updateType == 4) updateType = 3;
-        if (updateType == 2) updateType = 1;
-    }
+    const int updateType = update_type(port, AllPorts);
     if (updateType == 5 || updateType == 6 || updateType == 7) {
-        not_supported(port, model);
+        not_supported(port, model_text(port));
         return UPD_UNSUPPORTED;
     }
+    return UPD_SUCCESS;
+}
+
+SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, SD_UINT16* NoHBAUpdated,
+                                  SD_INT32 AllPorts, SD_UINT16 DisableReset) {
+    SD_UINT16 count = 0;
+    if (pDevice == nullptr) {
+        if (NoHBAUpdated != nullptr) *NoHBAUpdated = 0;
+        return UPD_NO_DEVICE;
+    }
+    if (const SD_INT32 refusal = CheckUpdateRefusal(pDevice, AllPorts); refusal != UPD_SUCCESS) return refusal;
+    SDMDevice* port = AllPorts != 0 ? FindSDMDeviceToUpdateFlash(pDevice) : pDevice;
+    const int chipType = CoreGetISPType(port);
+    if (chipType == 24) DisableReset = 0;
+    const std::string model = model_text(port);
+    SDMDevice* partner = find_partner(pDevice);
+    int updateType = update_type(port, AllPorts);
 
     const char* file = ROMFileName != nullptr ? ROMFileName : "";
     SD_INT32 status = UPD_SUCCESS;

@@ -46,6 +46,13 @@ constexpr SD_INT32 UPD_VIRTUAL_PORT = 286;
 SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, SD_UINT16* NoHBAUpdated,
                                   SD_INT32 AllPorts, SD_UINT16 DisableReset);
 
+// The refusals updateOptionROMSingleHBA makes before it looks at the image: 0
+// when the adapter may be flashed, else the refusal's status (virtual port,
+// firmware-update lockdown, driver, an adapter that adapters.properties does
+// not allow or does not list), its line written as the update would write it.
+// Callers check it before they write anything else to the adapter.
+SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts);
+
 // The update class of the port's adapter (7 for null or an adapter that
 // adapters.properties does not mark supported).
 SD_INT32 doISPCheckForOptionROM(SDMDevice* pDevice);

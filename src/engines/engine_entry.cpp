@@ -2,8 +2,6 @@
 // then each entry answers ENGINE_NOT_AVAILABLE without touching the adapter.
 #include "engines/engine_entry.h"
 
-#include "mgmt/sdapi.h"
-
 namespace {
 
 SD_INT32 not_available() { return ENGINE_NOT_AVAILABLE; }
@@ -35,12 +33,3 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice*, const char*, SD_UINT16) {
 SD_INT32 OptionROMRegionUpdate(SDMDevice*, const char*) { return not_available(); }
 
 SD_INT32 DoStdBiosUpdate(SDMDevice*, const char*) { return not_available(); }
-
-SD_INT32 CheckFlashUpdateCapabilities(SDMDevice* pDevice, SD_UINT64* uCapabilityMask) {
-    if (pDevice == nullptr) return 8;
-    SD_UINT64 value = 0;
-    const SD_UINT32 status = SDGetFlashUpdateCapabilities(pDevice->DeviceHandle, 0, &value);
-    if (uCapabilityMask != nullptr) *uCapabilityMask = value;
-    if (status == 0 && (value == 2 || value == 4 || value == 8)) return 0;
-    return ENGINE_CAPABILITY_UNUSABLE;
-}

@@ -8,13 +8,11 @@
 #pragma once
 
 #include "core/sdm_device.h"
+#include "image/flash_update_queries.h"   // CheckFlashUpdateCapabilities
 #include "mgmt/sd_types.h"
 
 // Status of an entry point whose engine this build does not carry.
 constexpr SD_INT32 ENGINE_NOT_AVAILABLE = 1290;
-// Status of CheckFlashUpdateCapabilities when the library's answer is not one
-// of the capability values an online update can use.
-constexpr SD_INT32 ENGINE_CAPABILITY_UNUSABLE = 1203;
 
 // Chip type 25 (update class 13): the online engine needs a flash-update
 // session; the offline one writes the primary set.
@@ -30,9 +28,3 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
 // Older adapters: one region (classes 1 and 8) or the whole image (classes 2 to 4).
 SD_INT32 OptionROMRegionUpdate(SDMDevice* pDevice, const char* ROMFileName);
 SD_INT32 DoStdBiosUpdate(SDMDevice* pDevice, const char* ROMFileName);
-
-// Whether the adapter can take an online flash update: 8 without a device
-// (nothing written); otherwise *uCapabilityMask gets the library's value (0
-// when it gave none) and the result is 0 when the query succeeded and the
-// value is exactly 2, 4 or 8, else 1203.
-SD_INT32 CheckFlashUpdateCapabilities(SDMDevice* pDevice, SD_UINT64* uCapabilityMask);

@@ -10,6 +10,7 @@
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/host_info.h"
+#include "core/input_file.h"
 #include "core/oss_services.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/model_predicates.h"
@@ -230,6 +231,12 @@ int BuildAdapterEntryList(SDMDevice* first) {
     if (path.empty() || path.back() != '/') path += '/';
     path += kAdapterPropertiesFileName;
     VORNLogMessage(VORN_MSG_DEBUG, "BuildAdapterEntryList: Adapter file: %s", path.c_str());
+    // A table that is no regular file, or that another user could have planted,
+    // is said and read as absent (the readers refuse it as well).
+    if (const InputFileStatus st = CoreProbeInputFile(path.c_str(), InputFileTrust::OwnerOnlyIfShared);
+        st == InputFileStatus::NotRegular || st == InputFileStatus::Untrusted) {
+        CoreReportInputFileRefusal(path.c_str(), st);
+    }
     SubSystemIDListPtr table = LoadAdapterSubSystemList(path);
     for (SDMDevice* port = first; port != nullptr; port = port->next) {
         const SD_UINT8* w = port->DevicePortProperty.WWN;

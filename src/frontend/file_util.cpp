@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "core/core_log.h"
+#include "core/input_file.h"
 #include "core/oss_services.h"
 
 int isFileExists(const char* path) {
     if (path == nullptr) return 0;
-    FILE* f = std::fopen(path, "r");
-    if (f == nullptr) return 0;
-    std::fclose(f);
-    return 1;
+    // Opened without waiting (a FIFO would block until a writer came) and
+    // only a regular file counts.
+    return CoreProbeInputFile(path, InputFileTrust::AnyOwner) == InputFileStatus::Ok ? 1 : 0;
 }
 
 int isDirExists(const char* path) {
@@ -26,8 +26,12 @@ int isDirExists(const char* path) {
 
 int getFileSize(const char* path, uint32_t* size) {
     if (path == nullptr || size == nullptr) return 1;
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return 1;
+    InputFileStatus status = InputFileStatus::Missing;
+    FILE* f = CoreFopenInputFile(path, "rb", InputFileTrust::AnyOwner, &status);
+    if (f == nullptr) {
+        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(path, status);
+        return 1;
+    }
     int rc = 0;
     if (std::fseek(f, 0, SEEK_END) != 0) {
         rc = 5;

@@ -7,10 +7,12 @@
 
 #include "core/sdm_device.h"
 
-// 1 when the path can be opened for reading / names a directory; else 0.
+// 1 when the path names a regular file that can be opened for reading (opened
+// without waiting, nothing read); else 0.
 int isFileExists(const char* path);
 int isDirExists(const char* path);
-// 0 and the size; 1 when the file cannot be opened; 5 when its end cannot be found
+// 0 and the size; 1 when the file cannot be opened or is not a regular file (said
+// on the console and in the output file); 5 when its end cannot be found
 // (or the size does not fit 32 bits).
 int getFileSize(const char* path, uint32_t* size);
 // Writes the bytes to a new file; 1 when it cannot be created or written, else 0.

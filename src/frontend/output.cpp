@@ -2,10 +2,17 @@
 // that each line is on disk at once, also when the run is interrupted.
 #include "frontend/output.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "core/core_log.h"
 #include "core/core_quiet.h"
@@ -21,13 +28,44 @@ void format_line(char (&line)[VORN_LINE_SIZE], const char* format, va_list ap) {
     std::vsnprintf(line, sizeof line, format, ap);
 }
 
+// Notices said before the output file has a name, written into it once it has one.
+std::mutex g_noticeMutex;
+std::vector<std::string> g_earlyNotices;
+constexpr size_t kMaxEarlyNotices = 16;
+
+// The output file and the debug log live in a directory root writes: they are
+// opened without following a link, never as anything but a regular file of
+// this process's user, and created with mode 0640 whatever the umask allows.
+int open_log_file(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One write per line keeps lines whole.
+void write_text(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
 void append_to_output_file(const char* text, bool newline) {
     if (g_OutPutFileName[0] == '\0') return;
-    FILE* f = std::fopen(g_OutPutFileName, "a+");
-    if (f == nullptr) return;
-    std::fputs(text, f);
-    if (newline) std::fputc('\n', f);
-    std::fclose(f);
+    const int fd = open_log_file(g_OutPutFileName);
+    if (fd < 0) return;
+    std::string line(text);
+    if (newline) line += '\n';
+    write_text(fd, line);
+    ::close(fd);
 }
 }  // namespace
 
@@ -80,10 +118,10 @@ void VORNOSSLogMessage(int type, const char* text) {
     const char* stamp = CoreGetTimestamp(2);
     char when[32];
     std::snprintf(when, sizeof when, "%s", stamp);
-    FILE* f = g_LogFileName[0] != '\0' ? std::fopen(g_LogFileName, "a+") : nullptr;
-    if (f != nullptr) {
-        std::fprintf(f, "%s %s: %s\n", when, VORNTranslateMessageTypeToString(type), text);
-        std::fclose(f);
+    const int fd = g_LogFileName[0] != '\0' ? open_log_file(g_LogFileName) : -1;
+    if (fd >= 0) {
+        write_text(fd, std::string(when) + " " + VORNTranslateMessageTypeToString(type) + ": " + text + "\n");
+        ::close(fd);
         return;
     }
     FILE* console = type == VORN_MSG_ERROR ? stderr : stdout;
@@ -132,10 +170,34 @@ int SetOutOutFile() {
     std::snprintf(base, sizeof base, "%s", "mctp-upgrade.log");
     if (GetFileNameNoExtension(base, sizeof base) != 0) return -1;
     std::snprintf(g_OutPutFileName, sizeof g_OutPutFileName, "%s/%s-%s.log", VORN_LOG_DIR, base, stamp);
+    std::vector<std::string> early;
+    {
+        std::lock_guard<std::mutex> lock(g_noticeMutex);
+        early.swap(g_earlyNotices);
+    }
+    for (const std::string& line : early) append_to_output_file(line.c_str(), true);
     return 0;
 }
 
+void VORNReportNotice(const char* text) {
+    if (text == nullptr) return;
+    if (!(g_EnableDebugMessage != 0 && CoreGetQuietMode() != 0)) {
+        std::fprintf(stderr, "%s\n", text);
+        std::fflush(stderr);
+    }
+    if (g_OutPutFileName[0] != '\0') {
+        append_to_output_file(text, true);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_noticeMutex);
+    if (g_earlyNotices.size() < kMaxEarlyNotices) g_earlyNotices.emplace_back(text);
+}
+
 void ResetOutputChannels() {
+    {
+        std::lock_guard<std::mutex> lock(g_noticeMutex);
+        g_earlyNotices.clear();
+    }
     g_OutPutFileName[0] = '\0';
     g_LogFileName[0] = '\0';
     g_EnableDebugMessage = 0;

@@ -17,7 +17,8 @@ constexpr size_t VORN_PATH_SIZE = 260;
 // Console line (newline added); silent when quiet mode and the debug-log flag are both on.
 void PrintOutPut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Output-file line (newline added) and the same without the newline; dropped while
-// the output file has no name or cannot be opened.
+// the output file has no name or cannot be opened. The file is never opened
+// through a link or as anything but a regular file of this user; mode 0640.
 void scfxPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void scfxDiagnosticsPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Debug line: written only while quiet mode is off and the debug-log flag is on.
@@ -33,6 +34,11 @@ const char* GetOutPutFile();
 int SetDebugLogFile(const char* name);
 // Fixes the output file name from the current time; 0, or -1 (name stays empty).
 int SetOutOutFile();
+// A line the user must see whatever the debug switches say (a refused input
+// file, a library that cannot start): standard error unless the run is silent,
+// and the output file, into which lines said before it has a name are written
+// when it gets one.
+void VORNReportNotice(const char* text);
 // Forgets both file names (used between runs inside one test process).
 void ResetOutputChannels();
 

@@ -15,6 +15,7 @@
 
 #include "frontend/output.h"
 #include "frontend/pending_interrupt.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -41,6 +42,16 @@ std::condition_variable g_WaitCondition;
 pthread_t g_ThreadHandle;
 bool g_threadRunning = false;   // touched by the main thread only
 
+// The update's thread says here that it stopped at a step boundary.
+std::mutex g_parkMutex;
+std::condition_variable g_parkCondition;
+bool g_updateParked = false;
+
+// How long the terminator waits for the update's next step boundary, and then
+// at most for a flash operation under way to end.
+constexpr auto kStepBoundaryWait = std::chrono::seconds(3);
+constexpr int kFlashOperationWaitMs = 30000;
+
 void block_termination_signals(int how) {
     sigset_t set;
     sigemptyset(&set);
@@ -61,8 +72,29 @@ void* redraw_thread(void* arg) {
 [[noreturn]] void finish_termination(int sig) {
     VORNLogMessage(VORN_MSG_INFO, "Signal (%d) caught...", sig);
     VORNLogMessage(VORN_MSG_INFO, "Setting SignalHandlerInProcess to (%d).", 1);
+    // The run ends between two flash operations, never inside one: first the
+    // update's thread gets a moment to reach its next step boundary, then no
+    // flash operation may be under way and none may start again.
+    {
+        std::unique_lock<std::mutex> lock(g_parkMutex);
+        g_parkCondition.wait_for(lock, kStepBoundaryWait, [] { return g_updateParked; });
+    }
+    const bool between = zvapi_quiesce_flash(kFlashOperationWaitMs);
+    char line[VORN_LINE_SIZE];
+    if (between) {
+        std::snprintf(line, sizeof line, "Update interrupted by signal %d; it ended between two flash operations.",
+                      sig);
+    } else {
+        std::snprintf(line, sizeof line, "Update interrupted by signal %d while a flash operation did not end!", sig);
+    }
+    scfxPrint("%s", line);
+    VORNLogMessage(VORN_MSG_INFO, "%s", line);
+    if (g_silent.load() == 0) {
+        std::fprintf(stdout, "\n%s\n", line);
+        std::fflush(stdout);
+    }
     // An interrupted update must neither look successful nor leave a
-    // flash-update session behind for the next run to trip over.
+    // flash-update session (or a shared file it made) behind for the next run.
     if (void (*cleanup)(int) = g_terminationCleanup.load(); cleanup != nullptr) cleanup(sig);
     const int status = 128 + sig;
     VORNLogMessage(VORN_MSG_INFO, "termination_handler: exit %d.", status);
@@ -263,6 +295,11 @@ void DisplayProcessProgressBar(ProgressBar* bar) {
 
 void UpdateStopIfTerminating() {
     if (g_signalProgressInProgress.load() == 0 || !g_terminatorRunning.load()) return;
+    {
+        std::lock_guard<std::mutex> lock(g_parkMutex);
+        g_updateParked = true;
+    }
+    g_parkCondition.notify_all();
     // The terminator thread ends the process; this thread does nothing more.
     for (;;) pause();
 }
@@ -273,6 +310,8 @@ void termination_handler(int sig) {
     int expected = 0;
     // A later signal finds the first one's work under way and changes nothing.
     if (!g_signalProgressInProgress.compare_exchange_strong(expected, sig)) return;
+    // A thread waiting for a library lock gives up, so that it reaches its next step.
+    zvapi_interrupt_waits();
     if (g_terminatorRunning) {
         sem_post(&g_terminationSem);
         return;

@@ -63,7 +63,11 @@ void SetTerminationCleanup(void (*cleanup)(int sig));
 // termination signal came, the calling thread stops here for good while the
 // terminator thread ends the process.
 void UpdateStopIfTerminating();
-// Signal handler of the update: records the first signal and wakes the update's
-// terminator thread, which logs, runs the clean-up hook and ends the process
-// with status 128 + sig (the handler itself does nothing unsafe in a handler).
+// Signal handler of the update: records the first signal, makes library lock
+// waits give up and wakes the update's terminator thread. The terminator waits
+// (at most a few seconds) for the update to reach its next step boundary and
+// (longer, only while one is under way) for the current flash operation to end,
+// closes the way to further flash operations, writes the "interrupted" line to
+// the output file and the debug log, runs the clean-up hook and ends the
+// process with status 128 + sig. The handler itself does nothing unsafe.
 void termination_handler(int sig);

@@ -143,7 +143,9 @@ int GetAdapterFlashMemoBlock(SDMDevice* pDevice, SFlashMemoBlock* pFlashRecord) 
     SD_UINT32 size = 0;
     const SD_UINT32 st = GetOptionROMRegionSize(pDevice, region, &size);
     if (st != 0) return static_cast<int>(st);
-    if (size == 0) return FLASH_MEMO_SUCCESS;
+    // A region that cannot hold a block holds none: the caller's record is
+    // not to be taken for the adapter's.
+    if (size < FLASH_MEMO_BLOCK_SIZE) return FLASH_MEMO_NO_SIGNATURE;
 
     std::vector<SD_UINT8> buffer;
     try {
@@ -212,9 +214,11 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
     return 0;
 }
 
-int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
-    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
-    const SD_UINT32 region = GetFlashMemoBlockWriteRegion(pDevice);
+namespace {
+
+// Reads the region, rewrites its block and writes the whole region back, with
+// the progress item on the output file.
+int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion) {
     scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
     auto fail = [] {
         scfxPrint("Failed");
@@ -229,11 +233,59 @@ int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVer
         return fail();
     }
     SD_UINT32 got = 0;
-    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0) return fail();
+    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) return fail();
     if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
     SD_UINT16 disableReset = 0;
     const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
     if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
     scfxPrint("Success");
     return 0;
+}
+
+}  // namespace
+
+int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
+    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
+    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
+}
+
+SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {
+    if (iRegionSet == 1) return FLASH_MEMO_REGION;
+    if (iRegionSet == 2) return FLASH_MEMO_REGION_ALT;
+    return 0;
+}
+
+int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
+                                   SD_UINT32 iRegionSet) {
+    if (pDevice == nullptr || CoreGetISPType(pDevice) < 25) return FLASH_MEMO_NO_DEVICE;
+    const SD_UINT32 region = GetFlashMemoBlockRegionOfSet(iRegionSet);
+    if (region == 0) {
+        VORNLogMessage(VORN_MSG_ERROR, "UpdateVrelFlashMemoBlockRegion: No image set %u on HBA %d", iRegionSet,
+                       pDevice->DeviceNumber);
+        return FLASH_MEMO_NO_DEVICE;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateVrelFlashMemoBlockRegion: Set %u, region 0x%x", iRegionSet, region);
+    if (pFlashImageComponents == nullptr) return WriteFlashMemoBlockRegion(pDevice, region, nullptr);
+
+    const FlashComponentVersion& c = *pFlashImageComponents;
+    MultibootVersions v{};
+    v.NewMultibootVersionMajor = c.ImageMajorVersion;
+    v.NewMultibootVersionMinor = c.ImageMinorVersion;
+    v.NewMultibootVersionSubMinor = c.ImageSubMinorVersion;
+    v.NewFFVersionMajor = c.FFVMajorVersion;
+    v.NewFFVersionMinor = c.FFVMinorVersion;
+    v.NewFFVrsionSubBuild = c.FFVSubMinorVersion;
+    v.NewFFVrsionBuild = c.FFVBuildVersion;
+    v.ImageBuildYear = c.ImageBuildYear;
+    v.ImageBuildMonth = c.ImageBuildMonth;
+    v.ImageBuildDay = c.ImageBuildDay;
+    return WriteFlashMemoBlockRegion(pDevice, region, &v);
+}
+
+void GetAbbreviationNameOfMonth(int IdxMonth, std::span<char> pAbbrNameOfMonth) {
+    static constexpr const char* kMonths[] = {"Jan.", "Feb.", "Mar.",  "Apr.", "May",  "June",
+                                              "July", "Aug.", "Sept.", "Oct.", "Nov.", "Dec."};
+    if (pAbbrNameOfMonth.empty()) return;
+    const char* name = IdxMonth >= 1 && IdxMonth <= 12 ? kMonths[IdxMonth - 1] : "";
+    std::snprintf(pAbbrNameOfMonth.data(), pAbbrNameOfMonth.size(), "%s", name);
 }

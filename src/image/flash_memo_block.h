@@ -121,6 +121,80 @@ typedef struct _MultibootVersions {
     SD_UINT8 reserve[2];
 } MultibootVersions, *PMultibootVersions;
 
+// The versions of every component of an image file, or of an adapter's active
+// flash regions, for the version displays and the Vrel memo block. Region
+// types are 16 bits wide (codes such as 0x101 exist) and so are the
+// swap-mode/card-type words (bit 15 swap mode, bits 0 to 14 card types).
+typedef struct _FlashComponentVersion {
+    SD_UINT8 ImageMajorVersion, ImageMinorVersion, ImageSubMinorVersion;
+    SD_UINT8 FFVMajorVersion, FFVMinorVersion, FFVSubMinorVersion, FFVBuildVersion;
+    SD_UINT8 ImageBuildMonth, ImageBuildDay;
+    SD_UINT16 ImageBuildYear;
+    SD_UINT8 ImageStatusMajorVersion, ImageStatusMinorVersion, ImageStatusSubminorVersion;
+    SD_UINT8 AuxImageStatusMajorVersion, AuxImageStatusMinorVersion, AuxImageStatusSubminorVersion;
+
+    // Components with a test version.
+    SD_UINT16 PEPRegionType;
+    SD_UINT8 PEPFwMajorVersion, PEPFwMinorVersion, PEPFwSubminorVersion, PEPFwTestVersion;
+    SD_UINT16 SwapModeCardTypePEPFw;
+    SD_UINT16 PEPSoftROMRegionType;
+    SD_UINT8 PEPSoftROMMajorVersion, PEPSoftROMMinorVersion, PEPSoftROMSubminorVersion, PEPSoftROMTestVersion;
+    SD_UINT16 SwapModeCardTypePEPSoftROM;
+    SD_UINT16 PEPBoardCfgRegionType;
+    SD_UINT8 PEPBoardCfgMajorVersion, PEPBoardCfgMinorVersion, PEPBoardCfgSubminorVersion, PEPBoardCfgTestVersion;
+    SD_UINT16 SwapModeCardTypePEPBoardCfg;
+    SD_UINT16 FwAreaRegionType;
+    SD_UINT8 FwAreaMajorVersion, FwAreaMinorVersion, FwAreaSubminorVersion, FwAreaTestVersion;
+    SD_UINT16 SwapModeCardTypeFwArea;
+    SD_UINT16 FCBoardCfgRegionType;
+    SD_UINT8 FCBoardCfgMajorVersion, FCBoardCfgMinorVersion, FCBoardCfgSubminorVersion, FCBoardCfgTestVersion;
+    SD_UINT16 SwapModeCardTypeFCBoardCfg;
+    SD_UINT16 MPIFwRegionType;
+    SD_UINT8 MPIFwMajorVersion, MPIFwMinorVersion, MPIFwSubminorVersion, MPIFwTestVersion;
+    SD_UINT16 SwapModeCardTypeMPIFw;
+    SD_UINT16 MPISoftROMRegionType;
+    SD_UINT8 MPISoftROMMajorVersion, MPISoftROMMinorVersion, MPISoftROMSubminorVersion, MPISoftROMTestVersion;
+    SD_UINT16 SwapModeCardTypeMPISoftROM;
+    SD_UINT16 PCIeSerdesRegionType;
+    SD_UINT8 PCIeSerdesMajorVersion, PCIeSerdesMinorVersion, PCIeSerdesSubminorVersion, PCIeSerdesTestVersion;
+    SD_UINT16 SwapModeCardTypePCIeSerdes;
+    SD_UINT16 FCSoftROMRegionType;
+    SD_UINT8 FCSoftROMMajorVersion, FCSoftROMMinorVersion, FCSoftROMSubminorVersion, FCSoftROMTestVersion;
+    SD_UINT16 SwapModeCardTypeFCSoftROM;
+
+    // Components without one.
+    SD_UINT16 FCFwRegionType;
+    SD_UINT8 FCFwMajorVersion, FCFwMinorVersion, FCFwSubminorVersion;
+    SD_UINT16 SwapModeCardTypeFCFw;
+    SD_UINT16 BiosRegionType;
+    SD_UINT8 BiosMajorVersion, BiosMinorVersion, BiosSubminorVersion;
+    SD_UINT16 SwapModeCardTypeBios;
+    SD_UINT16 FCodeRegionType;
+    SD_UINT8 FCodeMajorVersion, FCodeMinorVersion, FCodeSubminorVersion;
+    SD_UINT16 SwapModeCardTypeFCode;
+    SD_UINT16 EFIRegionType;
+    SD_UINT8 EFIMajorVersion, EFIMinorVersion, EFISubminorVersion;
+    SD_UINT16 SwapModeCardTypeEFI;
+    SD_UINT16 BiosExpRegionType;
+    SD_UINT8 BiosExpMajorVersion, BiosExpMinorVersion, BiosExpSubminorVersion;
+    SD_UINT16 SwapModeCardTypeBiosExp;
+    SD_UINT16 FCodeExpRegionType;
+    SD_UINT8 FCodeExpMajorVersion, FCodeExpMinorVersion, FCodeExpSubminorVersion;
+    SD_UINT16 SwapModeCardTypeFCodeExp;
+    SD_UINT16 EFIExpRegionType;
+    SD_UINT8 EFIExpMajorVersion, EFIExpMinorVersion, EFIExpSubminorVersion;
+    SD_UINT16 SwapModeCardTypeEFIExp;
+    SD_UINT16 SktRegionType;
+    SD_UINT8 SktMajorVersion, SktMinorVersion, SktSubminorVersion;
+    SD_UINT16 SwapModeCardTypeSkt;
+
+    SD_UINT16 CrbInitRegionType;
+    SD_UINT8 CrbinitMajorVersion, CrbinitMinorVersion, CrbinitSubMinorVersion;
+    SD_UINT16 PegtuneRegionType;
+    SD_UINT8 PegtuneMajorVersion, PegtuneMinorVersion, PegtuneSubMinorVersion;
+    SD_UINT8 Reserved[131];
+} FlashComponentVersion, *PFlashComponentVersion;
+
 // ---- Statuses ------------------------------------------------------------------------------
 constexpr int FLASH_MEMO_SUCCESS = 0;
 constexpr int FLASH_MEMO_UNSUPPORTED_CHIP = 7;   // chip type below 24
@@ -142,9 +216,9 @@ SD_UINT32 GetFlashMemoBlockReadRegion(SDMDevice* pDevice);
 // The region UpdateFlashMemoBlockRegion writes: 0x89 for chip type 24, else 0xDF.
 SD_UINT32 GetFlashMemoBlockWriteRegion(const SDMDevice* pDevice);
 
-// Copies the adapter's block: 0, 7, 8, 35, 37, 115, or the region-size status
-// of the region wrappers; a region of size 0 gives 0 with the record untouched.
-// A block with the signature counts whatever its checksum.
+// Copies the adapter's block: 0, 7, 8, 35 (no signature, or a region too
+// small to hold a block), 37, 115, or the region-size status of the region
+// wrappers. A block with the signature counts whatever its checksum.
 int GetAdapterFlashMemoBlock(SDMDevice* pDevice, SFlashMemoBlock* pFlashRecord);
 
 // Rewrites the block at the start of a region buffer (erased 0xFF with a fresh
@@ -155,3 +229,18 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 // Reads, rewrites and writes back the memo-block region with its progress
 // item on the output file: 0, 8, 526.
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
+
+// The memo-block region of an image set on chip types 25 and up: 0xDF for
+// set 1, 0x124 for set 2; 0 for any other set.
+SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet);
+// The same write for the image set an update is writing (1 or 2, as the
+// caller knows it; the image-status records may not say it yet), with the
+// image's versions (may be null): 0, 526, or 8 for a null device, a chip type
+// below 25 or another set.
+int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
+                                   SD_UINT32 iRegionSet);
+
+// "Jan.", "Feb.", "Mar.", "Apr.", "May", "June", "July", "Aug.", "Sept.",
+// "Oct.", "Nov.", "Dec." for months 1 to 12, an empty text otherwise (cut to
+// the buffer, always terminated unless the buffer is empty).
+void GetAbbreviationNameOfMonth(int IdxMonth, std::span<char> pAbbrNameOfMonth);

@@ -113,6 +113,8 @@ SD_UINT32 zvapi_flash_read(const zvapi_port_record& port, SD_UINT32 offset, SD_U
     if (out.size() > 0xFFFFFFFFu) return SDERR_INVALID_PARAMETER;
     zvapi_flash_io io{offset, static_cast<SD_UINT32>(out.size()), region, 0};
     zvapi_sem_guard guard(ZVAPI_SEM_FLASH);
+    // Without the flash semaphore another process may be writing: busy, retried by the callers.
+    if (!guard.held) return SDERR_BUSY;
     size_t got = 0;
     SD_UINT32 st = zvapi_request(port, ZVOP_FLASH_READ, zvapi_bytes(io), out, &got);
     if (st == SDERR_SUCCESS && got != out.size()) {
@@ -135,6 +137,8 @@ SD_UINT32 zvapi_flash_write(const zvapi_port_record& port, SD_UINT32 offset, SD_
     std::memcpy(request.data(), &io, sizeof io);
     if (!data.empty()) std::memcpy(request.data() + sizeof io, data.data(), data.size());
     zvapi_sem_guard guard(ZVAPI_SEM_FLASH);
+    // Without the flash semaphore another process may be writing: busy, retried by the callers.
+    if (!guard.held) return SDERR_BUSY;
     return zvapi_request(port, ZVOP_FLASH_WRITE, request, {}, nullptr);
 }
 

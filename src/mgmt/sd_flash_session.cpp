@@ -66,6 +66,14 @@ SD_UINT32 SDStartFlashUpdate(int Device, SD_UINT32 HbaDevPortNum, SD_INT32* pTok
     if (pToken == nullptr) return SDERR_INVALID_PARAMETER;
     std::string serial = zvapi_adapter_serial(*call.port);
     st = zvapi_shdb_token_start(serial, static_cast<SD_INT32>(getpid()), pToken);
+    if (st == SDERR_SUCCESS) {
+        // The driver takes part in the session; when it refuses, the slot is freed again.
+        SD_UINT32 driver = zvapi_request(*call.port, ZVOP_FLASH_UPDATE_START, {}, {}, nullptr);
+        if (driver != SDERR_SUCCESS) {
+            zvapi_shdb_token_end(serial, *pToken);
+            st = driver;
+        }
+    }
     zvdbg_info("SDStartFlashUpdate: adapter %s status 0x%x", serial.c_str(), st);
     return st;
 }
@@ -77,6 +85,11 @@ SD_UINT32 SDEndFlashUpdate(int Device, SD_UINT32 HbaDevPortNum, SD_INT32 Token) 
     if (st != SDERR_SUCCESS) return st;
     std::string serial = zvapi_adapter_serial(*call.port);
     st = zvapi_shdb_token_end(serial, Token);
+    if (st == SDERR_SUCCESS) {
+        // The slot is free whatever the driver says; its failure is the answer.
+        SD_UINT32 driver = zvapi_request(*call.port, ZVOP_FLASH_UPDATE_END, {}, {}, nullptr);
+        if (driver != SDERR_SUCCESS) st = driver;
+    }
     zvdbg_info("SDEndFlashUpdate: adapter %s token %d status 0x%x", serial.c_str(), Token, st);
     if (st == SDERR_SESSION_EXPIRED) return st;
     g_onlineMark = false;
@@ -92,6 +105,9 @@ SD_UINT32 SDSendFlashUpdateFWAttributes(int Device, SD_UINT32 HbaDevPortNum, SD_
     (void)HbaDevPortNum;
     auto call = zvapi_enter(Device);
     SD_UINT32 st = session_port(call);
+    if (st != SDERR_SUCCESS) return st;
+    zvapi_fw_attributes sent{Attributes, OutageDuration, 0};
+    st = zvapi_request(*call.port, ZVOP_FW_ATTRIBUTES_SEND, zvapi_bytes(sent), {}, nullptr);
     if (st != SDERR_SUCCESS) return st;
     zvapi_adapter_record& a = zvapi_adapter(call.port->Ident.AdapterIndex);
     a.NewFwAttributes = Attributes;
@@ -111,7 +127,9 @@ SD_UINT32 SDOnlineActivateFlashUpdate(int Device, SD_UINT32 HbaDevPortNum) {
         zvdbg_info("SDOnlineActivateFlashUpdate: firmware attributes differ, activation waits for a reboot");
         return SDERR_FLASHED_NOT_ACTIVATED;
     }
-    if (zvapi_request(port, ZVOP_ONLINE_ACTIVATE, {}, {}, nullptr) != SDERR_SUCCESS) return SDERR_FLASHED_NOT_ACTIVATED;
+    // The driver's own answer when it does not activate (0x20000100, 0x20000063 ...).
+    st = zvapi_request(port, ZVOP_ONLINE_ACTIVATE, {}, {}, nullptr);
+    if (st != SDERR_SUCCESS) return st;
     st = zvapi_refresh_layout(port);
     if (st != SDERR_SUCCESS) return st;
     const zvapi_flash_region* fw = zvapi_find_region(port, 0x01);

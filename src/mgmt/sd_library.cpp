@@ -2,6 +2,7 @@
 #include "mgmt/sd_library.h"
 
 #include <climits>
+#include <ctime>
 #include <map>
 #include <new>
 #include <unistd.h>
@@ -27,8 +28,18 @@ zvapi_library& lib() {
     return *l;
 }
 
+// Session lifetimes run on the platform's clock.
+SD_INT64 transport_now() {
+    zvapi_transport* t = lib().transport.get();
+    return t != nullptr ? t->Now() : static_cast<SD_INT64>(std::time(nullptr));
+}
+
 SD_UINT32 load_library() {
     zvapi_library& l = lib();
+    // A shared database or semaphore set that could not be set up was said
+    // once; every further open fails at once and quietly, as does every open
+    // after an interrupt (the run is ending).
+    if (!zvapi_setup_error().empty() || zvapi_waits_interrupted()) return SDERR_OUT_OF_MEMORY;
     zvdbg_reload_mask();
     l.transport = zvapi_make_transport();
     if (!l.transport) {
@@ -37,11 +48,12 @@ SD_UINT32 load_library() {
     }
     SD_UINT32 st = zvapi_shdb_attach();
     if (st != SDERR_SUCCESS) {
-        zvdbg_fatal("zvapi_load: shared database not set up (0x%x)", st);
+        if (zvapi_setup_error().empty()) zvdbg_fatal("zvapi_load: shared database not set up (0x%x)", st);
         l.transport.reset();
         return SDERR_OUT_OF_MEMORY;
     }
     l.loaded = true;
+    zvapi_shdb_set_clock(&transport_now);
     zvapi_events_start();
     zvdbg_info("zvapi_load: library loaded, %u port instance(s)", l.transport->PortCount());
     return SDERR_SUCCESS;
@@ -51,6 +63,7 @@ void unload_library() {
     zvapi_library& l = lib();
     if (!l.loaded) return;
     zvapi_events_stop();
+    zvapi_shdb_set_clock(nullptr);
     zvapi_set_online_mark(false);
     zvapi_shdb_detach();
     l.transport.reset();

@@ -52,6 +52,8 @@ SD_UINT32 SDUpdateNVRam(int Device, SD_UINT16 DisableReset, SD_UINT32 Mode, std:
     SD_UINT32 st;
     {
         zvapi_sem_guard guard(ZVAPI_SEM_FLASH);
+        // Without the flash semaphore another process may be writing: busy, retried by the callers.
+        if (!guard.held) return SDERR_BUSY;
         st = zvapi_request(*call.port, ZVOP_NVRAM_WRITE, buffer, {}, nullptr);
     }
     if (st != SDERR_SUCCESS || DisableReset != 0) return st;

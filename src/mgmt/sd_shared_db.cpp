@@ -1,8 +1,11 @@
 #include "mgmt/sd_shared_db.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -19,10 +22,50 @@ namespace {
 
 constexpr char kMagic[8] = {'Z', 'V', 'S', 'H', 'D', 'B', 0, 0};
 constexpr int kSemCount = 4;
+// Longest wait for each semaphore; a holder that never lets go (or a set that
+// someone else drives) can delay the program by this much, never for ever.
+constexpr int kSemWaitMs[kSemCount] = {30000, 60000, 10000, 5000};
+// A wait is taken in slices so that an interrupt ends it soon.
+constexpr long kSemSliceMs = 100;
 
 std::mutex g_semMutex;            // guards g_semId within the process
 int g_semId = -1;
 zvapi_shdb_file* g_db = nullptr;  // mapping while attached
+// Detach and the clean-up of a process ending on a signal (which runs outside
+// the library lock) never overlap: the mapping goes only under this lock.
+std::timed_mutex g_mapMutex;
+constexpr auto kExitLockWait = std::chrono::seconds(3);
+
+// Every flash operation of the process passes this gate (taken with the flash
+// semaphore); an interrupt closes it for good once no operation is under way.
+std::timed_mutex g_flashGate;
+std::atomic<bool> g_flashClosed{false};
+
+volatile sig_atomic_t g_waitsInterrupted = 0;
+
+// Why the library cannot set up its shared state; said once, then every
+// further attach fails at once.
+std::mutex g_setupMutex;
+std::string g_setupError;
+std::atomic<bool> g_setupFailed{false};
+
+union semun_arg {
+    int val;
+    struct semid_ds* buf;
+    unsigned short* array;
+};
+
+void setup_failed(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(g_setupMutex);
+        if (g_setupFailed) return;
+        g_setupError = text;
+        g_setupFailed = true;
+    }
+    zvdbg_fatal("%s", text.c_str());
+}
+
+std::string errno_text(int err) { return std::strerror(err); }
 
 // The key follows the directory the file lives in, so that a private /tmp
 // (as in a container) gets its own semaphores.
@@ -31,10 +74,70 @@ key_t sem_key() {
     return key == -1 ? static_cast<key_t>(0x5A560001) : key;
 }
 
+// A set that another user made, or that others may alter, could be held or
+// driven by them: it is never waited on.
+bool sem_trusted(int id, std::string* why) {
+    struct semid_ds ds {};
+    semun_arg arg{};
+    arg.buf = &ds;
+    if (semctl(id, 0, IPC_STAT, arg) != 0) {
+        *why = "its state cannot be read (" + errno_text(errno) + ")";
+        return false;
+    }
+    const uid_t self = ::geteuid();
+    if (ds.sem_perm.cuid != self || ds.sem_perm.uid != self) {
+        *why = "it was not created by root (creator uid " + std::to_string(ds.sem_perm.cuid) + ", owner uid " +
+               std::to_string(ds.sem_perm.uid) + ")";
+        return false;
+    }
+    if ((ds.sem_perm.mode & 0022) != 0) {
+        *why = "other users may change it (mode 0" + std::to_string((ds.sem_perm.mode >> 6) & 7) +
+               std::to_string((ds.sem_perm.mode >> 3) & 7) + std::to_string(ds.sem_perm.mode & 7) + ")";
+        return false;
+    }
+    if (ds.sem_nsems < static_cast<unsigned long>(kSemCount)) {
+        *why = "it holds too few semaphores";
+        return false;
+    }
+    return true;
+}
+
 int sem_get_id() {
-    std::lock_guard<std::mutex> lock(g_semMutex);
-    if (g_semId < 0) g_semId = semget(sem_key(), kSemCount, IPC_CREAT | 0600);
-    return g_semId;
+    std::string failure;
+    {
+        std::lock_guard<std::mutex> lock(g_semMutex);
+        if (g_semId >= 0) return g_semId;
+        if (g_setupFailed) return -1;
+        const key_t key = sem_key();
+        for (int attempt = 0; attempt < 8 && failure.empty(); ++attempt) {
+            int id = semget(key, kSemCount, IPC_CREAT | IPC_EXCL | 0600);
+            if (id >= 0) {
+                g_semId = id;
+                return id;
+            }
+            if (errno != EEXIST) break;
+            id = semget(key, 0, 0);
+            if (id < 0) {
+                if (errno == ENOENT) continue;   // its last user just removed it
+                break;
+            }
+            std::string why;
+            if (!sem_trusted(id, &why)) {
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(key));
+                failure = std::string("The management library cannot start: its semaphore set (key ") + hex +
+                          ") is not used because " + why + ".";
+                break;
+            }
+            g_semId = id;
+            return id;
+        }
+        if (failure.empty())
+            failure = "The management library cannot start: its semaphores cannot be made (" + errno_text(errno) + ").";
+    }
+    // Said outside the lock: the log itself may take a semaphore.
+    setup_failed(failure);
+    return -1;
 }
 
 void sem_forget(int id) {
@@ -42,7 +145,93 @@ void sem_forget(int id) {
     if (g_semId == id) g_semId = -1;
 }
 
-SD_INT64 now_seconds() { return static_cast<SD_INT64>(std::time(nullptr)); }
+long long now_ms() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+enum class WaitResult { Taken, TimedOut, Interrupted, Removed, Failed };
+
+// Waits for the semaphore to be zero and takes it (SEM_UNDO gives it back if
+// this process dies holding it), at most `limitMs`, in short slices.
+WaitResult sem_wait_take(int id, zvapi_sem_index which, long long limitMs, bool honourInterrupt) {
+    const long long deadline = now_ms() + limitMs;
+    for (;;) {
+        if (honourInterrupt && g_waitsInterrupted != 0) return WaitResult::Interrupted;
+        const long long left = deadline - now_ms();
+        if (left <= 0) return WaitResult::TimedOut;
+        const long long slice = left < kSemSliceMs ? left : kSemSliceMs;
+        struct timespec ts {};
+        ts.tv_sec = static_cast<time_t>(slice / 1000);
+        ts.tv_nsec = static_cast<long>(slice % 1000) * 1000000L;
+        sembuf ops[2] = {{static_cast<unsigned short>(which), 0, 0},
+                         {static_cast<unsigned short>(which), 1, SEM_UNDO}};
+        if (semtimedop(id, ops, 2, &ts) == 0) return WaitResult::Taken;
+        if (errno == EAGAIN || errno == EINTR) continue;
+        if (errno == EIDRM || errno == EINVAL) return WaitResult::Removed;
+        return WaitResult::Failed;
+    }
+}
+
+// Whether this thread's last failed wait ran out of time.
+thread_local bool g_lastWaitTimedOut = false;
+
+bool sem_lock_impl(zvapi_sem_index which, long long limitMs, bool honourInterrupt) {
+    g_lastWaitTimedOut = false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int id;
+        {
+            std::lock_guard<std::mutex> lock(g_semMutex);
+            id = g_semId;
+        }
+        if (id < 0) {
+            // Only the load semaphore may create the set; the others are
+            // used while attached.
+            if (which != ZVAPI_SEM_LOAD) return false;
+            id = sem_get_id();
+            if (id < 0) return false;
+        }
+        switch (sem_wait_take(id, which, limitMs, honourInterrupt)) {
+            case WaitResult::Taken: return true;
+            case WaitResult::Removed:
+                // The last user of the previous generation removed the set.
+                sem_forget(id);
+                if (which != ZVAPI_SEM_LOAD) return false;
+                continue;
+            case WaitResult::TimedOut:
+                g_lastWaitTimedOut = true;
+                // (The debug log's own semaphore is not logged: that would wait again.)
+                if (which != ZVAPI_SEM_DEBUG_LOG)
+                    zvdbg_error("zvapi_sem_lock: semaphore %d still held after %lld ms", static_cast<int>(which),
+                                limitMs);
+                return false;
+            case WaitResult::Interrupted:
+            case WaitResult::Failed: return false;
+        }
+    }
+    return false;
+}
+
+void sem_unlock_impl(zvapi_sem_index which) {
+    int id;
+    {
+        std::lock_guard<std::mutex> lock(g_semMutex);
+        id = g_semId;
+    }
+    if (id < 0) return;
+    sembuf op = {static_cast<unsigned short>(which), -1, static_cast<short>(SEM_UNDO | IPC_NOWAIT)};
+    while (semop(id, &op, 1) != 0 && errno == EINTR) {
+    }
+}
+
+// Token times: the platform's clock while the library is loaded.
+std::atomic<SD_INT64 (*)()> g_clock{nullptr};
+
+SD_INT64 now_seconds() {
+    SD_INT64 (*clock)() = g_clock.load();
+    return clock != nullptr ? clock() : static_cast<SD_INT64>(std::time(nullptr));
+}
 
 bool token_live(const zvapi_shdb_token& t, SD_INT64 now) {
     if (t.InUse != 1) return false;
@@ -88,77 +277,129 @@ void prune_users(zvapi_shdb_file* db) {
     }
 }
 
+// Opens the shared file when it is one this process can trust (a regular file
+// of its own user that neither group nor others may write, reached without a
+// link); anything else in its place is removed and the file made afresh,
+// exclusively. -1 with *why set when neither works.
+int open_shared_file(bool* fresh, std::string* why) {
+    *fresh = false;
+    int fd = ::open(ZVSHDB_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int err = errno;
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+            return fd;
+        }
+        ::close(fd);
+        err = EPERM;
+    }
+    if (err != ENOENT) {
+        zvdbg_error("zvapi_shdb_attach: %s is not a file of this user only; made afresh", ZVSHDB_PATH);
+        if (::unlink(ZVSHDB_PATH) != 0 && errno != ENOENT) {
+            *why = "cannot be made afresh: what is in its place cannot be removed (" + errno_text(errno) + ")";
+            return -1;
+        }
+    }
+    fd = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *why = "cannot be created (" + errno_text(errno) + ")";
+        return -1;
+    }
+    if (::fchmod(fd, 0600) != 0) {
+        *why = "cannot be given mode 0600 (" + errno_text(errno) + ")";
+        ::close(fd);
+        ::unlink(ZVSHDB_PATH);
+        return -1;
+    }
+    *fresh = true;
+    return fd;
+}
+
 }  // namespace
 
 // ---- Semaphores ---------------------------------------------------------------
 
+key_t zvapi_sem_key() { return sem_key(); }
+
 bool zvapi_sem_open() { return sem_get_id() >= 0; }
 
 bool zvapi_sem_lock(zvapi_sem_index which) {
-    // Wait for zero, then take it; SEM_UNDO gives it back if we die holding it.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        int id;
-        {
-            std::lock_guard<std::mutex> lock(g_semMutex);
-            id = g_semId;
+    if (which == ZVAPI_SEM_FLASH) {
+        // Closed by an interrupt: this thread waits here until the process ends.
+        g_flashGate.lock();
+        if (!sem_lock_impl(which, kSemWaitMs[which], true)) {
+            g_flashGate.unlock();
+            return false;
         }
-        if (id < 0) {
-            // Only the load semaphore may create the set; the others are
-            // used while attached.
-            if (which != ZVAPI_SEM_LOAD) return false;
-            id = sem_get_id();
-            if (id < 0) return false;
-        }
-        sembuf ops[2] = {{static_cast<unsigned short>(which), 0, 0},
-                         {static_cast<unsigned short>(which), 1, SEM_UNDO}};
-        if (semop(id, ops, 2) == 0) return true;
-        if (errno == EINTR) { --attempt; continue; }
-        if (errno == EIDRM || errno == EINVAL) {
-            // The last user of the previous generation removed the set.
-            sem_forget(id);
-            if (which != ZVAPI_SEM_LOAD) return false;
-            continue;
-        }
-        return false;
+        return true;
     }
-    return false;
+    return sem_lock_impl(which, kSemWaitMs[which], true);
 }
 
 void zvapi_sem_unlock(zvapi_sem_index which) {
-    int id;
-    {
-        std::lock_guard<std::mutex> lock(g_semMutex);
-        id = g_semId;
-    }
-    if (id < 0) return;
-    sembuf op = {static_cast<unsigned short>(which), -1, static_cast<short>(SEM_UNDO | IPC_NOWAIT)};
-    while (semop(id, &op, 1) != 0 && errno == EINTR) {
-    }
+    sem_unlock_impl(which);
+    if (which == ZVAPI_SEM_FLASH) g_flashGate.unlock();
+}
+
+void zvapi_interrupt_waits() { g_waitsInterrupted = 1; }
+
+bool zvapi_waits_interrupted() { return g_waitsInterrupted != 0; }
+
+bool zvapi_quiesce_flash(int timeoutMs) {
+    if (g_flashClosed) return true;
+    if (!g_flashGate.try_lock_for(std::chrono::milliseconds(timeoutMs))) return false;
+    // Held for the rest of the process: no flash operation starts again.
+    g_flashClosed = true;
+    return true;
+}
+
+std::string zvapi_setup_error() {
+    std::lock_guard<std::mutex> lock(g_setupMutex);
+    return g_setupError;
+}
+
+void zvapi_reset_setup_error() {
+    std::lock_guard<std::mutex> lock(g_setupMutex);
+    g_setupError.clear();
+    g_setupFailed = false;
 }
 
 // ---- Attach and detach ------------------------------------------------------------
 
 SD_UINT32 zvapi_shdb_attach() {
     if (g_db != nullptr) return SDERR_SUCCESS;
+    if (g_setupFailed) return SDERR_OUT_OF_MEMORY;
     if (!zvapi_sem_lock(ZVAPI_SEM_LOAD)) {
-        zvdbg_fatal("zvapi_shdb_attach: semaphores unavailable (errno %d)", errno);
+        // An interrupted wait is no set-up failure: the run is ending anyway.
+        if (!g_setupFailed && g_waitsInterrupted == 0)
+            setup_failed(g_lastWaitTimedOut
+                             ? "The management library cannot start: another process has held its load semaphore for "
+                               "too long."
+                             : "The management library cannot start: its load semaphore cannot be taken (" +
+                                   errno_text(errno) + ").");
         return SDERR_OUT_OF_MEMORY;
     }
     SD_UINT32 status = SDERR_SUCCESS;
-    int fd = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool fresh = false;
+    std::string why;
+    int fd = open_shared_file(&fresh, &why);
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        zvdbg_fatal("zvapi_shdb_attach: cannot open %s (errno %d)", ZVSHDB_PATH, errno);
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        setup_failed("The management library cannot start: its shared database " + std::string(ZVSHDB_PATH) + " " +
+                     why + ".");
         status = SDERR_OUT_OF_MEMORY;
     } else {
-        bool fresh = static_cast<size_t>(st.st_size) != ZVSHDB_SIZE;
+        fresh = fresh || static_cast<size_t>(st.st_size) != ZVSHDB_SIZE;
         if (fresh && (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(ZVSHDB_SIZE)) != 0)) {
-            zvdbg_fatal("zvapi_shdb_attach: cannot size %s (errno %d)", ZVSHDB_PATH, errno);
+            setup_failed("The management library cannot start: its shared database " + std::string(ZVSHDB_PATH) +
+                         " cannot be sized (" + errno_text(errno) + ").");
             status = SDERR_OUT_OF_MEMORY;
         } else {
             void* map = mmap(nullptr, ZVSHDB_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (map == MAP_FAILED) {
-                zvdbg_fatal("zvapi_shdb_attach: cannot map %s (errno %d)", ZVSHDB_PATH, errno);
+                setup_failed("The management library cannot start: its shared database " +
+                             std::string(ZVSHDB_PATH) + " cannot be mapped (" + errno_text(errno) + ").");
                 status = SDERR_OUT_OF_MEMORY;
             } else {
                 auto* db = static_cast<zvapi_shdb_file*>(map);
@@ -186,9 +427,9 @@ SD_UINT32 zvapi_shdb_attach() {
     return status;
 }
 
-void zvapi_shdb_detach() {
-    if (g_db == nullptr) return;
-    bool locked = zvapi_sem_lock(ZVAPI_SEM_LOAD);
+namespace {
+// Unregisters this process; the last user removes the file and the semaphores.
+void leave(bool locked) {
     auto self = static_cast<SD_INT32>(getpid());
     for (auto& u : g_db->Users) {
         if (u == self) u = 0;
@@ -196,8 +437,6 @@ void zvapi_shdb_detach() {
     prune_users(g_db);
     bool last = std::all_of(std::begin(g_db->Users), std::end(g_db->Users), [](SD_INT32 u) { return u == 0; });
     if (last) ::unlink(ZVSHDB_PATH);
-    munmap(g_db, ZVSHDB_SIZE);
-    g_db = nullptr;
     if (locked && last) {
         int id;
         {
@@ -208,13 +447,34 @@ void zvapi_shdb_detach() {
         // Waiters get EIDRM and start a new generation.
         if (id >= 0) semctl(id, 0, IPC_RMID);
     } else if (locked) {
-        zvapi_sem_unlock(ZVAPI_SEM_LOAD);
+        sem_unlock_impl(ZVAPI_SEM_LOAD);
     }
+}
+}  // namespace
+
+void zvapi_shdb_detach() {
+    std::lock_guard<std::timed_mutex> map(g_mapMutex);
+    if (g_db == nullptr) return;
+    const bool locked = sem_lock_impl(ZVAPI_SEM_LOAD, kSemWaitMs[ZVAPI_SEM_LOAD], false);
+    zvapi_shdb_file* db = g_db;
+    leave(locked);
+    munmap(db, ZVSHDB_SIZE);
+    g_db = nullptr;
+}
+
+void zvapi_shdb_leave_on_exit() {
+    std::unique_lock<std::timed_mutex> map(g_mapMutex, kExitLockWait);
+    if (!map.owns_lock() || g_db == nullptr) return;
+    // Other threads may still touch the mapping until the process ends: it stays.
+    const bool locked = sem_lock_impl(ZVAPI_SEM_LOAD, 2000, false);
+    leave(locked);
 }
 
 bool zvapi_shdb_attached() { return g_db != nullptr; }
 
 // ---- Tokens ---------------------------------------------------------------------------
+
+void zvapi_shdb_set_clock(SD_INT64 (*clock)()) { g_clock = clock; }
 
 SD_UINT32 zvapi_shdb_token_start(const std::string& serial, SD_INT32 pid, SD_INT32* pToken) {
     if (g_db == nullptr) return SDERR_NOT_SUPPORTED;
@@ -277,7 +537,8 @@ SD_INT32 zvapi_shdb_token_holder(const std::string& serial) {
 }
 
 int zvapi_shdb_release_pid(SD_INT32 pid) {
-    if (g_db == nullptr) return 0;
+    std::unique_lock<std::timed_mutex> map(g_mapMutex, kExitLockWait);
+    if (!map.owns_lock() || g_db == nullptr) return 0;
     zvapi_sem_guard guard(ZVAPI_SEM_SHDB);
     int cleared = 0;
     for (auto& t : g_db->Tokens) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <sys/types.h>
 
 #include "mgmt/sd_types.h"
 
@@ -53,11 +54,19 @@ static_assert(offsetof(zvapi_shdb_file, Queues) == 280 + 32 * 48);
 static_assert(sizeof(zvapi_shdb_file) <= ZVSHDB_SIZE);
 
 // ---- Semaphores -------------------------------------------------------------
+// A set is used only when this process's user (root) created and owns it and
+// neither group nor others may change it; otherwise the library does not start
+// (zvapi_setup_error says why). Every wait is bounded and ends early once
+// zvapi_interrupt_waits was called.
 enum zvapi_sem_index { ZVAPI_SEM_LOAD = 0, ZVAPI_SEM_FLASH = 1, ZVAPI_SEM_SHDB = 2, ZVAPI_SEM_DEBUG_LOG = 3 };
-// Creates or finds the semaphore set; false when System V IPC is unusable.
+// IPC key of the semaphore set (it follows the directory of the file).
+key_t zvapi_sem_key();
+// Creates or finds the semaphore set; false when System V IPC is unusable or
+// the set found is not trusted.
 bool zvapi_sem_open();
-// Takes one semaphore (false when the set is not open). A crashed holder's
-// lock is undone by the kernel.
+// Takes one semaphore (false when the set is not open, the wait timed out or
+// was interrupted). A crashed holder's lock is undone by the kernel. The flash
+// semaphore also passes the process's flash gate (see zvapi_quiesce_flash).
 bool zvapi_sem_lock(zvapi_sem_index which);
 void zvapi_sem_unlock(zvapi_sem_index which);
 
@@ -71,15 +80,36 @@ struct zvapi_sem_guard {
     bool held;
 };
 
+// ---- Interrupts and set-up failures -------------------------------------------
+// Async-signal-safe: every semaphore wait of the process gives up from now on.
+void zvapi_interrupt_waits();
+bool zvapi_waits_interrupted();
+// Waits (at most timeoutMs) until no flash operation of the process is under
+// way, then closes the gate for good: a thread that starts another one waits
+// until the process ends. True once closed.
+bool zvapi_quiesce_flash(int timeoutMs);
+// Why the shared database or the semaphores could not be set up ("" when they
+// could). Once set, every attach fails at once without a further log line.
+std::string zvapi_setup_error();
+void zvapi_reset_setup_error();   // tests
+
 // ---- Attach and detach ------------------------------------------------------
 // Maps the file (creating, repairing or re-initialising it), prunes dead users
-// and registers this process. 0 or 0x20000074.
+// and registers this process. 0 or 0x20000074. A file in its place that this
+// process's user does not own, that group or others may write, that is no
+// regular file or is a link is removed and made afresh (0600, exclusively).
 SD_UINT32 zvapi_shdb_attach();
 // Unregisters this process; the last user removes the file and semaphores.
 void zvapi_shdb_detach();
+// The same for a process that is about to end on a signal: the mapping stays,
+// as other threads may still touch it.
+void zvapi_shdb_leave_on_exit();
 bool zvapi_shdb_attached();
 
 // ---- Flash-update tokens ------------------------------------------------------
+// Where token times come from: the platform's clock while the library is
+// loaded (null: the system clock).
+void zvapi_shdb_set_clock(SD_INT64 (*clock)());
 // 0 and *pToken = pid; 0x200000C0 while a live token names `serial`;
 // 0x20000075 when no slot is free.
 SD_UINT32 zvapi_shdb_token_start(const std::string& serial, SD_INT32 pid, SD_INT32* pToken);

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <span>
 #include <string>
@@ -77,6 +78,11 @@ enum zvapi_op : SD_UINT32 {
     ZVOP_FO_TARGET_DATA_SET,       // in: FOPORTSUMMARYLISTBUFFER
     ZVOP_FO_LUN_DATA_GET,          // in: SD_UINT32 persistent; out: FOLUNDATALIST
     ZVOP_FO_LUN_DATA_SET,          // in: FOLUNDATALIST
+    // Secured flash update: the driver takes part in the session and learns
+    // the new firmware's attributes before an on-line activation.
+    ZVOP_FLASH_UPDATE_START,
+    ZVOP_FLASH_UPDATE_END,
+    ZVOP_FW_ATTRIBUTES_SEND,       // in: zvapi_fw_attributes
     ZVOP_COUNT_
 };
 
@@ -102,6 +108,12 @@ struct zvapi_flash_io {
     SD_UINT32 Length;
     SD_UINT32 Region;              // region code the caller meant (0 for raw offset I/O)
     SD_UINT32 DisableReset;
+};
+
+struct zvapi_fw_attributes {
+    SD_UINT64 Attributes;          // attribute word of the firmware just written
+    SD_UINT32 OutageDuration;      // seconds the activation may take the port off line
+    SD_UINT32 Reserved;
 };
 
 struct zvapi_scsi_request {
@@ -150,6 +162,9 @@ struct zvapi_transport {
     // Text of the platform's library and failover versions etc. may be asked
     // through Describe; the key names are the platform's own (see docs).
     virtual std::string Describe(const std::string& key) { (void)key; return {}; }
+    // Wall-clock seconds as the platform keeps them; session lifetimes are
+    // measured with it.
+    virtual SD_INT64 Now() { return static_cast<SD_INT64>(std::time(nullptr)); }
 };
 
 // Bytes of a trivially copyable record, for requests.

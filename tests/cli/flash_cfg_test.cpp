@@ -1,6 +1,9 @@
 // flash.cfg reading, matching, the adapter's own record and the update policy.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -100,9 +103,35 @@ TEST_F(FlashCfgFile, LongLineIsOneRecord) {
                    "0x0012,0x1077,Next,0,0,0,0,0,0,n.bin,3.0.0\n"),
               0);
     ASSERT_EQ(count(), 2);
-    EXPECT_EQ(std::string(at(0).FileName), std::string(FLASHCTR_FILE_MAX, 'f'));
+    EXPECT_EQ(std::string(at(0).FileName), std::string(FLASHCTR_FILE_SIZE - 1, 'f'));   // never cut to 135
+    EXPECT_TRUE(FlashCtrFileNameTooLong(&at(0)));
+    EXPECT_FALSE(FlashCtrFileNameTooLong(&at(1)));
     expect_version(at(0).Multiboot, 2, 3, 4);
     EXPECT_STREQ(at(1).Model, "Next");
+}
+
+TEST_F(FlashCfgFile, AVeryLongFileLoadsInLinearTimeAndInOrder) {
+    // Appending by walking the list took minutes for this many rows.
+    constexpr int kRows = 200000;
+    std::string text;
+    text.reserve(kRows * 48);
+    for (int i = 0; i < kRows; ++i) text += "0x0001,0x1077,M" + std::to_string(i) + ",0,0,0,0,0,0,f.bin,1.0.0\n";
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(read(text), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    ASSERT_EQ(count(), kRows);
+    EXPECT_STREQ(at(kRows - 1).Model, ("M" + std::to_string(kRows - 1)).c_str());
+    // Appending after the list was emptied starts a new one.
+    DeleteFlashCtrVersionList();
+    ASSERT_EQ(read("0x0002,0x1077,Again,0,0,0,0,0,0,g.bin,2.0.0\n"), 0);
+    ASSERT_EQ(count(), 1);
+    EXPECT_STREQ(at(0).Model, "Again");
+}
+
+TEST_F(FlashCfgFile, AFifoInItsPlaceIsRefusedAtOnce) {
+    ASSERT_EQ(mkfifo(path().c_str(), 0666), 0);
+    EXPECT_EQ(BuildFlashCtrListFromFile(path().c_str()), FLASHCTR_OPEN_FAILED);
+    EXPECT_EQ(count(), 0);
 }
 
 TEST_F(FlashCfgFile, PartAbove255InvalidatesOnlyThatField) {

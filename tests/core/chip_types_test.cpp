@@ -241,4 +241,29 @@ TEST_F(PreserveDefaults, MarkerTooCloseToTheEndCopiesNothing) {
     EXPECT_EQ(img, before);
 }
 
+TEST_F(PreserveDefaults, DefaultsBlockGoesOnlyIntoTheImageThatHoldsIt) {
+    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
+    std::memcpy(ori.data() + 0x100, "MEISP ", 6);
+    std::memset(ori.data() + 0x106, 0xEE, 0x200);
+    // The first BIOS image has no marker, the second has one; the block is
+    // the second image's, whose checksum must then hold.
+    auto bios1 = RomImage(2, 0, false, 0x01);
+    auto bios2 = RomImage(2, 0, true, 0x02);
+    std::memcpy(bios2.data() + 0x100, "MEISP ", 6);
+    std::vector<SD_UINT8> img = Concat({bios1, bios2});
+    const auto firstBefore = std::vector<SD_UINT8>(img.begin(), img.begin() + 1024);
+    ASSERT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    EXPECT_EQ(std::vector<SD_UINT8>(img.begin(), img.begin() + 1024), firstBefore);
+    EXPECT_EQ(img[1024 + 0x102 + 10], 0xEE);
+    EXPECT_EQ(ChecksumOf(img, 1024, 1024), 0);
+
+    // A block that would run past its image's end (into bytes behind the
+    // chain that no checksum covers) is not copied.
+    std::vector<SD_UINT8> tail = Concat({RomImage(2, 0, true, 0x03), std::vector<SD_UINT8>(1024, 0x44)});
+    std::memcpy(tail.data() + 1024 - 100, "MEISP ", 6);
+    const auto tailBefore = tail;
+    ASSERT_EQ(CorePreserveISPDefaults(&dev, ori, tail), 0);
+    EXPECT_EQ(tail, tailBefore);
+}
+
 }  // namespace

@@ -229,27 +229,7 @@ TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
     EXPECT_NE(r.out.find("Unable to copy flash.cfg"), std::string::npos) << r.out;
 }
 
-TEST_F(CliStartup, InterruptBeforeTheUpdateCleansUpAndEndsWithOne) {
-    InstallDir inst;
-    zvtest::TempDir target;
-    // The copy of the (large) program blocks on a FIFO until this test reads it,
-    // so the interrupt is sure to arrive while the command runs.
-    const std::string fifo = target.Path() + "/tarvikolen";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ASSERT_GT(fs::file_size(inst.Binary()), 65536u);
-    RunOptions o = args({"-trace", "-x", target.Path()});
-    zvtest::Running running = zvtest::Start(inst, o);
-    const int fd = ::open(fifo.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::kill(running.pid, SIGINT), 0);
-    char buf[65536];
-    while (::read(fd, buf, sizeof buf) > 0) {
-    }
-    ::close(fd);
-    RunResult r = zvtest::Wait(running);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Signal (2) caught...\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Cleanup finished.\n"), std::string::npos);
-}
+// An interrupt before the update (cleaned up, status 1) is tested on a run
+// that waits for a held library lock, in safety_files_test.cpp.
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <regex>
@@ -89,6 +90,34 @@ TEST_F(Output, UnwritableDebugLogFallsBackToTheConsole) {
     EXPECT_NE(err.find(" Error: to stderr\n"), std::string::npos);
     EXPECT_EQ(SetDebugLogFile(std::string(300, 'n').c_str()), -1) << "a cut path is refused";
     EXPECT_STREQ(GetDebugLogFile(), "");
+}
+
+TEST_F(Output, FilesAreNeverWrittenThroughALinkAndKeepMode0640) {
+    ::unlink("/tmp/victim");
+    ASSERT_EQ(SetOutOutFile(), 0);
+    ASSERT_EQ(::symlink("/tmp/victim", GetOutPutFile()), 0);
+    scfxPrint("through the link");
+    EXPECT_FALSE(zvtest::FileExists("/tmp/victim"));
+    ::unlink(GetOutPutFile());
+
+    const mode_t old = ::umask(0);
+    scfxPrint("kept");
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::lstat(GetOutPutFile(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "kept\n");
+}
+
+TEST_F(Output, NoticesReachStandardErrorAndTheOutputFileOnceItIsNamed) {
+    CoreSetQuietMode(1);
+    SetEnableDebugLog(0);
+    EXPECT_EQ(zvtest::CaptureStderr([] { VORNReportNotice("before the name"); }), "before the name\n");
+    ASSERT_EQ(SetOutOutFile(), 0);
+    VORNReportNotice("after it");
+    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "before the name\nafter it\n");
+    SetEnableDebugLog(1);   // "-s": the console stays silent
+    EXPECT_EQ(zvtest::CaptureStderr([] { VORNReportNotice("silent"); }), "");
 }
 
 TEST_F(Output, XmlStatusMessageGoesToTheOutputFile) {

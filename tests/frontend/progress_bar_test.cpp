@@ -103,7 +103,8 @@ TEST(UpdateSignals, TerminationEndsNonZeroAfterCleanup) {
             SetProcessStatus(1);
             DisplayProcessProgressBar(bar);
             std::raise(SIGTERM);
-            for (;;) pause();   // the terminator thread ends the process
+            UpdateStopIfTerminating();   // the update's next step boundary
+            for (;;) pause();
         },
         ::testing::ExitedWithCode(128 + SIGTERM), "released session after 15");
 }

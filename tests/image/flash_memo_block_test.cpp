@@ -162,3 +162,100 @@ TEST_F(MemoOnHost, RegionRewriteAndItsFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// The fixed bytes a freshly written block must carry (the update time aside).
+void ExpectFreshBlock(const zvfix::Bytes& region) {
+    const std::vector<uint8_t> head{'F', 'M', 'B', 'S', 12, 0, 0, 0, 3, 0, 0, 0};
+    EXPECT_EQ(std::vector<uint8_t>(region.begin(), region.begin() + 12), head);
+    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 16, region.begin() + 24)),
+              (std::vector<uint8_t>{9, 8, 7, 5, 6, 10, 12, 0xFF}));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 24, 12), "20240307TRMB");
+    EXPECT_EQ(region[43], 0xFF);
+    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 44, region.begin() + 48)), (std::vector<uint8_t>{1, 1, 1, 0}));
+    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
+    EXPECT_EQ(std::count(region.begin() + 48, region.end(), 0xFF), static_cast<long>(region.size() - 48));
+}
+
+FlashComponentVersion ImageComponents() {
+    FlashComponentVersion c{};
+    c.ImageMajorVersion = 6;
+    c.ImageMinorVersion = 10;
+    c.ImageSubMinorVersion = 12;
+    c.FFVMajorVersion = 9;
+    c.FFVMinorVersion = 8;
+    c.FFVSubMinorVersion = 7;
+    c.FFVBuildVersion = 5;
+    c.ImageBuildYear = 2024;
+    c.ImageBuildMonth = 3;
+    c.ImageBuildDay = 7;
+    return c;
+}
+
+TEST_F(MemoOnHost, RegionTooSmallForABlockHoldsNone) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegionSize(zvfix::kRegionMemo1, 32);
+    a.SetRegion(zvfix::kRegionMemo1, zvfix::Bytes{'F', 'M', 'B', 'S'});
+    const auto devs = Discover(host);
+    SFlashMemoBlock m{};
+    m.mbi_ver.major = 0x77;
+    EXPECT_EQ(GetAdapterFlashMemoBlock(devs[0], &m), FLASH_MEMO_NO_SIGNATURE);
+    EXPECT_EQ(m.mbi_ver.major, 0x77);
+    ASSERT_EQ(SetOutOutFile(), 0);
+    EXPECT_EQ(UpdateFlashMemoBlockRegion(devs[0], nullptr), FLASH_MEMO_WRITE_FAILED);
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir_).empty());
+}
+
+TEST_F(MemoOnHost, ErasedRegionGetsTheExactBlockOnFlash) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort();
+    const auto devs = Discover(host);
+    const MultibootVersions v = NewVersions();
+    ASSERT_EQ(UpdateFlashMemoBlockRegion(devs[0], &v), 0);
+    ExpectFreshBlock(zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1));
+}
+
+TEST_F(MemoOnHost, VrelBlockGoesToTheSetBeingWritten) {
+    zvfix::HostBuilder host;
+    auto& b = host.AddChip27();
+    b.SetImageStatus(1, 4, 0, 3);   // primary runs: the update writes set 2
+    b.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({.mbi = {7, 0, 0, 0}}));
+    host.AddChip25TwoPort();
+    host.AddTorvi(0x2031);           // chip type 24: no second set
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 6u);
+    ASSERT_EQ(SetOutOutFile(), 0);
+    const zvfix::Bytes set1 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1);
+
+    const FlashComponentVersion c = ImageComponents();
+    ASSERT_EQ(UpdateVrelFlashMemoBlockRegion(devs[0], &c, 2), 0);
+    ExpectFreshBlock(zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo2));
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1), set1);
+
+    // The caller's set decides, whatever the records say.
+    ASSERT_EQ(UpdateVrelFlashMemoBlockRegion(devs[0], &c, 1), 0);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1)[20], 6);
+
+    EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(devs[0], &c, 3), FLASH_MEMO_NO_DEVICE);
+    EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(devs[4], &c, 2), FLASH_MEMO_NO_DEVICE);
+    EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(nullptr, &c, 2), FLASH_MEMO_NO_DEVICE);
+    // Chip type 25 keeps one memo block: set 2 has none to write.
+    EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(devs[2], &c, 2), FLASH_MEMO_WRITE_FAILED);
+}
+
+TEST(FlashMemoBlockText, MonthAbbreviations) {
+    char text[8];
+    GetAbbreviationNameOfMonth(9, text);
+    EXPECT_STREQ(text, "Sept.");
+    GetAbbreviationNameOfMonth(5, text);
+    EXPECT_STREQ(text, "May");
+    GetAbbreviationNameOfMonth(13, text);
+    EXPECT_STREQ(text, "");
+    char tiny[3];
+    GetAbbreviationNameOfMonth(6, tiny);
+    EXPECT_STREQ(tiny, "Ju");
+}
+
+}  // namespace

@@ -162,6 +162,9 @@ private:
         case ZVOP_ONLINE_ACTIVATE:
         case ZVOP_NVRAM_RELOAD:
         case ZVOP_AEN_ENABLE:
+        case ZVOP_FLASH_UPDATE_START:
+        case ZVOP_FLASH_UPDATE_END:
+        case ZVOP_FW_ATTRIBUTES_SEND:
             return 0;
         case ZVOP_CHIP_PROPERTY: {
             CHIPPROPERTY c{};

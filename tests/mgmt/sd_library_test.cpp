@@ -2,6 +2,8 @@
 // mask, and the sizing protocols of the list functions.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -85,14 +87,27 @@ TEST_F(Library, CorruptOrShortSharedFileIsReinitialised) {
     }
 }
 
-TEST_F(Library, SharedFileThatIsNotARegularFileIsRefused) {
+TEST_F(Library, SharedFileThatCannotBeTrustedIsMadeAfreshNeverFollowed) {
     state->AddAdapter(0x2281, "SN1");
+    // A link, and a file of another user that others may write.
     ASSERT_EQ(symlink("/tmp/elsewhere", ZVSHDB_PATH), 0);
-    int h = -1;
-    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
+    int h = Open(0);
     EXPECT_NE(access("/tmp/elsewhere", F_OK), 0);   // nothing created through the link
-    unlink(ZVSHDB_PATH);
+    struct stat st {};
+    ASSERT_EQ(lstat(ZVSHDB_PATH, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    Close(h);
+
+    const int fd = open(ZVSHDB_PATH, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+    ASSERT_EQ(fchmod(fd, 0666), 0);
+    close(fd);
     h = Open(0);
+    ASSERT_EQ(lstat(ZVSHDB_PATH, &st), 0);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
     Close(h);
 }
 
@@ -137,7 +152,11 @@ TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
     testing::internal::CaptureStderr();
     int h = -1;
     EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
+    EXPECT_EQ(SDOpenDevice(1, &h), SDERR_OUT_OF_MEMORY);   // said once: no second line
+    EXPECT_EQ(zvapi_setup_error(), "The management library cannot start: its shared database /tmp/zv_shared.dat "
+                                   "cannot be made afresh: what is in its place cannot be removed (Is a directory).");
     rmdir(ZVSHDB_PATH);
+    zvapi_reset_setup_error();
     h = Open(0);
     std::vector<SD_UINT8> buf(16);
     EXPECT_EQ(SDGetOptionRomEx(h, 0, buf, 0x2A), SDERR_INVALID_PARAMETER);
@@ -146,7 +165,8 @@ TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
     Close(h);
     std::string err = testing::internal::GetCapturedStderr();
     std::string log = NewLogText();
-    EXPECT_NE(log.find("shared database not set up"), std::string::npos) << log;
+    EXPECT_EQ(log.find("cannot start"), log.rfind("cannot start")) << log;
+    EXPECT_NE(log.find("The management library cannot start: its shared database"), std::string::npos) << log;
     EXPECT_EQ(log.find("library loaded"), std::string::npos) << log;
     EXPECT_EQ(log.find("SDGetNVRam"), std::string::npos) << log;
     EXPECT_EQ(err, "");

@@ -6,12 +6,12 @@
 
 zvsim_fault_transport::zvsim_fault_transport(std::unique_ptr<zvapi_transport> inner, std::vector<zvsim_fault> rules,
                                              std::map<SD_UINT32, std::vector<size_t>> byInstance,
-                                             std::function<void(const char*)> onAlter)
+                                             zvsim_fault_hooks hooks)
     : inner_(std::move(inner)),
       rules_(std::move(rules)),
       counters_(rules_.size()),
       byInstance_(std::move(byInstance)),
-      onAlter_(std::move(onAlter)) {}
+      hooks_(std::move(hooks)) {}
 
 bool zvsim_fault_transport::Matches(const zvsim_fault& f, zvapi_op op, std::span<const SD_UINT8> in) const {
     if (f.op != op) {
@@ -96,8 +96,8 @@ SD_UINT32 zvsim_fault_transport::Apply(const zvsim_fault& f, SD_UINT32 instance,
             } else {
                 cut.resize(std::min<size_t>(cut.size(), f.bytes));
             }
-            if (onAlter_) {
-                onAlter_("partial");
+            if (hooks_.markWrite) {
+                hooks_.markWrite("partial");
             }
             const SD_UINT32 st = inner_->Request(instance, op, cut, out, outLen);
             *outLen = 0;
@@ -109,8 +109,8 @@ SD_UINT32 zvsim_fault_transport::Apply(const zvsim_fault& f, SD_UINT32 instance,
             if (bad.size() > first) {
                 // One flipped byte in the middle: the call still succeeds.
                 bad[first + (bad.size() - first) / 2] ^= 0xFF;
-                if (onAlter_) {
-                    onAlter_("corrupt");
+                if (hooks_.markWrite) {
+                    hooks_.markWrite("corrupt");
                 }
             }
             return inner_->Request(instance, op, bad, out, outLen);
@@ -123,6 +123,13 @@ SD_UINT32 zvsim_fault_transport::Apply(const zvsim_fault& f, SD_UINT32 instance,
             std::fill(out.begin(), out.begin() + sizeof(SD_ACTIVE_REGIONS), SD_UINT8{0});
             *outLen = sizeof(SD_ACTIVE_REGIONS);
             return SDERR_SUCCESS;
+        case zvsim_fault::AdvanceClock: {
+            const SD_UINT32 st = inner_->Request(instance, op, in, out, outLen);
+            if (hooks_.advanceClock) {
+                hooks_.advanceClock(f.seconds);
+            }
+            return st;
+        }
         case zvsim_fault::HideRegion: {
             const SD_UINT32 st = inner_->Request(instance, op, in, out, outLen);
             if (st != SDERR_SUCCESS) {

@@ -1,7 +1,8 @@
 // Deterministic fault injection around any transport: busy answers, failed,
-// partial or silently corrupted writes, refused activations, odd active-region
-// answers, refused opens and hidden regions, as configured per adapter. The
-// simulation itself stays free of fault conditionals.
+// partial or silently corrupted writes, refused activations and sessions, odd
+// active-region answers, refused opens, hidden regions and clock jumps, as
+// configured per adapter. The simulation itself stays free of fault
+// conditionals.
 #pragma once
 
 #include <functional>
@@ -12,18 +13,23 @@
 #include "mgmt/sim/sim_host.h"
 #include "mgmt/transport.h"
 
+// What the injector asks of the platform beneath it.
+struct zvsim_fault_hooks {
+    std::function<void(const char*)> markWrite;     // before a write whose bytes it changed ("partial", "corrupt")
+    std::function<void(SD_INT64)> advanceClock;     // the platform clock jumps ahead
+};
+
 class zvsim_fault_transport : public zvapi_transport {
 public:
     // rules: all fault rules; byInstance: for each port instance, the indexes
-    // of the rules that apply to it. onAlter is told before a write whose
-    // bytes the injector changed ("partial", "corrupt").
+    // of the rules that apply to it.
     zvsim_fault_transport(std::unique_ptr<zvapi_transport> inner, std::vector<zvsim_fault> rules,
-                          std::map<SD_UINT32, std::vector<size_t>> byInstance,
-                          std::function<void(const char*)> onAlter);
+                          std::map<SD_UINT32, std::vector<size_t>> byInstance, zvsim_fault_hooks hooks);
     SD_UINT32 PortCount() override { return inner_->PortCount(); }
     SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                       size_t* outLen) override;
     std::string Describe(const std::string& key) override { return inner_->Describe(key); }
+    SD_INT64 Now() override { return inner_->Now(); }
 
 private:
     struct Counter {
@@ -38,5 +44,5 @@ private:
     std::vector<zvsim_fault> rules_;
     std::vector<Counter> counters_;
     std::map<SD_UINT32, std::vector<size_t>> byInstance_;
-    std::function<void(const char*)> onAlter_;
+    zvsim_fault_hooks hooks_;
 };

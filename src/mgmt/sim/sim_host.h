@@ -45,13 +45,46 @@ struct zvsim_target {
 
 struct zvsim_fault {
     SD_UINT32 op = 0;                  // zvapi_op
-    enum Kind { Status, After, Partial, Corrupt, Zero, HideRegion } kind = Status;
+    enum Kind { Status, After, Partial, Corrupt, Zero, HideRegion, AdvanceClock } kind = Status;
     std::optional<SD_UINT32> region;
     int port = -1;                     // index of the port in its adapter
     SD_UINT32 skip = 0;
     long count = -1;
     SD_UINT32 status = 0;
     SD_UINT32 bytes = 0;
+    SD_INT64 seconds = 0;              // advance_clock: how far the platform clock jumps
+};
+
+// What the running firmware and the driver report about versions. The
+// platform reads these from the flash of the image set it boots; host.json
+// may pin any of them.
+struct zvsim_live {
+    // The running firmware (loaded at boot, activation or reset).
+    SD_UINT64 fwAttributes = 1;
+    std::string firmwareVersion = "9.08.01";
+    std::array<SD_UINT16, 4> mpi{3, 4, 0, 0}, pep{2, 1, 0, 0};
+    // The images in flash as the driver last read them (boot or refresh).
+    std::string optionRomVersion = "3.64";
+    SD_UINT32 biValid = 0x63;
+    std::array<SD_UINT16, 4> biFw{9, 8, 1, 0}, biEfi{7, 21, 0, 0}, biFcode{4, 12, 0, 0}, biMpi{3, 4, 0, 0},
+        biPep{2, 1, 0, 0};
+};
+
+// Values host.json gives; each one given wins over what flash says.
+struct zvsim_live_overrides {
+    std::optional<SD_UINT64> fwAttributes;
+    std::optional<std::string> firmwareVersion, optionRomVersion;
+    std::optional<std::array<SD_UINT16, 4>> mpi, pep, biFw, biEfi, biFcode, biMpi, biPep;
+    std::optional<SD_UINT32> biValid;
+};
+
+// Power fails at the Nth write the platform stores (all adapters of the
+// host counted together, per transport instance).
+struct zvsim_power_loss {
+    SD_UINT64 atWrite = 0;             // 1 = the first write
+    enum Moment { Before, During, After } moment = After;
+    std::optional<SD_UINT32> cut;      // During: bytes of the write programmed (default half)
+    bool kill = true;                  // SIGKILL; false: _exit
 };
 
 struct zvsim_region {
@@ -112,15 +145,13 @@ struct zvsim_port {
 struct zvsim_adapter {
     int index = 0;
     SD_UINT16 vendorId = 0x1A77, deviceId = 0, subVendorId = 0, subSystemId = 0, bus = 0, slot = 0;
-    SD_UINT16 chipType = 0;
+    SD_UINT16 chipType = 0;            // family code: layout, records, boot rule
+    SD_UINT16 chipRevision = 0;        // what the chip property reports as ChipType
     std::string manufacturer, model, modelDescription, serial;
     std::string driverName, driverVersion;
     SD_UINT32 lunsPerTarget = 256, numberOfBus = 1, targetsPerBus = 512, maxTransferLen = 0x100000;
     SD_UINT32 driverAttributes = 0x02000000;
-    std::string firmwareVersion, optionRomVersion;
-    SD_UINT32 biValid = 0;
-    std::array<SD_UINT16, 4> biFw{}, biEfi{}, biFcode{}, biMpi{}, biPep{}, mpi{}, pep{};
-    SD_UINT64 fwAttributes = 0;
+    zvsim_live_overrides live;
     SD_UINT32 pcieLinkCap = 0, pcieLinkStat = 0;
     SD_UINT32 flashSize = 0;
     std::string flashPath;             // absolute (host dir joined with the file name)
@@ -133,6 +164,8 @@ struct zvsim_adapter {
     std::vector<zvsim_port> ports;
 
     const zvsim_region* Region(SD_UINT32 code) const;
+    // Firmware-update lockdown: flash writes are refused with 0x20000113.
+    bool FwUpdateLocked() const;
 };
 
 struct zvsim_host {
@@ -140,6 +173,7 @@ struct zvsim_host {
     std::string libraryVersion = "v6.04 build77";
     std::string failoverApiVersion = "6.4.0 build77";
     std::vector<zvsim_adapter> adapters;
+    std::optional<zvsim_power_loss> powerLoss;
     // Port instances in order: (adapter index, port index).
     std::vector<std::pair<int, int>> instances;
 };
@@ -153,6 +187,7 @@ SD_UINT32 zvsim_op_from_name(const std::string& name);
 // VPD / NVRAM region codes of PCI function 0..3.
 SD_UINT32 zvsim_vpd_region(SD_UINT32 function, bool secondary);
 SD_UINT32 zvsim_nvram_region(SD_UINT32 function, bool secondary);
-// Image sizes the driver serves.
+// Image sizes the driver serves. The library applies the same rule (a test
+// holds the two together).
 size_t zvsim_nvram_size(SD_UINT16 deviceId);
 size_t zvsim_vpd_size(SD_UINT16 deviceId);

@@ -170,6 +170,33 @@ void Version4(const json& obj, const char* key, std::array<SD_UINT16, 4>& field,
     }
 }
 
+template <class T>
+void OptNum(const json& obj, const char* key, std::optional<T>& field, const std::string& where) {
+    if (obj.contains(key)) {
+        T value{};
+        Num(obj, key, value, where);
+        field = value;
+    }
+}
+
+void OptStr(const json& obj, const char* key, std::optional<std::string>& field, const std::string& where,
+            size_t maxLen) {
+    if (obj.contains(key)) {
+        std::string value;
+        Str(obj, key, value, where, maxLen);
+        field = value;
+    }
+}
+
+void OptVersion4(const json& obj, const char* key, std::optional<std::array<SD_UINT16, 4>>& field,
+                 const std::string& where) {
+    if (obj.contains(key)) {
+        std::array<SD_UINT16, 4> value{};
+        Version4(obj, key, value, where);
+        field = value;
+    }
+}
+
 const char* const kOpNames[] = {
     "open", "close", "node_property", "port_property", "chip_property", "driver_property", "disc_target",
     "port_database", "statistics", "priv_stats", "beacon", "flash_layout", "flash_read", "flash_write",
@@ -179,6 +206,7 @@ const char* const kOpNames[] = {
     "features", "os_device_name", "fw_dump", "mpi_dump", "sfp_read", "sfp_write", "qos_enable", "qos_get",
     "qos_set", "fo_capability", "fo_driver_version", "fo_sys_params_get", "fo_sys_params_set", "fo_paths",
     "fo_target_data_get", "fo_target_data_set", "fo_lun_data_get", "fo_lun_data_set",
+    "flash_update_start", "flash_update_end", "fw_attributes_send",
 };
 static_assert(std::size(kOpNames) == ZVOP_COUNT_ - 1, "one name per transport operation");
 
@@ -641,6 +669,8 @@ zvsim_fault ParseFault(const json& v, const std::string& w, size_t portCount) {
         f.kind = zvsim_fault::Zero;
     } else if (kind == "hide_region") {
         f.kind = zvsim_fault::HideRegion;
+    } else if (kind == "advance_clock") {
+        f.kind = zvsim_fault::AdvanceClock;
     } else {
         Fail(w + ".kind", "unknown fault kind \"" + kind + "\"");
     }
@@ -676,6 +706,12 @@ zvsim_fault ParseFault(const json& v, const std::string& w, size_t portCount) {
     }
     Num(v, "status", f.status, w);
     Num(v, "bytes", f.bytes, w);
+    if (v.contains("seconds")) {
+        f.seconds = static_cast<SD_INT64>(ToU64(v["seconds"], w + ".seconds", 0x7FFFFFFF));
+    }
+    if (f.kind == zvsim_fault::AdvanceClock && f.seconds == 0) {
+        Fail(w + ".seconds", "\"advance_clock\" needs a number of seconds");
+    }
     if (f.kind == zvsim_fault::Status && f.status == 0) {
         Fail(w + ".status", "a \"status\" fault needs a non-zero status");
     }
@@ -700,6 +736,8 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
     }
     a.chipType = zvsim_chip_type_of(a.deviceId);
     Num(v, "chip_type", a.chipType, w);
+    a.chipRevision = a.chipType;
+    Num(v, "chip_revision", a.chipRevision, w);
     a.manufacturer = "Korvex";
     a.model = "KV2692";
     a.modelDescription = "Korvex Gen6 Fibre Channel adapter";
@@ -719,28 +757,20 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
     Num(v, "targets_per_bus", a.targetsPerBus, w);
     Num(v, "max_transfer_len", a.maxTransferLen, w);
     Num(v, "driver_attributes", a.driverAttributes, w);
-    a.firmwareVersion = "9.08.01";
-    a.optionRomVersion = "3.64";
-    Str(v, "firmware_version", a.firmwareVersion, w, 31);
-    Str(v, "option_rom_version", a.optionRomVersion, w, 31);
-    a.biValid = 0x63;
-    a.biFw = {9, 8, 1, 0};
-    a.biEfi = {7, 21, 0, 0};
-    a.biFcode = {4, 12, 0, 0};
-    a.biMpi = {3, 4, 0, 0};
-    a.biPep = {2, 1, 0, 0};
-    a.mpi = {3, 4, 0, 0};
-    a.pep = {2, 1, 0, 0};
-    Num(v, "bi_valid", a.biValid, w);
-    Version4(v, "bi_firmware", a.biFw, w);
-    Version4(v, "bi_efi", a.biEfi, w);
-    Version4(v, "bi_fcode", a.biFcode, w);
-    Version4(v, "bi_mpi", a.biMpi, w);
-    Version4(v, "bi_pep", a.biPep, w);
-    Version4(v, "mpi_version", a.mpi, w);
-    Version4(v, "pep_version", a.pep, w);
-    a.fwAttributes = 1;
-    Num(v, "fw_attributes", a.fwAttributes, w);
+    // Running and flash versions: given values pin them, the rest comes
+    // from the flash of the image set the adapter boots.
+    zvsim_live_overrides& o = a.live;
+    OptStr(v, "firmware_version", o.firmwareVersion, w, 31);
+    OptStr(v, "option_rom_version", o.optionRomVersion, w, 31);
+    OptNum(v, "bi_valid", o.biValid, w);
+    OptVersion4(v, "bi_firmware", o.biFw, w);
+    OptVersion4(v, "bi_efi", o.biEfi, w);
+    OptVersion4(v, "bi_fcode", o.biFcode, w);
+    OptVersion4(v, "bi_mpi", o.biMpi, w);
+    OptVersion4(v, "bi_pep", o.biPep, w);
+    OptVersion4(v, "mpi_version", o.mpi, w);
+    OptVersion4(v, "pep_version", o.pep, w);
+    OptNum(v, "fw_attributes", o.fwAttributes, w);
     a.pcieLinkCap = 0x4083;
     a.pcieLinkStat = 0x1083;
     Num(v, "pcie_link_cap", a.pcieLinkCap, w);
@@ -829,7 +859,7 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
     }
     a.flashPath = dir + "/" + file;
     struct stat st{};
-    if (stat(a.flashPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (lstat(a.flashPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         Fail(w + ".flash.file", "flash file \"" + a.flashPath + "\" is missing");
     }
     if (static_cast<SD_UINT64>(st.st_size) > a.flashSize) {
@@ -853,6 +883,39 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
     return a;
 }
 
+zvsim_power_loss ParsePowerLoss(const json& v, const std::string& w) {
+    RequireObject(v, w);
+    zvsim_power_loss p;
+    if (!v.contains("write")) {
+        Fail(w + ".write", "the power-loss fault needs the number of the write");
+    }
+    p.atWrite = ToU64(v["write"], w + ".write", 0xFFFFFFFF);
+    if (p.atWrite == 0) {
+        Fail(w + ".write", "writes are counted from 1");
+    }
+    std::string moment = "after";
+    Str(v, "moment", moment, w, 16);
+    if (moment == "before") {
+        p.moment = zvsim_power_loss::Before;
+    } else if (moment == "during") {
+        p.moment = zvsim_power_loss::During;
+    } else if (moment == "after") {
+        p.moment = zvsim_power_loss::After;
+    } else {
+        Fail(w + ".moment", "unknown moment \"" + moment + "\" (before, during, after)");
+    }
+    if (v.contains("cut")) {
+        p.cut = static_cast<SD_UINT32>(ToU64(v["cut"], w + ".cut", 0xFFFFFFFF));
+    }
+    std::string how = "kill";
+    Str(v, "how", how, w, 16);
+    if (how != "kill" && how != "exit") {
+        Fail(w + ".how", "unknown way to end \"" + how + "\" (kill, exit)");
+    }
+    p.kill = how == "kill";
+    return p;
+}
+
 }  // namespace
 
 const zvsim_region* zvsim_adapter::Region(SD_UINT32 code) const {
@@ -862,6 +925,13 @@ const zvsim_region* zvsim_adapter::Region(SD_UINT32 code) const {
         }
     }
     return nullptr;
+}
+
+bool zvsim_adapter::FwUpdateLocked() const {
+    // As the front end reads the record: support bit 1, then bit 0 or bit 3
+    // of the firmware-update disable flags.
+    return (lockdown.MPIFwLockdown.LockdownSupport & 0x2) != 0 &&
+           (lockdown.MPIFwLockdown.FwUpdateDisableFlags & 0x9) != 0;
 }
 
 SD_UINT32 zvsim_op_from_name(const std::string& name) {
@@ -923,6 +993,9 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
         RequireObject(doc, "host");
         Str(doc, "library_version", host.libraryVersion, "host", 127);
         Str(doc, "failover_api_version", host.failoverApiVersion, "host", 63);
+        if (doc.contains("power_loss")) {
+            host.powerLoss = ParsePowerLoss(doc["power_loss"], "host.power_loss");
+        }
         const json& adapters = Arr(doc, "adapters", "host");
         if (adapters.size() > 1024) {
             Fail("host.adapters", "more than 1024 adapters");

@@ -1,11 +1,15 @@
 #include "mgmt/sim/sim_transport.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "mgmt/fo_api.h"
 #include "mgmt/sim/fault_transport.h"
+#include "mgmt/sim/sim_live.h"
 
 namespace {
 
@@ -107,7 +111,7 @@ bool FlashIoInBounds(const zvsim_adapter& a, const zvapi_flash_io& io) {
 
 }  // namespace
 
-zvsim_transport::zvsim_transport(zvsim_host host) : host_(std::move(host)) {
+zvsim_transport::zvsim_transport(zvsim_host host) : host_(std::move(host)), journal_(host_.dir) {
     runtime_.resize(host_.instances.size());
     for (size_t i = 0; i < host_.instances.size(); ++i) {
         const zvsim_port& p = host_.adapters[static_cast<size_t>(host_.instances[i].first)]
@@ -133,22 +137,85 @@ std::string zvsim_transport::Describe(const std::string& key) {
     return {};
 }
 
-zvsim_running zvsim_transport::Running(const zvsim_adapter& a) {
-    // Read every time: another process may have activated or rebooted.
-    const std::vector<zvsim_running> all = zvsim_load_state(host_);
-    return all.at(static_cast<size_t>(a.index));
+zvsim_state& zvsim_transport::State() {
+    // Once per instance: a host of thousands of ports would otherwise parse
+    // the whole file for every request.
+    if (!stateLoaded_) {
+        state_ = zvsim_load_state(host_);
+        stateLoaded_ = true;
+    }
+    return state_;
 }
 
-void zvsim_transport::SetRunning(const zvsim_adapter& a, const zvsim_running& r) {
-    std::vector<zvsim_running> all = zvsim_load_state(host_);
-    all.at(static_cast<size_t>(a.index)) = r;
-    zvsim_save_state(host_, all);
+void zvsim_transport::SaveState() { zvsim_save_state(host_, State()); }
+
+SD_INT64 zvsim_transport::Now() { return static_cast<SD_INT64>(std::time(nullptr)) + State().clockOffset; }
+
+void zvsim_transport::AdvanceClock(SD_INT64 seconds) {
+    State().clockOffset += seconds;
+    SaveState();
 }
 
-void zvsim_transport::Journal(const zvsim_adapter& a, SD_UINT32 region, SD_UINT32 offset,
-                              std::span<const SD_UINT8> bytes, SD_UINT32 disableReset) {
-    zvsim_journal(host_, a.index, region, offset, bytes, disableReset, pendingFault_);
+void zvsim_transport::Journal(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 disableReset) {
+    zvsim_journal_line line;
+    line.op = op;
+    line.adapter = a.index;
+    line.region = region;
+    line.disableReset = disableReset;
+    journal_.Append(line);
+}
+
+void zvsim_transport::PowerFails() const {
+    // No clean-up of any kind: files, locks and shared memory stay as they are.
+    if (host_.powerLoss->kill) {
+        ::kill(::getpid(), SIGKILL);
+    }
+    ::_exit(99);
+}
+
+int zvsim_transport::Store(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 offset,
+                           std::span<const SD_UINT8> bytes, SD_UINT32 disableReset, SD_UINT32 limit) {
+    // The adapter booted before anything was written to it.
+    State();
+    const SD_UINT64 n = ++writes_;
+    const bool cut = host_.powerLoss && host_.powerLoss->atWrite == n;
+    zvsim_journal_line line;
+    line.op = op;
+    line.write = true;
+    line.adapter = a.index;
+    line.region = region;
+    line.offset = offset;
+    line.bytes = bytes;
+    line.disableReset = disableReset;
+    line.fault = pendingFault_;
     pendingFault_ = "none";
+    if (cut && host_.powerLoss->moment == zvsim_power_loss::Before) {
+        PowerFails();
+    }
+    if (cut && host_.powerLoss->moment == zvsim_power_loss::During) {
+        const SD_UINT32 programmed = static_cast<SD_UINT32>(
+            std::min<size_t>(host_.powerLoss->cut.value_or(static_cast<SD_UINT32>(bytes.size() / 2)), bytes.size()));
+        zvsim_flash_tear(a, offset, bytes, programmed, limit);
+        line.bytes = bytes.first(programmed);
+        line.fault = "torn";
+        journal_.Append(line);
+        PowerFails();
+    }
+    if (int e = zvsim_flash_write(a, offset, bytes)) {
+        return e;
+    }
+    journal_.Append(line);
+    if (cut) {
+        PowerFails();
+    }
+    return 0;
+}
+
+void zvsim_transport::ReloadFirmware(const zvsim_adapter& a) {
+    zvsim_running& r = Running(a);
+    zvsim_load_running_firmware(a, r.global, r.live);
+    zvsim_load_flash_versions(a, r.global, r.live);
+    SaveState();
 }
 
 SD_UINT32 zvsim_transport::Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
@@ -195,11 +262,20 @@ SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8
     if (!FlashIoInBounds(a, io)) {
         return SDERR_INVALID_PARAMETER;
     }
+    if (a.FwUpdateLocked()) {
+        return SDERR_LOCKDOWN;
+    }
     const std::span<const SD_UINT8> bytes = in.subspan(sizeof io, io.Length);
-    if (int e = zvsim_flash_write(a, io.Offset, bytes)) {
+    const zvsim_region* r = io.Region != 0 ? a.Region(io.Region) : nullptr;
+    const SD_UINT32 limit = r != nullptr ? r->offset + r->size : a.flashSize;
+    if (int e = Store(a, "write", io.Region, io.Offset, bytes, io.DisableReset, limit)) {
         return static_cast<SD_UINT32>(e);
     }
-    Journal(a, io.Region, io.Offset, bytes, io.DisableReset);
+    // Without DisableReset the driver resets the adapter after the write:
+    // its firmware starts again from the running set.
+    if (io.DisableReset == 0) {
+        ReloadFirmware(a);
+    }
     return SDERR_SUCCESS;
 }
 
@@ -222,7 +298,7 @@ static SD_UINT32 ReadImageRegion(zvsim_adapter& a, SD_UINT32 code, size_t imageS
 }
 
 SD_UINT32 zvsim_transport::NvramRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
-    const zvsim_running r = Running(a);
+    const zvsim_running& r = Running(a);
     return ReadImageRegion(a, zvsim_nvram_region(p.function, r.vpdNvram == 2), zvsim_nvram_size(a.deviceId), out,
                            outLen);
 }
@@ -231,7 +307,7 @@ SD_UINT32 zvsim_transport::NvramWrite(zvsim_adapter& a, zvsim_port& p, std::span
     if (in.empty() || in.size() > zvsim_nvram_size(a.deviceId)) {
         return SDERR_INVALID_PARAMETER;
     }
-    const zvsim_running r = Running(a);
+    const zvsim_running& r = Running(a);
     // Chip type 27 writes the copy it does not run from; the auxiliary
     // records then decide (at reload or boot) which copy serves.
     bool secondary = r.vpdNvram == 2;
@@ -246,15 +322,14 @@ SD_UINT32 zvsim_transport::NvramWrite(zvsim_adapter& a, zvsim_port& p, std::span
     if (in.size() > reg->size) {
         return SDERR_INVALID_PARAMETER;
     }
-    if (int e = zvsim_flash_write(a, reg->offset, in)) {
+    if (int e = Store(a, "nvram_write", code, reg->offset, in, 0, reg->offset + reg->size)) {
         return static_cast<SD_UINT32>(e);
     }
-    Journal(a, code, reg->offset, in, 0);
     return SDERR_SUCCESS;
 }
 
 SD_UINT32 zvsim_transport::VpdRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen) {
-    const zvsim_running r = Running(a);
+    const zvsim_running& r = Running(a);
     return ReadImageRegion(a, zvsim_vpd_region(p.function, r.vpdNvram == 2), zvsim_vpd_size(a.deviceId), out,
                            outLen);
 }
@@ -273,6 +348,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
         case ZVOP_CLOSE:
             return SDERR_SUCCESS;
         case ZVOP_NODE_PROPERTY: {
+            const zvsim_live& live = Running(a).live;
             DEVICENODEPROPERTY n{};
             PutWwn(n.WWN, p.nodeWwn);
             CopyText(n.Manufacturer, a.manufacturer);
@@ -280,19 +356,19 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             CopyText(n.ModelDescription, a.modelDescription);
             CopyText(n.SerialNumber, a.serial);
             CopyText(n.DriverVersion, a.driverVersion);
-            CopyText(n.FirmwareVersion, a.firmwareVersion);
-            CopyText(n.OptionRomVersion, a.optionRomVersion);
+            CopyText(n.FirmwareVersion, live.firmwareVersion);
+            CopyText(n.OptionRomVersion, live.optionRomVersion);
             n.InterfaceType = p.interfaceType;
             n.NumberOfPorts = static_cast<SD_UINT16>(std::count_if(
                 a.ports.begin(), a.ports.end(), [](const zvsim_port& x) { return x.interfaceType == SD_INTERFACE_FC; }));
-            n.BIValid = a.biValid;
-            Put4(n.BIFwVersion, a.biFw);
-            Put4(n.BIEfiVersion, a.biEfi);
-            Put4(n.BIFCodeVersion, a.biFcode);
-            Put4(n.BIMpiFwVersion, a.biMpi);
-            Put4(n.BIPepFwVersion, a.biPep);
-            Put4(n.MpiFwVersion, a.mpi);
-            Put4(n.PepFwVersion, a.pep);
+            n.BIValid = live.biValid;
+            Put4(n.BIFwVersion, live.biFw);
+            Put4(n.BIEfiVersion, live.biEfi);
+            Put4(n.BIFCodeVersion, live.biFcode);
+            Put4(n.BIMpiFwVersion, live.biMpi);
+            Put4(n.BIPepFwVersion, live.biPep);
+            Put4(n.MpiFwVersion, live.mpi);
+            Put4(n.PepFwVersion, live.pep);
             return PutRecord(n, out, outLen);
         }
         case ZVOP_PORT_PROPERTY: {
@@ -323,7 +399,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             c.SubSystemID = a.subSystemId;
             c.PciBusNumber = a.bus;
             c.PciSlotNumber = static_cast<SD_UINT16>((a.slot << 3) | (p.function & 7));
-            c.ChipType = a.chipType;
+            c.ChipType = a.chipRevision;
             c.PortNumber = static_cast<SD_UINT16>(p.function);
             c.PcieLinkCap = a.pcieLinkCap;
             c.PcieLinkStat = a.pcieLinkStat;
@@ -391,19 +467,26 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             if (!GetIn(in, code) || a.Region(code) == nullptr) {
                 return SDERR_INVALID_PARAMETER;
             }
+            // The written component is loaded: the firmware runs what the
+            // running set now holds.
+            Journal(a, "activate", code);
+            ReloadFirmware(a);
             return SDERR_SUCCESS;
         }
         case ZVOP_ONLINE_ACTIVATE:
             if (zvsim_status_signature(a) == 0) {
                 return SDERR_NOT_SUPPORTED;
             }
-            SetRunning(a, zvsim_boot(a));
+            // As a reboot would: the records decide the set anew.
+            Running(a) = zvsim_boot(a);
+            SaveState();
+            Journal(a, "online_activate", 0);
             return SDERR_SUCCESS;
         case ZVOP_ACTIVE_REGIONS: {
             if (zvsim_status_signature(a) == 0) {
                 return SDERR_NOT_SUPPORTED;
             }
-            const zvsim_running r = Running(a);
+            const zvsim_running& r = Running(a);
             SD_ACTIVE_REGIONS rec{};
             rec.ActiveGlobalRegions = r.global;
             rec.ActiveBoardConfig = r.boardConfig;
@@ -413,19 +496,24 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             return PutRecord(rec, out, outLen);
         }
         case ZVOP_FW_ATTRIBUTES:
-            return PutRecord(a.fwAttributes, out, outLen);
-        case ZVOP_REFRESH_VERSIONS:
+            return PutRecord(Running(a).live.fwAttributes, out, outLen);
+        case ZVOP_REFRESH_VERSIONS: {
+            zvsim_running& r = Running(a);
+            zvsim_load_flash_versions(a, r.global, r.live);
+            SaveState();
             return SDERR_SUCCESS;
+        }
         case ZVOP_NVRAM_READ:
             return NvramRead(a, p, out, outLen);
         case ZVOP_NVRAM_WRITE:
             return NvramWrite(a, p, in);
         case ZVOP_NVRAM_RELOAD: {
-            zvsim_running r = Running(a);
+            zvsim_running& r = Running(a);
             zvsim_running fresh = r;
             zvsim_boot_components(a, fresh);
             r.vpdNvram = fresh.vpdNvram;
-            SetRunning(a, r);
+            SaveState();
+            Journal(a, "nvram_reload", 0);
             return SDERR_SUCCESS;
         }
         case ZVOP_VPD_READ:
@@ -739,6 +827,13 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             rt.havePersistLuns = true;
             return SDERR_SUCCESS;
         }
+        case ZVOP_FLASH_UPDATE_START:
+        case ZVOP_FLASH_UPDATE_END:
+            return SDERR_SUCCESS;
+        case ZVOP_FW_ATTRIBUTES_SEND: {
+            zvapi_fw_attributes attrs{};
+            return GetIn(in, attrs) ? SDERR_SUCCESS : SDERR_INVALID_PARAMETER;
+        }
         case ZVOP_COUNT_:
             break;
     }
@@ -771,6 +866,9 @@ std::unique_ptr<zvapi_transport> zvsim_open_host(const std::string& dir, std::st
     }
     auto sim = std::make_unique<zvsim_transport>(std::move(host));
     zvsim_transport* raw = sim.get();
+    zvsim_fault_hooks hooks;
+    hooks.markWrite = [raw](const char* fault) { raw->MarkNextWrite(fault); };
+    hooks.advanceClock = [raw](SD_INT64 seconds) { raw->AdvanceClock(seconds); };
     return std::make_unique<zvsim_fault_transport>(std::move(sim), std::move(rules), std::move(byInstance),
-                                                   [raw](const char* fault) { raw->MarkNextWrite(fault); });
+                                                   std::move(hooks));
 }

@@ -1,6 +1,7 @@
 // The simulated adapter platform as a transport: answers every operation of
 // transport.h from the host description, keeps flash in the adapters' files
-// and the running image set in state.json.
+// and the running state in state.json (read once per instance, written when
+// it changes), and cuts the power where host.json says so.
 #pragma once
 
 #include <map>
@@ -20,9 +21,13 @@ public:
                       size_t* outLen) override;
     // "library_version", "failover_api_version", "host_dir".
     std::string Describe(const std::string& key) override;
+    // Wall clock plus the host's clock offset (state.json).
+    SD_INT64 Now() override;
 
     // The next flash write is journalled with this fault mark ("corrupt", "partial").
     void MarkNextWrite(const char* fault) { pendingFault_ = fault; }
+    // Moves the platform clock ahead (kept in state.json).
+    void AdvanceClock(SD_INT64 seconds);
     const zvsim_host& Host() const { return host_; }
 
 private:
@@ -42,19 +47,29 @@ private:
                        std::span<const SD_UINT8> in, std::span<SD_UINT8> out, size_t& outLen);
     SD_UINT32 FlashRead(zvsim_adapter& a, std::span<const SD_UINT8> in, std::span<SD_UINT8> out, size_t& outLen);
     SD_UINT32 FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8> in);
+    // Stores one write (where the power may fail) and journals it.
+    int Store(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 offset,
+              std::span<const SD_UINT8> bytes, SD_UINT32 disableReset, SD_UINT32 limit);
+    [[noreturn]] void PowerFails() const;
+    // The running firmware reloaded from the running set (activation, reset).
+    void ReloadFirmware(const zvsim_adapter& a);
     SD_UINT32 NvramRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen);
     SD_UINT32 NvramWrite(zvsim_adapter& a, zvsim_port& p, std::span<const SD_UINT8> in);
     SD_UINT32 VpdRead(zvsim_adapter& a, zvsim_port& p, std::span<SD_UINT8> out, size_t& outLen);
     SD_UINT32 Scsi(zvsim_port& p, PortRuntime& rt, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                    size_t& outLen);
-    zvsim_running Running(const zvsim_adapter& a);
-    void SetRunning(const zvsim_adapter& a, const zvsim_running& r);
-    void Journal(const zvsim_adapter& a, SD_UINT32 region, SD_UINT32 offset, std::span<const SD_UINT8> bytes,
-                 SD_UINT32 disableReset);
+    zvsim_state& State();
+    zvsim_running& Running(const zvsim_adapter& a) { return State().adapters.at(static_cast<size_t>(a.index)); }
+    void SaveState();
+    void Journal(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 disableReset = 0);
 
     zvsim_host host_;
     std::vector<PortRuntime> runtime_;     // per instance
     const char* pendingFault_ = "none";
+    zvsim_state state_;
+    bool stateLoaded_ = false;
+    zvsim_journal journal_;
+    SD_UINT64 writes_ = 0;                 // writes stored by this instance, all adapters
 };
 
 // The host at `dir` as the platform serves it: the simulation wrapped in the

@@ -54,6 +54,25 @@ TEST_F(SimFault, FailedAndLockedWritesStoreNothing) {
     EXPECT_TRUE(zvfix::ReadJournal(dir).empty());
 }
 
+TEST_F(SimFault, LockdownRecordWithTheFirmwareUpdateBitRefusesFlashWrites) {
+    zvfix::HostBuilder h;
+    auto& locked = h.AddChip25TwoPort();
+    locked.lockdownSupport = 0x2;
+    locked.fwUpdateDisable = 0x8;         // bit 3 counts as bit 0 does
+    auto& unsupported = h.AddChip25TwoPort();
+    unsupported.lockdownSupport = 0x1;    // only configuration lockdown is supported
+    unsupported.fwUpdateDisable = 0x1;
+    dir = zvfix::MakeTempDir("simfault");
+    h.Write(dir);
+    auto t = zvfix::OpenSimHost(dir);
+    EXPECT_EQ(WriteBa(*t, 1), SDERR_LOCKDOWN);
+    EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0, 0, std::vector<SD_UINT8>{1}), SDERR_LOCKDOWN);
+    EXPECT_EQ(Ba(), zvfix::Bytes(256, 0xFF));
+    EXPECT_EQ(WriteBa(*t, 2, 2), SDERR_SUCCESS);
+    ASSERT_EQ(zvfix::ReadJournal(dir).size(), 1u);
+    EXPECT_EQ(zvfix::ReadJournal(dir)[0].adapter, 1);
+}
+
 TEST_F(SimFault, PartialWriteLandsOnlyItsFirstBytes) {
     Host({zvfix::FaultSpec::PartialWrite(100)});
     auto t = zvfix::OpenSimHost(dir);

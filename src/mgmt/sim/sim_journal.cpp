@@ -1,0 +1,74 @@
+#include "mgmt/sim/sim_journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "mgmt/sim/sim_flash.h"
+
+namespace {
+
+// Counts newlines of the file from `from` to `to`.
+SD_UINT64 CountLines(int fd, off_t from, off_t to) {
+    std::vector<char> buf(0x10000);
+    SD_UINT64 n = 0;
+    while (from < to) {
+        const ssize_t got = pread(fd, buf.data(), static_cast<size_t>(std::min<off_t>(to - from, 0x10000)), from);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        n += static_cast<SD_UINT64>(std::count(buf.begin(), buf.begin() + got, '\n'));
+        from += got;
+    }
+    return n;
+}
+
+}  // namespace
+
+void zvsim_journal::Append(const zvsim_journal_line& line) {
+    const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        return;
+    }
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    // Lines appended by other processes since the last count.
+    struct stat st{};
+    if (fstat(fd, &st) == 0) {
+        if (st.st_size < knownSize_) {
+            knownSize_ = 0;
+            knownLines_ = 0;
+        }
+        knownLines_ += CountLines(fd, knownSize_, st.st_size);
+        knownSize_ = st.st_size;
+    }
+    char text[256];
+    const int n = std::snprintf(
+        text, sizeof text,
+        "seq=%llu op=%s adapter=%d region=0x%X offset=0x%X size=%zu fnv1a=%016llx disable_reset=%u fault=%s\n",
+        static_cast<unsigned long long>(knownLines_ + 1), line.op, line.adapter, line.region, line.offset,
+        line.bytes.size(), static_cast<unsigned long long>(line.write ? zvsim_fnv1a64(line.bytes) : 0),
+        line.disableReset, line.fault);
+    if (n > 0) {
+        // One write call per line keeps lines whole.
+        const size_t len = std::min(static_cast<size_t>(n), sizeof text - 1);
+        ssize_t w;
+        do {
+            w = write(fd, text, len);
+        } while (w < 0 && errno == EINTR);
+        if (w == static_cast<ssize_t>(len)) {
+            ++knownLines_;
+            knownSize_ += static_cast<off_t>(len);
+        }
+    }
+    close(fd);   // releases the lock
+}

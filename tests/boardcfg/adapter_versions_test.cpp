@@ -1,0 +1,243 @@
+// Versions an adapter carries, read from simulated flash: component versions
+// of the running set, multiboot and firmware package versions, and the PEP
+// board-configuration version beside a template's.
+#include "boardcfg/adapter_versions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "boardcfg/fw_preload.h"
+#include "core/oss_services.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/memo_block_builder.h"
+#include "fixtures/rom_chain_builder.h"
+#include "frontend/output.h"
+#include "support/discovered_host.h"
+
+namespace {
+
+// A region whose version bytes read `major` at `at`, then minor, sub, test downwards.
+zvfix::Bytes VersionDown(size_t at, uint8_t major, size_t size = 0x100) {
+    zvfix::Bytes b(size, 0xFF);
+    for (uint8_t i = 0; i < 4; ++i) b[at - i] = static_cast<uint8_t>(major + i);
+    return b;
+}
+// A firmware header whose revision words (big-endian, at 16, 20, 24) are major, +1, +2.
+zvfix::Bytes FirmwareHeader(uint8_t major) {
+    zvfix::Bytes b(0x100, 0);
+    for (uint8_t i = 0; i < 3; ++i) b[19 + 4 * i] = static_cast<uint8_t>(major + i);
+    return b;
+}
+zvfix::Bytes BootCode(uint16_t deviceId, uint8_t biosMajor) {
+    std::vector<zvfix::RomImageSpec> specs{zvfix::RomImageSpec::Bios(deviceId), zvfix::RomImageSpec::FCode(deviceId),
+                                           zvfix::RomImageSpec::Efi(deviceId)};
+    for (uint8_t i = 0; i < 3; ++i) {
+        specs[i].versionMajor = static_cast<uint8_t>(biosMajor + i);
+        specs[i].versionMinor = 7;
+    }
+    specs[0].hwType = "2281";
+    return zvfix::MakeRomChain(specs);
+}
+
+// Both sets of a chip-type-27 adapter, each component's major version being
+// 10 * set + a component number.
+void FillBothSets(zvfix::AdapterSpec& a) {
+    for (uint8_t set : {1, 2}) {
+        const uint8_t base = static_cast<uint8_t>(set * 10);
+        const bool one = set == 1;
+        a.SetRegion(one ? 0x07 : 0x09, BootCode(0x2281, base));
+        a.SetRegion(one ? 0x01 : 0x02, FirmwareHeader(base + 1));
+        a.SetRegion(one ? 0x13 : 0x107, VersionDown(7, base + 2));
+        a.SetRegion(one ? 0xBA : 0x10B, VersionDown(7, base + 3));
+        a.SetRegion(one ? 0xD2 : 0x105, VersionDown(79, base + 4));
+        a.SetRegion(one ? 0xD1 : 0xF1, VersionDown(79, base + 5));
+        a.SetRegion(one ? 0xCF : 0x106, VersionDown(7, base + 6));
+        a.SetRegion(one ? 0x101 : 0x108, FirmwareHeader(base + 7));
+        a.SetRegion(one ? 0xD3 : 0xF0, FirmwareHeader(base + 8));
+        a.SetRegion(one ? 0x102 : 0x109, VersionDown(7, base + 9));
+    }
+}
+
+class AdapterVersions : public zvtest::DiscoveredHostTest {
+protected:
+    void SetUp() override {
+        DiscoveredHostTest::SetUp();
+        OSSInitCriticalSection();
+        ResetOutputChannels();
+        ResetFwPreloadVersion();
+    }
+    void TearDown() override {
+        DiscoveredHostTest::TearDown();
+        OSSDeleteCriticalSection();
+        ResetOutputChannels();
+    }
+    static std::string OutputFile() {
+        std::ifstream f(GetOutPutFile());
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+};
+
+TEST_F(AdapterVersions, ComponentsOfTheRunningSet) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    FillBothSets(a);
+    a.SetImageStatus(1, 5, 0, 4);
+    a.SetAuxImageStatus(1, 3, 0, 0, 2, 0);   // board configuration: first copy
+    const auto devs = Discover(host);
+
+    FlashComponentVersion v{};
+    ASSERT_EQ(GetAdapterFlashComponentsVersion(devs[0], &v), 0);
+    EXPECT_EQ(v.BiosMajorVersion, 10);
+    EXPECT_EQ(v.FCodeMajorVersion, 11);
+    EXPECT_EQ(v.EFIMajorVersion, 12);
+    EXPECT_EQ(v.EFIMinorVersion, 7);
+    EXPECT_EQ(v.FCFwMajorVersion, 11);
+    EXPECT_EQ(v.FCFwSubminorVersion, 13);
+    EXPECT_EQ(v.FwAreaMajorVersion, 12);
+    EXPECT_EQ(v.FwAreaTestVersion, 15);
+    EXPECT_EQ(v.FCBoardCfgMajorVersion, 13);
+    EXPECT_EQ(v.PEPSoftROMMajorVersion, 14);
+    EXPECT_EQ(v.PEPFwMajorVersion, 15);
+    EXPECT_EQ(v.PEPFwMinorVersion, 16);
+    EXPECT_EQ(v.PEPBoardCfgMajorVersion, 16);
+    EXPECT_EQ(v.MPISoftROMMajorVersion, 17);
+    EXPECT_EQ(v.MPIFwMajorVersion, 18);
+    EXPECT_EQ(v.PCIeSerdesMajorVersion, 19);
+
+    // The adapter starts from the secondary set: every global component
+    // follows it; the board configuration follows its own auxiliary record.
+    RemoveAllDevicesFromDeviceList();
+    a.SetImageStatus(0, 5, 1, 6);
+    const auto again = Discover(host);
+    v = {};
+    ASSERT_EQ(GetAdapterFlashComponentsVersion(again[0], &v), 0);
+    EXPECT_EQ(v.BiosMajorVersion, 20);
+    EXPECT_EQ(v.FCFwMajorVersion, 21);
+    EXPECT_EQ(v.FwAreaMajorVersion, 22);
+    EXPECT_EQ(v.FCBoardCfgMajorVersion, 13);
+    EXPECT_EQ(v.PEPSoftROMMajorVersion, 24);
+    EXPECT_EQ(v.PEPFwMajorVersion, 25);
+    EXPECT_EQ(v.PEPBoardCfgMajorVersion, 26);
+    EXPECT_EQ(v.MPISoftROMMajorVersion, 27);
+    EXPECT_EQ(v.MPIFwMajorVersion, 28);
+    EXPECT_EQ(v.PCIeSerdesMajorVersion, 29);
+    EXPECT_EQ(GetAdapterFlashComponentsVersion(nullptr, &v), ADAPTER_VERSIONS_NO_DEVICE);
+}
+
+TEST_F(AdapterVersions, SmallOrUnreadableRegionsLeaveTheirFields) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegionSize(0xCF, 4);                 // too small for bytes 7 to 4
+    a.SetRegionSize(0xD1, 64);                // too small for bytes 79 to 76
+    a.SetRegion(0xBA, VersionDown(7, 3));
+    a.faults.push_back(zvfix::FaultSpec::Fail("flash_read", 0x20000088).OnRegion(0x01));
+    auto& t = host.AddTorvi(0x8031);          // chip type 21: preload table, CRB init and pegtune
+    t.SetRegion(0x13, zvfix::MakeConfigTable("JKOZ", {1, 2, 3, 0}, 0x80, 0x1A77, 0x0289));
+    zvfix::Bytes crb(16384, 0xFF), peg(131072, 0xFF);
+    const uint8_t crbTrailer[] = {0x00, 0x00, 0x40, 0x40, 4, 5, 6};
+    const uint8_t pegTrailer[] = {0xEE, 0xEE, 0xEE, 0xEE, 7, 8, 9};   // signature wrong: versions taken anyway
+    std::memcpy(crb.data() + 16352, crbTrailer, sizeof crbTrailer);
+    std::memcpy(peg.data() + 131040, pegTrailer, sizeof pegTrailer);
+    t.SetRegion(0x70, crb);
+    t.SetRegion(0x73, peg);
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 4u);
+
+    FlashComponentVersion v{};
+    v.PEPBoardCfgMajorVersion = v.PEPBoardCfgTestVersion = 0xEE;
+    v.PEPFwMajorVersion = 0xEE;
+    v.FCFwMajorVersion = v.FCFwSubminorVersion = 0xEE;
+    GetAdapterFlashComponentsVersion(devs[0], &v);
+    EXPECT_EQ(v.PEPBoardCfgMajorVersion, 0xEE);
+    EXPECT_EQ(v.PEPBoardCfgTestVersion, 0xEE);
+    EXPECT_EQ(v.PEPFwMajorVersion, 0xEE);
+    EXPECT_EQ(v.FCFwMajorVersion, 0xEE);
+    EXPECT_EQ(v.FCFwSubminorVersion, 0xEE);
+    EXPECT_EQ(v.FCBoardCfgMajorVersion, 3);
+
+    v = {};
+    EXPECT_EQ(GetAdapterFlashComponentsVersion(devs[2], &v), 0);
+    EXPECT_EQ((std::vector<int>{v.FwAreaMajorVersion, v.FwAreaMinorVersion, v.FwAreaSubminorVersion}),
+              (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ((std::vector<int>{v.CrbinitMajorVersion, v.CrbinitMinorVersion, v.CrbinitSubMinorVersion}),
+              (std::vector<int>{4, 5, 6}));
+    EXPECT_EQ((std::vector<int>{v.PegtuneMajorVersion, v.PegtuneMinorVersion, v.PegtuneSubMinorVersion}),
+              (std::vector<int>{7, 8, 9}));
+}
+
+TEST_F(AdapterVersions, MultibootAndPackageVersionTexts) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort().SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({.mbi = {6, 2, 1, 0}}));
+    // Chip type 24: the VPD names the version; its memo block says another one.
+    host.AddTorvi(0x2031).SetRegion(zvfix::kRegionMemo24, zvfix::MakeMemoRegion({.mbi = {6, 2, 1, 0}}));
+    host.AddChip27();   // no memo block
+    auto& old = host.AddChip25(0x2532, 1);
+    old.chipType = 12;
+    zvfix::Bytes fw(0x100, 0xFF);
+    const uint8_t mb[] = {'Z', 'M', 'B', 'V', 3, 7, 9};
+    std::memcpy(fw.data(), mb, sizeof mb);
+    old.SetRegion(zvfix::kRegionFirmware1, fw);
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 7u);
+
+    char text[32];
+    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[0], text), 0);
+    EXPECT_STREQ(text, "60201");
+    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[2], text), 0);
+    EXPECT_STREQ(text, "010203");   // the digits of "V9"
+    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[6], text), 0);
+    EXPECT_STREQ(text, "30709");
+    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[0], std::span<char>()), -1);
+
+    // A single-digit major still compares equal to the block's own version.
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[0], text, 1), 0);
+    EXPECT_STREQ(text, "4.05.06");
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[2], text, 0), 0);
+    EXPECT_STREQ(text, "4.05.06");
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[2], text, 1), 0);
+    EXPECT_STREQ(text, "01.02.03");
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[4], text, 1), FLASH_MEMO_NO_SIGNATURE);
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[6], text, 0), FLASH_MEMO_NO_SIGNATURE);
+
+    ASSERT_EQ(SetOutOutFile(), 0);
+    EXPECT_EQ(DisplayFFVVersionFromAdapter(devs[0], 0), 0);
+    EXPECT_EQ(DisplayFFVVersionFromAdapter(devs[4], 0), FLASH_MEMO_NO_SIGNATURE);
+    EXPECT_EQ(DisplayFFVVersionFromAdapter(devs[6], 0), 0);
+    EXPECT_EQ(OutputFile(), "4.05.06\nUnable to read FFV version of HBA instance 4 KV2772\n");
+}
+
+TEST_F(AdapterVersions, PepBoardConfigAgainstTemplate) {
+    zvfix::HostBuilder host;
+    host.AddChip25TwoPort().SetRegion(0xCF, zvfix::MakeConfigTable("IKOZ", {3, 1, 4, 1}, 0x80, 0x1A77, 0x0289, 0x10000));
+    host.AddChip25TwoPort().RemoveRegion(0xCF);
+    host.AddChip27();
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 6u);
+
+    const std::string tpl = dir_ + "/pep.dat";
+    auto compare = [&](const char* version) {
+        zvfix::WriteTextFile(tpl, std::string("table = IKOZ\nversion = ") + version + "\n");
+        return ComparePEPBoardConfigVersion(devs[0], tpl.c_str());
+    };
+    EXPECT_EQ(compare("3.2.0.0"), PEP_BRDCFG_NEWER);
+    EXPECT_EQ(compare("3.1.4.1"), PEP_BRDCFG_EQUAL);
+    EXPECT_EQ(compare("3.1.4.0"), PEP_BRDCFG_OLDER);
+    EXPECT_EQ(ComparePEPBoardConfigVersion(devs[0], (dir_ + "/none.dat").c_str()), PEP_BRDCFG_OLDER);
+    EXPECT_EQ(ComparePEPBoardConfigVersion(devs[2], tpl.c_str()), PEP_BRDCFG_OLDER);
+
+    ASSERT_EQ(SetOutOutFile(), 0);
+    EXPECT_EQ(DisplayPEPBrdCfgVersionFromAdapter(devs[0]), 0);
+    EXPECT_NE(DisplayPEPBrdCfgVersionFromAdapter(devs[2]), 0);
+    EXPECT_EQ(DisplayPEPBrdCfgVersionFromAdapter(devs[4]), 0);   // chip type 27: nothing to show
+    EXPECT_EQ(OutputFile(),
+              "HBA 0 (KV2692): PEP board cfg version=3.1.4.1\n"
+              "Unable to read PEP board cfg version of HBA instance 2 KV2692\n");
+}
+
+}  // namespace

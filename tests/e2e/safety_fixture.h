@@ -1,0 +1,114 @@
+// Shared by the safety tests: a fixture host whose chip-type-25 adapters carry
+// a preload table and an FC board configuration of version 1.0.0, templates
+// that would bring both to 2.0.0, and runs that must end within a deadline.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/flash_cfg_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/memo_block_builder.h"
+#include "support/e2e_support.h"
+
+namespace zvsafety {
+
+constexpr uint16_t kVendor = 0x1A77;
+constexpr const char* kImage = "kv_mbi.bin";
+
+inline bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+class SafetyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    // A chip-type-25 two-port adapter; its memo block says 6.05.01.
+    zvfix::AdapterSpec& AddChip25(uint16_t ssid) {
+        zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
+        a.subSystemId = ssid;
+        zvfix::MemoBlockSpec memo;
+        memo.mbi = {6, 5, 1, 0};
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+        a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, ssid));
+        a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, ssid, {}));
+        return a;
+    }
+
+    // Writes the host, a table row per adapter (TRUE unless listed), a
+    // flash.cfg record per adapter, the image file and both templates.
+    void Install(const std::vector<uint16_t>& unsupported = {}, const std::vector<uint16_t>& unlisted = {}) {
+        host.Write(hostDir.Path());
+        std::vector<zvfix::AdapterTableRow> table;
+        std::vector<zvfix::FlashCfgRow> rows;
+        for (const zvfix::AdapterSpec& a : host.adapters) {
+            auto listed = [&](const std::vector<uint16_t>& ids) {
+                for (uint16_t id : ids)
+                    if (id == a.subSystemId) return true;
+                return false;
+            };
+            if (!listed(unlisted))
+                table.push_back(zvfix::TableRow(a.subSystemId, a.subVendorId, listed(unsupported) ? "FALSE" : "TRUE"));
+            rows.push_back(zvfix::FlashCfgRowFor(a.subSystemId, a.subVendorId, a.model, "6.05.01", kImage));
+        }
+        inst.WriteFile("adapters.properties", zvfix::AdapterTable(table));
+        inst.WriteFile("flash.cfg", zvfix::FlashCfg(rows));
+        inst.WriteFile(kImage, zvfix::StandInImage());
+        inst.WriteFile("Vx9FWA.dat", zvfix::BoardTemplateSpec{"JKOZ", "2.0.0", {{0x40, {0x4D, 0x43}}}, {}}.Text());
+        inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "2.0.0", {{0x40, {0x11, 0x22}}}, {}}.Text());
+    }
+
+    zvtest::RunOptions Options(std::vector<std::string> args = {}) const {
+        zvtest::RunOptions o;
+        o.args = std::move(args);
+        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        return o;
+    }
+
+    // The run, killed (and the test failed) when it has not ended in time.
+    zvtest::RunResult RunWithin(const zvtest::RunOptions& o, int seconds = 30) {
+        zvtest::Running running = zvtest::Start(inst, o);
+        return WaitWithin(running, seconds);
+    }
+
+    static zvtest::RunResult WaitWithin(zvtest::Running& running, int seconds = 30) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        for (;;) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(running.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid != 0)
+                break;
+            if (std::chrono::steady_clock::now() > limit) {
+                ADD_FAILURE() << "the run did not end within " << seconds << " s";
+                ::kill(running.pid, SIGKILL);
+                break;
+            }
+            ::poll(nullptr, 0, 5);   // a real wait: the test's sleeps are instant
+        }
+        return zvtest::Wait(running);
+    }
+
+    std::vector<zvfix::Bytes> Flashes() const {
+        std::vector<zvfix::Bytes> all;
+        for (size_t i = 0; i < host.adapters.size(); ++i) all.push_back(zvfix::ReadFlash(hostDir.Path(), static_cast<int>(i)));
+        return all;
+    }
+
+    zvfix::HostBuilder host;
+    zvtest::TempDir hostDir;
+    zvtest::InstallDir inst;
+};
+
+}  // namespace zvsafety

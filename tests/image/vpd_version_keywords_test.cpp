@@ -1,0 +1,233 @@
+// The VPD version keywords rewritten on a simulated adapter: the exact bytes
+// left in the VPD region, the refusals that leave it untouched, the restore
+// after a bad read-back, and the FC VPD step over the regions that passed.
+#include "image/vpd_version_keywords.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/oss_services.h"
+#include "fixtures/host_builder.h"
+#include "frontend/output.h"
+#include "frontend/vpd.h"
+#include "image/fc_vpd_update.h"
+#include "support/discovered_host.h"
+
+namespace {
+
+using zvfix::Bytes;
+
+constexpr uint32_t kFcVpd0 = 0x14, kFcVpd1 = 0x16, kFcVpd2 = 0xD4, kFcVpd3 = 0xD6;
+constexpr uint32_t kVpdSize = 0x200;
+const std::string kSerial = "ZV0000001";
+
+MultibootVersions Versions(uint8_t major, uint8_t minor, uint8_t sub) {
+    MultibootVersions v{};
+    v.NewMultibootVersionMajor = major;
+    v.NewMultibootVersionMinor = minor;
+    v.NewMultibootVersionSubMinor = sub;
+    v.NewRiscFwVersionMajor = 123;
+    v.NewRiscFwVersionMinor = 4;
+    v.NewRiscFwVersionSubMinor = 5;
+    v.NewEfiVersionMajor = 7;
+    v.NewEfiVersionMinor = 21;
+    return v;
+}
+
+// A VPD whose extra keywords are `extra`, as the region holds it.
+Bytes Vpd(std::vector<std::pair<std::string, std::string>> extra) {
+    zvfix::VpdSpec spec;
+    spec.extra = std::move(extra);
+    return zvfix::MakeVpd(spec, kSerial, kVpdSize);
+}
+
+std::string Z(const char* text, size_t length) {   // text zero-padded to the keyword's length
+    std::string s(text);
+    s.resize(length, '\0');
+    return s;
+}
+
+class VpdKeywords : public zvtest::DiscoveredHostTest {
+protected:
+    void SetUp() override {
+        DiscoveredHostTest::SetUp();
+        OSSInitCriticalSection();
+        ResetOutputChannels();
+    }
+    void TearDown() override {
+        DiscoveredHostTest::TearDown();
+        OSSDeleteCriticalSection();
+        ResetOutputChannels();
+    }
+    // One chip-type-25 adapter (two ports) whose FC VPD 0 holds `vpd`.
+    SDMDevice* Adapter(const Bytes& vpd, std::vector<zvfix::FaultSpec> faults = {}) {
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip25TwoPort();
+        a.SetRegion(kFcVpd0, vpd);
+        a.faults = std::move(faults);
+        const auto devs = Discover(host);
+        return devs.empty() ? nullptr : devs[0];
+    }
+    Bytes Region(uint32_t code) { return zvfix::ReadRegion(hostDir_, 0, code); }
+};
+
+TEST_F(VpdKeywords, MultibootVersionGoesIntoRmAndVvWithAFreshChecksum) {
+    SDMDevice* dev = Adapter(Vpd({{"V0", "Gen6 FC"}, {"RM", "00000000"}, {"V9", "01.02.03"}, {"VV", "FFV01.02.03"}}));
+    ASSERT_NE(dev, nullptr);
+    const Bytes neighbour = Region(kFcVpd1);
+    const MultibootVersions v = Versions(5, 3, 12);
+    EXPECT_EQ(UpdateAndRestoreTorviFcVPD(dev, &v, kVpdSize, kFcVpd0, 1), 0);
+
+    // Every other byte stays; the texts fill their stored lengths, zero-padded.
+    EXPECT_EQ(Region(kFcVpd0), Vpd({{"V0", "Gen6 FC"}, {"RM", Z("050312", 8)}, {"V9", "01.02.03"},
+                                    {"VV", "FFV05.03.12"}}));
+    EXPECT_EQ(verifyVpdChecksum(Region(kFcVpd0)), 0);
+    EXPECT_EQ(Region(kFcVpd1), neighbour);
+}
+
+TEST_F(VpdKeywords, WithoutRmTheVersionGoesIntoV9AndAMissingVvIsPassedOver) {
+    SDMDevice* dev = Adapter(Vpd({{"V3", "09.08.01"}, {"V9", "01.02.03"}}));
+    ASSERT_NE(dev, nullptr);
+    const MultibootVersions v = Versions(6, 10, 2);
+    std::vector<SD_UINT8> copy(kVpdSize);
+    EXPECT_EQ(UpdateK7RVpdRegion(dev, &v, kFcVpd0, kVpdSize, copy, 0), 0);
+    // Chip type 25 carries no component versions: "V3" stays as it was.
+    const Bytes expected = Vpd({{"V3", "09.08.01"}, {"V9", Z("061002", 8)}});
+    EXPECT_EQ(Region(kFcVpd0), expected);
+    EXPECT_EQ(copy, expected);   // the caller's copy is the VPD written
+}
+
+TEST_F(VpdKeywords, OlderChipsAlsoGetTheComponentVersions) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25(0x2532, 1);   // an 8 Gb chip (type 12)
+    a.chipType = 12;
+    a.SetRegion(kFcVpd0, Vpd({{"V1", "00.00"}, {"V3", "00.00.00.00"}, {"RM", "000000"}}));
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 1u);
+    const MultibootVersions v = Versions(1, 2, 3);
+    EXPECT_EQ(UpdateAndRestoreTorviFcVPD(devs[0], &v, kVpdSize, kFcVpd0, 0), 0);
+    // A firmware major of 100 and above takes three digits per part.
+    EXPECT_EQ(Region(kFcVpd0), Vpd({{"V1", "07.21"}, {"V3", "123.004.005"}, {"RM", "010203"}}));
+}
+
+TEST_F(VpdKeywords, BlankVpdIsNeverWritten) {
+    SDMDevice* dev = Adapter(Bytes(kVpdSize, 0xFF));
+    ASSERT_NE(dev, nullptr);
+    const MultibootVersions v = Versions(5, 3, 12);
+    EXPECT_EQ(UpdateK7RVpdRegion(dev, &v, kFcVpd0, kVpdSize, {}, 1), VPD_UPDATE_BLANK);
+    EXPECT_EQ(UpdateAndRestoreTorviFcVPD(dev, &v, kVpdSize, kFcVpd0, 1), 0);   // an FC VPD may be blank
+    EXPECT_EQ(CheckForValidVpdRegion(dev, kFcVpd0, kVpdSize), VPD_UPDATE_BLANK);
+    EXPECT_EQ(Region(kFcVpd0), Bytes(kVpdSize, 0xFF));
+}
+
+TEST_F(VpdKeywords, TaglessVpdOrWrongArgumentsAreRefused) {
+    const MultibootVersions v = Versions(5, 3, 12);
+    Bytes tagless(kVpdSize, 0);
+    tagless[0] = 0x82;
+    tagless[1] = 2;
+    tagless[3] = 'K';
+    SDMDevice* other = Adapter(tagless);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(CheckForValidVpdRegion(other, kFcVpd0, kVpdSize), VPD_UPDATE_CORRUPTED);
+    EXPECT_EQ(UpdateAndRestoreTorviFcVPD(other, &v, kVpdSize, kFcVpd0, 1), VPD_UPDATE_CORRUPTED);
+    EXPECT_EQ(Region(kFcVpd0), tagless);
+
+    EXPECT_EQ(UpdateK7RVpdRegion(other, &v, 0x15, kVpdSize, {}, 1), VPD_UPDATE_BAD_REGION);   // not a VPD region
+    EXPECT_EQ(UpdateK7RVpdRegion(other, &v, kFcVpd0, 0, {}, 1), VPD_UPDATE_BAD_REGION);
+    EXPECT_EQ(UpdateK7RVpdRegion(other, nullptr, kFcVpd0, kVpdSize, {}, 1), VPD_UPDATE_NO_DEVICE);
+}
+
+TEST_F(VpdKeywords, UnreadableVpdIsReportedNotTakenForBlank) {
+    const Bytes vpd = Vpd({{"RM", "000000"}});
+    SDMDevice* dev = Adapter(vpd, {zvfix::FaultSpec::Fail("flash_read", 0x20000088).OnRegion(kFcVpd0)});
+    ASSERT_NE(dev, nullptr);
+    const MultibootVersions v = Versions(5, 3, 12);
+    EXPECT_EQ(UpdateAndRestoreTorviFcVPD(dev, &v, kVpdSize, kFcVpd0, 1), VPD_UPDATE_BAD_REGION);
+    EXPECT_EQ(CheckForValidVpdRegion(dev, kFcVpd0, kVpdSize), VPD_UPDATE_BAD_REGION);
+    EXPECT_EQ(Region(kFcVpd0), vpd);
+}
+
+TEST_F(VpdKeywords, BadReadBackPutsTheOriginalBack) {
+    zvfix::FaultSpec corrupt = zvfix::FaultSpec::CorruptWrite().OnRegion(kFcVpd0);
+    corrupt.count = 1;
+    const Bytes vpd = Vpd({{"RM", "000000"}, {"VV", "FFV01.02.03"}});
+    SDMDevice* dev = Adapter(vpd, {corrupt});
+    ASSERT_NE(dev, nullptr);
+    const MultibootVersions v = Versions(5, 3, 12);
+    // 161 says the write went through and read back wrong; the region holds its old VPD again.
+    EXPECT_EQ(UpdateK7RVpdRegion(dev, &v, kFcVpd0, kVpdSize, {}, 1), VPD_UPDATE_CORRUPTED);
+    EXPECT_EQ(Region(kFcVpd0), vpd);
+}
+
+TEST_F(VpdKeywords, NicVpdKeepsBlankAsItsOwnStatus) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    uint32_t end = 0;
+    for (const auto& r : a.layout) end = std::max(end, r.offset + r.size);
+    a.layout.push_back({VPD_REGION_NIC, end, 0x400, false});
+    const auto devs = Discover(host);
+    ASSERT_FALSE(devs.empty());
+    const MultibootVersions v = Versions(5, 3, 12);
+    EXPECT_EQ(UpdateAndRestoreK7RVPD(devs[0], &v, 0x400, 1), VPD_UPDATE_BLANK);
+}
+
+TEST_F(VpdKeywords, FcVpdStepUpdatesExactlyTheRegionsThatPassed) {
+    const Bytes good = Vpd({{"RM", "000000"}});
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(kFcVpd0, Bytes(kVpdSize, 0xFF));   // blank: skipped
+    a.SetRegion(kFcVpd1, good);
+    a.SetRegion(kFcVpd2, Bytes(kVpdSize, 0xFF));
+    a.SetRegion(kFcVpd3, good);
+    const auto devs = Discover(host);
+    ASSERT_FALSE(devs.empty());
+    SDMOptRomLayoutCopy layout;
+    SD_UINT32 size = 0;
+    ASSERT_EQ(GetOptionRomRegionLayout(devs[0], &layout, 0xFF, &size), 0u);
+    ASSERT_EQ(SetOutOutFile(), 0);
+    std::remove(GetOutPutFile());
+
+    const SD_UINT32 order[] = {kFcVpd0, kFcVpd1, kFcVpd2, kFcVpd3};
+    SD_INT32 vpdStatus = -1;
+    const std::vector<FcVpdRegion> passed = CheckFcVpdRegions(devs[0], layout, order, &vpdStatus);
+    ASSERT_EQ(passed.size(), 2u);
+    EXPECT_EQ(vpdStatus, 0);   // the last check
+    const MultibootVersions v = Versions(5, 3, 12);
+    EXPECT_EQ(UpdateFcVpdRegions(devs[0], &v, passed, 1, vpdStatus), 0);
+
+    const Bytes updated = Vpd({{"RM", "050312"}});
+    EXPECT_EQ(Region(kFcVpd1), updated);
+    EXPECT_EQ(Region(kFcVpd3), updated);
+    EXPECT_EQ(Region(kFcVpd0), Bytes(kVpdSize, 0xFF));
+    EXPECT_EQ(Region(kFcVpd2), Bytes(kVpdSize, 0xFF));
+    std::ifstream f(GetOutPutFile());
+    std::stringstream s;
+    s << f.rdbuf();
+    EXPECT_EQ(s.str(),
+              "Updating Adapter FC VPD 1... Success\nVerifying Adapter FC VPD 1...Success\n"
+              "Updating Adapter FC VPD 3... Success\nVerifying Adapter FC VPD 3...Success\n");
+}
+
+TEST_F(VpdKeywords, FcVpdStepKeepsAnEarlierFailure) {
+    const Bytes good = Vpd({{"RM", "000000"}});
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(kFcVpd0, good);
+    a.SetRegion(kFcVpd1, good);
+    a.faults = {zvfix::FaultSpec::Fail("flash_write", 0x20000088).OnRegion(kFcVpd0)};
+    const auto devs = Discover(host);
+    ASSERT_FALSE(devs.empty());
+    const MultibootVersions v = Versions(5, 3, 12);
+    const FcVpdRegion regions[] = {{kFcVpd0, kVpdSize, 0}, {kFcVpd1, kVpdSize, 1}};
+    EXPECT_EQ(UpdateFcVpdRegions(devs[0], &v, regions, 1, 0), FC_VPD_UPDATE_FAILED);
+    EXPECT_EQ(Region(kFcVpd0), good);
+    EXPECT_EQ(Region(kFcVpd1), Vpd({{"RM", "050312"}}));
+    EXPECT_EQ(UpdateFcVpdRegions(devs[0], &v, {}, 1, 166), 166);   // nothing passed: the check's status stands
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+// What the running firmware reports comes from the flash of the set the
+// adapter booted: an update changes it only after a reboot, an on-line
+// activation, a region activation or a reset; host.json values pin it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fixtures/host_builder.h"
+#include "fixtures/sim_client.h"
+
+namespace {
+
+using zvfix::Bytes;
+
+void PutBe32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// A firmware header as the platform reads it: revision words at 16, 20, 24,
+// attribute at 28, supported chip at 32, attributeEx at 36 (big-endian).
+Bytes Firmware(uint8_t major, uint8_t minor, uint8_t sub, uint64_t attributes) {
+    Bytes b(120, 0);
+    PutBe32(b, 0, 0x4EF00000);
+    PutBe32(b, 12, 0x1E);
+    PutBe32(b, 16, major);
+    PutBe32(b, 20, minor);
+    PutBe32(b, 24, sub);
+    PutBe32(b, 28, static_cast<uint32_t>(attributes));
+    PutBe32(b, 32, 0x40);
+    PutBe32(b, 36, static_cast<uint32_t>(attributes >> 32));
+    return b;
+}
+
+// A PCI expansion-ROM chain of 512-byte images: (code type, major, minor).
+Bytes RomChain(const std::vector<std::array<uint8_t, 3>>& images) {
+    Bytes b;
+    for (size_t i = 0; i < images.size(); ++i) {
+        Bytes img(512, 0);
+        img[0] = 0x55;
+        img[1] = 0xAA;
+        img[0x18] = 0x1C;
+        std::copy_n("PCIR", 4, img.begin() + 0x1C);
+        img[0x1C + 0x10] = 1;   // one 512-byte unit
+        img[0x1C + 0x12] = images[i][2];
+        img[0x1C + 0x13] = images[i][1];
+        img[0x1C + 0x14] = images[i][0];
+        img[0x1C + 0x15] = i + 1 == images.size() ? 0x80 : 0;
+        b.insert(b.end(), img.begin(), img.end());
+    }
+    return b;
+}
+
+DEVICENODEPROPERTY Node(zvapi_transport& t) {
+    DEVICENODEPROPERTY n{};
+    EXPECT_EQ(zvfix::SimGet(t, 0, ZVOP_NODE_PROPERTY, n), SDERR_SUCCESS);
+    return n;
+}
+
+SD_UINT64 Attributes(zvapi_transport& t) {
+    SD_UINT64 a = 0;
+    EXPECT_EQ(zvfix::SimGet(t, 0, ZVOP_FW_ATTRIBUTES, a), SDERR_SUCCESS);
+    return a;
+}
+
+class SimLive : public ::testing::Test {
+protected:
+    // A chip-type-25 adapter running set 1: firmware 9.10.02 (attributes 5),
+    // MPI 3.5.1, boot code with BIOS 3.70, FCode 4.15 and EFI 7.30.
+    zvfix::AdapterSpec& Adapter() {
+        auto& a = host.AddChip25TwoPort();
+        a.SetRegion(zvfix::kRegionFirmware1, Firmware(9, 10, 2, 5));
+        Bytes mpi(32, 0);
+        PutBe32(mpi, 0, 0x4D504900);
+        PutBe32(mpi, 16, 3);
+        PutBe32(mpi, 20, 5);
+        PutBe32(mpi, 24, 1);
+        a.SetRegion(zvfix::kRegionMpi1, mpi);
+        a.SetRegion(zvfix::kRegionBoot1, RomChain({{0, 3, 70}, {1, 4, 15}, {3, 7, 30}}));
+        return a;
+    }
+    void Write() {
+        dir = zvfix::MakeTempDir("simlive");
+        host.Write(dir);
+    }
+    zvfix::HostBuilder host;
+    std::string dir;
+};
+
+TEST_F(SimLive, AnUpdateOfTheOtherSetShowsAfterTheReboot) {
+    Adapter();
+    Write();
+    {
+        auto t = zvfix::OpenSimHost(dir);
+        DEVICENODEPROPERTY n = Node(*t);
+        EXPECT_STREQ(n.FirmwareVersion, "9.10.02");
+        EXPECT_STREQ(n.OptionRomVersion, "3.70");
+        EXPECT_EQ(n.BIFwVersion[0], 9);
+        EXPECT_EQ(n.BIFwVersion[1], 10);
+        EXPECT_EQ(n.BIEfiVersion[0], 7);
+        EXPECT_EQ(n.BIEfiVersion[1], 30);
+        EXPECT_EQ(n.BIFCodeVersion[1], 15);
+        EXPECT_EQ(n.MpiFwVersion[1], 5);
+        EXPECT_EQ(n.BIValid & 0x3, 0x3u);
+        EXPECT_EQ(Attributes(*t), 5u);
+
+        // Set 2 gets a new firmware and boot code and is marked active, as an update does.
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, zvfix::kRegionFirmware2, Firmware(10, 0, 5, 0x100000007ULL)), 0u);
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, zvfix::kRegionBoot2, RomChain({{0, 3, 80}, {1, 4, 16}})), 0u);
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus25)), 0u);
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x95, zvfix::MakeImageStatusRecord(0, 1, zvfix::kSigImageStatus25)), 0u);
+        size_t len = 0;
+        ASSERT_EQ(t->Request(0, ZVOP_REFRESH_VERSIONS, {}, {}, &len), SDERR_SUCCESS);
+        EXPECT_STREQ(Node(*t).FirmwareVersion, "9.10.02") << "the running firmware until a reboot";
+        EXPECT_EQ(Node(*t).BIFwVersion[0], 9) << "the driver reads the running set";
+        EXPECT_EQ(Attributes(*t), 5u);
+    }
+    ASSERT_EQ(zvfix::Reboot(dir), 0);
+    auto t = zvfix::OpenSimHost(dir);
+    const DEVICENODEPROPERTY n = Node(*t);
+    EXPECT_STREQ(n.FirmwareVersion, "10.00.05");
+    EXPECT_EQ(n.BIFwVersion[0], 10);
+    EXPECT_STREQ(n.OptionRomVersion, "3.80");
+    EXPECT_EQ(n.BIFCodeVersion[1], 16);
+    EXPECT_EQ(n.BIValid & 0x2, 0u) << "the new boot code has no EFI image";
+    EXPECT_EQ(n.MpiFwVersion[1], 5) << "chip type 25 has one MPI copy for both sets";
+    EXPECT_EQ(Attributes(*t), 0x100000007ULL);
+}
+
+TEST_F(SimLive, ActivationResetAndOnlineActivationAreJournalledAndTakeEffect) {
+    Adapter();
+    Write();
+    auto t = zvfix::OpenSimHost(dir);
+    // New firmware into the running set, reset disabled: nothing runs it yet.
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x01, Firmware(9, 11, 0, 6), 1), 0u);
+    EXPECT_STREQ(Node(*t).FirmwareVersion, "9.10.02");
+    const SD_UINT32 fw = 0x01;
+    size_t len = 0;
+    ASSERT_EQ(t->Request(0, ZVOP_REGION_ACTIVATE, zvapi_bytes(fw), {}, &len), SDERR_SUCCESS);
+    EXPECT_STREQ(Node(*t).FirmwareVersion, "9.11.00");
+    EXPECT_EQ(Attributes(*t), 6u);
+    // A write without DisableReset resets the adapter: it runs what it finds.
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x01, Firmware(9, 12, 0, 6), 0), 0u);
+    EXPECT_STREQ(Node(*t).FirmwareVersion, "9.12.00");
+    ASSERT_EQ(t->Request(1, ZVOP_NVRAM_RELOAD, {}, {}, &len), SDERR_SUCCESS);
+    // An on-line activation boots anew: set 2 (erased firmware) runs the defaults.
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus25)), 0u);
+    ASSERT_EQ(t->Request(0, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
+    EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 2);
+    EXPECT_STREQ(Node(*t).FirmwareVersion, "9.08.01");
+    EXPECT_EQ(Attributes(*t), 1u);
+
+    const auto events = zvfix::ReadJournalEvents(dir);
+    std::vector<std::string> ops;
+    for (const auto& e : events) ops.push_back(e.op + ":" + std::to_string(e.region) + ":" + std::to_string(e.disableReset));
+    EXPECT_EQ(ops, (std::vector<std::string>{"write:1:1", "activate:1:0", "write:1:0", "nvram_reload:0:0",
+                                             "write:150:1", "online_activate:0:0"}));
+    for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(events[i].seq, i + 1);
+    EXPECT_EQ(zvfix::ReadJournal(dir).size(), 3u) << "writes only";
+}
+
+TEST_F(SimLive, HostJsonValuesPinWhatFlashWouldSay) {
+    auto& a = Adapter();
+    a.firmwareVersion = "8.00.00";
+    a.fwAttributes = 0x77;
+    a.biEfi = std::array<uint16_t, 4>{1, 2, 0, 0};
+    Write();
+    auto t = zvfix::OpenSimHost(dir);
+    const DEVICENODEPROPERTY n = Node(*t);
+    EXPECT_STREQ(n.FirmwareVersion, "8.00.00");
+    EXPECT_EQ(n.BIEfiVersion[1], 2);
+    EXPECT_EQ(n.BIFwVersion[1], 10) << "not pinned: from flash";
+    EXPECT_EQ(Attributes(*t), 0x77u);
+}
+
+TEST_F(SimLive, StateIsReadOnceAndWrittenOnlyWhenItChanges) {
+    Adapter();
+    Write();
+    auto t = zvfix::OpenSimHost(dir);
+    ASSERT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+    // The platform neither reads the file again nor rewrites it for reads.
+    std::FILE* f = std::fopen((dir + "/state.json").c_str(), "w");
+    std::fputs("damaged", f);
+    std::fclose(f);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+    EXPECT_STREQ(Node(*t).FirmwareVersion, "9.10.02");
+    std::FILE* in = std::fopen((dir + "/state.json").c_str(), "r");
+    char text[16] = {};
+    ASSERT_NE(std::fgets(text, sizeof text, in), nullptr);
+    std::fclose(in);
+    EXPECT_STREQ(text, "damaged");
+    // A change is saved at once.
+    size_t len = 0;
+    ASSERT_EQ(t->Request(0, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
+    in = std::fopen((dir + "/state.json").c_str(), "r");
+    ASSERT_NE(std::fgets(text, sizeof text, in), nullptr);
+    std::fclose(in);
+    EXPECT_EQ(text[0], '{');
+}
+
+}  // namespace
