@@ -6,7 +6,7 @@ if [ "$#" -gt 0 ]; then
   pkgs=("$@")
 else
   pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev libgcrypt20-dev
-        libssl-dev libbenchmark-dev util-linux)
+        libssl-dev libbenchmark-dev util-linux libcrypt-dev)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

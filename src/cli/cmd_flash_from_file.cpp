@@ -1,5 +1,103 @@
-// Not carried by this build yet: fails clearly until its command is built.
-#include "cli/commands.h"
+// "-b": writes a given image file to one adapter or to every adapter through
+// the update dispatch, after the family filter of the command line.
+#include <cstring>
+#include <set>
+#include <string>
 
-int DoFlashUpdateAllAdaptersFromFile(const char* /*file*/, int /*mode*/, uint8_t /*family*/, uint8_t /*portOption*/) { return CmdNotAvailable("The image update from a file"); }
-int DoFlashUpdateAdapterPortFromFile(SDMDevice* /*port*/, const char* /*file*/, int /*mode*/, uint8_t /*family*/, uint8_t /*portOption*/, int /*a*/, int /*b*/) { return CmdNotAvailable("The image update from a file"); }
+#include "cli/commands.h"
+#include "core/chip_types.h"
+#include "dispatch/update_dispatch.h"
+#include "frontend/adapter_entry_list.h"
+#include "frontend/cli_settings.h"
+#include "frontend/file_util.h"
+#include "frontend/hba_device_list.h"
+#include "frontend/output.h"
+
+namespace {
+
+constexpr int kSkipped = 19;
+constexpr int kAllFailed = 34;
+
+// Whether the family filter takes the chip type. No family option on the
+// command line (the default code) filters nothing, as family type 0 does.
+bool FamilyMatches(uint32_t family, int chip) {
+    switch (family) {
+        case 0:
+        case VORN_FAMILY_DEFAULT: return true;
+        case 1: return chip == 15;
+        case 2: return chip == 17;
+        case 3: return chip == 21 || chip == 24;
+        case 4: return chip == 11;
+        case 5: return chip == 12;
+        case 7:
+        case 8: return chip == 25;
+        case 9: return chip == 27;
+        default: return false;
+    }
+}
+
+bool Succeeded(int status) { return status == UPD_SUCCESS || status == UPD_SUCCESS_REBOOT; }
+
+std::string SerialOf(const SDMDevice* port) {
+    char serial[VORN_SERIAL_SIZE] = {};
+    GetAdapterSerialNo(port, serial, sizeof serial);
+    return serial;
+}
+
+}  // namespace
+
+int DoFlashUpdateAdapterPortFromFile(SDMDevice* port, const char* file, int mode, uint8_t family, uint8_t portOption,
+                                     int /*a*/, int /*b*/) {
+    if (port == nullptr) {
+        scfxPrint("Unable to find the selected HBA!");
+        return kSkipped;
+    }
+    if (isVirtualPortHBA(port) != 0) return kSkipped;
+    if (!FamilyMatches(family, CoreGetISPType(port))) {
+        const char* m = port->DeviceNodeProperty.Model;
+        scfxPrint("Skipping flash update on HBA %lu - %s. MBI file does not match with hardware type!",
+                  static_cast<unsigned long>(port->DeviceNumber),
+                  std::string(m, strnlen(m, sizeof port->DeviceNodeProperty.Model)).c_str());
+        return kSkipped;
+    }
+    SD_UINT16 count = 0;
+    return updateOptionROMSingleHBA(port, file, &count, portOption, static_cast<SD_UINT16>(mode));
+}
+
+int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family, uint8_t portOption) {
+    if (GetMyDeviceList()->firstDevice == nullptr) {
+        scfxPrint("No compatible HBA(s) found in current system !");
+        return 8;
+    }
+    uint32_t size = 0;
+    if (const int st = getFileSize(file, &size); st != 0) {
+        if (st == 1) {
+            scfxPrint("Failed to open file %s for reading!", file != nullptr ? file : "");
+            return 1;
+        }
+        scfxPrint("File %s appears to be corrupted!", file != nullptr ? file : "");
+        return 13;
+    }
+    // The ports of one adapter share its flash: once one of them has written
+    // it, the others leave it alone rather than write it a second time.
+    std::set<std::string> written;
+    bool anySuccess = false, anyReboot = false;
+    for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
+        const std::string serial = SerialOf(port);
+        if (written.count(serial) != 0) {
+            VORNLogMessage(VORN_MSG_DEBUG, "DoFlashUpdateAllAdaptersFromFile: HBA %u shares the flash just written",
+                           port->DeviceNumber);
+            continue;
+        }
+        const int status = DoFlashUpdateAdapterPortFromFile(port, file, mode, family, portOption, 0, 0);
+        VORNLogMessage(VORN_MSG_DEBUG, "DoFlashUpdateAllAdaptersFromFile: HBA %u returns %d", port->DeviceNumber,
+                       status);
+        if (Succeeded(status)) {
+            written.insert(serial);
+            anySuccess = true;
+            anyReboot = anyReboot || status == UPD_SUCCESS_REBOOT;
+        }
+    }
+    if (!anySuccess) return kAllFailed;
+    return anyReboot ? UPD_SUCCESS_REBOOT : UPD_SUCCESS;
+}

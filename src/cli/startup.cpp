@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,8 +29,24 @@ volatile sig_atomic_t g_signalHandlerInProgress = 0;
 namespace {
 struct termios g_CurKbdMode {};
 volatile sig_atomic_t g_haveKbdMode = 0;
-pthread_cond_t g_mainProgressWaitCondition = PTHREAD_COND_INITIALIZER;
-pthread_mutex_t g_mainProgressWaitConditionMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_t g_ProgressThreadHandle{};
+
+// The arguments and result of CmdInit when it runs on a thread of its own.
+struct InitArgs {
+    int argc = 0;
+    char** argv = nullptr;
+    int status = 0;
+};
+InitArgs g_initArgs;
+
+void* RunCmdInit(void* arg) {
+    auto* init = static_cast<InitArgs*>(arg);
+    init->status = CmdInit(init->argc, init->argv);
+    // CmdInit broadcasts at its end; a CmdInit that gave up earlier must still
+    // release the waiting caller.
+    OSSBroadcastMainWaitCondition();
+    return nullptr;
+}
 
 constexpr const char* kAdapterTable = "adapters.properties";
 
@@ -145,9 +162,7 @@ int CmdInit(int /*argc*/, char** /*argv*/) {
     CoreLogMessage(ZV_MSG_DEBUG, "BuildHBADevices finished.");
     CoreLogMessage(ZV_MSG_DEBUG, "CmdInit finished.");
     CoreLogMessage(ZV_MSG_DEBUG, "pthread broadcast starting...");
-    pthread_mutex_lock(&g_mainProgressWaitConditionMutex);
-    pthread_cond_broadcast(&g_mainProgressWaitCondition);
-    pthread_mutex_unlock(&g_mainProgressWaitConditionMutex);
+    OSSBroadcastMainWaitCondition();
     g_bIsIA64Host = isHostSystemType("ia64");
     VORNHandlePendingInterrupt();
     return status;
@@ -164,4 +179,27 @@ void cleanup() {
     CloneFreeVORNDeviceList();
     CoreLogMessage(ZV_MSG_DEBUG, "Cleanup finished.");
     RemoveAllAdaptersFromAdapterList();
+}
+
+int CreateInitializeStatusThread(int argc, char** argv) {
+    g_initArgs = InitArgs{argc, argv, 0};
+    const int rc = pthread_create(&g_ProgressThreadHandle, nullptr, RunCmdInit, &g_initArgs);
+    if (rc == 0) CoreLogMessage(ZV_MSG_DEBUG, "Debug: CreateInitializeStatusThread: exiting.");
+    else if (rc == EAGAIN) CoreLogMessage(ZV_MSG_DEBUG, "pthread_create failed (%d) (insufficient resources)", rc);
+    else if (rc == EINVAL) CoreLogMessage(ZV_MSG_DEBUG, "pthread_create failed (%d) (invalid arguments)", rc);
+    else CoreLogMessage(ZV_MSG_DEBUG, "pthread_create failed (%d) (unknown error)", rc);
+    return rc;
+}
+
+int initialize(int argc, char** argv) {
+    // Without the thread nobody would ever broadcast: no wait then.
+    const int rc = CreateInitializeStatusThread(argc, argv);
+    if (rc != 0) return rc;
+    OSSWaitMainWaitCondition();
+    pthread_join(g_ProgressThreadHandle, nullptr);
+    if (g_haveKbdMode != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_CurKbdMode);
+    if (std::system("stty echo") != 0) {
+        // Not a terminal: nothing to restore.
+    }
+    return g_initArgs.status;
 }

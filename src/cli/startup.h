@@ -31,3 +31,11 @@ constexpr int VORN_STATUS_LIBRARY_UNUSABLE = 12;
 // status, or VORN_STATUS_LIBRARY_UNUSABLE.
 int CmdInit(int argc, char** argv);
 void cleanup();
+
+// Initialisation on a thread of its own while the caller waits for it (no
+// command starts it): CmdInit runs on the new thread; the caller waits until
+// it has broadcast the main wait condition, then restores the terminal.
+// CmdInit's status, or the pthread_create error (no wait then).
+int initialize(int argc, char** argv);
+// Starts that thread; 0 or the pthread_create error.
+int CreateInitializeStatusThread(int argc, char** argv);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/core_log.h"
+#include "core/edif_config_file.h"
 #include "core/oss_services.h"
 #include "core/preferences.h"
 #include "core/sdm_device.h"
@@ -24,6 +25,18 @@ int CoreInitialize() {
     CoreLoadQuietMode();
     CoreGetFlashUpdateConfig();
     InitDeviceList();
+    return 0;
+}
+
+int CorePreInitialize() {
+    const int n = std::snprintf(g_configurationFileName, sizeof g_configurationFileName, "%s%s", OSSGetConfigPath(),
+                                PREF_FILE_NAME);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof g_configurationFileName) g_configurationFileName[0] = '\0';
+    CoreLoadPollingInterval();
+    CoreLoadFabricScanning();
+    CoreLoadQuietMode();
+    InitDeviceList();
+    CoreFindEDiffConfigPath();
     return 0;
 }
 

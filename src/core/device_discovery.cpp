@@ -16,6 +16,7 @@
 #include "core/preferences.h"
 #include "core/scsi_probe.h"
 #include "mgmt/fo_api.h"
+#include "mgmt/sd_shared_db.h"
 #include "mgmt/sdapi.h"
 
 const char* const foCapText[4] = {"**Unknown**", "**No**", "Target-Level", "Lun-Level"};
@@ -639,6 +640,12 @@ int CoreInitializeDevices() {
                            "supported adapters and driver versions.",
                            static_cast<int>(instance));
         } else if (status == SDERR_DEVICE_NOT_FOUND) {
+            break;
+        } else if (!zvapi_setup_error().empty() || zvapi_waits_interrupted()) {
+            // The library itself could not start (or the run is being
+            // interrupted): no later instance can open either.
+            CoreLogMessage(ZV_MSG_ERROR, "SDOpenDevice(%d, xx) failed (0x%x) (%s) skipping", static_cast<int>(instance),
+                           status, SDGetErrorString(status));
             break;
         } else {
             CoreLogMessage(ZV_MSG_ERROR, "SDOpenDevice(%d, xx) failed (0x%x) (%s) skipping", static_cast<int>(instance),

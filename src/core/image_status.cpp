@@ -411,19 +411,44 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
         SDGetOptionRomEx(device->DeviceHandle, 0, second, AUX_IMAGE_STATUS_REGION_SECOND) != 0)
         return CORE_FLASH_FAILED;
     int set = 0;
+    const auto activeRecord = [](std::span<const SD_UINT8> r) {
+        return CoreIsImageStatusRegionValid(r, AUX_IMAGE_STATUS_SIGNATURE) && (r[0] & 0x01) != 0;
+    };
+    const bool bothOrNeither = activeRecord(first) == activeRecord(second);
     if (CoreBuildAuxImageStatusFlip(first, second, UComponentRequest, CoreGetToolId(), &set) != 0)
         return CORE_FLASH_FAILED;
-
-    SD_UINT16 reset = 0;
-    int result;
-    if (set == 1) {
-        result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_FIRST, first, &reset, false);
-        if (result == 0) result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_SECOND, second, &reset, false);
-    } else {
-        // The updated record goes first, into the first region: the two swap places.
-        result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_FIRST, second, &reset, true);
-        if (result == 0) result = write_and_verify(device, AUX_IMAGE_STATUS_REGION_SECOND, first, &reset, true);
+    // With both records active (a run cut off between its two writes) or
+    // neither, the records cannot say which copy serves; the adapter's
+    // answer can. The copy that does not serve now is the one just written.
+    if (bothOrNeither) {
+        SD_UINT8 component = AUX_COMPONENT_BOARD_CONFIG;
+        for (SD_UINT32 bit = 0; bit < 4; ++bit) {
+            if (UComponentRequest & (1u << bit)) {
+                component = static_cast<SD_UINT8>(1u << bit);
+                break;
+            }
+        }
+        const SD_UINT8 serving = component == AUX_COMPONENT_BOARD_CONFIG ? regions.ActiveBoardConfig
+                                 : component == AUX_COMPONENT_VPD_NVRAM  ? regions.ActiveVpdNvram
+                                 : component == AUX_COMPONENT_NPIV_01    ? regions.ActiveNpivConfig01
+                                                                         : regions.ActiveNpivConfig23;
+        std::span<SD_UINT8> updated = set == 1 ? std::span<SD_UINT8>(first) : std::span<SD_UINT8>(second);
+        if (serving == 1 || serving == 2) {
+            updated[5] = static_cast<SD_UINT8>(serving == 1 ? updated[5] | component : updated[5] & ~component);
+            if (!reseal(updated)) return CORE_FLASH_FAILED;
+        }
     }
+
+    // The updated record goes into its own region first, so that the record
+    // that serves now is never overwritten before its successor is in place;
+    // both writes are read back.
+    SD_UINT16 reset = 0;
+    const bool firstUpdated = set == 1;
+    int result = write_and_verify(device, firstUpdated ? AUX_IMAGE_STATUS_REGION_FIRST : AUX_IMAGE_STATUS_REGION_SECOND,
+                                  firstUpdated ? first : second, &reset, true);
+    if (result == 0)
+        result = write_and_verify(device, firstUpdated ? AUX_IMAGE_STATUS_REGION_SECOND : AUX_IMAGE_STATUS_REGION_FIRST,
+                                  firstUpdated ? second : first, &reset, true);
     CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Set %d updated, status %d", set, result);
     return result;
 }

@@ -3,17 +3,24 @@
 #include <unistd.h>
 
 #include "core/core_log.h"
+#include "core/core_quiet.h"
 #include "core/oss_services.h"
 
 namespace {
 int g_bOperateInQuietMode = 1;
+// Until the operating-system layer takes its copy, the sink follows the core
+// quiet mode, so that lines of the command-line pass obey "-debug" and "-trace".
+bool g_quietTaken = false;
 }
 
-void OSSSetLogQuiet(int quiet) { g_bOperateInQuietMode = quiet; }
-int OSSGetLogQuiet() { return g_bOperateInQuietMode; }
+void OSSSetLogQuiet(int quiet) {
+    g_bOperateInQuietMode = quiet;
+    g_quietTaken = true;
+}
+int OSSGetLogQuiet() { return g_quietTaken ? g_bOperateInQuietMode : CoreGetQuietMode(); }
 
 int OSSLogMessage(int level, const char* text) {
-    if (g_bOperateInQuietMode != 0 || text == nullptr) return 0;
+    if (OSSGetLogQuiet() != 0 || text == nullptr) return 0;
     std::fprintf(level == ZV_MSG_ERROR ? stderr : stdout, "%s\n", text);
     return 0;
 }

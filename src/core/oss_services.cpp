@@ -33,6 +33,9 @@ char g_configurationPath[256];
 std::unique_ptr<pthread_mutex_t> g_ossCriticalSection;
 pid_t g_parentPid = 0;
 int g_bContinuePolling = 1;
+pthread_cond_t g_mainWaitCondition = PTHREAD_COND_INITIALIZER;
+pthread_mutex_t g_mainWaitMutex = PTHREAD_MUTEX_INITIALIZER;
+bool g_mainWaitSignalled = false;
 
 // Bounded copy that always terminates (cuts a text too long for dst).
 void copy_text(char* dst, size_t size, const char* src) {
@@ -253,6 +256,34 @@ int OSSPreInitializeDevices() {
     else if (rc == EINVAL) CoreLogMessage(ZV_MSG_ERROR, "pthread_sigmask failed (%d) (invalid arguments)", rc);
     else CoreLogMessage(ZV_MSG_ERROR, "pthread_sigmask failed (%d) (unknown error)", rc);
     return -1;
+}
+
+int OSSPreCorePollingLoop() {
+    g_bContinuePolling = 1;
+    if (GetDeviceList()->count == 0) {
+        CoreLogMessage(ZV_MSG_ERROR, "**NO** compatible HBAs found during scan - Terminating...");
+        if (g_parentPid != 0) ::kill(g_parentPid, SIGTERM);
+    }
+    OSSBroadcastMainWaitCondition();
+    return 0;
+}
+
+int OSSBroadcastMainWaitCondition() {
+    int rc = pthread_mutex_lock(&g_mainWaitMutex);
+    if (rc != 0) return rc;
+    g_mainWaitSignalled = true;
+    rc = pthread_cond_broadcast(&g_mainWaitCondition);
+    pthread_mutex_unlock(&g_mainWaitMutex);
+    return rc;
+}
+
+int OSSWaitMainWaitCondition() {
+    int rc = pthread_mutex_lock(&g_mainWaitMutex);
+    if (rc != 0) return rc;
+    // The flag keeps a broadcast that came before the wait from being lost.
+    while (!g_mainWaitSignalled && rc == 0) rc = pthread_cond_wait(&g_mainWaitCondition, &g_mainWaitMutex);
+    pthread_mutex_unlock(&g_mainWaitMutex);
+    return rc;
 }
 
 int OSSPostInitializeDevices() { return 0; }

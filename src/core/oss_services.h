@@ -54,6 +54,16 @@ int OSSRebootHost();
 int OSSContinueCorePollingLoop();
 int OSSStopCorePollingLoop();
 int OSSPreInitializeDevices();
+// Before the first round: lets the loop run; with no device to watch it ends the
+// process (SIGTERM to the process that initialised this layer, when one did).
+// Either way it wakes whoever waits for the end of initialisation.
+int OSSPreCorePollingLoop();
+// The main wait condition: a start-up that initialises on another thread waits
+// for it. It latches: OSSWaitMainWaitCondition returns once it has been
+// broadcast, also when that happened before the wait began. 0, or the
+// pthread error.
+int OSSBroadcastMainWaitCondition();
+int OSSWaitMainWaitCondition();
 int OSSPostInitializeDevices();
 int OSSPostCorePollingLoop();
 int OSSInnerCorePollingLoop();

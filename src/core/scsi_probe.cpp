@@ -173,11 +173,9 @@ const char* GetSCSIPeripheralType(SD_UINT32 type) {
 
 SD_UINT32 CoreCalcLunSize(SD_UINT64 blockCount, SD_UINT32 blockSize) {
     if (blockSize == 0) return 0;
-    unsigned __int128 mib;
-    if (blockSize > 65535)
-        mib = static_cast<unsigned __int128>(blockSize >> 20) * blockCount;
-    else
-        mib = blockCount / ((SD_UINT64{1} << 20) / blockSize);
+    // Bytes first, then MiB: dividing the block size first loses every block
+    // size between 64 KiB and 1 MiB, and a size that does not divide 1 MiB.
+    const unsigned __int128 mib = (static_cast<unsigned __int128>(blockCount) * blockSize) >> 20;
     return mib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<SD_UINT32>(mib);
 }
 

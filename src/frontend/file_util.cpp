@@ -1,7 +1,9 @@
 // File and path helpers of the front end.
 #include "frontend/file_util.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -44,9 +46,23 @@ int getFileSize(const char* path, uint32_t* size) {
     return rc;
 }
 
+namespace {
+// A file this program writes as root: never through a link, never into
+// anything but a regular file, mode 0640 at most.
+FILE* open_for_writing(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    FILE* f = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_SETFL, 0) == 0) f = ::fdopen(fd, "wb");
+    if (f == nullptr) ::close(fd);
+    return f;
+}
+}  // namespace
+
 int saveBufferToFile(std::span<const uint8_t> buffer, const char* path) {
     if (path == nullptr) return 1;
-    FILE* f = std::fopen(path, "wb");
+    FILE* f = open_for_writing(path);
     if (f == nullptr) return 1;
     const bool ok = std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
     return (std::fclose(f) == 0 && ok) ? 0 : 1;
@@ -54,7 +70,7 @@ int saveBufferToFile(std::span<const uint8_t> buffer, const char* path) {
 
 int DumpToFile(const SDMDevice* /*port*/, std::span<uint8_t> buffer, const char* path) {
     if (path == nullptr) return -1;
-    FILE* f = std::fopen(path, "wb");
+    FILE* f = open_for_writing(path);
     if (f == nullptr) {
         CoreLogMessage(ZV_MSG_ERROR, "Failed to open file %s for saving!", path);
         return -1;
@@ -65,7 +81,7 @@ int DumpToFile(const SDMDevice* /*port*/, std::span<uint8_t> buffer, const char*
         return -1;
     }
     std::memset(buffer.data(), 0, buffer.size());
-    f = std::fopen(path, "rb");
+    f = CoreFopenInputFile(path, "rb", InputFileTrust::AnyOwner, nullptr);
     if (f == nullptr) {
         CoreLogMessage(ZV_MSG_ERROR, "Failed to open file %s for reading!", path);
         return -1;

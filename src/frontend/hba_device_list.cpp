@@ -10,7 +10,10 @@
 
 #include "core/chip_types.h"
 #include "core/core_log.h"
+#include "core/adapter_ssid_list.h"
 #include "frontend/adapter_entry_list.h"
+#include "frontend/device_list_lookups.h"
+#include "frontend/file_util.h"
 #include "frontend/model_predicates.h"
 #include "frontend/output.h"
 #include "frontend/vpd.h"
@@ -28,11 +31,6 @@ SDMDeviceList g_MyDeviceList{};
 bool IsZeroWwn(const SD_UINT8* w) {
     static const SD_UINT8 zero[8]{};
     return std::memcmp(w, zero, 8) == 0;
-}
-
-void WwpnLowerHex(const SDMDevice* d, char (&text)[17]) {
-    const SD_UINT8* w = d->DevicePortProperty.WWN;
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x%02x%02x", WWN_ARGS(w));
 }
 
 // A fixed-size text field of a property, terminated, cut to the destination.
@@ -254,19 +252,60 @@ int isVMwareSpecificInboxDriver(const SDMDevice* port) {
 
 // ---- Building ------------------------------------------------------------------------
 
-int BuildHBADevices() {
-    VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Enter...");
-    CloneFreeVORNDeviceList();
-    RemoveAllAdaptersFromAdapterList();
+void VORNForgetDeviceListRecord(const SDMDevice* record) {
+    if (record == nullptr) return;
+    if (g_VORNDeviceList.firstDevice == record) g_VORNDeviceList.firstDevice = record->next;
+    if (g_VORNDeviceList.lastDevice == record) g_VORNDeviceList.lastDevice = record->prev;
+    if (g_VORNDeviceList.count > 0) --g_VORNDeviceList.count;
+}
 
-    // The physical FC ports of the core model with their order keys.
-    struct Item {
-        SDMDevice* source;
-        std::string serial;
-        std::string wwpn;
-    };
-    std::vector<Item> items;
-    for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) {
+namespace {
+
+void InsertBefore(SDMDeviceList& list, SDMDevice* at, SDMDevice* d) {
+    if (at == nullptr) {
+        AppendRecord(list, d);
+        return;
+    }
+    d->next = at;
+    d->prev = at->prev;
+    if (at->prev != nullptr) at->prev->next = d; else list.firstDevice = d;
+    at->prev = d;
+    ++list.count;
+}
+
+SDMDevice* CopyRecord(const SDMDevice* source) {
+    auto* copy = static_cast<SDMDevice*>(CoreZMalloc(sizeof(SDMDevice)));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(static_cast<void*>(copy), source, sizeof(SDMDevice));
+    copy->next = copy->prev = nullptr;
+    return copy;
+}
+
+// The WWPNs of the virtual ports that a VMware driver shows as ports of their
+// own go into the physical port's entry, by virtual-port id.
+void RecordVMwareVirtualPorts(const SDMDevice* port, AdapterEntry* entry) {
+    if (entry->InterfaceType != ADAPTER_IF_FC) return;
+    for (SD_UINT32 id = 0; id < ADAPTER_VPORT_BLOCKS; ++id) {
+        const SDMDevice* v = FindVMwareVirtualPort(port, entry->SerialNumber, id);
+        if (v == nullptr) continue;
+        std::memcpy(entry->WindowsVPortArray[id], v->DevicePortProperty.WWN, 8);
+        entry->vPortId = static_cast<SD_UINT16>(id);
+    }
+}
+
+}  // namespace
+
+// Walks the core model: an adapter entry for every named port, inserted in WWPN
+// order into the adapter-entry list, and a chain of copies of the physical FC
+// ports in WWPN order. Null (the chain released) when a copy cannot be made.
+SDMDevice* SortAdapterList(SDMDeviceList* core, SDMDeviceList* chain) {
+    *chain = SDMDeviceList{};
+    std::string path(OSSGetDirPath());
+    if (path.empty() || path.back() != '/') path += '/';
+    path += kAdapterPropertiesFileName;
+    SubSystemIDListPtr table = LoadAdapterSubSystemList(path);
+    const bool vmware = DetectLinuxVmWareDriver() != 0;
+    for (SDMDevice* d = core->firstDevice; d != nullptr; d = d->next) {
         const SD_UINT8* n = d->DeviceNodeProperty.WWN;
         const SD_UINT8* p = d->DevicePortProperty.WWN;
         if (IsZeroWwn(n) && IsZeroWwn(p)) {
@@ -274,38 +313,83 @@ int BuildHBADevices() {
                            d->DeviceNumber, WWN_ARGS(n), WWN_ARGS(p));
             continue;
         }
+        if (AdapterEntry* entry = CreateNewAdapter(); entry != nullptr) {
+            if (CreateAdapterEntryFromSDMDevice(d, entry) == 0) {
+                if (const AdapterSubSystemIDList* row =
+                        table ? FindSubSystemInSubSystemList(table.get(), entry->SubSystemID, entry->SubVendorID)
+                              : nullptr) {
+                    entry->EnableStatus = IsSubSystemRowSupported(row) ? 1 : 0;
+                    std::snprintf(entry->Description, sizeof entry->Description, "%.*s",
+                                  static_cast<int>(sizeof row->Desc), row->Desc);
+                }
+                if (vmware) RecordVMwareVirtualPorts(d, entry);
+                if (AddAdapterToAdapterList(entry) != 0) DeleteAdapter(entry);
+            } else {
+                DeleteAdapter(entry);
+            }
+        }
         if (d->DeviceNodeProperty.InterfaceType != ADAPTER_IF_FC) continue;
-        char wwpn[17];
-        WwpnLowerHex(d, wwpn);
-        char serial[VORN_SERIAL_SIZE]{};
-        GetSerialNo(d, serial, sizeof serial);
-        items.push_back(Item{d, serial, wwpn});
+        SDMDevice* copy = CopyRecord(d);
+        if (copy == nullptr) {
+            VORNLogMessage(VORN_MSG_DEBUG, "SortAdapterList: Unable to allocate memory!");
+            FreeChain(chain->firstDevice);
+            *chain = SDMDeviceList{};
+            break;
+        }
+        InsertBefore(*chain, FindLocationInList(chain, copy), copy);
     }
-    // WWPN order first, then serial order keeping the WWPN order among equals.
-    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.wwpn < b.wwpn; });
-    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.serial < b.serial; });
+    if (table) DeleteSubSystemIDList(table);
+    return chain->firstDevice;
+}
 
-    SDMDeviceList chain{};
-    for (const Item& it : items) {
-        auto* copy = static_cast<SDMDevice*>(CoreZMalloc(sizeof(SDMDevice)));
+// Copies the chain into a new one in ascending serial-number order (ports of
+// equal serial number keep the chain's order) and rebuilds the adapter-entry
+// list from it. Empty when a copy cannot be made.
+SDMDeviceList BuildVORNDeviceList(const SDMDevice* first) {
+    SDMDeviceList list{};
+    std::vector<std::string> serials;
+    for (const SDMDevice* d = first; d != nullptr; d = d->next) {
+        SDMDevice* copy = CopyRecord(d);
         if (copy == nullptr) {
             VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Unable to allocate memory!");
-            FreeChain(chain.firstDevice);
-            return 0;
+            FreeChain(list.firstDevice);
+            return SDMDeviceList{};
         }
-        std::memcpy(static_cast<void*>(copy), it.source, sizeof(SDMDevice));
-        AppendRecord(chain, copy);
+        char serial[VORN_SERIAL_SIZE]{};
+        GetAdapterSerialNo(d, serial, sizeof serial);
+        // After every record whose serial number is not greater.
+        SDMDevice* at = list.firstDevice;
+        size_t index = 0;
+        while (at != nullptr && serials[index] <= serial) {
+            at = at->next;
+            ++index;
+        }
+        InsertBefore(list, at, copy);
+        serials.insert(serials.begin() + static_cast<std::ptrdiff_t>(index), serial);
         VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Adapter instance %u port %d (%d) (%s) " WWN_FMT,
                        copy->DeviceNumber, static_cast<int>(copy->DeviceChipProperty.PortNumber),
-                       static_cast<int>(copy->DeviceChipProperty.PciSlotNumber & 7), it.serial.c_str(),
+                       static_cast<int>(copy->DeviceChipProperty.PciSlotNumber & 7), serial,
                        WWN_ARGS(copy->DevicePortProperty.WWN));
     }
+    RemoveAllAdaptersFromAdapterList();
     InitAdapterList();
-    BuildAdapterEntryList(chain.firstDevice);
-    VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Total number of HBAs=%u", chain.count);
+    BuildAdapterEntryList(list.firstDevice);
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Total number of HBAs=%u", list.count);
+    return list;
+}
 
-    g_VORNDeviceList = chain;
-    g_MyDeviceList = chain;
+int BuildHBADevices() {
+    VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Enter...");
+    CloneFreeVORNDeviceList();
+    RemoveAllAdaptersFromAdapterList();
+
+    SDMDeviceList chain{};
+    SortAdapterList(GetDeviceList(), &chain);
+    const SDMDeviceList list = BuildVORNDeviceList(chain.firstDevice);
+    FreeChain(chain.firstDevice);
+
+    g_VORNDeviceList = list;
+    g_MyDeviceList = list;
     for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next) {
         updateModelStrForSingleBIOSHBA(d);
         VORNLogMessage(VORN_MSG_DEBUG, "BuildHBADevices: Adding (HBA %u " WWN_FMT " %s) to HBA list.", d->DeviceNumber,

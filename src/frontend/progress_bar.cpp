@@ -25,6 +25,7 @@ constexpr SD_INT32 kMaxBarWidth = 65536;
 std::unique_ptr<ProgressBar> gptr_ProgressBar;
 std::atomic<SD_UINT32> g_CurrentProcess{0};
 std::atomic<int> g_signalProgressInProgress{0};   // the signal that ends the run, 0 before
+std::atomic<int> g_repeatedSignal{0};             // a later signal while the first is handled
 
 // The handler only records the signal and posts this semaphore (both safe in a
 // handler); the terminator thread does the logging and the session release,
@@ -71,6 +72,7 @@ void* redraw_thread(void* arg) {
 
 [[noreturn]] void finish_termination(int sig) {
     VORNLogMessage(VORN_MSG_INFO, "Signal (%d) caught...", sig);
+    VORNLogMessage(VORN_MSG_DEBUG, "g_signalProgressInProgress=%d", 0);
     VORNLogMessage(VORN_MSG_INFO, "Setting SignalHandlerInProcess to (%d).", 1);
     // The run ends between two flash operations, never inside one: first the
     // update's thread gets a moment to reach its next step boundary, then no
@@ -96,6 +98,12 @@ void* redraw_thread(void* arg) {
     // An interrupted update must neither look successful nor leave a
     // flash-update session (or a shared file it made) behind for the next run.
     if (void (*cleanup)(int) = g_terminationCleanup.load(); cleanup != nullptr) cleanup(sig);
+    // Signals that came while this one was handled changed nothing; they are said.
+    if (const int again = g_repeatedSignal.load(); again != 0) {
+        VORNLogMessage(VORN_MSG_INFO, "Signal (%d) caught...", again);
+        VORNLogMessage(VORN_MSG_DEBUG, "g_signalProgressInProgress=%d", 1);
+        VORNLogMessage(VORN_MSG_INFO, "Already raised signal (%d)...", again);
+    }
     const int status = 128 + sig;
     VORNLogMessage(VORN_MSG_INFO, "termination_handler: exit %d.", status);
     std::fflush(nullptr);
@@ -233,12 +241,9 @@ SD_UINT32 ShowProgressBar(ProgressBar* bar) {
     while (bar != nullptr) {
         status = GetProcessStatus();
         if (status == 0) break;
-        const SD_INT32 progress = bar->barProgress.load();
-        // Redrawing an unchanged bar in place shows nothing new.
-        if (bar->barCrtl == 0 || progress != drawn) {
-            ProgressBarPrintBar(bar);
-            drawn = progress;
-        }
+        // One drawing a second while the update runs.
+        drawn = bar->barProgress.load();
+        ProgressBarPrintBar(bar);
         {
             std::unique_lock<std::mutex> lock(g_WaitConditionMutex);
             g_WaitCondition.wait_for(lock, std::chrono::seconds(1), [] { return g_CurrentProcess.load() != 1; });
@@ -246,7 +251,8 @@ SD_UINT32 ShowProgressBar(ProgressBar* bar) {
         status = GetProcessStatus();
         if (status != 1) break;
     }
-    // The last drawing shows where the update ended.
+    // A status change wakes the thread before its second is over: the last
+    // drawing still shows where the update ended.
     if (bar != nullptr && bar->barProgress.load() != drawn) ProgressBarPrintBar(bar);
     return status;
 }
@@ -290,7 +296,20 @@ void DisplayProcessProgressBar(ProgressBar* bar) {
     // An interrupt that reached the start-up handler just before ends the run
     // the same way as one that arrives now.
     if (const int pending = VORNTakePendingInterrupt(); pending != 0) termination_handler(pending);
+    // The start of the thread is bracketed by a condition and a mutex that
+    // guard nothing; their results are kept in the debug log.
+    pthread_cond_t condition;
+    pthread_mutex_t mutex;
+    pthread_cond_init(&condition, nullptr);
+    pthread_mutex_init(&mutex, nullptr);
+    VORNLogMessage(VORN_MSG_DEBUG, "DisplayProcessProgressBar: pthread_mutex_lock returns %d", pthread_mutex_lock(&mutex));
     CreateProgressBarThread(bar);
+    VORNLogMessage(VORN_MSG_DEBUG, "DisplayProcessProgressBar: pthread_mutex_unlock returns %d",
+                   pthread_mutex_unlock(&mutex));
+    VORNLogMessage(VORN_MSG_DEBUG, "DisplayProcessProgressBar: pthread_cond_destroy returns %d",
+                   pthread_cond_destroy(&condition));
+    VORNLogMessage(VORN_MSG_DEBUG, "DisplayProcessProgressBar: pthread_mutex_destroy returns %d",
+                   pthread_mutex_destroy(&mutex));
 }
 
 void UpdateStopIfTerminating() {
@@ -309,7 +328,10 @@ void SetTerminationCleanup(void (*cleanup)(int sig)) { g_terminationCleanup = cl
 void termination_handler(int sig) {
     int expected = 0;
     // A later signal finds the first one's work under way and changes nothing.
-    if (!g_signalProgressInProgress.compare_exchange_strong(expected, sig)) return;
+    if (!g_signalProgressInProgress.compare_exchange_strong(expected, sig)) {
+        g_repeatedSignal = sig;
+        return;
+    }
     // A thread waiting for a library lock gives up, so that it reaches its next step.
     zvapi_interrupt_waits();
     if (g_terminatorRunning) {

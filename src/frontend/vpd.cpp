@@ -233,6 +233,16 @@ int retrieveSpecificVpdField(const SDMDevice* device, const char* keyword, std::
     return VpdGetKeywordValue(vpd, keyword, result);
 }
 
+bool VpdReadItem(std::span<const uint8_t> vpd, size_t offset, VpdItemView& view) {
+    VpdItem item;
+    if (!ReadItem(vpd, offset, ZeroItem::Skip, item)) return false;
+    view.offset = offset;
+    view.length = item.length;
+    view.header = vpd.subspan(offset, std::min(kItemHeader, item.length));
+    view.value = vpd.subspan(item.valueOffset, item.valueLength);
+    return true;
+}
+
 int getSerialNoFromVPD(std::span<const uint8_t> vpd, std::span<char> result) {
     if (result.empty()) return VPD_NULL_RESULT;
     if (vpd.empty()) return VPD_INVALID;

@@ -64,6 +64,18 @@ int VpdGetKeywordValue(std::span<const uint8_t> vpd, const char* keyword, std::s
 // 115 no memory; 1 or 2 no start or end tag.
 int retrieveSpecificVpdField(const SDMDevice* device, const char* keyword, std::span<char> result);
 
+// One item as the keyword reader walks it: its first bytes (tag, or keyword
+// and length) and its value; the end tag has neither length nor value.
+struct VpdItemView {
+    size_t offset = 0;
+    size_t length = 0;                    // the whole item
+    std::span<const uint8_t> header;      // 1 byte (end tag) or 3
+    std::span<const uint8_t> value;
+};
+// The item at `offset` (a 0x00 item is stepped over by three bytes); false at
+// the buffer's end or for an item that runs past it.
+bool VpdReadItem(std::span<const uint8_t> vpd, size_t offset, VpdItemView& item);
+
 // The "SN" value of a VPD image: 0, 164 not found, 163 empty result, 160 empty
 // buffer, 161 no start or end tag.
 int getSerialNoFromVPD(std::span<const uint8_t> vpd, std::span<char> result);

@@ -6,6 +6,7 @@
 // firmware; region types a family does not check pass with 0.
 #pragma once
 
+#include "image/ilt_accessors.h"
 #include "image/image_validation_headers.h"
 
 // One component by its region type.

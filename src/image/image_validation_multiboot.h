@@ -8,6 +8,7 @@
 #pragma once
 
 #include "image/card_types.h"
+#include "image/ilt_accessors.h"
 #include "image/image_validation_headers.h"
 
 // Entries 0 .. numOfEntries-2 whose card types and chip revision fit (the

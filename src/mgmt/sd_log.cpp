@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "mgmt/sd_shared_db.h"
@@ -73,11 +74,13 @@ void zvdbg_print(SD_UINT32 bits, const char* format, ...) {
     // Lines of several processes must not interleave while debugging is on.
     bool locked = g_envSet && zvapi_sem_lock(ZVAPI_SEM_DEBUG_LOG);
     if (mask & ZVDBG_TO_FILE) {
-        int fd = ::open(ZVDBG_LOG_PATH, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            write_all(fd, line, len);
-            ::close(fd);
-        }
+        // Never through a link and never into anything but a regular file: a
+        // FIFO or device planted in its place must not hang or receive the line.
+        int fd = ::open(ZVDBG_LOG_PATH, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                        0644);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) write_all(fd, line, len);
+        if (fd >= 0) ::close(fd);
     }
     if (mask != ZVDBG_DEFAULT_MASK) write_all(2, line, len);
     if (locked) zvapi_sem_unlock(ZVAPI_SEM_DEBUG_LOG);

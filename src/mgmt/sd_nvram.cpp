@@ -18,8 +18,12 @@ long variable_offset(SD_UINT32 parm, SD_UINT32 nvramSize) {
     switch (parm) {
     case 0x7F: return large ? 0x1F8 : 250;   // PCI subsystem vendor id
     case 0x80: return large ? 0x1FA : 252;   // PCI subsystem device id
-    default: return -1;
+    default: break;
     }
+    // The per-adapter settings (names, boot and EFI settings, firmware
+    // options) are 16-bit words packed from 0x10, the same in both sizes.
+    if ((parm >= 17 && parm <= 126) || (parm >= 129 && parm <= 131)) return 0x10 + 2 * static_cast<long>(parm - 17);
+    return -1;
 }
 
 }  // namespace

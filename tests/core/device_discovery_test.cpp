@@ -4,6 +4,7 @@
 #include "core/device_discovery.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/oss_services.h"
+#include "mgmt/sd_shared_db.h"
 #include "fixtures/host_builder.h"
 #include "support/sleep_log.h"
 
@@ -106,6 +108,30 @@ protected:
 };
 
 // ---- Instances -------------------------------------------------------------------------
+
+// A library that cannot start (its shared database cannot be made) fails every
+// open the same way: the loop stops at the first instead of trying them all.
+TEST_F(Discovery, LibraryThatCannotStartEndsTheLoopAtOnce) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
+    zvfix::HostBuilder h;
+    h.AddChip25TwoPort();
+    ASSERT_EQ(mkdir(kSharedFile, 0700), 0);
+    const std::string hostDir = dir_ + "/host";
+    h.Write(hostDir);
+    setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
+    OSSSetLogQuiet(0);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    CoreInitializeDevices();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    (void)::testing::internal::GetCapturedStdout();
+    OSSSetLogQuiet(1);
+    rmdir(kSharedFile);
+    zvapi_reset_setup_error();
+    EXPECT_EQ(GetDeviceList()->count, 0u);
+    EXPECT_EQ(Count(err, "SDOpenDevice("), 1u) << err;
+}
+
 
 // A two-port adapter (instances 0, 1) and single-port ones after it whose
 // opens answer "not supported" the given number of times (-1: always).

@@ -208,15 +208,6 @@ TEST_F(MemoOnHost, RegionTooSmallForABlockHoldsNone) {
     EXPECT_TRUE(zvfix::ReadJournal(hostDir_).empty());
 }
 
-TEST_F(MemoOnHost, ErasedRegionGetsTheExactBlockOnFlash) {
-    zvfix::HostBuilder host;
-    host.AddChip25TwoPort();
-    const auto devs = Discover(host);
-    const MultibootVersions v = NewVersions();
-    ASSERT_EQ(UpdateFlashMemoBlockRegion(devs[0], &v), 0);
-    ExpectFreshBlock(zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1));
-}
-
 TEST_F(MemoOnHost, VrelBlockGoesToTheSetBeingWritten) {
     zvfix::HostBuilder host;
     auto& b = host.AddChip27();

@@ -92,6 +92,13 @@ struct zvsim_region {
     bool needsActivation = false;
 };
 
+// One interconnect element the fabric configuration server lists.
+struct zvsim_fabric_element {
+    SD_UINT64 name = 0;
+    SD_UINT8 type = 1;
+    SD_UINT8 domain = 0;
+};
+
 struct zvsim_port {
     int order = 0;
     SD_UINT32 function = 0;
@@ -140,6 +147,9 @@ struct zvsim_port {
     std::map<SD_UINT16, std::vector<SD_UINT8>> sfp;             // by device address
     SD_UINT32 qosEnable = 0;
     std::vector<SD_LUN_QOS_ENTRY> qos;
+    // What the fabric's services answer (common transport requests).
+    std::vector<zvsim_fabric_element> fabricElements;
+    SD_UINT64 fabricPortName = 0, attachedPortName = 0;
 };
 
 struct zvsim_adapter {

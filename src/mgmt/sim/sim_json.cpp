@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
@@ -620,6 +621,26 @@ zvsim_port ParsePort(const json& v, const std::string& w, int adapterIndex, int 
             p.sfp[addr] = ToHexBytes(it.value(), w + ".sfp." + it.key(), 256);
         }
     }
+    if (v.contains("fabric")) {
+        const json& f = v["fabric"];
+        const std::string fw = w + ".fabric";
+        RequireObject(f, fw);
+        const json& elements = Arr(f, "elements", fw);
+        if (elements.size() > 1024) {
+            Fail(fw + ".elements", "more than 1024 elements");
+        }
+        for (size_t i = 0; i < elements.size(); ++i) {
+            const std::string ew = fw + ".elements[" + std::to_string(i) + "]";
+            RequireObject(elements[i], ew);
+            zvsim_fabric_element e;
+            Wwn(elements[i], "name", e.name, ew);
+            Num(elements[i], "type", e.type, ew);
+            Num(elements[i], "domain", e.domain, ew);
+            p.fabricElements.push_back(e);
+        }
+        Wwn(f, "fabric_port_name", p.fabricPortName, fw);
+        Wwn(f, "port_name", p.attachedPortName, fw);
+    }
     if (v.contains("qos")) {
         const json& q = v["qos"];
         const std::string qw = w + ".qos";
@@ -971,10 +992,43 @@ size_t zvsim_vpd_size(SD_UINT16 deviceId) {
     }
 }
 
+namespace {
+
+// The last host parsed in this process: the library opens the platform at
+// every load, and a large host.json takes far longer to parse than to read.
+struct ParsedHost {
+    std::mutex mutex;
+    std::string dir, text;
+    zvsim_host host;
+    bool valid = false;
+};
+
+ParsedHost& LastParsed() {
+    static ParsedHost* p = new ParsedHost;   // outlives static destructors of callers
+    return *p;
+}
+
+// The flash files the parser checked are still there and still fit.
+bool FlashFilesStillFit(const zvsim_host& host) {
+    for (const zvsim_adapter& a : host.adapters) {
+        struct stat st{};
+        if (lstat(a.flashPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            static_cast<SD_UINT64>(st.st_size) > a.flashSize)
+            return false;
+    }
+    return true;
+}
+
+bool ParseHostText(const std::string& dir, const std::string& path, const std::string& text, zvsim_host& host,
+                   std::string& err);
+
+}  // namespace
+
 bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err) {
     host = zvsim_host{};
     host.dir = dir;
     const std::string path = dir + "/host.json";
+    std::string text;
     try {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
@@ -983,9 +1037,49 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
         }
         std::stringstream ss;
         ss << in.rdbuf();
+        text = ss.str();
+    } catch (const std::exception& e) {
+        err = path + ": " + e.what();
+        return false;
+    }
+    // The same text parses to the same host; only the flash files it names
+    // can have changed since. Anything else goes through the parser, which
+    // gives the one-line fault.
+    ParsedHost& last = LastParsed();
+    std::lock_guard<std::mutex> lock(last.mutex);
+    if (last.valid && last.dir == dir && last.text == text && FlashFilesStillFit(last.host)) {
+        try {
+            host = last.host;
+            return true;
+        } catch (const std::exception& e) {
+            err = path + ": " + e.what();
+            host = zvsim_host{};
+            return false;
+        }
+    }
+    last.valid = false;
+    if (!ParseHostText(dir, path, text, host, err)) return false;
+    try {
+        last.dir = dir;
+        last.text = std::move(text);
+        last.host = host;
+        last.valid = true;
+    } catch (const std::exception&) {
+        last.valid = false;   // no cache this time; the host itself is fine
+    }
+    return true;
+}
+
+namespace {
+
+bool ParseHostText(const std::string& dir, const std::string& path, const std::string& text, zvsim_host& host,
+                   std::string& err) {
+    host = zvsim_host{};
+    host.dir = dir;
+    try {
         json doc;
         try {
-            doc = json::parse(ss.str());
+            doc = json::parse(text);
         } catch (const json::parse_error& e) {
             err = path + ": not valid JSON (" + e.what() + ")";
             return false;
@@ -1040,3 +1134,5 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
     }
     return true;
 }
+
+}  // namespace

@@ -9,6 +9,7 @@
 
 #include "mgmt/fo_api.h"
 #include "mgmt/sim/fault_transport.h"
+#include "mgmt/sim/sim_fabric.h"
 #include "mgmt/sim/sim_live.h"
 
 namespace {
@@ -544,18 +545,8 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
         }
         case ZVOP_SCSI:
             return Scsi(p, rt, in, out, outLen);
-        case ZVOP_CT: {
-            if (in.size() < 16 || out.size() < 16) {
-                return SDERR_INVALID_PARAMETER;
-            }
-            std::fill(out.begin(), out.end(), SD_UINT8{0});
-            std::memcpy(out.data(), in.data(), 16);
-            out[8] = 0x80;  // accept
-            out[9] = 0x02;
-            out[10] = out[11] = 0;
-            outLen = out.size();
-            return SDERR_SUCCESS;
-        }
+        case ZVOP_CT:
+            return zvsim_ct_answer(p, in, out, outLen);
         case ZVOP_ELS: {
             zvapi_els_request req{};
             if (!GetIn(in, req)) {
@@ -575,7 +566,8 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             if (!out.empty()) {
                 out[0] = 0x02;
             }
-            outLen = std::min<size_t>(out.size(), 64);
+            // Read diagnostic parameters (24) answer 508 bytes; others 64 at most.
+            outLen = std::min<size_t>(out.size(), req.Opcode == 24 ? 508 : 64);
             return SDERR_SUCCESS;
         }
         case ZVOP_LINK_SPEED: {

@@ -37,7 +37,8 @@ protected:
         if (pid == 0) {
             auto t = zvfix::OpenSimHost(dir);
             for (const Write& w : writes) {
-                const auto* r = zvfix::SimFind(zvfix::SimLayout(*t, w.instance), kPreload);
+                const auto layout = zvfix::SimLayout(*t, w.instance);
+                const auto* r = zvfix::SimFind(layout, kPreload);
                 if (r == nullptr || zvfix::SimFlashWrite(*t, w.instance, kPreload, r->Offset + w.at, w.data) != 0) {
                     _exit(3);
                 }

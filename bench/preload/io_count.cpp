@@ -1,0 +1,110 @@
+// Preloaded into the program a benchmark runs: counts the reads and writes
+// that reach simulated flash files ("*.flash"). The counters live in a small
+// shared file named by ZV_BENCH_IO_COUNT, so they survive however the process
+// ends (the product may leave through _exit).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "io_count.h"
+
+namespace {
+
+ZvBenchIoCounters* g_counters = nullptr;
+
+ZvBenchIoCounters* Counters() {
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        const char* path = std::getenv("ZV_BENCH_IO_COUNT");
+        if (path != nullptr && *path != '\0') {
+            const int fd = ::open(path, O_RDWR | O_CLOEXEC);
+            if (fd >= 0) {
+                void* p = mmap(nullptr, sizeof(ZvBenchIoCounters), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+                ::close(fd);
+                if (p != MAP_FAILED) g_counters = static_cast<ZvBenchIoCounters*>(p);
+            }
+        }
+    }
+    return g_counters;
+}
+
+bool IsFlashFile(int fd) {
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n < 6) return false;
+    return std::memcmp(target + n - 6, ".flash", 6) == 0;
+}
+
+template <typename F>
+F Next(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+void Note(int fd, ssize_t done, bool write) {
+    ZvBenchIoCounters* c = Counters();
+    if (c == nullptr || done < 0 || !IsFlashFile(fd)) return;
+    if (write) {
+        __atomic_fetch_add(&c->writeCalls, 1, __ATOMIC_RELAXED);
+        __atomic_fetch_add(&c->writeBytes, static_cast<unsigned long long>(done), __ATOMIC_RELAXED);
+    } else {
+        __atomic_fetch_add(&c->readCalls, 1, __ATOMIC_RELAXED);
+        __atomic_fetch_add(&c->readBytes, static_cast<unsigned long long>(done), __ATOMIC_RELAXED);
+    }
+}
+
+// The program's own peak resident set (the exec'd image only: the rusage of
+// a spawned child also carries its parent's peak).
+void NotePeak() {
+    ZvBenchIoCounters* c = Counters();
+    if (c == nullptr) return;
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    char text[4096];
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    ::close(fd);
+    if (n <= 0) return;
+    text[n] = '\0';
+    if (const char* at = std::strstr(text, "VmHWM:")) c->peakRssKiB = std::strtoull(at + 6, nullptr, 10);
+}
+
+__attribute__((destructor)) void AtExit() { NotePeak(); }
+
+}  // namespace
+
+extern "C" {
+[[noreturn]] void _exit(int status) {
+    NotePeak();
+    static auto real = Next<void (*)(int)>("_exit");
+    real(status);
+    __builtin_unreachable();
+}
+[[noreturn]] void _Exit(int status) { _exit(status); }
+ssize_t pread(int fd, void* buf, size_t n, off_t at) {
+    static auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+    const ssize_t r = real(fd, buf, n, at);
+    Note(fd, r, false);
+    return r;
+}
+ssize_t pread64(int fd, void* buf, size_t n, off_t at) { return pread(fd, buf, n, at); }
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
+    static auto real = Next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+    const ssize_t r = real(fd, buf, n, at);
+    Note(fd, r, true);
+    return r;
+}
+ssize_t pwrite64(int fd, const void* buf, size_t n, off_t at) { return pwrite(fd, buf, n, at); }
+ssize_t read(int fd, void* buf, size_t n) {
+    static auto real = Next<ssize_t (*)(int, void*, size_t)>("read");
+    const ssize_t r = real(fd, buf, n);
+    Note(fd, r, false);
+    return r;
+}
+}

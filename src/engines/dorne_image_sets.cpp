@@ -1,0 +1,137 @@
+// Image sets and image-status records of the Dorne engines.
+#include "engines/dorne_image_sets.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "core/active_regions.h"
+#include "frontend/output.h"
+#include "image/image_status_header.h"
+
+namespace {
+
+constexpr SD_UINT32 kChecksumAt = 8;
+constexpr int kDorneChipType = 25;
+
+void ReadRecord(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, SD_UINT32 code, DorneStatusRecord* out) {
+    *out = DorneStatusRecord{};
+    out->region = code;
+    for (const SDM_OPT_ROM_REGION& r : layout.Regions) {
+        if (r.Region == code) out->regionSize = r.Size;
+    }
+    if (out->regionSize < IMAGE_STATUS_RECORD_SIZE) {
+        VORNLogMessage(VORN_MSG_DEBUG, "DorneReadImageSets: region 0x%x not in the layout (size 0x%x)", code,
+                       out->regionSize);
+        return;
+    }
+    std::vector<SD_UINT8> region;
+    try {
+        region.assign(out->regionSize, 0);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    const SD_UINT32 st = getHBAOptionROMInfos(pDevice, region, code);
+    if (st != 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "DorneReadImageSets: region 0x%x unreadable (0x%x)", code, st);
+        return;
+    }
+    out->readable = true;
+    std::copy(region.begin(), region.begin() + IMAGE_STATUS_RECORD_SIZE, out->bytes.begin());
+    out->valid = CoreIsImageStatusRegionValid(out->bytes, IMAGE_STATUS_SIGNATURE_25);
+    VORNLogMessage(VORN_MSG_DEBUG, "DorneReadImageSets: region 0x%x valid=%d mask=0x%x generation=%u", code,
+                   out->valid ? 1 : 0, out->bytes[0], CoreGetImageStatusGenerationNumber(out->bytes));
+}
+
+void Put16(std::span<SD_UINT8> b, std::size_t at, SD_UINT16 v) {
+    b[at] = static_cast<SD_UINT8>(v);
+    b[at + 1] = static_cast<SD_UINT8>(v >> 8);
+}
+
+}  // namespace
+
+void DorneReadImageSets(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, DorneImageSets* sets) {
+    ReadRecord(pDevice, layout, IMAGE_STATUS_REGION_PRIMARY, &sets->primary);
+    ReadRecord(pDevice, layout, IMAGE_STATUS_REGION_SECONDARY, &sets->secondary);
+}
+
+DorneSetState DorneBootState(const DorneStatusRecord& record) {
+    if (!record.readable || !record.valid) return {};
+    return {static_cast<SD_UINT8>(record.bytes[0] & 0x01), CoreGetImageStatusGenerationNumber(record.bytes)};
+}
+
+SD_UINT32 DorneBootSet(const DorneImageSets& sets) {
+    // Unread records count as invalid ones: the core's boot rule sees no record.
+    const std::span<const SD_UINT8> p = sets.primary.readable ? std::span<const SD_UINT8>(sets.primary.bytes)
+                                                              : std::span<const SD_UINT8>();
+    const std::span<const SD_UINT8> s = sets.secondary.readable ? std::span<const SD_UINT8>(sets.secondary.bytes)
+                                                                : std::span<const SD_UINT8>();
+    ACTIVE_REGIONS regions{};
+    CoreDecideFlashActiveRegions(p, s, {}, {}, kDorneChipType, &regions);
+    return regions.ActiveGlobalRegions == 2 ? 2 : 1;
+}
+
+std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record, SD_UINT8 imageSet,
+                                                                 bool active, SD_UINT16 generation) {
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> out = record.bytes;
+    if (!record.readable || !record.valid) {
+        // A record the adapter does not accept gets the chip's signature
+        // first, or the new mask and generation would not count at boot.
+        if (!record.readable) out.fill(0);
+        resetImageStatusHeader(out, imageSet);
+    }
+    if (active) {
+        out[0] |= 0x01;
+    } else {
+        out[0] &= static_cast<SD_UINT8>(~0x01);
+    }
+    Put16(out, 1, generation);
+    CoreCalculateChecksum32(out, IMAGE_STATUS_RECORD_SIZE, kChecksumAt);
+    return out;
+}
+
+DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets) {
+    const DorneSetState p = DorneBootState(sets.primary);
+    const DorneSetState s = DorneBootState(sets.secondary);
+    DorneRecordPlan plan;
+    // Never the set the adapter runs: the other one is written and made active.
+    plan.activeSet = DorneBootSet(sets) == 1 ? 2 : 1;
+    const SD_UINT16 next = CoreNextImageStatusGeneration(p.generation, s.generation);
+    plan.primaryGeneration = plan.activeSet == 1 ? next : p.generation;
+    plan.secondaryGeneration = plan.activeSet == 2 ? next : s.generation;
+    plan.primary = DornePrepareRecord(sets.primary, 1, plan.activeSet == 1, plan.primaryGeneration);
+    plan.secondary = DornePrepareRecord(sets.secondary, 2, plan.activeSet == 2, plan.secondaryGeneration);
+    VORNLogMessage(VORN_MSG_DEBUG,
+                   "DornePlanOnlineRecords: primary mask=%u gen=%u, secondary mask=%u gen=%u: write set %u, new "
+                   "generation %u",
+                   p.mask, p.generation, s.mask, s.generation, plan.activeSet, next);
+    return plan;
+}
+
+bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) {
+    const DorneSetState p = DorneBootState(sets.primary);
+    const DorneSetState s = DorneBootState(sets.secondary);
+    if (p.mask == 1 && s.mask == 0) return false;
+    SD_UINT16 newPrimary = p.generation;
+    SD_UINT16 newSecondary = s.generation;
+    if ((p.mask == 0 && s.mask == 1) || p.generation < s.generation) {
+        newPrimary = s.generation;
+        newSecondary = static_cast<SD_UINT16>(s.generation - 1);
+    } else if (p.generation == s.generation) {
+        newPrimary = static_cast<SD_UINT16>(p.generation + 1);
+    }
+    if (newPrimary == 0xFFFF) {
+        newPrimary = 1;
+        newSecondary = 0;
+    }
+    plan->activeSet = 1;
+    plan->primaryGeneration = newPrimary;
+    plan->secondaryGeneration = newSecondary;
+    plan->primary = DornePrepareRecord(sets.primary, 1, true, newPrimary);
+    plan->secondary = DornePrepareRecord(sets.secondary, 2, false, newSecondary);
+    VORNLogMessage(VORN_MSG_DEBUG,
+                   "DornePlanOfflineRecords: primary mask=%u gen=%u, secondary mask=%u gen=%u: primary gen %u, "
+                   "secondary gen %u",
+                   p.mask, p.generation, s.mask, s.generation, newPrimary, newSecondary);
+    return true;
+}

@@ -1,0 +1,69 @@
+// The two image sets of a Dorne adapter and the image-status records
+// (regions 0x95 primary, 0x96 secondary) that choose which one it starts
+// from: reading them, the set the adapter boots, and the records an update
+// writes once its regions are in place.
+//
+// The records are judged as the adapter judges them at boot: a record that
+// cannot be read or is not valid counts as mask 0, generation 0; masks 1/0 or
+// 0/1 decide; otherwise the higher generation, equal meaning primary.
+#pragma once
+
+#include <array>
+#include <span>
+
+#include "core/image_status.h"
+#include "core/sdm_device.h"
+#include "image/region_io.h"
+#include "mgmt/sd_types.h"
+
+struct DorneStatusRecord {
+    SD_UINT32 region = 0;        // 0x95 or 0x96
+    SD_UINT32 regionSize = 0;    // in the flash layout; 0: the layout lacks the region
+    bool readable = false;       // read without error
+    bool valid = false;          // signature and checksum hold
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> bytes{};   // as read (zeros when unread)
+};
+
+struct DorneImageSets {
+    DorneStatusRecord primary;
+    DorneStatusRecord secondary;
+};
+
+// What the boot rule reads from one record.
+struct DorneSetState {
+    SD_UINT8 mask = 0;           // bit 0 of the mask byte
+    SD_UINT16 generation = 0;
+};
+
+// Reads both records (the regions the layout holds).
+void DorneReadImageSets(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, DorneImageSets* sets);
+
+DorneSetState DorneBootState(const DorneStatusRecord& record);
+// The set the adapter boots from these records: 1 or 2.
+SD_UINT32 DorneBootSet(const DorneImageSets& sets);
+
+// The records to write, in memory; each 16 bytes with its checksum.
+struct DorneRecordPlan {
+    SD_UINT32 activeSet = 1;                 // the set the records make active
+    SD_UINT16 primaryGeneration = 0;
+    SD_UINT16 secondaryGeneration = 0;
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> primary{};
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> secondary{};
+};
+
+// The on-line update writes the set the adapter does not boot and makes it
+// active with the larger generation plus one (16 bits, 0xFFFF becomes 1).
+DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets);
+// The off-line update always writes the primary set. False when the primary
+// set already boots by its mask (1/0): the records then stay. Otherwise the
+// records make the primary set active: with the secondary active or ahead, the
+// primary takes the secondary's generation and the secondary one less; equal
+// generations move the primary one up; a primary ahead keeps both. A primary
+// generation of 0xFFFF becomes 1 and the secondary's then 0.
+bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan);
+
+// A record made active (set) or inactive: an invalid record is first rebuilt
+// with the chip's signature; then bit 0 of the mask, the generation and the
+// checksum. Exposed for the tests.
+std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record, SD_UINT8 imageSet,
+                                                                 bool active, SD_UINT16 generation);

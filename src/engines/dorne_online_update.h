@@ -1,0 +1,17 @@
+// The on-line (secured) flash update of Dorne adapters (chip type 25): the
+// multiboot image goes into the image set the adapter does not run, inside a
+// flash-update session of the management library; every region is read back,
+// and only then do the image-status records make the new set the one the
+// adapter starts from. The adapter keeps running meanwhile.
+#pragma once
+
+#include "core/sdm_device.h"
+#include "mgmt/sd_types.h"
+
+// 0 (activated on line), 201 (written, takes effect at the next reboot), or
+// a failure status: 1, 0x0B, 0x21, 0x22, 0x24, 0x73, 0x11E, 0x4B3, 0x20D, the
+// validation statuses, a region's status (0x1FE, 0x1FF, 0x200, 0x201, 0x1CA,
+// 0x1CB, 0x1D3), 0x202/0x203 (image-status records), 0x20B/0x20C (activation).
+// A null device gives 0 and does nothing. `DisableReset` non-zero: no
+// activation, the new set runs after the next reboot.
+SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset);

@@ -1,0 +1,20 @@
+// The last writes of a Vrel update and the set switch on its own: the
+// image-status records that make the written set the one the adapter starts
+// from, and the auxiliary records that say which board-configuration copy
+// serves, each with its progress and confirmation lines.
+#pragma once
+
+#include <span>
+
+#include "core/sdm_device.h"
+#include "mgmt/sd_types.h"
+
+constexpr SD_INT32 VREL_IMAGE_STATUS_FAILED = 203;
+constexpr SD_INT32 VREL_AUX_IMAGE_STATUS_FAILED = 204;
+
+// Makes the set that is not active in *pActive the active one: 0 or 203. The
+// progress item is also formatted into `lastLine` (may be empty).
+SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, std::span<char> lastLine);
+// Flips the auxiliary records for `uComponentUpdate`: 0 or 204.
+SD_INT32 VrelWriteAuxImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, SD_UINT32 uComponentUpdate,
+                                 std::span<char> lastLine);

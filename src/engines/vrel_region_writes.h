@@ -1,0 +1,48 @@
+// The region walk of the Vrel engine: for each code of the Vrel order, every
+// entry of the combined image that serves the adapter is written to the code's
+// counterpart in the set being updated and read back, with its progress lines.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "core/sdm_device.h"
+#include "image/flash_memo_block.h"
+#include "image/region_io.h"
+#include "mgmt/sd_types.h"
+
+// Outage the firmware's attributes announce for its later activation.
+constexpr SD_UINT32 VREL_FW_OUTAGE_SECONDS = 400;
+
+// What the walk needs; every span outlives the walk.
+struct VrelWriteContext {
+    SDMDevice* device = nullptr;
+    int instance = 0;
+    std::string model;
+    std::span<const SD_UINT8> combined;            // the combined image, its table at the start
+    const SDMOptRomLayoutCopy* layout = nullptr;
+    SD_ACTIVE_REGIONS active{};                    // chooses each code's counterpart
+    SD_INT16 cardType = 0;
+    SD_UINT16 chipRev = 0;
+    const FlashComponentVersion* versions = nullptr;
+    std::span<const SD_UINT8> activeBootCode;      // the active copies whose settings carry over
+    std::span<const SD_UINT8> activeBoardConfig;
+    bool allRegionsRequested = false;              // the image-update request names every region
+};
+
+struct VrelWriteResult {
+    SD_INT32 status = 0;
+    bool written = false;                // the last region handled was written and verified
+    bool boardConfigHandled = false;     // an FC board-configuration entry was handled
+    SD_INT16 regionsUpdated = 0;         // written and verified
+    SD_UINT16 forceDisableReset = 0;     // a write answered "flashed, not activated"
+};
+
+// Walks `order` (set-1 codes, 0 ends nothing: zero slots are passed over) until
+// a failure. Failure texts (and the last progress line) are formatted into
+// `message` for the engine's final line.
+void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, VrelWriteResult* result,
+                      std::span<char> message);
+
+// The region that holds `code` in the layout, or null.
+const SDM_OPT_ROM_REGION* VrelFindLayoutRegion(const SDMOptRomLayoutCopy& layout, SD_UINT32 code);

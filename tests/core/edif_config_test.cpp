@@ -1,0 +1,238 @@
+// "auth-els.conf": what the parser makes of the service's layout, a file read
+// and written back unchanged, the list operations and the string helpers.
+#include "core/edif_config.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/core_log.h"
+#include "core/edif_config_file.h"
+#include "core/edif_strings.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+// The service's layout, as the writer reproduces it.
+const char* const kConf =
+    "# host-side link security\n"
+    "auth-els\n"
+    "{\n"
+    "   load = 1\n"
+    "   disabled_remotes\n"
+    "   {\n"
+    "      remote_1\n"
+    "      {\n"
+    "            wwpn = 21:00:00:24:ff:00:00:01\n"
+    "      }\n"
+    "      remote_2\n"
+    "      {\n"
+    "            wwpn = 21:00:00:24:ff:00:00:02\n"
+    "      }\n"
+    "   }\n"
+    "   rekey_config\n"
+    "   {\n"
+    "      rekey_1\n"
+    "      {\n"
+    "            reauth_time = 3600\n"
+    "            # rekey_time = 600\n"
+    "      }\n"
+    "   }\n"
+    "   shared_secret_config\n"
+    "   {\n"
+    "      shared_secret_1\n"
+    "      {\n"
+    "            shared_secret = 0042\n"
+    "            # shared_secret=old\n"
+    "      }\n"
+    "   }\n"
+    "   algorithm_config\n"
+    "   {\n"
+    "      esp_proposal = aes256gcm16-sha256\n"
+    "      ike_proposal = aes256-sha256-ecp384\n"
+    "   }\n"
+    "}\n"
+    "\n";
+
+struct ListGuard {
+    EDIFCONF* list = nullptr;
+    ~ListGuard() { CoreEDifConfigDestroyList(&list); }
+};
+
+class EdifConfig : public ::testing::Test {
+protected:
+    std::string Write(const std::string& text) const {
+        const std::string path = dir_.Path() + "/auth-els.conf";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        return path;
+    }
+    zvtest::TempDir dir_;
+};
+
+TEST_F(EdifConfig, RoundTripKeepsTheLayout) {
+    ListGuard g;
+    ASSERT_EQ(CoreEDifConfigCreateListFromFile(&g.list, Write(kConf).c_str()), 1);
+    const std::string out = dir_.Path() + "/out.conf";
+    ASSERT_EQ(CoreEDifConfigWriteToFile(g.list, out.c_str()), 1);
+    EXPECT_EQ(zvtest::ReadFile(out), kConf);
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);   // a new file of secrets is private
+
+    // Reading the written file gives the same entries again.
+    ListGuard again;
+    ASSERT_EQ(CoreEDifConfigCreateListFromFile(&again.list, out.c_str()), 1);
+    EXPECT_EQ(configGetConfigListSize(again.list), configGetConfigListSize(g.list));
+}
+
+TEST_F(EdifConfig, ParserSortsWordsIntoGroupsTypesAndValues) {
+    ListGuard g;
+    ASSERT_EQ(CoreEDifConfigCreateListFromFile(&g.list, Write(kConf).c_str()), 1);
+    int pos = -1;
+    const EDIFCONF* load = configGetGroupIndex(g.list, "load", nullptr, EDIF_GROUP_AUTH_ELS, &pos);
+    ASSERT_NE(load, nullptr);
+    EXPECT_EQ(load->type, EDIF_TYPE_INTEGER);
+    EXPECT_EQ(load->value.ival, 1);
+    EXPECT_EQ(pos, load->idx);
+
+    const EDIFCONF* rekey = configSearchGroupEntry(g.list, "rekey_1", "rekey_time", EDIF_GROUP_REKEY, &pos);
+    ASSERT_NE(rekey, nullptr);
+    EXPECT_EQ(rekey->value.ival, 600);
+    EXPECT_EQ(CoreConfigGetDisabledMode(rekey), 1);   // written commented out
+    const EDIFCONF* reauth = configSearchGroupEntry(g.list, "rekey_1", "reauth_time", EDIF_GROUP_REKEY, &pos);
+    ASSERT_NE(reauth, nullptr);
+    EXPECT_EQ(CoreConfigGetDisabledMode(reauth), 0);
+    EXPECT_STREQ(reauth->parent, "rekey_1");
+
+    // A secret of digits keeps its leading zeros.
+    const EDIFCONF* secret =
+        configSearchSectionEntry(g.list, "shared_secret_", "shared_secret", EDIF_GROUP_SHARED_SECRET, &pos);
+    ASSERT_NE(secret, nullptr);
+    EXPECT_STREQ(CoreConfigGetString(secret), "0042");
+
+    const EDIFCONF* wwpn = configSearchGroupEntry(g.list, "remote_2", "wwpn", EDIF_GROUP_REMOTE, &pos);
+    ASSERT_NE(wwpn, nullptr);
+    EXPECT_STREQ(CoreConfigGetString(wwpn), "21:00:00:24:ff:00:00:02");
+    EXPECT_EQ(configFindDuplicateStringValue(g.list, "21:00:00:24:FF:00:00:01", EDIF_GROUP_REMOTE), 1);
+    EXPECT_EQ(configFindDuplicateStringValue(g.list, "old", EDIF_GROUP_SHARED_SECRET), 0);   // disabled
+
+    const EDIFCONF* comment = g.list;
+    EXPECT_EQ(comment->type, EDIF_TYPE_COMMENT);
+    EXPECT_EQ(comment->group, EDIF_GROUP_PREAMBLE);
+    EXPECT_EQ(CoreConfigGetDisabledMode(comment), 1);
+}
+
+TEST_F(EdifConfig, CommentedLineWithoutValueDoesNotDisableTheNextOne) {
+    ListGuard g;
+    ASSERT_EQ(CoreEDifConfigCreateListFromFile(
+                  &g.list, Write("auth-els\n{\n   # load =\n   load = 2\n}\n").c_str()),
+              1);
+    int pos = 0;
+    const EDIFCONF* e = configGetGroupIndex(g.list, "load", nullptr, EDIF_GROUP_AUTH_ELS, &pos);
+    ASSERT_NE(e, nullptr);
+    // The first "load" entry has no value; the second carries 2, enabled.
+    const EDIFCONF* second = e->next;
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->value.ival, 2);
+    EXPECT_EQ(second->value.disabled, 0);
+}
+
+TEST_F(EdifConfig, SetLookupsAndFreeRemoteNumber) {
+    ListGuard g;
+    ASSERT_EQ(CoreEDifConfigCreateListFromFile(&g.list, Write(kConf).c_str()), 1);
+    int pos = -1;
+    EDIFCONF* section = configGetDisabledRemotesGroupIndex(g.list, "disabled_remotes", nullptr, 2, &pos);
+    ASSERT_NE(section, nullptr);
+    EXPECT_EQ(section->count, 2u);
+    EXPECT_EQ(section->nameid, 1);
+    EDIFCONF* set = configGetDisabledRemotesGroupIndex(g.list, "remote_2", "wwpn", 3, &pos);
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set->count, 1u);
+    // No such set: the next free remote number.
+    EXPECT_EQ(configGetDisabledRemotesGroupIndex(g.list, "remote_9", nullptr, 3, &pos), nullptr);
+    EXPECT_EQ(pos, 3);
+    EXPECT_EQ(configGetRekeyGroupIndex(g.list, "rekey_", nullptr, 5, &pos)->count, 2u);
+    EXPECT_EQ(configGetRekeyGroupIndex(g.list, "rekey_", nullptr, 3, &pos), nullptr);   // "Invalid group!"
+    EXPECT_NE(configGetEncryptionAlgorithmGroupIndex(g.list, "algorithm", nullptr, 8, &pos), nullptr);
+
+    EXPECT_EQ(configValidateGroupName(g.list, "remote_1", 3), 0);
+    EXPECT_EQ(configValidateGroupName(g.list, "remote_3", 3), 1);
+    EXPECT_EQ(configValidateGroupName(g.list, "anything", 2), 0);   // only groups 3 and 7
+}
+
+TEST_F(EdifConfig, BuildingDeletingAndSetting) {
+    ListGuard g;
+    ASSERT_EQ(configAdd(&g.list, "auth-els", 1, EDIF_TYPE_SECTION, 0), 1);
+    ASSERT_EQ(configAdd(&g.list, "load", 1, EDIF_TYPE_STRING, 1), 1);
+    ASSERT_EQ(configPush(&g.list, "# first", 0, EDIF_TYPE_COMMENT, 2), 1);
+    EDIFCONF* remote = configInsert(g.list, "remote_12", 3, EDIF_TYPE_SECTION, 3);
+    ASSERT_NE(remote, nullptr);
+    EXPECT_EQ(remote->nameid, 12);
+    EXPECT_EQ(configGetConfigListSize(g.list), 4);
+
+    // Deleting the head leaves the list at the next entry.
+    EDIFCONF* head = configDelete(&g.list, nullptr, 0, 2);
+    ASSERT_NE(head, nullptr);
+    EXPECT_STREQ(head->name, "# first");
+    EXPECT_EQ(g.list, remote);
+    configFreeEntry(head);
+    EXPECT_EQ(configDelete(&g.list, nullptr, 0, 42), nullptr);
+
+    EXPECT_EQ(CoreEDifConfigSetInteger(g.list, "LOAD", 7, 1, 1, 0), 1);
+    EXPECT_EQ(CoreEDifConfigSetInteger(g.list, "load", 7, 1, 9, 0), -1);   // wrong index
+    EXPECT_EQ(CoreEDifConfigSetString(g.list, "load", "yes", 1, 1, 1), 1);
+    const EDIFCONF* load = configSearch(g.list, "load", 1, 1);
+    EXPECT_EQ(load->type, EDIF_TYPE_STRING);
+    EXPECT_STREQ(CoreConfigGetString(load), "yes");
+    EXPECT_EQ(configSetComment(g.list, "load", "x", 1), -1);   // not a comment (and index 1)
+
+    EDIFCONF* header = configSearch(g.list, "auth-els", 1, 0);
+    configSetOption(header, EDIF_OPTION_BRACE, 1);
+    EXPECT_EQ(configGetOption(header, EDIF_OPTION_BRACE), 1);
+    const std::string out = dir_.Path() + "/built.conf";
+    ASSERT_EQ(CoreEDifConfigWriteToFile(g.list, out.c_str()), 1);
+    EXPECT_EQ(zvtest::ReadFile(out), "      remote_12\nauth-els\n{\n   # load = yes\n\n");
+
+    EXPECT_EQ(CoreEDifConfigWriteToFile(nullptr, out.c_str()), 0);
+    EXPECT_EQ(CoreEDifConfigCreateListFromFile(&g.list, dir_.Path().c_str()), -2);   // a directory
+}
+
+TEST(EdifStrings, HelpersAndKeywordTests) {
+    EXPECT_EQ(CoreGetRemoteNameID("remote_12"), 12);
+    EXPECT_EQ(CoreGetRemoteNameID("remote_3_x"), 3);
+    EXPECT_EQ(CoreGetRemoteNameID("remote"), -1);
+    EXPECT_EQ(CoreGetRemoteNameID("remote_"), -1);
+    EXPECT_STREQ(CoreGetRemotePortWWN("wwpn = a = 21:00"), " 21:00");
+    EXPECT_EQ(CoreGetRemotePortWWN("wwpn"), nullptr);
+
+    char blanks[] = "  \t ";
+    EXPECT_STREQ(CoreTrim(blanks), "");
+    char text[] = " \t x y \t";
+    EXPECT_STREQ(CoreTrim(text), "x y");
+    EXPECT_EQ(CoreIsEmptyStr(" \n"), 1);
+    EXPECT_EQ(CoreIsIntegerStr(""), 1);
+    EXPECT_EQ(CoreIsIntegerStr("12 3"), 1);
+    EXPECT_EQ(CoreIsIntegerStr("12a"), 0);
+    EXPECT_EQ(CoreIsHexaDecimalStr("1fA"), 1);
+    EXPECT_EQ(CoreIsHexaDecimalStr(nullptr), 0);
+
+    char* sub = CoreGetSubString("abcdef", 1, 3);
+    ASSERT_NE(sub, nullptr);
+    EXPECT_STREQ(sub, "bcd");
+    CoreFree(sub);
+    EXPECT_EQ(CoreGetSubString("abc", 2, 5), nullptr);
+
+    EXPECT_EQ(CoreIsRekeyGroupStr("rekey_2"), 1);
+    EXPECT_EQ(CoreIsRekeyGroupStr("rekey_time"), 0);   // a member, not a set
+    EXPECT_EQ(CoreIsSharedSecretGroupStr("shared_secret_config"), 0);
+    EXPECT_EQ(CoreIsAuthElsGroupStr("AUTH-ELS"), 1);
+    EXPECT_EQ(CoreIsDelimiterChar(';'), 1);
+    EXPECT_EQ(CoreIsDelimiterChar('-'), 0);
+    EXPECT_EQ(CoreIsOperatorChar('-'), 1);
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// The persistent failover configuration written from the device model, and
+// the replacement of one remote port by another.
+#include "core/failover_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "fixtures/host_builder.h"
+#include "mgmt/fo_api.h"
+#include "support/discovered_host.h"
+
+namespace {
+
+class FailoverConfig : public zvtest::DiscoveredHostTest {
+protected:
+    SDMDevice* Host() {
+        zvfix::HostBuilder h;
+        auto& a = h.AddChip25(0x2261, 1);
+        a.ports[0].AddTarget(0x5000001100000A01).AddLun(1);
+        a.ports[0].AddTarget(0x5000001100000A02);
+        const auto devices = Discover(h);
+        return devices.empty() ? nullptr : devices[0];
+    }
+    static FOHBADATA Hba(const SDMDevice* d) {
+        FOHBADATA h{};
+        std::memcpy(h.NodeWWN, d->DeviceNodeProperty.WWN, 8);
+        std::memcpy(h.PortWWN, d->DevicePortProperty.WWN, 8);
+        return h;
+    }
+};
+
+TEST_F(FailoverConfig, UpdateWritesLunBytesAndControlBytes) {
+    SDMDevice* d = Host();
+    ASSERT_NE(d, nullptr);
+    SDMTarget* bound = d->TargetList.firstTarget;
+    ASSERT_NE(bound, nullptr);
+    SDMTarget* unbound = bound->next;
+    ASSERT_NE(unbound, nullptr);
+    for (SDMLun* l = bound->LunList.firstLun; l != nullptr; l = l->next) l->LunNewData = 0x80 | l->LunID;
+    unbound->TargetNewMultipathControl = 0x40;
+    for (SDMLun* l = unbound->LunList.firstLun; l != nullptr; l = l->next) l->LunNewData = 0x85;
+    bound->TargetNewMultipathControl = 0x03;
+
+    ASSERT_EQ(UpdateDeviceConfiguration(d, 0), 0);   // an empty store to start from
+
+    auto luns = std::make_unique<FOLUNDATALIST>();
+    const FOHBADATA hba = Hba(d);
+    ASSERT_EQ(ISDFoGetLunData(d->DeviceHandle, d->DeviceNumber, &hba, luns.get(), 1), 0u);
+    ASSERT_EQ(luns->EntryCount, 2);
+    const auto& e0 = luns->Entries[0];
+    EXPECT_EQ(std::memcmp(e0.PortName, bound->DiscTargetProperty.PortWWN, 8), 0);
+    EXPECT_EQ(e0.Data[0], 0x80);
+    EXPECT_EQ(e0.Data[1], 0x81);
+    EXPECT_EQ(luns->Entries[1].Data[0], 0);   // unbound: no LUN bytes
+
+    auto targets = std::make_unique<FOPORTSUMMARYLISTBUFFER>();
+    ASSERT_EQ(ISDFoGetTargetData(d->DeviceHandle, d->DeviceNumber, &hba, targets.get(), 1), 0u);
+    ASSERT_EQ(targets->EntryCount, 2);
+    EXPECT_EQ(targets->Entries[0].MultipathControl, 0x03);
+    EXPECT_EQ(targets->Entries[1].MultipathControl, 0x40);
+    EXPECT_EQ(targets->Entries[0].TargetId, bound->DiscTargetProperty.TargetID);
+
+    // Saving keeps only configured, bound targets beside the driver's own data.
+    ASSERT_EQ(SaveDeviceConfiguration(d), 0);
+    ASSERT_EQ(ISDFoGetLunData(d->DeviceHandle, d->DeviceNumber, &hba, luns.get(), 1), 0u);
+    ASSERT_EQ(luns->EntryCount, 1);
+    EXPECT_EQ(std::memcmp(luns->Entries[0].PortName, bound->DiscTargetProperty.PortWWN, 8), 0);
+    EXPECT_EQ(UpdateDeviceConfiguration(nullptr, 0), -1);
+}
+
+TEST_F(FailoverConfig, ReplacementNeedsBothTargetsAndRebuildsTheModel) {
+    SDMDevice* d = Host();
+    ASSERT_NE(d, nullptr);
+    const DISCTARGETPROPERTY a = d->TargetList.firstTarget->DiscTargetProperty;
+    const DISCTARGETPROPERTY b = d->TargetList.firstTarget->next->DiscTargetProperty;
+    const SD_UINT8 idA[3] = {static_cast<SD_UINT8>(a.PortID >> 16), static_cast<SD_UINT8>(a.PortID >> 8),
+                             static_cast<SD_UINT8>(a.PortID)};
+    const SD_UINT8 idB[3] = {static_cast<SD_UINT8>(b.PortID >> 16), static_cast<SD_UINT8>(b.PortID >> 8),
+                             static_cast<SD_UINT8>(b.PortID)};
+    const SD_UINT8 none[8] = {0x50, 0, 0, 0x11, 0, 0, 0x0F, 0xFF};
+    const SD_UINT8 noId[3] = {0x0F, 0x0F, 0x0F};
+    EXPECT_EQ(CoreTargetDeviceReplacement(d, none, none, noId, b.NodeWWN, b.PortWWN, idB), -1);
+    EXPECT_EQ(CoreTargetDeviceReplacement(d, a.NodeWWN, a.PortWWN, idA, none, none, noId), -1);
+    const SD_UINT32 instance = d->DeviceNumber;
+    EXPECT_EQ(CoreTargetDeviceReplacement(d, a.NodeWWN, a.PortWWN, idA, b.NodeWWN, b.PortWWN, idB), 0);
+    // The model was built again: the port is back with both targets.
+    ASSERT_EQ(GetDeviceList()->count, 1u);
+    EXPECT_EQ(GetDeviceList()->firstDevice->DeviceNumber, instance);
+    EXPECT_EQ(GetDeviceList()->firstDevice->TargetList.count, 2u);
+}
+
+}  // namespace

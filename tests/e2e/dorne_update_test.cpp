@@ -1,0 +1,187 @@
+// The MCTP update writing chip-type-25 multiboot images end to end: the
+// on-line engine writes the set the adapter does not run, its image-status
+// records, memo block and VPD version keywords, and the adapter runs the new
+// set after a reboot; the off-line engine writes the primary set and its
+// records last.
+#include <cstring>
+#include <map>
+
+#include "e2e/dorne_fixture.h"
+
+namespace {
+using namespace zvdorne;
+
+std::vector<uint32_t> Concat(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The VPD keyword's value bytes, or "" when it is missing.
+std::string VpdKeyword(const Bytes& vpd, const char* key) {
+    for (size_t i = 0; i + 3 < vpd.size(); ++i) {
+        if (vpd[i] == key[0] && vpd[i + 1] == key[1] && i + 3 + vpd[i + 2] <= vpd.size())
+            return std::string(vpd.begin() + static_cast<long>(i) + 3,
+                               vpd.begin() + static_cast<long>(i) + 3 + vpd[i + 2]);
+    }
+    return "";
+}
+
+class DorneUpdate : public DorneTest {};
+
+TEST_F(DorneUpdate, PrimaryActiveGetsTheSecondarySetItsRecordsMemoAndVpdAndRunsItAfterAReboot) {
+    AddAdapter(1, 7, 0, 3);
+    zvfix::MultibootImageSpec spec = DemoSpec();
+    const Bytes image = zvfix::BuildMultibootImage(spec);
+    Install(image);
+    std::map<uint32_t, Bytes> before;
+    for (uint32_t code : kSet1) before[code] = Region(code);
+
+    zvtest::RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(EngineStatus(r), 201) << r.debugLog;
+    EXPECT_TRUE(Has(r.outputFile, kRebootNotice)) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"));
+    EXPECT_TRUE(Has(r.out, "MCTP config enable: Update is complete.\n===================================\n"
+                           "A SYSTEM REBOOT IS REQUIRED FOR THE\nNEW UPDATE TO TAKE EFFECT!\n"))
+        << r.out;
+
+    // The set-2 regions in order, the new active record before the old one,
+    // then the memo block and the VPDs; no reset and no activation.
+    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet2, {0x96, 0x95, 0xDF}), kFcVpd));
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(hostDir.Path())) {
+        EXPECT_EQ(e.op, "write") << e.seq;
+        // Only the memo block is written with a reset (its writer's rule).
+        EXPECT_EQ(e.disableReset == 0, e.region == 0xDF) << e.seq;
+    }
+    for (uint32_t code : kSet1) {
+        if (code != 0xD3 && code != 0xD1) {
+            EXPECT_EQ(Region(code), before[code]) << std::hex << code;
+        }
+    }
+
+    // Region bytes: data then erased; the boot code carries the table after it.
+    const auto component = [&](uint16_t region) { return spec.Component(region)->data; };
+    EXPECT_EQ(Region(0x9F), Erased(component(0x9E), 0x1000));
+    EXPECT_EQ(Region(0x02), Erased(component(0x01), 0x100000));
+    EXPECT_EQ(Region(0xE5), Erased(component(0xE1), 0x10000));
+    EXPECT_EQ(Region(0x67), Erased(component(0x66), 0x10000));
+    EXPECT_EQ(Region(0xD3), Erased(component(0xD3), 0x40000));
+    const Bytes boot = Region(0x09);
+    const size_t bootLength = component(0x07).size();
+    EXPECT_EQ(std::memcmp(boot.data() + bootLength, "ZILT", 4), 0);
+    EXPECT_EQ(boot[bootLength + zvfix::MbiTableLength(spec)], 0xFF);
+
+    EXPECT_EQ(Region(0x96), Record(1, 8));
+    EXPECT_EQ(Region(0x95), Record(0, 7));
+    const Bytes memo = Region(0xDF);
+    EXPECT_EQ(std::memcmp(memo.data(), "FMBS", 4), 0);
+    EXPECT_EQ(Bytes(memo.begin() + 20, memo.begin() + 23), (Bytes{6, 5, 1}));
+    for (uint32_t code : kFcVpd) EXPECT_EQ(VpdKeyword(Region(code), "V9"), std::string("060501\0\0", 8)) << code;
+
+    // After a reboot the adapter runs set 2, and the next run has nothing to do.
+    zvfix::BootManifest manifest;
+    manifest.ExpectAsNow(hostDir.Path(), 0, 2, kSet2);
+    ASSERT_EQ(zvfix::Reboot(hostDir.Path()), 0);
+    const auto verdict = zvfix::CheckBoot(hostDir.Path(), manifest);
+    ASSERT_EQ(verdict.size(), 1u);
+    EXPECT_EQ(verdict[0].set, 2);
+    EXPECT_TRUE(verdict[0].Intact());
+    r = Run();
+    EXPECT_EQ(r.status, 2) << r.out << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"));
+}
+
+TEST_F(DorneUpdate, SecondaryActiveGetsThePrimarySet) {
+    AddAdapter(0, 3, 1, 7);
+    Install(zvfix::BuildMultibootImage(DemoSpec()));
+    const Bytes secondaryBoot = Region(0x09);
+
+    const zvtest::RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(EngineStatus(r), 201);
+    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet1, {0x95, 0x96, 0xDF}), kFcVpd));
+    EXPECT_EQ(Region(0x95), Record(1, 8));
+    EXPECT_EQ(Region(0x96), Record(0, 7));
+    EXPECT_EQ(Region(0x09), secondaryBoot);
+
+    zvfix::BootManifest manifest;
+    manifest.ExpectAsNow(hostDir.Path(), 0, 1, kSet1);
+    ASSERT_EQ(zvfix::Reboot(hostDir.Path()), 0);
+    EXPECT_EQ(zvfix::CheckBoot(hostDir.Path(), manifest).at(0).set, 1);
+}
+
+TEST_F(DorneUpdate, APldmWrappedImageWritesWhatThePlainOneWrites) {
+    AddAdapter(1, 7, 0, 3);
+    zvfix::MultibootImageSpec spec = DemoSpec();
+    const Bytes image = zvfix::BuildMultibootImage(spec);
+    Install(image);
+    ASSERT_EQ(Run().status, 1);
+    const auto plain = zvfix::ReadJournal(hostDir.Path());
+
+    zvtest::TempDir wrapped;
+    Install(zvfix::WrapInPldmPackage(image), wrapped.Path());
+    const zvtest::RunResult r = Run(wrapped.Path());
+    ASSERT_EQ(r.status, 1) << r.outputFile;
+    const auto packaged = zvfix::ReadJournal(wrapped.Path());
+    ASSERT_EQ(packaged.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(packaged[i].region, plain[i].region);
+        // The boot code's table and the memo block carry the time of the run.
+        if (plain[i].region != 0x09 && plain[i].region != 0xDF) {
+            EXPECT_EQ(packaged[i].hash, plain[i].hash) << i;
+        }
+    }
+    const long bootLength = static_cast<long>(spec.Component(0x07)->data.size());
+    const Bytes a = zvfix::ReadRegion(hostDir.Path(), 0, 0x09), b = zvfix::ReadRegion(wrapped.Path(), 0, 0x09);
+    EXPECT_TRUE(std::equal(a.begin(), a.begin() + bootLength, b.begin()));
+}
+
+TEST_F(DorneUpdate, DisableWithPackageCfgWritesAnEqualVersion) {
+    AddAdapter(1, 7, 0, 3, 5, 1);
+    Install(zvfix::BuildMultibootImage(DemoSpec()));
+    inst.WriteFile("package.cfg", "");
+
+    const zvtest::RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.outputFile;
+    EXPECT_TRUE(Has(r.out, "MCTP config disable: Update is complete.\n")) << r.out;
+    EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 06.05.01 to 06.05.01: completed\n")) << r.outputFile;
+    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet2, {0x96, 0x95, 0xDF}), kFcVpd));
+}
+
+// A library that cannot activate on line takes the off-line engine: the
+// primary set is written, and its records only after every region was read back.
+TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
+    host.libraryVersion = "v6.03 build12";
+    AddAdapter(0, 3, 1, 9);
+    Install(zvfix::BuildMultibootImage(DemoSpec()));
+    const Bytes secondaryFirmware = Region(0x02);
+
+    zvtest::RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(EngineStatus(r), 0);
+    const size_t firstRun = zvfix::ReadJournal(hostDir.Path()).size();
+    EXPECT_TRUE(Has(r.outputFile, kRebootNotice)) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "Verifying Adapter FC RISC Fw... Success\n")) << r.outputFile;
+    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet1, {0x95, 0x96, 0xDF}), kFcVpd));
+    EXPECT_EQ(Region(0x95), Record(1, 9));
+    EXPECT_EQ(Region(0x96), Record(0, 8));
+    EXPECT_EQ(Region(0x02), secondaryFirmware);
+
+    // With the primary set running, the set is rewritten in place and the records stay.
+    const Bytes records = Region(0x95);
+    inst.WriteFile(kImage, [] {
+        zvfix::MultibootImageSpec s = DemoSpec();
+        s.imageVersion = {6, 5, 2};
+        const Bytes b = zvfix::BuildMultibootImage(s);
+        return std::string(b.begin(), b.end());
+    }());
+    inst.WriteFile("package.cfg", "");
+    r = Run();
+    ASSERT_EQ(r.status, 1) << r.outputFile;
+    const std::vector<uint32_t> all = WrittenRegions();
+    const std::vector<uint32_t> second(all.begin() + static_cast<long>(firstRun), all.end());
+    EXPECT_EQ(second, Concat(Concat(kSet1, {0xDF}), kFcVpd));
+    EXPECT_EQ(Region(0x95), records);
+}
+
+}  // namespace

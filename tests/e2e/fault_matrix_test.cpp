@@ -1,0 +1,131 @@
+// Every region the on-line updates write, under every way a write can go
+// wrong (fails, lands in part, lies about what it stored, stays busy past
+// the retries, meets a lockdown), and the session and firmware-attribute
+// refusals of each flow. For each: the exit status and the output file say
+// what happened, the adapter boots a complete set (its old one while the
+// records were not reached), no session token is left behind, and a rerun
+// without the fault completes the update. Each family prints its counts.
+#include <cstdlib>
+#include <sstream>
+
+#include "e2e/online_update_families.h"
+#include "mgmt/sd_shared_db.h"
+
+namespace {
+using namespace zvonline;
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+struct Fault {
+    std::string name;
+    zvfix::FaultSpec spec;
+};
+
+std::vector<Fault> RegionFaults(uint32_t region) {
+    return {
+        {"failed write", zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(region)},
+        {"partial write", zvfix::FaultSpec::PartialWrite(0x80, 5).OnRegion(region)},
+        {"lying write", zvfix::FaultSpec::CorruptWrite().OnRegion(region)},
+        {"busy storm", zvfix::FaultSpec::Busy("flash_write", 40).OnRegion(region)},
+        {"lockdown", zvfix::FaultSpec::Lockdown().OnRegion(region)},
+    };
+}
+
+std::vector<Fault> FlowFaults() {
+    return {
+        {"session refused", zvfix::FaultSpec::Fail("flash_update_start", 0x200000C0)},
+        {"session close fails", zvfix::FaultSpec::Fail("flash_update_end", 0x200000C1)},
+        {"firmware attributes refused", zvfix::FaultSpec::Fail("fw_attributes_send", 5)},
+    };
+}
+
+class FaultMatrix : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    void Matrix(const Family& f) {
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(inst);
+        const std::string oldOrNew = control.Path() + "/old-or-new.json", onlyNew = control.Path() + "/new.json";
+        const std::vector<zvfix::JournalEntry> writes = ControlRun(f, host, inst, control.Path(), oldOrNew, onlyNew);
+        ASSERT_FALSE(writes.empty());
+        // The first record write: faults before it leave the old set running.
+        size_t firstRecord = writes.size();
+        for (size_t i = 0; i < writes.size(); ++i) {
+            if (writes[i].region == f.recordPairs.front().first || writes[i].region == f.recordPairs.front().second) {
+                firstRecord = i;
+                break;
+            }
+        }
+
+        int cases = 0;
+        for (size_t i = 0; i < writes.size(); ++i) {
+            for (const Fault& fault : RegionFaults(writes[i].region)) {
+                Case(f, host, fault, i < firstRecord, oldOrNew, onlyNew);
+                ++cases;
+            }
+        }
+        for (const Fault& fault : FlowFaults()) {
+            Case(f, host, fault, fault.name != "session close fails", oldOrNew, onlyNew);
+            ++cases;
+        }
+        std::printf("[ matrix   ] %s: %zu regions x %zu write faults + %zu session faults = %d cases\n",
+                    f.name.c_str(), writes.size(), RegionFaults(0).size(), FlowFaults().size(), cases);
+        std::fflush(stdout);
+    }
+
+    void Case(const Family& f, zvfix::HostBuilder host, const Fault& fault, bool oldSetStays,
+              const std::string& oldOrNew, const std::string& onlyNew) {
+        std::ostringstream where;
+        where << f.name << ": " << fault.name;
+        if (fault.spec.region) where << " at region 0x" << std::hex << *fault.spec.region;
+        SCOPED_TRACE(where.str());
+        zvtest::TempDir dir;
+        host.adapters.front().faults = {fault.spec};
+        host.Write(dir.Path());
+        const zvtest::RunResult r = RunOn(inst, dir.Path());
+        if (std::getenv("ZV_MATRIX_DEBUG")) {
+            std::printf("%s: status %d\n%s\n", where.str().c_str(), r.status, r.outputFile.c_str());
+        }
+
+        // What the run says.
+        const bool completes = fault.name == "session close fails";
+        if (completes) {
+            EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
+            EXPECT_TRUE(Has(r.outputFile, "06.05.01: completed\n")) << r.outputFile;
+        } else {
+            EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+            EXPECT_TRUE(Has(r.outputFile, "06.05.01: failed\n")) << r.outputFile;
+            EXPECT_TRUE(Has(r.out + r.outputFile, "MCTP config enable: Failed.\n")) << r.out;
+        }
+
+        // No session outlives the run.
+        ASSERT_EQ(zvapi_shdb_attach(), 0u);
+        EXPECT_EQ(zvapi_shdb_token_holder(f.name.find("27") != std::string::npos ? "ZV00010000" : "ZV00010000"), 0);
+        zvapi_shdb_detach();
+
+        // A complete set boots: the old one while the records were not reached.
+        const ToolRun verdict = RebootTool("--verify " + oldOrNew + " " + dir.Path());
+        EXPECT_EQ(verdict.status, 0) << verdict.out;
+        if (oldSetStays) {
+            EXPECT_NE(verdict.out.find("boots set " + std::to_string(f.runningSet) + ": intact"), std::string::npos)
+                << verdict.out;
+        }
+        if (f.served) f.served(dir.Path(), control.Path(), true);
+
+        host.adapters.front().faults.clear();
+        RewriteHostJson(host, dir.Path());
+        ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
+    }
+
+    zvtest::InstallDir inst;
+    zvtest::TempDir control;
+};
+
+TEST_F(FaultMatrix, Chip25OnlineUpdate) { Matrix(Chip25(true)); }
+TEST_F(FaultMatrix, Chip27OnlineUpdate) { Matrix(Chip27()); }
+
+}  // namespace

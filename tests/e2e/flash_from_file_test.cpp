@@ -1,0 +1,224 @@
+// "-b <hba|ALL> <file>" run as a user would: the family filter, the Gen6
+// engines through the dispatch, the single-region update of older adapters
+// (with the file's regions taken from where they lie in it) and the whole-
+// image BIOS update of the oldest ones, checked on the flash they leave.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/memo_block_builder.h"
+#include "fixtures/multiboot_image_builder.h"
+#include "fixtures/rom_chain_builder.h"
+#include "support/e2e_support.h"
+
+namespace {
+using zvfix::Bytes;
+using zvtest::RunResult;
+
+constexpr uint16_t kVendor = 0x1A77;
+constexpr const char* kFile = "image.bin";
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
+
+// Region writes of one adapter, in order.
+std::vector<uint32_t> Written(const std::string& hostDir, int adapter) {
+    std::vector<uint32_t> regions;
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir))
+        if (e.adapter == adapter && e.op == "write") regions.push_back(e.region);
+    return regions;
+}
+
+// A common BIOS image for the chip, padded with a pattern to `size` bytes,
+// and `marker` at `markerAt` (to tell where a region's bytes came from).
+Bytes BootFile(uint16_t deviceId, size_t size, size_t markerAt = 0, const std::string& marker = "") {
+    zvfix::RomImageSpec bios = zvfix::RomImageSpec::Bios(deviceId);
+    char hw[8];
+    std::snprintf(hw, sizeof hw, "%04X", deviceId);
+    bios.hwType = hw;
+    Bytes file = zvfix::MakeRomChain({bios});
+    for (size_t i = file.size(); i < size; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 3));
+    std::copy(marker.begin(), marker.end(), file.begin() + static_cast<std::ptrdiff_t>(markerAt));
+    return file;
+}
+
+class FlashFromFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    // Every adapter of the host supported, under its chip text.
+    RunResult Run(const Bytes& file, std::vector<std::string> args) {
+        host.Write(hostDir.Path());
+        std::vector<zvfix::AdapterTableRow> rows;
+        for (const zvfix::AdapterSpec& a : host.adapters) {
+            zvfix::AdapterTableRow row = zvfix::TableRow(a.subSystemId, a.subVendorId);
+            char isp[8];
+            std::snprintf(isp, sizeof isp, "%04X", a.deviceId);
+            row.isp = isp;
+            rows.push_back(row);
+        }
+        inst.WriteFile("adapters.properties", zvfix::AdapterTable(rows));
+        inst.WriteFile(kFile, AsText(file));
+        zvtest::RunOptions o;
+        o.args = std::move(args);
+        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        return zvtest::RunProgram(inst, o);
+    }
+
+    zvfix::AdapterSpec& AddChip25() {
+        zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
+        a.subSystemId = 0x0289;
+        zvfix::MemoBlockSpec memo;
+        memo.mbi = {6, 4, 0, 0};
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+        return a;
+    }
+
+    static Bytes Chip25Image() {
+        return zvfix::MakeDorneImage({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = 0x0289, .cardType = 1});
+    }
+
+    // A chip-type-12 adapter whose layout also offers the whole multiboot
+    // region (0xFF) and the combined boot-code and firmware region (0x05).
+    zvfix::AdapterSpec& AddOlderWithMultibootRegions() {
+        zvfix::AdapterSpec& a = host.AddOlder(0x2532);
+        a.layout.push_back({0xFF, 0x100000, 0x100000, false});
+        a.layout.push_back({0x05, 0x200000, 0x80000, false});
+        return a;
+    }
+
+    zvfix::HostBuilder host;
+    zvtest::TempDir hostDir;
+    zvtest::InstallDir inst;
+};
+
+// ---- Gen6 adapters through their engines ----------------------------------------------------
+
+TEST_F(FlashFromFile, AllWithAChip25ImageWritesEachChip25AdapterOnceAndNothingElse) {
+    AddChip25();
+    host.AddChip27(0x2281).subSystemId = 0x02A9;
+    AddChip25();
+    const RunResult r = Run(Chip25Image(), {"-b", "ALL", kFile});
+    EXPECT_EQ(r.status, 201) << r.out << r.err << r.outputFile;
+    // The second port of each adapter does not write the same flash again.
+    for (int adapter : {0, 2}) {
+        const std::vector<uint32_t> w = Written(hostDir.Path(), adapter);
+        EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1) << "adapter " << adapter;
+    }
+    EXPECT_TRUE(Written(hostDir.Path(), 1).empty());
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionMemo1)[20], 6);   // MBI 6.10.12 noted
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionMemo1)[21], 10);
+}
+
+TEST_F(FlashFromFile, FamilyOptionSkipsTheOtherFamilies) {
+    AddChip25();
+    const RunResult r = Run(Chip25Image(), {"--zuka", "-b", "ALL", kFile});
+    EXPECT_EQ(r.status, 34) << r.out << r.err;
+    EXPECT_TRUE(Has(r.outputFile, "Skipping flash update on HBA 0 - KV2692. MBI file does not match with hardware type!"))
+        << r.outputFile;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+
+    const RunResult one = Run(Chip25Image(), {"--zuka", "-b", "1", kFile});
+    EXPECT_EQ(one.status, 19);
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+}
+
+TEST_F(FlashFromFile, MissingFileAndNoPort) {
+    AddChip25();
+    RunResult r = Run(Chip25Image(), {"-b", "ALL", "absent.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.outputFile, "Failed to open file absent.bin for reading!")) << r.outputFile;
+    host.adapters.clear();
+    r = Run(Chip25Image(), {"-b", "ALL", kFile});
+    EXPECT_EQ(r.status, 8);
+    EXPECT_EQ(r.outputFile, "No compatible HBA(s) found in current system !\n");
+}
+
+// ---- The single-region update of older adapters ----------------------------------------------
+
+TEST_F(FlashFromFile, FileOfAWrongSizeIsRefusedBeforeAnythingIsWritten) {
+    host.AddOlder(0x2532);
+    const RunResult r = Run(BootFile(0x2532, 0x10000), {"-b", "0", kFile});
+    EXPECT_EQ(r.status, 32) << r.out << r.err;
+    EXPECT_EQ(r.outputFile, std::string(kFile) +
+                                " is not an acceptable flash data file for this HBA (Instance 0 - KV2532), wrong size!\n");
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+}
+
+TEST_F(FlashFromFile, MultibootFileGoesToEachRegionFromItsOwnOffset) {
+    AddOlderWithMultibootRegions();
+    const Bytes file = BootFile(0x2532, 0x100000, 0x80000, "FIRMWARE-PART");
+    const RunResult r = Run(file, {"-b", "0", kFile});
+    ASSERT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(Written(hostDir.Path(), 0), (std::vector<uint32_t>{0x07, 0x01, 0x05}));
+    const Bytes boot = zvfix::ReadRegion(hostDir.Path(), 0, 0x07);
+    EXPECT_TRUE(zvfix::BiosChecksumOk(boot, 0));
+    EXPECT_EQ(AsText(Slice(boot, 68, 7)), "KV2532 ");   // the common image now names the adapter
+    EXPECT_EQ(Slice(boot, 0x1000, 0x3F000), Slice(file, 0x1000, 0x3F000));
+    EXPECT_EQ(AsText(Slice(zvfix::ReadRegion(hostDir.Path(), 0, 0x01), 0, 13)), "FIRMWARE-PART");
+    EXPECT_EQ(Slice(zvfix::ReadRegion(hostDir.Path(), 0, 0x05), 0x1000, 0x7F000), Slice(file, 0x1000, 0x7F000));
+    EXPECT_TRUE(Has(r.outputFile, "Option ROM update complete. Changes have been saved to both ports of this HBA.\n"
+                                  "You must reboot in order for changes to take effect.\n"));
+}
+
+TEST_F(FlashFromFile, ANotActivatedAnswerOnAnyRegionNeedsAReboot) {
+    AddOlderWithMultibootRegions().faults.push_back(zvfix::FaultSpec::NotActivated().OnRegion(0x07));
+    const RunResult r = Run(BootFile(0x2532, 0x100000), {"-b", "0", kFile});
+    EXPECT_EQ(r.status, 201) << r.outputFile;
+    EXPECT_EQ(Written(hostDir.Path(), 0), (std::vector<uint32_t>{0x07, 0x01, 0x05}));
+}
+
+TEST_F(FlashFromFile, UnreadableRegionOrFailedWriteEndsTheUpdate) {
+    AddOlderWithMultibootRegions().faults.push_back(zvfix::FaultSpec::Fail("flash_read", 0x20000075).OnRegion(0xFF));
+    RunResult r = Run(BootFile(0x2532, 0x100000), {"-b", "0", kFile});
+    EXPECT_EQ(r.status, 34) << r.outputFile;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+
+    host.adapters.clear();
+    AddOlderWithMultibootRegions().faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000066).OnRegion(0x01));
+    r = Run(BootFile(0x2532, 0x100000), {"-b", "0", kFile});
+    EXPECT_EQ(r.status, 34);
+    EXPECT_TRUE(Has(r.outputFile, "Flash update failed on this HBA (Instance 0) with error (0x20000066)")) << r.outputFile;
+    EXPECT_EQ(Written(hostDir.Path(), 0), (std::vector<uint32_t>{0x07}));
+}
+
+// ---- The whole-image update of the oldest adapters --------------------------------------------
+
+TEST_F(FlashFromFile, OldestAdapterTakesA128KImagePatchedForIt) {
+    host.AddOlder(0x2312);
+    const Bytes file = BootFile(0x2312, 0x20000);
+    const RunResult r = Run(file, {"-b", "0", kFile});
+    ASSERT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
+    const Bytes flash = zvfix::ReadRegion(hostDir.Path(), 0, 0x07);
+    EXPECT_TRUE(zvfix::BiosChecksumOk(flash, 0));
+    EXPECT_EQ(AsText(Slice(flash, 68, 7)), "KV2312 ");
+    EXPECT_EQ(Slice(flash, 0x1000, 0x1F000), Slice(file, 0x1000, 0x1F000));
+    EXPECT_EQ(flash[0x20000], 0xFF);   // the rest of the region is not touched
+    EXPECT_TRUE(Has(r.outputFile, "Flash update complete. Changes have been saved to all ports of this HBA.\n"));
+}
+
+TEST_F(FlashFromFile, OldestAdapterRefusesALargerFileAndAnotherChipsImage) {
+    host.AddOlder(0x2312);
+    RunResult r = Run(BootFile(0x2312, 0x20001), {"-b", "0", kFile});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.outputFile, std::string(kFile) +
+                                " is not an acceptable multi-bootimage file for this HBA (Instance 0), wrong size!\n");
+    r = Run(BootFile(0x2422, 0x20000), {"-b", "0", kFile});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_TRUE(Has(r.outputFile, "Incorrect flash image for HBA instance 0 (KV2312)(ssdid=0x304 ssvid=0x1a77)!"))
+        << r.outputFile;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The MCTP update of one adapter of each flash family with two image sets,
+// as the power-loss sweep and the fault matrix drive it: the host, the
+// installation, the regions of each set, and the boot manifests that say
+// which bytes a complete old or new set holds.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/flash_cfg_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/image_component_builder.h"
+#include "fixtures/memo_block_builder.h"
+#include "fixtures/multiboot_image_builder.h"
+#include "fixtures/rom_chain_builder.h"
+#include "support/e2e_support.h"
+
+namespace zvonline {
+
+using zvfix::Bytes;
+
+constexpr uint16_t kVendor = 0x1A77;
+constexpr uint16_t kSsid25 = 0x0289;
+constexpr uint16_t kSsid27 = 0x02A9;
+
+struct Family {
+    std::string name;
+    std::function<void(zvfix::HostBuilder&)> build;      // adds adapter 0
+    std::function<void(zvtest::InstallDir&)> install;   // image, tables, templates
+    std::vector<uint32_t> set1, set2;                   // counterparts, in the same order
+    std::set<uint32_t> singleCopy;                      // on flash once, shared by both sets
+    std::set<uint32_t> ownChoice;                       // served by a record of their own, not by the set
+    std::vector<std::pair<uint32_t, uint32_t>> recordPairs;   // exactly one of each active at the end
+    int runningSet = 1;                                 // the set the adapter runs before the update
+    // Checks of what the own-choice records serve, given the control run's
+    // host: whole and old or new (oldAllowed), or new.
+    std::function<void(const std::string& dir, const std::string& control, bool oldAllowed)> served;
+};
+
+inline bool Active(const Bytes& region) { return !region.empty() && region[0] != 0xFF && (region[0] & 1) != 0; }
+
+// A region's expectation: the bytes up to its layout table's time stamp
+// (which moves with the clock) or the whole region.
+inline void ExpectRegion(zvfix::BootManifest& m, int set, uint32_t code, const Bytes& content) {
+    static const char kTable[] = "ZILT";
+    const auto at = std::search(content.begin(), content.end(), kTable, kTable + 4);
+    if (at != content.end()) {
+        m.Expect(0, set, code, std::span<const uint8_t>(content.data(), static_cast<size_t>(at - content.begin())));
+    } else {
+        m.ExpectWhole(0, set, code, zvfix::Fnv1a64(content));
+    }
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+// zvsim-reboot with these arguments.
+inline ToolRun RebootTool(const std::string& args) {
+    ToolRun r;
+    const std::string cmd = std::string(ZV_FIXTURE_TOOLS_DIR) + "/zvsim-reboot " + args;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) r.out += buf;
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// Rewrites host.json alone (the flash files stay as the runs left them).
+inline void RewriteHostJson(const zvfix::HostBuilder& host, const std::string& dir) {
+    std::ofstream json(dir + "/host.json", std::ios::trunc);
+    json << host.Json();
+}
+
+inline zvtest::RunResult RunOn(const zvtest::InstallDir& inst, const std::string& dir) {
+    zvtest::RunOptions o;
+    o.env = {{"ZV_SIM_HOST", dir}};
+    return zvtest::RunProgram(inst, o);
+}
+
+// A complete update of `f` on a pristine host (`control`), and the manifests:
+// `oldOrNew` (the running set as it was, the other set as the update left
+// it) and `onlyNew` (either set as the update writes it). Gives the writes.
+inline std::vector<zvfix::JournalEntry> ControlRun(const Family& f, const zvfix::HostBuilder& host,
+                                                   const zvtest::InstallDir& inst, const std::string& control,
+                                                   const std::string& oldOrNewPath, const std::string& onlyNewPath) {
+    host.Write(control);
+    const std::vector<uint32_t>& oldCodes = f.runningSet == 1 ? f.set1 : f.set2;
+    const std::vector<uint32_t>& newCodes = f.runningSet == 1 ? f.set2 : f.set1;
+    const auto judged = [&](uint32_t code) { return f.singleCopy.count(code) == 0 && f.ownChoice.count(code) == 0; };
+    zvfix::BootManifest oldOrNew, onlyNew;
+    for (uint32_t code : oldCodes) {
+        if (judged(code)) ExpectRegion(oldOrNew, f.runningSet, code, zvfix::ReadRegion(control, 0, code));
+    }
+    const zvtest::RunResult first = RunOn(inst, control);
+    EXPECT_EQ(first.status, 1) << first.out << first.err << first.outputFile;
+    for (size_t i = 0; i < newCodes.size(); ++i) {
+        if (!judged(newCodes[i])) continue;
+        const Bytes now = zvfix::ReadRegion(control, 0, newCodes[i]);
+        ExpectRegion(oldOrNew, 3 - f.runningSet, newCodes[i], now);
+        ExpectRegion(onlyNew, 3 - f.runningSet, newCodes[i], now);
+        ExpectRegion(onlyNew, f.runningSet, oldCodes[i], now);
+    }
+    oldOrNew.Write(oldOrNewPath);
+    onlyNew.Write(onlyNewPath);
+    return zvfix::ReadJournal(control);
+}
+
+// The rerun after a fault or a power cut has gone: the update completes (or
+// was complete), the new set boots with its records clean, and a second
+// rerun has nothing to do.
+inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, const std::string& dir,
+                               const std::string& control, const std::string& onlyNewPath) {
+    const zvtest::RunResult again = RunOn(inst, dir);
+    EXPECT_TRUE(again.status == 1 || again.status == 2) << again.status << "\n" << again.out << again.outputFile;
+    const ToolRun fresh = RebootTool("--verify " + onlyNewPath + " " + dir);
+    EXPECT_EQ(fresh.status, 0) << fresh.out;
+    for (const auto& [a, b] : f.recordPairs) {
+        const bool one = Active(zvfix::ReadRegion(dir, 0, a));
+        const bool two = Active(zvfix::ReadRegion(dir, 0, b));
+        EXPECT_NE(one, two) << std::hex << "records 0x" << a << "/0x" << b << " active " << one << two;
+    }
+    if (f.served) f.served(dir, control, false);
+    const size_t settled = zvfix::ReadJournal(dir).size();
+    const zvtest::RunResult third = RunOn(inst, dir);
+    EXPECT_EQ(third.status, 2) << third.out << third.outputFile;
+    EXPECT_EQ(zvfix::ReadJournal(dir).size(), settled);
+}
+
+// ---- chip type 25 ---------------------------------------------------------------------
+
+inline void BuildChip25(zvfix::HostBuilder& host, uint8_t mask1, uint16_t gen1, uint8_t mask2, uint16_t gen2) {
+    zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
+    a.subSystemId = kSsid25;
+    zvfix::MemoBlockSpec memo;
+    memo.mbi = {6, 4, 0, 0};
+    a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+    a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
+    a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, {}));
+    a.SetImageStatus(mask1, gen1, mask2, gen2);
+}
+
+inline void InstallChip25(zvtest::InstallDir& inst) {
+    zvfix::MultibootImageSpec s = zvfix::DorneImageSpec({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25});
+    s.imageVersion = {6, 5, 1};
+    const Bytes image = zvfix::BuildMultibootImage(s);
+    inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid25, kVendor)}));
+    inst.WriteFile("flash.cfg",
+                   zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", "kv_mbi.bin")}));
+    inst.WriteFile("kv_mbi.bin", std::string(image.begin(), image.end()));
+    inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text());
+}
+
+// The on-line engine with the primary set running, or the off-line engine (a
+// library without on-line activation) with the secondary set running, so
+// that its primary set is the one the adapter does not run.
+inline Family Chip25(bool online) {
+    Family f;
+    f.name = online ? "chip type 25 on-line" : "chip type 25 off-line";
+    if (online) {
+        f.build = [](zvfix::HostBuilder& h) { BuildChip25(h, 1, 7, 0, 3); };
+    } else {
+        f.build = [](zvfix::HostBuilder& h) {
+            h.libraryVersion = "v6.03 build12";
+            BuildChip25(h, 0, 3, 1, 9);
+        };
+        f.runningSet = 2;
+    }
+    f.install = InstallChip25;
+    f.set1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
+    f.set2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
+    // PEP and MPI firmware, the memo block and the VPDs have one copy.
+    f.singleCopy = {0xD1, 0xD3, 0xDF, 0x14, 0x16, 0xD4, 0xD6};
+    f.recordPairs = {{zvfix::kRegionImageStatus1, zvfix::kRegionImageStatus2}};
+    return f;
+}
+
+// ---- chip type 27 ---------------------------------------------------------------------
+
+inline Family Chip27() {
+    Family f;
+    f.name = "chip type 27 on-line";
+    f.build = [](zvfix::HostBuilder& h) {
+        zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+        a.subSystemId = kSsid27;
+        zvfix::MemoBlockSpec memo;
+        memo.mbi = {6, 4, 0, 0};
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+        a.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoBlock(memo));
+        // Both copies alike, so the carried settings are the same whichever serves.
+        zvfix::RomImageSpec bios = zvfix::RomImageSpec::Bios(0x2281);
+        bios.ssvid = kVendor;
+        const Bytes boot = zvfix::MakeRomChain({bios});
+        a.SetRegion(zvfix::kRegionBoot1, boot);
+        a.SetRegion(zvfix::kRegionBoot2, boot);
+        const zvfix::FcSettings settings{0x2A, true, {3, 4, 5, 6}, {true, false, true, false}};
+        a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, settings));
+        a.SetRegion(zvfix::kRegionBoardConfig2, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, settings));
+    };
+    f.install = [](zvtest::InstallDir& inst) {
+        zvfix::MultibootImageSpec s =
+            zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+        s.imageVersion = {6, 5, 1};
+        const Bytes image = zvfix::BuildMultibootImage(s);
+        zvfix::WriteMctpDemoInstall(inst.Path());
+        inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid27, kVendor)}));
+        inst.WriteFile("kv_gen7_mbi.bin", std::string(image.begin(), image.end()));
+    };
+    f.set1 = {0x9E, 0x07, 0x11, 0xD2, 0xD1, 0xCF, 0x13, 0x101, 0xD3, 0x102, 0x103, 0xBA, 0x01};
+    f.set2 = {0x9F, 0x09, 0x0A, 0x105, 0xF1, 0x106, 0x107, 0x108, 0xF0, 0x109, 0x10A, 0x10B, 0x02};
+    f.recordPairs = {{zvfix::kRegionImageStatus1, zvfix::kRegionImageStatus2},
+                     {zvfix::kRegionAuxStatus1, zvfix::kRegionAuxStatus2}};
+    // The board configuration has a copy choice of its own (the auxiliary
+    // records). The control run carried 0xBA and wrote 0x10B.
+    f.ownChoice = {zvfix::kRegionBoardConfig1, zvfix::kRegionBoardConfig2};
+    f.served = [](const std::string& dir, const std::string& control, bool oldAllowed) {
+        const bool firstActive = Active(zvfix::ReadRegion(dir, 0, zvfix::kRegionAuxStatus1));
+        const Bytes aux = zvfix::ReadRegion(dir, 0, firstActive ? zvfix::kRegionAuxStatus1 : zvfix::kRegionAuxStatus2);
+        const uint32_t code = (aux[5] & 1) != 0 ? zvfix::kRegionBoardConfig2 : zvfix::kRegionBoardConfig1;
+        const Bytes now = zvfix::ReadRegion(dir, 0, code);
+        const bool isNew = now == zvfix::ReadRegion(control, 0, zvfix::kRegionBoardConfig2);
+        const bool isOld = now == zvfix::ReadRegion(control, 0, zvfix::kRegionBoardConfig1);
+        EXPECT_TRUE(isNew || (oldAllowed && isOld)) << std::hex << "board configuration 0x" << code << " serves";
+    };
+    return f;
+}
+
+}  // namespace zvonline

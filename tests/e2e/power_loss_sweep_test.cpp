@@ -1,0 +1,117 @@
+// The MCTP update loses power at every flash write it makes: right after
+// write N, before it and in the middle of it (a torn write). After a power
+// cycle the adapter must boot one complete image set, old or new; a rerun
+// must bring it to the new image with its records clean, and a second rerun
+// must find nothing to do. Each family's sweep prints its counts.
+//
+// Regions the two image sets share (one copy on flash) cannot be protected by
+// switching sets: points that tear such a write are counted apart and only
+// the firmware set the adapter boots is judged there.
+#include <signal.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "e2e/online_update_families.h"
+
+namespace {
+using namespace zvonline;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kDefaultStride = 5;   // the sanitizer build takes a sample of the writes
+#else
+constexpr int kDefaultStride = 1;
+#endif
+
+// ZV_SWEEP_STRIDE=k cuts at every k-th write only (1: all of them).
+int Stride() {
+    const char* s = std::getenv("ZV_SWEEP_STRIDE");
+    const int k = s != nullptr ? std::atoi(s) : kDefaultStride;
+    return k > 0 ? k : 1;
+}
+
+bool FailedSince(int before) {
+    const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+    for (int i = before; i < result->total_part_count(); ++i) {
+        if (result->GetTestPartResult(i).failed()) return true;
+    }
+    return false;
+}
+
+int PartCount() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
+
+class PowerLossSweep : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    void Sweep(const Family& f) {
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(inst);
+        const std::string oldOrNew = control.Path() + "/old-or-new.json", onlyNew = control.Path() + "/new.json";
+        const std::vector<zvfix::JournalEntry> writes = ControlRun(f, host, inst, control.Path(), oldOrNew, onlyNew);
+        ASSERT_FALSE(writes.empty());
+
+        int points = 0, shared = 0, failed = 0;
+        const int stride = Stride();
+        for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
+            for (const char* moment : {"after", "before", "during"}) {
+                std::ostringstream where;
+                where << f.name << ": write " << n << " (region 0x" << std::hex << writes[n - 1].region << ") "
+                      << moment;
+                SCOPED_TRACE(where.str());
+                const bool torn = std::strcmp(moment, "during") == 0;
+                const bool sharedRegion = torn && f.singleCopy.count(writes[n - 1].region) != 0;
+                ++points;
+                if (sharedRegion) ++shared;
+                const int before = PartCount();
+                Point(f, host, n, moment, sharedRegion, oldOrNew, onlyNew);
+                if (FailedSince(before)) ++failed;
+                if (failed > 6) FAIL() << "too many failing points, sweep stopped";
+            }
+        }
+        std::printf("[ sweep    ] %s: %zu writes, stride %d, %d power-loss points (%d torn single-copy writes: "
+                    "boot verdict only), %d failed\n",
+                    f.name.c_str(), writes.size(), stride, points, shared, failed);
+        std::fflush(stdout);
+        EXPECT_EQ(failed, 0);
+    }
+
+    void Point(const Family& f, zvfix::HostBuilder host, size_t n, const std::string& moment, bool sharedRegion,
+               const std::string& oldOrNew, const std::string& onlyNew) {
+        zvtest::TempDir dir;
+        host.powerLoss = moment == "after"    ? zvfix::PowerLossSpec::After(n)
+                         : moment == "before" ? zvfix::PowerLossSpec::Before(n)
+                                              : zvfix::PowerLossSpec::During(n);
+        host.Write(dir.Path());
+        const zvtest::RunResult r = RunOn(inst, dir.Path());
+        ASSERT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
+        ASSERT_EQ(journal.size(), moment == "before" ? n - 1 : n);
+        if (moment == "during") {
+            ASSERT_EQ(journal.back().fault, "torn");
+        }
+
+        // The power comes back: one complete set boots.
+        const ToolRun verdict = RebootTool("--power-cycle --verify " + oldOrNew + " " + dir.Path());
+        EXPECT_EQ(verdict.status, 0) << verdict.out;
+        if (f.served) f.served(dir.Path(), control.Path(), true);
+        if (sharedRegion) return;
+
+        host.powerLoss.reset();
+        RewriteHostJson(host, dir.Path());
+        ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
+    }
+
+    zvtest::InstallDir inst;
+    zvtest::TempDir control;
+};
+
+TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true)); }
+TEST_F(PowerLossSweep, Chip25OfflineUpdate) { Sweep(Chip25(false)); }
+TEST_F(PowerLossSweep, Chip27OnlineUpdate) { Sweep(Chip27()); }
+
+}  // namespace

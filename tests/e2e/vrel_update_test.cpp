@@ -1,0 +1,360 @@
+// The MCTP command writing chip-type-27 adapters end to end on fixture hosts:
+// every component to its counterpart in the set the adapter does not run,
+// the adapter's own settings carried over, memo block, image-status and
+// auxiliary records last, and the new set serving after a reboot.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
+#include "fixtures/flash_cfg_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/image_component_builder.h"
+#include "fixtures/memo_block_builder.h"
+#include "fixtures/multiboot_image_builder.h"
+#include "fixtures/rom_chain_builder.h"
+#include "support/e2e_support.h"
+
+namespace {
+using zvfix::Bytes;
+using zvtest::RunResult;
+
+constexpr uint16_t kVendor = 0x1A77;
+constexpr uint16_t kSsid27 = 0x02A9;
+constexpr uint16_t kSsid25 = 0x0289;
+constexpr const char* kImage = "kv_gen7_mbi.bin";
+constexpr const char* kImage25 = "kv_gen6_mbi.bin";
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+uint16_t Le16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+
+uint32_t Le32(const Bytes& b, size_t at) { return uint32_t{Le16(b, at)} | uint32_t{Le16(b, at + 2)} << 16; }
+
+Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
+
+// The regions written, in order, by the adapter's writes of the journal.
+std::vector<uint32_t> Written(const std::string& hostDir, int adapter = 0) {
+    std::vector<uint32_t> regions;
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir))
+        if (e.adapter == adapter && e.op == "write") regions.push_back(e.region);
+    return regions;
+}
+
+// The set-1 codes in the image's order and their set-2 counterparts.
+const std::vector<uint32_t> kSet1 = {0x9E, 0x07, 0x11, 0xD2, 0xD1, 0xCF, 0x13, 0x101, 0xD3, 0x102, 0x103, 0xBA, 0x01};
+const std::vector<uint32_t> kSet2 = {0x9F, 0x09, 0x0A, 0x105, 0xF1, 0x106, 0x107, 0x108, 0xF0, 0x109, 0x10A, 0x10B, 0x02};
+
+class VrelUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    // A chip-type-27 adapter whose memo blocks say 6.04.00, with the adapter's
+    // own boot-code defaults and board settings in both copies (the copy that
+    // serves is told apart by its defaults fill and settings).
+    zvfix::AdapterSpec& AddChip27() {
+        zvfix::AdapterSpec& a = host.AddChip27(0x2281);
+        a.subSystemId = kSsid27;
+        zvfix::MemoBlockSpec memo;
+        memo.mbi = {6, 4, 0, 0};
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+        a.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoBlock(memo));
+        a.SetRegion(zvfix::kRegionBoot1, Boot(0x11));
+        a.SetRegion(zvfix::kRegionBoot2, Boot(0x22));
+        a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, primary));
+        a.SetRegion(zvfix::kRegionBoardConfig2, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, secondary));
+        return a;
+    }
+
+    static Bytes Boot(uint8_t defaultsFill) {
+        zvfix::RomImageSpec bios = zvfix::RomImageSpec::Bios(0x2281);
+        bios.defaultsFill = defaultsFill;
+        bios.ssvid = kVendor;
+        return zvfix::MakeRomChain({bios});
+    }
+
+    static Bytes Image(std::array<uint8_t, 3> version = {6, 5, 1}) {
+        zvfix::MultibootImageSpec s =
+            zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+        s.imageVersion = version;
+        return zvfix::BuildMultibootImage(s);
+    }
+
+    // The demo's installation files (flash.cfg rows, templates), the adapter
+    // table of the host and the chip-type-27 image; the host goes to `dir`.
+    void Install(const Bytes& image, const std::string& dir = "") {
+        host.Write(dir.empty() ? hostDir.Path() : dir);
+        zvfix::WriteMctpDemoInstall(inst.Path());
+        std::vector<zvfix::AdapterTableRow> table;
+        for (const zvfix::AdapterSpec& a : host.adapters) table.push_back(zvfix::TableRow(a.subSystemId, a.subVendorId));
+        inst.WriteFile("adapters.properties", zvfix::AdapterTable(table));
+        inst.WriteFile(kImage, std::string(image.begin(), image.end()));
+    }
+
+    RunResult Run() {
+        zvtest::RunOptions o;
+        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        o.countSleeps = true;
+        return zvtest::RunProgram(inst, o);
+    }
+
+    Bytes Region(uint32_t code, int adapter = 0) { return zvfix::ReadRegion(hostDir.Path(), adapter, code); }
+
+    void ExpectNotRequiredAfterReboot() {
+        ASSERT_EQ(zvfix::Reboot(hostDir.Path()), 0);
+        const size_t writes = zvfix::ReadJournal(hostDir.Path()).size();
+        const RunResult r = Run();
+        EXPECT_EQ(r.status, 2) << r.out << r.outputFile;
+        EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrade is not required. MBI version is up to date (06.05.01)"))
+            << r.outputFile;
+        EXPECT_TRUE(r.out.ends_with("MCTP config enable: Not required.\n")) << r.out;
+        EXPECT_EQ(zvfix::ReadJournal(hostDir.Path()).size(), writes);
+    }
+
+    zvfix::HostBuilder host;
+    zvfix::FcSettings primary{0x2A, true, {3, 4, 5, 6}, {true, false, true, false}};
+    zvfix::FcSettings secondary{0x15, false, {7, 7, 7, 7}, {false, true, false, true}};
+    zvtest::TempDir hostDir;
+    zvtest::InstallDir inst;
+};
+
+// The defaults block of the BIOS image (after "MEISP ") of a boot-code region.
+Bytes Defaults(const Bytes& region) { return Slice(region, zvfix::kBiosDefaultsMarker + 6, 16); }
+
+TEST_F(VrelUpdate, PrimaryActiveWritesTheSecondarySetAndSwitchesToItAtTheNextReboot) {
+    AddChip27();
+    Install(Image());
+    const Bytes image = Image();
+    std::vector<Bytes> set1Before;
+    for (uint32_t code : kSet1) set1Before.push_back(Region(code));
+    const Bytes memo1Before = Region(zvfix::kRegionMemo1);
+
+    const RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    // The engine's pauses: after each region (and between the firmware's write
+    // and its read-back), after the walk, before each record confirmation and
+    // after the records; then the command's second after the pass.
+    std::vector<long> pauses(14, 5000);
+    for (long ms : {4000L, 1000L, 1000L, 1000L, 1000L, 5000L, 1000L}) pauses.push_back(ms);
+    EXPECT_EQ(r.sleepsMs, pauses);
+    EXPECT_TRUE(r.out.ends_with("MCTP config enable: Update is complete.\n===================================\n"
+                                "A SYSTEM REBOOT IS REQUIRED FOR THE\nNEW UPDATE TO TAKE EFFECT!\n"
+                                "====================================\n"))
+        << r.out;
+    EXPECT_TRUE(Has(r.outputFile, "Verifying Adadpter FC Boot Code... Success\n")) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "Updating Adapter FC RISC Fw version 9.12.1... Success\n"));
+    EXPECT_TRUE(Has(r.outputFile, "Updating Adapter Secondary Aux Image Status... Success\n"));
+    EXPECT_TRUE(Has(r.outputFile, "Flash update complete. Changes have been saved to all ports of this HBA.\n"));
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"));
+
+    // Every component to its set-2 counterpart, then image status (the new
+    // active record first), the auxiliary records (the one that does not
+    // serve now first) and the memo block last.
+    std::vector<uint32_t> expected = kSet2;
+    for (uint32_t code : {0x96u, 0x95u, 0x126u, 0x125u, 0x124u}) expected.push_back(code);
+    EXPECT_EQ(Written(hostDir.Path()), expected);
+
+    for (size_t i = 0; i < kSet1.size(); ++i) EXPECT_EQ(Region(kSet1[i]), set1Before[i]) << std::hex << kSet1[i];
+    EXPECT_EQ(Region(zvfix::kRegionMemo1), memo1Before);
+
+    // The serving copies' settings are carried over: boot-code defaults from
+    // 0x07, board settings from 0xBA; the firmware is the image's.
+    EXPECT_EQ(Defaults(Region(0x09)), Defaults(Boot(0x11)));
+    const zvfix::FcSettings carried = zvfix::ReadFcSettings(Region(0x10B));
+    EXPECT_EQ(carried.sfpPollTime, primary.sfpPollTime);
+    EXPECT_EQ(carried.bbcr, primary.bbcr);
+    EXPECT_EQ(carried.fec, primary.fec);
+    EXPECT_EQ(Le16(Region(0x10B), 18), kSsid27);
+    const auto spec = zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27});
+    const size_t fw = std::find(kSet1.begin(), kSet1.end(), 0x01u) - kSet1.begin();
+    EXPECT_EQ(Slice(Region(0x02), 0, 0x100), Slice(image, zvfix::MbiComponentOffset(spec, fw), 0x100));
+
+    const Bytes memo2 = Region(zvfix::kRegionMemo2);
+    EXPECT_EQ(Slice(memo2, 0, 4), Bytes({'F', 'M', 'B', 'S'}));
+    EXPECT_EQ(Slice(memo2, 20, 3), Bytes({6, 5, 1}));
+    const Bytes status1 = Region(0x95), status2 = Region(0x96);
+    EXPECT_EQ(Slice(status1, 0, 3), Bytes({0, 1, 0}));
+    EXPECT_EQ(Slice(status2, 0, 3), Bytes({1, 2, 0}));
+    EXPECT_EQ(Slice(status2, 12, 4), Bytes({0xDF, 0xFA, 0xCE, 0xFA}));
+    const Bytes aux1 = Region(0x125), aux2 = Region(0x126);
+    EXPECT_EQ(aux1[0] & 1, 0);
+    EXPECT_EQ(aux2[0] & 1, 1);
+    EXPECT_EQ(aux2[5] & 1, 1) << "board configuration served from the secondary copy";
+
+    ExpectNotRequiredAfterReboot();
+}
+
+TEST_F(VrelUpdate, SecondaryActiveWritesThePrimarySetEvenWithAnErasedPrimaryRecordAndASessionThatWillNotClose) {
+    zvfix::AdapterSpec& a = AddChip27();
+    a.SetRegion(zvfix::kRegionImageStatus1, Bytes(16, 0xFF));
+    a.SetRegion(zvfix::kRegionImageStatus2, zvfix::MakeImageStatusRecord(1, 3, zvfix::kSigImageStatus27));
+    a.SetAuxImageStatus(0, 1, 0, 1, 2, 0x01);
+    a.faults.push_back(zvfix::FaultSpec::Fail("flash_update_end", 0x200000C1));
+    Install(Image());
+
+    const RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    std::vector<uint32_t> expected = kSet1;
+    for (uint32_t code : {0x95u, 0x96u, 0x125u, 0x126u, 0xDFu}) expected.push_back(code);
+    EXPECT_EQ(Written(hostDir.Path()), expected);
+    EXPECT_TRUE(Has(r.outputFile, "Updating Adapter Primary Image Status... Success\n")) << r.outputFile;
+    // The session that will not close leaves a complete set for the next reboot.
+    EXPECT_TRUE(Has(r.outputFile, "Flash update complete. Changes have been saved to all ports of this HBA.\n"));
+    EXPECT_FALSE(Has(r.outputFile, "Option ROM update complete"));
+
+    EXPECT_EQ(Defaults(Region(0x07)), Defaults(Boot(0x22)));
+    EXPECT_EQ(zvfix::ReadFcSettings(Region(0xBA)).bbcr, secondary.bbcr);
+    EXPECT_EQ(Slice(Region(zvfix::kRegionMemo1), 20, 3), Bytes({6, 5, 1}));
+    const Bytes status1 = Region(0x95);
+    EXPECT_EQ(status1[0] & 1, 1) << "the erased record became a valid active one";
+    EXPECT_EQ(Slice(status1, 1, 2), Bytes({4, 0}));
+    EXPECT_EQ(zvfix::ImageStatusChecksum(Slice(status1, 0, 16)), Le32(status1, 8));
+    EXPECT_EQ(Slice(status1, 12, 4), Bytes({0xDF, 0xFA, 0xCE, 0xFA}));
+    EXPECT_EQ(Region(0x96)[0] & 1, 0);
+    EXPECT_EQ(Region(0x125)[5] & 1, 0) << "board configuration served from the primary copy";
+
+    ExpectNotRequiredAfterReboot();
+}
+
+// The board configuration has a copy choice of its own: the copy that serves
+// is carried over and the other one written, whatever the image set.
+TEST_F(VrelUpdate, TheServingBoardConfigurationCopyIsCarriedAndTheOtherOneWritten) {
+    zvfix::AdapterSpec& a = AddChip27();
+    a.SetAuxImageStatus(1, 2, 0x01, 0, 1, 0);
+    Install(Image());
+    const RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.outputFile;
+    const std::vector<uint32_t> written = Written(hostDir.Path());
+    EXPECT_NE(std::find(written.begin(), written.end(), 0xBAu), written.end());
+    EXPECT_EQ(std::find(written.begin(), written.end(), 0x10Bu), written.end());
+    EXPECT_EQ(Written(hostDir.Path()).front(), 0x9Fu) << "the image set is still the secondary one";
+    const zvfix::FcSettings carried = zvfix::ReadFcSettings(Region(0xBA));
+    EXPECT_EQ(carried.bbcr, secondary.bbcr);
+    EXPECT_EQ(carried.sfpPollTime, secondary.sfpPollTime);
+    EXPECT_EQ(zvfix::ReadFcSettings(Region(0x10B)).bbcr, secondary.bbcr) << "the serving copy is untouched";
+    EXPECT_EQ(Region(0x126)[5] & 1, 0) << "the written primary copy serves next";
+    ExpectNotRequiredAfterReboot();
+}
+
+TEST_F(VrelUpdate, ActiveSetFromFlashWhenTheLibraryCannotTellAndRefusedWhenNothingCan) {
+    zvfix::AdapterSpec& a = AddChip27();
+    a.faults.push_back(zvfix::FaultSpec::ActiveRegionsUnsupported());
+    Install(Image());
+    RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.outputFile;
+    EXPECT_EQ(Written(hostDir.Path()).front(), 0x9Fu);
+
+    zvfix::HostBuilder refused;
+    zvfix::AdapterSpec& b = refused.AddChip27(0x2281);
+    b.subSystemId = kSsid27;
+    b.faults.push_back(zvfix::FaultSpec::Fail("active_regions", 5));
+    b.faults.push_back(zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x95));
+    host = refused;
+    zvtest::TempDir other;
+    host.Write(other.Path());
+    zvtest::RunOptions o;
+    o.env = {{"ZV_SIM_HOST", other.Path()}};
+    r = zvtest::RunProgram(inst, o);
+    EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "Unable to determine the active image set of HBA instance 0 - KV2772!"))
+        << r.outputFile;
+    EXPECT_TRUE(Written(other.Path()).empty());
+}
+
+TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStopsBeforeTheRecords) {
+    struct Case {
+        zvfix::FaultSpec fault;
+        const char* line;
+        int status;
+        uint32_t last;
+    };
+    const Case cases[] = {
+        {zvfix::FaultSpec::CorruptWrite().OnRegion(0xF1), "Verifying Adapter PEP FW... Failed\n", 512, 0xF1},
+        {zvfix::FaultSpec::Fail("fw_attributes_send", 5), "Updating Adapter FC RISC Fw version 9.12.1... Failed\n",
+         459, 0x10B},
+    };
+    const std::vector<uint32_t> set1 = {0x95, 0x96, 0x125, 0x126, 0xDF, 0x07, 0x11, 0xD1, 0xBA, 0x01};
+    for (const Case& c : cases) {
+        host = zvfix::HostBuilder();
+        AddChip27().faults.push_back(c.fault);
+        zvtest::TempDir dir;
+        Install(Image(), dir.Path());
+        zvfix::BootManifest manifest;
+        manifest.ExpectAsNow(dir.Path(), 0, 1, set1);
+        zvtest::RunOptions o;
+        o.args = {"-trace"};
+        o.env = {{"ZV_SIM_HOST", dir.Path()}};
+        const RunResult r = zvtest::RunProgram(inst, o);
+        EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+        EXPECT_TRUE(Has(r.outputFile, c.line)) << r.outputFile;
+        EXPECT_TRUE(Has(r.debugLog, "flash update result=" + std::to_string(c.status))) << r.debugLog;
+        EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Failed.\n"));
+        const std::vector<uint32_t> written = Written(dir.Path());
+        ASSERT_FALSE(written.empty());
+        EXPECT_EQ(written.back(), c.last);
+        // No record was touched: after a reboot the adapter runs its old set as it was.
+        ASSERT_EQ(zvfix::Reboot(dir.Path()), 0);
+        const std::vector<zvfix::BootVerdict> verdict = zvfix::CheckBoot(dir.Path(), manifest);
+        ASSERT_EQ(verdict.size(), 1u);
+        EXPECT_TRUE(verdict[0].Intact()) << verdict[0].set;
+    }
+}
+
+TEST_F(VrelUpdate, MixedHostWithOneAdapterFailingCompletesWithErrors) {
+    zvfix::AdapterSpec& d = host.AddChip25TwoPort(0x2261);
+    d.subSystemId = kSsid25;
+    zvfix::MemoBlockSpec memo;
+    memo.mbi = {6, 4, 0, 0};
+    d.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+    d.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
+    d.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, primary));
+    zvfix::AdapterSpec& v = AddChip27();
+    v.faults.push_back(zvfix::FaultSpec::Fail("flash_update_start", 0x200000C0));
+    Install(Image());
+    zvfix::MultibootImageSpec dorne = zvfix::DorneImageSpec({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25});
+    dorne.imageVersion = {6, 5, 1};
+    const Bytes dorneImage = zvfix::BuildMultibootImage(dorne);
+    inst.WriteFile(kImage25, std::string(dorneImage.begin(), dorneImage.end()));
+
+    const RunResult r = Run();
+    EXPECT_EQ(r.status, 4) << r.out << r.outputFile;
+    EXPECT_TRUE(r.out.ends_with("MCTP config enable: Completed with errors.\n")) << r.out;
+    EXPECT_TRUE(Has(r.outputFile, "Flash update session in progress, please wait 15 minutes and try again.\n"));
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: failed\n"));
+    EXPECT_TRUE(Written(hostDir.Path(), 1).empty());
+}
+
+// README command 1: every adapter of the demo host is updated; after a reboot
+// nothing is left to do.
+TEST_F(VrelUpdate, DemoHostUpdatesEveryAdapterAndNeedsNothingAfterAReboot) {
+    const std::string out = hostDir.Path() + "/demo";
+    ASSERT_EQ(std::system((std::string(ZV_FIXTURE_TOOLS_DIR) + "/zvsim-demo-host " + out).c_str()), 0);
+    for (const std::string name : {"flash.cfg", "Vx9FWA.dat", "Vx9FBC.dat", kImage, kImage25})
+        inst.WriteFile(name, zvtest::ReadFile(out + "/install/" + name));
+    inst.WriteFile("adapters.properties", zvtest::ReadFile(out + "/install/adapters.properties"));
+    zvtest::RunOptions o;
+    o.env = {{"ZV_SIM_HOST", out + "/host"}};
+
+    RunResult r = zvtest::RunProgram(inst, o);
+    EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
+    size_t completed = 0;
+    for (size_t at = r.outputFile.find("06.05.01: completed\n"); at != std::string::npos;
+         at = r.outputFile.find("06.05.01: completed\n", at + 1))
+        ++completed;
+    EXPECT_EQ(completed, 3u) << r.outputFile;
+    EXPECT_TRUE(r.out.ends_with("NEW UPDATE TO TAKE EFFECT!\n====================================\n")) << r.out;
+
+    ASSERT_EQ(zvfix::Reboot(out + "/host"), 0);
+    r = zvtest::RunProgram(inst, o);
+    EXPECT_EQ(r.status, 2) << r.out << r.outputFile;
+    EXPECT_TRUE(r.out.ends_with("MCTP config enable: Not required.\n")) << r.out;
+}
+
+}  // namespace

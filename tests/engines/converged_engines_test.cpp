@@ -1,0 +1,294 @@
+// The K7R and Torvi engines in process over simulated converged adapters:
+// which regions reach the flash and in what order, the bytes they carry,
+// the memo block and VPD steps, the final messages, and the images and
+// requests that must leave the flash untouched.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engines/k7r_update.h"
+#include "engines/torvi_update.h"
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/converged_image_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/lists_host.h"
+#include "frontend/output.h"
+#include "image/option_rom_request.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+using zvfix::Bytes;
+using zvfix::ListsHost;
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
+
+enum class Family { K7R, Torvi21, Torvi24 };
+
+class ConvergedEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp and /var/log";
+    }
+    void TearDown() override { freeUserOptionROMReq(); }
+
+    zvfix::AdapterSpec& Adapter(Family f, int ports = 2) {
+        host = zvfix::HostBuilder{};
+        zvfix::AdapterSpec& a = f == Family::K7R      ? host.AddK7R(0x54)
+                                : f == Family::Torvi21 ? host.AddAdapter(0x8031, ports)
+                                                       : host.AddAdapter(0x2031, ports);
+        zvfix::AdapterSpec* spec = &a;
+        if (f == Family::K7R && ports != 2) {
+            host = zvfix::HostBuilder{};
+            spec = &host.AddAdapter(0x8021, ports);
+            spec->chipRevision = 0x54;
+        }
+        // VPDs with the version keywords the engines rewrite.
+        zvfix::VpdSpec vpd;
+        vpd.extra.push_back({"RM", "000000"});
+        vpd.extra.push_back({"VV", "FFV00.00.00"});
+        for (uint32_t region : {0x81u, 0x14u, 0x16u}) spec->SetRegion(region, zvfix::MakeVpd(vpd, "ZV1", 0x400));
+        return *spec;
+    }
+
+    SD_INT32 Update(Family f, const Bytes& image, SD_UINT16 disableReset = 0, SD_UINT32 region = OPTROM_REGION_ALL) {
+        ListsHost lists(host, zvfix::AdapterTable({zvfix::TableRow(host.adapters[0].subSystemId, 0x1A77)}));
+        hostDir = lists.Dir() + "/host";
+        const std::string file = dir.Path() + "/mbi.bin";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        EXPECT_EQ(addUserOptionROMRequest("all", file.c_str()), 0);
+        g_ptrOptionROMRequest->Region = region;
+        zvtest::ClearLogs();
+        ResetOutputChannels();
+        EXPECT_EQ(SetOutOutFile(), 0);
+        SDMDevice* port = ListsHost::Ports().at(0);
+        const SD_INT32 status = f == Family::K7R ? CNAK7ORevA0ptionROMRegionUpdate(port, file.c_str(), disableReset)
+                                                 : CNATorviOptionROMRegionUpdate(port, file.c_str(), disableReset);
+        output = zvtest::ReadFile(GetOutPutFile());
+        journal = zvfix::ReadJournal(hostDir);
+        regions.clear();
+        for (const zvfix::JournalEntry& e : journal) regions.push_back(e.region);
+        flash = {};
+        for (uint32_t code : {0x07u, 0x2Eu, 0x72u, 0x74u, 0x81u, 0x89u, 0x14u, 0x16u}) {
+            if (host.adapters[0].Region(code) != nullptr) flash[code] = zvfix::ReadRegion(hostDir, 0, code);
+        }
+        return status;
+    }
+
+    zvfix::HostBuilder host;
+    zvtest::TempDir dir;
+    std::string hostDir, output;
+    std::vector<zvfix::JournalEntry> journal;
+    std::vector<uint32_t> regions;
+    std::map<uint32_t, Bytes> flash;
+};
+
+TEST_F(ConvergedEngine, K7RWritesTheSevenRegionsInOrderThenItsVpd) {
+    Adapter(Family::K7R);
+    zvfix::MultibootImageSpec spec = zvfix::K7RImageSpec();
+    const Bytes image = zvfix::BuildMultibootImage(spec);
+    ASSERT_EQ(Update(Family::K7R, image), 0) << output;
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E, 0x70, 0x72, 0x73, 0x74, 0x81}));
+
+    // Plain components as they are, then erased bytes; boot code followed by the image's table.
+    const zvfix::MbiComponent& loader = *spec.Component(0x72);
+    EXPECT_EQ(Slice(flash[0x72], 0, loader.data.size()), loader.data);
+    const Bytes& nic = spec.Component(0x2E)->data;
+    EXPECT_EQ(Slice(flash[0x2E], 0, nic.size()), nic);
+    EXPECT_EQ(Slice(flash[0x2E], nic.size(), 4), (Bytes{'Z', 'I', 'L', 'T'}));
+    const size_t table = zvfix::MbiTableLength(spec);
+    EXPECT_EQ(flash[0x2E][nic.size() + table], 0xFF);
+    // The NIC VPD carries the image's multiboot version.
+    const std::string vpd(flash[0x81].begin(), flash[0x81].end());
+    EXPECT_TRUE(Has(vpd, "RM\x06" "061012")) << vpd;
+    EXPECT_TRUE(Has(vpd, "VV\x0B" "FFV06.10.12")) << vpd;
+
+    EXPECT_TRUE(Has(output, "Validating Flash Image File... Success\n"));
+    EXPECT_TRUE(Has(output, "Updating Flash on HBA port(s) -   KV8021. Please wait...\n")) << output;
+    EXPECT_TRUE(Has(output, "Updating Adapter FCoE Boot Code... Success\nUpdating Adapter iSCSI Boot Code... Success\n"));
+    EXPECT_TRUE(Has(output, "Updating Adapter PEGTune ... Success\nUpdating Adapter FW... Success\n"));
+    EXPECT_TRUE(Has(output, "Updating Adapter VPD... Success\n"));
+    EXPECT_TRUE(Has(output, "Option ROM update complete. Changes have been saved to both ports of this HBA.\n"
+                            "You must reboot in order for changes to take effect.\n"))
+        << output;
+}
+
+TEST_F(ConvergedEngine, K7RFinalMessagesFollowPortsResetAndVpd) {
+    Adapter(Family::K7R, 1).SetRegion(0x81, Bytes(0x400, 0xFF));   // blank VPD
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::K7RImageSpec());
+    ASSERT_EQ(Update(Family::K7R, image), 0) << output;
+    EXPECT_TRUE(Has(output, "Updating Adapter VPD... Unsuccessful\n"));
+    EXPECT_TRUE(Has(output, "Flash update complete on HBA instance 0 - KV8021 with errors in version updates in VPD.\n"))
+        << output;
+    EXPECT_EQ(flash[0x81], Bytes(0x400, 0xFF));
+
+    Adapter(Family::K7R, 1);
+    ASSERT_EQ(Update(Family::K7R, image, 1), 0) << output;
+    EXPECT_TRUE(Has(output, "Flash update complete. Changes have been saved to all ports of this HBA.\n"
+                            "You must reboot in order for the changes to become effective.\n"))
+        << output;
+    for (const zvfix::JournalEntry& e : journal) EXPECT_EQ(e.disableReset, 1u);
+}
+
+TEST_F(ConvergedEngine, K7RRefusesBeforeWritingWhatCannotBeWrittenWhole) {
+    // Firmware larger than its flash region: refused, not cut.
+    zvfix::MultibootImageSpec big = zvfix::K7RImageSpec();
+    big.Component(0x74)->data.resize(0x100001, 0x5A);
+    Adapter(Family::K7R);
+    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(big)), 34);
+    EXPECT_TRUE(regions.empty());
+    EXPECT_TRUE(Has(output, "Validating Flash Image File... Failed\nIncompatible flash image (Region size mismatched)!\n"))
+        << output;
+
+    // A request for one region writes nothing and says so.
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::K7RImageSpec());
+    Adapter(Family::K7R);
+    EXPECT_EQ(Update(Family::K7R, image, 0, OPTROM_REGION_FIRMWARE), 34);
+    EXPECT_TRUE(regions.empty());
+    EXPECT_TRUE(Has(output, "Unable to complete flash update on HBA Instance 0. Not all regions updated (0 of 7).\n"));
+
+    // Two boot loaders would make eight writes: none is made.
+    zvfix::MultibootImageSpec twice = zvfix::K7RImageSpec();
+    twice.components.push_back(*twice.Component(0x72));
+    Adapter(Family::K7R);
+    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(twice)), 34);
+    EXPECT_TRUE(regions.empty());
+
+    // An image for other adapters: the validation status unchanged.
+    zvfix::MbiAdapter other = zvfix::kK7RAdapter;
+    other.ssdid = 0x0300;
+    Adapter(Family::K7R);
+    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(zvfix::K7RImageSpec(other))), 451);
+    EXPECT_TRUE(regions.empty());
+    EXPECT_TRUE(Has(output, "Incorrect flash image for HBA instance 0 (KV8021)(ssdid=0x311 ssvid=0x1a77)!\n"))
+        << output;
+}
+
+TEST_F(ConvergedEngine, K7RFailedWriteEndsTheLoop) {
+    Adapter(Family::K7R).faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x70));
+    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(zvfix::K7RImageSpec())), 34);
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E}));
+    EXPECT_TRUE(Has(output, "Updating Adapter CRBInit... Failed\n"));
+    EXPECT_TRUE(Has(output, "Not all regions updated (3 of 7).\n")) << output;
+    EXPECT_FALSE(Has(output, "Updating Adapter VPD"));
+}
+
+TEST_F(ConvergedEngine, TorviWritesTenRegionsTheMemoBlockAndThreeVpds) {
+    Adapter(Family::Torvi24);
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter));
+    ASSERT_EQ(Update(Family::Torvi24, image, 1), 0) << output;
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x2E, 0xA2, 0x4F, 0x70, 0x72, 0x73, 0xA4, 0x01, 0x97, 0x89, 0x81,
+                                              0x14, 0x16}));
+    // The memo block names the image's multiboot version.
+    EXPECT_EQ(Slice(flash[0x89], 0, 4), (Bytes{'F', 'M', 'B', 'S'}));
+    EXPECT_EQ(Slice(flash[0x89], 20, 3), (Bytes{6, 10, 12}));
+    for (uint32_t vpd : {0x81u, 0x14u, 0x16u}) {
+        const std::string text(flash[vpd].begin(), flash[vpd].end());
+        EXPECT_TRUE(Has(text, "FFV06.10.12")) << std::hex << vpd;
+    }
+    EXPECT_TRUE(Has(output, "Updating Adapter FCoE FW... Success\nUpdating Adapter FC FW... Success\n"
+                            "Updating Adapter NIC/CNA FW... Success\n"));
+    EXPECT_TRUE(Has(output, "Updating Adapter Flash Memo Block... Success\n"));
+    EXPECT_TRUE(Has(output, "Updating Adapter NIC/CNA VPD... Success\nUpdating Adapter FC VPD... Success\n"
+                            "Updating Adapter FC VPD... Success\n"));
+}
+
+TEST_F(ConvergedEngine, TorviVpdAndResetOutcomes) {
+    // Blank VPDs: "N/A" for the NIC VPD, "Success" for an FC VPD. A write
+    // whose settings wait for a reboot keeps every later write from resetting.
+    zvfix::AdapterSpec& a = Adapter(Family::Torvi21);
+    a.SetRegion(0x81, Bytes(0x400, 0xFF));
+    a.SetRegion(0x14, Bytes(0x400, 0x00));
+    zvfix::FaultSpec notActivated = zvfix::FaultSpec::NotActivated();
+    notActivated.count = 1;
+    a.faults.push_back(notActivated.OnRegion(0x2E));
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::TorviImageSpec());
+    ASSERT_EQ(Update(Family::Torvi21, image, 0), 0) << output;
+    EXPECT_TRUE(Has(output, "Updating Adapter NIC/CNA VPD... N/A\nUpdating Adapter FC VPD... Success\n")) << output;
+    // Chip type 21 has no memo block region: its step fails, the update does not.
+    EXPECT_TRUE(Has(output, "Updating Adapter Flash Memo Block... Failed\n"));
+    EXPECT_TRUE(Has(output, "Flash update complete. Changes have been saved to all ports of this HBA.\n"
+                            "You must reboot in order for the changes to become effective.\n"))
+        << output;
+    ASSERT_GE(journal.size(), 3u);
+    EXPECT_EQ(journal[1].region, 0x2Eu);
+    EXPECT_EQ(journal[1].disableReset, 0u);
+    for (size_t i = 2; i < journal.size(); ++i) EXPECT_EQ(journal[i].disableReset, 1u) << i;
+
+    // A layout without region 0x16: the errors message, status 0.
+    Adapter(Family::Torvi21).RemoveRegion(0x16);
+    ASSERT_EQ(Update(Family::Torvi21, image), 0) << output;
+    EXPECT_TRUE(Has(output, "Updating Adapter NIC/CNA FW... Success\n"));
+    EXPECT_TRUE(Has(output, "with errors in version updates in VPD.\n")) << output;
+}
+
+TEST_F(ConvergedEngine, TorviWritesNothingForAnotherRequestOrTooManyEntries) {
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter));
+    Adapter(Family::Torvi24);
+    EXPECT_EQ(Update(Family::Torvi24, image, 0, OPTROM_REGION_BOOT), 34);
+    EXPECT_TRUE(regions.empty());   // no region, no memo block, no VPD
+    EXPECT_TRUE(Has(output, "Not all regions updated (0 of 10).\n")) << output;
+
+    zvfix::MultibootImageSpec eleven = zvfix::TorviImageSpec(zvfix::kTorvi24Adapter);
+    eleven.components.push_back(*eleven.Component(0x73));
+    Adapter(Family::Torvi24);
+    EXPECT_EQ(Update(Family::Torvi24, zvfix::BuildMultibootImage(eleven)), 34);
+    EXPECT_TRUE(regions.empty());
+
+    // Entries for another chip revision are passed over; the rest is written.
+    zvfix::MultibootImageSpec other = zvfix::TorviImageSpec(zvfix::kTorvi24Adapter);
+    other.Component(0x72)->chipRev = 0x30;
+    Adapter(Family::Torvi24);
+    EXPECT_EQ(Update(Family::Torvi24, zvfix::BuildMultibootImage(other)), 0) << output;
+    EXPECT_EQ(std::count(regions.begin(), regions.end(), 0x72u), 0);
+    EXPECT_EQ(std::count(regions.begin(), regions.end(), 0x73u), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConvergedEngine, WritersKeepToTheirRegionsAndTheRequest) {
+    Adapter(Family::K7R);
+    ListsHost lists(host, zvfix::AdapterTable({zvfix::TableRow(host.adapters[0].subSystemId, 0x1A77)}));
+    SDMDevice* port = ListsHost::Ports().at(0);
+    const Bytes data(0x1000, 0x3C);
+    ASSERT_EQ(addUserOptionROMRequest("all", nullptr), 0);
+    EXPECT_EQ(FCUpdateK7ROptionRom(port, data, 0x2E, 0x1000, 1), 0x13);         // the NIC writer's region
+    EXPECT_EQ(FCUpdateK7ROptionRom(port, data, 0x97, 0x1000, 1), 0x13);         // the other revision's firmware
+    EXPECT_EQ(EthernetUpdateK7ROptionRom(port, data, 0x07, 0x1000, 1), 8);
+    EXPECT_EQ(FCUpdateK7ROptionRom(nullptr, data, 0x07, 0x1000, 1), 0x13);
+    EXPECT_TRUE(zvfix::ReadJournal(lists.Dir() + "/host").empty());
+    EXPECT_EQ(EthernetUpdateK7ROptionRom(port, data, 0x2E, 0x1000, 1), 0);
+    // A request for one region lets the FC writer write that region only.
+    g_ptrOptionROMRequest->Region = 0x70;
+    EXPECT_EQ(FCUpdateK7ROptionRom(port, data, 0x72, 0x1000, 1), 0x13);
+    EXPECT_EQ(FCUpdateK7ROptionRom(port, data, 0x70, 0x1000, 1), 0);
+    std::vector<uint32_t> written;
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(lists.Dir() + "/host")) written.push_back(e.region);
+    EXPECT_EQ(written, (std::vector<uint32_t>{0x2E, 0x70}));
+    EXPECT_EQ(FCUpdateTorviOptionRom(nullptr, data, 0x07, 0x1000), 0x13);
+
+    MultibootVersions v{};
+    v.NewBiosVersionMajor = 3;
+    v.NewBiosVersionMinor = 5;
+    v.NewK7RFirmwareVersionMajor = 5;
+    v.NewK7RFirmwareVersionMinor = 6;
+    v.NewK7RFirmwareVersionSubMinor = 7;
+    zvtest::ClearLogs();
+    ResetOutputChannels();
+    ASSERT_EQ(SetOutOutFile(), 0);
+    EXPECT_EQ(DisplayCNAK7RFlashComponentVersions(&v), 0);
+    const std::string shown = zvtest::ReadFile(GetOutPutFile());
+    EXPECT_TRUE(Has(shown, "BIOS Version                      : 3.05\n")) << shown;
+    EXPECT_TRUE(Has(shown, "Firmware Version                  : 5.06.07\n"));
+    EXPECT_TRUE(Has(shown, "EDC Version                       : 0.00.00\n"));
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// Which image set the Dorne engines write and the records they prepare:
+// never the set the adapter boots, invalid records rebuilt so that they count.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/image_status.h"
+#include "engines/dorne_image_sets.h"
+#include "fixtures/host_builder.h"
+
+namespace {
+
+DorneStatusRecord Valid(SD_UINT32 region, uint8_t mask, uint16_t generation) {
+    DorneStatusRecord r;
+    r.region = region;
+    r.regionSize = 0x10000;
+    r.readable = true;
+    const zvfix::Bytes bytes = zvfix::MakeImageStatusRecord(mask, generation, zvfix::kSigImageStatus25);
+    std::copy(bytes.begin(), bytes.end(), r.bytes.begin());
+    r.valid = CoreIsImageStatusRegionValid(r.bytes, IMAGE_STATUS_SIGNATURE_25);
+    return r;
+}
+
+DorneStatusRecord Blank(SD_UINT32 region, bool readable = true) {
+    DorneStatusRecord r;
+    r.region = region;
+    r.regionSize = 0x10000;
+    r.readable = readable;
+    r.bytes.fill(readable ? 0xFF : 0x00);
+    return r;
+}
+
+DorneImageSets Sets(DorneStatusRecord primary, DorneStatusRecord secondary) { return {primary, secondary}; }
+
+// Mask bit and generation as the boot rule reads them from a prepared record.
+std::pair<int, int> Read(const std::array<SD_UINT8, 16>& record) {
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(record, IMAGE_STATUS_SIGNATURE_25));
+    return {record[0] & 1, CoreGetImageStatusGenerationNumber(record)};
+}
+
+TEST(DorneImageSets, OnlineWritesTheSetTheBootRuleDoesNotPick) {
+    struct Case {
+        DorneImageSets sets;
+        SD_UINT32 written;
+        int generation;
+    };
+    const Case cases[] = {
+        {Sets(Valid(0x95, 1, 7), Valid(0x96, 0, 3)), 2, 8},
+        {Sets(Valid(0x95, 0, 3), Valid(0x96, 1, 7)), 1, 8},
+        {Sets(Valid(0x95, 1, 7), Valid(0x96, 1, 9)), 1, 10},   // the higher generation boots
+        {Sets(Valid(0x95, 1, 9), Valid(0x96, 1, 7)), 2, 10},
+        {Sets(Valid(0x95, 0, 5), Valid(0x96, 0, 5)), 2, 6},    // equal: the primary boots
+        {Sets(Valid(0x95, 1, 0xFFFE), Valid(0x96, 0, 3)), 2, 1},
+        {Sets(Valid(0x95, 1, 0xFFFF), Valid(0x96, 0, 3)), 2, 0},
+        // A valid active primary with a blank or unreadable secondary: the secondary.
+        {Sets(Valid(0x95, 1, 4), Blank(0x96)), 2, 5},
+        {Sets(Valid(0x95, 1, 4), Blank(0x96, false)), 2, 5},
+        // An invalid primary counts as mask 0, generation 0.
+        {Sets(Blank(0x95), Valid(0x96, 0, 4)), 1, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "written " << c.written << " generation " << c.generation);
+        const DorneRecordPlan plan = DornePlanOnlineRecords(c.sets);
+        EXPECT_EQ(plan.activeSet, c.written);
+        const auto active = Read(c.written == 1 ? plan.primary : plan.secondary);
+        const auto inactive = Read(c.written == 1 ? plan.secondary : plan.primary);
+        EXPECT_EQ(active, std::make_pair(1, c.generation));
+        EXPECT_EQ(inactive.first, 0);
+        // The prepared pair boots the written set.
+        DorneImageSets after = c.sets;
+        after.primary.bytes = plan.primary;
+        after.secondary.bytes = plan.secondary;
+        after.primary.readable = after.secondary.readable = after.primary.valid = after.secondary.valid = true;
+        EXPECT_EQ(DorneBootSet(after), c.written);
+    }
+}
+
+TEST(DorneImageSets, AnInvalidRecordIsRebuiltWithTheChipsSignature) {
+    DorneStatusRecord junk = Valid(0x96, 1, 9);
+    junk.bytes[12] ^= 0xFF;   // signature broken
+    junk.valid = false;
+    const auto record = DornePrepareRecord(junk, 2, true, 3);
+    EXPECT_EQ(Read(record), std::make_pair(1, 3));
+    EXPECT_EQ(CoreGetImageStatusSignature(record), IMAGE_STATUS_SIGNATURE_25);
+}
+
+TEST(DorneImageSets, OfflineMakesThePrimaryActiveUnlessItAlreadyIs) {
+    DorneRecordPlan plan;
+    EXPECT_FALSE(DornePlanOfflineRecords(Sets(Valid(0x95, 1, 7), Valid(0x96, 0, 3)), &plan));
+
+    ASSERT_TRUE(DornePlanOfflineRecords(Sets(Valid(0x95, 0, 3), Valid(0x96, 1, 9)), &plan));
+    EXPECT_EQ(Read(plan.primary), std::make_pair(1, 9));
+    EXPECT_EQ(Read(plan.secondary), std::make_pair(0, 8));
+
+    ASSERT_TRUE(DornePlanOfflineRecords(Sets(Valid(0x95, 1, 4), Valid(0x96, 1, 4)), &plan));
+    EXPECT_EQ(Read(plan.primary), std::make_pair(1, 5));
+    EXPECT_EQ(Read(plan.secondary), std::make_pair(0, 4));
+
+    ASSERT_TRUE(DornePlanOfflineRecords(Sets(Valid(0x95, 0, 2), Valid(0x96, 1, 0xFFFF)), &plan));
+    EXPECT_EQ(Read(plan.primary), std::make_pair(1, 1));
+    EXPECT_EQ(Read(plan.secondary), std::make_pair(0, 0));
+
+    // An invalid primary does not boot: its records are rebuilt and written.
+    ASSERT_TRUE(DornePlanOfflineRecords(Sets(Blank(0x95), Valid(0x96, 0, 6)), &plan));
+    EXPECT_EQ(Read(plan.primary), std::make_pair(1, 6));
+}
+
+}  // namespace

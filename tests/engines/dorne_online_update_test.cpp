@@ -1,0 +1,128 @@
+// The on-line Dorne engine called as the dispatch calls it, with the caller
+// allowing a reset: activation and its answers, a session that cannot be
+// closed, a request that names one region, ids that disagree.
+#include "engines/dorne_online_update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "engines/dorne_engine_support.h"
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/lists_host.h"
+#include "fixtures/multiboot_image_builder.h"
+#include "image/option_rom_request.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+using zvfix::ListsHost;
+
+class DorneOnline : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
+        zvfix::AdapterSpec& a = host.AddChip25TwoPort();
+        a.subSystemId = 0x0289;
+        a.SetImageStatus(1, 7, 0, 3);
+        // The running firmware's attribute word is the new firmware's, so the
+        // library lets the new set be activated on line.
+        a.fwAttributes = 0x00000C0D0000A0B0ULL;
+        image = dir.Path() + "/mbi.bin";
+        const zvfix::Bytes bytes = zvfix::MakeDorneImage({0x2261, 0x1A77, 0x0289, 1});
+        std::ofstream(image, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    void TearDown() override { freeUserOptionROMReq(); }
+
+    SD_INT32 Update(SD_UINT32 region = OPTROM_REGION_ALL) {
+        EXPECT_EQ(addUserOptionROMRequest("all", image.c_str()), 0);
+        g_ptrOptionROMRequest->Region = region;
+        return DorneOnlineFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 0);
+    }
+    std::vector<zvfix::JournalEntry> Events(const ListsHost& lists) const {
+        return zvfix::ReadJournalEvents(lists.Dir() + "/host");
+    }
+    static int Count(const std::vector<zvfix::JournalEntry>& events, const std::string& op) {
+        int n = 0;
+        for (const auto& e : events) n += e.op == op;
+        return n;
+    }
+    std::string Table() const { return zvfix::AdapterTable({zvfix::TableRow(0x0289, 0x1A77)}); }
+
+    zvfix::HostBuilder host;
+    zvtest::TempDir dir;
+    std::string image;
+};
+
+TEST_F(DorneOnline, WithResetAllowedTheNewSetIsActivatedOnLine) {
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(), DORNE_SUCCESS);
+    const auto events = Events(lists);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(Count(events, "online_activate"), 1);
+    EXPECT_NE(events.back().op, "write") << "activated after the last write";
+    // Region writes never reset the adapter on their own (the memo block's writer does).
+    for (const auto& e : events) {
+        if (e.op == "write" && e.region != 0xDF) {
+            EXPECT_EQ(e.disableReset, 1u) << std::hex << e.region;
+        }
+    }
+}
+
+TEST_F(DorneOnline, ActivationAnswersGiveTheirStatuses) {
+    const std::pair<uint32_t, SD_INT32> answers[] = {
+        {0x20000063, DORNE_ACTIVATION_REJECTED}, {0x20000100, DORNE_SUCCESS_REBOOT}, {5, DORNE_ACTIVATION_FAILED}};
+    for (const auto& [answer, status] : answers) {
+        zvfix::HostBuilder h = host;
+        h.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("online_activate", answer));
+        ListsHost lists(h, Table());
+        EXPECT_EQ(Update(), status) << std::hex << answer;
+        freeUserOptionROMReq();
+    }
+}
+
+// The set and its records are in flash: a session that cannot be closed
+// still means "done, reboot", never plain success, and nothing is activated.
+TEST_F(DorneOnline, ASessionThatCannotBeClosedAfterACompleteWriteIs201) {
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_update_end", 0x200000C1));
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(), DORNE_SUCCESS_REBOOT);
+    EXPECT_EQ(Count(Events(lists), "online_activate"), 0);
+    EXPECT_EQ(zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x96)[0], 1);
+}
+
+TEST_F(DorneOnline, ARequestForOneRegionWritesNothingAndFails) {
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(OPTROM_REGION_FIRMWARE), DORNE_NOTHING_WRITTEN);
+    EXPECT_TRUE(Events(lists).empty());
+}
+
+// Firmware whose attributes the library will not take is a failed region, not a skipped one.
+TEST_F(DorneOnline, RefusedFirmwareAttributesFailTheRegionAndKeepTheRecords) {
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("fw_attributes_send", 5));
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(), DORNE_RISC_FAILED);
+    for (const auto& e : Events(lists)) EXPECT_NE(e.region, 0x02u);
+    EXPECT_EQ(zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x95)[0], 1);
+    EXPECT_EQ(zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x96)[0], 0);
+}
+
+// Without either record the running set is unknown: nothing is written.
+TEST_F(DorneOnline, NeitherRecordReadableRefusesBeforeTheSession) {
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x95));
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x96));
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(), DORNE_REGION_UNREADABLE);
+    EXPECT_TRUE(Events(lists).empty());
+}
+
+TEST_F(DorneOnline, NvramIdsThatDisagreeWithTheBusAreRefused) {
+    host.adapters[0].ports[0].nvram = zvfix::MakeNvram(0x1A77, 0x0299);
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(), DORNE_SSID_MISMATCH);
+    EXPECT_TRUE(Events(lists).empty());
+}
+
+}  // namespace

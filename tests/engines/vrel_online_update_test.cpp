@@ -1,0 +1,211 @@
+// The chip-type-27 engine in process over a simulated host: activation
+// outcomes, requests and images that must write nothing, the set switch on
+// its own, and what each leaves in flash.
+#include "engines/vrel_online_update.h"
+
+#include "engines/vrel_image_status.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fixtures/adapters_properties_builder.h"
+#include "fixtures/host_builder.h"
+#include "fixtures/image_component_builder.h"
+#include "fixtures/lists_host.h"
+#include "frontend/output.h"
+#include "image/option_rom_request.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+using zvfix::Bytes;
+using zvfix::ListsHost;
+
+constexpr uint16_t kVendor = 0x1A77;
+constexpr uint16_t kSsid = 0x02A9;
+constexpr uint64_t kImageFwAttributes = 0x00000C0D0000A0B0;   // the firmware builder's attribute words
+
+zvfix::MultibootImageSpec Spec() {
+    return zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid, .cardType = 1});
+}
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+struct Write {
+    uint32_t region;
+    uint64_t hash;
+    bool operator==(const Write&) const = default;
+};
+
+class VrelEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp and /var/log";
+    }
+    void TearDown() override { freeUserOptionROMReq(); }
+
+    // Runs the engine on a fresh chip-type-27 host whose adapter has `faults`.
+    SD_INT32 Update(const Bytes& image, std::vector<zvfix::FaultSpec> faults = {}, SD_UINT16 disableReset = 1,
+                    SD_UINT32 region = OPTROM_REGION_ALL, SD_UINT32 primaryOnly = 0) {
+        zvfix::HostBuilder h;
+        zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+        a.subSystemId = kSsid;
+        a.faults = std::move(faults);
+        // The running firmware has the image firmware's attributes: on-line activation may go ahead.
+        a.fwAttributes = kImageFwAttributes;
+        ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+        const std::string file = dir.Path() + "/mbi.bin";
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                    static_cast<std::streamsize>(image.size()));
+        EXPECT_EQ(addUserOptionROMRequest("all", file.c_str()), 0);
+        g_ptrOptionROMRequest->Region = region;
+        zvtest::ClearLogs();
+        ResetOutputChannels();
+        EXPECT_EQ(SetOutOutFile(), 0);
+        const SD_INT32 status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
+        output = zvtest::ReadFile(GetOutPutFile());
+        writes.clear();
+        events.clear();
+        for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(lists.Dir() + "/host")) {
+            events.push_back(e.op);
+            if (e.op == "write") writes.push_back({e.region, e.hash});
+        }
+        return status;
+    }
+
+    bool Activated() const { return std::find(events.begin(), events.end(), "online_activate") != events.end(); }
+
+    zvtest::TempDir dir;
+    std::string output;
+    std::vector<Write> writes;
+    std::vector<std::string> events;
+};
+
+TEST_F(VrelEngine, ActivationFollowsTheCallerAndTheAdaptersAnswers) {
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    EXPECT_EQ(Update(image, {}, 0), 0);
+    EXPECT_TRUE(Activated());
+    EXPECT_TRUE(Has(output, "Option ROM update complete. Changes have been saved to both ports of this HBA.\n"
+                            "You must reboot in order for changes to take effect.\n"))
+        << output;
+
+    EXPECT_EQ(Update(image, {zvfix::FaultSpec::Fail("online_activate", 0x20000063)}, 0), VREL_ACTIVATE_REBOOT);
+    EXPECT_TRUE(Has(output, "Flash update complete. Changes have been saved to all ports of this HBA.\n"));
+    EXPECT_EQ(Update(image, {zvfix::FaultSpec::Fail("online_activate", 5)}, 0), VREL_ACTIVATE_FAILED);
+    EXPECT_TRUE(Has(output, "Flash update failed with HBA (Instance 0 - KV2772) with error (524!\n")) << output;
+
+    // A write whose settings wait for a reboot: no activation, whatever the caller allowed.
+    zvfix::FaultSpec notActivated = zvfix::FaultSpec::NotActivated();
+    notActivated.count = 1;
+    EXPECT_EQ(Update(image, {notActivated}, 0), VREL_SUCCESS_REBOOT);
+    EXPECT_FALSE(Activated());
+    EXPECT_EQ(writes.size(), 18u);
+    EXPECT_EQ(Update(image, {}, 1), VREL_SUCCESS_REBOOT);
+    EXPECT_FALSE(Activated());
+    // A session that cannot be closed: complete, but nothing is activated.
+    EXPECT_EQ(Update(image, {zvfix::FaultSpec::Fail("flash_update_end", 5)}, 0), VREL_SUCCESS_REBOOT);
+    EXPECT_FALSE(Activated());
+    EXPECT_EQ(writes.size(), 18u);
+}
+
+TEST_F(VrelEngine, PldmPackageAndPrimaryOnlyWriteTheSameRegions) {
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    ASSERT_EQ(Update(image), VREL_SUCCESS_REBOOT);
+    const std::vector<Write> plain = writes;
+    ASSERT_EQ(Update(zvfix::WrapInPldmPackage(image), {}, 1, OPTROM_REGION_ALL, 1), VREL_SUCCESS_REBOOT) << output;
+    // Byte for byte, but for what carries the time of the update: the memo
+    // block and the boot code with the stamped table after it.
+    ASSERT_EQ(writes.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(writes[i].region, plain[i].region);
+        const bool stamped = plain[i].region == 0x124 || plain[i].region == 0x09 || plain[i].region == 0x0A;
+        if (!stamped) {
+            EXPECT_EQ(writes[i].hash, plain[i].hash) << std::hex << plain[i].region;
+        }
+    }
+}
+
+TEST_F(VrelEngine, NothingIsWrittenForAnotherRequestOrAnImageThatDoesNotFit) {
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    // Only the firmware requested: no region of the image is written, and
+    // that is no update.
+    EXPECT_EQ(Update(image, {}, 1, OPTROM_REGION_FIRMWARE), VREL_NOTHING_WRITTEN);
+    EXPECT_TRUE(writes.empty());
+    EXPECT_TRUE(Has(output, "No flash region was written to HBA instance 0 - KV2772!\n")) << output;
+    EXPECT_FALSE(Has(output, "Flash update complete"));
+
+    zvfix::MultibootImageSpec big = Spec();
+    big.Component(0x13)->data.resize(0x10001, 0);
+    zvfix::MultibootImageSpec boot = Spec();
+    // Boot code filling its region leaves no room for the table after it.
+    boot.Component(0x07)->data.resize(0x40000, 0xFF);
+    for (const auto& s : {big, boot}) {
+        EXPECT_EQ(Update(zvfix::BuildMultibootImage(s)), 34);
+        EXPECT_TRUE(writes.empty());
+        EXPECT_TRUE(Has(output, "Validating Flash Image File... Incompatible flash image (Region size mismatched)!\n"))
+            << output;
+    }
+}
+
+// The records go in order, image status, auxiliary status, memo block, and
+// the first that fails stops the rest.
+TEST_F(VrelEngine, ARecordThatCannotBeWrittenStopsTheRecordsAfterIt) {
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    struct Case {
+        uint32_t region;
+        SD_INT32 status;
+        size_t writes;   // components, then the records up to the failing one
+    };
+    for (const Case c : {Case{0x96, VREL_IMAGE_STATUS_FAILED, 13}, Case{0x126, VREL_AUX_IMAGE_STATUS_FAILED, 15},
+                         Case{0x124, 526, 17}}) {
+        EXPECT_EQ(Update(image, {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(c.region)}), c.status);
+        EXPECT_EQ(writes.size(), c.writes) << std::hex << c.region;
+        EXPECT_FALSE(Has(output, "Flash update complete")) << output;
+    }
+}
+
+TEST_F(VrelEngine, LockdownAndALeftoverSessionAreTheirOwnFailures) {
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    EXPECT_EQ(Update(image, {zvfix::FaultSpec::Lockdown()}), 467);
+    EXPECT_TRUE(Has(output, "Updating Adapter Signature... Failed\n"
+                            "Flash update failed with HBA instance 0 (KV2772). Firmware lockdown mode enabled!\n"))
+        << output;
+    EXPECT_EQ(Update(image, {zvfix::FaultSpec::Fail("flash_update_start", 0x200000C0)}), VREL_SESSION_IN_PROGRESS);
+    EXPECT_TRUE(writes.empty());
+}
+
+// No command switches the set alone; the records it writes decide the boot.
+TEST_F(VrelEngine, SetAdapterActiveRegionSwitchesBothWaysWritingTheIdleRecordFirst) {
+    zvfix::HostBuilder h;
+    h.AddChip27(0x2281).subSystemId = kSsid;
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+    const std::string host = lists.Dir() + "/host";
+    SDMDevice* port = ListsHost::Ports().at(0);
+    ResetOutputChannels();
+
+    ASSERT_EQ(SetAdapterActiveRegion(port, 2, 1), 0);
+    std::vector<uint32_t> regions;
+    for (const auto& e : zvfix::ReadJournal(host)) regions.push_back(e.region);
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x96, 0x95, 0x126, 0x125}));
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x96)[0] & 1, 1);
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x126)[5] & 1, 1);
+
+    // Back to the primary set; the flipped auxiliary record now serves, so the first one is written first.
+    ASSERT_EQ(SetAdapterActiveRegion(port, 1, 1), 0);
+    regions.clear();
+    for (const auto& e : zvfix::ReadJournal(host)) regions.push_back(e.region);
+    EXPECT_EQ(std::vector<uint32_t>(regions.begin() + 4, regions.end()),
+              (std::vector<uint32_t>{0x95, 0x96, 0x125, 0x126}));
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x95)[0] & 1, 1);
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x125)[5] & 1, 0);
+
+    EXPECT_EQ(SetAdapterActiveRegion(nullptr, 2, 0), VREL_NO_DEVICE);
+}
+
+}  // namespace

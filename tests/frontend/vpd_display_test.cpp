@@ -1,0 +1,69 @@
+// The VPD display of an adapter port and the checksum test of its VPD.
+#include "frontend/vpd_display.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fixtures/host_builder.h"
+#include "fixtures/lists_host.h"
+#include "frontend/output.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+using zvfix::ListsHost;
+
+std::string Console(const SDMDevice* port, int* result) {
+    ::testing::internal::CaptureStdout();
+    *result = GetHBAVPDData(port);
+    return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(VpdDisplay, EveryItemWithItsLabel) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25(0x2261, 1);
+    a.serial = "SN-VPD-1";
+    a.vpd.extra = {{"V0", "Gen6 FC"}, {"V4", "3.64"}, {"V9", "  01.02.03  "}};
+    ListsHost lists(h);
+    int rc = -1;
+    const std::string out = Console(ListsHost::CorePort(0), &rc);
+    EXPECT_EQ(rc, 0);
+    for (const char* line : {"HBA Instance 0: KV2692 Port 1 WWPN ", "Product Identifier             : Korvex Gen6 Fibre Channel Adapter\n",
+                             "VPD-R Tag                      : \n", "Part Number                    : KV-PN-0001\n",
+                             "Serial Number                  : SN-VPD-1\n", "Misc. Information              : Gen6 FC\n",
+                             "Flash Image Version            :   01.02.03  \n", "Checksum & Reserved            : ",
+                             "End Tag                        : \n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    EXPECT_EQ(out.find("BIOS Version"), std::string::npos);   // V1-V5 hidden above chip type 12
+    EXPECT_EQ(checkVpdCheckSum(ListsHost::CorePort(0)), 0);
+    EXPECT_EQ(GetAllHBAsVPDData(), 0);
+}
+
+TEST(VpdDisplay, BadChecksumCorruptVpdAndOldChips) {
+    zvfix::HostBuilder h;
+    auto& bad = h.AddChip25(0x2261, 1);
+    zvfix::Bytes vpd = zvfix::MakeVpd(bad.vpd, "SN-BAD", 1024);
+    vpd[5] ^= 0x01;   // inside the identifier, before the checksum
+    bad.SetRegion(zvfix::VpdRegion(0), vpd);
+    auto& blank = h.AddChip25(0x2261, 1);
+    blank.SetRegion(zvfix::VpdRegion(0), zvfix::Bytes(1024, 0xFF));
+    h.AddOlder(0x2312);
+    ListsHost lists(h);
+    SetOutOutFile();
+
+    EXPECT_EQ(checkVpdCheckSum(ListsHost::CorePort(0)), 162);
+    int rc = -1;
+    Console(ListsHost::CorePort(1), &rc);
+    EXPECT_EQ(rc, 161);
+    const std::string oldOut = Console(ListsHost::CorePort(2), &rc);
+    EXPECT_EQ(rc, 165);
+    EXPECT_EQ(oldOut, "");
+    const std::string file = zvtest::ReadFile(GetOutPutFile());
+    EXPECT_NE(file.find("VPD data of this HBA appears to be corrupted (Instance 1)!"), std::string::npos) << file;
+    EXPECT_NE(file.find("Current command is not supported with HBA instance 2 - "), std::string::npos) << file;
+    EXPECT_EQ(checkVpdCheckSum(nullptr), 164);
+    ResetOutputChannels();
+}
+
+}  // namespace
