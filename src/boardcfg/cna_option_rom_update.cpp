@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "core/image_file.h"
 #include "core/chip_types.h"
 #include "core/host_info.h"
 #include "core/input_file.h"
@@ -31,7 +32,6 @@
 
 namespace {
 
-constexpr long kMaxImageFileSize = 256L * 1024 * 1024;
 constexpr SD_UINT32 kBootCode = 0x07, kNicBootCode = 0x2E, kFcFirmware = 0x01, kFcoeFirmware = 0xA4;
 constexpr std::array<SD_UINT32, CNA1_SEQUENCE_SIZE> kSequence = {kBootCode, kNicBootCode, kFcFirmware, kFcoeFirmware};
 constexpr SD_UINT16 kFcoeDeviceId = 0x8001, kNicDeviceId = 0x8000;
@@ -76,34 +76,20 @@ SD_UINT32 layout_size(const Run& run, SD_UINT32 region) {
 
 SD_INT32 read_image(Run& run) {
     char line[VORN_LINE_SIZE];
-    InputFileStatus status = InputFileStatus::Ok;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(run.file, "rb", InputFileTrust::OwnerOnlyIfShared, &status), &std::fclose);
-    if (!file) {
-        if (status == InputFileStatus::NotRegular || status == InputFileStatus::Untrusted)
-            CoreReportInputFileRefusal(run.file, status);
-        std::snprintf(line, sizeof line, "Unable to open boot/multi-boot image file (%s)!", run.file);
-        return fail(CNA1_OPEN_FAILED, line);
-    }
-    std::snprintf(line, sizeof line, "File %s appears to be corrupted!", run.file);
-    const long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
-    if (end < 0 || end > kMaxImageFileSize) return fail(CNA1_FILE_CORRUPTED, line);
-    if (end == 0) return fail(CNA1_NO_MEMORY, "Memory allocation error!");
-    std::vector<SD_UINT8> bytes;
-    try {
-        bytes.assign(static_cast<std::size_t>(end), 0);
-    } catch (const std::bad_alloc&) {
-        return fail(CNA1_NO_MEMORY, "Memory allocation error!");
-    }
-    std::rewind(file.get());
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return fail(CNA1_FILE_CORRUPTED, line);
-    std::size_t header = 0;
-    if (CoreIsPLDMFwImage(bytes) != 0) {
-        header = CoreGetPLDMFwImageHeaderSize(bytes);
-        if (header >= bytes.size()) return fail(CNA1_FILE_CORRUPTED, line);
+    ImageFileOptions options;
+    options.unwrapPackage = true;
+    options.emptyIsNoMemory = true;
+    switch (CoreReadImageFile(run.file, options, run.image)) {
+        case ImageFileResult::Ok: break;
+        case ImageFileResult::OpenFailed:
+            std::snprintf(line, sizeof line, "Unable to open boot/multi-boot image file (%s)!", run.file);
+            return fail(CNA1_OPEN_FAILED, line);
+        case ImageFileResult::Corrupted:
+            std::snprintf(line, sizeof line, "File %s appears to be corrupted!", run.file);
+            return fail(CNA1_FILE_CORRUPTED, line);
+        case ImageFileResult::NoMemory: return fail(CNA1_NO_MEMORY, "Memory allocation error!");
     }
     try {
-        run.image.assign(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
         run.combined.assign(run.image.size(), 0);
     } catch (const std::bad_alloc&) {
         return fail(CNA1_NO_MEMORY, "Memory allocation error!");

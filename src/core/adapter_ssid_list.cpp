@@ -296,7 +296,12 @@ SubSystemIDListPtr BuildSubSystemListFromEncryptedFile(const std::string& path, 
         }
         if (PopulateSubSystemData(*row, std::span<const char>(chunk.data(), chunk.size())) == 0) {
             CoreLogMessage(ZV_MSG_DEBUG, "BuildSubSystemListFromEncryptedFile: Error encountered when reading buffer!");
-            if (!anyRow) {
+            // Noise before the first row means this is no enciphered table (a
+            // plain file, another key): nothing is taken, the plain reader
+            // gets its turn. A line of clean text that is no row (a header)
+            // is passed over like a bad line later on, so that the table
+            // behind it is not lost.
+            if (!anyRow && HasControlBytes(LineText(std::span<const char>(chunk.data(), chunk.size())))) {
                 failed = true;
                 return false;
             }

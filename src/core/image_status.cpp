@@ -350,8 +350,15 @@ int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, S
 int CoreCheckOptionRomData(SDMDevice* device, SD_UINT32 region, SD_UINT32 uRegionSize,
                            std::span<const SD_UINT8> expected) {
     if (device == nullptr) return CORE_FLASH_FAILED;
-    std::vector<SD_UINT8> copy;
-    if (!allocate(copy, uRegionSize)) return CORE_FLASH_NO_MEMORY;
+    // Reused from read-back to read-back (a warm fill is cheap; fresh pages are not).
+    static thread_local std::vector<SD_UINT8> scratch;
+    try {
+        if (scratch.size() < uRegionSize) scratch.resize(uRegionSize);
+    } catch (const std::bad_alloc&) {
+        return CORE_FLASH_NO_MEMORY;
+    }
+    const std::span<SD_UINT8> copy = std::span(scratch).first(uRegionSize);
+    std::fill(copy.begin(), copy.end(), SD_UINT8{0});
     const SD_UINT32 status = read_region(device, region, copy);
     if (status != 0 || expected.size() != uRegionSize) return CORE_FLASH_REGION_UNREADABLE;
     if (std::equal(expected.begin(), expected.end(), copy.begin())) return 0;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "core/image_file.h"
 #include "core/host_info.h"
 #include "core/input_file.h"
 #include "core/oss_services.h"
@@ -24,8 +25,6 @@
 
 namespace {
 
-// Files larger than any converged adapter's flash are no multiboot images.
-constexpr long kMaxImageFileSize = 256L * 1024 * 1024;
 constexpr unsigned kSecondsAfterWrite = 5;
 
 bool writes_table(SD_UINT32 region) {
@@ -92,47 +91,22 @@ SD_INT32 CnaRefuseVirtualPort(const CnaEngineRun& run) {
 }
 
 SD_INT32 CnaReadImageFile(CnaEngineRun& run) {
-    InputFileStatus status = InputFileStatus::Ok;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(run.file, "rb", InputFileTrust::OwnerOnlyIfShared, &status), &std::fclose);
-    if (!file) {
-        if (status == InputFileStatus::NotRegular || status == InputFileStatus::Untrusted)
-            CoreReportInputFileRefusal(run.file, status);
-        CnaStatusLine(CNA_OPEN_FAILED, "Unable to open boot/multi-boot image file (%s)!", run.file);
-        return CNA_OPEN_FAILED;
-    }
-    const long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
-    if (end < 0 || end > kMaxImageFileSize) {
-        CnaStatusLine(CNA_FILE_CORRUPTED, "File %s appears to be corrupted!", run.file);
-        return CNA_FILE_CORRUPTED;
-    }
-    std::vector<SD_UINT8> bytes;
-    try {
-        bytes.assign(static_cast<std::size_t>(end), 0);
-    } catch (const std::bad_alloc&) {
-        CnaStatusLine(CNA_NO_MEMORY, "Memory allocation error!");
-        return CNA_NO_MEMORY;
-    }
-    if (bytes.empty()) {
-        CnaStatusLine(CNA_NO_MEMORY, "Memory allocation error!");
-        return CNA_NO_MEMORY;
-    }
-    std::rewind(file.get());
-    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        CnaStatusLine(CNA_FILE_CORRUPTED, "File %s appears to be corrupted!", run.file);
-        return CNA_FILE_CORRUPTED;
-    }
-    file.reset();
-    std::size_t header = 0;
-    if (CoreIsPLDMFwImage(bytes) != 0) {
-        header = CoreGetPLDMFwImageHeaderSize(bytes);
-        if (header >= bytes.size()) {
+    ImageFileOptions options;
+    options.unwrapPackage = true;
+    options.emptyIsNoMemory = true;
+    switch (CoreReadImageFile(run.file, options, run.image)) {
+        case ImageFileResult::Ok: break;
+        case ImageFileResult::OpenFailed:
+            CnaStatusLine(CNA_OPEN_FAILED, "Unable to open boot/multi-boot image file (%s)!", run.file);
+            return CNA_OPEN_FAILED;
+        case ImageFileResult::Corrupted:
             CnaStatusLine(CNA_FILE_CORRUPTED, "File %s appears to be corrupted!", run.file);
             return CNA_FILE_CORRUPTED;
-        }
+        case ImageFileResult::NoMemory:
+            CnaStatusLine(CNA_NO_MEMORY, "Memory allocation error!");
+            return CNA_NO_MEMORY;
     }
     try {
-        run.image.assign(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
         run.combined.assign(run.image.size(), 0);
     } catch (const std::bad_alloc&) {
         CnaStatusLine(CNA_NO_MEMORY, "Memory allocation error!");

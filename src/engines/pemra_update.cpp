@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/image_file.h"
 #include "core/chip_types.h"
 #include "core/input_file.h"
 #include "core/oss_services.h"
@@ -93,34 +94,20 @@ bool InLayout(const SDMOptRomLayoutCopy& layout, SD_UINT32 code) {
 
 // Reads the whole image file: 0, or the status with its message printed.
 SD_INT32 ReadImage(const char* path, std::vector<SD_UINT8>& bytes) {
-    InputFileStatus why = InputFileStatus::Ok;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(path, "rb", InputFileTrust::OwnerOnlyIfShared, &why), &std::fclose);
-    if (!file) {
-        if (why == InputFileStatus::NotRegular || why == InputFileStatus::Untrusted)
-            CoreReportInputFileRefusal(path, why);
-        scfxPrint("Unable to open boot/multi-boot image file (%s)!", path);
-        return PEMRA_OPEN_FAILED;
+    ImageFileOptions options;
+    options.maxSize = INT32_MAX;
+    switch (CoreReadImageFile(path, options, bytes)) {
+        case ImageFileResult::Ok: return PEMRA_SUCCESS;
+        case ImageFileResult::OpenFailed:
+            scfxPrint("Unable to open boot/multi-boot image file (%s)!", path);
+            return PEMRA_OPEN_FAILED;
+        case ImageFileResult::Corrupted:
+            scfxPrint("File %s appears to be corrupted!", path);
+            return PEMRA_FILE_CORRUPTED;
+        case ImageFileResult::NoMemory: break;
     }
-    long size = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
-    if (size < 0 || size > INT32_MAX) {
-        scfxPrint("File %s appears to be corrupted!", path);
-        return PEMRA_FILE_CORRUPTED;
-    }
-    try {
-        bytes.assign(static_cast<std::size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
-        scfxPrint("Memory allocation error!");
-        return PEMRA_NO_MEMORY;
-    }
-    std::rewind(file.get());
-    // A file that shrinks while it is read is no image to trust.
-    if (size > 0 && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        scfxPrint("File %s appears to be corrupted!", path);
-        return PEMRA_FILE_CORRUPTED;
-    }
-    return PEMRA_SUCCESS;
+    scfxPrint("Memory allocation error!");
+    return PEMRA_NO_MEMORY;
 }
 
 // Every entry of the image against the region it would be written to: its

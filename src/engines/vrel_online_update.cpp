@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/image_file.h"
 #include "core/active_regions.h"
 #include "core/host_info.h"
 #include "core/image_status.h"
@@ -65,33 +66,21 @@ void refuse(SD_INT32 status, const char* format, ...) {
 // Reads the whole file: 0, 1 (cannot be opened or is no regular file), 33
 // (its size cannot be told or it cannot be read whole), 115.
 SD_INT32 read_file(const char* path, std::vector<SD_UINT8>& bytes) {
-    InputFileStatus status = InputFileStatus::Ok;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(path, "rb", InputFileTrust::AnyOwner, &status), &std::fclose);
-    if (!file) {
-        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(path, status);
-        refuse(VREL_OPEN_FAILED, "Unable to open boot/multi-boot image file (%s)!", path);
-        return VREL_OPEN_FAILED;
+    ImageFileOptions options;
+    options.trust = InputFileTrust::AnyOwner;
+    options.maxSize = INT32_MAX;  // the image length is kept as a signed 32-bit count
+    switch (CoreReadImageFile(path, options, bytes)) {
+        case ImageFileResult::Ok: return 0;
+        case ImageFileResult::OpenFailed:
+            refuse(VREL_OPEN_FAILED, "Unable to open boot/multi-boot image file (%s)!", path);
+            return VREL_OPEN_FAILED;
+        case ImageFileResult::Corrupted:
+            refuse(VREL_FILE_CORRUPTED, "File %s appears to be corrupted!", path);
+            return VREL_FILE_CORRUPTED;
+        case ImageFileResult::NoMemory: break;
     }
-    long size = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
-    // The image length is kept as a signed 32-bit count.
-    if (size < 0 || size > INT32_MAX) {
-        refuse(VREL_FILE_CORRUPTED, "File %s appears to be corrupted!", path);
-        return VREL_FILE_CORRUPTED;
-    }
-    try {
-        bytes.assign(static_cast<std::size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
-        refuse(VREL_NO_MEMORY, "Memory allocation error!");
-        return VREL_NO_MEMORY;
-    }
-    std::rewind(file.get());
-    if (size > 0 && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        refuse(VREL_FILE_CORRUPTED, "File %s appears to be corrupted!", path);
-        return VREL_FILE_CORRUPTED;
-    }
-    return 0;
+    refuse(VREL_NO_MEMORY, "Memory allocation error!");
+    return VREL_NO_MEMORY;
 }
 
 // Reads an active region into a copy of its layout size; a region the

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/image_file.h"
 #include "core/chip_types.h"
 #include "core/input_file.h"
 #include "engines/engine_status.h"
@@ -47,34 +48,22 @@ int Instance(const SDMDevice* d) { return static_cast<int>(d->DeviceNumber); }
 // Reads the whole file: 0, -1 (cannot be opened or read whole, or too
 // large), -17 (no memory).
 SD_INT32 ReadFile(const char* path, std::vector<SD_UINT8>& bytes) {
-    InputFileStatus why = InputFileStatus::Ok;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(path, "rb", InputFileTrust::OwnerOnlyIfShared, &why), &std::fclose);
-    if (!file) {
-        if (why == InputFileStatus::NotRegular || why == InputFileStatus::Untrusted)
-            CoreReportInputFileRefusal(path, why);
-        VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Could not open file %s!", path);
-        return ZMFG_READ_FAILED;
+    ImageFileOptions options;
+    options.maxSize = ZMFG_MAX_FILE_SIZE;
+    switch (CoreReadImageFile(path, options, bytes)) {
+        case ImageFileResult::Ok:
+            VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: totalBytes %zu bytes", bytes.size());
+            return ZMFG_SUCCESS;
+        case ImageFileResult::OpenFailed:
+            VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Could not open file %s!", path);
+            return ZMFG_READ_FAILED;
+        case ImageFileResult::Corrupted:
+            VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Failed to read the %s file!", path);
+            return ZMFG_READ_FAILED;
+        case ImageFileResult::NoMemory: break;
     }
-    long size = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) size = std::ftell(file.get());
-    if (size < 0 || static_cast<unsigned long>(size) > ZMFG_MAX_FILE_SIZE) {
-        VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Read file %s length %ld too long!", path, size);
-        return ZMFG_READ_FAILED;
-    }
-    try {
-        bytes.assign(static_cast<std::size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
-        VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Out of Memory.");
-        return ZMFG_READ_NO_MEMORY;
-    }
-    std::rewind(file.get());
-    if (size > 0 && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Failed to read the %s file!", path);
-        return ZMFG_READ_FAILED;
-    }
-    VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: totalBytes %ld bytes", size);
-    return ZMFG_SUCCESS;
+    VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Out of Memory.");
+    return ZMFG_READ_NO_MEMORY;
 }
 
 // The answers of one region write, optionally inside a flash-update session.

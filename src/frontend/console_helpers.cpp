@@ -11,7 +11,7 @@
 
 void HexDump(std::span<const uint8_t> buffer) {
     std::string header = "            ";
-    char piece[16];
+    char piece[32];
     for (int i = 0; i < 16; ++i) {
         std::snprintf(piece, sizeof piece, "%02X ", i);
         header += piece;

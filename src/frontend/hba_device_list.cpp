@@ -353,6 +353,7 @@ SDMDeviceList BuildVORNDeviceList(const SDMDevice* first) {
         if (copy == nullptr) {
             VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Unable to allocate memory!");
             FreeChain(list.firstDevice);
+            RemoveAllAdaptersFromAdapterList();   // no entries for ports the lists do not hold
             return SDMDeviceList{};
         }
         char serial[VORN_SERIAL_SIZE]{};

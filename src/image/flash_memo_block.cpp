@@ -238,6 +238,10 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
     SD_UINT16 disableReset = 0;
     const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
     if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
+    // A write that answers success but stored other bytes would leave a block
+    // whose versions nobody can read: read it back.
+    std::vector<SD_UINT8> stored(size, 0);
+    if (GetOptionROMRegionData(pDevice, stored, region, &got) != 0 || got != size || stored != buffer) return fail();
     scfxPrint("Success");
     return 0;
 }

@@ -128,12 +128,14 @@ SD_UINT32 zvapi_flash_write(const zvapi_port_record& port, SD_UINT32 offset, SD_
                             SD_UINT16 disableReset, std::span<const SD_UINT8> data) {
     if (data.size() > 0xFFFFFFFFu - sizeof(zvapi_flash_io)) return SDERR_INVALID_PARAMETER;
     zvapi_flash_io io{offset, static_cast<SD_UINT32>(data.size()), region, disableReset};
-    std::vector<SD_UINT8> request;
+    // Reused from write to write: region writes are up to a megabyte each.
+    static thread_local std::vector<SD_UINT8> scratch;
     try {
-        request.resize(sizeof io + data.size());
+        if (scratch.size() < sizeof io + data.size()) scratch.resize(sizeof io + data.size());
     } catch (const std::bad_alloc&) {
         return SDERR_OUT_OF_MEMORY;
     }
+    const std::span<SD_UINT8> request = std::span(scratch).first(sizeof io + data.size());
     std::memcpy(request.data(), &io, sizeof io);
     if (!data.empty()) std::memcpy(request.data() + sizeof io, data.data(), data.size());
     zvapi_sem_guard guard(ZVAPI_SEM_FLASH);

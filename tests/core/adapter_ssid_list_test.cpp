@@ -129,9 +129,11 @@ TEST_F(AdapterTableTest, EncipheredTableIsReadWithTheTableKey) {
 
 TEST_F(AdapterTableTest, EncipheredLineFailures) {
     const std::string good = zvfix::AdapterTable({zvfix::TableRow(0x0289, 0x1A77)}, false);
-    // A first line that is not a row gives nothing.
-    EXPECT_FALSE(BuildSubSystemListFromEncryptedFile(
-        Write("first", EncipherWithOpenSsl("# header\n" + good, kAdapterPropertiesKey)), kAdapterPropertiesKey));
+    // A first line of text that is not a row (a header) does not lose the table behind it.
+    SubSystemIDListPtr headed = BuildSubSystemListFromEncryptedFile(
+        Write("first", EncipherWithOpenSsl("# header\n" + good, kAdapterPropertiesKey)), kAdapterPropertiesKey);
+    ASSERT_TRUE(headed);
+    EXPECT_NE(FindSubSystemInSubSystemList(headed.get(), 0x289, 0x1A77), nullptr);
     // A bad line after a good row is passed over.
     SubSystemIDListPtr later = BuildSubSystemListFromEncryptedFile(
         Write("later", EncipherWithOpenSsl(good + "broken line\n" + zvfix::AdapterTableLine(zvfix::TableRow(

@@ -101,3 +101,17 @@ TEST_F(OssCopy, ReportsAFileThatCannotBeWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// The start of the polling loop wakes whoever waits for the end of
+// initialisation, also when the wait begins afterwards.
+TEST(OssMainWait, PollingLoopStartReleasesTheWaiter) {
+    InitDeviceList();
+    EXPECT_EQ(OSSPreCorePollingLoop(), 0);   // no adapter: said, and the waiter is released
+    EXPECT_EQ(OSSContinueCorePollingLoop(), 1);
+    EXPECT_EQ(OSSWaitMainWaitCondition(), 0);
+    EXPECT_EQ(OSSWaitMainWaitCondition(), 0);   // it latches
+}
+
+}  // namespace

@@ -273,24 +273,34 @@ zvsim_state zvsim_load_state(const zvsim_host& host) {
     return state;
 }
 
-bool zvsim_save_state(const zvsim_host& host, const zvsim_state& state) {
+std::string zvsim_state_text(const zvsim_host& host, const zvsim_state& state) {
     json list = json::array();
     for (size_t i = 0; i < host.adapters.size() && i < state.adapters.size(); ++i) {
         list.push_back(StateEntry(host.adapters[i], state.adapters[i]));
     }
-    const std::string text = json{{"clock_offset", state.clockOffset}, {"adapters", list}}.dump(1) + "\n";
+    return json{{"clock_offset", state.clockOffset}, {"adapters", list}}.dump(1) + "\n";
+}
+
+bool zvsim_write_state_text(const zvsim_host& host, const std::string& text) {
     const std::string tmp = StatePath(host) + ".tmp." + std::to_string(getpid());
     const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return false;
     }
-    const bool written = WriteAll(fd, text) == 0 && fsync(fd) == 0;
+    // No fsync: this is the adapters' volatile state, and the simulated power
+    // loss ends the process, never the kernel, so the page cache keeps the
+    // file. The rename keeps it whole against a process that dies mid-save.
+    const bool written = WriteAll(fd, text) == 0;
     close(fd);
     if (!written || rename(tmp.c_str(), StatePath(host).c_str()) != 0) {
         unlink(tmp.c_str());
         return false;
     }
     return true;
+}
+
+bool zvsim_save_state(const zvsim_host& host, const zvsim_state& state) {
+    return zvsim_write_state_text(host, zvsim_state_text(host, state));
 }
 
 int zvsim_reboot_host(const std::string& dir, std::string& err) {

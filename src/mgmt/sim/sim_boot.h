@@ -44,8 +44,12 @@ struct zvsim_state {
 };
 // Adapters without a fitting entry boot (and the result is saved).
 zvsim_state zvsim_load_state(const zvsim_host& host);
-// Written atomically (temporary file, fsync, rename).
+// Written atomically (temporary file, rename). Not synced: the running state
+// is volatile, and a simulated power loss ends only the process.
 bool zvsim_save_state(const zvsim_host& host, const zvsim_state& state);
+// The file's text for a state, and that text written as zvsim_save_state does.
+std::string zvsim_state_text(const zvsim_host& host, const zvsim_state& state);
+bool zvsim_write_state_text(const zvsim_host& host, const std::string& text);
 // Recomputes every adapter's running state and saves it (the clock offset
 // stays). 0 or -1 (err filled).
 int zvsim_reboot_host(const std::string& dir, std::string& err);

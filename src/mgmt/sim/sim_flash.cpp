@@ -5,24 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstring>
+#include <mutex>
 
 #include "mgmt/sim/sim_layout.h"
 
 namespace {
-
-// Closes the descriptor on every path.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 int WriteAll(int fd, const SD_UINT8* p, size_t n, off_t at) {
     while (n > 0) {
@@ -56,9 +46,37 @@ int FillErased(int fd, SD_UINT64 from, SD_UINT64 to) {
     return 0;
 }
 
-// Opens the flash file for writing and fills a gap between its end and `offset`.
+// The adapter's flash file, opened once per process: read-write where the
+// file allows it, else read-only until a write asks again. -1 and errno set
+// on failure.
+int FlashFd(const zvsim_adapter& a, bool forWrite) {
+    zvsim_flash_handle& h = a.flashFile;
+    std::lock_guard lock(h.opening);
+    if (h.fd >= 0 && (h.writable || !forWrite)) {
+        return h.fd;
+    }
+    int fd = open(a.flashPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    bool writable = fd >= 0;
+    if (fd < 0 && !forWrite && (errno == EACCES || errno == EROFS)) {
+        fd = open(a.flashPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    }
+    if (fd < 0) {
+        return -1;
+    }
+    // A read-only descriptor another thread may still read from stays open
+    // until unload.
+    if (h.fd >= 0) {
+        h.readOnlyFd = h.fd;
+    }
+    h.fd = fd;
+    h.writable = writable;
+    return fd;
+}
+
+// The flash file ready for a write at `offset`: a gap between its end and
+// the write is filled first.
 int OpenForWrite(const zvsim_adapter& a, SD_UINT32 offset, int& fd) {
-    fd = open(a.flashPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    fd = FlashFd(a, true);
     if (fd < 0) {
         return errno;
     }
@@ -76,18 +94,39 @@ int OpenForWrite(const zvsim_adapter& a, SD_UINT32 offset, int& fd) {
 
 }  // namespace
 
+zvsim_flash_handle::~zvsim_flash_handle() { Close(); }
+
+void zvsim_flash_handle::Close() {
+    for (int* f : {&fd, &readOnlyFd}) {
+        if (*f >= 0) {
+            close(*f);
+        }
+        *f = -1;
+    }
+    writable = false;
+}
+
 int zvsim_flash_read(const zvsim_adapter& a, SD_UINT32 offset, std::span<SD_UINT8> out) {
-    std::fill(out.begin(), out.end(), SD_UINT8{0xFF});
     if (static_cast<SD_UINT64>(offset) + out.size() > a.flashSize) {
+        std::fill(out.begin(), out.end(), SD_UINT8{0xFF});
         return EINVAL;
     }
-    Fd f(open(a.flashPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (f.fd < 0) {
-        return errno;
+    const int fd = FlashFd(a, false);
+    if (fd < 0) {
+        const int e = errno;
+        std::fill(out.begin(), out.end(), SD_UINT8{0xFF});
+        return e;
     }
     size_t done = 0;
+    // Only what the file does not hold reads erased; the rest is overwritten
+    // by the read itself.
+    struct Erased {
+        std::span<SD_UINT8> out;
+        size_t& done;
+        ~Erased() { std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), SD_UINT8{0xFF}); }
+    } erased{out, done};
     while (done < out.size()) {
-        const ssize_t n = pread(f.fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        const ssize_t n = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -106,16 +145,14 @@ int zvsim_flash_write(const zvsim_adapter& a, SD_UINT32 offset, std::span<const 
     if (static_cast<SD_UINT64>(offset) + bytes.size() > a.flashSize) {
         return EINVAL;
     }
-    int raw = -1;
-    const int opened = OpenForWrite(a, offset, raw);
-    Fd f(raw);
-    if (opened != 0) {
-        return opened;
-    }
-    if (int e = WriteAll(f.fd, bytes.data(), bytes.size(), offset)) {
+    int fd = -1;
+    if (int e = OpenForWrite(a, offset, fd)) {
         return e;
     }
-    return fsync(f.fd) != 0 ? errno : 0;
+    if (int e = WriteAll(fd, bytes.data(), bytes.size(), offset)) {
+        return e;
+    }
+    return fsync(fd) != 0 ? errno : 0;
 }
 
 int zvsim_flash_tear(const zvsim_adapter& a, SD_UINT32 offset, std::span<const SD_UINT8> bytes, SD_UINT32 cut,
@@ -125,21 +162,19 @@ int zvsim_flash_tear(const zvsim_adapter& a, SD_UINT32 offset, std::span<const S
         return EINVAL;
     }
     cut = static_cast<SD_UINT32>(std::min<size_t>(cut, bytes.size()));
-    int raw = -1;
-    const int opened = OpenForWrite(a, offset, raw);
-    Fd f(raw);
-    if (opened != 0) {
-        return opened;
+    int fd = -1;
+    if (int e = OpenForWrite(a, offset, fd)) {
+        return e;
     }
-    if (int e = WriteAll(f.fd, bytes.data(), cut, offset)) {
+    if (int e = WriteAll(fd, bytes.data(), cut, offset)) {
         return e;
     }
     const SD_UINT64 at = static_cast<SD_UINT64>(offset) + cut;
     const SD_UINT64 blockEnd = (at / ZVSIM_ERASE_BLOCK + 1) * ZVSIM_ERASE_BLOCK;
-    if (int e = FillErased(f.fd, at, std::min<SD_UINT64>(blockEnd, limit))) {
+    if (int e = FillErased(fd, at, std::min<SD_UINT64>(blockEnd, limit))) {
         return e;
     }
-    return fsync(f.fd) != 0 ? errno : 0;
+    return fsync(fd) != 0 ? errno : 0;
 }
 
 SD_UINT64 zvsim_fnv1a64(std::span<const SD_UINT8> bytes) {
@@ -149,4 +184,55 @@ SD_UINT64 zvsim_fnv1a64(std::span<const SD_UINT8> bytes) {
         h *= 0x100000001b3ULL;
     }
     return h;
+}
+
+namespace {
+
+constexpr SD_UINT64 kHashPrime = 0x9E3779B97F4A7C15ULL;
+
+SD_UINT64 LittleEndianWord(const SD_UINT8* p) {
+    SD_UINT64 w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big) {
+        w = __builtin_bswap64(w);
+    }
+    return w;
+}
+
+// One step of a lane: a bijection of the lane for a fixed word, so a word
+// that differs keeps its lane different until other words differ too.
+SD_UINT64 HashStep(SD_UINT64 lane, SD_UINT64 word) {
+    lane = (lane ^ word) * kHashPrime;
+    return lane ^ (lane >> 32);
+}
+
+}  // namespace
+
+SD_UINT64 zvsim_hash64(std::span<const SD_UINT8> bytes) {
+    // Four independent lanes let the multiplications overlap: a journal line
+    // for a 1 MiB region costs a fraction of its write.
+    SD_UINT64 lane[4] = {kHashPrime, kHashPrime + 1, kHashPrime + 2, kHashPrime + 3};
+    const size_t whole = bytes.size() / 32 * 32;
+    for (size_t i = 0; i < whole; i += 32) {
+        for (size_t k = 0; k < 4; ++k) {
+            lane[k] = HashStep(lane[k], LittleEndianWord(bytes.data() + i + 8 * k));
+        }
+    }
+    if (whole < bytes.size()) {
+        SD_UINT8 tail[32] = {};
+        std::memcpy(tail, bytes.data() + whole, bytes.size() - whole);
+        for (size_t k = 0; k < 4; ++k) {
+            lane[k] = HashStep(lane[k], LittleEndianWord(tail + 8 * k));
+        }
+    }
+    // The length tells a zero-padded tail from real zeros.
+    SD_UINT64 h = static_cast<SD_UINT64>(bytes.size()) * kHashPrime;
+    for (SD_UINT64 v : lane) {
+        h = HashStep(h, v);
+    }
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ULL;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBULL;
+    return h ^ (h >> 31);
 }

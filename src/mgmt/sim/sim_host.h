@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "mgmt/sd_types.h"
@@ -152,6 +154,23 @@ struct zvsim_port {
     SD_UINT64 fabricPortName = 0, attachedPortName = 0;
 };
 
+// The flash file's descriptor, opened at the first request and kept for the
+// process (closed with the host record, i.e. at unload). A copy of the
+// record starts without one, so two records never share or close the same
+// descriptor.
+struct zvsim_flash_handle {
+    int fd = -1;
+    int readOnlyFd = -1;               // replaced by a read-write one, kept until unload
+    bool writable = false;
+    std::mutex opening;                // an event thread may ask at the same time
+    zvsim_flash_handle() = default;
+    // noexcept keeps the adapter records movable in their vector.
+    zvsim_flash_handle(const zvsim_flash_handle&) noexcept {}
+    zvsim_flash_handle& operator=(const zvsim_flash_handle&) noexcept { return *this; }
+    ~zvsim_flash_handle();
+    void Close();
+};
+
 struct zvsim_adapter {
     int index = 0;
     SD_UINT16 vendorId = 0x1A77, deviceId = 0, subVendorId = 0, subSystemId = 0, bus = 0, slot = 0;
@@ -165,6 +184,7 @@ struct zvsim_adapter {
     SD_UINT32 pcieLinkCap = 0, pcieLinkStat = 0;
     SD_UINT32 flashSize = 0;
     std::string flashPath;             // absolute (host dir joined with the file name)
+    mutable zvsim_flash_handle flashFile;
     std::vector<zvsim_region> layout;
     SD_UINT32 lockdownStatus = 0;
     SYSTEM_LOCKDOWN_INFO lockdown{};
@@ -177,6 +197,7 @@ struct zvsim_adapter {
     // Firmware-update lockdown: flash writes are refused with 0x20000113.
     bool FwUpdateLocked() const;
 };
+static_assert(std::is_nothrow_move_constructible_v<zvsim_adapter>);
 
 struct zvsim_host {
     std::string dir;

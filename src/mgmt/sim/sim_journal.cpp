@@ -54,9 +54,9 @@ void zvsim_journal::Append(const zvsim_journal_line& line) {
     char text[256];
     const int n = std::snprintf(
         text, sizeof text,
-        "seq=%llu op=%s adapter=%d region=0x%X offset=0x%X size=%zu fnv1a=%016llx disable_reset=%u fault=%s\n",
+        "seq=%llu op=%s adapter=%d region=0x%X offset=0x%X size=%zu hash=%016llx disable_reset=%u fault=%s\n",
         static_cast<unsigned long long>(knownLines_ + 1), line.op, line.adapter, line.region, line.offset,
-        line.bytes.size(), static_cast<unsigned long long>(line.write ? zvsim_fnv1a64(line.bytes) : 0),
+        line.bytes.size(), static_cast<unsigned long long>(line.write ? zvsim_hash64(line.bytes) : 0),
         line.disableReset, line.fault);
     if (n > 0) {
         // One write call per line keeps lines whole.

@@ -1,6 +1,7 @@
 #include "mgmt/sim/sim_transport.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,6 +111,17 @@ bool FlashIoInBounds(const zvsim_adapter& a, const zvapi_flash_io& io) {
     return r != nullptr && io.Offset >= r->offset && end <= static_cast<SD_UINT64>(r->offset) + r->size;
 }
 
+// What tells one version of state.json from another without reading it.
+std::optional<std::array<SD_INT64, 5>> StateFileId(const std::string& dir) {
+    struct stat st{};
+    if (lstat((dir + "/state.json").c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return std::array<SD_INT64, 5>{static_cast<SD_INT64>(st.st_ino), static_cast<SD_INT64>(st.st_size),
+                                   static_cast<SD_INT64>(st.st_mtim.tv_sec),
+                                   static_cast<SD_INT64>(st.st_mtim.tv_nsec), static_cast<SD_INT64>(st.st_dev)};
+}
+
 }  // namespace
 
 zvsim_transport::zvsim_transport(zvsim_host host) : host_(std::move(host)), journal_(host_.dir) {
@@ -144,11 +156,24 @@ zvsim_state& zvsim_transport::State() {
     if (!stateLoaded_) {
         state_ = zvsim_load_state(host_);
         stateLoaded_ = true;
+        savedState_ = zvsim_state_text(host_, state_);
+        savedFile_ = StateFileId(host_.dir);
     }
     return state_;
 }
 
-void zvsim_transport::SaveState() { zvsim_save_state(host_, State()); }
+void zvsim_transport::SaveState() {
+    // A reset that reloads the same firmware changes nothing: no rewrite,
+    // unless someone else has replaced or changed the file since.
+    std::string text = zvsim_state_text(host_, State());
+    if (text == savedState_ && savedFile_.has_value() && StateFileId(host_.dir) == savedFile_) {
+        return;
+    }
+    if (zvsim_write_state_text(host_, text)) {
+        savedState_ = std::move(text);
+        savedFile_ = StateFileId(host_.dir);
+    }
+}
 
 SD_INT64 zvsim_transport::Now() { return static_cast<SD_INT64>(std::time(nullptr)) + State().clockOffset; }
 

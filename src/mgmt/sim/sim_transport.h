@@ -4,7 +4,9 @@
 // it changes), and cuts the power where host.json says so.
 #pragma once
 
+#include <array>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +70,8 @@ private:
     const char* pendingFault_ = "none";
     zvsim_state state_;
     bool stateLoaded_ = false;
+    std::string savedState_;               // state.json's text as this instance last read or wrote it
+    std::optional<std::array<SD_INT64, 5>> savedFile_;   // and that file's inode, size and time
     zvsim_journal journal_;
     SD_UINT64 writes_ = 0;                 // writes stored by this instance, all adapters
 };

@@ -97,7 +97,7 @@ TEST_F(SimFault, CorruptWriteReportsSuccessButStoresOtherBytes) {
     const auto j = zvfix::ReadJournal(dir);
     ASSERT_EQ(j.size(), 2u);
     EXPECT_EQ(j[0].fault, "corrupt");
-    EXPECT_NE(j[0].hash, zvfix::Fnv1a64(zvfix::Bytes(256, 0x42)));
+    EXPECT_NE(j[0].hash, zvfix::JournalHash64(zvfix::Bytes(256, 0x42)));
     EXPECT_EQ(j[1].fault, "none");
 }
 

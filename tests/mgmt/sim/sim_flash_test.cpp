@@ -107,10 +107,10 @@ TEST_F(SimFlash, JournalRecordsEveryWriteInOrder) {
     ASSERT_EQ(j.size(), 3u);
     EXPECT_EQ(j[0].region, 0x96u);
     EXPECT_EQ(j[0].disableReset, 1u);
-    EXPECT_EQ(j[0].hash, zvfix::Fnv1a64(a));
+    EXPECT_EQ(j[0].hash, zvfix::JournalHash64(a));
     EXPECT_EQ(j[1].region, 0x95u);
     EXPECT_EQ(j[1].disableReset, 0u);
-    EXPECT_EQ(j[1].hash, zvfix::Fnv1a64(b));
+    EXPECT_EQ(j[1].hash, zvfix::JournalHash64(b));
     EXPECT_EQ(j[2].adapter, 1);
     EXPECT_EQ(j[2].size, 16u);
     for (const auto& e : j) {
@@ -243,6 +243,26 @@ TEST_F(SimFlash, ListAnswersReportTheBytesNeeded) {
     CHIPPROPERTY chip{};
     EXPECT_EQ(t->Request(0, ZVOP_CHIP_PROPERTY, {}, std::span(small).first(4), &len), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(len, sizeof chip);
+}
+
+}  // namespace
+
+namespace {
+
+// The journal's hash: every byte counts wherever it sits (whole blocks, the
+// padded last block), zero padding is told from real zeros, and the value
+// is the documented one that other readers of journal.log recompute.
+TEST(SimJournalHash, EveryByteAndTheLengthCount) {
+    const std::vector<SD_UINT8> base = Pattern(70, 3);
+    const SD_UINT64 h = zvfix::JournalHash64(base);
+    for (size_t i = 0; i < base.size(); ++i) {
+        std::vector<SD_UINT8> flipped = base;
+        flipped[i] ^= 0x01;
+        EXPECT_NE(zvfix::JournalHash64(flipped), h) << i;
+    }
+    EXPECT_NE(zvfix::JournalHash64(std::vector<SD_UINT8>(31, 0)), zvfix::JournalHash64(std::vector<SD_UINT8>(32, 0)));
+    EXPECT_NE(zvfix::JournalHash64({}), zvfix::JournalHash64(std::vector<SD_UINT8>(1, 0)));
+    EXPECT_EQ(h, 0x307d2b6f460e683fULL);
 }
 
 }  // namespace

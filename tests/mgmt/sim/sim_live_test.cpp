@@ -1,6 +1,8 @@
 // What the running firmware reports comes from the flash of the set the
 // adapter booted: an update changes it only after a reboot, an on-line
 // activation, a region activation or a reset; host.json values pin it.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -195,6 +197,13 @@ TEST_F(SimLive, StateIsReadOnceAndWrittenOnlyWhenItChanges) {
     ASSERT_NE(std::fgets(text, sizeof text, in), nullptr);
     std::fclose(in);
     EXPECT_EQ(text[0], '{');
+    // An activation that changes nothing leaves the file as it is (a rewrite
+    // renames a new file into place).
+    struct stat before{}, after{};
+    ASSERT_EQ(::stat((dir + "/state.json").c_str(), &before), 0);
+    ASSERT_EQ(t->Request(0, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
+    ASSERT_EQ(::stat((dir + "/state.json").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST_F(SimPower, KilledRightAfterTheNthWriteOfTheWholeHost) {
         EXPECT_EQ(journal[i].seq, i + 1);
         EXPECT_EQ(journal[i].op, "write");
         EXPECT_EQ(journal[i].adapter, static_cast<int>(i % 2));
-        EXPECT_EQ(journal[i].hash, zvfix::Fnv1a64(writes[i].data));
+        EXPECT_EQ(journal[i].hash, zvfix::JournalHash64(writes[i].data));
     }
     // Exactly the first three writes are in flash, on both adapters.
     const Bytes a0 = Preload(0), a1 = Preload(1);
