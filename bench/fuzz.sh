@@ -9,6 +9,7 @@
 # build-fuzz-seeds/) and fuzz/corpus/<name>/. Each target's log and its final
 # counts go to <build>/long.<time>/; a crash fails the script and its input is
 # kept there. Isolation as in scripts/fuzz.sh (private /tmp, /var/log, IPC).
+# $ZV_FUZZ_TARGETS (names, space-separated) picks some targets only.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
@@ -75,6 +76,10 @@ one() {
 }
 status=0
 targets=("$dir"/fuzz/*_fuzz)
+if [ -n "${ZV_FUZZ_TARGETS:-}" ]; then
+  targets=()
+  for t in $ZV_FUZZ_TARGETS; do targets+=("$dir/fuzz/$t"); done
+fi
 running=0
 for bin in "${targets[@]}"; do
   [ -x "$bin" ] || continue

@@ -3,6 +3,11 @@
 // directory. Both bring the chip-type-25 preload table and FC board
 // configuration up to their templates and write the flash.cfg record's
 // multiboot image where the update policy asks for it.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -112,6 +117,29 @@ void release_sessions_on_signal(int) {
 
 // "package.cfg" selects the disable form by its name alone; one that exists
 // but cannot be read is an error, never a silent enable or disable.
+// One MCTP update per host at a time. A second run would otherwise write
+// the same adapters' tables while the first is between its writes (the
+// adapters' flash-update sessions only guard the image sets). The lock is
+// an flock on a file root owns, held until the process ends (also when it
+// is killed); a file in its place that another user owns or may write, or
+// that is no regular file, refuses the run.
+constexpr const char* kUpdateLockPath = "/tmp/zv_mctp_update.lock";
+
+bool take_update_lock() {
+    static int fd = -1;
+    if (fd >= 0) return true;
+    const int f = ::open(kUpdateLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (f < 0) return false;
+    struct stat st {};
+    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0 ||
+        ::flock(f, LOCK_EX | LOCK_NB) != 0) {
+        ::close(f);
+        return false;
+    }
+    fd = f;
+    return true;
+}
+
 bool package_cfg_readable() {
     char path[VORN_PATH_SIZE];
     if (VORNJoinPath(path, sizeof path, VORNGetInstallationDir(), "package.cfg") != 0) return true;
@@ -373,6 +401,13 @@ int UpdateAdapterMCTPSupport(int enable) {
     // Nothing has been written yet: an interrupt so far ends the run as before
     // the update, not after writing every adapter.
     VORNHandlePendingInterrupt();
+    if (!take_update_lock()) {
+        std::snprintf(line, sizeof line, "MCTP config %s: Another update is in progress on this host; nothing was written.",
+                      word);
+        print_both(line);
+        DeleteFlashCtrVersionList();
+        return kPassAllFailed;
+    }
     std::snprintf(line, sizeof line, "MCTP config %s: Started...", word);
     scfxPrint("%s", line);
     PrintOutPut("%s", line);

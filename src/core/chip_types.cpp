@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "core/core_log.h"
 #include "core/oss_services.h"
@@ -217,6 +218,13 @@ int CorePreserveISPDefaults(const SDMDevice* device, std::span<const SD_UINT8> b
     const size_t adapterMarker = find_marker(biosOriBuf, 0);
     const bool adapterHasSvid = biosOriBuf.size() >= 34 && std::memcmp(biosOriBuf.data() + 28, "SVID", 4) == 0;
 
+    // The chain is walked as it was handed over before any byte changes: a
+    // copied block must not redirect the walk (a PCI data structure or the
+    // next image's header may lie under it). A broken chain changes nothing.
+    struct BiosImage {
+        size_t off, length;
+    };
+    std::vector<BiosImage> images;
     size_t off = 0;
     for (bool first = true;; first = false) {
         // The image header and the PCI data structure it points to must lie in the buffer.
@@ -239,42 +247,53 @@ int CorePreserveISPDefaults(const SDMDevice* device, std::span<const SD_UINT8> b
                                static_cast<int>(length));
                 return -1;
             }
-            const std::span<SD_UINT8> image = buffer.subspan(off, length);
-            bool changed = false;
-            if (adapterHasSvid && length >= 34 && std::memcmp(image.data() + 28, "SVID", 4) == 0) {
-                for (size_t i = 32; i < 34; ++i)
-                    if (image[i] != biosOriBuf[i]) {
-                        image[i] = biosOriBuf[i];
-                        changed = true;
-                    }
-            }
-            const size_t newMarker = find_marker(buffer, off);
-            if (adapterMarker != std::string::npos && newMarker != std::string::npos) {
-                const size_t from = adapterMarker + 2;  // the "ISP " part
-                const size_t to = newMarker + 2;
-                // A defaults block cut short by the end of either buffer is not copied; nor is
-                // one that does not lie inside this image (a later image's marker, or a block
-                // running past the image's end): only this image's checksum is fixed here.
-                if (to + 512 > off + length) {
-                    CoreLogMessage(ZV_MSG_WARNING, "Defaults block at offset %zu lies outside this image; not copied.\n",
-                                   to);
-                } else if (biosOriBuf.size() - from >= 512 && size - to >= 512) {
-                    if (std::memcmp(buffer.data() + to, biosOriBuf.data() + from, 512) != 0) {
-                        std::memmove(buffer.data() + to, biosOriBuf.data() + from, 512);
-                        changed = true;
-                    }
-                } else {
-                    CoreLogMessage(ZV_MSG_WARNING, "Defaults block after the marker is cut short; not copied.\n");
-                }
-            }
-            if (changed) fix_checksum(image);
+            images.push_back({off, length});
         }
-        if ((buffer[pcir + 0x15] & 0x80) != 0) return 0;
+        if ((buffer[pcir + 0x15] & 0x80) != 0) break;
         const size_t next = static_cast<size_t>(le16(buffer, pcir + 0x10)) * 512;
         if (next == 0) {
             CoreLogMessage(ZV_MSG_ERROR, "Image at offset %zu has length 0 and is not the last one.\n", off);
             return -1;
         }
+        // A BIOS image that the next image starts inside would have its
+        // checksum broken by that image's own patch.
+        if (!images.empty() && images.back().off == off && next < images.back().length) {
+            CoreLogMessage(ZV_MSG_ERROR, "Image at offset %zu overlaps the next image.\n", off);
+            return -1;
+        }
         off += next;
     }
+
+    for (const BiosImage& bios : images) {
+        const std::span<SD_UINT8> image = buffer.subspan(bios.off, bios.length);
+        bool changed = false;
+        if (adapterHasSvid && bios.length >= 34 && std::memcmp(image.data() + 28, "SVID", 4) == 0) {
+            for (size_t i = 32; i < 34; ++i)
+                if (image[i] != biosOriBuf[i]) {
+                    image[i] = biosOriBuf[i];
+                    changed = true;
+                }
+        }
+        const size_t newMarker = find_marker(buffer, bios.off);
+        if (adapterMarker != std::string::npos && newMarker != std::string::npos) {
+            const size_t from = adapterMarker + 2;  // the "ISP " part
+            const size_t to = newMarker + 2;
+            // A defaults block cut short by the end of either buffer is not copied; nor is
+            // one that does not lie inside this image (a later image's marker, or a block
+            // running past the image's end): only this image's checksum is fixed here.
+            if (to + 512 > bios.off + bios.length) {
+                CoreLogMessage(ZV_MSG_WARNING, "Defaults block at offset %zu lies outside this image; not copied.\n",
+                               to);
+            } else if (biosOriBuf.size() - from >= 512 && size - to >= 512) {
+                if (std::memcmp(buffer.data() + to, biosOriBuf.data() + from, 512) != 0) {
+                    std::memmove(buffer.data() + to, biosOriBuf.data() + from, 512);
+                    changed = true;
+                }
+            } else {
+                CoreLogMessage(ZV_MSG_WARNING, "Defaults block after the marker is cut short; not copied.\n");
+            }
+        }
+        if (changed) fix_checksum(image);
+    }
+    return 0;
 }

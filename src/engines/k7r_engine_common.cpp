@@ -12,6 +12,7 @@
 #include "core/host_info.h"
 #include "core/input_file.h"
 #include "core/oss_services.h"
+#include "engines/engine_status.h"
 #include "frontend/adapter_entry_list.h"
 #include "frontend/cli_settings.h"
 #include "frontend/model_predicates.h"
@@ -32,11 +33,11 @@ bool writes_table(SD_UINT32 region) {
            region == CNA_REGION_FCOE_BOOT;
 }
 
-SD_UINT32 request_region() {
+}  // namespace
+
+SD_UINT32 CnaRequestRegion() {
     return g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : OPTROM_REGION_STANDARD;
 }
-
-}  // namespace
 
 void CnaBuildModelText(const SDMDevice* pDevice, std::span<char, CNA_MODEL_SIZE> out) {
     std::fill(out.begin(), out.end(), '\0');
@@ -121,7 +122,7 @@ void CnaFillIdentifiers(CnaEngineRun& run) {
     ids.vendorId = run.ssvid;
     ids.deviceId = run.ssdid;
     ids.deviceNumber = run.device->DeviceNumber;
-    ids.region = request_region();
+    ids.region = CnaRequestRegion();
     ids.bufSize = static_cast<SD_UINT32>(run.image.size());
     ids.deviceISP = run.device->DeviceChipProperty.DeviceID;
     ids.chipRev = run.chipRev;
@@ -181,8 +182,8 @@ SD_INT32 CnaReadCurrentRegion(CnaEngineRun& run, SD_UINT32 region, const char* w
 std::vector<CnaPlannedWrite> CnaPlanWrites(const CnaEngineRun& run, std::span<const SD_UINT32> sequence,
                                            const CnaEntryFilter& filter) {
     std::vector<CnaPlannedWrite> plan;
-    if (request_region() != CNA_ALL_REGIONS) {
-        VORNLogMessage(VORN_MSG_DEBUG, "CnaPlanWrites: request for region 0x%x, no region written", request_region());
+    if (CnaRequestRegion() != CNA_ALL_REGIONS) {
+        VORNLogMessage(VORN_MSG_DEBUG, "CnaPlanWrites: request for region 0x%x, no region written", CnaRequestRegion());
         return plan;
     }
     const IltBytes table(run.combined);
@@ -275,6 +276,28 @@ void CnaNotAllRegionsMessage(const CnaEngineRun& run, unsigned written, unsigned
     CnaStatusLine(CNA_NOT_ALL_REGIONS,
                   "Unable to complete flash update on HBA Instance %d. Not all regions updated (%u of %u).",
                   static_cast<int>(run.device->DeviceNumber), written, required);
+}
+
+CnaValidationEnd CnaEndValidation(const CnaEngineRun& run, SD_INT32 status, bool tooLarge) {
+    if (tooLarge) {
+        CnaComplete("Failed");
+        CnaRegionSizeMessage();
+        return {false, CNA_NOT_ALL_REGIONS};
+    }
+    std::array<char, ENGINE_MESSAGE_SIZE> message{};
+    const EngineValidationArgs args{run.file, run.device->DeviceNumber, run.model.data(), run.ssdid, run.ssvid};
+    const EngineValidationResult checked = EngineValidationFinish(EngineStatusFamily::Converged, status, args, message);
+    return {checked.ready, checked.status};
+}
+
+void CnaAnnounceUpdate(CnaEngineRun& run) {
+    if (GetNumberOfPortsOnThisHBA(run.device) < 2)
+        CnaStatusLine(0, "Updating Flash on HBA instance %d - %8s. Please wait...",
+                      static_cast<int>(run.device->DeviceNumber), run.model.data());
+    else
+        CnaStatusLine(0, "Updating Flash on HBA port(s) - %8s. Please wait...", run.model.data());
+    run.image.clear();
+    run.image.shrink_to_fit();
 }
 
 void CnaRegionSizeMessage() {

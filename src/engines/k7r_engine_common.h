@@ -90,6 +90,9 @@ void CnaProgress(const char* text);
 void CnaComplete(const char* word);
 void CnaStatusLine(SD_INT32 status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The region the option-ROM request asks for (the standard one without a request).
+SD_UINT32 CnaRequestRegion();
+
 // The port's identity for the run (model, chip revision, subsystem ids).
 void CnaStartRun(CnaEngineRun& run, SDMDevice* pDevice, const char* pFlashImageFile);
 // The virtual-port refusal (its message written): 0 or 286.
@@ -147,6 +150,18 @@ using CnaWriteOk = std::function<bool(SD_UINT32)>;
 SD_UINT16 CnaRunRegionLoop(const CnaEngineRun& run, std::span<const CnaPlannedWrite> plan, const std::function<const char*(SD_UINT32)>& text,
                            const CnaPrepare& prepare, const CnaWrite& write, const CnaWriteOk& written,
                            SD_INT32* status);
+
+// Closes the validation after the plan was checked: a plan too large for the
+// flash ("Failed", the region-size message, CNA_NOT_ALL_REGIONS), else the
+// validation verdict. `ready` false: return `status`.
+struct CnaValidationEnd {
+    bool ready = false;
+    SD_INT32 status = 0;
+};
+CnaValidationEnd CnaEndValidation(const CnaEngineRun& run, SD_INT32 status, bool tooLarge);
+// "Updating Flash on HBA ... Please wait..." by the port count; the file's
+// bytes are dropped (the combined buffer is what the loop writes from).
+void CnaAnnounceUpdate(CnaEngineRun& run);
 
 // "Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d)."
 void CnaNotAllRegionsMessage(const CnaEngineRun& run, unsigned written, unsigned required);

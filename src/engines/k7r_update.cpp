@@ -41,9 +41,6 @@ const char* progress_text(SD_UINT32 region) {
     }
 }
 
-SD_UINT32 request_region() {
-    return g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : OPTROM_REGION_STANDARD;
-}
 
 SD_INT32 write_through(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, SD_UINT32 Region, SD_UINT32 RegionSize,
                        SD_UINT16 DisableReset, const char* who) {
@@ -96,7 +93,7 @@ void InitK7RFlashUpdateSequence(std::span<unsigned int> sequence, unsigned int a
 SD_INT32 FCUpdateK7ROptionRom(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, SD_UINT32 Region,
                               SD_UINT32 RegionSize, SD_UINT16 DisableReset) {
     if (pDevice == nullptr || pBuffer.empty()) return CNA_WRITER_REFUSED;
-    const SD_UINT32 request = request_region();
+    const SD_UINT32 request = CnaRequestRegion();
     const SD_UINT32 firmware = firmware_region(static_cast<unsigned int>(GetAdapterChipRevision(pDevice)));
     bool allowed = false;
     if (request == CNA_ALL_REGIONS) {
@@ -113,7 +110,7 @@ SD_INT32 FCUpdateK7ROptionRom(SDMDevice* pDevice, std::span<const SD_UINT8> pBuf
 SD_INT32 EthernetUpdateK7ROptionRom(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, SD_UINT32 Region,
                                     SD_UINT32 RegionSize, SD_UINT16 DisableReset) {
     if (pDevice == nullptr || pBuffer.empty()) return CNA_NO_DEVICE;
-    if (request_region() != CNA_ALL_REGIONS || (Region != CNA_REGION_NIC_BOOT && Region != 0x7A && Region != 0x7B))
+    if (CnaRequestRegion() != CNA_ALL_REGIONS || (Region != CNA_REGION_NIC_BOOT && Region != 0x7A && Region != 0x7B))
         return CNA_NO_DEVICE;
     return write_through(pDevice, pBuffer, Region, RegionSize, DisableReset, "EthernetUpdateK7ROptionRom");
 }
@@ -159,14 +156,7 @@ SD_INT32 CNAK7ORevA0ptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashI
         });
         tooLarge = CnaCheckPlanFits(run, plan) != 0;
     }
-    if (tooLarge) {
-        CnaComplete("Failed");
-        CnaRegionSizeMessage();
-        return finish(CNA_NOT_ALL_REGIONS, kVpdNotReached);
-    }
-    std::array<char, ENGINE_MESSAGE_SIZE> message{};
-    const EngineValidationArgs args{run.file, run.device->DeviceNumber, run.model.data(), run.ssdid, run.ssvid};
-    const EngineValidationResult checked = EngineValidationFinish(EngineStatusFamily::Converged, status, args, message);
+    const CnaValidationEnd checked = CnaEndValidation(run, status, tooLarge);
     if (!checked.ready) return finish(checked.status, kVpdNotReached);
     status = checked.status;
 
@@ -176,13 +166,7 @@ SD_INT32 CNAK7ORevA0ptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashI
         return finish(CNA_NOT_ALL_REGIONS, kVpdNotReached);
     }
 
-    if (GetNumberOfPortsOnThisHBA(pDevice) < 2)
-        CnaStatusLine(0, "Updating Flash on HBA instance %d - %8s. Please wait...", static_cast<int>(pDevice->DeviceNumber),
-                      run.model.data());
-    else
-        CnaStatusLine(0, "Updating Flash on HBA port(s) - %8s. Please wait...", run.model.data());
-    run.image.clear();
-    run.image.shrink_to_fit();
+    CnaAnnounceUpdate(run);
 
     SD_INT32 loopStatus = 0;
     const SD_UINT16 count = CnaRunRegionLoop(
@@ -206,7 +190,7 @@ SD_INT32 CNAK7ORevA0ptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashI
 
     SD_INT32 vpdStatus = CNA_NO_VPD_REGION;
     const SD_UINT32 vpdSize = CnaLayoutSize(run, CNA_REGION_NIC_VPD);
-    if (request_region() == CNA_ALL_REGIONS && vpdSize != 0) {
+    if (CnaRequestRegion() == CNA_ALL_REGIONS && vpdSize != 0) {
         CnaProgress(progress_text(CNA_REGION_NIC_VPD));
         if (UpdateAndRestoreK7RVPD(pDevice, &run.versions, vpdSize, DisableReset) == 0) {
             CnaComplete("Success");

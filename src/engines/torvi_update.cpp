@@ -42,9 +42,6 @@ const char* progress_text(SD_UINT32 region) {
     }
 }
 
-SD_UINT32 request_region() {
-    return g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : OPTROM_REGION_STANDARD;
-}
 
 bool written(SD_UINT32 st) { return st == 0 || st == CNA_SD_NOT_ACTIVATED; }
 
@@ -145,14 +142,7 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
                              });
         tooLarge = CnaCheckPlanFits(run, plan) != 0;
     }
-    if (tooLarge) {
-        CnaComplete("Failed");
-        CnaRegionSizeMessage();
-        return finish(CNA_NOT_ALL_REGIONS, CNA_VPD_FAILED);
-    }
-    std::array<char, ENGINE_MESSAGE_SIZE> message{};
-    const EngineValidationArgs args{run.file, run.device->DeviceNumber, run.model.data(), run.ssdid, run.ssvid};
-    const EngineValidationResult checked = EngineValidationFinish(EngineStatusFamily::Converged, status, args, message);
+    const CnaValidationEnd checked = CnaEndValidation(run, status, tooLarge);
     if (!checked.ready) return finish(checked.status, CNA_VPD_FAILED);
     status = checked.status;
 
@@ -163,13 +153,7 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
         return finish(CNA_NOT_ALL_REGIONS, CNA_VPD_FAILED);
     }
 
-    if (GetNumberOfPortsOnThisHBA(pDevice) < 2)
-        CnaStatusLine(0, "Updating Flash on HBA instance %d - %8s. Please wait...",
-                      static_cast<int>(pDevice->DeviceNumber), run.model.data());
-    else
-        CnaStatusLine(0, "Updating Flash on HBA port(s) - %8s. Please wait...", run.model.data());
-    run.image.clear();
-    run.image.shrink_to_fit();
+    CnaAnnounceUpdate(run);
 
     SD_INT32 loopStatus = 0;
     const SD_UINT16 count = CnaRunRegionLoop(
@@ -199,7 +183,7 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
 
     UpdateFlashMemoBlockRegion(pDevice, &run.versions);
     const SD_UINT32 nicVpdSize = CnaLayoutSize(run, CNA_REGION_NIC_VPD);
-    if (request_region() == CNA_ALL_REGIONS && nicVpdSize != 0) {
+    if (CnaRequestRegion() == CNA_ALL_REGIONS && nicVpdSize != 0) {
         CnaProgress(progress_text(CNA_REGION_NIC_VPD));
         const SD_INT32 st = UpdateAndRestoreK7RVPD(pDevice, &run.versions, nicVpdSize, DisableReset);
         CnaComplete(st == 0 ? "Success" : st == VPD_UPDATE_BLANK ? "N/A" : "Unsuccessful");

@@ -235,8 +235,11 @@ SD_INT64 now_seconds() {
 
 bool token_live(const zvapi_shdb_token& t, SD_INT64 now) {
     if (t.InUse != 1) return false;
-    SD_INT64 age = now - t.StartTime;
-    return age < ZVAPI_TOKEN_LIFETIME;   // a clock that went back counts as live
+    // A clock that went back counts as live; a start time from a damaged
+    // file may lie anywhere, so the age is taken without overflow.
+    if (t.StartTime >= now) return true;
+    const SD_UINT64 age = static_cast<SD_UINT64>(now) - static_cast<SD_UINT64>(t.StartTime);
+    return age < static_cast<SD_UINT64>(ZVAPI_TOKEN_LIFETIME);
 }
 
 std::string slot_serial(const zvapi_shdb_token& t) {

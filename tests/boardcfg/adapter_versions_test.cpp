@@ -16,7 +16,7 @@
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
-#include "support/discovered_host.h"
+#include "support/output_host_test.h"
 
 namespace {
 
@@ -62,24 +62,11 @@ void FillBothSets(zvfix::AdapterSpec& a) {
     }
 }
 
-class AdapterVersions : public zvtest::DiscoveredHostTest {
+class AdapterVersions : public zvtest::OutputHostTest {
 protected:
     void SetUp() override {
-        DiscoveredHostTest::SetUp();
-        OSSInitCriticalSection();
-        ResetOutputChannels();
+        OutputHostTest::SetUp();
         ResetFwPreloadVersion();
-    }
-    void TearDown() override {
-        DiscoveredHostTest::TearDown();
-        OSSDeleteCriticalSection();
-        ResetOutputChannels();
-    }
-    static std::string OutputFile() {
-        std::ifstream f(GetOutPutFile());
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
     }
 };
 

@@ -17,6 +17,7 @@
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
+#include "support/engine_run.h"
 
 namespace {
 
@@ -34,13 +35,7 @@ protected:
         h.AddConvergedGen1();
         zvfix::ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(h.adapters[0].subSystemId, 0x1A77)}));
         const std::string file = dir.Path() + "/cna.bin";
-        std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        EXPECT_EQ(addUserOptionROMRequest("all", file.c_str()), 0);
-        g_ptrOptionROMRequest->Region = region;
-        zvtest::ClearLogs();
-        ResetOutputChannels();
-        EXPECT_EQ(SetOutOutFile(), 0);
+        zvtest::PrepareEngineRun(file, image, region);
         const SD_INT32 status = CNAOptionROMRegionUpdate(zvfix::ListsHost::Ports().at(0), file.c_str(), 0);
         output = zvtest::ReadFile(GetOutPutFile());
         events.clear();

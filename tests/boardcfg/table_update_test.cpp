@@ -15,25 +15,26 @@
 #include "core/device_discovery.h"
 #include "core/oss_services.h"
 #include "fixtures/board_template_builder.h"
+#include "fixtures/byte_order.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "frontend/cli_settings.h"
 #include "frontend/install_dir.h"
 #include "frontend/output.h"
 #include "support/discovered_host.h"
+#include "support/e2e_support.h"
 #include "support/sleep_log.h"
 
 namespace {
+
+using zvfix::Le16;
+using zvfix::Le32;
 
 constexpr uint16_t kSsvid = 0x1A77, kSsdid = 0x0289;
 constexpr uint32_t kFwa = zvfix::kRegionPreload1;
 constexpr uint32_t kFbc = zvfix::kRegionBoardConfig1;
 constexpr uint32_t kFwaWords = 0x400;
 
-uint16_t Le16(const zvfix::Bytes& b, size_t off) { return static_cast<uint16_t>(b[off] | b[off + 1] << 8); }
-uint32_t Le32(const zvfix::Bytes& b, size_t off) {
-    return uint32_t{b[off]} | uint32_t{b[off + 1]} << 8 | uint32_t{b[off + 2]} << 16 | uint32_t{b[off + 3]} << 24;
-}
 std::vector<uint8_t> Version(const zvfix::Bytes& t) { return {t[7], t[6], t[5], t[4]}; }
 bool SumsToZero(const zvfix::Bytes& t, size_t start = 0) {
     const size_t covered = size_t{Le32(t, start + 12)} * 4;
@@ -69,12 +70,7 @@ protected:
         EXPECT_EQ(SetOutOutFile(), 0);
         return v;
     }
-    static std::string Output() {
-        std::ifstream f(GetOutPutFile());
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
+    static std::string Output() { return zvtest::ReadFile(GetOutPutFile()); }
     size_t WritesTo(uint32_t region) const {
         size_t n = 0;
         for (const auto& e : zvfix::ReadJournal(hostDir_)) n += e.region == region ? 1 : 0;

@@ -27,14 +27,10 @@ protected:
 
     // Dispatches `spec`'s image to the first port of the host's only adapter.
     SD_INT32 Dispatch(zvfix::HostBuilder& h, const zvfix::MultibootImageSpec& spec, SD_UINT16 disableReset) {
-        zvfix::VpdSpec vpd;
-        vpd.extra.push_back({"VV", "FFV00.00.00"});
-        for (uint32_t region : {0x81u, 0x14u, 0x16u}) h.adapters[0].SetRegion(region, zvfix::MakeVpd(vpd, "ZV1", 0x400));
+        zvfix::SetConvergedVpds(h.adapters[0], "ZV1", false);
         ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(h.adapters[0].subSystemId, 0x1A77)}));
         const std::string file = dir.Path() + "/mbi.bin";
-        const zvfix::Bytes image = zvfix::BuildMultibootImage(spec);
-        std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        zvfix::WriteBytes(file, zvfix::BuildMultibootImage(spec));
         count = 77;
         const SD_INT32 st = updateOptionROMSingleHBA(ListsHost::Ports().at(0), file.c_str(), &count, 1, disableReset);
         journal = zvfix::ReadJournal(lists.Dir() + "/host");

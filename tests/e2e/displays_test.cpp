@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using zvtest::RunResult;
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;

@@ -35,7 +35,7 @@ inline const std::vector<uint32_t> kSet1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 
 inline const std::vector<uint32_t> kSet2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
 inline const std::vector<uint32_t> kFcVpd = {0x14, 0x16, 0xD4, 0xD6};
 
-inline bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
 inline zvfix::MultibootImageSpec DemoSpec() {
     zvfix::MbiAdapter a;

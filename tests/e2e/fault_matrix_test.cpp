@@ -69,7 +69,8 @@ protected:
         }
 
         int cases = 0;
-        for (size_t i = 0; i < writes.size(); ++i) {
+        const size_t stride = static_cast<size_t>(WriteStride(4));
+        for (size_t i = 0; i < writes.size(); i += stride) {
             for (const Fault& fault : RegionFaults(writes[i].region)) {
                 Case(f, host, fault, i < firstRecord ? kBefore : i > lastRecord ? kAfter : kAmong, oldOrNew, onlyNew);
                 ++cases;
@@ -79,8 +80,8 @@ protected:
             Case(f, host, fault, fault.name == "session close fails" ? kAfter : kBefore, oldOrNew, onlyNew);
             ++cases;
         }
-        std::printf("[ matrix   ] %s: %zu regions x %zu write faults + %zu session faults = %d cases\n",
-                    f.name.c_str(), writes.size(), RegionFaults(0).size(), FlowFaults().size(), cases);
+        std::printf("[ matrix   ] %s: %zu regions (stride %zu) x %zu write faults + %zu session faults = %d cases\n",
+                    f.name.c_str(), writes.size(), stride, RegionFaults(0).size(), FlowFaults().size(), cases);
         std::fflush(stdout);
     }
 

@@ -24,7 +24,7 @@ using zvtest::RunResult;
 constexpr uint16_t kVendor = 0x1A77;
 constexpr const char* kFile = "image.bin";
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
 std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -60,15 +60,7 @@ protected:
     // Every adapter of the host supported, under its chip text.
     RunResult Run(const Bytes& file, std::vector<std::string> args) {
         host.Write(hostDir.Path());
-        std::vector<zvfix::AdapterTableRow> rows;
-        for (const zvfix::AdapterSpec& a : host.adapters) {
-            zvfix::AdapterTableRow row = zvfix::TableRow(a.subSystemId, a.subVendorId);
-            char isp[8];
-            std::snprintf(isp, sizeof isp, "%04X", a.deviceId);
-            row.isp = isp;
-            rows.push_back(row);
-        }
-        inst.WriteFile("adapters.properties", zvfix::AdapterTable(rows));
+        inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
         inst.WriteFile(kFile, AsText(file));
         zvtest::RunOptions o;
         o.args = std::move(args);

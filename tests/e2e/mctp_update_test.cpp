@@ -20,6 +20,7 @@
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/board_template_builder.h"
 #include "fixtures/flash_cfg_builder.h"
+#include "fixtures/byte_order.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "support/e2e_support.h"
@@ -43,11 +44,9 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
-uint32_t Le32(const Bytes& b, size_t at) {
-    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
-}
+using zvfix::Le32;
 
 zvfix::MemoBlockSpec Memo(uint8_t major, uint8_t minor, uint8_t sub) {
     zvfix::MemoBlockSpec m;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -47,6 +48,19 @@ struct Family {
     // host: whole and old or new (oldAllowed), or new.
     std::function<void(const std::string& dir, const std::string& control, bool oldAllowed)> served;
 };
+
+// Every write point, or in the sanitizer build every `sanitizerStride`th one
+// (the suite stays short there); ZV_SWEEP_STRIDE=k overrides both.
+inline int WriteStride(int sanitizerStride) {
+#if defined(__SANITIZE_ADDRESS__)
+    int k = sanitizerStride;
+#else
+    int k = 1;
+    (void)sanitizerStride;
+#endif
+    if (const char* s = std::getenv("ZV_SWEEP_STRIDE")) k = std::atoi(s);
+    return k > 0 ? k : 1;
+}
 
 inline bool Active(const Bytes& region) { return !region.empty() && region[0] != 0xFF && (region[0] & 1) != 0; }
 

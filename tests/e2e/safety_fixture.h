@@ -27,7 +27,7 @@ namespace zvsafety {
 constexpr uint16_t kVendor = 0x1A77;
 constexpr const char* kImage = "kv_mbi.bin";
 
-inline bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
 class SafetyTest : public ::testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/board_template_builder.h"
 #include "fixtures/flash_cfg_builder.h"
+#include "fixtures/byte_order.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/image_component_builder.h"
 #include "fixtures/memo_block_builder.h"
@@ -30,11 +31,10 @@ constexpr uint16_t kSsid25 = 0x0289;
 constexpr const char* kImage = "kv_gen7_mbi.bin";
 constexpr const char* kImage25 = "kv_gen6_mbi.bin";
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
-uint16_t Le16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
-
-uint32_t Le32(const Bytes& b, size_t at) { return uint32_t{Le16(b, at)} | uint32_t{Le16(b, at + 2)} << 16; }
+using zvfix::Le16;
+using zvfix::Le32;
 
 Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 

@@ -18,13 +18,14 @@
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
+#include "support/engine_run.h"
 
 namespace {
 
 using zvfix::Bytes;
 using zvfix::ListsHost;
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
 Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 
@@ -49,10 +50,7 @@ protected:
             spec->chipRevision = 0x54;
         }
         // VPDs with the version keywords the engines rewrite.
-        zvfix::VpdSpec vpd;
-        vpd.extra.push_back({"RM", "000000"});
-        vpd.extra.push_back({"VV", "FFV00.00.00"});
-        for (uint32_t region : {0x81u, 0x14u, 0x16u}) spec->SetRegion(region, zvfix::MakeVpd(vpd, "ZV1", 0x400));
+        zvfix::SetConvergedVpds(*spec, "ZV1");
         return *spec;
     }
 
@@ -60,13 +58,7 @@ protected:
         ListsHost lists(host, zvfix::AdapterTable({zvfix::TableRow(host.adapters[0].subSystemId, 0x1A77)}));
         hostDir = lists.Dir() + "/host";
         const std::string file = dir.Path() + "/mbi.bin";
-        std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        EXPECT_EQ(addUserOptionROMRequest("all", file.c_str()), 0);
-        g_ptrOptionROMRequest->Region = region;
-        zvtest::ClearLogs();
-        ResetOutputChannels();
-        EXPECT_EQ(SetOutOutFile(), 0);
+        zvtest::PrepareEngineRun(file, image, region);
         SDMDevice* port = ListsHost::Ports().at(0);
         const SD_INT32 status = f == Family::K7R ? CNAK7ORevA0ptionROMRegionUpdate(port, file.c_str(), disableReset)
                                                  : CNATorviOptionROMRegionUpdate(port, file.c_str(), disableReset);

@@ -31,8 +31,7 @@ protected:
         a.fwAttributes = 0x00000C0D0000A0B0ULL;
         image = dir.Path() + "/mbi.bin";
         const zvfix::Bytes bytes = zvfix::MakeDorneImage({0x2261, 0x1A77, 0x0289, 1});
-        std::ofstream(image, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        zvfix::WriteBytes(image, bytes);
     }
     void TearDown() override { freeUserOptionROMReq(); }
 

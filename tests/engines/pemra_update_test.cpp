@@ -47,9 +47,7 @@ protected:
     // Writes the image, starts the host and runs the engine on the first port.
     SD_INT32 Run(const Bytes& image, SD_UINT32 region = OPTROM_REGION_ALL, SD_UINT16 disableReset = 0) {
         const std::string path = dir_.Path() + "/pemra.bin";
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(image.data(), 1, image.size(), f);
-        std::fclose(f);
+        zvfix::WriteBytes(path, image);
         lists_ = std::make_unique<zvfix::ListsHost>(
             host_, zvfix::AdapterTable({zvfix::TableRow(adapter_->subSystemId, kVendor)}));
         EXPECT_EQ(addUserOptionROMRequest("all", path.c_str()), 0);

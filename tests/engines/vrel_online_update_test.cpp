@@ -21,6 +21,7 @@
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
+#include "support/engine_run.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ zvfix::MultibootImageSpec Spec() {
     return zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid, .cardType = 1});
 }
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+using zvtest::Has;
 
 struct Write {
     uint32_t region;
@@ -61,13 +62,7 @@ protected:
         a.fwAttributes = kImageFwAttributes;
         ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
         const std::string file = dir.Path() + "/mbi.bin";
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                    static_cast<std::streamsize>(image.size()));
-        EXPECT_EQ(addUserOptionROMRequest("all", file.c_str()), 0);
-        g_ptrOptionROMRequest->Region = region;
-        zvtest::ClearLogs();
-        ResetOutputChannels();
-        EXPECT_EQ(SetOutOutFile(), 0);
+        zvtest::PrepareEngineRun(file, image, region);
         const SD_INT32 status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
         output = zvtest::ReadFile(GetOutPutFile());
         writes.clear();

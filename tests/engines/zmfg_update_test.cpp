@@ -57,9 +57,7 @@ protected:
     }
     std::string File(const Bytes& bytes) {
         const std::string path = dir_.Path() + "/file" + std::to_string(files_++) + ".bin";
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        zvfix::WriteBytes(path, bytes);
         return path;
     }
     std::string HostDir() const { return lists_->Dir() + "/host"; }

@@ -98,6 +98,29 @@ TEST(DeviceListOps, InsertPositionFollowsTheWwpnText) {
     EXPECT_EQ(FindLocationInList(&list, &a), nullptr);
 }
 
+TEST(DeviceListOps, InterimOrderIsByWwpnAcrossAdapters) {
+    zvfix::HostBuilder h;
+    h.AddChip25Ports("SN-B", {0x2100000000000001, 0x2100000000000004});
+    auto& a = h.AddChip25Ports("SN-A", {0x2100000000000003, 0x2100000000000002});
+    a.ports[1].interfaceType = 3;   // a virtual port: an entry, but no copy in the chain
+    ListsHost lists(h);
+    RemoveAllAdaptersFromAdapterList();
+    SDMDeviceList chain{};
+    ASSERT_NE(SortAdapterList(GetDeviceList(), &chain), nullptr);
+    std::vector<uint64_t> copies;
+    for (SDMDevice* d = chain.firstDevice; d != nullptr;) {
+        copies.push_back(ListsHost::Wwpn(d));
+        SDMDevice* next = d->next;
+        CoreFree(d);
+        d = next;
+    }
+    EXPECT_EQ(copies, (std::vector<uint64_t>{0x2100000000000001, 0x2100000000000003, 0x2100000000000004}));
+    std::vector<uint64_t> entries;
+    for (const AdapterEntry* e : ListsHost::Entries()) entries.push_back(ListsHost::Wwpn(e));
+    EXPECT_EQ(entries, (std::vector<uint64_t>{0x2100000000000001, 0x2100000000000002, 0x2100000000000003,
+                                              0x2100000000000004}));
+}
+
 TEST(DeviceListOps, DeletingAndEmptyingTheListLeaveTheCoreModelWhole) {
     zvfix::HostBuilder h;
     auto& a = h.AddChip25Ports("SN-D", {0x2100000000000041, 0x2100000000000042});

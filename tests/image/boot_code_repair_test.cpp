@@ -14,6 +14,7 @@
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
 #include "image/rom_chain.h"
+#include "support/e2e_support.h"
 
 namespace {
 
@@ -37,12 +38,7 @@ protected:
         OSSDeleteCriticalSection();
         ResetOutputChannels();
     }
-    static std::string OutputFile() {
-        std::ifstream f(GetOutPutFile());
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
+    static std::string OutputFile() { return zvtest::ReadFile(GetOutPutFile()); }
     // The ids the repair must have left in a chain at the region's start.
     static void ExpectRepaired(const zvfix::Bytes& rom, uint16_t deviceId, const char* hw, const char* model) {
         const auto at = zvfix::RomImageOffsets(kForeign);

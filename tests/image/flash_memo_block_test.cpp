@@ -16,7 +16,7 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "frontend/output.h"
-#include "support/discovered_host.h"
+#include "support/output_host_test.h"
 
 namespace {
 
@@ -92,19 +92,7 @@ TEST(FlashMemoBlockData, ExistingBlockWithBadChecksumIsRewrittenSound) {
     EXPECT_EQ(VerifyChecksum32Bit(std::span<const uint8_t>(region).first(44), 12), 29);
 }
 
-class MemoOnHost : public zvtest::DiscoveredHostTest {
-protected:
-    void SetUp() override {
-        DiscoveredHostTest::SetUp();
-        OSSInitCriticalSection();
-        ResetOutputChannels();
-    }
-    void TearDown() override {
-        DiscoveredHostTest::TearDown();
-        OSSDeleteCriticalSection();
-        ResetOutputChannels();
-    }
-};
+using MemoOnHost = zvtest::OutputHostTest;
 
 TEST_F(MemoOnHost, ReadFromTheRegionOfTheRunningSet) {
     zvfix::HostBuilder host;

@@ -10,6 +10,7 @@
 #include "image/image_combination_k7r_layout.h"
 #include "image/image_validation_multiboot.h"
 #include "support/discovered_host.h"
+#include "image/mbi_identifiers.h"
 
 namespace {
 
@@ -19,15 +20,7 @@ using zvfix::MbiComponent;
 constexpr zvfix::MbiAdapter kDorne{};
 constexpr zvfix::MbiAdapter kVrel{.deviceId = 0x2281, .ssdid = 0x02AE};
 
-sHbaIdentifiers Ids(const zvfix::MbiAdapter& a, uint16_t chipRev = 0) {
-    sHbaIdentifiers ids{};
-    ids.vendorId = a.ssvid;
-    ids.deviceId = a.ssdid;
-    ids.deviceISP = a.deviceId;
-    ids.chipRev = chipRev;
-    std::strcpy(ids.acHBAModel, "KV2692");
-    return ids;
-}
+using zvtest::MbiIds;
 
 Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
 bool AllZero(const Bytes& b, size_t at, size_t n) {
@@ -42,14 +35,14 @@ struct Combined {
 Combined Dorne(const zvfix::MultibootImageSpec& s, uint16_t chipRev = 0) {
     Bytes img = zvfix::BuildMultibootImage(s);
     Combined c{0, Bytes(img.size(), 0)};
-    c.result = CombineDorneImageComponentsInBuffer(c.bytes, img, 0, 1, Ids(kDorne, chipRev), chipRev);
+    c.result = CombineDorneImageComponentsInBuffer(c.bytes, img, 0, 1, MbiIds(kDorne, chipRev), chipRev);
     return c;
 }
 
 Combined Vrel(const zvfix::MultibootImageSpec& s) {
     Bytes img = zvfix::BuildMultibootImage(s);
     Combined c{0, Bytes(img.size(), 0)};
-    c.result = CombineVrelImageComponentsInBuffer(c.bytes, img, 0, 1, Ids(kVrel), 0);
+    c.result = CombineVrelImageComponentsInBuffer(c.bytes, img, 0, 1, MbiIds(kVrel), 0);
     return c;
 }
 
@@ -105,7 +98,7 @@ TEST(ImageCombination, DorneFailuresStopBeforeTheStamp) {
     s = zvfix::DorneImageSpec(kDorne);
     Bytes img = zvfix::BuildMultibootImage(s);
     Bytes small(zvfix::MbiComponentOffset(s, 6), 0);
-    EXPECT_EQ(CombineDorneImageComponentsInBuffer(small, img, 0, 1, Ids(kDorne), 0), COMBINE_OUT_OF_BOUNDS);
+    EXPECT_EQ(CombineDorneImageComponentsInBuffer(small, img, 0, 1, MbiIds(kDorne), 0), COMBINE_OUT_OF_BOUNDS);
 }
 
 TEST(ImageCombination, VrelPatchesItsConfigurationTables) {
@@ -156,7 +149,7 @@ TEST(ImageCombination, ConvergedMergesFollowChipRevisionAndLocator) {
     s.components[0].chipRev = 0x30;
     Bytes img = zvfix::BuildMultibootImage(s);
     Bytes out(img.size(), 0);
-    const sHbaIdentifiers ids = Ids({.deviceId = 0x8031}, 0x54);
+    const sHbaIdentifiers ids = MbiIds({.deviceId = 0x8031}, 0x54);
     // Torvi: the CRB init of another revision is neither merged nor counted.
     EXPECT_EQ(CombineTorviImageComponentsInBuffer(out, img, 0, 1, ids, 0x54), 3);
     EXPECT_TRUE(AllZero(out, zvfix::MbiComponentOffset(s, 0), 0x200));

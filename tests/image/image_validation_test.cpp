@@ -14,6 +14,7 @@
 #include "image/image_validation_versions.h"
 #include "frontend/output.h"
 #include "support/e2e_support.h"
+#include "image/mbi_identifiers.h"
 
 namespace {
 
@@ -23,25 +24,17 @@ using zvfix::MbiComponent;
 constexpr zvfix::MbiAdapter kDorne{};                    // 0x2261, card type 1
 constexpr zvfix::MbiAdapter kVrel{.deviceId = 0x2281};
 
-sHbaIdentifiers Ids(const zvfix::MbiAdapter& a, uint16_t chipRev = 0) {
-    sHbaIdentifiers ids{};
-    ids.vendorId = a.ssvid;
-    ids.deviceId = a.ssdid;
-    ids.deviceISP = a.deviceId;
-    ids.chipRev = chipRev;
-    std::strcpy(ids.acHBAModel, "KV2692");
-    return ids;
-}
+using zvtest::MbiIds;
 
 int Dorne(const Bytes& img, MultibootVersions* v = nullptr, const zvfix::MbiAdapter& a = kDorne,
           uint16_t chipRev = 0) {
     MultibootVersions local{};
-    return ValidateDorneImageComponents(img, 0, static_cast<SD_INT16>(a.cardType), v ? v : &local, Ids(a, chipRev));
+    return ValidateDorneImageComponents(img, 0, static_cast<SD_INT16>(a.cardType), v ? v : &local, MbiIds(a, chipRev));
 }
 
 int Vrel(const Bytes& img, FlashComponentVersion* v = nullptr, const zvfix::MbiAdapter& a = kVrel) {
     FlashComponentVersion local{};
-    return ValidateVrelImageComponents(img, 0, static_cast<SD_INT16>(a.cardType), v ? v : &local, Ids(a));
+    return ValidateVrelImageComponents(img, 0, static_cast<SD_INT16>(a.cardType), v ? v : &local, MbiIds(a));
 }
 
 TEST(ImageValidation, DorneImageValidatesWithItsCountAndVersions) {
@@ -275,10 +268,10 @@ TEST(ImageValidation, ComponentVersionListingOnTheOutputFile) {
     FlashComponentVersion v{};
     const auto boot = ILT_Region_GetRegionByIndex(img, 1);   // 0x07
     ASSERT_TRUE(boot);
-    EXPECT_EQ(GetFlashImageComponentVersion(&*boot, img, &v, Ids(kVrel)), 0);
+    EXPECT_EQ(GetFlashImageComponentVersion(&*boot, img, &v, MbiIds(kVrel)), 0);
     ILT_Region_t past = *boot;
     past.offsetHi = 0x10;
-    EXPECT_EQ(GetFlashImageComponentVersion(&past, img, &v, Ids(kVrel)), IMGVAL_OUT_OF_BOUNDS);
+    EXPECT_EQ(GetFlashImageComponentVersion(&past, img, &v, MbiIds(kVrel)), IMGVAL_OUT_OF_BOUNDS);
     EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()),
               "\nRegion Type=0x7\nRegion VerLen=0x3\nSwapModeCardType=0x0001\nBIOS version: 3.65.0\n"
               "FCode version: 3.65.0\n\nRegion Type=0x7\nRegion VerLen=0x3\nSwapModeCardType=0x0001\n");

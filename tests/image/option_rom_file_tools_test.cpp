@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/sdm_device.h"
+#include "fixtures/host_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "image/option_rom_file_tools.h"
 
@@ -35,11 +36,7 @@ TEST(OptionRomFileTools, DumpWritesReadsBackAndRefusesALink) {
 
 TEST(OptionRomFileTools, ScanListsAFileAndRefusesAMissingOne) {
     const std::string path = Path("optrom_scan.bin");
-    const Bytes chain = zvfix::MakeBootCodeChain();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(chain.data(), 1, chain.size(), f);
-    std::fclose(f);
+    zvfix::WriteBytes(path, zvfix::MakeBootCodeChain());
     EXPECT_EQ(scanOptionROMFile(nullptr, path.c_str()), 0);
     EXPECT_EQ(scanOptionROMFile(nullptr, (path + ".absent").c_str()), 1);
     std::remove(path.c_str());

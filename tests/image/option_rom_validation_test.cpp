@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "fixtures/host_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "image/option_rom_request.h"
 #include "image/option_rom_validation.h"
@@ -96,11 +97,8 @@ TEST_F(MultibootCheck, ABiosSizeBeyondItsImageIsRefusedAndTheNextImageKept) {
 
 TEST(OptionRomFile, ReadsAtMostTheLimit) {
     const std::string path = ::testing::TempDir() + "/optrom_file.bin";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
     const Bytes content(0x18000, 0x5A);
-    std::fwrite(content.data(), 1, content.size(), f);
-    std::fclose(f);
+    zvfix::WriteBytes(path, content);
     Bytes buffer(0x20000, 0xFF);
     SD_UINT32 size = 0x20000;
     EXPECT_EQ(validateOptionROMFile(path.c_str(), buffer, &size), 0);

@@ -16,7 +16,7 @@
 #include "frontend/output.h"
 #include "frontend/vpd.h"
 #include "image/fc_vpd_update.h"
-#include "support/discovered_host.h"
+#include "support/output_host_test.h"
 
 namespace {
 
@@ -52,18 +52,8 @@ std::string Z(const char* text, size_t length) {   // text zero-padded to the ke
     return s;
 }
 
-class VpdKeywords : public zvtest::DiscoveredHostTest {
+class VpdKeywords : public zvtest::OutputHostTest {
 protected:
-    void SetUp() override {
-        DiscoveredHostTest::SetUp();
-        OSSInitCriticalSection();
-        ResetOutputChannels();
-    }
-    void TearDown() override {
-        DiscoveredHostTest::TearDown();
-        OSSDeleteCriticalSection();
-        ResetOutputChannels();
-    }
     // One chip-type-25 adapter (two ports) whose FC VPD 0 holds `vpd`.
     SDMDevice* Adapter(const Bytes& vpd, std::vector<zvfix::FaultSpec> faults = {}) {
         zvfix::HostBuilder host;

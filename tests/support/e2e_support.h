@@ -80,6 +80,7 @@ RunResult Wait(Running& running);
 
 // Small file helpers for tests.
 std::string ReadFile(const std::string& path);
+inline bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 bool FileExists(const std::string& path);
 std::vector<std::string> OutputFiles();   // /var/log/mctp-upgrade-*.log, sorted
 void ClearLogs();                         // removes the output files and the debug log

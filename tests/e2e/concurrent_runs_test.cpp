@@ -1,0 +1,102 @@
+// Two MCTP runs at once on one host. A run that finds another one in
+// progress is refused before it writes anything; two runs started together
+// never interleave their writes, and the adapter ends on the new set.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "e2e/online_update_families.h"
+
+namespace {
+using namespace zvonline;
+
+bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+const char* const kRefused = "MCTP config enable: Another update is in progress on this host; nothing was written.\n";
+
+class ConcurrentRuns : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
+    }
+
+    void Check(const Family& f, const zvfix::HostBuilder& host) {
+        SCOPED_TRACE(f.name);
+        f.install(inst);
+        const std::string oldOrNew = control.Path() + "/old-or-new.json", onlyNew = control.Path() + "/new.json";
+        ControlRun(f, host, inst, control.Path(), oldOrNew, onlyNew);
+
+        {
+            // A run in progress holds the host's update lock: the second run
+            // is refused and the adapter's flash stays as it was.
+            zvtest::TempDir dir;
+            host.Write(dir.Path());
+            const Bytes before = zvfix::ReadFlash(dir.Path(), 0);
+            const int lock = ::open("/tmp/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_GE(lock, 0);
+            ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+            const zvtest::RunResult b = RunOn(inst, dir.Path());
+            ::close(lock);
+            EXPECT_EQ(b.status, 3) << b.out << b.outputFile;
+            EXPECT_TRUE(Has(b.out, kRefused)) << b.out;
+            EXPECT_TRUE(Has(b.outputFile, kRefused)) << b.outputFile;
+            EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
+            EXPECT_EQ(zvfix::ReadFlash(dir.Path(), 0), before);
+        }
+
+        // Started together: one updates while the other is refused, or (started
+        // after the first ended; no reboot between) the second updates again or
+        // finds nothing to do.
+        // Either way the journal holds whole updates one after the other.
+        std::vector<uint32_t> one;
+        for (const zvfix::JournalEntry& e : zvfix::ReadJournal(control.Path())) one.push_back(e.region);
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            zvtest::TempDir dir;
+            host.Write(dir.Path());
+            zvtest::RunOptions o;
+            o.env = {{"ZV_SIM_HOST", dir.Path()}};
+            o.keepLogs = true;
+            zvtest::Running a = zvtest::Start(inst, o);
+            zvtest::Running b = zvtest::Start(inst, o);
+            int updates = 0;
+            for (const zvtest::RunResult& r : {zvtest::Wait(a), zvtest::Wait(b)}) {
+                EXPECT_TRUE(r.status == 1 || r.status == 2 || (r.status == 3 && Has(r.out, kRefused))) << r.status << "\n" << r.out;
+                updates += r.status == 1 ? 1 : 0;
+            }
+            EXPECT_GE(updates, 1);
+            // The first update's writes come whole, before any of a second one.
+            std::vector<uint32_t> regions;
+            for (const zvfix::JournalEntry& e : zvfix::ReadJournal(dir.Path())) regions.push_back(e.region);
+            ASSERT_EQ(regions.size(), one.size() * static_cast<size_t>(updates));
+            EXPECT_TRUE(std::equal(one.begin(), one.end(), regions.begin()));
+            const ToolRun verdict = RebootTool("--verify " + onlyNew + " " + dir.Path());
+            EXPECT_EQ(verdict.status, 0) << verdict.out;
+        }
+    }
+
+    zvtest::InstallDir inst;
+    zvtest::TempDir control;
+};
+
+TEST_F(ConcurrentRuns, Chip25SecondRunNeverWritesTheAdapter) {
+    const Family f = Chip25(true);
+    zvfix::HostBuilder host;
+    f.build(host);
+    // The preload table is older than its template: a run writes it outside
+    // any flash-update session, before the image sets.
+    inst.WriteFile("Vx9FWA.dat", zvfix::BoardTemplateSpec{"JKOZ", "2.0.0", {{0x40, {0x4D, 0x43}}}, {}}.Text());
+    Check(f, host);
+}
+
+TEST_F(ConcurrentRuns, Chip27SecondRunNeverWritesTheAdapter) {
+    const Family f = Chip27();
+    zvfix::HostBuilder host;
+    f.build(host);
+    Check(f, host);
+}
+
+}  // namespace
