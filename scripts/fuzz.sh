@@ -30,24 +30,7 @@ scratch=$(mktemp -d "$dir/run.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 "$seedbuild/tests/fixtures/zvfuzz-seeds" "$scratch/seeds"
 
-isolate=()
-if [ "$(id -u)" = 0 ] && unshare --mount --ipc true 2>/dev/null; then
-  [ -e /usr/lib/libzvsdm.log ] || : > /usr/lib/libzvsdm.log
-  # A tree under /tmp is bound back into the private /tmp.
-  isolate=(unshare --mount --ipc --propagation private sh -c '
-    keep=""
-    case "$ZV_FUZZ_TOP" in /tmp/*) keep="$ZV_FUZZ_TOP" ;; esac
-    if [ -n "$keep" ]; then mkdir -p /run/zv-fuzz-tmp && mount --bind /tmp /run/zv-fuzz-tmp || exit 125; fi
-    mount -t tmpfs -o mode=1777 zvfuzztmp /tmp &&
-    mount -t tmpfs -o mode=0755 zvfuzzlog /var/log &&
-    : > /tmp/.libzvsdm.log && mount --bind /tmp/.libzvsdm.log /usr/lib/libzvsdm.log || exit 125
-    if [ -n "$keep" ]; then mkdir -p "$keep" && mount --bind "/run/zv-fuzz-tmp${keep#/tmp}" "$keep" || exit 125; fi
-    export ZV_FUZZ_ISOLATED=1
-    exec "$@"' sh)
-else
-  echo "no private namespaces here: the targets that use the product's fixed paths do nothing"
-fi
-export ZV_FUZZ_TOP="$top"
+. "$top/scripts/fuzz_isolate.sh"
 
 status=0
 for bin in "$dir"/fuzz/*_fuzz; do

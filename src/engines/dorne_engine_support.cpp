@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "frontend/adapter_entry_list.h"
 #include "frontend/output.h"
 #include "mgmt/sdapi.h"
 
@@ -85,4 +86,12 @@ SD_INT32 DorneReadBootCodeBackup(SDMDevice* pDevice, const SDMOptRomLayoutCopy& 
         return DORNE_REGION_UNREADABLE;
     }
     return DORNE_SUCCESS;
+}
+
+bool DorneRefuseVirtualPort(SDMDevice* pDevice, DorneMessage& message) {
+    if (isVirtualPortHBA(pDevice) == 0) return false;
+    const SD_UINT8* w = pDevice->DevicePortProperty.WWN;
+    message.Say("Option is not available with virtual port HBA (%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X)!", w[0], w[1],
+                w[2], w[3], w[4], w[5], w[6], w[7]);
+    return true;
 }

@@ -83,6 +83,9 @@ struct DorneModel {
 // The size of `code` in the layout; 0 when the layout lacks it.
 SD_UINT32 DorneRegionSize(const SDMOptRomLayoutCopy& layout, SD_UINT32 code);
 bool DorneHasRegion(const SDMOptRomLayoutCopy& layout, SD_UINT32 code);
+// True (and the refusal said) when the port is a virtual port: both engines
+// refuse one before anything else.
+bool DorneRefuseVirtualPort(SDMDevice* pDevice, DorneMessage& message);
 
 // Subsystem ids of the port's current NVRAM image.
 SD_UINT16 DorneNvramVariable(const SDMDevice* port, SD_UINT32 variable);

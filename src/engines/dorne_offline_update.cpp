@@ -69,12 +69,7 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     const char* file = pFlashImageFile != nullptr ? pFlashImageFile : "";
     VORNLogMessage(VORN_MSG_DEBUG, "DorneFlashUpdate: HBA %d (%s) file %s", instance, model.text, file);
 
-    if (isVirtualPortHBA(pDevice) != 0) {
-        const SD_UINT8* w = pDevice->DevicePortProperty.WWN;
-        msg.Say("Option is not available with virtual port HBA (%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X)!", w[0], w[1],
-                w[2], w[3], w[4], w[5], w[6], w[7]);
-        return DORNE_VIRTUAL_PORT;
-    }
+    if (DorneRefuseVirtualPort(pDevice, msg)) return DORNE_VIRTUAL_PORT;
 
     // The image must start with its layout table: no package header is taken off.
     std::vector<SD_UINT8> image;

@@ -49,12 +49,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     const char* file = pFlashImageFile != nullptr ? pFlashImageFile : "";
     VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: HBA %d (%s) file %s", instance, model.text, file);
 
-    if (isVirtualPortHBA(pDevice) != 0) {
-        const SD_UINT8* w = pDevice->DevicePortProperty.WWN;
-        msg.Say("Option is not available with virtual port HBA (%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X)!", w[0], w[1],
-                w[2], w[3], w[4], w[5], w[6], w[7]);
-        return DORNE_VIRTUAL_PORT;
-    }
+    if (DorneRefuseVirtualPort(pDevice, msg)) return DORNE_VIRTUAL_PORT;
 
     // The image is made for the ids the adapter shows on the bus; its NVRAM must agree.
     const SD_UINT16 pciSsvid = pDevice->DeviceChipProperty.SubVendorID;
