@@ -10,6 +10,8 @@
 # counts go to <build>/long.<time>/; a crash fails the script and its input is
 # kept there. Isolation as in scripts/fuzz.sh (private /tmp, /var/log, IPC).
 # $ZV_FUZZ_TARGETS (names, space-separated) picks some targets only.
+# $ZV_FUZZ_FORK=N runs each target as N workers sharing one corpus (libFuzzer's
+# fork mode), for the slow targets; the count is then all workers' inputs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
@@ -46,12 +48,17 @@ one() {
   for c in "$out/seeds/$name" "$top/fuzz/corpus/$name"; do
     [ -d "$c" ] && corpora+=("$c")
   done
-  local start end rc=0 done_runs
+  local start end rc=0 done_runs fork=()
+  [ -n "${ZV_FUZZ_FORK:-}" ] && fork=(-fork="$ZV_FUZZ_FORK")
   start=$(date +%s)
-  (cd "$out" && "${isolate[@]}" "$bin" -runs="$runs" -max_total_time="$secs" -print_final_stats=1 \
+  (cd "$out" && "${isolate[@]}" "$bin" "${fork[@]}" -runs="$runs" -max_total_time="$secs" -print_final_stats=1 \
      -artifact_prefix="$out/$name-" "${corpora[@]}" >"$out/$name.log" 2>&1) || rc=$?
   end=$(date +%s)
-  done_runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out/$name.log" | grep -o '[0-9]*$' || echo '?')
+  if [ ${#fork[@]} = 0 ]; then
+    done_runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out/$name.log" | grep -o '[0-9]*$' || echo '?')
+  else
+    done_runs=$(grep -oE '^#[0-9]+: cov' "$out/$name.log" | tail -1 | grep -oE '[0-9]+' || echo '?')
+  fi
   if [ "$rc" = 0 ]; then
     echo "$name: ok, $done_runs runs in $((end - start)) s" | tee -a "$out/summary"
   else

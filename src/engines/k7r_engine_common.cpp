@@ -193,7 +193,9 @@ std::vector<CnaPlannedWrite> CnaPlanWrites(const CnaEngineRun& run, std::span<co
         const SD_UINT32 layoutSize = CnaLayoutSize(run, code);
         for (int i = 0; i < entries; ++i) {
             const auto entry = ILT_Region_GetRegionByIndex(table, static_cast<SD_UINT16>(i));
-            if (!entry || entry->regionType != code || !filter(code, *entry)) continue;
+            // Entries past the image: so are all that follow, however many the header counts.
+            if (!entry) break;
+            if (entry->regionType != code || !filter(code, *entry)) continue;
             if (layoutSize == 0) {
                 VORNLogMessage(VORN_MSG_DEBUG, "CnaPlanWrites: region 0x%x is not in the adapter's layout", code);
                 continue;
