@@ -18,6 +18,7 @@ class UnreachedDisplays : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "the output file lives in the private /var/log";
+        zvtest::ClearLogs();   // a file named in the same second would be appended to
         ResetOutputChannels();
         ASSERT_EQ(SetOutOutFile(), 0);
     }

@@ -3,32 +3,28 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
-#include <unistd.h>
+#include <vector>
 
 #include "cli/flash_cfg.h"
 #include "core/sdm_device.h"
+#include "support/e2e_support.h"
 
 namespace {
 
+// The first parts of a version field.
+std::vector<int> parts(const SD_UINT8* v, size_t n = 3) { return std::vector<int>(v, v + n); }
+void expect_version(const SD_UINT8* v, int a, int b, int c) { EXPECT_EQ(parts(v), (std::vector<int>{a, b, c})); }
+
 class FlashCfgFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/flashcfgXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        DeleteFlashCtrVersionList();
-    }
-    void TearDown() override {
-        DeleteFlashCtrVersionList();
-        std::remove(path().c_str());
-        rmdir(dir_.c_str());
-    }
-    std::string path() const { return dir_ + "/flash.cfg"; }
+    void SetUp() override { DeleteFlashCtrVersionList(); }
+    void TearDown() override { DeleteFlashCtrVersionList(); }
+    std::string path() const { return tmp_.Path() + "/flash.cfg"; }
     int read(const std::string& text) {
         std::ofstream(path(), std::ios::binary) << text;
         return BuildFlashCtrListFromFile(path().c_str());
@@ -44,12 +40,7 @@ protected:
         EXPECT_NE(r, nullptr);
         return *r;
     }
-    static void expect_version(const SD_UINT8* v, int a, int b, int c) {
-        EXPECT_EQ(v[0], a);
-        EXPECT_EQ(v[1], b);
-        EXPECT_EQ(v[2], c);
-    }
-    std::string dir_;
+    zvtest::TempDir tmp_;
 };
 
 TEST_F(FlashCfgFile, ElevenFieldsCommentsAndSeparators) {
@@ -120,7 +111,8 @@ TEST_F(FlashCfgFile, AVeryLongFileLoadsInLinearTimeAndInOrder) {
     ASSERT_EQ(read(text), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     ASSERT_EQ(count(), kRows);
-    EXPECT_STREQ(at(kRows - 1).Model, ("M" + std::to_string(kRows - 1)).c_str());
+    std::string last = "M";
+    EXPECT_EQ(at(kRows - 1).Model, last.append(std::to_string(kRows - 1)));
     // Appending after the list was emptied starts a new one.
     DeleteFlashCtrVersionList();
     ASSERT_EQ(read("0x0002,0x1077,Again,0,0,0,0,0,0,g.bin,2.0.0\n"), 0);
@@ -139,22 +131,17 @@ TEST_F(FlashCfgFile, PartAbove255InvalidatesOnlyThatField) {
     ASSERT_EQ(count(), 1);
     expect_version(at(0).FBCVer, 0, 0, 0);   // not 1.0.0 from a wrapped byte
     expect_version(at(0).Multiboot, 6, 5, 1);
-    EXPECT_EQ(BuildFlashCtrListFromFile((dir_ + "/none.cfg").c_str()), FLASHCTR_OPEN_FAILED);
+    EXPECT_EQ(BuildFlashCtrListFromFile((tmp_.Path() + "/none.cfg").c_str()), FLASHCTR_OPEN_FAILED);
 }
 
 TEST(FillVersion, PartsAndMalformedText) {
     SD_UINT8 v[3] = {9, 9, 9};
     EXPECT_EQ(FillVersion("1.2.3.4", v), 0);
-    EXPECT_EQ(v[0], 1);
-    EXPECT_EQ(v[2], 3);
+    expect_version(v, 1, 2, 3);
     EXPECT_EQ(FillVersion("7", v), 0);
-    EXPECT_EQ(v[0], 7);
-    EXPECT_EQ(v[1], 0);
-    EXPECT_EQ(v[2], 0);
+    expect_version(v, 7, 0, 0);
     EXPECT_EQ(FillVersion("6a.x5.01", v), 0);   // conversion stops at the first non-digit
-    EXPECT_EQ(v[0], 6);
-    EXPECT_EQ(v[1], 0);
-    EXPECT_EQ(v[2], 1);
+    expect_version(v, 6, 0, 1);
     EXPECT_EQ(FillVersion("1.2.99999999999999", v), -1);   // no overflow into a small number
     EXPECT_EQ(v[0], 0);
     EXPECT_EQ(FillVersion("1.2.300", v), -1);
@@ -163,8 +150,7 @@ TEST(FillVersion, PartsAndMalformedText) {
     EXPECT_EQ(FillVersion(nullptr, v), -1);
     SD_UINT8 two[2] = {0, 0};
     EXPECT_EQ(FillVersion("4.5.6", two), 0);   // only as many parts as the field holds
-    EXPECT_EQ(two[0], 4);
-    EXPECT_EQ(two[1], 5);
+    EXPECT_EQ(parts(two, 2), (std::vector<int>{4, 5}));
 }
 
 SDMDevice device_with(SD_UINT16 pciDevice, SD_UINT16 ssdid, SD_UINT16 ssvid) {
@@ -199,13 +185,10 @@ TEST(AdapterRecord, VersionsByChipType) {
     std::snprintf(node.Model, sizeof node.Model, "VN2692");
     std::snprintf(node.OptionRomVersion, sizeof node.OptionRomVersion, " 3.64");
     node.BIValid = 0x1;   // firmware valid, EFI not
-    node.BIFwVersion[0] = 9;
-    node.BIFwVersion[1] = 10;
-    node.BIFwVersion[2] = 2;
-    node.BIEfiVersion[0] = 7;
-    node.BIEfiVersion[1] = 80;
-    node.BIFCodeVersion[0] = 4;
-    node.BIFCodeVersion[1] = 13;
+    const SD_UINT16 fw[4] = {9, 10, 2}, efiVersion[4] = {7, 80}, fcode[4] = {4, 13};
+    std::copy_n(fw, 4, node.BIFwVersion);
+    std::copy_n(efiVersion, 4, node.BIEfiVersion);
+    std::copy_n(fcode, 4, node.BIFCodeVersion);
     const SD_UINT8 mbi[3] = {6, 5, 1};
 
     FlashCtrVersion r{};
@@ -213,22 +196,16 @@ TEST(AdapterRecord, VersionsByChipType) {
     EXPECT_STREQ(r.SubSysDeviceID, "0x02a1");
     EXPECT_STREQ(r.SubSysVendorID, "0x1077");
     EXPECT_STREQ(r.Model, "VN2692");
-    EXPECT_EQ(r.BIOS[0], 3);
-    EXPECT_EQ(r.BIOS[1], 64);
+    EXPECT_EQ(parts(r.BIOS, 2), (std::vector<int>{3, 64}));
     EXPECT_EQ(r.EFI[0], 0);    // EFI not valid
-    EXPECT_EQ(r.FCode[0], 4);
-    EXPECT_EQ(r.FCode[1], 13);
-    EXPECT_EQ(r.Risc[0], 9);
-    EXPECT_EQ(r.Risc[1], 10);
-    EXPECT_EQ(r.Risc[2], 2);
-    EXPECT_EQ(r.Multiboot[0], 6);
-    EXPECT_EQ(r.Multiboot[2], 1);
+    EXPECT_EQ(parts(r.FCode, 2), (std::vector<int>{4, 13}));
+    expect_version(r.Risc, 9, 10, 2);
+    expect_version(r.Multiboot, 6, 5, 1);
 
     node.BIValid = 0x2;
     FlashCtrVersion efi{};
     FillFlashCtrVersionFromAdapter(&efi, 11, 1, 2, node, mbi);
-    EXPECT_EQ(efi.EFI[0], 7);
-    EXPECT_EQ(efi.EFI[1], 80);
+    EXPECT_EQ(parts(efi.EFI, 2), (std::vector<int>{7, 80}));
     EXPECT_EQ(efi.Risc[0], 0);
     EXPECT_EQ(efi.Multiboot[0], 0);   // below chip type 12 no multiboot version
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "cli/commands.h"
@@ -35,26 +36,24 @@ protected:
         ResetOutputChannels();
     }
     static std::string OutputFile() { return zvtest::ReadFile(GetOutPutFile()); }
+    // What fn answers on a host without ports.
+    static int OnEmptyHost(int (*fn)()) {
+        zvfix::HostBuilder empty;
+        zvfix::ListsHost lists(empty);
+        return fn();
+    }
     zvtest::TempDir dir_;
 };
 
 TEST_F(UnreachedOperations, UpdateOfAllPortsCountsWhatItNeededAndDid) {
-    {
-        zvfix::HostBuilder empty;
-        zvfix::ListsHost lists(empty);
-        EXPECT_EQ(updateOptionROMAllHBAs(nullptr, 0, 1), 9);
-    }
+    EXPECT_EQ(OnEmptyHost([] { return updateOptionROMAllHBAs(nullptr, 0, 1); }), 9);
     zvfix::HostBuilder h;
     h.AddChip25(0x2261, 1).subSystemId = 0x0289;   // has a record; not allowed by the table
     h.AddChip27(0x2281, 1).subSystemId = 0x02A9;   // no record
     zvfix::ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x0289, 0x1A77, "FALSE")}));
     const std::string cfg = dir_.Path() + "/flash.cfg";
-    std::FILE* f = std::fopen(cfg.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    const std::string text =
-        zvfix::FlashCfg({zvfix::FlashCfgRowFor(0x0289, 0x1A77, "KV2692", "6.05.01", dir_.Path() + "/mbi.bin")});
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+    std::ofstream(cfg) << zvfix::FlashCfg(
+        {zvfix::FlashCfgRowFor(0x0289, 0x1A77, "KV2692", "6.05.01", dir_.Path() + "/mbi.bin")});
     ASSERT_EQ(BuildFlashCtrListFromFile(cfg.c_str()), 0);
 
     // The record asks for an update; the dispatch refuses the adapter.
@@ -65,12 +64,8 @@ TEST_F(UnreachedOperations, UpdateOfAllPortsCountsWhatItNeededAndDid) {
 }
 
 TEST_F(UnreachedOperations, MultibootVersionOfEachPort) {
-    {
-        zvfix::HostBuilder empty;
-        zvfix::ListsHost lists(empty);
-        EXPECT_EQ(DisplayAllHBAsMBIVersion(), 9);
-        EXPECT_EQ(DisplayHBAMBIVersion(nullptr), 9);
-    }
+    EXPECT_EQ(OnEmptyHost(DisplayAllHBAsMBIVersion), 9);
+    EXPECT_EQ(OnEmptyHost([] { return DisplayHBAMBIVersion(nullptr); }), 9);
     zvfix::HostBuilder h;
     h.AddChip25Ports("SN-MBI", {0x2100000000000001, 0x2100000000000002});
     zvfix::ListsHost lists(h);
@@ -96,11 +91,7 @@ TEST_F(UnreachedOperations, MultibootVersionOfEachPort) {
 }
 
 TEST_F(UnreachedOperations, FlashDescriptorPassVisitsChipType24Only) {
-    {
-        zvfix::HostBuilder empty;
-        zvfix::ListsHost lists(empty);
-        EXPECT_EQ(ModifyAllHBAsFLashDescriptorTable(), 9);
-    }
+    EXPECT_EQ(OnEmptyHost(ModifyAllHBAsFLashDescriptorTable), 9);
     zvfix::HostBuilder h;
     h.AddChip25TwoPort();
     {

@@ -6,10 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 #include <string>
 
 #include "fixtures/adapters_properties_builder.h"
+#include "support/e2e_support.h"
 #include "support/openssl_blowfish.h"
 
 namespace {
@@ -20,20 +20,13 @@ using zvtest::EncipherWithOpenSsl;
 
 class AdapterTableTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("ssid-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Write(const std::string& name, const std::string& bytes) {
-        const fs::path p = dir_ / name;
+        const std::string p = tmp_.Path() + "/" + name;
         std::ofstream(p, std::ios::binary) << bytes;
-        return p.string();
+        return p;
     }
-
-    fs::path dir_;
+    zvtest::TempDir tmp_;
+    const fs::path dir_ = tmp_.Path();
 };
 
 std::vector<const AdapterSubSystemIDList*> Rows(const SubSystemIDListPtr& list) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <vector>
 
 namespace {
@@ -157,52 +156,18 @@ TEST_F(PreserveDefaults, EveryBiosImageOfTheChainIsTreatedOthersPassedOver) {
 }
 
 TEST_F(PreserveDefaults, MalformedChainsEndWithoutReadingOutside) {
-    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
-    {
-        // Not last, but its PCI data structure says length 0: would loop for ever.
-        auto img = RomImage(2, 3, false, 0x00);
-        img[kPcir + 0x10] = 0;
-        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
-    }
-    {
-        // The chain runs past the end of the buffer.
-        auto img = RomImage(2, 3, false, 0x00);
-        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
-    }
-    {
-        // Header length larger than what the buffer holds.
-        auto img = RomImage(2, 0, true, 0x00);
-        img[2] = 200;
-        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
-    }
-    {
-        // Header length 0.
-        auto img = RomImage(2, 0, true, 0x00);
-        img[2] = 0;
-        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
-    }
-    {
-        // PCI data structure pointer beyond the buffer.
-        auto img = RomImage(1, 0, true, 0x00);
-        img[0x18] = 0xF0;
-        img[0x19] = 0x01;
-        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), -1);
-    }
-    {
-        std::vector<SD_UINT8> tiny(16, 0);
-        EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, tiny), -1);
-    }
-}
-
-TEST_F(PreserveDefaults, MarkerTooCloseToTheEndCopiesNothing) {
-    std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
-    std::vector<SD_UINT8> img = RomImage(2, 0, true, 0x00);
-    std::memcpy(ori.data() + 0x100, "MEISP ", 6);
-    std::memset(ori.data() + 0x106, 0xEE, 0x100);
-    std::memcpy(img.data() + img.size() - 100, "MEISP ", 6);
-    const auto before = img;
-    EXPECT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
-    EXPECT_EQ(img, before);
+    const std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
+    auto preserve = [&](std::vector<SD_UINT8> img) { return CorePreserveISPDefaults(&dev, ori, img); };
+    auto with = [](std::vector<SD_UINT8> img, size_t at, SD_UINT8 v) { img[at] = v; return img; };
+    // Not last but of length 0 (would loop for ever); a chain that runs past the buffer.
+    EXPECT_EQ(preserve(with(RomImage(2, 3, false, 0), kPcir + 0x10, 0)), -1);
+    EXPECT_EQ(preserve(RomImage(2, 3, false, 0)), -1);
+    // A header length larger than the buffer holds, or 0.
+    EXPECT_EQ(preserve(with(RomImage(2, 0, true, 0), 2, 200)), -1);
+    EXPECT_EQ(preserve(with(RomImage(2, 0, true, 0), 2, 0)), -1);
+    // A PCI data structure pointer (0x1F0) beyond the buffer.
+    EXPECT_EQ(preserve(with(with(RomImage(1, 0, true, 0), 0x18, 0xF0), 0x19, 0x01)), -1);
+    EXPECT_EQ(preserve(std::vector<SD_UINT8>(16, 0)), -1);
 }
 
 TEST_F(PreserveDefaults, DefaultsBlockGoesOnlyIntoTheImageThatHoldsIt) {
@@ -228,6 +193,12 @@ TEST_F(PreserveDefaults, DefaultsBlockGoesOnlyIntoTheImageThatHoldsIt) {
     const auto tailBefore = tail;
     ASSERT_EQ(CorePreserveISPDefaults(&dev, ori, tail), 0);
     EXPECT_EQ(tail, tailBefore);
+    // Nor is one that would run past the buffer's end.
+    std::vector<SD_UINT8> near = RomImage(2, 0, true, 0x00);
+    std::memcpy(near.data() + near.size() - 100, "MEISP ", 6);
+    const auto nearBefore = near;
+    ASSERT_EQ(CorePreserveISPDefaults(&dev, ori, near), 0);
+    EXPECT_EQ(near, nearBefore);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Whole-file reads, bounded copies, string replacement, access tests and the
-// LUN size.
+// Whole-file reads, bounded copies, string replacement and access tests.
 #include "core/core_file_utils.h"
 
 #include <fcntl.h>
@@ -11,7 +10,6 @@
 #include <string>
 
 #include "core/core_log.h"
-#include "core/scsi_probe.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -90,11 +88,6 @@ TEST_F(FileUtils, AccessModes) {
     EXPECT_EQ(CoreGetFilePermission(f.c_str(), 3), -1);   // unknown mode
     EXPECT_EQ(CoreGetFilePermission((dir_.Path() + "/none").c_str(), 0), -1);
     EXPECT_EQ(CoreGetFilePermission(nullptr, 0), -1);
-}
-
-TEST(LunSize, BytesFirstThenMebibytes) {
-    EXPECT_EQ(CoreCalcLunSize(16, 131072), 2u);   // 128 KiB blocks
-    EXPECT_EQ(CoreCalcLunSize(4032, 520), 1u);    // 2,096,640 bytes: a size that does not divide 1 MiB
 }
 
 }  // namespace

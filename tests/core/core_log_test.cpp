@@ -1,54 +1,31 @@
+// The core log: timestamps, the quiet sink, bounded lines, the hex dump and allocation.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
-#include <cstdlib>
+#include <utility>
 
 #include "core/core_log.h"
 #include "core/core_quiet.h"
 #include "core/oss_services.h"
+#include "support/capture_support.h"
 
 namespace {
 
-// Captures what the process writes to stdout while fn runs.
-template <class Fn>
-std::string capture_stdout(Fn fn) {
-    std::fflush(stdout);
-    char path[] = "/tmp/zvcapXXXXXX";
-    int fd = mkstemp(path);
-    int saved = dup(1);
-    dup2(fd, 1);
-    fn();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    FILE* f = std::fopen(path, "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    std::fclose(f);
-    close(fd);
-    unlink(path);
-    return out;
-}
+using zvtest::CaptureStdout;
 
 TEST(CoreTimestamp, SelectorPicksFormatByLowByte) {
-    EXPECT_EQ(std::strlen(CoreGetTimestamp(0)), 10u);      // mm/dd/yyyy
-    EXPECT_EQ(std::strlen(CoreGetTimestamp(0x100)), 10u);
-    EXPECT_EQ(std::strlen(CoreGetTimestamp(1)), 8u);       // hh:mm:ss
-    EXPECT_EQ(std::strlen(CoreGetTimestamp(3)), 14u);      // digits only
-    EXPECT_EQ(std::strlen(CoreGetTimestamp(2)), 19u);
-    EXPECT_EQ(std::strlen(CoreGetTimestamp(0x102)), 19u);
+    // mm/dd/yyyy, hh:mm:ss, both, digits only.
+    const std::pair<int, size_t> cases[] = {{0, 10}, {0x100, 10}, {1, 8}, {2, 19}, {0x102, 19}, {3, 14}};
+    for (auto [selector, length] : cases)
+        EXPECT_EQ(std::strlen(CoreGetTimestamp(selector)), length) << selector;
     EXPECT_EQ(std::string(CoreGetTimestamp(3)).find_first_not_of("0123456789"), std::string::npos);
 }
 
 TEST(CoreLog, QuietSinkSilencesLogButNotCorePrint) {
     OSSSetLogQuiet(1);
     CoreSetQuietMode(0);
-    std::string out = capture_stdout([] {
+    std::string out = CaptureStdout([] {
         CoreLogMessage(ZV_MSG_DEBUG, "hidden %d", 1);
         CorePrint(ZV_MSG_DEBUG, "shown %d\n", 2);
     });
@@ -60,7 +37,7 @@ TEST(CoreLog, QuietSinkSilencesLogButNotCorePrint) {
 TEST(CoreLog, LongMessageIsCutNotOverrun) {
     OSSSetLogQuiet(0);
     std::string big(2000, 'x');
-    std::string out = capture_stdout([&] { CoreLogMessage(ZV_MSG_INFO, "%s", big.c_str()); });
+    std::string out = CaptureStdout([&] { CoreLogMessage(ZV_MSG_INFO, "%s", big.c_str()); });
     OSSSetLogQuiet(1);
     EXPECT_EQ(out, std::string(511, 'x') + "\n");
 }
@@ -69,7 +46,7 @@ TEST(CoreHexDump, TwentyBytesGiveTwoRowsAndClosingOffset) {
     CoreSetQuietMode(0);
     unsigned char data[20];
     for (int i = 0; i < 20; ++i) data[i] = static_cast<unsigned char>('A' + i);
-    std::string out = capture_stdout([&] { CoreHexDump(data); });
+    std::string out = CaptureStdout([&] { CoreHexDump(data); });
     CoreSetQuietMode(1);
     // Every piece is printed on its own, behind the date prefix "mm/dd/yyyy: ".
     std::string pieces;

@@ -56,6 +56,9 @@ SDMTarget* TargetByPort(SDMDevice* d, uint64_t portWwn) {
     return nullptr;
 }
 
+// The only port of a single-port Gen6 adapter.
+zvfix::PortSpec& OnePort(zvfix::HostBuilder& host) { return host.AddChip25(0x2261, 1).ports[0]; }
+
 SDMLun* LunById(SDMTarget* t, SD_UINT16 id) {
     for (SDMLun* l : Luns(t))
         if (l->LunID == id) return l;
@@ -81,8 +84,8 @@ protected:
     }
 
     // Writes the host, points the library at it and runs discovery; returns
-    // what the core log printed on standard output.
-    std::string Discover(const zvfix::HostBuilder& host) {
+    // what the core log printed on standard output (standard error into *err).
+    std::string Discover(const zvfix::HostBuilder& host, std::string* err = nullptr) {
         const std::string hostDir = dir_ + "/host";
         host.Write(hostDir);
         setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
@@ -91,7 +94,8 @@ protected:
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
         CoreInitializeDevices();
-        (void)::testing::internal::GetCapturedStderr();
+        const std::string e = ::testing::internal::GetCapturedStderr();
+        if (err != nullptr) *err = e;
         std::string out = ::testing::internal::GetCapturedStdout();
         OSSSetLogQuiet(1);
         return out;
@@ -116,16 +120,8 @@ TEST_F(Discovery, LibraryThatCannotStartEndsTheLoopAtOnce) {
     zvfix::HostBuilder h;
     h.AddChip25TwoPort();
     ASSERT_EQ(mkdir(kSharedFile, 0700), 0);
-    const std::string hostDir = dir_ + "/host";
-    h.Write(hostDir);
-    setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
-    OSSSetLogQuiet(0);
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    CoreInitializeDevices();
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    (void)::testing::internal::GetCapturedStdout();
-    OSSSetLogQuiet(1);
+    std::string err;
+    Discover(h, &err);
     rmdir(kSharedFile);
     zvapi_reset_setup_error();
     EXPECT_EQ(GetDeviceList()->count, 0u);
@@ -208,8 +204,7 @@ TEST_F(Discovery, SixtyFourTwoPortAdapters) {
 
 TEST_F(Discovery, LunsOfADiskTooLargeForReadCapacity10UseReadCapacity16) {
     zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
-    auto& t = a.ports[0].AddTarget();
+    auto& t = OnePort(host).AddTarget();
     t.AddLun(1, 0x100000000ull).blockLength = 4096;
     t.AddLun(2, 0x3FFF);
     // Any READ CAPACITY (10) to LUN 2 fails: it must not be asked for one.
@@ -235,15 +230,15 @@ TEST_F(Discovery, LunsOfADiskTooLargeForReadCapacity10UseReadCapacity16) {
 
 TEST_F(Discovery, PassivePathAndUnsupportedLuns) {
     zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
-    auto& t = a.ports[0].AddTarget();
+    auto& p = OnePort(host);
+    auto& t = p.AddTarget();
     t.AddLun(1);
     t.AddLun(2);
     t.AddLun(3, 0, 0x03);  // a processor, not a disk
     t.scripts.push_back({1, 0x00, {zvfix::ScsiAnswer::NotReady(0x04, 0x00)}});
     t.scripts.push_back({2, 0x00, {zvfix::ScsiAnswer::Check(5, 0x25, 0)}});
     // The same "LUN not supported" answer makes a target ready.
-    auto& t2 = a.ports[0].AddTarget();
+    auto& t2 = p.AddTarget();
     t2.scripts.push_back({0, 0x00, {zvfix::ScsiAnswer::Check(5, 0x25, 0)}});
     Discover(host);
 
@@ -266,25 +261,9 @@ TEST_F(Discovery, PassivePathAndUnsupportedLuns) {
     EXPECT_EQ(Luns(second).size(), 1u);
 }
 
-TEST_F(Discovery, BusyTargetIsAskedAgainEverySecondUntilReady) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
-    auto& t = a.ports[0].AddTarget();
-    t.scripts.push_back({0, 0x00,
-                         {zvfix::ScsiAnswer::Busy(), zvfix::ScsiAnswer::Busy(), zvfix::ScsiAnswer::UnitAttention()}});
-    Discover(host);
-
-    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
-    ASSERT_NE(target, nullptr);
-    EXPECT_NE(target->TargetFlags & SDM_TGT_READY, 0u);
-    EXPECT_EQ(Luns(target).size(), 1u);
-    EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(3, 1000));
-}
-
 TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
     zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
-    auto& t = a.ports[0].AddTarget();
+    auto& t = OnePort(host).AddTarget();
     t.scripts.push_back({0, 0x00, std::vector<zvfix::ScsiAnswer>(20, zvfix::ScsiAnswer::Busy())});
     const std::string out = Discover(host);
 
@@ -297,25 +276,10 @@ TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
     EXPECT_EQ(Count(out, "CheckTargetReady: Target failed Test Unit Ready (0x20000067)"), 1u);
 }
 
-TEST_F(Discovery, ReportLunsIsCutAtTheDriversLunLimit) {
+TEST_F(Discovery, IdentityPagesOsNamesAndTheDriversLunLimit) {
     zvfix::HostBuilder host;
     auto& a = host.AddChip25(0x2261, 1);
-    a.lunsPerTarget = 2;
-    auto& t = a.ports[0].AddTarget();
-    t.AddLun(1);
-    t.AddLun(2);
-    t.AddLun(3);
-    Discover(host);
-    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
-    ASSERT_NE(target, nullptr);
-    ASSERT_EQ(Luns(target).size(), 2u);
-    EXPECT_NE(LunById(target, 0), nullptr);
-    EXPECT_NE(LunById(target, 1), nullptr);
-}
-
-TEST_F(Discovery, IdentityPagesAndOsNames) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
+    a.lunsPerTarget = 2;   // REPORT LUNS is cut there
     auto& t = a.ports[0].AddTarget();
     t.luns[0].serial = "SER-0123456789";
     // One NAA designation descriptor: 4-byte header, 16-byte identifier.
@@ -324,10 +288,12 @@ TEST_F(Discovery, IdentityPagesAndOsNames) {
     auto& l1 = t.AddLun(1);
     l1.vpd83 = false;
     l1.osDeviceName = "/dev/sd";  // too short to be a name
+    t.AddLun(2);
     Discover(host);
 
     SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
     ASSERT_NE(target, nullptr);
+    EXPECT_EQ(Luns(target).size(), 2u);
     EXPECT_EQ(target->SerialSize, 14u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber), 14), "SER-0123456789");
     SDMLun* l0 = LunById(target, 0);
@@ -346,8 +312,7 @@ TEST_F(Discovery, IdentityPagesAndOsNames) {
 
 TEST_F(Discovery, PortDatabaseTargets) {
     zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
-    auto& p = a.ports[0];
+    auto& p = OnePort(host);
     // Fabric-only remote port: known but not configured, never probed.
     zvfix::PortDbEntry fabric;
     fabric.nodeWwn = 0x2000005000000A01ull;
@@ -378,8 +343,7 @@ TEST_F(Discovery, PortDatabaseTargets) {
 
 TEST_F(Discovery, LunLevelFailoverMarksCurrentPaths) {
     zvfix::HostBuilder host;
-    auto& a = host.AddChip25(0x2261, 1);
-    auto& p = a.ports[0];
+    auto& p = OnePort(host);
     p.foCapability = 0x30000004;
     auto& t = p.AddTarget();
     t.AddLun(1);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -75,16 +76,14 @@ TEST_F(FailoverConfig, ReplacementNeedsBothTargetsAndRebuildsTheModel) {
     ASSERT_NE(d, nullptr);
     const DISCTARGETPROPERTY a = d->TargetList.firstTarget->DiscTargetProperty;
     const DISCTARGETPROPERTY b = d->TargetList.firstTarget->next->DiscTargetProperty;
-    const SD_UINT8 idA[3] = {static_cast<SD_UINT8>(a.PortID >> 16), static_cast<SD_UINT8>(a.PortID >> 8),
-                             static_cast<SD_UINT8>(a.PortID)};
-    const SD_UINT8 idB[3] = {static_cast<SD_UINT8>(b.PortID >> 16), static_cast<SD_UINT8>(b.PortID >> 8),
-                             static_cast<SD_UINT8>(b.PortID)};
+    auto id = [](SD_UINT32 p) { return std::array<SD_UINT8, 3>{SD_UINT8(p >> 16), SD_UINT8(p >> 8), SD_UINT8(p)}; };
+    const auto idA = id(a.PortID), idB = id(b.PortID);
     const SD_UINT8 none[8] = {0x50, 0, 0, 0x11, 0, 0, 0x0F, 0xFF};
     const SD_UINT8 noId[3] = {0x0F, 0x0F, 0x0F};
-    EXPECT_EQ(CoreTargetDeviceReplacement(d, none, none, noId, b.NodeWWN, b.PortWWN, idB), -1);
-    EXPECT_EQ(CoreTargetDeviceReplacement(d, a.NodeWWN, a.PortWWN, idA, none, none, noId), -1);
+    EXPECT_EQ(CoreTargetDeviceReplacement(d, none, none, noId, b.NodeWWN, b.PortWWN, idB.data()), -1);
+    EXPECT_EQ(CoreTargetDeviceReplacement(d, a.NodeWWN, a.PortWWN, idA.data(), none, none, noId), -1);
     const SD_UINT32 instance = d->DeviceNumber;
-    EXPECT_EQ(CoreTargetDeviceReplacement(d, a.NodeWWN, a.PortWWN, idA, b.NodeWWN, b.PortWWN, idB), 0);
+    EXPECT_EQ(CoreTargetDeviceReplacement(d, a.NodeWWN, a.PortWWN, idA.data(), b.NodeWWN, b.PortWWN, idB.data()), 0);
     // The model was built again: the port is back with both targets.
     ASSERT_EQ(GetDeviceList()->count, 1u);
     EXPECT_EQ(GetDeviceList()->firstDevice->DeviceNumber, instance);

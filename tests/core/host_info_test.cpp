@@ -105,15 +105,10 @@ TEST(BoardConfigPreserve, RefusesWithoutTouchingTheTemplate) {
 
 // A DSP0267 package header with the given header size and version text.
 Bytes MakePldmHeader(uint16_t headerSize, const std::string& version, size_t total) {
-    Bytes b = {0xF0, 0x18, 0x87, 0x8C, 0xCB, 0x7D, 0x49, 0x43, 0x98, 0x00, 0xA0, 0x2F, 0x05, 0x9A, 0xCA, 0x02};
-    b.push_back(0x01);
-    b.push_back(static_cast<uint8_t>(headerSize));
-    b.push_back(static_cast<uint8_t>(headerSize >> 8));
+    Bytes b = {0xF0, 0x18, 0x87, 0x8C, 0xCB, 0x7D, 0x49, 0x43, 0x98, 0x00, 0xA0, 0x2F, 0x05, 0x9A, 0xCA, 0x02, 0x01,
+               static_cast<uint8_t>(headerSize), static_cast<uint8_t>(headerSize >> 8)};
     for (int i = 0; i < 13; ++i) b.push_back(static_cast<uint8_t>(0x20 + i));
-    b.push_back(0x08);
-    b.push_back(0x00);
-    b.push_back(0x01);
-    b.push_back(static_cast<uint8_t>(version.size()));
+    b.insert(b.end(), {0x08, 0x00, 0x01, static_cast<uint8_t>(version.size())});
     b.insert(b.end(), version.begin(), version.end());
     b.resize(total, 0xA5);
     return b;

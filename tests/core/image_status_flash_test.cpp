@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/active_regions.h"
@@ -38,6 +39,19 @@ protected:
         if (open_) SDCloseDevice(device_.DeviceHandle);
         open_ = false;
     }
+    // A chip-type-27 adapter with the given image-status records and faults.
+    void OpenChip27(uint8_t m1, uint16_t g1, uint8_t m2, uint16_t g2, std::vector<zvfix::FaultSpec> faults = {}) {
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip27();
+        a.SetImageStatus(m1, g1, m2, g2);
+        a.faults = std::move(faults);
+        Open(host);
+    }
+    int SwitchTo(SD_UINT8 set) {
+        SD_ACTIVE_REGIONS regions{};
+        regions.ActiveGlobalRegions = set;
+        return CoreUpdateImageStatus(&device_, &regions, 0);
+    }
     zvfix::Bytes Region(uint32_t code) const { return zvfix::ReadRegion(dir_, 0, code); }
     int ActiveSetAfterReboot() {
         Close();
@@ -58,9 +72,7 @@ protected:
 };
 
 TEST_F(FlashStatus, InactiveSetBecomesActiveAcrossReboot) {
-    zvfix::HostBuilder host;
-    host.AddChip27().SetImageStatus(1, 5, 0, 7);
-    Open(host);
+    OpenChip27(1, 5, 0, 7);
     SD_ACTIVE_REGIONS regions{};
     ASSERT_EQ(CoreUpdateImageStatus(&device_, &regions, 1), 0);
     EXPECT_EQ(regions.ActiveGlobalRegions, 1);   // handed back as read
@@ -99,46 +111,26 @@ TEST_F(FlashStatus, ErasedStatusRegionsStillSwitchTheSet) {
 }
 
 TEST_F(FlashStatus, BusyWritesAreRetriedTenSecondsApart) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip27();
-    a.SetImageStatus(0, 2, 1, 3);
-    a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", 2));
-    Open(host);
+    OpenChip27(0, 2, 1, 3, {zvfix::FaultSpec::Busy("flash_write", 2)});
     sleeps_.Start(dir_ + "/sleeps.log");
-    SD_ACTIVE_REGIONS regions{};
-    regions.ActiveGlobalRegions = 2;
-    const int rc = CoreUpdateImageStatus(&device_, &regions, 0);
-    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(SwitchTo(2), 0);
     EXPECT_EQ(sleeps_.Lengths(), (std::vector<long>{10000, 10000}));
     EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 1);
     EXPECT_EQ(CoreGetImageStatusGenerationNumber(Region(0x95)), 4);
 }
 
 TEST_F(FlashStatus, EndlessBusyFailsAfterThirtyTriesAndLeavesFlash) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip27();
-    a.SetImageStatus(1, 2, 0, 1);
-    a.faults.push_back(zvfix::FaultSpec::Busy("flash_write", -1));
-    Open(host);
+    OpenChip27(1, 2, 0, 1, {zvfix::FaultSpec::Busy("flash_write", -1)});
     const zvfix::Bytes before = Region(0x96);
     sleeps_.Start(dir_ + "/sleeps.log");
-    SD_ACTIVE_REGIONS regions{};
-    regions.ActiveGlobalRegions = 1;
-    const int rc = CoreUpdateImageStatus(&device_, &regions, 0);
-    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(SwitchTo(1), -1);
     EXPECT_EQ(sleeps_.Lengths().size(), 30u);
     EXPECT_EQ(Region(0x96), before);
 }
 
 TEST_F(FlashStatus, NotActivatedAnswerDisablesResetOfTheSecondWrite) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip27();
-    a.SetImageStatus(1, 2, 0, 1);
-    a.faults.push_back(zvfix::FaultSpec::NotActivated().OnRegion(0x96));
-    Open(host);
-    SD_ACTIVE_REGIONS regions{};
-    regions.ActiveGlobalRegions = 1;
-    ASSERT_EQ(CoreUpdateImageStatus(&device_, &regions, 0), 0);
+    OpenChip27(1, 2, 0, 1, {zvfix::FaultSpec::NotActivated().OnRegion(0x96)});
+    ASSERT_EQ(SwitchTo(1), 0);
     std::vector<zvfix::JournalEntry> writes;
     for (const auto& e : zvfix::ReadJournal(dir_))
         if (e.region == 0x95 || e.region == 0x96) writes.push_back(e);
@@ -150,14 +142,8 @@ TEST_F(FlashStatus, NotActivatedAnswerDisablesResetOfTheSecondWrite) {
 }
 
 TEST_F(FlashStatus, ReadBackMismatchIsReported) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip27();
-    a.SetImageStatus(1, 2, 0, 1);
-    a.faults.push_back(zvfix::FaultSpec::CorruptWrite().OnRegion(0x96));
-    Open(host);
-    SD_ACTIVE_REGIONS regions{};
-    regions.ActiveGlobalRegions = 1;
-    EXPECT_EQ(CoreUpdateImageStatus(&device_, &regions, 0), CORE_FLASH_MISCOMPARE);
+    OpenChip27(1, 2, 0, 1, {zvfix::FaultSpec::CorruptWrite().OnRegion(0x96)});
+    EXPECT_EQ(SwitchTo(1), CORE_FLASH_MISCOMPARE);
     // The active record was not touched after the failed step.
     EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 1);
 }
@@ -175,23 +161,6 @@ TEST_F(FlashStatus, LibraryWithoutAnswerFallsBackToFlash) {
     EXPECT_EQ(regions.ActiveBoardConfig, 2);
     EXPECT_EQ(regions.ActiveVpdNvram, 1);
     EXPECT_EQ(CoreGetActiveRegion(&device_, 0xBA), 0x10Bu);
-}
-
-TEST_F(FlashStatus, NeitherSourceKnowsTheSetIsAFailure) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip27();
-    a.SetImageStatus(0, 1, 1, 2);
-    a.faults.push_back(zvfix::FaultSpec::ActiveRegionsUnsupported());
-    a.faults.push_back(zvfix::FaultSpec::Fail("flash_read", 0x20000075).OnRegion(0x96));
-    Open(host);
-    SD_ACTIVE_REGIONS regions{};
-    regions.ActiveGlobalRegions = 9;
-    EXPECT_EQ(CoreGetActiveRegions(&device_, &regions), CORE_FLASH_STATUS_UNREADABLE);
-    EXPECT_EQ(regions.ActiveGlobalRegions, 0);
-    // Nothing is guessed: no secondary copy is picked, no image status written.
-    EXPECT_EQ(CoreGetActiveRegion(&device_, 0x01), 0x01u);
-    EXPECT_EQ(CoreUpdateImageStatus(&device_, &regions, 1), CORE_FLASH_STATUS_UNREADABLE);
-    EXPECT_EQ(CoreGetImageStatusMask(Region(0x95)), 0);
 }
 
 TEST_F(FlashStatus, NvramWriteOnChip27FlipsItsCopyAndSurvivesReboot) {

@@ -20,29 +20,31 @@ void write(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-TEST(OssHostType, OsReleasePrettyNameLosesQuoteCodeNameAndTrailingBlanks) {
+TEST(OssHostType, ReleaseFilesGiveTheDistributionName) {
+    const struct {
+        const char* osRelease;   // nullptr: no such file
+        const char* redhat;
+        const char* want;
+    } rows[] = {
+        // The pretty name loses its quotes, code name and trailing blanks.
+        {"NAME=\"Zen\"\nVERSION_ID=\"12\"\nPRETTY_NAME=\"Zen Linux 12 (Bookworm)\"\nID=zen\n", nullptr,
+         "Linux - Zen Linux 12 x86_64"},
+        // The Red Hat line wins and keeps the blank before its parenthesis.
+        {"PRETTY_NAME=\"ignored\"\n", "Red Hat Enterprise Linux release 8.4 (Ootpa)\n",
+         "Linux - Red Hat Enterprise Linux release 8.4  x86_64"},
+        {nullptr, nullptr, "Linux x86_64"},
+        {"ID=zen\n", nullptr, "Linux x86_64"},
+    };
+    for (const auto& r : rows) {
+        zvtest::TempDir root;
+        if (r.osRelease != nullptr) write(root.Path() + "/etc/os-release", r.osRelease);
+        if (r.redhat != nullptr) write(root.Path() + "/etc/redhat-release", r.redhat);
+        EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"), r.want);
+    }
+    // Long texts are cut.
     zvtest::TempDir root;
-    write(root.Path() + "/etc/os-release",
-          "NAME=\"Zen\"\nVERSION_ID=\"12\"\nPRETTY_NAME=\"Zen Linux 12 (Bookworm)\"\nID=zen\n");
-    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"), "Linux - Zen Linux 12 x86_64");
-}
-
-TEST(OssHostType, RedhatLineKeepsTheBlankBeforeTheParenthesis) {
-    zvtest::TempDir root;
-    write(root.Path() + "/etc/redhat-release", "Red Hat Enterprise Linux release 8.4 (Ootpa)\n");
-    write(root.Path() + "/etc/os-release", "PRETTY_NAME=\"ignored\"\n");
-    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"),
-              "Linux - Red Hat Enterprise Linux release 8.4  x86_64");
-}
-
-TEST(OssHostType, NoReleaseFileKeepsTheSystemNameAndLongTextsAreCut) {
-    zvtest::TempDir root;
-    EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64"), "Linux x86_64");
     write(root.Path() + "/etc/os-release", "PRETTY_NAME=\"" + std::string(300, 'A') + "\"\n");
     EXPECT_EQ(OSSBuildHostType(root.Path().c_str(), "Linux", "x86_64").size(), 127u);
-    zvtest::TempDir noName;
-    write(noName.Path() + "/etc/os-release", "ID=zen\n");
-    EXPECT_EQ(OSSBuildHostType(noName.Path().c_str(), "Linux", "aarch64"), "Linux aarch64");
 }
 
 TEST(OssMutex, SecondLockAndForeignUnlockAreRefused) {
@@ -99,10 +101,6 @@ TEST_F(OssCopy, ReportsAFileThatCannotBeWritten) {
     EXPECT_EQ(CopyDirectory(nullptr, target_.Path().c_str()), -1);
     EXPECT_EQ(CopyDirectory((src_.Path() + "/missing").c_str(), target_.Path().c_str()), -1);
 }
-
-}  // namespace
-
-namespace {
 
 // The start of the polling loop wakes whoever waits for the end of
 // initialisation, also when the wait begins afterwards.

@@ -71,12 +71,11 @@ TEST_F(Prefs, WriterRewritesOnlyLinesWhoseKeyMatches) {
 
 TEST_F(Prefs, PollingIntervalRules) {
     EXPECT_EQ(CoreLoadPollingInterval(), -1) << "no file";
-    write("node.agent.polling.interval=0\n");
-    EXPECT_EQ(CoreLoadPollingInterval(), -1);
-    EXPECT_EQ(CoreGetPollingInterval(), 30);
-    write("node.agent.polling.interval=abc\n");
-    EXPECT_EQ(CoreLoadPollingInterval(), -1);
-    EXPECT_EQ(CoreGetPollingInterval(), 30);
+    for (const char* bad : {"0", "abc"}) {
+        write(std::string("node.agent.polling.interval=") + bad + "\n");
+        EXPECT_EQ(CoreLoadPollingInterval(), -1) << bad;
+        EXPECT_EQ(CoreGetPollingInterval(), 30);
+    }
     write("node.agent.polling.interval= 45s\n");
     EXPECT_EQ(CoreLoadPollingInterval(), 0);
     EXPECT_EQ(CoreGetPollingInterval(), 45);
@@ -92,11 +91,11 @@ TEST_F(Prefs, QuietModeFromTheFile) {
     EXPECT_EQ(CoreLoadQuietMode(), 0);
     EXPECT_EQ(CoreGetQuietMode(), 0) << "a file without the key means not quiet";
     CoreSetQuietMode(1);
-    write("node.agent.quiet.mode.enable=2\n");
-    EXPECT_EQ(CoreLoadQuietMode(), -1);
-    EXPECT_EQ(CoreGetQuietMode(), 1);
-    write("node.agent.quiet.mode.enable=-1\n");
-    EXPECT_EQ(CoreLoadQuietMode(), -1);
+    for (const char* bad : {"2", "-1"}) {
+        write(std::string("node.agent.quiet.mode.enable=") + bad + "\n");
+        EXPECT_EQ(CoreLoadQuietMode(), -1) << bad;
+        EXPECT_EQ(CoreGetQuietMode(), 1);
+    }
     write("node.agent.quiet.mode.enable=0\n");
     EXPECT_EQ(CoreLoadQuietMode(), 0);
     EXPECT_EQ(CoreGetQuietMode(), 0);

@@ -28,6 +28,8 @@ protected:
     std::string File() const { return dir_ + "/agent.properties"; }
     void Put(const std::string& text) const { std::ofstream(File(), std::ios::trunc) << text; }
     static constexpr const char* kPortKey = "node.agent.hba.wwpn.21-00-00-24-ff-00-00-02.aname";
+    static constexpr const char* kOthers =
+        "# agent settings\nnode.agent.polling.interval=30\n\nnode.agent.quiet.mode.enable=1\n";
 };
 
 TEST_F(AliasWriter, AdapterFromTheNameInTheKey) {
@@ -38,20 +40,14 @@ TEST_F(AliasWriter, AdapterFromTheNameInTheKey) {
 }
 
 TEST_F(AliasWriter, SetsReplacesAndRemovesKeepingEveryOtherLine) {
-    Put("# agent settings\nnode.agent.polling.interval=30\n\nnode.agent.quiet.mode.enable=1\n");
-    const std::string line = std::string(kPortKey) + "=db-server";
-    ASSERT_EQ(CoreSetStringIntoPropertiesFile(line.c_str(), "db-server"), 0);
-    EXPECT_EQ(zvtest::ReadFile(File()), "# agent settings\nnode.agent.polling.interval=30\n\n"
-                                        "node.agent.quiet.mode.enable=1\n" +
-                                            line + "\n");
-    const std::string renamed = std::string(kPortKey) + "=web";
-    ASSERT_EQ(CoreSetStringIntoPropertiesFile(renamed.c_str(), "web"), 0);
-    EXPECT_EQ(zvtest::ReadFile(File()), "# agent settings\nnode.agent.polling.interval=30\n\n"
-                                        "node.agent.quiet.mode.enable=1\n" +
-                                            renamed + "\n");
+    Put(kOthers);
+    for (const char* alias : {"db-server", "web"}) {   // set, then replaced
+        const std::string line = std::string(kPortKey) + "=" + alias;
+        ASSERT_EQ(CoreSetStringIntoPropertiesFile(line.c_str(), alias), 0);
+        EXPECT_EQ(zvtest::ReadFile(File()), kOthers + line + "\n");
+    }
     ASSERT_EQ(CoreSetStringIntoPropertiesFile((std::string(kPortKey) + "=").c_str(), ""), 0);
-    EXPECT_EQ(zvtest::ReadFile(File()), "# agent settings\nnode.agent.polling.interval=30\n\n"
-                                        "node.agent.quiet.mode.enable=1\n");
+    EXPECT_EQ(zvtest::ReadFile(File()), kOthers);
 }
 
 TEST_F(AliasWriter, FileWithoutSettingsHoldsOnlyTheNewOne) {
@@ -71,14 +67,13 @@ TEST(PropertiesMerge, OldSettingsWinNewKeysAreAdded) {
     std::ofstream(current + ".orig") << "node.agent.polling.interval=15\nkeepalive=9\n";
     ASSERT_EQ(MergePropertiesFilesIn(dir.Path().c_str()), 0);
     // "keep" is not "keepalive": both stay.
-    EXPECT_EQ(zvtest::ReadFile(current),
-              "node.agent.polling.interval=15\nkeepalive=9\nnode.agent.new=1\nkeep = 2\n# new comment\n");
+    const std::string merged = "node.agent.polling.interval=15\nkeepalive=9\nnode.agent.new=1\nkeep = 2\n# new comment\n";
+    EXPECT_EQ(zvtest::ReadFile(current), merged);
     EXPECT_FALSE(std::filesystem::exists(current + ".orig"));
     EXPECT_FALSE(std::filesystem::exists(current + ".temp"));
     // Without the old copy nothing changes.
     EXPECT_EQ(MergePropertiesFilesIn(dir.Path().c_str()), -1);
-    EXPECT_EQ(zvtest::ReadFile(current),
-              "node.agent.polling.interval=15\nkeepalive=9\nnode.agent.new=1\nkeep = 2\n# new comment\n");
+    EXPECT_EQ(zvtest::ReadFile(current), merged);
 }
 
 }  // namespace

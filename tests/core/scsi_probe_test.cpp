@@ -19,72 +19,61 @@ std::array<SD_UINT8, 80> FixedSense(SD_UINT8 keyByte, SD_UINT8 asc, SD_UINT8 asc
     return s;
 }
 
-TEST(ScsiSense, FixedFormatKeyIsTheLowNibble) {
+TEST(ScsiSense, FixedDescriptorAndShortFormats) {
     // FILEMARK/EOM/ILI bits above the key must not hide a unit attention.
-    const ScsiSense s = ScsiDecodeSense(FixedSense(0xE6, 0x29, 0x01));
+    ScsiSense s = ScsiDecodeSense(FixedSense(0xE6, 0x29, 0x01));
     EXPECT_EQ(s.key, 6);
     EXPECT_EQ(s.asc, 0x29);
     EXPECT_EQ(s.ascq, 0x01);
-}
 
-TEST(ScsiSense, DescriptorFormatIsReadAtItsOwnOffsets) {
-    std::array<SD_UINT8, 80> d{};
-    d[0] = 0x72;
-    d[1] = 0x02;
-    d[2] = 0x04;
-    d[3] = 0x00;
+    std::array<SD_UINT8, 80> d{0x72, 0x02, 0x04, 0x00};
     d[12] = 0x3A;  // would be read as ASC by a fixed-format reader
-    ScsiSense s = ScsiDecodeSense(d);
+    s = ScsiDecodeSense(d);
     EXPECT_EQ(s.key, 2);
     EXPECT_EQ(s.asc, 0x04);
     EXPECT_EQ(s.ascq, 0x00);
     d[0] = 0xF3;  // deferred error, valid bit set
     EXPECT_EQ(ScsiDecodeSense(d).key, 2);
-}
 
-TEST(ScsiSense, ShortSenseReadsAsZeros) {
-    const std::array<SD_UINT8, 3> s{0x70, 0x00, 0x06};
-    const ScsiSense d = ScsiDecodeSense(s);
-    EXPECT_EQ(d.key, 6);
-    EXPECT_EQ(d.asc, 0);
+    // Short sense reads as zeros.
+    s = ScsiDecodeSense(std::array<SD_UINT8, 3>{0x70, 0x00, 0x06});
+    EXPECT_EQ(s.key, 6);
+    EXPECT_EQ(s.asc, 0);
     EXPECT_EQ(ScsiDecodeSense({}).key, 0);
 }
 
 ScsiSense Sense(SD_UINT8 key, SD_UINT8 asc, SD_UINT8 ascq = 0) { return ScsiSense{key, asc, ascq}; }
 constexpr SD_UINT32 kCheck = SDERR_SCSI_CHECK_CONDITION;
 
-TEST(ScsiReadiness, TargetTable) {
-    EXPECT_EQ(ScsiTargetTurAction(SDERR_SUCCESS, {}), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(SDERR_SCSI_RESERVATION_CONFLICT, {}), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(SDERR_BUSY, {}), TurAction::RetrySleep);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(6, 0x29)), TurAction::RetrySleep);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x04)), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x20)), TurAction::NextLun);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x68)), TurAction::NextLun);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x04)), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x25, 0)), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x25, 1)), TurAction::NotReady);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x20, 0)), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(0, 0, 0)), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(3, 0x3A)), TurAction::Ready);
-    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(3, 0x11)), TurAction::NotReady);
-    EXPECT_EQ(ScsiTargetTurAction(SDERR_UNKNOWN, {}), TurAction::NotReady);
-}
-
-TEST(ScsiReadiness, LunTableDiffersFromTheTargetTable) {
-    EXPECT_EQ(ScsiLunTurAction(SDERR_SUCCESS, {}), TurAction::Ready);
-    EXPECT_EQ(ScsiLunTurAction(SDERR_SCSI_RESERVATION_CONFLICT, {}), TurAction::Ready);
-    EXPECT_EQ(ScsiLunTurAction(SDERR_BUSY, {}), TurAction::RetrySleep);
-    // Unit attention: asked again at once for a LUN.
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(6, 0x29)), TurAction::RetryNow);
-    // "Not ready, cause not reportable": a passive path.
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(2, 0x04)), TurAction::Passive);
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(5, 0x04)), TurAction::Passive);
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(4, 0x3A)), TurAction::Ready);
-    // Pass for a target, fail for a LUN.
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(5, 0x25, 0)), TurAction::NotReady);
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(0, 0, 0)), TurAction::NotReady);
-    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(2, 0x20)), TurAction::NotReady);
+// Targets and LUNs read the same answers differently.
+TEST(ScsiReadiness, TargetAndLunTables) {
+    using A = TurAction;
+    const struct {
+        SD_UINT32 status;
+        ScsiSense sense;
+        TurAction target, lun;
+    } rows[] = {
+        {SDERR_SUCCESS, {}, A::Ready, A::Ready},
+        {SDERR_SCSI_RESERVATION_CONFLICT, {}, A::Ready, A::Ready},
+        {SDERR_BUSY, {}, A::RetrySleep, A::RetrySleep},
+        {kCheck, Sense(6, 0x29), A::RetrySleep, A::RetryNow},   // unit attention: a LUN is asked again at once
+        {kCheck, Sense(2, 0x04), A::Ready, A::Passive},         // "cause not reportable": a passive path
+        {kCheck, Sense(5, 0x04), A::Ready, A::Passive},
+        {kCheck, Sense(2, 0x20), A::NextLun, A::NotReady},
+        {kCheck, Sense(5, 0x25, 0), A::Ready, A::NotReady},
+        {kCheck, Sense(0, 0, 0), A::Ready, A::NotReady},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(ScsiTargetTurAction(r.status, r.sense), r.target) << r.status << " " << int(r.sense.key);
+        EXPECT_EQ(ScsiLunTurAction(r.status, r.sense), r.lun) << r.status << " " << int(r.sense.key);
+    }
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(2, 0x68)), A::NextLun);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x25, 1)), A::NotReady);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(5, 0x20, 0)), A::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(3, 0x3A)), A::Ready);
+    EXPECT_EQ(ScsiTargetTurAction(kCheck, Sense(3, 0x11)), A::NotReady);
+    EXPECT_EQ(ScsiTargetTurAction(SDERR_UNKNOWN, {}), A::NotReady);
+    EXPECT_EQ(ScsiLunTurAction(kCheck, Sense(4, 0x3A)), A::Ready);
 }
 
 TEST(ScsiAnswers, ReadCapacityIsBigEndian) {
@@ -164,10 +153,11 @@ TEST(ScsiAnswers, LunSizeAndPeripheralNames) {
     EXPECT_EQ(CoreCalcLunSize(2097152, 512), 1024u);
     EXPECT_EQ(CoreCalcLunSize(10, 1048576), 10u);
     EXPECT_EQ(CoreCalcLunSize(10, 0), 0u);
-    EXPECT_EQ(CoreCalcLunSize(0x100000000ull, 4096), 0x1000000u * 1u);
+    EXPECT_EQ(CoreCalcLunSize(0x100000000ull, 4096), 0x1000000u);
+    EXPECT_EQ(CoreCalcLunSize(16, 131072), 2u);   // 128 KiB blocks
+    EXPECT_EQ(CoreCalcLunSize(4032, 520), 1u);    // 2,096,640 bytes: a size that does not divide 1 MiB
     EXPECT_EQ(CoreCalcLunSize(~0ull, 1u << 30), 0xFFFFFFFFu);
     EXPECT_STREQ(GetSCSIPeripheralType(0), "Direct Access");
-    EXPECT_STREQ(GetSCSIPeripheralType(0x0C), "Array Controller");
     EXPECT_STREQ(GetSCSIPeripheralType(0x11), "Object Based");
     EXPECT_STREQ(GetSCSIPeripheralType(0x0A), "**Unknown**");
     EXPECT_STREQ(GetSCSIPeripheralType(999), "**Unknown**");

@@ -22,17 +22,14 @@ TEST(OptionRomCommands, DisableAnswerFollowsSupportAndUpdateType) {
 }
 
 TEST(OptionRomCommands, FcoeDriverVersionsThatUpdateWithoutReset) {
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.9.39", 0), 1);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.9.46", 1), 1);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.9.38", 1), 0);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.9.40", 1), 1);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.9.40", 0), 0);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9,1,9,50", 0), 1);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.10", 0), 1);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("9.1.9", 1), 0);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("10", 1), 1);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport("8.9.9.99", 1), 0);
-    EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport(nullptr, 1), 0);
+    const struct {
+        const char* version;
+        int flag, want;
+    } rows[] = {{"9.1.9.39", 0, 1}, {"9.1.9.46", 1, 1}, {"9.1.9.38", 1, 0}, {"9.1.9.40", 1, 1}, {"9.1.9.40", 0, 0},
+                {"9,1,9,50", 0, 1}, {"9.1.10", 0, 1},   {"9.1.9", 1, 0},    {"10", 1, 1},       {"8.9.9.99", 1, 0},
+                {nullptr, 1, 0}};
+    for (const auto& r : rows)
+        EXPECT_EQ(isWindowsFCoEDriverWithResetDisableSupport(r.version, r.flag), r.want) << (r.version ? r.version : "null");
 }
 
 }  // namespace

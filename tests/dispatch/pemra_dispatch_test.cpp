@@ -2,7 +2,6 @@
 // and nothing is written (its engine is reached only from the library level).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -23,13 +22,8 @@ TEST(PemraDispatch, PemraAdapterIsRefusedAndLeftUnwritten) {
     zvfix::ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(a.subSystemId, a.subVendorId)}));
     zvtest::TempDir dir;
     const std::string image = dir.Path() + "/pemra.bin";
-    const zvfix::Bytes bytes = zvfix::BuildMultibootImage(
-        zvfix::PemraImageSpec({.deviceId = 0x8044, .ssvid = a.subVendorId, .ssdid = a.subSystemId}));
-    std::FILE* f = std::fopen(image.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-
+    zvfix::WriteBytes(image, zvfix::BuildMultibootImage(zvfix::PemraImageSpec(
+                                 {.deviceId = 0x8044, .ssvid = a.subVendorId, .ssdid = a.subSystemId})));
     SDMDevice* port = zvfix::ListsHost::Ports().at(0);
     EXPECT_EQ(doISPCheckForOptionROM(port), UPDCLASS_PEMRA);
     SD_UINT16 count = 77;

@@ -30,10 +30,7 @@ protected:
         if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
         image = dir.Path() + "/mbi.bin";
         const std::string bytes = zvfix::StandInImage(0x3000);
-        std::FILE* f = std::fopen(image.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        zvfix::WriteBytes(image, zvfix::Bytes(bytes.begin(), bytes.end()));
     }
     void TearDown() override { freeUserOptionROMReq(); }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "e2e/run_helpers.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -27,12 +28,7 @@ RunOptions args(std::vector<std::string> a) {
     return o;
 }
 
-class CliStartup : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-};
+using CliStartup = zve2e::IsolatedTest;
 
 const char* const kUsage =
     "NAME\n\n     tarvikolen\n\nSYNOSIS\n\n     tarvikolen [<cmd-line options>] [hba type]\n\n"

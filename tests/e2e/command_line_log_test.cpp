@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "e2e/run_helpers.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -14,11 +15,8 @@ using zvtest::RunOptions;
 using zvtest::RunProgram;
 using zvtest::RunResult;
 
-class CommandLineLog : public ::testing::Test {
+class CommandLineLog : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
     RunResult Run(std::vector<std::string> a) {
         RunOptions o;
         o.args = std::move(a);

@@ -1,41 +1,43 @@
-// Start-up discovery of the whole program on simulated hosts. "-trace" puts
-// the core log on the console; "-g x" (an invalid second word) runs the whole
-// start-up and clean-up and then refuses the line with 255.
+// Start-up discovery of the whole program on simulated hosts, which leaves
+// flash and library state alone. "-trace" puts the core log on the console;
+// "-g x" (an invalid second word) runs the whole start-up and clean-up and
+// then refuses the line with 255.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "e2e/run_helpers.h"
 #include "fixtures/host_builder.h"
 #include "support/e2e_support.h"
 
 namespace {
+using zve2e::Count;
 
 using zvtest::InstallDir;
 using zvtest::RunOptions;
 using zvtest::RunResult;
+using zvtest::Has;
 
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
-class DiscoveryRun : public ::testing::Test {
+class DiscoveryRun : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
+    // Start-up and clean-up open and close every adapter and write no flash.
     RunResult Run(const zvfix::HostBuilder& host) {
-        host.Write(work_.Path() + "/host");
+        const std::string dir = work_.Path() + "/host";
+        host.Write(dir);
+        std::vector<zvfix::Bytes> flashes;
+        for (size_t i = 0; i < host.adapters.size(); ++i) flashes.push_back(zvfix::ReadFlash(dir, static_cast<int>(i)));
         RunOptions o;
         o.args = {"-trace", "-g", "x"};
-        o.env = {{"ZV_SIM_HOST", work_.Path() + "/host"}};
+        o.env = {{"ZV_SIM_HOST", dir}};
         o.countSleeps = true;
         RunResult r = zvtest::RunProgram(inst_, o);
         EXPECT_EQ(r.status, 255) << r.out << r.err;
+        EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
+        EXPECT_TRUE(Has(r.out, "CoreOSSInitializeDevices finished.\n")) << r.out;
+        EXPECT_TRUE(Has(r.out, "Cleanup finished.\n")) << r.out;
+        for (size_t i = 0; i < flashes.size(); ++i) EXPECT_EQ(zvfix::ReadFlash(dir, static_cast<int>(i)), flashes[i]);
         // Clean-up closed every handle: the last close removed the library's shared file.
         EXPECT_FALSE(zvtest::FileExists("/tmp/zv_shared.dat"));
         return r;

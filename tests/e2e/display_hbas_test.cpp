@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
 #include "support/e2e_support.h"
@@ -35,12 +36,8 @@ std::string AfterHostBlock(const std::string& out) {
     return out.substr(second + kRule.size() + 1);
 }
 
-class DisplayHbas : public ::testing::Test {
+class DisplayHbas : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp and /var/log";
-    }
-
     RunResult Run(const zvfix::HostBuilder& host, std::vector<std::string> args = {"-g"}) {
         host.Write(hostDir_.Path());
         RunOptions o;

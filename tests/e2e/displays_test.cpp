@@ -8,22 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "support/e2e_support.h"
 
 namespace {
+using zve2e::Count;
 namespace fs = std::filesystem;
 using zvtest::RunResult;
 
 using zvtest::Has;
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // The value of a "label : value" line ("<none>" when absent).
 std::string Value(const std::string& text, const std::string& label) {
@@ -34,12 +30,8 @@ std::string Value(const std::string& text, const std::string& label) {
     return text.substr(from, text.find('\n', from) - from);
 }
 
-class Displays : public ::testing::Test {
+class Displays : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     RunResult Run(std::vector<std::string> args) {
         if (!written) host.Write(hostDir.Path());
         written = true;
@@ -97,7 +89,12 @@ TEST_F(DemoDisplays, VersionsFollowTheUpdateAndTheReboot) {
                            "Subsystem Device ID            : 0x02a9\n"
                            "Subsystem Vendor ID            : 0x1a77\n");
 
-    ASSERT_EQ(RunDemo({}).status, 1);
+    // README command 1 updates every adapter of the demo host.
+    const RunResult update = RunDemo({});
+    ASSERT_EQ(update.status, 1) << update.out << update.outputFile;
+    EXPECT_EQ(Count(update.outputFile, "06.05.01: completed\n"), 3u) << update.outputFile;
+    EXPECT_TRUE(update.out.ends_with("NEW UPDATE TO TAKE EFFECT!\n====================================\n"))
+        << update.out;
     // Chip type 25 keeps one memo block: it names the new image at once; the
     // chip-type-27 adapter shows the set it runs until it boots the other.
     const RunResult after25 = RunDemo({"-i", "0"}), after27 = RunDemo({"-i", "4"});
@@ -112,6 +109,10 @@ TEST_F(DemoDisplays, VersionsFollowTheUpdateAndTheReboot) {
     EXPECT_EQ(Value(booted27.out, "Flash Image Version"), "6.05.01");
     EXPECT_NE(Value(booted27.out, "PCIe Serdes Version"), "255.255.255");
     EXPECT_EQ(RunDemo({"-pci", "4"}).out, pci.out);
+    // After the reboot nothing is left to do.
+    const RunResult again = RunDemo({});
+    EXPECT_EQ(again.status, 2) << again.out << again.outputFile;
+    EXPECT_TRUE(again.out.ends_with("MCTP config enable: Not required.\n")) << again.out;
 }
 
 // ---- Fixture hosts -----------------------------------------------------------------------------

@@ -11,20 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "fixtures/adapters_properties_builder.h"
-#include "fixtures/board_template_builder.h"
-#include "fixtures/flash_cfg_builder.h"
-#include "fixtures/host_builder.h"
-#include "fixtures/memo_block_builder.h"
-#include "fixtures/multiboot_image_builder.h"
-#include "support/e2e_support.h"
+#include "e2e/run_helpers.h"
+#include "e2e/online_update_families.h"
 
 namespace zvdorne {
 
 using zvfix::Bytes;
 
-constexpr uint16_t kVendor = 0x1A77;
-constexpr uint16_t kSsid = 0x0289;
 constexpr const char* kImage = "kv_mbi.bin";
 constexpr const char* kRebootNotice =
     "Flash update complete. Changes have been saved to all ports of this HBA.\nYou must reboot in order for the "
@@ -37,15 +30,7 @@ inline const std::vector<uint32_t> kFcVpd = {0x14, 0x16, 0xD4, 0xD6};
 
 using zvtest::Has;
 
-inline zvfix::MultibootImageSpec DemoSpec() {
-    zvfix::MbiAdapter a;
-    a.deviceId = 0x2261;
-    a.ssvid = kVendor;
-    a.ssdid = kSsid;
-    zvfix::MultibootImageSpec s = zvfix::DorneImageSpec(a);
-    s.imageVersion = {6, 5, 1};
-    return s;
-}
+inline zvfix::MultibootImageSpec DemoSpec() { return zvonline::Chip25ImageSpec(); }
 
 // The region's bytes as the update writes them: the data, then erased.
 inline Bytes Erased(const Bytes& data, size_t size) {
@@ -54,35 +39,16 @@ inline Bytes Erased(const Bytes& data, size_t size) {
     return b;
 }
 
-class DorneTest : public ::testing::Test {
+class DorneTest : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
-    // A chip-type-25 two-port adapter with these image-status records.
     zvfix::AdapterSpec& AddAdapter(uint8_t mask1, uint16_t gen1, uint8_t mask2, uint16_t gen2,
                                    uint8_t memoMinor = 4, uint8_t memoSub = 0) {
-        zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
-        a.subSystemId = kSsid;
-        zvfix::MemoBlockSpec memo;
-        memo.mbi = {6, memoMinor, memoSub, 0};
-        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
-        a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid));
-        a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid, {}));
-        a.SetImageStatus(mask1, gen1, mask2, gen2);
-        return a;
+        return zvonline::BuildChip25(host, mask1, gen1, mask2, gen2, memoMinor, memoSub);
     }
 
-    // The host, its adapter table, flash.cfg, the image file and a board
-    // configuration template of the adapter's version (the preload template
-    // is missing, which is no failure): only the multiboot step writes.
     void Install(const Bytes& image, const std::string& dir = "") {
         host.Write(dir.empty() ? hostDir.Path() : dir);
-        inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
-        inst.WriteFile("flash.cfg", zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid, kVendor, "KV2692", "6.05.01", kImage)}));
-        inst.WriteFile(kImage, std::string(image.begin(), image.end()));
-        inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text());
+        zvonline::InstallChip25(inst, image);
     }
 
     zvtest::RunResult Run(const std::string& dir = "") {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
@@ -18,6 +19,8 @@
 #include "support/e2e_support.h"
 
 namespace {
+using zve2e::Slice;
+using zve2e::Written;
 using zvfix::Bytes;
 using zvtest::RunResult;
 
@@ -27,16 +30,6 @@ constexpr const char* kFile = "image.bin";
 using zvtest::Has;
 
 std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
-Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
-
-// Region writes of one adapter, in order.
-std::vector<uint32_t> Written(const std::string& hostDir, int adapter) {
-    std::vector<uint32_t> regions;
-    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir))
-        if (e.adapter == adapter && e.op == "write") regions.push_back(e.region);
-    return regions;
-}
 
 // A common BIOS image for the chip, padded with a pattern to `size` bytes,
 // and `marker` at `markerAt` (to tell where a region's bytes came from).
@@ -51,12 +44,8 @@ Bytes BootFile(uint16_t deviceId, size_t size, size_t markerAt = 0, const std::s
     return file;
 }
 
-class FlashFromFile : public ::testing::Test {
+class FlashFromFile : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     // Every adapter of the host supported, under its chip text.
     RunResult Run(const Bytes& file, std::vector<std::string> args) {
         host.Write(hostDir.Path());

@@ -157,21 +157,32 @@ inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, 
 
 // ---- chip type 25 ---------------------------------------------------------------------
 
-inline void BuildChip25(zvfix::HostBuilder& host, uint8_t mask1, uint16_t gen1, uint8_t mask2, uint16_t gen2) {
+// A chip-type-25 two-port adapter with these image-status records, whose memo
+// block says 6.<memoMinor>.<memoSub> and whose table steps have nothing to do.
+inline zvfix::AdapterSpec& BuildChip25(zvfix::HostBuilder& host, uint8_t mask1, uint16_t gen1, uint8_t mask2,
+                                       uint16_t gen2, uint8_t memoMinor = 4, uint8_t memoSub = 0) {
     zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
     a.subSystemId = kSsid25;
     zvfix::MemoBlockSpec memo;
-    memo.mbi = {6, 4, 0, 0};
+    memo.mbi = {6, memoMinor, memoSub, 0};
     a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
     a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
     a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, {}));
     a.SetImageStatus(mask1, gen1, mask2, gen2);
+    return a;
 }
 
-inline void InstallChip25(zvtest::InstallDir& inst) {
+// A valid multiboot image 6.05.01 for that adapter.
+inline zvfix::MultibootImageSpec Chip25ImageSpec() {
     zvfix::MultibootImageSpec s = zvfix::DorneImageSpec({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25});
     s.imageVersion = {6, 5, 1};
-    const Bytes image = zvfix::BuildMultibootImage(s);
+    return s;
+}
+
+// Its adapter table, flash.cfg, the image file and a board configuration
+// template of the adapter's version (the preload template is missing, which
+// is no failure): only the multiboot step writes.
+inline void InstallChip25(zvtest::InstallDir& inst, const Bytes& image) {
     inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid25, kVendor)}));
     inst.WriteFile("flash.cfg",
                    zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", "kv_mbi.bin")}));
@@ -194,7 +205,7 @@ inline Family Chip25(bool online) {
         };
         f.runningSet = 2;
     }
-    f.install = InstallChip25;
+    f.install = [](zvtest::InstallDir& inst) { InstallChip25(inst, zvfix::BuildMultibootImage(Chip25ImageSpec())); };
     f.set1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
     f.set2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
     // PEP and MPI firmware, the memo block and the VPDs have one copy.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/board_template_builder.h"
 #include "fixtures/flash_cfg_builder.h"
@@ -29,12 +30,8 @@ constexpr const char* kImage = "kv_mbi.bin";
 
 using zvtest::Has;
 
-class SafetyTest : public ::testing::Test {
+class SafetyTest : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     // A chip-type-25 two-port adapter; its memo block says 6.05.01.
     zvfix::AdapterSpec& AddChip25(uint16_t ssid) {
         zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);

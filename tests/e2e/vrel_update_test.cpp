@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/board_template_builder.h"
 #include "fixtures/flash_cfg_builder.h"
@@ -19,15 +20,17 @@
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/multiboot_image_builder.h"
 #include "fixtures/rom_chain_builder.h"
+#include "e2e/online_update_families.h"
 #include "support/e2e_support.h"
 
 namespace {
+using zve2e::Slice;
+using zve2e::Written;
 using zvfix::Bytes;
 using zvtest::RunResult;
 
 constexpr uint16_t kVendor = 0x1A77;
 constexpr uint16_t kSsid27 = 0x02A9;
-constexpr uint16_t kSsid25 = 0x0289;
 constexpr const char* kImage = "kv_gen7_mbi.bin";
 constexpr const char* kImage25 = "kv_gen6_mbi.bin";
 
@@ -36,26 +39,12 @@ using zvtest::Has;
 using zvfix::Le16;
 using zvfix::Le32;
 
-Bytes Slice(const Bytes& b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
-
-// The regions written, in order, by the adapter's writes of the journal.
-std::vector<uint32_t> Written(const std::string& hostDir, int adapter = 0) {
-    std::vector<uint32_t> regions;
-    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir))
-        if (e.adapter == adapter && e.op == "write") regions.push_back(e.region);
-    return regions;
-}
-
 // The set-1 codes in the image's order and their set-2 counterparts.
 const std::vector<uint32_t> kSet1 = {0x9E, 0x07, 0x11, 0xD2, 0xD1, 0xCF, 0x13, 0x101, 0xD3, 0x102, 0x103, 0xBA, 0x01};
 const std::vector<uint32_t> kSet2 = {0x9F, 0x09, 0x0A, 0x105, 0xF1, 0x106, 0x107, 0x108, 0xF0, 0x109, 0x10A, 0x10B, 0x02};
 
-class VrelUpdate : public ::testing::Test {
+class VrelUpdate : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     // A chip-type-27 adapter whose memo blocks say 6.04.00, with the adapter's
     // own boot-code defaults and board settings in both copies (the copy that
     // serves is told apart by its defaults fill and settings).
@@ -308,19 +297,10 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
 }
 
 TEST_F(VrelUpdate, MixedHostWithOneAdapterFailingCompletesWithErrors) {
-    zvfix::AdapterSpec& d = host.AddChip25TwoPort(0x2261);
-    d.subSystemId = kSsid25;
-    zvfix::MemoBlockSpec memo;
-    memo.mbi = {6, 4, 0, 0};
-    d.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
-    d.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
-    d.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, primary));
-    zvfix::AdapterSpec& v = AddChip27();
-    v.faults.push_back(zvfix::FaultSpec::Fail("flash_update_start", 0x200000C0));
+    zvonline::BuildChip25(host, 1, 7, 0, 3);
+    AddChip27().faults.push_back(zvfix::FaultSpec::Fail("flash_update_start", 0x200000C0));
     Install(Image());
-    zvfix::MultibootImageSpec dorne = zvfix::DorneImageSpec({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25});
-    dorne.imageVersion = {6, 5, 1};
-    const Bytes dorneImage = zvfix::BuildMultibootImage(dorne);
+    const Bytes dorneImage = zvfix::BuildMultibootImage(zvonline::Chip25ImageSpec());
     inst.WriteFile(kImage25, std::string(dorneImage.begin(), dorneImage.end()));
 
     const RunResult r = Run();
@@ -329,32 +309,6 @@ TEST_F(VrelUpdate, MixedHostWithOneAdapterFailingCompletesWithErrors) {
     EXPECT_TRUE(Has(r.outputFile, "Flash update session in progress, please wait 15 minutes and try again.\n"));
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: failed\n"));
     EXPECT_TRUE(Written(hostDir.Path(), 1).empty());
-}
-
-// README command 1: every adapter of the demo host is updated; after a reboot
-// nothing is left to do.
-TEST_F(VrelUpdate, DemoHostUpdatesEveryAdapterAndNeedsNothingAfterAReboot) {
-    const std::string out = hostDir.Path() + "/demo";
-    ASSERT_EQ(std::system((std::string(ZV_FIXTURE_TOOLS_DIR) + "/zvsim-demo-host " + out).c_str()), 0);
-    for (const std::string name : {"flash.cfg", "Vx9FWA.dat", "Vx9FBC.dat", kImage, kImage25})
-        inst.WriteFile(name, zvtest::ReadFile(out + "/install/" + name));
-    inst.WriteFile("adapters.properties", zvtest::ReadFile(out + "/install/adapters.properties"));
-    zvtest::RunOptions o;
-    o.env = {{"ZV_SIM_HOST", out + "/host"}};
-
-    RunResult r = zvtest::RunProgram(inst, o);
-    EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
-    size_t completed = 0;
-    for (size_t at = r.outputFile.find("06.05.01: completed\n"); at != std::string::npos;
-         at = r.outputFile.find("06.05.01: completed\n", at + 1))
-        ++completed;
-    EXPECT_EQ(completed, 3u) << r.outputFile;
-    EXPECT_TRUE(r.out.ends_with("NEW UPDATE TO TAKE EFFECT!\n====================================\n")) << r.out;
-
-    ASSERT_EQ(zvfix::Reboot(out + "/host"), 0);
-    r = zvtest::RunProgram(inst, o);
-    EXPECT_EQ(r.status, 2) << r.out << r.outputFile;
-    EXPECT_TRUE(r.out.ends_with("MCTP config enable: Not required.\n")) << r.out;
 }
 
 }  // namespace

@@ -98,16 +98,6 @@ TEST_F(DorneOnline, ARequestForOneRegionWritesNothingAndFails) {
     EXPECT_TRUE(Events(lists).empty());
 }
 
-// Firmware whose attributes the library will not take is a failed region, not a skipped one.
-TEST_F(DorneOnline, RefusedFirmwareAttributesFailTheRegionAndKeepTheRecords) {
-    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("fw_attributes_send", 5));
-    ListsHost lists(host, Table());
-    EXPECT_EQ(Update(), DORNE_RISC_FAILED);
-    for (const auto& e : Events(lists)) EXPECT_NE(e.region, 0x02u);
-    EXPECT_EQ(zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x95)[0], 1);
-    EXPECT_EQ(zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x96)[0], 0);
-}
-
 // Without either record the running set is unknown: nothing is written.
 TEST_F(DorneOnline, NeitherRecordReadableRefusesBeforeTheSession) {
     host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x95));

@@ -33,61 +33,49 @@ const std::string kIdentity = "Incorrect flash image for HBA instance 3 (KV2692)
 const std::string kIdentityFile = "Incorrect flash image file for HBA instance 3 (KV2692)(ssdid=0x289 ssvid=0x1a77)!";
 const std::string kModify = "Failed to modify multiboot image file '/opt/img/mb.bin'!";
 
-TEST(EngineStatus, GoOnRowsLeaveTheMessageAlone) {
-    for (auto family : {kMulti, kCna}) {
-        EXPECT_TRUE(Look(family, 0).result.ready);
-        EXPECT_EQ(Look(family, 0).message, "untouched");
-        Lookup nothing = Look(family, 0x1C);
-        EXPECT_TRUE(nothing.result.ready);
-        EXPECT_EQ(nothing.result.status, 0x1C);   // kept, so that no region is written
-        EXPECT_EQ(nothing.message, "untouched");
+// The rows where the families part ways: the multiboot engines fold what has
+// no row of its own into 34, the converged engines keep every status.
+TEST(EngineStatus, LookupRowsOfBothFamilies) {
+    const std::string kLayout =
+        "File signature or layout does not match with current adapter (Instance=3 ssdid=0x289 ssvid=0x1a77)!";
+    const std::string kChecksum = "Incorrect flash file, invalid checksum!";
+    const struct {
+        EngineStatusFamily family;
+        SD_INT32 status;
+        bool ready;
+        SD_INT32 result;
+        std::string message;
+    } rows[] = {
+        {kMulti, 0, true, 0, "untouched"},
+        {kCna, 0, true, 0, "untouched"},
+        {kMulti, 0x1C, true, 0x1C, "untouched"},   // kept, so that no region is written
+        {kCna, 0x1C, true, 0x1C, "untouched"},
+        {kMulti, 451, false, 34, kIdentity},
+        {kMulti, -4, false, 34, "Incompatible flash image (Region size mismatched)!"},
+        {kMulti, 0x1C5, false, 34, kIdentity},
+        {kMulti, 520, false, 520, kIdentity},
+        {kMulti, 521, false, 521, kModify},
+        {kMulti, 522, false, 522, kIdentityFile},
+        {kMulti, 12, false, 12, kChecksum},
+        {kMulti, 25, false, 25, kChecksum},
+        {kMulti, 29, false, 29, kChecksum},
+        {kCna, 451, false, 451, kIdentity},
+        {kCna, 452, false, 452, kIdentityFile},
+        {kCna, 453, false, 453, kModify},
+        {kCna, 450, false, 450, kLayout},
+        // The multiboot engines' own numbers mean nothing here: the last row, status kept.
+        {kCna, 520, false, 520, kIdentity},
+        {kCna, 521, false, 521, kIdentity},
+        {kCna, 522, false, 522, kIdentity},
+        {kCna, -4, false, -4, kIdentity},
+        {kCna, 12345, false, 12345, kIdentity},
+    };
+    for (const auto& r : rows) {
+        const Lookup l = Look(r.family, r.status);
+        EXPECT_EQ(l.result.ready, r.ready) << r.status;
+        EXPECT_EQ(l.result.status, r.result) << r.status;
+        EXPECT_EQ(l.message, r.message) << r.status;
     }
-}
-
-TEST(EngineStatus, MultibootEnginesFoldUnknownStatusesInto34) {
-    Lookup noCard = Look(kMulti, 451);   // no row of its own
-    EXPECT_FALSE(noCard.result.ready);
-    EXPECT_EQ(noCard.result.status, 34);
-    EXPECT_EQ(noCard.message, kIdentity);
-    Lookup regionSize = Look(kMulti, -4);
-    EXPECT_EQ(regionSize.result.status, 34);
-    EXPECT_EQ(regionSize.message, "Incompatible flash image (Region size mismatched)!");
-    EXPECT_EQ(Look(kMulti, 0x1C5).result.status, 34);
-    EXPECT_EQ(Look(kMulti, 0x1C5).message, kIdentity);
-
-    EXPECT_EQ(Look(kMulti, 520).message, kIdentity);
-    EXPECT_EQ(Look(kMulti, 520).result.status, 520);
-    EXPECT_EQ(Look(kMulti, 521).message, kModify);
-    EXPECT_EQ(Look(kMulti, 522).message, kIdentityFile);
-    EXPECT_EQ(Look(kMulti, 522).result.status, 522);
-}
-
-TEST(EngineStatus, ConvergedEnginesKeepEveryStatus) {
-    Lookup noCard = Look(kCna, 451);
-    EXPECT_EQ(noCard.result.status, 451);
-    EXPECT_EQ(noCard.message, kIdentity);
-    EXPECT_EQ(Look(kCna, 452).message, kIdentityFile);
-    EXPECT_EQ(Look(kCna, 453).message, kModify);
-    EXPECT_EQ(Look(kCna, 453).result.status, 453);
-    // The multiboot engines' own numbers mean nothing here: the last row, status kept.
-    for (SD_INT32 s : {520, 521, 522, -4, 12345}) {
-        Lookup l = Look(kCna, s);
-        EXPECT_FALSE(l.result.ready);
-        EXPECT_EQ(l.result.status, s);
-        EXPECT_EQ(l.message, kIdentity) << s;
-    }
-}
-
-TEST(EngineStatus, SharedRowsKeepTheirStatusAndArgumentOrder) {
-    for (SD_INT32 s : {12, 25, 29}) {
-        Lookup l = Look(kMulti, s);
-        EXPECT_EQ(l.result.status, s);
-        EXPECT_EQ(l.message, "Incorrect flash file, invalid checksum!");
-    }
-    Lookup layout = Look(kCna, 450);
-    EXPECT_EQ(layout.result.status, 450);
-    EXPECT_EQ(layout.message,
-              "File signature or layout does not match with current adapter (Instance=3 ssdid=0x289 ssvid=0x1a77)!");
 }
 
 class EngineStatusOutput : public ::testing::Test {

@@ -21,13 +21,11 @@ TEST(VersionTests, FirmwareBiosAndInboxDriver) {
     for (const char* v : {"5", "5.1.9", "4.9", "5.2.-1"}) EXPECT_EQ(isFCoELinkStatsSupport(v), 0) << v;
     EXPECT_EQ(isFCoELinkStatsSupport(nullptr), 0);
 
-    EXPECT_EQ(isSupportedBIOSVersion("1.28", 25), 0);
-    EXPECT_EQ(isSupportedBIOSVersion("1.29", 25), 1);
-    EXPECT_EQ(isSupportedBIOSVersion("1.53", 0), 0);
-    EXPECT_EQ(isSupportedBIOSVersion("1.54", 0), 1);
-    EXPECT_EQ(isSupportedBIOSVersion("1.5", 25), 0);
-    EXPECT_EQ(isSupportedBIOSVersion("2.00", 0), 1);
-    EXPECT_EQ(isSupportedBIOSVersion(nullptr, 0), -1);
+    const struct {
+        const char* version;
+        int chip, want;
+    } bios[] = {{"1.28", 25, 0}, {"1.29", 25, 1}, {"1.53", 0, 0}, {"1.54", 0, 1}, {"1.5", 25, 0}, {"2.00", 0, 1}, {nullptr, 0, -1}};
+    for (const auto& b : bios) EXPECT_EQ(isSupportedBIOSVersion(b.version, b.chip), b.want) << (b.version ? b.version : "null");
 
     for (const char* v : {"9.1.4.5", "9.1.4", "9,1,4,60", "9.1.4.52", "9 1 4 6x"})
         EXPECT_EQ(isWindowsServer2k8InboxDriver(v), 1) << v;

@@ -82,7 +82,9 @@ TEST(DeviceListOps, VirtualPortsFromTheLibraryAndFromVmwareDrivers) {
     EXPECT_EQ(GetMyDeviceList()->count, 1u);
     const AdapterEntry* e = FindAdapterInAdapterListBySDMDevice(FindAdapterByInstanceNumber(0));
     ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->WindowsVPortArray[3][0], 0x29);
     EXPECT_EQ(e->WindowsVPortArray[3][7], 0x03);
+    EXPECT_EQ(e->WindowsVPortArray[2][0], 0x00);   // other slots stay empty
 }
 
 TEST(DeviceListOps, InsertPositionFollowsTheWwpnText) {

@@ -8,36 +8,22 @@
 
 namespace {
 
-TEST(DriverVersion, LinuxDriverReportsSpeedsFrom8_07_00_48) {
-    EXPECT_TRUE(isLinuxDriverWithSupportedSpeed("10.02.09.100-k"));
-    EXPECT_TRUE(isLinuxDriverWithSupportedSpeed("8.07.00.48-k"));
-    EXPECT_FALSE(isLinuxDriverWithSupportedSpeed("8.07.00.47-k"));
-    EXPECT_TRUE(isLinuxDriverWithSupportedSpeed("8.07.01"));
-    EXPECT_FALSE(isLinuxDriverWithSupportedSpeed("8.06.99.99"));
-    EXPECT_FALSE(isLinuxDriverWithSupportedSpeed("7.99"));
-    // A text that ends after an equal field.
-    EXPECT_TRUE(isLinuxDriverWithSupportedSpeed("8"));
-    EXPECT_FALSE(isLinuxDriverWithSupportedSpeed("8.7"));
-    EXPECT_TRUE(isLinuxDriverWithSupportedSpeed("8.7.0"));
-    EXPECT_FALSE(isLinuxDriverWithSupportedSpeed(""));
-    EXPECT_FALSE(isLinuxDriverWithSupportedSpeed(nullptr));
-    EXPECT_TRUE(isLinuxDriverWithSupportedSpeed("99999999999999999999.1"));   // saturates, never wraps below
-}
-
-TEST(DriverVersion, EsxDriverReportsSpeedsFrom2_1_56) {
-    EXPECT_TRUE(isEsxDriverWithSupportedSpeed("2.1.56"));
-    EXPECT_FALSE(isEsxDriverWithSupportedSpeed("2.1.55"));
-    EXPECT_TRUE(isEsxDriverWithSupportedSpeed("2.1"));
-    EXPECT_TRUE(isEsxDriverWithSupportedSpeed("3.0.0"));
-    EXPECT_FALSE(isEsxDriverWithSupportedSpeed("1.9.99"));
-    EXPECT_FALSE(isEsxDriverWithSupportedSpeed(nullptr));
+TEST(DriverVersion, LinuxFrom8_07_00_48AndEsxFrom2_1_56ReportSpeeds) {
+    // A text that ends after an equal field counts as that release; a huge
+    // number saturates, never wraps below.
+    for (const char* v : {"10.02.09.100-k", "8.07.00.48-k", "8.07.01", "8", "8.7.0", "99999999999999999999.1"})
+        EXPECT_TRUE(isLinuxDriverWithSupportedSpeed(v)) << v;
+    for (const char* v : {"8.07.00.47-k", "8.06.99.99", "7.99", "8.7", "", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(isLinuxDriverWithSupportedSpeed(v)) << (v ? v : "null");
+    for (const char* v : {"2.1.56", "2.1", "3.0.0"}) EXPECT_TRUE(isEsxDriverWithSupportedSpeed(v)) << v;
+    for (const char* v : {"2.1.55", "1.9.99", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(isEsxDriverWithSupportedSpeed(v)) << (v ? v : "null");
 }
 
 TEST(DriverVersion, WindowsFecReleases) {
     EXPECT_TRUE(isWindowsServerFECImplDriverVersion(nullptr, 8));
+    for (const char* v : {"9.1.11.27", "9,1,11,28"}) EXPECT_TRUE(isWindowsServerFECImplDriverVersion(v, 9)) << v;
     EXPECT_TRUE(isWindowsServerFECImplDriverVersion("9.1.11.24", 0));
-    EXPECT_TRUE(isWindowsServerFECImplDriverVersion("9.1.11.27", 9));
-    EXPECT_TRUE(isWindowsServerFECImplDriverVersion("9,1,11,28", 9));
     EXPECT_FALSE(isWindowsServerFECImplDriverVersion("9.1.11.25", 9));
     // The length bounds what is read: "9.1.11.2" is no release of the set.
     EXPECT_FALSE(isWindowsServerFECImplDriverVersion("9.1.11.24", 8));

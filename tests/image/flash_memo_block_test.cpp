@@ -35,6 +35,19 @@ MultibootVersions NewVersions() {
     return v;
 }
 
+// The fixed bytes a freshly written block must carry (the update time aside).
+void ExpectFreshBlock(const zvfix::Bytes& region) {
+    const std::vector<uint8_t> head{'F', 'M', 'B', 'S', 12, 0, 0, 0, 3, 0, 0, 0};
+    EXPECT_EQ(std::vector<uint8_t>(region.begin(), region.begin() + 12), head);
+    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 16, region.begin() + 24)),
+              (std::vector<uint8_t>{9, 8, 7, 5, 6, 10, 12, 0xFF}));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 24, 12), "20240307TRMB");
+    EXPECT_EQ(region[43], 0xFF);
+    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 44, region.begin() + 48)), (std::vector<uint8_t>{1, 1, 1, 0}));
+    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
+    EXPECT_EQ(std::count(region.begin() + 48, region.end(), 0xFF), static_cast<long>(region.size() - 48));
+}
+
 TEST(FlashMemoBlockData, DecodeAndEncodeKeepEveryByte) {
     const zvfix::Bytes block = zvfix::MakeMemoBlock({});
     SFlashMemoBlock m{};
@@ -57,18 +70,7 @@ TEST(FlashMemoBlockData, ErasedRegionGetsAFreshBlock) {
     zvfix::Bytes region(0x1000, 0xFF);
     const MultibootVersions v = NewVersions();
     ASSERT_EQ(UpdateFlashMemoBlockData(&dev, region, &v), 0);
-
-    EXPECT_EQ(std::memcmp(region.data(), "FMBS", 4), 0);
-    EXPECT_EQ(region[4], 12);
-    EXPECT_EQ(region[8], 3);
-    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
-    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 16, region.begin() + 24)),
-              (std::vector<uint8_t>{9, 8, 7, 5, 6, 10, 12, 0xFF}));   // ffv, then mbi with its build untouched
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 24, 8), "20240307");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 32, 4), "TRMB");
-    EXPECT_EQ(region[43], 0xFF);                                      // upd_time.reserved
-    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 44, region.begin() + 48)), (std::vector<uint8_t>{1, 1, 1, 0}));
-    EXPECT_EQ(std::count(region.begin() + 48, region.end(), 0xFF), 0x1000 - 48);
+    ExpectFreshBlock(region);
 
     EXPECT_EQ(UpdateFlashMemoBlockData(nullptr, region, &v), -1);
     zvfix::Bytes tiny(47, 0xFF);
@@ -147,23 +149,6 @@ TEST_F(MemoOnHost, RegionRewriteAndItsFailure) {
     std::stringstream s;
     s << f.rdbuf();
     EXPECT_EQ(s.str(), "Updating Adapter Flash Memo Block... Success\nUpdating Adapter Flash Memo Block... Failed\n");
-}
-
-}  // namespace
-
-namespace {
-
-// The fixed bytes a freshly written block must carry (the update time aside).
-void ExpectFreshBlock(const zvfix::Bytes& region) {
-    const std::vector<uint8_t> head{'F', 'M', 'B', 'S', 12, 0, 0, 0, 3, 0, 0, 0};
-    EXPECT_EQ(std::vector<uint8_t>(region.begin(), region.begin() + 12), head);
-    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 16, region.begin() + 24)),
-              (std::vector<uint8_t>{9, 8, 7, 5, 6, 10, 12, 0xFF}));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(region.data()) + 24, 12), "20240307TRMB");
-    EXPECT_EQ(region[43], 0xFF);
-    EXPECT_EQ((std::vector<uint8_t>(region.begin() + 44, region.begin() + 48)), (std::vector<uint8_t>{1, 1, 1, 0}));
-    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
-    EXPECT_EQ(std::count(region.begin() + 48, region.end(), 0xFF), static_cast<long>(region.size() - 48));
 }
 
 FlashComponentVersion ImageComponents() {

@@ -127,20 +127,17 @@ private:
         *outLen = sizeof v;
         return 0;
     }
-    static SD_UINT32 PutList(const std::vector<std::vector<SD_UINT8>>& list, std::span<SD_UINT8> out, size_t* outLen) {
-        size_t need = 0;
-        for (const auto& e : list) need += e.size();
-        if (need > out.size()) {
-            *outLen = need;
-            return SDERR_BUFFER_TOO_SMALL;
-        }
-        size_t pos = 0;
-        for (const auto& e : list) {
-            std::memcpy(out.data() + pos, e.data(), e.size());
-            pos += e.size();
-        }
-        *outLen = need;
+    // All the bytes, or "buffer too small" with the length needed.
+    static SD_UINT32 PutAll(std::span<const SD_UINT8> bytes, std::span<SD_UINT8> out, size_t* outLen) {
+        *outLen = bytes.size();
+        if (bytes.size() > out.size()) return SDERR_BUFFER_TOO_SMALL;
+        std::copy(bytes.begin(), bytes.end(), out.begin());
         return 0;
+    }
+    static SD_UINT32 PutList(const std::vector<std::vector<SD_UINT8>>& list, std::span<SD_UINT8> out, size_t* outLen) {
+        std::vector<SD_UINT8> all;
+        for (const auto& e : list) all.insert(all.end(), e.begin(), e.end());
+        return PutAll(all, out, outLen);
     }
     static SD_UINT32 PutBytes(const std::vector<SD_UINT8>& v, std::span<SD_UINT8> out, size_t* outLen) {
         size_t n = std::min(v.size(), out.size());
@@ -181,14 +178,10 @@ private:
         }
         case ZVOP_FLASH_LAYOUT: {
             const auto& layout = s_->RawLayoutAnswer.empty() ? a.Layout : s_->RawLayoutAnswer;
-            size_t need = layout.size() * sizeof(zvapi_flash_region);
-            if (need > out.size()) {
-                *outLen = need;
-                return SDERR_BUFFER_TOO_SMALL;
-            }
-            std::memcpy(out.data(), layout.data(), need);
-            *outLen = s_->RawLayoutBytes ? std::min(s_->RawLayoutBytes, out.size()) : need;
-            return 0;
+            const auto* bytes = reinterpret_cast<const SD_UINT8*>(layout.data());
+            const SD_UINT32 st = PutAll({bytes, layout.size() * sizeof layout[0]}, out, outLen);
+            if (st == 0 && s_->RawLayoutBytes) *outLen = std::min(s_->RawLayoutBytes, out.size());
+            return st;
         }
         case ZVOP_FLASH_READ: {
             zvapi_flash_io io{};

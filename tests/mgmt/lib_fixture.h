@@ -6,9 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "fake_transport.h"
+#include "fixtures/sim_client.h"
 #include "mgmt/fo_api.h"
 #include "mgmt/sdapi.h"
-#include "fake_transport.h"
 
 namespace zvtest {
 
@@ -38,10 +39,6 @@ protected:
     std::vector<int> handles;
 };
 
-inline std::vector<SD_UINT8> Pattern(size_t n, SD_UINT8 seed) {
-    std::vector<SD_UINT8> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<SD_UINT8>(seed + i * 7);
-    return v;
-}
+using zvfix::Pattern;
 
 }  // namespace zvtest

@@ -6,24 +6,17 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "lib_fixture.h"
 #include "mgmt/sd_shared_db.h"
+#include "support/e2e_support.h"
 
 namespace zvtest {
 namespace {
 
 bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
-
-std::string ReadFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 using Library = LibTest;
 

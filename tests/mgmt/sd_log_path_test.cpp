@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "mgmt/sd_log.h"
@@ -45,10 +46,7 @@ TEST(LibraryLogPath, LinkAndFifoInItsPlaceAreNotWrittenThrough) {
     if (std::getenv("ZV_ISOLATED") == nullptr || getuid() != 0) GTEST_SKIP() << "needs root in a private namespace";
     zvtest::TempDir dir;
     g_victim = dir.Path() + "/victim";
-    std::FILE* f = std::fopen(g_victim.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("keep", f);
-    std::fclose(f);
+    std::ofstream(g_victim) << "keep";
     EXPECT_EQ(RunPlanted([](const char* name) { (void)!symlink(g_victim.c_str(), name); }, g_victim), 0);
     EXPECT_EQ(RunPlanted([](const char* name) { (void)!mkfifo(name, 0600); }, g_victim), 0);
     EXPECT_EQ(zvtest::ReadFile(g_victim), "keep");

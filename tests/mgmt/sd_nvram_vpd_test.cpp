@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <unistd.h>
 
 #include "lib_fixture.h"
 #include "support/sleep_log.h"
@@ -109,11 +107,7 @@ class ActiveRegions : public LibTest {
 protected:
     void SetUp() override {
         LibTest::SetUp();
-        char path[] = "/tmp/zvsleepXXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        sleeps_.Start(path);
+        sleeps_.Start(zvfix::MakeTempDir("zvsleep") + "/sleeps.log");
     }
     zvtest::SleepLog sleeps_;
 };

@@ -1,17 +1,16 @@
 // Every refusal the platform can give reaches the caller of the SD function
-// with its own status: sessions, attributes, on-line activation, lockdown,
-// and a session token that ages on the platform's clock.
+// with its own status: sessions, attributes, on-line activation, and a
+// session token that ages on the platform's clock.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "fixtures/host_builder.h"
 #include "mgmt/sd_library.h"
 #include "mgmt/sdapi.h"
 #include "mgmt/sim/sim_host.h"
 #include "mgmt/sim/sim_layout.h"
+#include "support/e2e_support.h"
 
 namespace {
 
@@ -74,8 +73,7 @@ TEST_F(PlatformFailures, TokenExpiresWhenThePlatformClockJumps) {
     EXPECT_EQ(SDUpdateOptionRomEx2(handle, 1, data, 0x01), SDERR_TOKEN_NOT_SET) << "no live token any more";
     EXPECT_EQ(SDEndFlashUpdate(handle, 0, token), SDERR_SESSION_EXPIRED);
     // The platform keeps its clock for the next process.
-    std::ifstream state(dir + "/state.json");
-    const std::string text((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+    const std::string text = zvtest::ReadFile(dir + "/state.json");
     EXPECT_NE(text.find("\"clock_offset\": 901"), std::string::npos) << text.substr(0, 80);
 }
 
@@ -95,18 +93,6 @@ TEST_F(PlatformFailures, AttributesAndOnlineActivationAnswerAsGiven) {
     std::vector<std::string> ops;
     for (const auto& e : zvfix::ReadJournalEvents(dir)) ops.push_back(e.op);
     EXPECT_EQ(ops, (std::vector<std::string>{"online_activate", "activate"}));
-}
-
-TEST_F(PlatformFailures, LockdownRecordRefusesTheRegionWrite) {
-    zvfix::AdapterSpec& a = Adapter({});
-    a.lockdownSupport = 0x7;
-    a.fwUpdateDisable = 0x1;
-    a.ispFwLockdown = 0x1;
-    Open();
-    const std::vector<SD_UINT8> data(16, 1);
-    EXPECT_EQ(SDUpdateOptionRomEx2(handle, 1, data, 0x13), SDERR_LOCKDOWN);
-    EXPECT_EQ(SDUpdateOptionRomOffset(handle, 0, data, 0), SDERR_LOCKDOWN);
-    EXPECT_TRUE(zvfix::ReadJournal(dir).empty());
 }
 
 // One rule for the NVRAM and VPD image sizes, in the library and on the platform.

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/e2e_support.h"
+
 namespace zvtest {
 namespace {
 std::string capture(int fd, const std::function<void()>& fn) {
@@ -17,12 +19,8 @@ std::string capture(int fd, const std::function<void()>& fn) {
     std::fflush(nullptr);
     dup2(saved, fd);
     close(saved);
-    std::string out;
-    lseek(tmp, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(tmp, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     close(tmp);
+    std::string out = ReadFile(path);
     unlink(path);
     return out;
 }

@@ -49,11 +49,6 @@ std::string read_fd(int fd) {
     return out;
 }
 
-void copy_binary(const std::string& from, const std::string& to) {
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    chmod(to.c_str(), 0755);
-}
-
 constexpr const char* kDebugLog = "/var/log/zenbrix.log";
 
 }  // namespace
@@ -91,7 +86,8 @@ void ClearLogs() {
 
 InstallDir::InstallDir(bool withAdapterTable) {
     path_ = make_temp_dir("zvinst");
-    copy_binary(ZV_TARVIKOLEN_BINARY, Binary());
+    fs::copy_file(ZV_TARVIKOLEN_BINARY, Binary(), fs::copy_options::overwrite_existing);
+    chmod(Binary().c_str(), 0755);
     if (withAdapterTable) WriteFile("adapters.properties", kDefaultAdapterTable);
 }
 

@@ -20,10 +20,7 @@ void note(long long ms) {
     if (fd < 0) return;
     char line[32];
     int n = std::snprintf(line, sizeof line, "%lld\n", ms);
-    if (n > 0) {
-        ssize_t ignored = ::write(fd, line, static_cast<size_t>(n));
-        (void)ignored;
-    }
+    if (n > 0) (void)!::write(fd, line, static_cast<size_t>(n));
     ::close(fd);
 }
 std::atomic<long> g_sleeps{0};

@@ -36,8 +36,7 @@ void append(const char* path, long n) {
     if (fd < 0) return;
     char line[32];
     const int len = std::snprintf(line, sizeof line, "%ld\n", n);
-    if (len > 0 && ::write(fd, line, static_cast<size_t>(len)) < 0) {
-    }
+    if (len > 0) (void)!::write(fd, line, static_cast<size_t>(len));
     ::close(fd);
 }
 

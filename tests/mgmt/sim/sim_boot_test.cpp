@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "fixtures/host_builder.h"
 #include "fixtures/sim_client.h"
@@ -38,9 +39,7 @@ TEST_P(SimBootRule, PicksTheRunningSet) {
         bad[8] ^= 1;
         a.SetRegion(0x96, bad);
     }
-    const std::string dir = zvfix::MakeTempDir("simboot");
-    h.Write(dir);
-    auto t = zvfix::OpenSimHost(dir);
+    auto t = zvfix::OpenSimHost(h);
     SD_UINT32 st = 0;
     const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0, &st);
     ASSERT_EQ(st, SDERR_SUCCESS);
@@ -66,10 +65,7 @@ TEST(SimBoot, WrongChipSignatureIsInvalid) {
     // Records signed as for chip type 25 do not count on chip type 27.
     a.SetRegion(0x95, zvfix::MakeImageStatusRecord(0, 1, zvfix::kSigImageStatus25));
     a.SetRegion(0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus25));
-    const std::string dir = zvfix::MakeTempDir("simboot");
-    h.Write(dir);
-    auto t = zvfix::OpenSimHost(dir);
-    EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+    EXPECT_EQ(zvfix::SimActive(*zvfix::OpenSimHost(h), 0).ActiveGlobalRegions, 1);
 }
 
 TEST(SimBoot, AuxiliaryRecordsDecideTheComponents) {
@@ -79,9 +75,7 @@ TEST(SimBoot, AuxiliaryRecordsDecideTheComponents) {
     auto& b = h.AddChip27();
     b.SetImageStatus(1, 4, 1, 6);               // both global active, secondary newer
     b.SetAuxImageStatus(1, 2, 0x0, 1, 2, 0x0);  // aux undecided: follow the global tie
-    const std::string dir = zvfix::MakeTempDir("simboot");
-    h.Write(dir);
-    auto t = zvfix::OpenSimHost(dir);
+    auto t = zvfix::OpenSimHost(h);
     const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0);
     EXPECT_EQ(r.ActiveGlobalRegions, 1);
     EXPECT_EQ(r.ActiveBoardConfig, 2);
@@ -98,8 +92,7 @@ TEST(SimBoot, RunningSetChangesOnlyAtRebootOrActivation) {
     zvfix::HostBuilder h;
     h.AddChip25TwoPort();
     h.AddChip25TwoPort();
-    const std::string dir = zvfix::MakeTempDir("simboot");
-    h.Write(dir);
+    const std::string dir = zvfix::WriteSimHost(h);
     {
         auto t = zvfix::OpenSimHost(dir);
         ASSERT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
@@ -135,11 +128,8 @@ TEST(SimBoot, DamagedStateFileMeansABoot) {
     zvfix::HostBuilder h;
     auto& a = h.AddChip25TwoPort();
     a.SetImageStatus(0, 1, 1, 2);
-    const std::string dir = zvfix::MakeTempDir("simboot");
-    h.Write(dir);
-    std::FILE* f = std::fopen((dir + "/state.json").c_str(), "w");
-    std::fputs("{\"adapters\":[{\"serial_number\":\"ZV00010000\",\"global\":7}]", f);
-    std::fclose(f);
+    const std::string dir = zvfix::WriteSimHost(h);
+    std::ofstream(dir + "/state.json") << R"({"adapters":[{"serial_number":"ZV00010000","global":7}])";
     auto t = zvfix::OpenSimHost(dir);
     EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 2);
 }

@@ -101,9 +101,7 @@ TEST(SimFamily, ChipRevisionIsWhatTheChipPropertyReports) {
     zvfix::HostBuilder h;
     h.AddK7R(0x54);
     h.AddTorvi(0x2031);
-    const std::string dir = zvfix::MakeTempDir("simfamily");
-    h.Write(dir);
-    auto t = zvfix::OpenSimHost(dir);
+    auto t = zvfix::OpenSimHost(h);
     CHIPPROPERTY chip{};
     ASSERT_EQ(zvfix::SimGet(*t, 0, ZVOP_CHIP_PROPERTY, chip), SDERR_SUCCESS);
     EXPECT_EQ(chip.ChipType, 0x54);

@@ -12,11 +12,8 @@ protected:
     // One chip-type-25 adapter with the given faults; returns the host dir.
     std::string Host(std::vector<zvfix::FaultSpec> faults) {
         zvfix::HostBuilder h;
-        auto& a = h.AddChip25TwoPort();
-        a.faults = std::move(faults);
-        dir = zvfix::MakeTempDir("simfault");
-        h.Write(dir);
-        return dir;
+        h.AddChip25TwoPort().faults = std::move(faults);
+        return dir = zvfix::WriteSimHost(h);
     }
     SD_UINT32 WriteBa(zvapi_transport& t, SD_UINT8 fill, SD_UINT32 inst = 0) {
         return zvfix::SimWriteRegion(t, inst, 0xBA, std::vector<SD_UINT8>(256, fill));
@@ -62,8 +59,7 @@ TEST_F(SimFault, LockdownRecordWithTheFirmwareUpdateBitRefusesFlashWrites) {
     auto& unsupported = h.AddChip25TwoPort();
     unsupported.lockdownSupport = 0x1;    // only configuration lockdown is supported
     unsupported.fwUpdateDisable = 0x1;
-    dir = zvfix::MakeTempDir("simfault");
-    h.Write(dir);
+    dir = zvfix::WriteSimHost(h);
     auto t = zvfix::OpenSimHost(dir);
     EXPECT_EQ(WriteBa(*t, 1), SDERR_LOCKDOWN);
     EXPECT_EQ(zvfix::SimFlashWrite(*t, 0, 0, 0, std::vector<SD_UINT8>{1}), SDERR_LOCKDOWN);
@@ -111,15 +107,12 @@ TEST_F(SimFault, NotActivatedAnswerComesAfterTheDataIsWritten) {
 }
 
 TEST_F(SimFault, ActivationAndActiveRegionAnswers) {
-    zvfix::FaultSpec onlineFails = zvfix::FaultSpec::Fail("online_activate", 0x20000075);
-    zvfix::FaultSpec regionFails = zvfix::FaultSpec::Fail("region_activate", 0x20000067, 1);
-    regionFails.region = 0x01;
     zvfix::FaultSpec unsupported = zvfix::FaultSpec::ActiveRegionsUnsupported();
-    unsupported.count = 1;
     zvfix::FaultSpec zero = zvfix::FaultSpec::ActiveRegionsZero();
-    zero.count = 1;
-    zvfix::FaultSpec fails = zvfix::FaultSpec::Fail("active_regions", 0x20000075, 1);
-    Host({onlineFails, regionFails, unsupported, zero, fails});
+    unsupported.count = zero.count = 1;
+    Host({zvfix::FaultSpec::Fail("online_activate", 0x20000075),
+          zvfix::FaultSpec::Fail("region_activate", 0x20000067, 1).OnRegion(0x01), unsupported, zero,
+          zvfix::FaultSpec::Fail("active_regions", 0x20000075, 1)});
     auto t = zvfix::OpenSimHost(dir);
     size_t len = 0;
     EXPECT_EQ(t->Request(0, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_UNKNOWN);
@@ -151,15 +144,6 @@ TEST_F(SimFault, OpenRefusedOnOnePortAndHiddenRegion) {
     const auto layout = zvfix::SimLayout(*t, 0);
     EXPECT_EQ(zvfix::SimFind(layout, 0x9E), nullptr);
     EXPECT_NE(zvfix::SimFind(layout, 0x9F), nullptr);
-}
-
-TEST_F(SimFault, AlwaysUnsupportedOpen) {
-    Host({zvfix::FaultSpec::OpenUnsupported()});
-    auto t = zvfix::OpenSimHost(dir);
-    zvapi_port_ident id{};
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(zvfix::SimGet(*t, i % 2, ZVOP_OPEN, id), SDERR_UNSUPPORTED_VERSION);
-    }
 }
 
 }  // namespace

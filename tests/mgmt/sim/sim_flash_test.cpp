@@ -10,21 +10,14 @@
 
 namespace {
 
-std::vector<SD_UINT8> Pattern(size_t n, SD_UINT8 seed) {
-    std::vector<SD_UINT8> v(n);
-    for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<SD_UINT8>(seed + i * 7);
-    }
-    return v;
-}
+using zvfix::Pattern;
 
 class SimFlash : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = zvfix::MakeTempDir("simflash");
         h.AddChip25TwoPort();
         h.AddChip27();
-        h.Write(dir);
+        dir = zvfix::WriteSimHost(h);
     }
     zvfix::HostBuilder h;
     std::string dir;
@@ -153,9 +146,7 @@ TEST_F(SimFlash, NvramAndVpdComeFromTheFunctionsRegions) {
 TEST(SimNvram, SmallNvramAdapterServes256Bytes) {
     zvfix::HostBuilder h;
     h.AddChip25TwoPort(0x2061);
-    const std::string dir = zvfix::MakeTempDir("simnv");
-    h.Write(dir);
-    auto t = zvfix::OpenSimHost(dir);
+    auto t = zvfix::OpenSimHost(h);
     std::vector<SD_UINT8> nv(512, 0xEE);
     size_t len = 0;
     ASSERT_EQ(t->Request(0, ZVOP_NVRAM_READ, {}, nv, &len), SDERR_SUCCESS);
@@ -170,10 +161,8 @@ TEST(SimNvram, SmallNvramAdapterServes256Bytes) {
 TEST(SimNvram, Chip25WritesInPlaceChip27WritesTheOtherCopyUntilReload) {
     zvfix::HostBuilder h;
     h.AddChip25TwoPort();
-    auto& b = h.AddChip27();
-    (void)b;
-    const std::string dir = zvfix::MakeTempDir("simnv");
-    h.Write(dir);
+    h.AddChip27();
+    const std::string dir = zvfix::WriteSimHost(h);
     auto t = zvfix::OpenSimHost(dir);
     const zvfix::Bytes fresh = zvfix::MakeNvram(0x1A77, 0x1234);
     size_t len = 0;
@@ -216,9 +205,7 @@ TEST_F(SimFlash, ListAnswersReportTheBytesNeeded) {
     p.portDb7 = {{1, 2, 0x010203}, {3, 4, 0x010204}, {5, 6, 0x010205}};
     p.features = {{4, 0, 0, 1}, {7, 1, 1, 1}};
     p.securePorts = {{0x5000001100000001ULL, 0x020001, 1, 0}};
-    const std::string d2 = zvfix::MakeTempDir("simlist");
-    h2.Write(d2);
-    auto t = zvfix::OpenSimHost(d2);
+    auto t = zvfix::OpenSimHost(h2);
     size_t len = 0;
     std::vector<SD_UINT8> small(8);
     EXPECT_EQ(t->Request(0, ZVOP_FLASH_LAYOUT, {}, small, &len), SDERR_BUFFER_TOO_SMALL);

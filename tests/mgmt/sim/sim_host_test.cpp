@@ -11,14 +11,10 @@
 
 namespace {
 
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
 TEST(SimHost, MinimalHostJsonServesOneDefaultPort) {
     const std::string dir = zvfix::MakeTempDir("simhost");
-    WriteText(dir + "/host.json", R"({"adapters":[{}]})");
-    WriteText(dir + "/adapter0.flash", "");
+    std::ofstream(dir + "/host.json") << R"({"adapters":[{}]})";
+    std::ofstream(dir + "/adapter0.flash").flush();
     auto t = zvfix::OpenSimHost(dir);
     ASSERT_EQ(t->PortCount(), 1u);
     CHIPPROPERTY chip{};
@@ -76,9 +72,9 @@ class SimHostMalformed : public ::testing::TestWithParam<BadHost> {};
 TEST_P(SimHostMalformed, GivesOneErrorLineAndNoPort) {
     const BadHost& c = GetParam();
     const std::string dir = zvfix::MakeTempDir("simbad");
-    WriteText(dir + "/host.json", c.json);
+    std::ofstream(dir + "/host.json") << c.json;
     if (c.makeFlash) {
-        WriteText(dir + "/adapter0.flash", std::string(c.flashBytes, '\xFF'));
+        zvfix::WriteBytes(dir + "/adapter0.flash", zvfix::Bytes(c.flashBytes, 0xFF));
     }
     std::string err;
     EXPECT_EQ(zvsim_open_host(dir, err), nullptr);

@@ -5,51 +5,34 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
-#include "fixtures/host_builder.h"
+#include "fixtures/firmware_image_builder.h"
+#include "fixtures/rom_chain_builder.h"
 #include "fixtures/sim_client.h"
+#include "support/e2e_support.h"
 
 namespace {
 
 using zvfix::Bytes;
 
-void PutBe32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
+// Firmware (or MPI firmware) whose header gives the version and the attribute words.
+Bytes Firmware(uint8_t major, uint8_t minor, uint8_t sub, uint64_t attributes = 0) {
+    zvfix::FirmwareSpec fw;
+    fw.revision = {major, minor, sub};
+    fw.attribute = static_cast<uint32_t>(attributes);
+    fw.attributeEx = static_cast<uint32_t>(attributes >> 32);
+    return zvfix::MakeFirmwareImage(fw);
 }
 
-// A firmware header as the platform reads it: revision words at 16, 20, 24,
-// attribute at 28, supported chip at 32, attributeEx at 36 (big-endian).
-Bytes Firmware(uint8_t major, uint8_t minor, uint8_t sub, uint64_t attributes) {
-    Bytes b(120, 0);
-    PutBe32(b, 0, 0x4EF00000);
-    PutBe32(b, 12, 0x1E);
-    PutBe32(b, 16, major);
-    PutBe32(b, 20, minor);
-    PutBe32(b, 24, sub);
-    PutBe32(b, 28, static_cast<uint32_t>(attributes));
-    PutBe32(b, 32, 0x40);
-    PutBe32(b, 36, static_cast<uint32_t>(attributes >> 32));
-    return b;
-}
-
-// A PCI expansion-ROM chain of 512-byte images: (code type, major, minor).
+// A boot-code chain of one-block images: (code type, major, minor).
 Bytes RomChain(const std::vector<std::array<uint8_t, 3>>& images) {
-    Bytes b;
-    for (size_t i = 0; i < images.size(); ++i) {
-        Bytes img(512, 0);
-        img[0] = 0x55;
-        img[1] = 0xAA;
-        img[0x18] = 0x1C;
-        std::copy_n("PCIR", 4, img.begin() + 0x1C);
-        img[0x1C + 0x10] = 1;   // one 512-byte unit
-        img[0x1C + 0x12] = images[i][2];
-        img[0x1C + 0x13] = images[i][1];
-        img[0x1C + 0x14] = images[i][0];
-        img[0x1C + 0x15] = i + 1 == images.size() ? 0x80 : 0;
-        b.insert(b.end(), img.begin(), img.end());
+    std::vector<zvfix::RomImageSpec> specs;
+    for (const auto& [code, major, minor] : images) {
+        specs.push_back({.code = zvfix::RomCode{code}, .blocks = 1, .versionMajor = major, .versionMinor = minor});
     }
-    return b;
+    return zvfix::MakeRomChain(specs);
 }
 
 DEVICENODEPROPERTY Node(zvapi_transport& t) {
@@ -71,19 +54,11 @@ protected:
     zvfix::AdapterSpec& Adapter() {
         auto& a = host.AddChip25TwoPort();
         a.SetRegion(zvfix::kRegionFirmware1, Firmware(9, 10, 2, 5));
-        Bytes mpi(32, 0);
-        PutBe32(mpi, 0, 0x4D504900);
-        PutBe32(mpi, 16, 3);
-        PutBe32(mpi, 20, 5);
-        PutBe32(mpi, 24, 1);
-        a.SetRegion(zvfix::kRegionMpi1, mpi);
+        a.SetRegion(zvfix::kRegionMpi1, Firmware(3, 5, 1));
         a.SetRegion(zvfix::kRegionBoot1, RomChain({{0, 3, 70}, {1, 4, 15}, {3, 7, 30}}));
         return a;
     }
-    void Write() {
-        dir = zvfix::MakeTempDir("simlive");
-        host.Write(dir);
-    }
+    void Write() { dir = zvfix::WriteSimHost(host); }
     zvfix::HostBuilder host;
     std::string dir;
 };
@@ -180,23 +155,14 @@ TEST_F(SimLive, StateIsReadOnceAndWrittenOnlyWhenItChanges) {
     auto t = zvfix::OpenSimHost(dir);
     ASSERT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
     // The platform neither reads the file again nor rewrites it for reads.
-    std::FILE* f = std::fopen((dir + "/state.json").c_str(), "w");
-    std::fputs("damaged", f);
-    std::fclose(f);
+    std::ofstream(dir + "/state.json") << "damaged";
     for (int i = 0; i < 3; ++i) EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
     EXPECT_STREQ(Node(*t).FirmwareVersion, "9.10.02");
-    std::FILE* in = std::fopen((dir + "/state.json").c_str(), "r");
-    char text[16] = {};
-    ASSERT_NE(std::fgets(text, sizeof text, in), nullptr);
-    std::fclose(in);
-    EXPECT_STREQ(text, "damaged");
+    EXPECT_EQ(zvtest::ReadFile(dir + "/state.json"), "damaged");
     // A change is saved at once.
     size_t len = 0;
     ASSERT_EQ(t->Request(0, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
-    in = std::fopen((dir + "/state.json").c_str(), "r");
-    ASSERT_NE(std::fgets(text, sizeof text, in), nullptr);
-    std::fclose(in);
-    EXPECT_EQ(text[0], '{');
+    EXPECT_EQ(zvtest::ReadFile(dir + "/state.json").substr(0, 1), "{");
     // An activation that changes nothing leaves the file as it is (a rewrite
     // renames a new file into place).
     struct stat before{}, after{};

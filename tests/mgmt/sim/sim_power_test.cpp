@@ -28,8 +28,7 @@ protected:
         zvfix::HostBuilder h;
         for (int i = 0; i < 2; ++i) h.AddChip25TwoPort().SetRegion(kPreload, Bytes(0x10000, 0x11));
         h.powerLoss = loss;
-        dir = zvfix::MakeTempDir("simpower");
-        h.Write(dir);
+        dir = zvfix::WriteSimHost(h);
     }
     // Runs the writes in a child process; gives its wait status.
     int RunChild(const std::vector<Write>& writes) {

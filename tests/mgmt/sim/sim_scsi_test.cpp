@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/host_builder.h"
-#include "mgmt/fo_api.h"
 #include "fixtures/sim_client.h"
 
 namespace {
@@ -22,19 +21,12 @@ protected:
         target->AddLun(1, 0x1FFFFFFFFULL);   // above 32 bits of blocks
         target->AddLun(300).vpd83 = false;
         target->luns[0].serial = "SER-0";
-        target->luns[0].osDeviceName = "/dev/sdq";
         target->scripts.push_back({1, 0x00, {zvfix::ScsiAnswer::Busy(), zvfix::ScsiAnswer::UnitAttention(),
                                              zvfix::ScsiAnswer::ReservationConflict()}});
         target->scripts.push_back({0, 0xA0, {zvfix::ScsiAnswer::Status(0x20000077, true)}});
         a.ports[0].events = {{0x8012, {1, 2, 3}}};
-        a.ports[0].foLunData = {{target->nodeWwn, target->portWwn, 0, {{1, 0x80}}}};
-        a.mpiState = 0x8100;
     }
-    void Write() {
-        dir = zvfix::MakeTempDir("simscsi");
-        h.Write(dir);
-        t = zvfix::OpenSimHost(dir);
-    }
+    void Write() { t = zvfix::OpenSimHost(h); }
     Reply Send(std::vector<SD_UINT8> cdb, SD_UINT16 lun, SD_UINT32 want = 255, size_t room = 4096,
                SD_UINT16 addrType = SD_ADDRESS_BY_PORT_WWN) {
         zvapi_scsi_request req{};
@@ -60,7 +52,6 @@ protected:
     }
     zvfix::HostBuilder h;
     zvfix::TargetSpec* target = nullptr;
-    std::string dir;
     std::unique_ptr<zvapi_transport> t;
 };
 
@@ -161,19 +152,6 @@ TEST_F(SimScsi, PortAnswersForDiscovery) {
     EXPECT_EQ(d.PortWWN[7], static_cast<SD_UINT8>(target->portWwn));
     EXPECT_EQ(zvfix::SimGet(*t, 0, ZVOP_DISC_TARGET, d, zvapi_bytes(idx1)), SDERR_INVALID_PARAMETER);
 
-    const SD_UINT32 name[2] = {0, 0};
-    std::vector<SD_UINT8> text(256);
-    ASSERT_EQ(t->Request(0, ZVOP_OS_DEVICE_NAME, {reinterpret_cast<const SD_UINT8*>(name), 8}, text, &len),
-              SDERR_SUCCESS);
-    EXPECT_STREQ(reinterpret_cast<const char*>(text.data()), "/dev/sdq");
-
-    std::vector<SD_UINT16> mbIn{0x69}, mbOut(32);
-    ASSERT_EQ(t->Request(0, ZVOP_MAILBOX, {reinterpret_cast<const SD_UINT8*>(mbIn.data()), 2},
-                         {reinterpret_cast<SD_UINT8*>(mbOut.data()), 64}, &len),
-              SDERR_SUCCESS);
-    EXPECT_EQ(mbOut[0], 0x4000);
-    EXPECT_EQ(mbOut[12], 0x8100);
-
     // Events: only while enabled, once per run.
     std::vector<ASYNCEVENT> ev(8);
     const std::span<SD_UINT8> evBytes(reinterpret_cast<SD_UINT8*>(ev.data()), ev.size() * sizeof(ASYNCEVENT));
@@ -187,15 +165,6 @@ TEST_F(SimScsi, PortAnswersForDiscovery) {
     EXPECT_EQ(ev[0].Payload[2], 3u);
     ASSERT_EQ(t->Request(0, ZVOP_AEN_GET, {}, evBytes, &len), SDERR_SUCCESS);
     EXPECT_EQ(len, 0u);
-
-    // Failover LUN data from the driver; the persistent store is empty.
-    std::vector<SD_UINT8> big(sizeof(FOLUNDATALIST));
-    const SD_UINT32 driver = 0, persistent = 1;
-    ASSERT_EQ(t->Request(0, ZVOP_FO_LUN_DATA_GET, zvapi_bytes(driver), big, &len), SDERR_SUCCESS);
-    const auto* list = reinterpret_cast<const FOLUNDATALIST*>(big.data());
-    EXPECT_EQ(list->EntryCount, 1);
-    EXPECT_EQ(list->Entries[0].Data[1], 0x80);
-    EXPECT_EQ(t->Request(0, ZVOP_FO_LUN_DATA_GET, zvapi_bytes(persistent), big, &len), 0x20000076u);
 
     std::vector<SD_UINT8> dump(16);
     EXPECT_EQ(t->Request(0, ZVOP_FW_DUMP, {}, dump, &len), SDERR_NO_FW_DUMP);

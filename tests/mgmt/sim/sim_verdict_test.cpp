@@ -23,8 +23,7 @@ TEST(SimVerdict, NamesTheDamagedRegionsOfTheSetThatBoots) {
     a.SetRegion(zvfix::kRegionFirmware1, Bytes(0x400, 0x01));
     a.SetRegion(zvfix::kRegionBoot1, Bytes(0x400, 0x07));
     a.SetRegion(zvfix::kRegionBoardConfig1, Bytes(0x100, 0xBA));
-    const std::string dir = zvfix::MakeTempDir("simverdict");
-    h.Write(dir);
+    const std::string dir = zvfix::WriteSimHost(h);
     zvfix::BootManifest m;
     m.ExpectAsNow(dir, 0, 1, {zvfix::kRegionFirmware1, zvfix::kRegionBoot1});
     m.Expect(0, 1, zvfix::kRegionBoardConfig1, Bytes(0x100, 0xBA));
@@ -59,8 +58,7 @@ TEST(SimVerdict, NamesTheDamagedRegionsOfTheSetThatBoots) {
 TEST(SimVerdict, ManifestThatDoesNotFitIsRefused) {
     zvfix::HostBuilder h;
     h.AddChip25TwoPort();
-    const std::string dir = zvfix::MakeTempDir("simverdict");
-    h.Write(dir);
+    const std::string dir = zvfix::WriteSimHost(h);
     zvfix::BootManifest m;
     m.ExpectWhole(1, 1, 0x01, 0);   // no adapter 1
     EXPECT_THROW(zvfix::CheckBoot(dir, m), std::runtime_error);
