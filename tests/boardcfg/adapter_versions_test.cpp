@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "boardcfg/fw_preload.h"
 #include "core/oss_services.h"
@@ -131,21 +133,16 @@ TEST_F(AdapterVersions, SmallOrUnreadableRegionsLeaveTheirFields) {
     v.PEPFwMajorVersion = 0xEE;
     v.FCFwMajorVersion = v.FCFwSubminorVersion = 0xEE;
     GetAdapterFlashComponentsVersion(devs[0], &v);
-    EXPECT_EQ(v.PEPBoardCfgMajorVersion, 0xEE);
-    EXPECT_EQ(v.PEPBoardCfgTestVersion, 0xEE);
-    EXPECT_EQ(v.PEPFwMajorVersion, 0xEE);
-    EXPECT_EQ(v.FCFwMajorVersion, 0xEE);
-    EXPECT_EQ(v.FCFwSubminorVersion, 0xEE);
-    EXPECT_EQ(v.FCBoardCfgMajorVersion, 3);
+    EXPECT_EQ((std::vector<int>{v.PEPBoardCfgMajorVersion, v.PEPBoardCfgTestVersion, v.PEPFwMajorVersion,
+                                v.FCFwMajorVersion, v.FCFwSubminorVersion, v.FCBoardCfgMajorVersion}),
+              (std::vector<int>{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 3}));
 
     v = {};
     EXPECT_EQ(GetAdapterFlashComponentsVersion(devs[2], &v), 0);
-    EXPECT_EQ((std::vector<int>{v.FwAreaMajorVersion, v.FwAreaMinorVersion, v.FwAreaSubminorVersion}),
-              (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ((std::vector<int>{v.CrbinitMajorVersion, v.CrbinitMinorVersion, v.CrbinitSubMinorVersion}),
-              (std::vector<int>{4, 5, 6}));
-    EXPECT_EQ((std::vector<int>{v.PegtuneMajorVersion, v.PegtuneMinorVersion, v.PegtuneSubMinorVersion}),
-              (std::vector<int>{7, 8, 9}));
+    EXPECT_EQ((std::vector<int>{v.FwAreaMajorVersion, v.FwAreaMinorVersion, v.FwAreaSubminorVersion,
+                                v.CrbinitMajorVersion, v.CrbinitMinorVersion, v.CrbinitSubMinorVersion,
+                                v.PegtuneMajorVersion, v.PegtuneMinorVersion, v.PegtuneSubMinorVersion}),
+              (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
 TEST_F(AdapterVersions, MultibootAndPackageVersionTexts) {
@@ -157,28 +154,25 @@ TEST_F(AdapterVersions, MultibootAndPackageVersionTexts) {
     auto& old = host.AddChip25(0x2532, 1);
     old.chipType = 12;
     zvfix::Bytes fw(0x100, 0xFF);
-    const uint8_t mb[] = {'Z', 'M', 'B', 'V', 3, 7, 9};
-    std::memcpy(fw.data(), mb, sizeof mb);
+    std::ranges::copy(std::initializer_list<uint8_t>{'Z', 'M', 'B', 'V', 3, 7, 9}, fw.begin());
     old.SetRegion(zvfix::kRegionFirmware1, fw);
     const auto devs = Discover(host);
     ASSERT_EQ(devs.size(), 7u);
 
     char text[32];
-    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[0], text), 0);
-    EXPECT_STREQ(text, "60201");
-    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[2], text), 0);
-    EXPECT_STREQ(text, "010203");   // the digits of "V9"
-    EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[6], text), 0);
-    EXPECT_STREQ(text, "30709");
+    // devs[2]: the digits of its VPD's "V9".
+    for (const auto& [dev, want] : {std::pair<int, const char*>{0, "60201"}, {2, "010203"}, {6, "30709"}}) {
+        EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[dev], text), 0) << dev;
+        EXPECT_STREQ(text, want);
+    }
     EXPECT_EQ(RetrieveMBIVersionFromAdapter(devs[0], std::span<char>()), -1);
 
     // A single-digit major still compares equal to the block's own version.
-    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[0], text, 1), 0);
-    EXPECT_STREQ(text, "4.05.06");
-    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[2], text, 0), 0);
-    EXPECT_STREQ(text, "4.05.06");
-    EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[2], text, 1), 0);
-    EXPECT_STREQ(text, "01.02.03");
+    for (const auto& [dev, vpd, want] : {std::tuple<int, int, const char*>{0, 1, "4.05.06"}, {2, 0, "4.05.06"},
+                                         {2, 1, "01.02.03"}}) {
+        EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[dev], text, vpd), 0) << dev << vpd;
+        EXPECT_STREQ(text, want);
+    }
     EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[4], text, 1), FLASH_MEMO_NO_SIGNATURE);
     EXPECT_EQ(RetrieveFFVVersionFromAdapter(devs[6], text, 0), FLASH_MEMO_NO_SIGNATURE);
 

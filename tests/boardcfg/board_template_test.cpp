@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fixtures/board_template_builder.h"
@@ -24,9 +25,7 @@ TEST(BoardTemplate, ParsesVersionAndPatchesAndAppliesThem) {
 
     std::vector<SD_UINT8> table(0x102, 0x11);
     ASSERT_TRUE(ApplyBoardTemplate(tpl, table));
-    EXPECT_EQ(table[0x40], 0xAA);
-    EXPECT_EQ(table[0x42], 0x0C);
-    EXPECT_EQ(table[0x101], 0x03);
+    EXPECT_EQ(std::tuple(table[0x40], table[0x42], table[0x101]), std::tuple(0xAA, 0x0C, 0x03));
     EXPECT_EQ((std::vector<SD_UINT8>(table.begin() + 4, table.begin() + 8)), (std::vector<SD_UINT8>{0, 3, 0x1a, 2}));
     EXPECT_EQ(table[0x43], 0x11);
 

@@ -22,6 +22,7 @@
 namespace {
 
 using zvfix::Bytes;
+using zvtest::Has;
 
 class ConvergedGen1Update : public ::testing::Test {
 protected:
@@ -58,12 +59,9 @@ TEST_F(ConvergedGen1Update, WritesBootCodeAndFirmwareAndActivatesTheFirmware) {
     const Bytes& fw = spec.Component(0x01)->data;
     EXPECT_EQ(Bytes(firmware.begin(), firmware.begin() + static_cast<long>(fw.size())), fw);
     EXPECT_EQ(firmware[fw.size()], 0xFF);
-    EXPECT_NE(output.find("Updating Adapter FCoE Boot Code... Success\nUpdating Adapter NIC Boot Code... Success\n"
-                          "Updating Adapter FC FW... Success\n"),
-              std::string::npos)
-        << output;
-    EXPECT_NE(output.find("Flash update complete. Changes have been saved to all ports of this HBA.\n"),
-              std::string::npos);
+    EXPECT_TRUE(Has(output, "Updating Adapter FCoE Boot Code... Success\nUpdating Adapter NIC Boot Code... Success\n"
+                            "Updating Adapter FC FW... Success\n")) << output;
+    EXPECT_TRUE(Has(output, "Flash update complete. Changes have been saved to all ports of this HBA.\n"));
 }
 
 TEST_F(ConvergedGen1Update, WritesNothingThatCannotBeWrittenWhole) {
@@ -72,7 +70,7 @@ TEST_F(ConvergedGen1Update, WritesNothingThatCannotBeWrittenWhole) {
     big.components.back().cardTypes = 1;
     EXPECT_EQ(Update(zvfix::BuildMultibootImage(big)), CNA1_NOT_ALL_REGIONS);
     EXPECT_TRUE(events.empty());
-    EXPECT_NE(output.find("Incompatible flash image (Region size mismatched)!\n"), std::string::npos) << output;
+    EXPECT_TRUE(Has(output, "Incompatible flash image (Region size mismatched)!\n")) << output;
 
     EXPECT_EQ(Update(zvfix::BuildMultibootImage(zvfix::ConvergedGen1ImageSpec()), OPTROM_REGION_FIRMWARE),
               CNA1_NOT_ALL_REGIONS);

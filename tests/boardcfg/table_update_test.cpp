@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "boardcfg/cna_versions.h"
 #include "boardcfg/fc_board_config.h"
@@ -110,20 +112,16 @@ TEST_F(TableUpdate, NewerPreloadTemplateRewritesTheTable) {
     const zvfix::Bytes after = zvfix::ReadRegion(hostDir_, 0, kFwa);
     EXPECT_EQ(std::memcmp(after.data(), "JKOZ", 4), 0);
     EXPECT_EQ(Version(after), (std::vector<uint8_t>{2, 0, 1, 0}));
-    EXPECT_EQ(Le16(after, 16), kSsvid);
-    EXPECT_EQ(Le16(after, 18), kSsdid);
-    EXPECT_EQ(Le32(after, 12), kFwaWords);
+    EXPECT_EQ(std::tuple(Le16(after, 16), Le16(after, 18), Le32(after, 12)), std::tuple(kSsvid, kSsdid, kFwaWords));
     EXPECT_TRUE(SumsToZero(after));
-    EXPECT_EQ((std::vector<uint8_t>(after.begin() + 0x40, after.begin() + 0x44)),
-              (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+    EXPECT_EQ(zvfix::Bytes(after.begin() + 0x40, after.begin() + 0x44), zvfix::Bytes({0xDE, 0xAD, 0xBE, 0xEF}));
     EXPECT_EQ(after[0x300], 0x42);   // the adapter's own contents stay
     EXPECT_TRUE(std::equal(before.begin() + 0x1000, before.end(), after.begin() + 0x1000));
     EXPECT_EQ(sleeps_.Lengths().size(), 2u);         // the busy writes were ridden out
 
     const FwPreloadVersion* v = GetFwPreloadVersion();
     ASSERT_NE(v, nullptr);
-    EXPECT_EQ(v->ExistingVersionMinor, 2);
-    EXPECT_EQ(v->NewVersionSubMinor, 1);
+    EXPECT_EQ(std::tie(v->ExistingVersionMinor, v->NewVersionSubMinor), std::tuple(2, 1));
     EXPECT_EQ(Output(), "HBA KV2692: Upgrading FWA version from 1.2.3 to 2.0.1: started\n"
                         "HBA KV2692: Upgrading FWA version from 1.2.3 to 2.0.1: completed\n");
 
@@ -131,8 +129,7 @@ TEST_F(TableUpdate, NewerPreloadTemplateRewritesTheTable) {
     const size_t writes = WritesTo(kFwa);
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[1], "Vx9FWA.dat"), FWA_SUCCESS);
     EXPECT_EQ(WritesTo(kFwa), writes);
-    EXPECT_NE(Output().find("HBA KV2692: Upgrade is not required. FWA version is up to date (2.0.1)\n"),
-              std::string::npos);
+    EXPECT_TRUE(zvtest::Has(Output(), "HBA KV2692: Upgrade is not required. FWA version is up to date (2.0.1)\n"));
 }
 
 TEST_F(TableUpdate, PreloadSkipsAndRefusals) {
@@ -186,44 +183,33 @@ TEST_F(TableUpdate, CorruptedPreloadTemplateAndFailedWrite) {
 
 // ---- FC board configuration -------------------------------------------------------------
 
-zvfix::FcSettings AdapterSettings() {
-    zvfix::FcSettings s;
-    s.sfpPollTime = 0x33;
-    s.sfpPollEnable = true;
-    s.bbcr = {1, 2, 3, 4};
-    s.fec = {true, false, true, false};
-    return s;
-}
+const zvfix::FcSettings kAdapterSettings{0x33, true, {1, 2, 3, 4}, {true, false, true, false}};
 
 void FbcTemplate(const std::string& path, const std::string& version) {
-    zvfix::BoardTemplateSpec spec{.table = "CBF(", .version = version};
-    spec.patches.push_back({0x40, {0x01, 0x02, 0x03}});
-    spec.patches.push_back({0x1C0, {0x99, 0x00}});         // tries to change the SFP polling
-    spec.patches.push_back({0x332, {0x77}});                // and port 0's credit recovery
-    spec.patches.push_back({0x1240, {0xC0, 0xDE}});         // inside the SerDes table
-    zvfix::WriteTextFile(path, spec.Text());
+    zvfix::WriteTextFile(path, zvfix::BoardTemplateSpec{.table = "CBF(", .version = version, .patches = {
+        {0x40, {0x01, 0x02, 0x03}},
+        {0x1C0, {0x99, 0x00}},   // tries to change the SFP polling
+        {0x332, {0x77}},         // and port 0's credit recovery
+        {0x1240, {0xC0, 0xDE}},  // inside the SerDes table
+    }}.Text());
 }
 
 TEST_F(TableUpdate, BoardConfigKeepsTheAdaptersSettings) {
     zvfix::HostBuilder host;
     auto& a = host.AddChip25TwoPort();
-    a.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, 0x1111, 0x2222, AdapterSettings()));
+    a.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, 0x1111, 0x2222, kAdapterSettings));
     const auto devs = Discover(host);
     FbcTemplate(dir_ + "/Vx9FBC.dat", "1.1.0");   // opened from the current directory
 
     EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
     const zvfix::Bytes t = zvfix::ReadRegion(hostDir_, 0, kFbc);
     EXPECT_EQ(Version(t), (std::vector<uint8_t>{1, 1, 0, 0}));
-    EXPECT_EQ(Le16(t, 16), kSsvid);
-    EXPECT_EQ(Le16(t, 18), kSsdid);
+    EXPECT_EQ(std::tuple(Le16(t, 16), Le16(t, 18)), std::tuple(kSsvid, kSsdid));
     EXPECT_TRUE(SumsToZero(t));
     EXPECT_EQ(t[0x41], 0x02);
-    const zvfix::FcSettings kept = zvfix::ReadFcSettings(t);
-    const zvfix::FcSettings want = AdapterSettings();
-    EXPECT_EQ(kept.sfpPollTime, want.sfpPollTime);
-    EXPECT_EQ(kept.sfpPollEnable, want.sfpPollEnable);
-    EXPECT_EQ(kept.bbcr, want.bbcr);
-    EXPECT_EQ(kept.fec, want.fec);
+    const zvfix::FcSettings kept = zvfix::ReadFcSettings(t), want = kAdapterSettings;
+    EXPECT_EQ(std::tie(kept.sfpPollTime, kept.sfpPollEnable, kept.bbcr, kept.fec),
+              std::tie(want.sfpPollTime, want.sfpPollEnable, want.bbcr, want.fec));
     EXPECT_EQ(std::memcmp(t.data() + 0x1200, "ULS(", 4), 0);
     EXPECT_EQ(t[0x1241], 0xDE);
     EXPECT_EQ(Le16(t, 0x1200 + 16), kSsvid);
@@ -270,7 +256,7 @@ TEST_F(TableUpdate, BoardConfigRefusalsAndBadTemplates) {
 TEST_F(TableUpdate, BoardConfigOfChip27GoesToTheOtherCopyAndFlipsIt) {
     zvfix::HostBuilder host;
     auto& b = host.AddChip27();
-    b.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kSsvid, kSsdid, AdapterSettings()));
+    b.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings));
     const auto devs = Discover(host);
     FbcTemplate(dir_ + "/Vx9FBC.dat", "1.2.0");
     const zvfix::Bytes running = zvfix::ReadRegion(hostDir_, 0, kFbc);
@@ -279,7 +265,7 @@ TEST_F(TableUpdate, BoardConfigOfChip27GoesToTheOtherCopyAndFlipsIt) {
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFbc), running);
     const zvfix::Bytes other = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionBoardConfig2);
     EXPECT_EQ(Version(other), (std::vector<uint8_t>{1, 2, 0, 0}));
-    EXPECT_EQ(zvfix::ReadFcSettings(other).bbcr, AdapterSettings().bbcr);
+    EXPECT_EQ(zvfix::ReadFcSettings(other).bbcr, kAdapterSettings.bbcr);
     EXPECT_TRUE(SumsToZero(other));
     // The auxiliary record now active says the secondary board configuration serves.
     const zvfix::Bytes aux1 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionAuxStatus1);
@@ -300,18 +286,14 @@ TEST_F(TableUpdate, VersionReaders) {
     auto& old = host.AddChip25(0x1234, 1);
     old.chipType = 12;
     zvfix::Bytes fw(0x100, 0xFF);
-    std::memcpy(fw.data(), "ZMBV", 4);
-    fw[4] = 3;
-    fw[5] = 7;
-    fw[6] = 9;
+    std::ranges::copy(std::initializer_list<uint8_t>{'Z', 'M', 'B', 'V', 3, 7, 9}, fw.begin());
     old.SetRegion(zvfix::kRegionFirmware1, fw);
     const auto devs = Discover(host);
     ASSERT_EQ(devs.size(), 5u);
 
     PepBoardCfgVersion pv{};
     EXPECT_EQ(getPEPBrdCfgVersionFromAdapter(devs[0], &pv), 0);
-    EXPECT_EQ(pv.ExistingVersionMajor, 3);
-    EXPECT_EQ(pv.ExistingVersionTest, 1);
+    EXPECT_EQ(std::tie(pv.ExistingVersionMajor, pv.ExistingVersionTest), std::tuple(3, 1));
     char text[16];
     EXPECT_EQ(RetrievePEPBrdCfgVersionFromAdapter(devs[0], text), 0);
     EXPECT_STREQ(text, "3.1.4.1");
@@ -332,8 +314,7 @@ TEST_F(TableUpdate, VersionReaders) {
 
     MultibootVersions mv{};
     EXPECT_EQ(GetExistingCNAFlashImageVersions(devs[0], &mv), 0);
-    EXPECT_EQ(mv.ExistingMultibootVersionMajor, 6);
-    EXPECT_EQ(mv.ExistingMultibootVersionSubMinor, 1);
+    EXPECT_EQ(std::tie(mv.ExistingMultibootVersionMajor, mv.ExistingMultibootVersionSubMinor), std::tuple(6, 1));
     EXPECT_NE(GetExistingCNAFlashImageVersions(devs[2], &mv), 0);   // no block: no version
     SD_UINT8 version[3] = {};
     EXPECT_EQ(ReadAdapterMultibootVersion(devs[0], version), 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,7 @@ protected:
 TEST_F(CmdLine, NoWordIsEnableOrDisableWithPackageFile) {
     EXPECT_EQ(parse({}), VORN_PARSE_OK);
     EXPECT_EQ(g_CmdOperation, VORN_OP_MCTP_ENABLE);
-    std::FILE* f = std::fopen((inst_.Path() + "/package.cfg").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
+    ASSERT_TRUE(std::ofstream(inst_.Path() + "/package.cfg"));
     EXPECT_EQ(parse({"--force"}), VORN_PARSE_OK);
     EXPECT_EQ(g_CmdOperation, VORN_OP_MCTP_DISABLE);
     EXPECT_EQ(GetForceUpdateOption(), 1);

@@ -44,27 +44,21 @@ protected:
 };
 
 TEST_F(FlashCfgFile, ElevenFieldsCommentsAndSeparators) {
-    ASSERT_EQ(read("; MCTP images\n"
+    ASSERT_EQ(0, read("; MCTP images\n"
                    "   # indented comment\n"
                    "\n"
                    "  \t \n"
                    "0x02A1,0x1077,VN2692,1.2.3,4.5.6,7.8.9,10.11.12,13.14.15,16.17.18, mbi_a.bin ,6.05.01,extra\n"
                    "0x02a2\t0x1077,,,VN2690\t\t1.0\n"
-                   ",,,\n"),
-              0);
+                   ",,,\n"));
     ASSERT_EQ(count(), 2);
     const FlashCtrVersion& a = at(0);
-    EXPECT_STREQ(a.SubSysDeviceID, "0x02A1");
-    EXPECT_STREQ(a.SubSysVendorID, "0x1077");
-    EXPECT_STREQ(a.Model, "VN2692");
-    expect_version(a.FBCVer, 1, 2, 3);
-    expect_version(a.PepBCVer, 4, 5, 6);
-    expect_version(a.FWAVer, 7, 8, 9);
-    expect_version(a.MpiFW, 10, 11, 12);
-    expect_version(a.PepFW, 13, 14, 15);
-    expect_version(a.Risc, 16, 17, 18);
-    EXPECT_STREQ(a.FileName, "mbi_a.bin");
-    expect_version(a.Multiboot, 6, 5, 1);
+    EXPECT_EQ((std::vector<std::string>{a.SubSysDeviceID, a.SubSysVendorID, a.Model, a.FileName}),
+              (std::vector<std::string>{"0x02A1", "0x1077", "VN2692", "mbi_a.bin"}));
+    EXPECT_EQ((std::vector{parts(a.FBCVer), parts(a.PepBCVer), parts(a.FWAVer), parts(a.MpiFW), parts(a.PepFW),
+                           parts(a.Risc), parts(a.Multiboot)}),
+              (std::vector<std::vector<int>>{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 11, 12}, {13, 14, 15}, {16, 17, 18},
+                                             {6, 5, 1}}));
 
     // A run of separators is one: the fields after it move forward.
     const FlashCtrVersion& b = at(1);
@@ -76,10 +70,9 @@ TEST_F(FlashCfgFile, ElevenFieldsCommentsAndSeparators) {
 }
 
 TEST_F(FlashCfgFile, ShortLineLeavesVersionsZeroAndTextsAreCut) {
-    ASSERT_EQ(read("0x0001,0x1077,A,1.1.1,1.1.1,1.1.1,1.1.1,1.1.1,1.1.1,a.bin,1.1.1\n"
+    ASSERT_EQ(0, read("0x0001,0x1077,A,1.1.1,1.1.1,1.1.1,1.1.1,1.1.1,1.1.1,a.bin,1.1.1\n"
                    "0x0002,0x1077,B\n"
-                   "0x00030000000,0x1077," + std::string(40, 'M') + "\n"),
-              0);
+                   "0x00030000000,0x1077," + std::string(40, 'M') + "\n"));
     ASSERT_EQ(count(), 3);
     expect_version(at(1).FBCVer, 0, 0, 0);
     expect_version(at(1).Multiboot, 0, 0, 0);
@@ -90,9 +83,8 @@ TEST_F(FlashCfgFile, ShortLineLeavesVersionsZeroAndTextsAreCut) {
 TEST_F(FlashCfgFile, LongLineIsOneRecord) {
     // The file name field alone is longer than any fixed line buffer.
     const std::string longName(300, 'f');
-    ASSERT_EQ(read("0x0011,0x1077,LongOne,1.0.0,0,0,0,0,0," + longName + ",2.03.04\n"
-                   "0x0012,0x1077,Next,0,0,0,0,0,0,n.bin,3.0.0\n"),
-              0);
+    ASSERT_EQ(0, read("0x0011,0x1077,LongOne,1.0.0,0,0,0,0,0," + longName + ",2.03.04\n"
+                   "0x0012,0x1077,Next,0,0,0,0,0,0,n.bin,3.0.0\n"));
     ASSERT_EQ(count(), 2);
     EXPECT_EQ(std::string(at(0).FileName), std::string(FLASHCTR_FILE_SIZE - 1, 'f'));   // never cut to 135
     EXPECT_TRUE(FlashCtrFileNameTooLong(&at(0)));
@@ -155,17 +147,15 @@ TEST(FillVersion, PartsAndMalformedText) {
 
 SDMDevice device_with(SD_UINT16 pciDevice, SD_UINT16 ssdid, SD_UINT16 ssvid) {
     SDMDevice d{};
-    d.DeviceChipProperty.DeviceID = pciDevice;
-    d.DeviceChipProperty.SubSystemID = ssdid;
+    d.DeviceChipProperty.DeviceID = pciDevice, d.DeviceChipProperty.SubSystemID = ssdid;
     d.DeviceChipProperty.SubVendorID = ssvid;
     return d;
 }
 
 TEST_F(FlashCfgFile, MatchingIgnoresCaseNeedsFourDigitsFirstWins) {
-    ASSERT_EQ(read("0x2a1,0x1077,Short,0,0,0,0,0,0,short.bin,1.0.0\n"
+    ASSERT_EQ(0, read("0x2a1,0x1077,Short,0,0,0,0,0,0,short.bin,1.0.0\n"
                    "0X02A1,0X1077,First,0,0,0,0,0,0,first.bin,2.0.0\n"
-                   "0x02a1,0x1077,Second,0,0,0,0,0,0,second.bin,3.0.0\n"),
-              0);
+                   "0x02a1,0x1077,Second,0,0,0,0,0,0,second.bin,3.0.0\n"));
     SDMDevice d = device_with(0x2261, 0x02A1, 0x1077);
     FlashCtrVersion record{};
     ASSERT_EQ(GetVersionFromFlashCtrFile(&d, &record), &record);
@@ -185,17 +175,14 @@ TEST(AdapterRecord, VersionsByChipType) {
     std::snprintf(node.Model, sizeof node.Model, "VN2692");
     std::snprintf(node.OptionRomVersion, sizeof node.OptionRomVersion, " 3.64");
     node.BIValid = 0x1;   // firmware valid, EFI not
-    const SD_UINT16 fw[4] = {9, 10, 2}, efiVersion[4] = {7, 80}, fcode[4] = {4, 13};
-    std::copy_n(fw, 4, node.BIFwVersion);
-    std::copy_n(efiVersion, 4, node.BIEfiVersion);
-    std::copy_n(fcode, 4, node.BIFCodeVersion);
+    node.BIFwVersion[0] = 9, node.BIFwVersion[1] = 10, node.BIFwVersion[2] = 2;
+    node.BIEfiVersion[0] = 7, node.BIEfiVersion[1] = 80, node.BIFCodeVersion[0] = 4, node.BIFCodeVersion[1] = 13;
     const SD_UINT8 mbi[3] = {6, 5, 1};
 
     FlashCtrVersion r{};
     FillFlashCtrVersionFromAdapter(&r, 27, 0x02A1, 0x1077, node, mbi);
-    EXPECT_STREQ(r.SubSysDeviceID, "0x02a1");
-    EXPECT_STREQ(r.SubSysVendorID, "0x1077");
-    EXPECT_STREQ(r.Model, "VN2692");
+    EXPECT_EQ((std::vector<std::string>{r.SubSysDeviceID, r.SubSysVendorID, r.Model}),
+              (std::vector<std::string>{"0x02a1", "0x1077", "VN2692"}));
     EXPECT_EQ(parts(r.BIOS, 2), (std::vector<int>{3, 64}));
     EXPECT_EQ(r.EFI[0], 0);    // EFI not valid
     EXPECT_EQ(parts(r.FCode, 2), (std::vector<int>{4, 13}));
@@ -216,11 +203,9 @@ TEST(AdapterRecord, VersionsByChipType) {
     EXPECT_EQ(old.FCode[0], 0);
 }
 
-FlashCtrVersion mbi(int a, int b, int c) {
+FlashCtrVersion mbi(SD_UINT8 a, SD_UINT8 b, SD_UINT8 c) {
     FlashCtrVersion r{};
-    r.Multiboot[0] = static_cast<SD_UINT8>(a);
-    r.Multiboot[1] = static_cast<SD_UINT8>(b);
-    r.Multiboot[2] = static_cast<SD_UINT8>(c);
+    r.Multiboot[0] = a, r.Multiboot[1] = b, r.Multiboot[2] = c;
     return r;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "fixtures/adapters_properties_builder.h"
 #include "support/e2e_support.h"
@@ -28,6 +29,13 @@ protected:
     zvtest::TempDir tmp_;
     const fs::path dir_ = tmp_.Path();
 };
+
+using Texts = std::vector<std::string>;
+
+// AdapterID, VendorID, ISP, Desc, Supported, SupportedVI, SupportedEP.
+Texts Fields(const AdapterSubSystemIDList* r) {
+    return {r->AdapterID, r->VendorID, r->ISP, r->Desc, r->Supported, r->SupportedVI, r->SupportedEP};
+}
 
 std::vector<const AdapterSubSystemIDList*> Rows(const SubSystemIDListPtr& list) {
     std::vector<const AdapterSubSystemIDList*> rows;
@@ -51,20 +59,10 @@ TEST_F(AdapterTableTest, PlainRowsFollowTheSplittingRules) {
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(CountSubSystemID(list.get()), 5);
     // The list is headed by one empty row.
-    EXPECT_STREQ(rows[0]->AdapterID, "");
-    EXPECT_STREQ(rows[0]->Supported, "");
-
-    EXPECT_STREQ(rows[1]->AdapterID, "0x0240");
-    EXPECT_STREQ(rows[1]->VendorID, "0x1077");
-    EXPECT_STREQ(rows[1]->ISP, "2432");
-    EXPECT_STREQ(rows[1]->Desc, "Model A");
-    EXPECT_STREQ(rows[1]->Supported, "TRUE\n");   // the last field keeps the newline
-    EXPECT_STREQ(rows[1]->SupportedVI, "FALSE");
-    EXPECT_STREQ(rows[1]->SupportedEP, "FALSE");
-
-    EXPECT_STREQ(rows[2]->Supported, "FALSE");
-    EXPECT_STREQ(rows[2]->SupportedVI, "TRUE");
-    EXPECT_STREQ(rows[2]->SupportedEP, "TRUE");
+    EXPECT_EQ(Fields(rows[0]), Texts(7, ""));
+    // The last field keeps the newline.
+    EXPECT_EQ(Fields(rows[1]), (Texts{"0x0240", "0x1077", "2432", "Model A", "TRUE\n", "FALSE", "FALSE"}));
+    EXPECT_EQ(Fields(rows[2]), (Texts{"0x0243", "0x1077", "2432", "Model D", "FALSE", "TRUE", "TRUE"}));
     EXPECT_EQ(std::string(rows[4]->Desc), std::string(127, 'd'));   // cut to the field
 
     // Lookups format "0x%04X": a lower-case row never matches.

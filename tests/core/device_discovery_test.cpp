@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,14 +23,12 @@ namespace {
 
 constexpr const char* kSharedFile = "/tmp/zv_shared.dat";
 
-// Bytes of a WWN as the platform stores them (most significant first).
-std::vector<SD_UINT8> WwnBytes(uint64_t w) {
-    std::vector<SD_UINT8> b(8);
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<SD_UINT8>(w >> (56 - 8 * i));
-    return b;
+// The platform stores a WWN most significant byte first.
+bool SameWwn(const SD_UINT8* bytes, uint64_t w) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | bytes[i];
+    return v == w;
 }
-
-bool SameWwn(const SD_UINT8* bytes, uint64_t w) { return std::memcmp(bytes, WwnBytes(w).data(), 8) == 0; }
 
 std::vector<SDMDevice*> Devices() {
     std::vector<SDMDevice*> v;
@@ -54,6 +52,13 @@ SDMTarget* TargetByPort(SDMDevice* d, uint64_t portWwn) {
     for (SDMTarget* t : Targets(d))
         if (SameWwn(t->DiscTargetProperty.PortWWN, portWwn)) return t;
     return nullptr;
+}
+
+// The object a check needs; a missing one fails the test instead of crashing it.
+template <class T>
+T* Must(T* p) {
+    if (p == nullptr) throw std::runtime_error("not found");
+    return p;
 }
 
 // The only port of a single-port Gen6 adapter.
@@ -212,18 +217,15 @@ TEST_F(Discovery, LunsOfADiskTooLargeForReadCapacity10UseReadCapacity16) {
     Discover(host);
 
     ASSERT_EQ(Devices().size(), 1u);
-    SDMTarget* target = TargetByPort(Devices()[0], t.portWwn);
-    ASSERT_NE(target, nullptr);
+    SDMTarget* target = Must(TargetByPort(Devices()[0], t.portWwn));
     ASSERT_EQ(Luns(target).size(), 3u);
-    SDMLun* l0 = LunById(target, 0);
-    SDMLun* l1 = LunById(target, 1);
-    SDMLun* l2 = LunById(target, 2);
-    ASSERT_TRUE(l0 && l1 && l2);
-    EXPECT_EQ(l0->LunMaxLogicalBlockAddress, t.luns[0].lastLba);
-    EXPECT_EQ(l0->LunBytesPerBlock, 512u);
-    EXPECT_EQ(l1->LunMaxLogicalBlockAddress, 0x100000000ull);
-    EXPECT_EQ(l1->LunBytesPerBlock, 4096u);
-    EXPECT_EQ(l2->LunMaxLogicalBlockAddress, 0x3FFFu);
+    std::vector<std::pair<SD_UINT64, SD_UINT32>> sizes;
+    for (SD_UINT16 id : {0, 1, 2}) {
+        const SDMLun* l = Must(LunById(target, id));
+        sizes.emplace_back(l->LunMaxLogicalBlockAddress, l->LunBytesPerBlock);
+    }
+    EXPECT_EQ(sizes, (std::vector<std::pair<SD_UINT64, SD_UINT32>>{
+                         {t.luns[0].lastLba, 512}, {0x100000000ull, 4096}, {0x3FFF, 512}}));
     EXPECT_EQ(target->TargetType, 0u);
     EXPECT_EQ(std::string(target->TargetVendorID, 6), "KORVEX");
 }
@@ -242,21 +244,16 @@ TEST_F(Discovery, PassivePathAndUnsupportedLuns) {
     t2.scripts.push_back({0, 0x00, {zvfix::ScsiAnswer::Check(5, 0x25, 0)}});
     Discover(host);
 
-    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
-    ASSERT_NE(target, nullptr);
-    SDMLun* passive = LunById(target, 1);
-    ASSERT_NE(passive, nullptr);
-    EXPECT_EQ(passive->LunOnPassivePath, 1);
-    EXPECT_EQ(LunById(target, 0)->LunOnPassivePath, 0);
+    SDMTarget* target = Must(TargetByPort(Devices().at(0), t.portWwn));
+    EXPECT_EQ(Must(LunById(target, 1))->LunOnPassivePath, 1);
+    EXPECT_EQ(Must(LunById(target, 0))->LunOnPassivePath, 0);
     EXPECT_EQ(LunById(target, 2), nullptr);
-    SDMLun* proc = LunById(target, 3);
-    ASSERT_NE(proc, nullptr);
+    SDMLun* proc = Must(LunById(target, 3));
     EXPECT_EQ(proc->LunMaxLogicalBlockAddress, SD_UINT64{SDM_VALUE_UNKNOWN});
     EXPECT_EQ(proc->LunBytesPerBlock, SDM_VALUE_UNKNOWN);
     EXPECT_EQ(proc->LunOSSRaidType, SDM_VALUE_UNKNOWN);
 
-    SDMTarget* second = TargetByPort(Devices()[0], t2.portWwn);
-    ASSERT_NE(second, nullptr);
+    SDMTarget* second = Must(TargetByPort(Devices()[0], t2.portWwn));
     EXPECT_NE(second->TargetFlags & SDM_TGT_READY, 0u);
     EXPECT_EQ(Luns(second).size(), 1u);
 }
@@ -267,8 +264,7 @@ TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
     t.scripts.push_back({0, 0x00, std::vector<zvfix::ScsiAnswer>(20, zvfix::ScsiAnswer::Busy())});
     const std::string out = Discover(host);
 
-    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
-    ASSERT_NE(target, nullptr);
+    SDMTarget* target = Must(TargetByPort(Devices().at(0), t.portWwn));
     EXPECT_EQ(target->TargetFlags & SDM_TGT_READY, 0u);
     EXPECT_TRUE(Luns(target).empty());
     EXPECT_STREQ(target->TargetVendorID, "N/A");
@@ -291,19 +287,15 @@ TEST_F(Discovery, IdentityPagesOsNamesAndTheDriversLunLimit) {
     t.AddLun(2);
     Discover(host);
 
-    SDMTarget* target = TargetByPort(Devices().at(0), t.portWwn);
-    ASSERT_NE(target, nullptr);
+    SDMTarget* target = Must(TargetByPort(Devices().at(0), t.portWwn));
     EXPECT_EQ(Luns(target).size(), 2u);
     EXPECT_EQ(target->SerialSize, 14u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber), 14), "SER-0123456789");
-    SDMLun* l0 = LunById(target, 0);
-    ASSERT_NE(l0, nullptr);
+    SDMLun* l0 = Must(LunById(target, 0));
     ASSERT_EQ(l0->LunWWULNSize, 16u);
-    EXPECT_EQ(l0->WWULN[0], 0x60);
-    EXPECT_EQ(l0->WWULN[15], 0x18);
+    EXPECT_TRUE(std::equal(l0->WWULN, l0->WWULN + 16, t.luns[0].deviceId.begin() + 4));
     EXPECT_STREQ(l0->LunOSSDeviceName, "/dev/sdq");
-    SDMLun* lun1 = LunById(target, 1);
-    ASSERT_NE(lun1, nullptr);
+    SDMLun* lun1 = Must(LunById(target, 1));
     EXPECT_EQ(lun1->LunWWULNSize, 0u);
     EXPECT_STREQ(lun1->LunOSSDeviceName, "");
     // A LUN without the page stops the question for the target's later LUNs.
@@ -314,23 +306,16 @@ TEST_F(Discovery, PortDatabaseTargets) {
     zvfix::HostBuilder host;
     auto& p = OnePort(host);
     // Fabric-only remote port: known but not configured, never probed.
-    zvfix::PortDbEntry fabric;
-    fabric.nodeWwn = 0x2000005000000A01ull;
-    fabric.portWwn = 0x2100005000000A01ull;
-    fabric.portId = 0x0A0100;
+    const zvfix::PortDbEntry fabric{.nodeWwn = 0x2000005000000A01ull, .portWwn = 0x2100005000000A01ull, .portId = 0x0A0100};
     p.portDb8.push_back(fabric);
     // Remote port without a usable node WWN: never a target.
-    zvfix::PortDbEntry null = fabric;
-    null.nodeWwn = 0x00AA00BB00CC00DDull;
-    null.portWwn = 0x2100005000000A02ull;
-    null.portId = 0x0A0200;
+    const zvfix::PortDbEntry null{.nodeWwn = 0x00AA00BB00CC00DDull, .portWwn = 0x2100005000000A02ull, .portId = 0x0A0200};
     p.portDb8.push_back(null);
     p.portDb7.push_back(null);
     Discover(host);
 
     SDMDevice* d = Devices().at(0);
-    SDMTarget* t = TargetByPort(d, fabric.portWwn);
-    ASSERT_NE(t, nullptr);
+    SDMTarget* t = Must(TargetByPort(d, fabric.portWwn));
     EXPECT_EQ(t->TargetAgentFlags, SDM_AGENT_UNCONFIGURED);
     EXPECT_EQ(t->TargetMultipathControl, 0x40);
     EXPECT_EQ(t->TargetFlags, 1u);
@@ -347,28 +332,21 @@ TEST_F(Discovery, LunLevelFailoverMarksCurrentPaths) {
     p.foCapability = 0x30000004;
     auto& t = p.AddTarget();
     t.AddLun(1);
-    zvfix::FoLunEntry lunData;
-    lunData.nodeWwn = t.nodeWwn;
-    lunData.portWwn = t.portWwn;
-    lunData.data = {{0, 0x05}, {1, 0x06}};
-    p.foLunData.push_back(lunData);
-    zvfix::FoPathSpec paths;
-    paths.wwn = t.nodeWwn;
-    paths.currentPathIndex = 0;
-    paths.entries = {{0, t.portWwn}};
-    p.foPaths.push_back(paths);
+    p.foLunData.push_back({.nodeWwn = t.nodeWwn, .portWwn = t.portWwn, .data = {{0, 0x05}, {1, 0x06}}});
+    p.foPaths.push_back({.wwn = t.nodeWwn, .currentPathIndex = 0, .entries = {{0, t.portWwn}}});
     Discover(host);
 
     SDMDevice* d = Devices().at(0);
     EXPECT_NE(d->DeviceAbilityFlags & SDM_DEV_FO_LUN_LEVEL, 0u);
     EXPECT_EQ(d->DeviceAbilityFlags & SDM_DEV_FO_TARGET_LEVEL, 0u);
-    SDMTarget* target = TargetByPort(d, t.portWwn);
-    ASSERT_NE(target, nullptr);
+    SDMTarget* target = Must(TargetByPort(d, t.portWwn));
     EXPECT_NE(target->TargetAgentFlags & SDM_AGENT_LUN_DATA, 0u);
-    EXPECT_EQ(LunById(target, 0)->LunData, 0x05);
-    EXPECT_EQ(LunById(target, 1)->LunData, 0x06);
-    EXPECT_EQ(LunById(target, 0)->LunIsCurrentPath, 1);
-    EXPECT_EQ(LunById(target, 1)->LunIsCurrentPath, 1);
+    std::vector<std::pair<int, int>> luns;  // (LunData, LunIsCurrentPath) of LUNs 0 and 1
+    for (SD_UINT16 id : {0, 1}) {
+        const SDMLun* l = Must(LunById(target, id));
+        luns.emplace_back(l->LunData, l->LunIsCurrentPath);
+    }
+    EXPECT_EQ(luns, (std::vector<std::pair<int, int>>{{0x05, 1}, {0x06, 1}}));
 }
 
 TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
@@ -376,12 +354,8 @@ TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
     for (bool gen7 : {false, true}) {
         auto& a = gen7 ? host.AddChip27(0x2281, 1) : host.AddChip25(0x2261, 1);
         auto& t = a.ports[0].AddTarget();
-        zvfix::SecurePortEntry e;
-        e.portWwn = t.portWwn;
-        e.portId = t.portId;
-        e.securityState = 1;
-        e.securityFlags = 0x30;
-        a.ports[0].securePorts.push_back(e);
+        a.ports[0].securePorts.push_back(
+            {.portWwn = t.portWwn, .portId = t.portId, .securityState = 1, .securityFlags = 0x30});
     }
     Discover(host);
     ASSERT_EQ(Devices().size(), 2u);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/core_log.h"
@@ -95,9 +96,7 @@ TEST_F(EdifConfig, ParserSortsWordsIntoGroupsTypesAndValues) {
     int pos = -1;
     const EDIFCONF* load = configGetGroupIndex(g.list, "load", nullptr, EDIF_GROUP_AUTH_ELS, &pos);
     ASSERT_NE(load, nullptr);
-    EXPECT_EQ(load->type, EDIF_TYPE_INTEGER);
-    EXPECT_EQ(load->value.ival, 1);
-    EXPECT_EQ(pos, load->idx);
+    EXPECT_EQ(std::tuple(load->type, load->value.ival, pos), std::tuple(EDIF_TYPE_INTEGER, 1, load->idx));
 
     const EDIFCONF* rekey = configSearchGroupEntry(g.list, "rekey_1", "rekey_time", EDIF_GROUP_REKEY, &pos);
     ASSERT_NE(rekey, nullptr);
@@ -120,25 +119,19 @@ TEST_F(EdifConfig, ParserSortsWordsIntoGroupsTypesAndValues) {
     EXPECT_EQ(configFindDuplicateStringValue(g.list, "21:00:00:24:FF:00:00:01", EDIF_GROUP_REMOTE), 1);
     EXPECT_EQ(configFindDuplicateStringValue(g.list, "old", EDIF_GROUP_SHARED_SECRET), 0);   // disabled
 
-    const EDIFCONF* comment = g.list;
-    EXPECT_EQ(comment->type, EDIF_TYPE_COMMENT);
-    EXPECT_EQ(comment->group, EDIF_GROUP_PREAMBLE);
-    EXPECT_EQ(CoreConfigGetDisabledMode(comment), 1);
+    EXPECT_EQ(std::tuple(g.list->type, g.list->group, CoreConfigGetDisabledMode(g.list)),
+              std::tuple(EDIF_TYPE_COMMENT, EDIF_GROUP_PREAMBLE, 1));   // the opening comment
 }
 
 TEST_F(EdifConfig, CommentedLineWithoutValueDoesNotDisableTheNextOne) {
     ListGuard g;
-    ASSERT_EQ(CoreEDifConfigCreateListFromFile(
-                  &g.list, Write("auth-els\n{\n   # load =\n   load = 2\n}\n").c_str()),
-              1);
+    ASSERT_EQ(1, CoreEDifConfigCreateListFromFile(&g.list, Write("auth-els\n{\n   # load =\n   load = 2\n}\n").c_str()));
     int pos = 0;
     const EDIFCONF* e = configGetGroupIndex(g.list, "load", nullptr, EDIF_GROUP_AUTH_ELS, &pos);
     ASSERT_NE(e, nullptr);
     // The first "load" entry has no value; the second carries 2, enabled.
-    const EDIFCONF* second = e->next;
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->value.ival, 2);
-    EXPECT_EQ(second->value.disabled, 0);
+    ASSERT_NE(e->next, nullptr);
+    EXPECT_EQ(std::tuple(e->next->value.ival, e->next->value.disabled), std::tuple(2, 0));
 }
 
 TEST_F(EdifConfig, SetLookupsAndFreeRemoteNumber) {
@@ -147,8 +140,7 @@ TEST_F(EdifConfig, SetLookupsAndFreeRemoteNumber) {
     int pos = -1;
     EDIFCONF* section = configGetDisabledRemotesGroupIndex(g.list, "disabled_remotes", nullptr, 2, &pos);
     ASSERT_NE(section, nullptr);
-    EXPECT_EQ(section->count, 2u);
-    EXPECT_EQ(section->nameid, 1);
+    EXPECT_EQ(std::tuple(section->count, section->nameid), std::tuple(2u, 1));
     EDIFCONF* set = configGetDisabledRemotesGroupIndex(g.list, "remote_2", "wwpn", 3, &pos);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(set->count, 1u);
@@ -209,9 +201,8 @@ TEST(EdifStrings, HelpersAndKeywordTests) {
     EXPECT_STREQ(CoreGetRemotePortWWN("wwpn = a = 21:00"), " 21:00");
     EXPECT_EQ(CoreGetRemotePortWWN("wwpn"), nullptr);
 
-    char blanks[] = "  \t ";
+    char blanks[] = "  \t ", text[] = " \t x y \t";
     EXPECT_STREQ(CoreTrim(blanks), "");
-    char text[] = " \t x y \t";
     EXPECT_STREQ(CoreTrim(text), "x y");
     EXPECT_EQ(CoreIsEmptyStr(" \n"), 1);
     EXPECT_EQ(CoreIsIntegerStr(""), 1);

@@ -76,9 +76,7 @@ protected:
     // An accepted CT answer of `size` bytes.
     static Bytes Accepted(size_t size) {
         Bytes b(size, 0);
-        b[0] = 1;
-        b[8] = 0x80;
-        b[9] = 0x02;
+        b[0] = 1, b[8] = 0x80, b[9] = 0x02;
         return b;
     }
 
@@ -221,20 +219,16 @@ TEST_F(FabricQueries, QualityOfServiceRecordsAndTheirFlashCopy) {
     LUN_QOS rec{};
     std::memcpy(rec.WWPN, Wwn(0x5000000000000A01).data(), 8);
     ASSERT_EQ(CoreGetTargetLunQoSData(d, &rec), 0);
-    EXPECT_EQ(rec.LunQosData[0], 7);
-    EXPECT_EQ(rec.LunQosData[3], 9);
-    EXPECT_EQ(rec.LunQosData[1], 0);
+    EXPECT_EQ(Bytes(rec.LunQosData, rec.LunQosData + 5), (Bytes{7, 0, 0, 9, 0}));
 
     // New LUN bytes for this target; the other target's entry stays.
-    rec.LunQosData[0] = 0;
-    rec.LunQosData[5] = 2;
+    rec.LunQosData[0] = 0, rec.LunQosData[5] = 2;
     ASSERT_EQ(CoreSetTargetLunQoSConfig(d, &rec), 0);
     SD_LUN_QOS list{};
     ASSERT_EQ(SDGetLunQos(d->DeviceHandle, 0, &list), 0u);
-    ASSERT_EQ(list.NumberOfEntries, 3u);
-    EXPECT_EQ(list.Entries[0].Lun, 1u);   // 0x...B00's
-    EXPECT_EQ(list.Entries[1].Lun, 3u);
-    EXPECT_EQ(list.Entries[2].Lun, 5u);
+    ASSERT_EQ(list.NumberOfEntries, 3u);   // 0x...B00's LUN 1 first
+    EXPECT_EQ((std::vector{list.Entries[0].Lun, list.Entries[1].Lun, list.Entries[2].Lun}),
+              (std::vector<SD_UINT32>{1, 3, 5}));
 
     // More LUNs than the library's record holds: refused, nothing changed.
     LUN_QOS many = rec;

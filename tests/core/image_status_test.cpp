@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 #include "core/active_regions.h"
@@ -61,10 +62,9 @@ TEST(ImageStatusSwitch, SecondaryBecomesActiveWithNextGeneration) {
     Record p = make_record(1, 5, IMAGE_STATUS_SIGNATURE_25);
     Record s = make_record(0, 7, IMAGE_STATUS_SIGNATURE_25);
     ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 25, 2), 0);
-    EXPECT_EQ(s[0] & 1, 1);
-    EXPECT_EQ(CoreGetImageStatusGenerationNumber(s), 8);
-    EXPECT_EQ(p[0] & 1, 0);
-    EXPECT_EQ(CoreGetImageStatusGenerationNumber(p), 5);
+    // (active bit, generation) of each.
+    EXPECT_EQ(std::tuple(s[0] & 1, CoreGetImageStatusGenerationNumber(s), p[0] & 1, CoreGetImageStatusGenerationNumber(p)),
+              std::tuple(1, 8, 0, 5));
     EXPECT_TRUE(CoreIsImageStatusRegionValid(p, IMAGE_STATUS_SIGNATURE_25));
     EXPECT_TRUE(CoreIsImageStatusRegionValid(s, IMAGE_STATUS_SIGNATURE_25));
     EXPECT_EQ(s[3], 2);   // format kept
@@ -80,8 +80,7 @@ TEST(ImageStatusSwitch, SecondaryBecomesActiveWithNextGeneration) {
 
 TEST(ImageStatusSwitch, ErasedRecordsBecomeRealActiveRecord) {
     for (int set : {1, 2}) {
-        Record p = erased();
-        Record s = erased();
+        Record p = erased(), s = erased();
         ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 27, set), 0);
         const Record& on = set == 1 ? p : s;
         const Record& off = set == 1 ? s : p;
@@ -106,20 +105,17 @@ TEST(AuxImageStatusFlip, LowestRequestedComponentFlipsIntoTheUpdatedRecord) {
     Record second = make_record(0, 5, AUX_IMAGE_STATUS_SIGNATURE, 0x00, 3);
     int set = 0;
     ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, 0x06, 9, &set), 0);
-    EXPECT_EQ(set, 2);
-    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(second), 0x03);   // first's 0x01 with 0x02 flipped
-    EXPECT_EQ(CoreGetImageStatusGenerationNumber(second), 7);
-    EXPECT_EQ(CoreGetImageStatusToolId(second), 9);
-    EXPECT_EQ(second[0] & 1, 1);
-    EXPECT_EQ(first[0] & 1, 0);
+    // (set, bitmap: first's 0x01 with 0x02 flipped, generation, tool id, active bits).
+    EXPECT_EQ(std::tuple(set, CoreGetImageStatusComponentsBitMap(second), CoreGetImageStatusGenerationNumber(second),
+                         CoreGetImageStatusToolId(second), second[0] & 1, first[0] & 1),
+              std::tuple(2, 0x03, 7, 9, 1, 0));
     EXPECT_TRUE(CoreIsImageStatusRegionValid(first, AUX_IMAGE_STATUS_SIGNATURE));
     EXPECT_TRUE(CoreIsImageStatusRegionValid(second, AUX_IMAGE_STATUS_SIGNATURE));
 
     // The reverse state updates the first record; no request means board configuration.
     ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, 0, 9, &set), 0);
-    EXPECT_EQ(set, 1);
-    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(first), 0x02);
-    EXPECT_EQ(CoreGetImageStatusGenerationNumber(first), 8);
+    EXPECT_EQ(std::tuple(set, CoreGetImageStatusComponentsBitMap(first), CoreGetImageStatusGenerationNumber(first)),
+              std::tuple(1, 0x02, 8));
 
     // Bits above the four components travel unchanged.
     Record a = make_record(1, 1, AUX_IMAGE_STATUS_SIGNATURE, 0x05);
@@ -129,14 +125,12 @@ TEST(AuxImageStatusFlip, LowestRequestedComponentFlipsIntoTheUpdatedRecord) {
 }
 
 TEST(AuxImageStatusFlip, EqualMasksDecideByGenerationAndErasedRecordsBecomeValid) {
-    Record first = make_record(1, 3, AUX_IMAGE_STATUS_SIGNATURE);
-    Record second = make_record(1, 4, AUX_IMAGE_STATUS_SIGNATURE);
+    Record first = make_record(1, 3, AUX_IMAGE_STATUS_SIGNATURE), second = make_record(1, 4, AUX_IMAGE_STATUS_SIGNATURE);
     int set = 0;
     ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, AUX_COMPONENT_NPIV_23, 9, &set), 0);
     EXPECT_EQ(set, 1);
 
-    Record e1 = erased();
-    Record e2 = erased();
+    Record e1 = erased(), e2 = erased();
     ASSERT_EQ(CoreBuildAuxImageStatusFlip(e1, e2, AUX_COMPONENT_VPD_NVRAM, 9, &set), 0);
     EXPECT_EQ(set, 2);
     EXPECT_TRUE(CoreIsImageStatusRegionValid(e2, AUX_IMAGE_STATUS_SIGNATURE));
@@ -148,9 +142,7 @@ TEST(AuxImageStatusFlip, EqualMasksDecideByGenerationAndErasedRecordsBecomeValid
     const Record s = make_record(0, 0, IMAGE_STATUS_SIGNATURE_27);
     ACTIVE_REGIONS out{};
     CoreDecideFlashActiveRegions(p, s, e1, e2, 27, &out);
-    EXPECT_EQ(out.ActiveVpdNvram, 2);
-    EXPECT_EQ(out.ActiveBoardConfig, 1);
-    EXPECT_EQ(out.ToolID, 9);
+    EXPECT_EQ(std::tuple(out.ActiveVpdNvram, out.ActiveBoardConfig, out.ToolID), std::tuple(2, 1, 9));
 }
 
 }  // namespace

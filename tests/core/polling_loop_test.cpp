@@ -83,11 +83,8 @@ TEST_F(PollingLoop, EventsSetStatusBitsAndAskForRebuilds) {
 TEST_F(PollingLoop, PortStateFollowsTheLink) {
     zvfix::HostBuilder host;
     zvfix::AdapterSpec& a = host.AddChip25TwoPort();
-    a.ports[0].portState = 2;
-    a.ports[0].linkState1 = 2;
-    a.ports[0].linkState2 = 5;
-    a.ports[1].linkState1 = 3;
-    a.ports[1].linkState3 = 0x8000;
+    a.ports[0].portState = 2, a.ports[0].linkState1 = 2, a.ports[0].linkState2 = 5;
+    a.ports[1].linkState1 = 3, a.ports[1].linkState3 = 0x8000;
     auto d = Discover(host);
     d[1]->DeviceStatus = DEVSTAT_LINK2_1 | DEVSTAT_DPORT;
     EXPECT_EQ(CoreHandlePortStateChange(), CORE_REBUILD);

@@ -5,40 +5,37 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <span>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
 
 std::array<SD_UINT8, 80> FixedSense(SD_UINT8 keyByte, SD_UINT8 asc, SD_UINT8 ascq) {
     std::array<SD_UINT8, 80> s{};
-    s[0] = 0x70;
-    s[2] = keyByte;
-    s[7] = 10;
-    s[12] = asc;
-    s[13] = ascq;
+    s[0] = 0x70, s[2] = keyByte, s[7] = 10, s[12] = asc, s[13] = ascq;
     return s;
+}
+
+// (key, ASC, ASCQ) of the decoded sense.
+std::tuple<int, int, int> Decoded(std::span<const SD_UINT8> sense) {
+    const ScsiSense s = ScsiDecodeSense(sense);
+    return {s.key, s.asc, s.ascq};
 }
 
 TEST(ScsiSense, FixedDescriptorAndShortFormats) {
     // FILEMARK/EOM/ILI bits above the key must not hide a unit attention.
-    ScsiSense s = ScsiDecodeSense(FixedSense(0xE6, 0x29, 0x01));
-    EXPECT_EQ(s.key, 6);
-    EXPECT_EQ(s.asc, 0x29);
-    EXPECT_EQ(s.ascq, 0x01);
+    EXPECT_EQ(Decoded(FixedSense(0xE6, 0x29, 0x01)), std::tuple(6, 0x29, 0x01));
 
     std::array<SD_UINT8, 80> d{0x72, 0x02, 0x04, 0x00};
     d[12] = 0x3A;  // would be read as ASC by a fixed-format reader
-    s = ScsiDecodeSense(d);
-    EXPECT_EQ(s.key, 2);
-    EXPECT_EQ(s.asc, 0x04);
-    EXPECT_EQ(s.ascq, 0x00);
+    EXPECT_EQ(Decoded(d), std::tuple(2, 0x04, 0x00));
     d[0] = 0xF3;  // deferred error, valid bit set
     EXPECT_EQ(ScsiDecodeSense(d).key, 2);
 
     // Short sense reads as zeros.
-    s = ScsiDecodeSense(std::array<SD_UINT8, 3>{0x70, 0x00, 0x06});
-    EXPECT_EQ(s.key, 6);
-    EXPECT_EQ(s.asc, 0);
+    EXPECT_EQ(Decoded(std::array<SD_UINT8, 3>{0x70, 0x00, 0x06}), std::tuple(6, 0, 0));
     EXPECT_EQ(ScsiDecodeSense({}).key, 0);
 }
 
@@ -80,14 +77,12 @@ TEST(ScsiAnswers, ReadCapacityIsBigEndian) {
     const std::array<SD_UINT8, 16> rc10{0x00, 0x1F, 0xFF, 0xFF, 0x00, 0x00, 0x02, 0x00};
     auto c = ScsiParseReadCapacity10(rc10);
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->lastLba, 0x1FFFFFu);
-    EXPECT_EQ(c->blockLength, 512u);
+    EXPECT_EQ(std::pair(c->lastLba, c->blockLength), std::pair(SD_UINT64{0x1FFFFF}, SD_UINT32{512}));
 
     const std::array<SD_UINT8, 32> rc16{0x00, 0x00, 0x00, 0x01, 0x23, 0x45, 0x67, 0x89, 0x00, 0x00, 0x10, 0x00};
     c = ScsiParseReadCapacity16(rc16);
     ASSERT_TRUE(c);
-    EXPECT_EQ(c->lastLba, 0x123456789ull);
-    EXPECT_EQ(c->blockLength, 4096u);
+    EXPECT_EQ(std::pair(c->lastLba, c->blockLength), std::pair(SD_UINT64{0x123456789}, SD_UINT32{4096}));
 
     EXPECT_FALSE(ScsiParseReadCapacity10(std::span<const SD_UINT8>(rc10.data(), 7)));
     EXPECT_FALSE(ScsiParseReadCapacity16(std::span<const SD_UINT8>(rc16.data(), 11)));
@@ -95,10 +90,7 @@ TEST(ScsiAnswers, ReadCapacityIsBigEndian) {
 
 std::vector<SD_UINT8> ReportLuns(SD_UINT32 declaredBytes, std::initializer_list<SD_UINT16> luns) {
     std::vector<SD_UINT8> b(8, 0);
-    b[0] = declaredBytes >> 24;
-    b[1] = declaredBytes >> 16;
-    b[2] = declaredBytes >> 8;
-    b[3] = declaredBytes & 0xFF;
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<SD_UINT8>(declaredBytes >> (24 - 8 * i));
     for (SD_UINT16 l : luns) {
         std::array<SD_UINT8, 8> e{static_cast<SD_UINT8>(l >> 8), static_cast<SD_UINT8>(l & 0xFF)};
         b.insert(b.end(), e.begin(), e.end());
@@ -116,8 +108,7 @@ TEST(ScsiAnswers, ReportLunsListIsBoundedByBufferAndLimit) {
     b = ReportLuns(0xFFFFFFF8, {3, 4});
     EXPECT_EQ(ScsiParseReportLuns(b, 256), (std::vector<SD_UINT16>{3, 4}));
     // A partial entry at the end is not read.
-    b.push_back(0x00);
-    b.push_back(0x09);
+    b.insert(b.end(), {0x00, 0x09});
     EXPECT_EQ(ScsiParseReportLuns(b, 256).size(), 2u);
     // A shorter declared length wins.
     b = ReportLuns(8, {7, 8, 9});
@@ -133,9 +124,7 @@ TEST(ScsiAnswers, DeviceIdentificationPage) {
     for (int i = 0; i < 16; ++i) page[8 + i] = static_cast<SD_UINT8>(0xA0 + i);
     auto id = ScsiParseDeviceIdPage(page, 8);
     ASSERT_TRUE(id);
-    ASSERT_EQ(id->size(), 16u);
-    EXPECT_EQ((*id)[0], 0xA0);
-    EXPECT_EQ((*id)[15], 0xAF);
+    EXPECT_EQ(*id, std::vector<SD_UINT8>(page.begin() + 8, page.begin() + 24));
 
     page[7] = 200;  // longer than a WWULN holds
     id = ScsiParseDeviceIdPage(page, 8);

@@ -12,8 +12,7 @@ namespace {
 
 void SetWwn(SD_UINT8* w, SD_UINT8 last, SD_UINT8 first = 0x20) {
     std::memset(w, 0, 8);
-    w[0] = first;
-    w[7] = last;
+    w[0] = first, w[7] = last;
 }
 
 // A device that never went through the library (handle -1 is unknown to it).

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "engines/engine_entry.h"
 #include "fixtures/adapters_properties_builder.h"
@@ -68,14 +69,10 @@ TEST_F(UpdateDispatch, UpdateClassesFollowTheChipFamilyAndTheAdapterTable) {
 TEST_F(UpdateDispatch, VirtualPortsAndLockedDownAdaptersAreRefusedFirst) {
     zvfix::HostBuilder h;
     zvfix::AdapterSpec& a = h.AddChip27();
-    a.subSystemId = 0x02A9;
-    a.ports[1].interfaceType = 3;
+    a.subSystemId = 0x02A9, a.ports[1].interfaceType = 3;
     zvfix::AdapterSpec& locked = h.AddChip27();
-    locked.subSystemId = 0x02AA;
-    locked.lockdownStatus = 0x20000113;
-    locked.lockdownSupport = 0x2;
-    locked.fwUpdateDisable = 0x1;
-    locked.ispFwLockdown = 0x1;
+    locked.subSystemId = 0x02AA, locked.lockdownStatus = 0x20000113;
+    locked.lockdownSupport = 0x2, locked.fwUpdateDisable = 0x1, locked.ispFwLockdown = 0x1;
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x02A9, kVendor), zvfix::TableRow(0x02AA, kVendor)}));
 
     SD_UINT16 count = 77;
@@ -104,9 +101,9 @@ TEST_F(UpdateDispatch, Gen6AdaptersReachTheirEngineWithAnAllRegionsRequest) {
         EXPECT_TRUE(st != UPD_SUCCESS && st != UPD_NOT_NEEDED && st != UPD_SUCCESS_REBOOT) << st;
         EXPECT_EQ(count, 0);
         ASSERT_NE(g_ptrOptionROMRequest, nullptr);
-        EXPECT_EQ(g_ptrOptionROMRequest->Region, OPTROM_REGION_ALL);
-        EXPECT_STREQ(g_ptrOptionROMRequest->optROMFile, image.c_str());
-        EXPECT_EQ(g_ptrOptionROMRequest->iFileSize, 0x3000u);
+        const auto& req = *g_ptrOptionROMRequest;
+        EXPECT_EQ(std::tuple(req.Region, std::string(req.optROMFile), req.iFileSize),
+                  std::tuple(OPTROM_REGION_ALL, image, 0x3000u));
     }
     EXPECT_TRUE(zvfix::ReadJournal(hostDir).empty());
 
@@ -123,9 +120,7 @@ TEST_F(UpdateDispatch, FlashGoesThroughTheSiblingWhoseSequenceNumberIsOneLower) 
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x02A9, kVendor), zvfix::TableRow(0x02AA, kVendor)}));
     const auto ports = ListsHost::Ports();
     ASSERT_EQ(ports.size(), 4u);
-    SDMDevice* first = ports[0];
-    SDMDevice* second = ports[1];
-    SDMDevice* other = ports[2];
+    SDMDevice *first = ports[0], *second = ports[1], *other = ports[2];
 
     first->DeviceFlashSequenceNumber = 2;
     second->DeviceFlashSequenceNumber = 1;

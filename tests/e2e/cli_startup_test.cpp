@@ -13,6 +13,7 @@
 #include <string>
 
 #include "e2e/run_helpers.h"
+#include "fixtures/board_template_builder.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -20,11 +21,15 @@ namespace fs = std::filesystem;
 using zvtest::InstallDir;
 using zvtest::RunProgram;
 using zvtest::RunOptions;
+using zvtest::Has;
 using zvtest::RunResult;
+using zvfix::WriteTextFile;
 
-RunOptions args(std::vector<std::string> a) {
+RunOptions args(std::vector<std::string> a, std::string cwd = "", bool asNobody = false) {
     RunOptions o;
     o.args = std::move(a);
+    o.cwd = std::move(cwd);
+    o.asNobody = asNobody;
     return o;
 }
 
@@ -45,22 +50,15 @@ TEST_F(CliStartup, WithoutTheAdapterTableEveryRunEndsWithSixInSilence) {
     for (const auto& a : {std::vector<std::string>{"-h"}, {"-v"}, {}}) {
         RunResult r = RunProgram(inst, args(a));
         EXPECT_EQ(r.status, 6);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out + r.err, "");
     }
     EXPECT_TRUE(zvtest::OutputFiles().empty());
 
     // The table in the working directory, or in /tmp, is enough to go on.
     zvtest::TempDir work;
-    std::FILE* f = std::fopen((work.Path() + "/adapters.properties").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
-    RunOptions o = args({"-v"});
-    o.cwd = work.Path();
-    EXPECT_EQ(RunProgram(inst, o).status, 0);
-    f = std::fopen("/tmp/adapters.properties", "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
+    WriteTextFile(work.Path() + "/adapters.properties", "");
+    EXPECT_EQ(RunProgram(inst, args({"-v"}, work.Path())).status, 0);
+    WriteTextFile("/tmp/adapters.properties", "");
     EXPECT_EQ(RunProgram(inst, args({"-v"})).status, 0);
     ::unlink("/tmp/adapters.properties");
 }
@@ -85,9 +83,7 @@ TEST_F(CliStartup, UsageAndVersionEndTheRunBeforeTheRootCheck) {
                                                    "Build Date: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
         << r.out;
 
-    RunOptions nobody = args({"/v"});
-    nobody.asNobody = true;
-    r = RunProgram(inst, nobody);
+    r = RunProgram(inst, args({"/v"}, "", true));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("tarvikolen\nv1.1.1 Build 0\n", 0), 0u);
 }
@@ -102,8 +98,7 @@ TEST_F(CliStartup, InvalidLinesEndWithEightAndPrintNothing) {
                           {"-b", "129", "image.bin"}}) {
         RunResult r = RunProgram(inst, args(a));
         EXPECT_EQ(r.status, 8) << a[0] << " " << a.back();
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out + r.err, "");
         EXPECT_TRUE(zvtest::OutputFiles().empty()) << "no output file before initialisation";
     }
 }
@@ -112,8 +107,7 @@ TEST_F(CliStartup, UnknownFirstOfTwoWordsIsRefusedAfterInitialisation) {
     InstallDir inst;
     RunResult r = RunProgram(inst, args({"-g", "x"}));
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out + r.err, "");
     EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
     EXPECT_TRUE(std::regex_match(r.outputFilePath, std::regex("/var/log/mctp-upgrade-[0-9]{14}\\.log")));
 
@@ -129,9 +123,7 @@ TEST_F(CliStartup, UnknownFirstOfTwoWordsIsRefusedAfterInitialisation) {
 
 TEST_F(CliStartup, OnlyRootGetsPastTheCommandLine) {
     InstallDir inst;
-    RunOptions o = args({"-g", "x"});
-    o.asNobody = true;
-    RunResult r = RunProgram(inst, o);
+    RunResult r = RunProgram(inst, args({"-g", "x"}, "", true));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error: You must be root to use this program.\n");
     EXPECT_EQ(r.out, "");
@@ -144,10 +136,7 @@ TEST_F(CliStartup, TraceWritesTheDebugLogAndTheCoreLogToTheConsole) {
     RunOptions o = args({"-trace", "-g", "x", "/TRACE"});
     o.keepLogs = true;
     zvtest::ClearLogs();
-    std::FILE* f = std::fopen("/var/log/zenbrix.log", "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("old run\n", f);
-    std::fclose(f);
+    WriteTextFile("/var/log/zenbrix.log", "old run\n");
     RunResult r = RunProgram(inst, o);
     EXPECT_EQ(r.status, 255);
     ASSERT_TRUE(r.debugLogExists);
@@ -163,10 +152,9 @@ TEST_F(CliStartup, TraceWritesTheDebugLogAndTheCoreLogToTheConsole) {
     }
     EXPECT_GT(count, 0);
     // The core log is on: its start-up and clean-up lines reach the console.
-    EXPECT_NE(r.out.find("Starting initialization...\n"), std::string::npos);
-    EXPECT_NE(r.out.find("CoreInitialize: g_configurationFileName is '" + inst.Path() + "/agent.properties' \n\n"),
-              std::string::npos);
-    EXPECT_NE(r.out.find("Cleanup finished.\n"), std::string::npos);
+    EXPECT_TRUE(Has(r.out, "Starting initialization...\n"));
+    EXPECT_TRUE(Has(r.out, "CoreInitialize: g_configurationFileName is '" + inst.Path() + "/agent.properties' \n\n"));
+    EXPECT_TRUE(Has(r.out, "Cleanup finished.\n"));
     EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
 
     // Without -trace there is no debug log and the core log is silent.
@@ -198,9 +186,7 @@ TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
     inst.WriteFile("flash.cfg", "record\n");
     inst.WriteFile("templates/Vx9FWA.dat", "not copied: in a subdirectory\n");
     zvtest::TempDir work, target;
-    RunOptions o = args({"-x", target.Path() + "/copy"});
-    o.cwd = work.Path();  // none of the names exist here
-    RunResult r = RunProgram(inst, o);
+    RunResult r = RunProgram(inst, args({"-x", target.Path() + "/copy"}, work.Path()));  // no such names there
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(zvtest::ReadFile(target.Path() + "/copy/flash.cfg"), "record\n");
     EXPECT_EQ(zvtest::ReadFile(target.Path() + "/copy/tarvikolen"), zvtest::ReadFile(inst.Binary()));
@@ -210,8 +196,7 @@ TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
     // The installation directory itself, by any name, is refused and left whole.
     const auto size = fs::file_size(inst.Binary());
     for (const std::string& self : {inst.Path(), std::string("."), inst.Path() + "/templates/.."}) {
-        RunOptions s = args({"-x", self});
-        r = RunProgram(inst, s);
+        r = RunProgram(inst, args({"-x", self}));
         EXPECT_EQ(r.status, 255) << self;
         EXPECT_NE(r.out.find("is the installation directory"), std::string::npos);
         EXPECT_EQ(fs::file_size(inst.Binary()), size);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/run_helpers.h"
@@ -17,9 +18,8 @@
 namespace {
 using zve2e::Count;
 namespace fs = std::filesystem;
-using zvtest::RunResult;
-
 using zvtest::Has;
+using zvtest::RunResult;
 
 // The value of a "label : value" line ("<none>" when absent).
 std::string Value(const std::string& text, const std::string& label) {
@@ -32,12 +32,13 @@ std::string Value(const std::string& text, const std::string& label) {
 
 class Displays : public zve2e::IsolatedTest {
 protected:
-    RunResult Run(std::vector<std::string> args) {
-        if (!written) host.Write(hostDir.Path());
-        written = true;
+    // On the fixture host (written at the first run), or on the host in `dir`.
+    RunResult Run(std::vector<std::string> args, const std::string& dir = "") {
+        if (dir.empty() && !written) host.Write(hostDir.Path());
+        written = written || dir.empty();
         zvtest::RunOptions o;
         o.args = std::move(args);
-        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        o.env = {{"ZV_SIM_HOST", dir.empty() ? hostDir.Path() : dir}};
         return zvtest::RunProgram(inst, o);
     }
 
@@ -61,12 +62,7 @@ protected:
             inst.WriteFile(f.path().filename().string(), zvtest::ReadFile(f.path().string()));
         demoHost = out + "/host";
     }
-    RunResult RunDemo(std::vector<std::string> args) {
-        zvtest::RunOptions o;
-        o.args = std::move(args);
-        o.env = {{"ZV_SIM_HOST", demoHost}};
-        return zvtest::RunProgram(inst, o);
-    }
+    RunResult RunDemo(std::vector<std::string> args) { return Run(std::move(args), demoHost); }
     zvtest::TempDir demo;
     std::string demoHost;
 };
@@ -118,18 +114,14 @@ TEST_F(DemoDisplays, VersionsFollowTheUpdateAndTheReboot) {
 // ---- Fixture hosts -----------------------------------------------------------------------------
 
 TEST_F(Displays, FlashVersionsOfEveryAdapterOnceAndZeroVersionsAsNA) {
-    zvfix::MemoBlockSpec memo;
-    memo.mbi = {6, 4, 0, 0};
-    memo.ffv = {0, 0, 0, 0};
-    host.AddChip25TwoPort().SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+    host.AddChip25TwoPort().SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, 4, 0, 0}, .ffv = {}}));
     host.AddChip25TwoPort();
     host.AddChip27(0x2281, 1);
     const RunResult r = Run({"-i", "all"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Count(r.out, "Subsystem Device ID"), 3u);   // one block per adapter, not per port
-    EXPECT_TRUE(Has(r.out, "HBA Instance                   : 0\n")) << r.out;
-    EXPECT_TRUE(Has(r.out, "HBA Instance                   : 2\n"));
-    EXPECT_TRUE(Has(r.out, "HBA Instance                   : 4\n"));
+    for (const std::string i : {"0", "2", "4"})
+        EXPECT_TRUE(Has(r.out, "HBA Instance                   : " + i + "\n")) << r.out;
     EXPECT_EQ(Value(r.out, "Family Firmware Version"), "N/A");
     EXPECT_EQ(Count(r.out, "Flash Image Version"), 1u);    // the others have no memo block
     EXPECT_EQ(r.err, "");
@@ -164,20 +156,18 @@ TEST_F(Displays, AllOnAHostWithoutPortsEndsWithEight) {
 TEST_F(Displays, MpiStatesAndTheirStatuses) {
     for (uint16_t state : {0x8300, 0x8100, 0x8000, 0x0300}) host.AddChip25(0x2261, 1).mpiState = state;
     host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::Fail("mailbox", 0x20000066));
-    RunResult r = Run({"-mpi", "0"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "MPI is enabled to run\nMPI is actively running\n");
-    r = Run({"-mpi", "1"});
-    EXPECT_EQ(r.out, "MPI is enabled to run\nMPI is not running\n");
-    r = Run({"-mpi", "2"});
-    EXPECT_EQ(r.out, "MPI is disabled to run\n");
-    r = Run({"-mpi", "3"});
-    EXPECT_EQ(r.status, 41);
-    EXPECT_EQ(r.out, "MPI reporting feature is not supported with current firmware!\n");
-    r = Run({"-mpi", "4"});
-    EXPECT_EQ(r.status, 41);
-    EXPECT_EQ(r.out, "Unable to retrieve MPI firmware state of HBA 4 (KV2692)!\n");
-    r = Run({"-mpi", "ALL"});
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"0", 0, "MPI is enabled to run\nMPI is actively running\n"},
+        {"1", 0, "MPI is enabled to run\nMPI is not running\n"},
+        {"2", 0, "MPI is disabled to run\n"},
+        {"3", 41, "MPI reporting feature is not supported with current firmware!\n"},
+        {"4", 41, "Unable to retrieve MPI firmware state of HBA 4 (KV2692)!\n"},
+    };
+    for (const auto& [which, status, out] : cases) {
+        const RunResult r = Run({"-mpi", which});
+        EXPECT_EQ(std::tie(r.status, r.out), std::tie(status, out)) << which;
+    }
+    RunResult r = Run({"-mpi", "ALL"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.outputFile, "Invalid command line options!\n");
 

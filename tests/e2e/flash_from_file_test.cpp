@@ -22,12 +22,11 @@ namespace {
 using zve2e::Slice;
 using zve2e::Written;
 using zvfix::Bytes;
+using zvtest::Has;
 using zvtest::RunResult;
 
 constexpr uint16_t kVendor = 0x1A77;
 constexpr const char* kFile = "image.bin";
-
-using zvtest::Has;
 
 std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -60,9 +59,7 @@ protected:
     zvfix::AdapterSpec& AddChip25() {
         zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
         a.subSystemId = 0x0289;
-        zvfix::MemoBlockSpec memo;
-        memo.mbi = {6, 4, 0, 0};
-        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, 4, 0, 0}}));
         return a;
     }
 
@@ -98,8 +95,7 @@ TEST_F(FlashFromFile, AllWithAChip25ImageWritesEachChip25AdapterOnceAndNothingEl
         EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1) << "adapter " << adapter;
     }
     EXPECT_TRUE(Written(hostDir.Path(), 1).empty());
-    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionMemo1)[20], 6);   // MBI 6.10.12 noted
-    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionMemo1)[21], 10);
+    EXPECT_EQ(Slice(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionMemo1), 20, 2), Bytes({6, 10}));   // MBI 6.10.12
 }
 
 TEST_F(FlashFromFile, FamilyOptionSkipsTheOtherFamilies) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "e2e/run_helpers.h"
@@ -28,6 +29,7 @@ namespace {
 using zve2e::Count;
 namespace fs = std::filesystem;
 using zvfix::Bytes;
+using zvtest::Has;
 using zvtest::InstallDir;
 using zvtest::RunOptions;
 using zvtest::RunProgram;
@@ -38,13 +40,7 @@ constexpr uint16_t kSsid25 = 0x0289;
 constexpr uint16_t kSsid27 = 0x02A9;
 constexpr const char* kImage = "kv_mbi.bin";
 
-using zvtest::Has;
-
-zvfix::MemoBlockSpec Memo(uint8_t major, uint8_t minor, uint8_t sub) {
-    zvfix::MemoBlockSpec m;
-    m.mbi = {major, minor, sub, 0};
-    return m;
-}
+zvfix::MemoBlockSpec Memo(uint8_t major, uint8_t minor, uint8_t sub) { return {.mbi = {major, minor, sub, 0}}; }
 
 class MctpUpdate : public zve2e::IsolatedTest {
 protected:
@@ -77,13 +73,16 @@ protected:
         inst.WriteFile(kImage, zvfix::StandInImage());
     }
 
-    RunResult Run(std::vector<std::string> args = {}, bool countSleeps = false) {
+    RunResult Run(std::vector<std::string> args = {}, bool countSleeps = false, const std::string& dir = "") {
         RunOptions o;
         o.args = std::move(args);
-        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        o.env = {{"ZV_SIM_HOST", dir.empty() ? hostDir.Path() : dir}};
         o.countSleeps = countSleeps;
         return RunProgram(inst, o);
     }
+
+    // A board configuration template of the adapter's own version: that step has nothing to do.
+    void WriteFbcTemplate() { inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text()); }
 
     zvfix::HostBuilder host;
     zvfix::FcSettings settings{0x2A, true, {3, 4, 0, 0}, {true, false, false, false}};
@@ -105,16 +104,13 @@ TEST_F(MctpUpdate, NoAdapterWithARecordEndsWithTenInBothForms) {
     AddChip27(Memo(6, 5, 1));
     Install({zvfix::FlashCfgRowFor(0x1234, kVendor, "KV9999", "6.05.01", kImage)});
 
-    RunResult r = Run();
-    EXPECT_EQ(r.status, 10) << r.out << r.err;
-    EXPECT_EQ(r.out, "MCTP config enable: No compatible HBA found!\n");
-    EXPECT_EQ(r.outputFile, "MCTP config enable: No compatible HBA found!\n");
-
-    inst.WriteFile("package.cfg", "");
-    r = Run();
-    EXPECT_EQ(r.status, 10) << r.out << r.err;
-    EXPECT_EQ(r.out, "MCTP config disable: No compatible HBA found!\n");
-    EXPECT_EQ(r.outputFile, "MCTP config disable: No compatible HBA found!\n");
+    for (const std::string mode : {"enable", "disable"}) {
+        if (mode == "disable") inst.WriteFile("package.cfg", "");
+        const RunResult r = Run();
+        EXPECT_EQ(r.status, 10) << r.out << r.err;
+        const std::string line = "MCTP config " + mode + ": No compatible HBA found!\n";
+        EXPECT_EQ(std::tie(r.out, r.outputFile), std::tie(line, line));
+    }
 }
 
 TEST_F(MctpUpdate, EqualMultibootVersionIsNotRequiredOncePerAdapterOrPerPortWithPortsAndSilently) {
@@ -169,10 +165,10 @@ TEST_F(MctpUpdate, PackageCfgDisablesWithForceWriteAndARefusedImageNeverLooksLik
 TEST_F(MctpUpdate, NewerPreloadTemplateRewritesTheTableAndTheBoardConfigKeepsTheAdaptersSettings) {
     AddChip25(Memo(6, 5, 1));
     Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
-    zvfix::BoardTemplateSpec fwa{"JKOZ", "2.0.0", {{0x40, {0x4D, 0x43, 0x54, 0x50}}}, {}};
-    inst.WriteFile("Vx9FWA.dat", fwa.Text());
-    zvfix::BoardTemplateSpec fbc{"CBF(", "2.1.0", {{0x40, {0x11, 0x22}}, {0x1C0, {0x99, 0x00}}}, {}};
-    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+    inst.WriteFile("Vx9FWA.dat",
+                   zvfix::BoardTemplateSpec{"JKOZ", "2.0.0", {{0x40, {0x4D, 0x43, 0x54, 0x50}}}, {}}.Text());
+    inst.WriteFile("Vx9FBC.dat",
+                   zvfix::BoardTemplateSpec{"CBF(", "2.1.0", {{0x40, {0x11, 0x22}}, {0x1C0, {0x99, 0x00}}}, {}}.Text());
 
     RunResult r = Run();
     EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
@@ -194,16 +190,15 @@ TEST_F(MctpUpdate, NewerPreloadTemplateRewritesTheTableAndTheBoardConfigKeepsThe
     EXPECT_EQ(Bytes(fbcRegion.begin() + 6, fbcRegion.begin() + 8), (Bytes{1, 2}));
     EXPECT_EQ(fbcRegion[0x40], 0x11);
     const zvfix::FcSettings kept = zvfix::ReadFcSettings(fbcRegion);
-    EXPECT_EQ(kept.sfpPollTime, settings.sfpPollTime) << "the template may not overwrite the adapter's settings";
-    EXPECT_EQ(kept.bbcr, settings.bbcr);
-    EXPECT_EQ(kept.fec, settings.fec);
+    EXPECT_EQ(std::tie(kept.sfpPollTime, kept.bbcr, kept.fec),
+              std::tie(settings.sfpPollTime, settings.bbcr, settings.fec))
+        << "the template may not overwrite the adapter's settings";
 }
 
 TEST_F(MctpUpdate, MissingPreloadTemplateIsNoFailureAndTheMultibootStepRuns) {
     AddChip25(Memo(6, 4, 0));
     Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
-    zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
-    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+    WriteFbcTemplate();
     const Bytes preload = zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionPreload1);
 
     RunResult r = Run();
@@ -223,8 +218,7 @@ TEST_F(MctpUpdate, AFailedPreloadStepCountsTheAdapterAsFailedNotAsNotRequired) {
     Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage),
              zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
     inst.WriteFile("Vx9FWA.dat", "table = JKOZ\nversion = 2.0.0\n0x0040: XYZ\n");
-    zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
-    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+    WriteFbcTemplate();
 
     RunResult r = Run();
     // The one adapter that needed work failed; the other needed none.
@@ -258,8 +252,7 @@ TEST_F(MctpUpdate, BusyAnswersAreRiddenOutOneSecondApart) {
 TEST_F(MctpUpdate, SigtermDuringTheUpdateEndsWith143AndTheNextRunIsNotRefused) {
     AddChip25(Memo(6, 5, 1));
     Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
-    zvfix::BoardTemplateSpec fbc{"CBF(", "1.0.0", {}, {}};
-    inst.WriteFile("Vx9FBC.dat", fbc.Text());
+    WriteFbcTemplate();
 
     // The run is held at its second sleep (after the preload step, before the
     // summary); the marker file says it got there, so no timing is involved.
@@ -270,9 +263,7 @@ TEST_F(MctpUpdate, SigtermDuringTheUpdateEndsWith143AndTheNextRunIsNotRefused) {
     o.env = {{"ZV_SIM_HOST", hostDir.Path()}, {"ZV_TEST_SLEEP_HOLD", "2:" + marker}};
     zvtest::Running running = zvtest::Start(inst, o);
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (::access(marker.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < limit) {
-        std::this_thread::yield();
-    }
+    while (::access(marker.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
     ASSERT_EQ(::access(marker.c_str(), F_OK), 0) << "the run never reached its second sleep";
     ASSERT_EQ(::kill(running.pid, SIGTERM), 0);
     RunResult r = zvtest::Wait(running);
@@ -293,12 +284,9 @@ TEST_F(MctpUpdate, DemoHostRunsThroughTheTableStepsToTheEngines) {
     zvtest::TempDir demo;
     zvfix::WriteDemoHost(demo.Path());
     zvfix::WriteMctpDemoFiles(demo.Path());
-    for (const auto& entry : fs::directory_iterator(demo.Path() + "/install")) {
+    for (const auto& entry : fs::directory_iterator(demo.Path() + "/install"))
         inst.WriteFile(entry.path().filename().string(), zvtest::ReadFile(entry.path().string()));
-    }
-    RunOptions o;
-    o.env = {{"ZV_SIM_HOST", demo.Path() + "/host"}};
-    RunResult r = RunProgram(inst, o);
+    RunResult r = Run({}, false, demo.Path() + "/host");
     EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
     EXPECT_EQ(Count(r.outputFile, "Upgrading FWA version from 1.0.0 to 2.0.0: completed\n"), 2u) << r.outputFile;
     EXPECT_EQ(Count(r.outputFile, "Upgrading FBC version from 1.0.0 to 2.0.0: completed\n"), 2u);

@@ -163,9 +163,7 @@ inline zvfix::AdapterSpec& BuildChip25(zvfix::HostBuilder& host, uint8_t mask1, 
                                        uint16_t gen2, uint8_t memoMinor = 4, uint8_t memoSub = 0) {
     zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
     a.subSystemId = kSsid25;
-    zvfix::MemoBlockSpec memo;
-    memo.mbi = {6, memoMinor, memoSub, 0};
-    a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+    a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, memoMinor, memoSub, 0}}));
     a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
     a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, {}));
     a.SetImageStatus(mask1, gen1, mask2, gen2);
@@ -222,10 +220,9 @@ inline Family Chip27() {
     f.build = [](zvfix::HostBuilder& h) {
         zvfix::AdapterSpec& a = h.AddChip27(0x2281);
         a.subSystemId = kSsid27;
-        zvfix::MemoBlockSpec memo;
-        memo.mbi = {6, 4, 0, 0};
-        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
-        a.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoBlock(memo));
+        const Bytes memo = zvfix::MakeMemoBlock({.mbi = {6, 4, 0, 0}});
+        a.SetRegion(zvfix::kRegionMemo1, memo);
+        a.SetRegion(zvfix::kRegionMemo2, memo);
         // Both copies alike, so the carried settings are the same whichever serves.
         zvfix::RomImageSpec bios = zvfix::RomImageSpec::Bios(0x2281);
         bios.ssvid = kVendor;

@@ -8,19 +8,15 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 #include "e2e/safety_fixture.h"
 
 namespace {
 namespace fs = std::filesystem;
+using zvfix::WriteTextFile;
 using zvsafety::Has;
 
 constexpr uid_t kNobody = 65534;
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 // A semaphore set under the program's key, made by `uid` with `mode`, whose
 // load semaphore is held.
@@ -40,9 +36,7 @@ int PlantSemaphores(uid_t uid, int mode) {
 
 class SafetyFiles : public zvsafety::SafetyTest {
 protected:
-    void TearDown() override {
-        if (semId_ >= 0) semctl(semId_, 0, IPC_RMID);
-    }
+    void TearDown() override { if (semId_ >= 0) semctl(semId_, 0, IPC_RMID); }
     int semId_ = -1;
 };
 
@@ -84,7 +78,7 @@ TEST_F(SafetyFiles, ATableAnotherUserPlantedInTmpIsIgnored) {
     Install();
     inst.RemoveFile("adapters.properties");
     const std::string planted = "/tmp/adapters.properties";
-    WriteText(planted, zvfix::AdapterTable({zvfix::TableRow(0x0289, zvsafety::kVendor, "TRUE")}));
+    WriteTextFile(planted, zvfix::AdapterTable({zvfix::TableRow(0x0289, zvsafety::kVendor, "TRUE")}));
     ASSERT_EQ(::chown(planted.c_str(), kNobody, kNobody), 0);
     ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
     const auto before = Flashes();
@@ -106,7 +100,7 @@ TEST_F(SafetyFiles, ATableAnotherUserPlantedInTmpIsIgnored) {
     ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
     EXPECT_EQ(RunWithin(inTmp).status, 6);
     ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
-    WriteText("/tmp/Vx9FBC.dat", zvtest::ReadFile(inst.Path() + "/Vx9FBC.dat"));   // opened from there
+    WriteTextFile("/tmp/Vx9FBC.dat", zvtest::ReadFile(inst.Path() + "/Vx9FBC.dat"));   // opened from there
     zvtest::RunResult r = RunWithin(inTmp);
     EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "Upgrading FWA version from 1.0.0 to 2.0.0: completed")) << r.outputFile;
@@ -115,12 +109,11 @@ TEST_F(SafetyFiles, ATableAnotherUserPlantedInTmpIsIgnored) {
 TEST_F(SafetyFiles, APlantedSharedDatabaseIsReplacedNeverUsedOrWrittenThrough) {
     AddChip25(0x0289);
     Install();
-    const std::string db = "/tmp/zv_shared.dat";
-    const std::string victim = "/tmp/victim";
-    WriteText(victim, "root's data\n");
+    const std::string db = "/tmp/zv_shared.dat", victim = "/tmp/victim";
+    WriteTextFile(victim, "root's data\n");
 
     // Another user's file, then a link to root's file: both go, the run works.
-    WriteText(db, std::string(4096, 'Z'));
+    WriteTextFile(db, std::string(4096, 'Z'));
     ASSERT_EQ(::chown(db.c_str(), kNobody, kNobody), 0);
     ASSERT_EQ(::chmod(db.c_str(), 0666), 0);
     zvtest::RunResult r = RunWithin(Options());
@@ -136,8 +129,8 @@ TEST_F(SafetyFiles, APlantedSharedDatabaseIsReplacedNeverUsedOrWrittenThrough) {
     // What cannot be removed is one clear error, not an empty host.
     ::unlink(db.c_str());
     ASSERT_EQ(::mkdir(db.c_str(), 0777), 0);
-    WriteText(db + "/keep", "x");
-    WriteText("/usr/lib/libzvsdm.log", "");
+    WriteTextFile(db + "/keep", "x");
+    WriteTextFile("/usr/lib/libzvsdm.log", "");
     r = RunWithin(Options());
     EXPECT_EQ(r.status, 12) << r.out << r.err;
     EXPECT_EQ(r.err, "Error: The management library cannot start: its shared database /tmp/zv_shared.dat cannot be "
@@ -186,7 +179,7 @@ TEST_F(SafetyFiles, ExtractAndTheLogFilesNeverWriteThroughAPlantedLink) {
     AddChip25(0x0289);
     Install();
     const std::string victim = "/tmp/victim";
-    WriteText(victim, "root's data\n");
+    WriteTextFile(victim, "root's data\n");
     inst.WriteFile("flash.cfg", "record\n");
     zvtest::TempDir target;
     ASSERT_EQ(::symlink(victim.c_str(), (target.Path() + "/flash.cfg").c_str()), 0);

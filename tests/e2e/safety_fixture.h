@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -36,9 +37,7 @@ protected:
     zvfix::AdapterSpec& AddChip25(uint16_t ssid) {
         zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
         a.subSystemId = ssid;
-        zvfix::MemoBlockSpec memo;
-        memo.mbi = {6, 5, 1, 0};
-        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
+        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, 5, 1, 0}}));
         a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, ssid));
         a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, ssid, {}));
         return a;
@@ -51,11 +50,7 @@ protected:
         std::vector<zvfix::AdapterTableRow> table;
         std::vector<zvfix::FlashCfgRow> rows;
         for (const zvfix::AdapterSpec& a : host.adapters) {
-            auto listed = [&](const std::vector<uint16_t>& ids) {
-                for (uint16_t id : ids)
-                    if (id == a.subSystemId) return true;
-                return false;
-            };
+            auto listed = [&](const std::vector<uint16_t>& ids) { return std::ranges::count(ids, a.subSystemId) > 0; };
             if (!listed(unlisted))
                 table.push_back(zvfix::TableRow(a.subSystemId, a.subVendorId, listed(unsupported) ? "FALSE" : "TRUE"));
             rows.push_back(zvfix::FlashCfgRowFor(a.subSystemId, a.subVendorId, a.model, "6.05.01", kImage));

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/run_helpers.h"
@@ -27,17 +28,15 @@ namespace {
 using zve2e::Slice;
 using zve2e::Written;
 using zvfix::Bytes;
+using zvfix::Le16;
+using zvfix::Le32;
+using zvtest::Has;
 using zvtest::RunResult;
 
 constexpr uint16_t kVendor = 0x1A77;
 constexpr uint16_t kSsid27 = 0x02A9;
 constexpr const char* kImage = "kv_gen7_mbi.bin";
 constexpr const char* kImage25 = "kv_gen6_mbi.bin";
-
-using zvtest::Has;
-
-using zvfix::Le16;
-using zvfix::Le32;
 
 // The set-1 codes in the image's order and their set-2 counterparts.
 const std::vector<uint32_t> kSet1 = {0x9E, 0x07, 0x11, 0xD2, 0xD1, 0xCF, 0x13, 0x101, 0xD3, 0x102, 0x103, 0xBA, 0x01};
@@ -51,10 +50,9 @@ protected:
     zvfix::AdapterSpec& AddChip27() {
         zvfix::AdapterSpec& a = host.AddChip27(0x2281);
         a.subSystemId = kSsid27;
-        zvfix::MemoBlockSpec memo;
-        memo.mbi = {6, 4, 0, 0};
-        a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(memo));
-        a.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoBlock(memo));
+        const Bytes memo = zvfix::MakeMemoBlock({.mbi = {6, 4, 0, 0}});
+        a.SetRegion(zvfix::kRegionMemo1, memo);
+        a.SetRegion(zvfix::kRegionMemo2, memo);
         a.SetRegion(zvfix::kRegionBoot1, Boot(0x11));
         a.SetRegion(zvfix::kRegionBoot2, Boot(0x22));
         a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, primary));
@@ -81,15 +79,14 @@ protected:
     void Install(const Bytes& image, const std::string& dir = "") {
         host.Write(dir.empty() ? hostDir.Path() : dir);
         zvfix::WriteMctpDemoInstall(inst.Path());
-        std::vector<zvfix::AdapterTableRow> table;
-        for (const zvfix::AdapterSpec& a : host.adapters) table.push_back(zvfix::TableRow(a.subSystemId, a.subVendorId));
-        inst.WriteFile("adapters.properties", zvfix::AdapterTable(table));
+        inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
         inst.WriteFile(kImage, std::string(image.begin(), image.end()));
     }
 
-    RunResult Run() {
+    RunResult Run(const std::string& dir = "", std::vector<std::string> args = {}) {
         zvtest::RunOptions o;
-        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        o.args = std::move(args);
+        o.env = {{"ZV_SIM_HOST", dir.empty() ? hostDir.Path() : dir}};
         o.countSleeps = true;
         return zvtest::RunProgram(inst, o);
     }
@@ -157,9 +154,8 @@ TEST_F(VrelUpdate, PrimaryActiveWritesTheSecondarySetAndSwitchesToItAtTheNextReb
     // 0x07, board settings from 0xBA; the firmware is the image's.
     EXPECT_EQ(Defaults(Region(0x09)), Defaults(Boot(0x11)));
     const zvfix::FcSettings carried = zvfix::ReadFcSettings(Region(0x10B));
-    EXPECT_EQ(carried.sfpPollTime, primary.sfpPollTime);
-    EXPECT_EQ(carried.bbcr, primary.bbcr);
-    EXPECT_EQ(carried.fec, primary.fec);
+    EXPECT_EQ(std::tie(carried.sfpPollTime, carried.bbcr, carried.fec),
+              std::tie(primary.sfpPollTime, primary.bbcr, primary.fec));
     EXPECT_EQ(Le16(Region(0x10B), 18), kSsid27);
     const auto spec = zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27});
     const size_t fw = std::find(kSet1.begin(), kSet1.end(), 0x01u) - kSet1.begin();
@@ -225,8 +221,7 @@ TEST_F(VrelUpdate, TheServingBoardConfigurationCopyIsCarriedAndTheOtherOneWritte
     EXPECT_EQ(std::find(written.begin(), written.end(), 0x10Bu), written.end());
     EXPECT_EQ(Written(hostDir.Path()).front(), 0x9Fu) << "the image set is still the secondary one";
     const zvfix::FcSettings carried = zvfix::ReadFcSettings(Region(0xBA));
-    EXPECT_EQ(carried.bbcr, secondary.bbcr);
-    EXPECT_EQ(carried.sfpPollTime, secondary.sfpPollTime);
+    EXPECT_EQ(std::tie(carried.bbcr, carried.sfpPollTime), std::tie(secondary.bbcr, secondary.sfpPollTime));
     EXPECT_EQ(zvfix::ReadFcSettings(Region(0x10B)).bbcr, secondary.bbcr) << "the serving copy is untouched";
     EXPECT_EQ(Region(0x126)[5] & 1, 0) << "the written primary copy serves next";
     ExpectNotRequiredAfterReboot();
@@ -248,9 +243,7 @@ TEST_F(VrelUpdate, ActiveSetFromFlashWhenTheLibraryCannotTellAndRefusedWhenNothi
     host = refused;
     zvtest::TempDir other;
     host.Write(other.Path());
-    zvtest::RunOptions o;
-    o.env = {{"ZV_SIM_HOST", other.Path()}};
-    r = zvtest::RunProgram(inst, o);
+    r = Run(other.Path());
     EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "Unable to determine the active image set of HBA instance 0 - KV2772!"))
         << r.outputFile;
@@ -277,10 +270,7 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
         Install(Image(), dir.Path());
         zvfix::BootManifest manifest;
         manifest.ExpectAsNow(dir.Path(), 0, 1, set1);
-        zvtest::RunOptions o;
-        o.args = {"-trace"};
-        o.env = {{"ZV_SIM_HOST", dir.Path()}};
-        const RunResult r = zvtest::RunProgram(inst, o);
+        const RunResult r = Run(dir.Path(), {"-trace"});
         EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
         EXPECT_TRUE(Has(r.outputFile, c.line)) << r.outputFile;
         EXPECT_TRUE(Has(r.debugLog, "flash update result=" + std::to_string(c.status))) << r.debugLog;

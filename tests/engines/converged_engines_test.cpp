@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engines/k7r_update.h"
@@ -24,7 +25,6 @@ namespace {
 
 using zvfix::Bytes;
 using zvfix::ListsHost;
-
 using zvtest::Has;
 
 enum class Family { K7R, Torvi21, Torvi24 };
@@ -161,8 +161,7 @@ TEST_F(ConvergedEngine, TorviVpdAndResetOutcomes) {
                             "You must reboot in order for the changes to become effective.\n"))
         << output;
     ASSERT_GE(journal.size(), 3u);
-    EXPECT_EQ(journal[1].region, 0x2Eu);
-    EXPECT_EQ(journal[1].disableReset, 0u);
+    EXPECT_EQ(std::tie(journal[1].region, journal[1].disableReset), std::tuple(0x2Eu, 0u));
     for (size_t i = 2; i < journal.size(); ++i) EXPECT_EQ(journal[i].disableReset, 1u) << i;
 
     // A layout without region 0x16: the errors message, status 0.
@@ -194,9 +193,6 @@ TEST_F(ConvergedEngine, TorviWritesNothingForAnotherRequestOrTooManyEntries) {
     EXPECT_EQ(std::count(regions.begin(), regions.end(), 0x73u), 1);
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(ConvergedEngine, WritersKeepToTheirRegionsAndTheRequest) {
     Adapter(Family::K7R);

@@ -6,11 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "frontend/output.h"
+#include "support/e2e_support.h"
 
 namespace {
 
@@ -90,11 +89,9 @@ protected:
         ResetOutputChannels();
     }
     std::string Written() {
-        std::ifstream f(GetOutPutFile());
-        std::stringstream s;
-        s << f.rdbuf();
+        const std::string text = zvtest::ReadFile(GetOutPutFile());
         std::remove(GetOutPutFile());
-        return s.str();
+        return text;
     }
     EngineValidationResult Run(EngineStatusFamily family, SD_INT32 status) {
         char buf[ENGINE_MESSAGE_SIZE] = "";

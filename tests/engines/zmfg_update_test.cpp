@@ -23,6 +23,7 @@
 namespace {
 
 using zvfix::Bytes;
+using zvtest::Has;
 
 constexpr uint16_t kVendor = 0x1A77;
 
@@ -81,15 +82,12 @@ TEST_F(ZmfgUpdate, FcFirmwareFileLandsOverTheRegionStart) {
     const Bytes old = Pattern(0x100000, 3);
     a.SetRegion(0x01, old);
     Start();
-    zvfix::FirmwareSpec fw;
-    fw.supported = 0x20;
-    const Bytes file = zvfix::MakeFirmwareImage(fw);
+    const Bytes file = zvfix::MakeFirmwareImage({.supported = 0x20});
 
     // Not a manufacturing run, or another chip's firmware: nothing written.
     EXPECT_EQ(ZMFGUpdateFCFirmwareFromFileToHBAPort(Port(0), File(file).c_str(), 2), ZMFG_NOT_DONE);
-    fw.supported = 0x40;
-    EXPECT_EQ(ZMFGUpdateFCFirmwareFromFileToHBAPort(Port(0), File(zvfix::MakeFirmwareImage(fw)).c_str(), 3),
-              ZMFG_FILE_REFUSED);
+    const std::string other = File(zvfix::MakeFirmwareImage({.supported = 0x40}));
+    EXPECT_EQ(ZMFGUpdateFCFirmwareFromFileToHBAPort(Port(0), other.c_str(), 3), ZMFG_FILE_REFUSED);
     EXPECT_TRUE(Writes().empty());
 
     ASSERT_EQ(ZMFGUpdateFCFirmwareFromFileToHBAPort(Port(0), File(file).c_str(), 3), ZMFG_SUCCESS) << Output();
@@ -99,26 +97,21 @@ TEST_F(ZmfgUpdate, FcFirmwareFileLandsOverTheRegionStart) {
                            region.begin() + static_cast<long>(file.size())));
     ASSERT_EQ(Writes().size(), 1u);
     EXPECT_EQ(Writes()[0].region, 0x01u);
-    EXPECT_NE(Output().find("Firmware update completed successfully (Instance 0 - KV2031)"), std::string::npos)
-        << Output();
+    EXPECT_TRUE(Has(Output(), "Firmware update completed successfully (Instance 0 - KV2031)")) << Output();
 }
 
 TEST_F(ZmfgUpdate, FcoeFirmwareOfHalfAMegabyteIsTheLargestTaken) {
     host_.AddTorvi(0x8031);   // chip type 21
     Start();
-    zvfix::FirmwareSpec fw;
-    fw.supported = 0x10;
-    fw.segment2Words = 16;
-    fw.segment1Words = ZMFG_MAX_FCOE_FW_SIZE / 4 - fw.segment2Words;
-    Bytes file = zvfix::MakeFirmwareImage(fw);
+    Bytes file = zvfix::MakeFirmwareImage(
+        {.segment1Words = ZMFG_MAX_FCOE_FW_SIZE / 4 - 16, .segment2Words = 16, .supported = 0x10});
     ASSERT_EQ(file.size(), ZMFG_MAX_FCOE_FW_SIZE);
     Bytes larger = file;
     larger.push_back(0);
 
     EXPECT_EQ(ZMFGUpdateFCoEFirmwareFromFileToHBAPort(Port(0), File(larger).c_str(), 3), ZMFG_WRONG_SIZE);
     EXPECT_TRUE(Writes().empty());
-    EXPECT_NE(Output().find("is not an acceptable flash FW file for this HBA (Instance 0 - KV8031), wrong size!"),
-              std::string::npos)
+    EXPECT_TRUE(Has(Output(), "is not an acceptable flash FW file for this HBA (Instance 0 - KV8031), wrong size!"))
         << Output();
     ASSERT_EQ(ZMFGUpdateFCoEFirmwareFromFileToHBAPort(Port(0), File(file).c_str(), 3), ZMFG_SUCCESS) << Output();
     EXPECT_TRUE(StartsWith(zvfix::ReadRegion(HostDir(), 0, 0xA4), file));
@@ -159,13 +152,11 @@ TEST_F(ZmfgUpdate, SoftRomNeedsATessikPortAndAnActivatedWrite) {
     const std::string file = File(Pattern(0x800, 5));
 
     EXPECT_EQ(ZMFGUpdateSoftROMFirmwareFromFileToHBAPort(Port(2), file.c_str(), 3), ZMFG_UNSUPPORTED_PORT);
-    EXPECT_NE(Output().find("Current command is not supported with HBA instance 2 - KV2532!"), std::string::npos)
-        << Output();
+    EXPECT_TRUE(Has(Output(), "Current command is not supported with HBA instance 2 - KV2532!")) << Output();
     // Written but not taken: not done.
     EXPECT_EQ(ZMFGUpdateSoftROMFirmwareFromFileToHBAPort(Port(0), file.c_str(), 3), ZMFG_SOFTROM_FAILED);
-    EXPECT_NE(Output().find("Flash update failed on this HBA (Instance 0) with error (0x20000100)"), std::string::npos)
-        << Output();
-    EXPECT_EQ(Output().find("Soft ROM update complete"), std::string::npos);
+    EXPECT_TRUE(Has(Output(), "Flash update failed on this HBA (Instance 0) with error (0x20000100)")) << Output();
+    EXPECT_FALSE(Has(Output(), "Soft ROM update complete"));
 }
 
 TEST_F(ZmfgUpdate, AllAdapterFirmwareUpdateFollowsTheSubsystemFilter) {
@@ -173,9 +164,7 @@ TEST_F(ZmfgUpdate, AllAdapterFirmwareUpdateFollowsTheSubsystemFilter) {
     host_.AddTorvi(0x2031).subSystemId = 0x0319;
     host_.AddTorvi(0x8031);   // chip type 21: never an FC firmware target
     Start();
-    zvfix::FirmwareSpec fw;
-    fw.supported = 0x20;
-    const std::string file = File(zvfix::MakeFirmwareImage(fw));
+    const std::string file = File(zvfix::MakeFirmwareImage({.supported = 0x20}));
 
     ASSERT_EQ(ZMFGUpdateFCFirmwareFromFileToAllHBAs(file.c_str(), 3, 0x0319), ZMFG_SUCCESS) << Output();
     for (const auto& w : Writes()) EXPECT_EQ(w.adapter, 1) << "only the adapter of that subsystem id";

@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
@@ -38,12 +39,9 @@ protected:
 
 TEST(AdapterEntries, TableGivesSupportedFlagsAndDescriptions) {
     zvfix::HostBuilder h;
-    auto& yes = h.AddChip25TwoPort();         // 0x0289: TRUE
-    auto& no = h.AddChip25(0x2261, 1);        // 0x0290: FALSE
-    no.subSystemId = 0x0290;
-    auto& none = h.AddChip27();               // 0x02A9: no row
-    (void)yes;
-    (void)none;
+    h.AddChip25TwoPort();                            // 0x0289: TRUE
+    h.AddChip25(0x2261, 1).subSystemId = 0x0290;     // FALSE
+    h.AddChip27();                                   // 0x02A9: no row
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x0289, 0x1A77, "TRUE", "Dual port model"),
                                             zvfix::TableRow(0x0290, 0x1A77, "FALSE", "Refused model")}));
     SD_UINT16 chip = 0;
@@ -86,21 +84,15 @@ TEST(AdapterEntries, WithoutTableEveryAdapterIsUnsupported) {
 TEST(AdapterEntries, EntryFieldsFromThePort) {
     zvfix::HostBuilder h;
     auto& a = h.AddChip25TwoPort();
-    a.bus = 0x41;
-    a.slot = 5;
-    a.serial = "SN-FIELDS";
+    a.bus = 0x41, a.slot = 5, a.serial = "SN-FIELDS";
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(0x0289, 0x1A77)}));
     const auto entries = ListsHost::Entries();
     ASSERT_EQ(entries.size(), 2u);
     const AdapterEntry* e = entries[1];
-    EXPECT_EQ(e->Number, 1u);
-    EXPECT_EQ(e->PciBusNumber, 0x41);
-    EXPECT_EQ(e->PciDeviceNumber, 5);
-    EXPECT_EQ(e->PciFuncNumber, 1);
-    EXPECT_EQ(e->PortNumber, 2u);
-    EXPECT_EQ(e->SubSystemID, 0x0289);
-    EXPECT_EQ(e->SubVendorID, 0x1A77);
-    EXPECT_EQ(e->EnableStatus, 1u);
+    // Number, PCI bus/device/function, port number, subsystem and subvendor ids, enable status.
+    EXPECT_EQ((std::vector<unsigned>{e->Number, e->PciBusNumber, e->PciDeviceNumber, e->PciFuncNumber, e->PortNumber,
+                                     e->SubSystemID, e->SubVendorID, e->EnableStatus}),
+              (std::vector<unsigned>{1, 0x41, 5, 1, 2, 0x0289, 0x1A77, 1}));
     EXPECT_STREQ(e->SerialNumber, "SN-FIELDS");
     EXPECT_STREQ(e->cPortName, "21-00-00-11-AA-00-00-01");
 }
@@ -133,19 +125,13 @@ TEST(AdapterEntries, SessionTokenAndPortQueries) {
 TEST(AdapterEntries, LockdownModeFollowsTheSupportBits) {
     zvfix::HostBuilder h;
     auto& on = h.AddChip25(0x2261, 1);
-    on.lockdownSupport = 0x7;
+    on.lockdownSupport = 0x7, on.configDisable = 0x0, on.mpiDisable = 0x1, on.ispFwLockdown = 1;
     on.fwUpdateDisable = 0x8;                 // bit 3 alone also locks
-    on.configDisable = 0x0;
-    on.mpiDisable = 0x1;
-    on.ispFwLockdown = 1;
     auto& off = h.AddChip27(0x2281, 1);
     off.lockdownSupport = 0x1;                // firmware-update lockdown not supported
-    off.fwUpdateDisable = 0x1;
-    off.ispFwLockdown = 1;
-    auto& noFw = h.AddChip25(0x2261, 1);   // firmware without lockdown support
-    noFw.lockdownSupport = 0x7;
-    auto& old = h.AddChip25(0x2532, 1);
-    old.chipType = 12;
+    off.fwUpdateDisable = 0x1, off.ispFwLockdown = 1;
+    h.AddChip25(0x2261, 1).lockdownSupport = 0x7;   // firmware without lockdown support
+    h.AddChip25(0x2532, 1).chipType = 12;
     ListsHost lists(h);
 
     SD_UINT8 mode = 0xAA;
@@ -179,12 +165,10 @@ TEST_F(EntryList, DuplicatesAreRefusedAndNothingLeaks) {
 }
 
 TEST_F(EntryList, OrderedInsertAscendsExceptAmongK7RPorts) {
-    ASSERT_EQ(AddAdapterToAdapterList(Entry(0x2100000000000005)), 0);
-    ASSERT_EQ(AddAdapterToAdapterList(Entry(0x2100000000000001)), 0);
-    ASSERT_EQ(AddAdapterToAdapterList(Entry(0x2100000000000003)), 0);
-    ASSERT_EQ(AddAdapterToAdapterList(Entry(0x21000000000000F0, 0x8021)), 0);
-    ASSERT_EQ(AddAdapterToAdapterList(Entry(0x21000000000000F9, 0x8021)), 0);
-    ASSERT_EQ(AddAdapterToAdapterList(Entry(0x21000000000000F5, 0x8022)), 0);
+    for (auto [wwpn, id] : std::vector<std::pair<uint64_t, uint16_t>>{
+             {0x2100000000000005, 0x2261}, {0x2100000000000001, 0x2261}, {0x2100000000000003, 0x2261},
+             {0x21000000000000F0, 0x8021}, {0x21000000000000F9, 0x8021}, {0x21000000000000F5, 0x8022}})
+        ASSERT_EQ(AddAdapterToAdapterList(Entry(wwpn, id)), 0);
     std::vector<uint64_t> got;
     for (const AdapterEntry* e = GetAdapterList()->first; e != nullptr; e = e->next) got.push_back(ListsHost::Wwpn(e));
     const std::vector<uint64_t> want = {0x2100000000000001, 0x2100000000000003, 0x2100000000000005,

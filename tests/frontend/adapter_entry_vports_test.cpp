@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "fixtures/host_builder.h"
@@ -58,8 +59,7 @@ TEST_F(VportBook, ConfigStatesToggleForceAndAgree) {
     EXPECT_EQ(vports_[0]->ConfigStatus, 0);
 
     EXPECT_EQ(UpdateAllAdapterEntryNodesInAdapterList(port, 1), 0);
-    EXPECT_EQ(vports_[0]->ConfigStatus, 1);
-    EXPECT_EQ(vports_[1]->ConfigStatus, 1);
+    EXPECT_EQ(std::tuple(vports_[0]->ConfigStatus, vports_[1]->ConfigStatus), std::tuple(1, 1));
     EXPECT_EQ(CheckvPortConfigStatusInAdapterList(port, 1), 0);
     EXPECT_EQ(UpdateAdapterEntryNodeInAdapterList(vports_[1], 0, 1), 0);   // forced to 0
     EXPECT_EQ(vports_[1]->ConfigStatus, 0);
@@ -81,12 +81,9 @@ TEST_F(VportBook, PhysicalEntryAndPortOfAVirtualPort) {
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found, GetAdapterList()->first);   // the adapter's first physical entry
     EXPECT_EQ(FindPhysicalPortByVirtualPortInAdapterList(vports_[1]), FindZOZIRAAdapterByWWPN(found->WWPN));
-    vports_[0]->PortID[0] = found->PortID[0];
-    vports_[0]->PortID[1] = found->PortID[1];
-    vports_[0]->QoSType = 1;
+    vports_[0]->PortID[0] = found->PortID[0], vports_[0]->PortID[1] = found->PortID[1], vports_[0]->QoSType = 1;
     EXPECT_EQ(UpdatePhysicalAdapterEntryByVirtualPortInAdapterList(vports_[0]), found);
-    EXPECT_EQ(found->QoSType, 1);
-    EXPECT_EQ(found->QoSVal, 100);
+    EXPECT_EQ(std::tuple(found->QoSType, found->QoSVal), std::tuple(1, 100));
     vports_[0]->PortID[1] ^= 0xFF;   // another fabric area
     EXPECT_EQ(UpdatePhysicalAdapterEntryByVirtualPortInAdapterList(vports_[0]), nullptr);
 }
@@ -94,17 +91,14 @@ TEST_F(VportBook, PhysicalEntryAndPortOfAVirtualPort) {
 TEST_F(VportBook, VportArrayFromTheLibraryAndEntryUpdates) {
     AdapterEntry fresh{};
     EXPECT_EQ(UpdatePhysicalAdapterEntryVportArray(ListsHost::CorePort(0), &fresh), 0);
-    EXPECT_EQ(fresh.WindowsVPortArray[1][7], 0x01);
-    EXPECT_EQ(fresh.WindowsVPortArray[4][7], 0x04);
-    EXPECT_EQ(fresh.vPortId, 4);   // the last one found
+    // Slots 1 and 4 filled; vPortId is the last one found.
+    EXPECT_EQ(std::tuple(fresh.WindowsVPortArray[1][7], fresh.WindowsVPortArray[4][7], fresh.vPortId), std::tuple(1, 4, 4));
     EXPECT_EQ(UpdatePhysicalAdapterEntryVportArray(nullptr, &fresh), 8);
 
     AdapterEntry change = *phys_;
-    change.PortNumber = 9;
-    change.QoSType = 3;
+    change.PortNumber = 9, change.QoSType = 3;
     EXPECT_EQ(UpdateAdapterEntryInAdapterList(&change), phys_);
-    EXPECT_EQ(phys_->PortNumber, 9u);
-    EXPECT_EQ(phys_->QoSType, 3);
+    EXPECT_EQ(std::tuple(phys_->PortNumber, phys_->QoSType), std::tuple(9u, 3));
     EXPECT_EQ(UpdateAdapterEntryList(ListsHost::CorePort(0)), 0);
     EXPECT_EQ(FindAndUpdateAdapterInAdapterListBySDMDevice(ListsHost::CorePort(0)), phys_);
     EXPECT_EQ(UpdateAdapterEntryVportList(GetMyDeviceList()), 0);

@@ -11,6 +11,7 @@
 #include "fixtures/lists_host.h"
 #include "frontend/console_helpers.h"
 #include "frontend/version_tests.h"
+#include "support/capture_support.h"
 
 namespace {
 
@@ -75,9 +76,8 @@ TEST(AdapterQueries, ChipClassFunctionHardwareTypeAndHeader) {
     EXPECT_EQ(FindWhichISP2GType(&copy), 4);
     EXPECT_EQ(FindWhichISP2GType(nullptr), -1);
 
-    ::testing::internal::CaptureStdout();
-    const int function = GetAdapterPCIFunctionNumber(second);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "1");
+    int function = 0;
+    EXPECT_EQ(zvtest::CaptureStdout([&] { function = GetAdapterPCIFunctionNumber(second); }), "1");
     EXPECT_EQ(function, 1);
     EXPECT_EQ(GetAdapterPCIFunctionNumber(nullptr), -1);
 
@@ -85,9 +85,7 @@ TEST(AdapterQueries, ChipClassFunctionHardwareTypeAndHeader) {
     EXPECT_EQ(GetHBAHardwareType(second, hw, sizeof hw), 0);
     EXPECT_STREQ(hw, "692");   // the model without its first three characters
 
-    ::testing::internal::CaptureStdout();
-    PrintHBAHeader(second);
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = zvtest::CaptureStdout([&] { PrintHBAHeader(second); });
     const std::string rule(70, '-');
     EXPECT_EQ(out.substr(0, 71), rule + "\n");
     EXPECT_NE(out.find("HBA Instance 1: KV2692 Port 2 WWPN "), std::string::npos) << out;
@@ -97,12 +95,9 @@ TEST(AdapterQueries, ChipClassFunctionHardwareTypeAndHeader) {
 TEST(AdapterQueries, SunModelKeepsItsSuffixOnce) {
     zvfix::HostBuilder h;
     auto& a = h.AddChip25(0x2261, 1);
-    a.model = "KV 26-S";
-    a.ports[0].nvram = zvfix::MakeNvram(0x1077, 0x0170);   // a SUN 8G adapter
+    a.model = "KV 26-S", a.ports[0].nvram = zvfix::MakeNvram(0x1077, 0x0170);   // a SUN 8G adapter
     ListsHost lists(h);
-    ::testing::internal::CaptureStdout();
-    PrintHBAHeader(ListsHost::CorePort(0));
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = zvtest::CaptureStdout([] { PrintHBAHeader(ListsHost::CorePort(0)); });
     EXPECT_NE(out.find("HBA Instance 0: KV26-S Port 1"), std::string::npos) << out;
 }
 
@@ -126,9 +121,7 @@ TEST(AdapterQueries, OemPortGroupsAndBladeModels) {
 
 TEST(ConsoleHelpers, HexDumpAndProductId) {
     const uint8_t bytes[18] = {'A', 'B', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 'z', 0xFF};
-    ::testing::internal::CaptureStdout();
-    HexDump(bytes);
-    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string out = zvtest::CaptureStdout([&] { HexDump(bytes); });
     EXPECT_NE(out.find("00000000    41 42 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D  AB.............."), std::string::npos)
         << out;
     EXPECT_NE(out.find("00000010    7A FF "), std::string::npos);

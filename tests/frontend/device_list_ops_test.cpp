@@ -57,12 +57,10 @@ TEST(DeviceListOps, SiblingPortNeedsItsOwnNodeName) {
 TEST(DeviceListOps, VirtualPortsFromTheLibraryAndFromVmwareDrivers) {
     zvfix::HostBuilder h;
     auto& a = h.AddChip25(0x2261, 2);
-    a.serial = "SN-VP";
+    a.serial = "SN-VP", a.driverVersion = "10.02.09.100-vmw";
     a.ports[0].portId = 0x0A0100;
     a.ports[0].vports.push_back({3, 1, 0, 0x2800000000000003, 0x2900000000000003, 0});
-    a.ports[1].interfaceType = 3;   // a VMware driver shows the virtual port as a port
-    a.ports[1].portId = 0x0A0200;
-    a.driverVersion = "10.02.09.100-vmw";
+    a.ports[1].interfaceType = 3, a.ports[1].portId = 0x0A0200;   // a VMware driver shows the virtual port as a port
     ListsHost lists(h);
 
     VPORT_INFO* info = FindVPortByVPortID(0, 3);
@@ -82,8 +80,8 @@ TEST(DeviceListOps, VirtualPortsFromTheLibraryAndFromVmwareDrivers) {
     EXPECT_EQ(GetMyDeviceList()->count, 1u);
     const AdapterEntry* e = FindAdapterInAdapterListBySDMDevice(FindAdapterByInstanceNumber(0));
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->WindowsVPortArray[3][0], 0x29);
-    EXPECT_EQ(e->WindowsVPortArray[3][7], 0x03);
+    EXPECT_EQ(std::vector<int>(e->WindowsVPortArray[3], e->WindowsVPortArray[3] + 8),
+              (std::vector<int>{0x29, 0, 0, 0, 0, 0, 0, 0x03}));
     EXPECT_EQ(e->WindowsVPortArray[2][0], 0x00);   // other slots stay empty
 }
 

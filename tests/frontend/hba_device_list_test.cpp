@@ -81,12 +81,9 @@ TEST(DeviceList, EmptyHostGivesEmptyListsAndCleanUpIsRepeatable) {
 TEST(DeviceList, SerialComesFromVpdOnNewChipsAndNodeOnOldOnes) {
     zvfix::HostBuilder h;
     auto& gen6 = h.AddChip25(0x2261, 1);
-    gen6.serial = "NODE-SN-6";
-    gen6.vpd.sn = "VPD-SN-6";
-    auto& old = h.AddChip25(0x2312, 1);   // chip type 4
-    old.chipType = 4;
-    old.serial = "NODE-SN-4";
-    old.vpd.sn = "VPD-SN-4";
+    gen6.serial = "NODE-SN-6", gen6.vpd.sn = "VPD-SN-6";
+    auto& old = h.AddChip25(0x2312, 1);
+    old.chipType = 4, old.serial = "NODE-SN-4", old.vpd.sn = "VPD-SN-4";
     auto& unreadable = h.AddChip25TwoPort();   // a Gen6 VPD that cannot be read: the node's serial
     unreadable.serial = "NODE-ONLY";
     unreadable.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
@@ -97,8 +94,7 @@ TEST(DeviceList, SerialComesFromVpdOnNewChipsAndNodeOnOldOnes) {
     char text[VORN_SERIAL_SIZE]{};
     SDMDevice* p6 = ListsHost::CorePort(0);
     SDMDevice* p4 = ListsHost::CorePort(1);
-    ASSERT_NE(p6, nullptr);
-    ASSERT_NE(p4, nullptr);
+    ASSERT_TRUE(p6 && p4);
     ASSERT_EQ(GetSerialNo(p6, text, sizeof text), 0);
     EXPECT_STREQ(text, "VPD-SN-6");
     ASSERT_EQ(GetSerialNo(p4, text, sizeof text), 0);
@@ -120,17 +116,13 @@ TEST(DeviceList, PortStateTextsAndStatusBits) {
     auto& a = h.AddChip25(0x2261, 4);
     a.ports[0].portState = 1;                                   // online
     a.ports[1].portState = 2;                                   // down, nothing special
-    a.ports[2].portState = 2;                                   // down, no SFP
-    a.ports[2].linkState2 = 1;
-    a.ports[3].portState = 3;                                   // down, SFP of an unknown vendor
-    a.ports[3].linkState2 = 6;
-    a.ports[3].linkState3 = 1;
+    a.ports[2].portState = 2, a.ports[2].linkState2 = 1;        // down, no SFP
+    // Down, SFP of an unknown vendor.
+    a.ports[3].portState = 3, a.ports[3].linkState2 = 6, a.ports[3].linkState3 = 1;
     auto& b = h.AddChip25(0x2261, 2);
-    b.ports[0].portState = 2;                                   // diagnostic mode: bits 0 and 9
-    b.ports[0].linkState1 = 2;
-    b.ports[0].linkState2 = 3;
-    b.ports[1].portState = 1;                                   // online with FEC
-    b.ports[1].linkState3 = 0x8000;
+    // Diagnostic mode: bits 0 and 9.
+    b.ports[0].portState = 2, b.ports[0].linkState1 = 2, b.ports[0].linkState2 = 3;
+    b.ports[1].portState = 1, b.ports[1].linkState3 = 0x8000;   // online with FEC
     ListsHost lists(h);
 
     int status = -1;

@@ -44,9 +44,8 @@ TEST(CliStrings, CleaningKeepsTheDocumentedClasses) {
 }
 
 TEST(CliStrings, TrimAndNumbers) {
-    char text[] = " \t value \t ";
+    char text[] = " \t value \t ", blanks[] = " \t ";
     EXPECT_STREQ(Trim(text), "value");
-    char blanks[] = " \t ";
     EXPECT_STREQ(RTrim(blanks), "");
     EXPECT_EQ(hexToDec("1F"), 31);
     EXPECT_EQ(hexToDec("1 F"), 31);

@@ -8,6 +8,7 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/lists_host.h"
 #include "frontend/output.h"
+#include "support/capture_support.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -15,9 +16,7 @@ namespace {
 using zvfix::ListsHost;
 
 std::string Console(const SDMDevice* port, int* result) {
-    ::testing::internal::CaptureStdout();
-    *result = GetHBAVPDData(port);
-    return ::testing::internal::GetCapturedStdout();
+    return zvtest::CaptureStdout([&] { *result = GetHBAVPDData(port); });
 }
 
 TEST(VpdDisplay, EveryItemWithItsLabel) {

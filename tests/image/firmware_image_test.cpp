@@ -5,24 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "fixtures/firmware_image_builder.h"
 
 namespace {
 
 using zvfix::Bytes;
-using zvfix::FirmwareSpec;
 
 TEST(FirmwareChecksum, BothSegmentsSummed) {
     const Bytes good = zvfix::MakeFirmwareImage({});
     EXPECT_EQ(computeFirmwareChecksum(good), FW_IMAGE_VALID);
 
-    FirmwareSpec s;
-    s.goodSum1 = false;
-    EXPECT_EQ(computeFirmwareChecksum(zvfix::MakeFirmwareImage(s)), FW_IMAGE_BAD_CHECKSUM);
-    s = {};
-    s.goodSum2 = false;
-    EXPECT_EQ(computeFirmwareChecksum(zvfix::MakeFirmwareImage(s)), FW_IMAGE_BAD_CHECKSUM);
+    EXPECT_EQ(computeFirmwareChecksum(zvfix::MakeFirmwareImage({.goodSum1 = false})), FW_IMAGE_BAD_CHECKSUM);
+    EXPECT_EQ(computeFirmwareChecksum(zvfix::MakeFirmwareImage({.goodSum2 = false})), FW_IMAGE_BAD_CHECKSUM);
 
     Bytes noFirst = good;
     zvfix::SetFirmwareWord(noFirst, 3, 0);
@@ -62,12 +58,9 @@ TEST(FirmwareFile, FamilyNameAndRegionDecide) {
 
     EXPECT_EQ(validateFirmware(fw, "ISP2532", 1), FW_IMAGE_VALID);
     EXPECT_EQ(validateFirmware(fw, "ISP2532", 7), FW_IMAGE_WRONG_IMAGE);
-    FirmwareSpec s;
-    s.family = "ISP22xx";
-    EXPECT_EQ(validateFirmware(zvfix::MakeFirmwareImage(s), "ISP2261", 1), FW_IMAGE_WRONG_IMAGE);   // no such check
-    s = {};
-    s.goodSum2 = false;
-    EXPECT_EQ(validateFirmware(zvfix::MakeFirmwareImage(s), "ISP2532", 1), FW_IMAGE_BAD_CHECKSUM);
+    EXPECT_EQ(validateFirmware(zvfix::MakeFirmwareImage({.family = "ISP22xx"}), "ISP2261", 1),
+              FW_IMAGE_WRONG_IMAGE);   // no such check
+    EXPECT_EQ(validateFirmware(zvfix::MakeFirmwareImage({.goodSum2 = false}), "ISP2532", 1), FW_IMAGE_BAD_CHECKSUM);
 }
 
 TEST(FirmwareRegion, MultibootBlockAndAttributes) {
@@ -75,9 +68,9 @@ TEST(FirmwareRegion, MultibootBlockAndAttributes) {
     EXPECT_EQ(isCorrectFirmwareMBImage(mb), 1);
     MultibootVersions v{};
     getMBImageVersionInFirmware(mb, &v);
-    EXPECT_EQ(v.ExistingMultibootVersionMajor, 6);
-    EXPECT_EQ(v.ExistingMultibootVersionMinor, 2);
-    EXPECT_EQ(v.ExistingMultibootVersionSubMinor, 11);
+    EXPECT_EQ(
+        std::tie(v.ExistingMultibootVersionMajor, v.ExistingMultibootVersionMinor, v.ExistingMultibootVersionSubMinor),
+        std::tuple(6, 2, 11));
 
     const Bytes fw = zvfix::MakeFirmwareImage({});
     EXPECT_EQ(isCorrectFirmwareMBImage(fw), 0);

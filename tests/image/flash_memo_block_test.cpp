@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <tuple>
 
 #include "core/device_discovery.h"
 #include "core/oss_services.h"
@@ -52,12 +51,8 @@ TEST(FlashMemoBlockData, DecodeAndEncodeKeepEveryByte) {
     const zvfix::Bytes block = zvfix::MakeMemoBlock({});
     SFlashMemoBlock m{};
     ASSERT_TRUE(FlashMemoBlockDecode(block, &m));
-    EXPECT_EQ(m.length, 12u);
-    EXPECT_EQ(m.version, 3u);
-    EXPECT_EQ(m.mbi_ver.major, 1);
-    EXPECT_EQ(m.mbi_ver.sub, 3);
-    EXPECT_EQ(m.ffv_ver.build, 7);
-    EXPECT_EQ(m.upd_time.year, 2024);
+    EXPECT_EQ(std::tie(m.length, m.version, m.mbi_ver.major, m.mbi_ver.sub, m.ffv_ver.build, m.upd_time.year),
+              std::tuple(12u, 3u, 1, 3, 7, 2024));
     EXPECT_EQ(std::string(m.bld_time, 8), "20240307");
     zvfix::Bytes again(48, 0);
     ASSERT_TRUE(FlashMemoBlockEncode(m, again));
@@ -79,9 +74,7 @@ TEST(FlashMemoBlockData, ErasedRegionGetsAFreshBlock) {
 
 TEST(FlashMemoBlockData, ExistingBlockWithBadChecksumIsRewrittenSound) {
     SDMDevice dev{};
-    zvfix::MemoBlockSpec spec;
-    spec.goodChecksum = false;
-    zvfix::Bytes region = zvfix::MakeMemoRegion(spec, 0x100);
+    zvfix::Bytes region = zvfix::MakeMemoRegion({.goodChecksum = false}, 0x100);
     region[0x80] = 0x5A;   // bytes after the block belong to nobody else: kept
     EXPECT_EQ(isCorrectFlashMemoBlockSignature(region), 1);
     EXPECT_EQ(VerifyChecksum32Bit(region, 12), 25);
@@ -104,20 +97,16 @@ TEST_F(MemoOnHost, ReadFromTheRegionOfTheRunningSet) {
     b.SetImageStatus(0, 1, 1, 2);   // secondary set runs
     b.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoRegion({.mbi = {7, 0, 0, 0}}));
     b.SetRegion(zvfix::kRegionMemo2, zvfix::MakeMemoRegion({.mbi = {7, 1, 9, 0}, .goodChecksum = false}));
-    auto& c = host.AddChip25TwoPort();   // no block at all
-    auto& d = host.AddChip25(0x1234, 1); // an older chip
-    d.chipType = 12;
-    (void)c;
+    host.AddChip25TwoPort();                         // no block at all
+    host.AddChip25(0x1234, 1).chipType = 12;         // an older chip
     const auto devs = Discover(host);
     ASSERT_EQ(devs.size(), 7u);
 
     SFlashMemoBlock m{};
     ASSERT_EQ(GetAdapterFlashMemoBlock(devs[0], &m), 0);
-    EXPECT_EQ(m.mbi_ver.major, 6);
-    EXPECT_EQ(m.mbi_ver.minor, 2);
+    EXPECT_EQ(std::tie(m.mbi_ver.major, m.mbi_ver.minor), std::tuple(6, 2));
     ASSERT_EQ(GetAdapterFlashMemoBlock(devs[2], &m), 0);
-    EXPECT_EQ(m.mbi_ver.minor, 1);   // the secondary copy, checksum notwithstanding
-    EXPECT_EQ(m.mbi_ver.sub, 9);
+    EXPECT_EQ(std::tie(m.mbi_ver.minor, m.mbi_ver.sub), std::tuple(1, 9));   // the secondary copy, bad checksum and all
     EXPECT_EQ(GetAdapterFlashMemoBlock(devs[4], &m), FLASH_MEMO_NO_SIGNATURE);
     EXPECT_EQ(GetAdapterFlashMemoBlock(devs[6], &m), FLASH_MEMO_UNSUPPORTED_CHIP);
     EXPECT_EQ(GetAdapterFlashMemoBlock(nullptr, &m), FLASH_MEMO_NO_DEVICE);
@@ -136,8 +125,7 @@ TEST_F(MemoOnHost, RegionRewriteAndItsFailure) {
     EXPECT_EQ(UpdateFlashMemoBlockRegion(devs[0], &v), 0);
     SFlashMemoBlock m{};
     ASSERT_EQ(GetAdapterFlashMemoBlock(devs[0], &m), 0);
-    EXPECT_EQ(m.mbi_ver.major, 6);
-    EXPECT_EQ(m.mbi_ver.sub, 12);
+    EXPECT_EQ(std::tie(m.mbi_ver.major, m.mbi_ver.sub), std::tuple(6, 12));
     const zvfix::Bytes stored = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionMemo1);
     EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(stored).first(48)), 0u);
 
@@ -145,10 +133,7 @@ TEST_F(MemoOnHost, RegionRewriteAndItsFailure) {
     EXPECT_EQ(UpdateFlashMemoBlockRegion(devs[2], &v), FLASH_MEMO_WRITE_FAILED);
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, zvfix::kRegionMemo1), before);
 
-    std::ifstream f(GetOutPutFile());
-    std::stringstream s;
-    s << f.rdbuf();
-    EXPECT_EQ(s.str(), "Updating Adapter Flash Memo Block... Success\nUpdating Adapter Flash Memo Block... Failed\n");
+    EXPECT_EQ(OutputFile(), "Updating Adapter Flash Memo Block... Success\nUpdating Adapter Flash Memo Block... Failed\n");
 }
 
 FlashComponentVersion ImageComponents() {
@@ -211,12 +196,10 @@ TEST_F(MemoOnHost, VrelBlockGoesToTheSetBeingWritten) {
 
 TEST(FlashMemoBlockText, MonthAbbreviations) {
     char text[8];
-    GetAbbreviationNameOfMonth(9, text);
-    EXPECT_STREQ(text, "Sept.");
-    GetAbbreviationNameOfMonth(5, text);
-    EXPECT_STREQ(text, "May");
-    GetAbbreviationNameOfMonth(13, text);
-    EXPECT_STREQ(text, "");
+    for (const auto& [month, name] : {std::pair<int, const char*>{9, "Sept."}, {5, "May"}, {13, ""}}) {
+        GetAbbreviationNameOfMonth(month, text);
+        EXPECT_STREQ(text, name) << month;
+    }
     char tiny[3];
     GetAbbreviationNameOfMonth(6, tiny);
     EXPECT_STREQ(tiny, "Ju");

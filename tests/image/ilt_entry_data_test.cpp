@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "fixtures/multiboot_image_builder.h"
 #include "image/ilt_accessors.h"
@@ -89,14 +90,9 @@ TEST(IltEntryData, TimeStampIsWrittenIntoTheCopyOnly) {
 
     const auto stamp = ILT_Region_GetTimeStampEntry(dest);
     ASSERT_TRUE(stamp.has_value());
-    EXPECT_EQ(stamp->dateMonth, 2);
-    EXPECT_EQ(stamp->dateDay, 3);
-    EXPECT_EQ(stamp->dateYear, 2027);
-    EXPECT_EQ(stamp->timeHour, 9);
-    EXPECT_EQ(stamp->timeMin, 5);
-    EXPECT_EQ(stamp->funSource, 0);
-    EXPECT_EQ(stamp->originatorID, 4);
-    EXPECT_EQ(stamp->regionType, 0x55);
+    EXPECT_EQ(std::tie(stamp->dateMonth, stamp->dateDay, stamp->dateYear, stamp->timeHour, stamp->timeMin,
+                       stamp->funSource, stamp->originatorID, stamp->regionType),
+              std::tuple(2, 3, 2027, 9, 5, 0, 4, 0x55));
     EXPECT_EQ(ILT_Header_GetTableCheckSum(dest), 0);
     EXPECT_EQ(ILT_Header_GetTableCheckSum(img), 0);
     EXPECT_EQ(dest[length], 0xEE);   // nothing past the table

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <tuple>
 
 #include "core/host_info.h"
 #include "core/image_status.h"
@@ -111,8 +112,7 @@ TEST(ImageLayoutTable, RequiredRegionsAndChipRevisions) {
     ILT_InitK7RRegionsToUpdate(k7r, 0x54);
     EXPECT_EQ(k7r[6], 0x74u);
     ILT_InitK7RRegionsToUpdate(k7r, 0x58);
-    EXPECT_EQ(k7r[6], 0x97u);
-    EXPECT_EQ(k7r[7], 0x81u);
+    EXPECT_EQ(std::tuple(k7r[6], k7r[7]), std::tuple(0x97u, 0x81u));
 }
 
 TEST(ImageLayoutTable, TablesAndComponentsPastTheImageAreRefused) {
@@ -191,9 +191,7 @@ TEST(ImageLayoutTable, AccessorsAndRegionLength) {
     EXPECT_EQ(ILT_Header_GetImageVersionNoSeparator(img, std::span(raw).first(5)), -1);
     MultibootVersions v{};
     EXPECT_EQ(GetILTImageBuildDate(img, v), 0);
-    EXPECT_EQ(v.ImageBuildYear, 2027);
-    EXPECT_EQ(v.ImageBuildMonth, 2);
-    EXPECT_EQ(v.ImageBuildDay, 3);
+    EXPECT_EQ(std::tie(v.ImageBuildYear, v.ImageBuildMonth, v.ImageBuildDay), std::tuple(2027, 2, 3));
     Bytes bad = img;
     bad[0] = 'X';
     EXPECT_EQ(GetILTImageBuildDate(bad, v), 450);
@@ -224,9 +222,7 @@ TEST(ImageStatusHeader, ResetKeepsTheRecordAndFixesSignatureAndChecksum) {
 
     std::array<SD_UINT8, 16> set1 = junk;
     resetImageStatusHeader(set1, 1);
-    EXPECT_EQ(set1[0], 1);
-    EXPECT_EQ(set1[1], 1);
-    EXPECT_EQ(set1[2], 8);
+    EXPECT_EQ(std::vector<SD_UINT8>(set1.begin(), set1.begin() + 3), (std::vector<SD_UINT8>{1, 1, 8}));
     EXPECT_TRUE(CoreIsImageStatusRegionValid(set1, IMAGE_STATUS_SIGNATURE_25));
     std::array<SD_UINT8, 15> shortRecord{};
     resetImageStatusHeader(shortRecord, 1);

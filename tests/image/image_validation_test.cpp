@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "fixtures/firmware_image_builder.h"
 #include "fixtures/image_component_builder.h"
@@ -51,9 +52,7 @@ TEST(ImageValidation, DorneImageValidatesWithItsCountAndVersions) {
     EXPECT_EQ((std::array{v.NewRiscFwVersionMajor, v.NewRiscFwVersionMinor, v.NewRiscFwVersionSubMinor}),
               (std::array<SD_UINT8, 3>{9, 10, 2}));
     EXPECT_EQ(v.NewMpiFwVersionSubMinor, 5);   // 0xD3 follows 0xE1 in the table
-    EXPECT_EQ(v.NewBiosVersionMajor, 3);
-    EXPECT_EQ(v.NewBiosVersionMinor, 65);
-    EXPECT_EQ(v.NewEfiVersionMajor, 3);
+    EXPECT_EQ(std::tie(v.NewBiosVersionMajor, v.NewBiosVersionMinor, v.NewEfiVersionMajor), std::tuple(3, 65, 3));
     // Nothing is changed in the image.
     EXPECT_EQ(img, zvfix::MakeDorneImage(kDorne));
 }
@@ -84,9 +83,7 @@ TEST(ImageValidation, RiscFirmwareMustMatchItsEntryAndTheFamily) {
 
     // Vrel: supported 64 passes on the third try, 8 on none.
     auto vs = zvfix::VrelImageSpec(kVrel);
-    zvfix::FirmwareSpec fw;
-    fw.revision = {9, 12, 1};
-    fw.supported = 64;
+    zvfix::FirmwareSpec fw{.revision = {9, 12, 1}, .supported = 64};
     vs.Component(0x01)->data = zvfix::MakeFirmwareImage(fw);
     EXPECT_EQ(Vrel(zvfix::BuildMultibootImage(vs)), 13);
     fw.supported = 8;
@@ -128,9 +125,7 @@ TEST(ImageValidation, VrelImageRecordsComponentVersions) {
               (std::array<SD_UINT8, 3>{1, 5, 8}));
     EXPECT_EQ((std::array{v.FCBoardCfgMajorVersion, v.FCBoardCfgMinorVersion, v.FCBoardCfgSubminorVersion}),
               (std::array<SD_UINT8, 3>{5, 1, 2}));
-    EXPECT_EQ(v.MPISoftROMSubminorVersion, 0);
-    EXPECT_EQ(v.MPIFwSubminorVersion, 1);
-    EXPECT_EQ(v.BiosExpMajorVersion, 3);
+    EXPECT_EQ(std::tie(v.MPISoftROMSubminorVersion, v.MPIFwSubminorVersion, v.BiosExpMajorVersion), std::tuple(0, 1, 3));
     EXPECT_EQ(v.SktMajorVersion, 0xAA);                     // a region without "08KS" records nothing
 }
 
@@ -188,21 +183,14 @@ TEST(ImageValidation, ComponentsMustFitTheirFlashRegions) {
 
 TEST(ImageValidation, ConvergedTrailersAndFirmware) {
     zvfix::MultibootImageSpec s;
-    auto component = [](uint16_t region, Bytes data) {
-        MbiComponent c;
-        c.region = region;
-        c.data = std::move(data);
-        return c;
-    };
-    s.components = {component(0x70, zvfix::MakeTrailerComponent(0x40400000, {1, 2, 3}, 0x400)),
-                    component(0x72, zvfix::MakeTrailerComponent(0x40400002, {4, 5, 6}, 0x400)),
-                    component(0x97, zvfix::MakeTrailerComponent(0x40400003, {7, 8, 9}, 0x400, true))};
+    s.components = {MbiComponent::Of(0x70, zvfix::MakeTrailerComponent(0x40400000, {1, 2, 3}, 0x400)),
+                    MbiComponent::Of(0x72, zvfix::MakeTrailerComponent(0x40400002, {4, 5, 6}, 0x400)),
+                    MbiComponent::Of(0x97, zvfix::MakeTrailerComponent(0x40400003, {7, 8, 9}, 0x400, true))};
     s.cardTypeLists = {{0, {{0x1077, 0x8031, 0x1077, 0x0240}}, std::nullopt}};
     MultibootVersions v{};
     EXPECT_EQ(ValidateTorviImageComponents(zvfix::BuildMultibootImage(s), 0, 0, &v, 0), 3);
-    EXPECT_EQ(v.NewCRBinitVersionSubMinor, 3);
-    EXPECT_EQ(v.NewBootlaoderVersionMajor, 4);
-    EXPECT_EQ(v.NewK7RFirmwareVersionMinor, 8);
+    EXPECT_EQ(std::tie(v.NewCRBinitVersionSubMinor, v.NewBootlaoderVersionMajor, v.NewK7RFirmwareVersionMinor),
+              std::tuple(3, 4, 8));
 
     s.components[0].data = zvfix::MakeTrailerComponent(0x40400001, {1, 2, 3}, 0x400);   // pegtune's signature
     EXPECT_EQ(ValidateTorviImageComponents(zvfix::BuildMultibootImage(s), 0, 0, &v, 0), IMGVAL_CRBINIT);
@@ -251,9 +239,7 @@ TEST(ImageValidation, FirstGenerationHeadersAndManufacturingFirmware) {
     cfg[100] = 1;
     EXPECT_EQ(ValidateMpiConfig(cfg, &v), 0);
 
-    zvfix::FirmwareSpec fw;
-    fw.supported = 0x40;
-    const Bytes risc = zvfix::MakeFirmwareImage(fw);
+    const Bytes risc = zvfix::MakeFirmwareImage({.supported = 0x40});
     EXPECT_EQ(ValidateRiscFirmwareGeneric(risc, &v, 0x40), IMGVAL_RISC_VALID);
     EXPECT_EQ(ValidateRiscFirmwareGeneric(risc, &v, 0x20), IMGVAL_RISC_INVALID);
     EXPECT_EQ(ValidateRiscFirmwareGeneric(Bytes(risc.begin(), risc.begin() + 100), &v, 0x40), IMGVAL_RISC_INVALID);

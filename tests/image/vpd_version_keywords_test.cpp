@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/oss_services.h"
@@ -118,9 +116,7 @@ TEST_F(VpdKeywords, BlankVpdIsNeverWritten) {
 TEST_F(VpdKeywords, TaglessVpdOrWrongArgumentsAreRefused) {
     const MultibootVersions v = Versions(5, 3, 12);
     Bytes tagless(kVpdSize, 0);
-    tagless[0] = 0x82;
-    tagless[1] = 2;
-    tagless[3] = 'K';
+    std::ranges::copy(std::initializer_list<uint8_t>{0x82, 2, 0, 'K'}, tagless.begin());
     SDMDevice* other = Adapter(tagless);
     ASSERT_NE(other, nullptr);
     EXPECT_EQ(CheckForValidVpdRegion(other, kFcVpd0, kVpdSize), VPD_UPDATE_CORRUPTED);
@@ -190,15 +186,10 @@ TEST_F(VpdKeywords, FcVpdStepUpdatesExactlyTheRegionsThatPassed) {
     const MultibootVersions v = Versions(5, 3, 12);
     EXPECT_EQ(UpdateFcVpdRegions(devs[0], &v, passed, 1, vpdStatus), 0);
 
-    const Bytes updated = Vpd({{"RM", "050312"}});
-    EXPECT_EQ(Region(kFcVpd1), updated);
-    EXPECT_EQ(Region(kFcVpd3), updated);
-    EXPECT_EQ(Region(kFcVpd0), Bytes(kVpdSize, 0xFF));
-    EXPECT_EQ(Region(kFcVpd2), Bytes(kVpdSize, 0xFF));
-    std::ifstream f(GetOutPutFile());
-    std::stringstream s;
-    s << f.rdbuf();
-    EXPECT_EQ(s.str(),
+    const Bytes updated = Vpd({{"RM", "050312"}}), blank(kVpdSize, 0xFF);
+    EXPECT_EQ((std::vector{Region(kFcVpd0), Region(kFcVpd1), Region(kFcVpd2), Region(kFcVpd3)}),
+              (std::vector{blank, updated, blank, updated}));
+    EXPECT_EQ(OutputFile(),
               "Updating Adapter FC VPD 1... Success\nVerifying Adapter FC VPD 1...Success\n"
               "Updating Adapter FC VPD 3... Success\nVerifying Adapter FC VPD 3...Success\n");
 }

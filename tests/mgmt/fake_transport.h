@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -60,24 +61,18 @@ struct FakeState {
         a.DeviceId = deviceId;
         a.Serial = serial;
         a.Layout = {
-            {0x01, 0x0000, 0x1000, ZVAPI_REGION_NEEDS_ACTIVATION},
-            {0x02, 0x1000, 0x1000, 0},
-            {0x07, 0x2000, 0x800, 0},
-            {0x09, 0x2800, 0x800, 0},
-            {0x13, 0x3000, 0x400, ZVAPI_REGION_NEEDS_ACTIVATION},
-            {0x14, 0x3400, 0x200, 0},
-            {0x15, 0x3600, 0x200, 0},
-            {0x9E, 0x3800, 0x400, 0},
-            {0x10D, 0x3C00, 0x200, 0},
-            {0xA4, 0x3E00, 0x200, 0},
-            {0x74, 0x4000, 0x200, 0},
-            {0x0A, 0x4200, 0x200, 0},
+            {0x01, 0x0000, 0x1000, ZVAPI_REGION_NEEDS_ACTIVATION}, {0x02, 0x1000, 0x1000, 0},
+            {0x07, 0x2000, 0x800, 0},   {0x09, 0x2800, 0x800, 0},
+            {0x13, 0x3000, 0x400, ZVAPI_REGION_NEEDS_ACTIVATION},  {0x14, 0x3400, 0x200, 0},
+            {0x15, 0x3600, 0x200, 0},   {0x9E, 0x3800, 0x400, 0},
+            {0x10D, 0x3C00, 0x200, 0},  {0xA4, 0x3E00, 0x200, 0},
+            {0x74, 0x4000, 0x200, 0},   {0x0A, 0x4200, 0x200, 0},
             {0xFFFF, 0x4400, 0x100, 0},
             {0x300C7, 0x4500, 0x100, 0},   // a code word with flag bits above the region code
         };
         a.Nvram.assign(512, 0);
-        a.Vpd.assign(1024, 0);
-        for (size_t i = 0; i < a.Vpd.size(); ++i) a.Vpd[i] = static_cast<SD_UINT8>(i);
+        a.Vpd.resize(1024);
+        std::iota(a.Vpd.begin(), a.Vpd.end(), SD_UINT8{0});   // byte i holds i mod 256
         Adapters.push_back(a);
         for (int p = 0; p < ports; ++p) {
             Ports.push_back({static_cast<SD_UINT32>(Adapters.size() - 1), static_cast<SD_UINT32>(p), 1});
@@ -162,6 +157,7 @@ private:
         case ZVOP_FLASH_UPDATE_START:
         case ZVOP_FLASH_UPDATE_END:
         case ZVOP_FW_ATTRIBUTES_SEND:
+        case ZVOP_AEN_GET:
             return 0;
         case ZVOP_CHIP_PROPERTY: {
             CHIPPROPERTY c{};
@@ -217,8 +213,6 @@ private:
             return PutList(s_->SecurePorts, out, outLen);
         case ZVOP_FEATURES:
             return PutList(s_->Features, out, outLen);
-        case ZVOP_AEN_GET:
-            return 0;
         default:
             return SDERR_NOT_SUPPORTED;
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "fake_transport.h"
 #include "fixtures/sim_client.h"
 #include "mgmt/fo_api.h"
+#include "mgmt/sd_shared_db.h"
 #include "mgmt/sdapi.h"
 
 namespace zvtest {
@@ -30,6 +32,11 @@ protected:
         if (st == 0) handles.push_back(h);
         return h;
     }
+    // One adapter, its first port opened.
+    int OpenNew(SD_UINT16 deviceId = 0x2261, const std::string& serial = "SN1") {
+        state->AddAdapter(deviceId, serial);
+        return Open(0);
+    }
     void Close(int h) {
         EXPECT_EQ(SDCloseDevice(h), 0u);
         handles.erase(std::remove(handles.begin(), handles.end(), h), handles.end());
@@ -40,5 +47,7 @@ protected:
 };
 
 using zvfix::Pattern;
+
+inline bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
 
 }  // namespace zvtest

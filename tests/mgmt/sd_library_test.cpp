@@ -5,18 +5,13 @@
 #include <fcntl.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "lib_fixture.h"
-#include "mgmt/sd_shared_db.h"
 #include "support/e2e_support.h"
 
 namespace zvtest {
 namespace {
-
-bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
 
 using Library = LibTest;
 
@@ -63,11 +58,7 @@ TEST_F(Library, NoDeviceAndRefusedOpenLeaveNothingBehind) {
 TEST_F(Library, CorruptOrShortSharedFileIsReinitialised) {
     state->AddAdapter(0x2281, "SN1");
     for (size_t size : {ZVSHDB_SIZE, size_t{10}, size_t{0}}) {
-        {
-            std::ofstream out(ZVSHDB_PATH, std::ios::binary | std::ios::trunc);
-            std::string junk(size, '\xA5');
-            out << junk;
-        }
+        zvfix::WriteBytes(ZVSHDB_PATH, zvfix::Bytes(size, 0xA5));
         int h = Open(0);
         SD_INT32 token = 0;
         EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u) << size;
@@ -105,8 +96,7 @@ TEST_F(Library, SharedFileThatCannotBeTrustedIsMadeAfreshNeverFollowed) {
 }
 
 TEST_F(Library, EventsQueuedThroughTheSharedFile) {
-    state->AddAdapter(0x2261, "SN1");
-    int h = Open(0);
+    int h = OpenNew();
     std::vector<ASYNCEVENT> ev(8);
     SD_UINT32 n = 99;
     ASSERT_EQ(SDEnableAen(h), 0u);
@@ -200,17 +190,15 @@ using Lists = LibTest;
 std::vector<SD_UINT8> Entry(size_t size, SD_UINT8 fill) { return std::vector<SD_UINT8>(size, fill); }
 
 TEST_F(Lists, PortDatabaseReportsTheTotalWhenTooSmall) {
-    state->AddAdapter(0x2261, "SN1");
+    int h = OpenNew();
     for (SD_UINT8 i = 1; i <= 5; ++i) state->PortDb.push_back(Entry(sizeof(DEVICEINFOENTRY), i));
-    int h = Open(0);
     std::vector<SD_UINT8> small(sizeof(DEVICEINFO) + sizeof(DEVICEINFOENTRY), 0);   // two entries
     ASSERT_EQ(SDGetPortDatabase(h, 7, small), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(reinterpret_cast<DEVICEINFO*>(small.data())->TotalDevices, 5u);
     std::vector<SD_UINT8> big(sizeof(DEVICEINFO) + 4 * sizeof(DEVICEINFOENTRY), 0);
     ASSERT_EQ(SDGetPortDatabase(h, 7, big), 0u);
     auto* info = reinterpret_cast<DEVICEINFO*>(big.data());
-    EXPECT_EQ(info->TotalDevices, 5u);
-    EXPECT_EQ(info->ReturnListEntryCount, 5u);
+    EXPECT_EQ(std::tuple(info->TotalDevices, info->ReturnListEntryCount), std::tuple(5u, 5u));
     EXPECT_EQ(info->EntryList[4].NodeWWN[0], 5);
     SD_UINT32 mode = 0;
     std::memcpy(&mode, state->Calls.back().In.data(), 4);
@@ -219,12 +207,11 @@ TEST_F(Lists, PortDatabaseReportsTheTotalWhenTooSmall) {
 }
 
 TEST_F(Lists, SecurePortsAndFeaturesTrustTheSpanNotTheCount) {
-    state->AddAdapter(0x2281, "SN1");
+    int h = OpenNew(0x2281);
     for (SD_UINT8 i = 1; i <= 3; ++i) {
         state->SecurePorts.push_back(Entry(sizeof(SECUREPORTENTRY), i));
         state->Features.push_back(Entry(sizeof(FEATURE_GET_ENTRY), i));
     }
-    int h = Open(0);
     // The count claims room for 100 entries; the span holds 2.
     std::vector<SD_UINT8> sp(SECUREPORTINFO_BYTES(2), 0);
     reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 100;

@@ -36,8 +36,7 @@ TEST_F(Nvram, VariablesAtTheirOffsetsOnBothImageSizes) {
 
     std::vector<SD_UINT8> img256(256, 0);
     ASSERT_EQ(SDSetVariableValue(h256, img256, 128, 0xABCD), 0u);
-    EXPECT_EQ(img256[252], 0xCD);
-    EXPECT_EQ(img256[253], 0xAB);
+    EXPECT_EQ(std::tuple(img256[252], img256[253]), std::tuple(0xCD, 0xAB));
     EXPECT_EQ(SDSetVariableValue(h512, img256, 128, 1), SDERR_INVALID_PARAMETER);   // 0x1FA is past it
     EXPECT_EQ(SDSetVariableValue(h512, image, 142, 1), SDERR_INVALID_PARAMETER);
 }
@@ -66,8 +65,7 @@ TEST_F(Nvram, ReadSizeFollowsTheAdapterAndTheCallersSpan) {
 }
 
 TEST_F(Nvram, UpdateWritesAndReloadsUnlessResetIsDisabled) {
-    state->AddAdapter(0x2261, "SN1");
-    int h = Open(0);
+    int h = OpenNew();
     auto image = Pattern(512, 1);
     ASSERT_EQ(SDUpdateNVRam(h, 1, 3, image), 0u);
     EXPECT_EQ(state->Adapters[0].Nvram, image);
@@ -89,12 +87,9 @@ TEST_F(Vpd, CopyIsBoundedByTheCallersSize) {
     std::vector<SD_UINT8> buf(1024, 0xEE);
     SD_UINT32 copied = 0;
     ASSERT_EQ(SDGetVpd(h, 0, std::span(buf).first(100), &copied), 0u);
-    EXPECT_EQ(copied, 100u);
-    EXPECT_EQ(buf[99], 99);
-    EXPECT_EQ(buf[100], 0xEE);
+    EXPECT_EQ(std::tuple(copied, buf[99], buf[100]), std::tuple(100u, 99, 0xEE));
     ASSERT_EQ(SDGetVpd(h, 0, buf, &copied), 0u);
-    EXPECT_EQ(copied, 512u);
-    EXPECT_EQ(buf[512], 0xEE);
+    EXPECT_EQ(std::tuple(copied, buf[512]), std::tuple(512u, 0xEE));
     ASSERT_EQ(SDGetVpd(hBig, 0, buf, &copied), 0u);
     EXPECT_EQ(copied, 1024u);
     state->Script[ZVOP_VPD_READ] = {SDERR_UNKNOWN};
@@ -106,6 +101,7 @@ TEST_F(Vpd, CopyIsBoundedByTheCallersSize) {
 class ActiveRegions : public LibTest {
 protected:
     void SetUp() override {
+        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the test isolation's sleep seam";
         LibTest::SetUp();
         sleeps_.Start(zvfix::MakeTempDir("zvsleep") + "/sleeps.log");
     }
@@ -113,9 +109,7 @@ protected:
 };
 
 TEST_F(ActiveRegions, FiveTriesTenSecondsApartThenTheDriverStatus) {
-    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the test isolation's sleep seam";
-    state->AddAdapter(0x2261, "SN1");
-    int h = Open(0);
+    int h = OpenNew();
     state->Script[ZVOP_ACTIVE_REGIONS] = {SDERR_BUSY, SDERR_BUSY, SDERR_BUSY, SDERR_BUSY, SDERR_BUSY, SDERR_BUSY};
     SD_ACTIVE_REGIONS r{};
     r.ActiveGlobalRegions = 9;
@@ -126,16 +120,13 @@ TEST_F(ActiveRegions, FiveTriesTenSecondsApartThenTheDriverStatus) {
 }
 
 TEST_F(ActiveRegions, AnswersWithoutRetries) {
-    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the test isolation's sleep seam";
     FakeAdapter& a = state->AddAdapter(0x2281, "SN1");
     a.Active = {2, 1, 2, 1, 2, {}};
     state->AddAdapter(0x2061, "SN2");   // not an on-line-update adapter
     int h = Open(0), hOld = Open(1);
     SD_ACTIVE_REGIONS r{};
     ASSERT_EQ(SDGetActiveRegions(h, 0, &r), 0u);
-    EXPECT_EQ(r.ActiveGlobalRegions, 2);
-    EXPECT_EQ(r.ActiveBoardConfig, 1);
-    EXPECT_EQ(r.ActiveVpdNvram, 2);
+    EXPECT_EQ(std::tuple(r.ActiveGlobalRegions, r.ActiveBoardConfig, r.ActiveVpdNvram), std::tuple(2, 1, 2));
     EXPECT_EQ(SDGetActiveRegions(hOld, 0, &r), SDERR_NOT_SUPPORTED);
     EXPECT_EQ(SDGetActiveRegions(h, 0, nullptr), SDERR_INVALID_PARAMETER);
     EXPECT_EQ(SDGetActiveRegions(h + 20, 0, &r), SDERR_INVALID_HANDLE);

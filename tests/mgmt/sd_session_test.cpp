@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "lib_fixture.h"
-#include "mgmt/sd_shared_db.h"
 
 namespace zvtest {
 namespace {
@@ -32,8 +31,7 @@ TEST_F(Session, OneLiveTokenPerAdapterWhoeverAsks) {
 }
 
 TEST_F(Session, ExpiredTokenEndsWithSessionExpiredAndFreesTheAdapter) {
-    state->AddAdapter(0x2261, "SNA");
-    int h = Open(0);
+    int h = OpenNew(0x2261, "SNA");
     SD_INT32 token = 0;
     ASSERT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
     zvapi_shdb_backdate_tokens(899);
@@ -120,9 +118,8 @@ TEST_F(Session, CapabilitiesSetTheMarkThatGuardsProtectedRegions) {
 }
 
 TEST_F(Session, OnlineActivation) {
-    FakeAdapter& a = state->AddAdapter(0x2281, "SN27");
-    a.FwAttributes = 0x55;
-    int h = Open(0);
+    int h = OpenNew(0x2281, "SN27");
+    state->Adapters[0].FwAttributes = 0x55;
     EXPECT_EQ(SDSendFlashUpdateFWAttributes(h, 0, 0x56, 400), 0u);
     EXPECT_EQ(SDOnlineActivateFlashUpdate(h, 0), SDERR_FLASHED_NOT_ACTIVATED);
     EXPECT_EQ(state->Count(ZVOP_ONLINE_ACTIVATE), 0);
@@ -149,10 +146,11 @@ int Receive(int fd) {
     if (read(fd, &v, sizeof v) != static_cast<ssize_t>(sizeof v)) return -1;
     return v;
 }
-bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
-
-// The child runs the library over its own fake platform of the same adapter.
-pid_t Child(int toParent, int fromParent, bool crash) {
+// The child runs the library over its own fake platform of the same adapter;
+// it talks through the pipes this makes.
+pid_t Child(int (&c2p)[2], int (&p2c)[2], bool crash) {
+    if (pipe(c2p) != 0 || pipe(p2c) != 0) return -1;
+    const int toParent = c2p[1], fromParent = p2c[0];
     pid_t pid = fork();
     if (pid != 0) return pid;
     auto s = std::make_shared<FakeState>();
@@ -176,15 +174,12 @@ pid_t Child(int toParent, int fromParent, bool crash) {
 
 TEST_F(Session, TwoProcessesSeeEachOthersSessions) {
     int c2p[2], p2c[2];
-    ASSERT_EQ(pipe(c2p), 0);
-    ASSERT_EQ(pipe(p2c), 0);
-    pid_t child = Child(c2p[1], p2c[0], false);
+    pid_t child = Child(c2p, p2c, false);
     ASSERT_GT(child, 0);
     ASSERT_EQ(Receive(c2p[0]), 0);
     EXPECT_EQ(Receive(c2p[0]), child);   // the token is the holder's pid
 
-    state->AddAdapter(0x2261, "SNSHARED");
-    int h = Open(0);
+    int h = OpenNew(0x2261, "SNSHARED");
     SD_INT32 token = 0;
     EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), SDERR_SESSION_IN_PROGRESS);
     SD_UINT64 caps = 0;
@@ -211,9 +206,7 @@ TEST_F(Session, TwoProcessesSeeEachOthersSessions) {
 
 TEST_F(Session, CrashedHolderNeitherBlocksTheAdapterNorKeepsTheFile) {
     int c2p[2], p2c[2];
-    ASSERT_EQ(pipe(c2p), 0);
-    ASSERT_EQ(pipe(p2c), 0);
-    pid_t child = Child(c2p[1], p2c[0], true);
+    pid_t child = Child(c2p, p2c, true);
     ASSERT_GT(child, 0);
     ASSERT_EQ(Receive(c2p[0]), 0);
     Receive(c2p[0]);
@@ -221,8 +214,7 @@ TEST_F(Session, CrashedHolderNeitherBlocksTheAdapterNorKeepsTheFile) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(SharedFileExists());   // the child never closed
 
-    state->AddAdapter(0x2261, "SNSHARED");
-    int h = Open(0);
+    int h = OpenNew(0x2261, "SNSHARED");
     SD_INT32 token = 0;
     EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
     EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);

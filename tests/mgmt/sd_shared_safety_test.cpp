@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "lib_fixture.h"
-#include "mgmt/sd_shared_db.h"
 
 namespace {
 

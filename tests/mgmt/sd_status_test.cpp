@@ -53,8 +53,7 @@ TEST_F(Version, DefaultTextCutToTheBuffer) {
 
 TEST_F(Version, PlatformMayNameAnotherVersion) {
     state->LibraryVersion = "v7.12 build3";
-    state->AddAdapter(0x2261, "SN1");
-    Open(0);
+    OpenNew();
     char text[64];
     EXPECT_EQ(SDGetVersion(text), (7u << 16) | (12u << 8) | 3u);
     EXPECT_STREQ(text, "v7.12 build3");

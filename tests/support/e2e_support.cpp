@@ -23,11 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string make_temp_dir(const char* prefix) {
-    std::string templ = std::string("/tmp/") + prefix + ".XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + std::string(strerror(errno)));
-    std::string path(buf.data());
+    std::string path = std::string("/tmp/") + prefix + ".XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + std::string(strerror(errno)));
     chmod(path.c_str(), 0755);
     return path;
 }
@@ -99,9 +96,7 @@ InstallDir::~InstallDir() {
 void InstallDir::WriteFile(const std::string& name, const std::string& content) const {
     const std::string full = path_ + "/" + name;
     fs::create_directories(fs::path(full).parent_path());
-    std::ofstream out(full, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
+    std::ofstream(full, std::ios::binary | std::ios::trunc) << content;
     chmod(full.c_str(), 0644);
 }
 

@@ -31,9 +31,7 @@ TEST_P(SimBootRule, PicksTheRunningSet) {
     auto& a = h.AddChip25TwoPort();
     a.SetImageStatus(c.mask1, c.gen1, c.mask2, c.gen2);
     // An invalid record: erased, or with a broken checksum.
-    if (!c.valid1) {
-        a.SetRegion(0x95, zvfix::Bytes(16, 0xFF));
-    }
+    if (!c.valid1) a.SetRegion(0x95, zvfix::Bytes(16, 0xFF));
     if (!c.valid2) {
         zvfix::Bytes bad = zvfix::MakeImageStatusRecord(c.mask2, c.gen2, zvfix::kSigImageStatus25);
         bad[8] ^= 1;
@@ -43,8 +41,7 @@ TEST_P(SimBootRule, PicksTheRunningSet) {
     SD_UINT32 st = 0;
     const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0, &st);
     ASSERT_EQ(st, SDERR_SUCCESS);
-    EXPECT_EQ(r.ActiveGlobalRegions, c.want);
-    EXPECT_EQ(r.ActiveVpdNvram, 1);
+    EXPECT_EQ(std::tuple(r.ActiveGlobalRegions, r.ActiveVpdNvram), std::tuple(c.want, SD_UINT8{1}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -76,16 +73,11 @@ TEST(SimBoot, AuxiliaryRecordsDecideTheComponents) {
     b.SetImageStatus(1, 4, 1, 6);               // both global active, secondary newer
     b.SetAuxImageStatus(1, 2, 0x0, 1, 2, 0x0);  // aux undecided: follow the global tie
     auto t = zvfix::OpenSimHost(h);
-    const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0);
-    EXPECT_EQ(r.ActiveGlobalRegions, 1);
-    EXPECT_EQ(r.ActiveBoardConfig, 2);
-    EXPECT_EQ(r.ActiveVpdNvram, 1);
-    EXPECT_EQ(r.ActiveNpivConfig01, 2);
-    EXPECT_EQ(r.ActiveNpivConfig23, 1);
-    const SD_ACTIVE_REGIONS r2 = zvfix::SimActive(*t, 2);
-    EXPECT_EQ(r2.ActiveGlobalRegions, 2);
-    EXPECT_EQ(r2.ActiveBoardConfig, 2);
-    EXPECT_EQ(r2.ActiveNpivConfig23, 2);
+    const SD_ACTIVE_REGIONS r = zvfix::SimActive(*t, 0), r2 = zvfix::SimActive(*t, 2);
+    EXPECT_EQ(std::tuple(r.ActiveGlobalRegions, r.ActiveBoardConfig, r.ActiveVpdNvram, r.ActiveNpivConfig01,
+                         r.ActiveNpivConfig23),
+              std::tuple(1, 2, 1, 2, 1));
+    EXPECT_EQ(std::tuple(r2.ActiveGlobalRegions, r2.ActiveBoardConfig, r2.ActiveNpivConfig23), std::tuple(2, 2, 2));
 }
 
 TEST(SimBoot, RunningSetChangesOnlyAtRebootOrActivation) {

@@ -19,8 +19,7 @@ TEST(SimHost, MinimalHostJsonServesOneDefaultPort) {
     ASSERT_EQ(t->PortCount(), 1u);
     CHIPPROPERTY chip{};
     ASSERT_EQ(zvfix::SimGet(*t, 0, ZVOP_CHIP_PROPERTY, chip), SDERR_SUCCESS);
-    EXPECT_EQ(chip.DeviceID, 0x2261);
-    EXPECT_EQ(chip.ChipType, 25);
+    EXPECT_EQ(std::tuple(chip.DeviceID, chip.ChipType), std::tuple(0x2261, 25));
     zvapi_port_ident id{};
     ASSERT_EQ(zvfix::SimGet(*t, 0, ZVOP_OPEN, id), SDERR_SUCCESS);
     EXPECT_EQ(id.IsPhysicalFc, 1u);
@@ -44,16 +43,13 @@ TEST(SimHost, PortOrderKeysNumberTheInstances) {
     a.ports[1].order = 10;
     b.ports[0].order = 20;
     b.ports[1].order = 40;
-    const std::string dir = zvfix::MakeTempDir("simhost");
-    h.Write(dir);
-    auto t = zvfix::OpenSimHost(dir);
+    auto t = zvfix::OpenSimHost(h);
     ASSERT_EQ(t->PortCount(), 4u);
     const SD_UINT32 want[4][2] = {{0, 1}, {1, 0}, {0, 0}, {1, 1}};
     for (SD_UINT32 i = 0; i < 4; ++i) {
         zvapi_port_ident id{};
         ASSERT_EQ(zvfix::SimGet(*t, i, ZVOP_OPEN, id), SDERR_SUCCESS);
-        EXPECT_EQ(id.AdapterIndex, want[i][0]) << i;
-        EXPECT_EQ(id.PciFunction, want[i][1]) << i;
+        EXPECT_EQ(std::tuple(id.AdapterIndex, id.PciFunction), std::tuple(want[i][0], want[i][1])) << i;
     }
 }
 
@@ -73,9 +69,7 @@ TEST_P(SimHostMalformed, GivesOneErrorLineAndNoPort) {
     const BadHost& c = GetParam();
     const std::string dir = zvfix::MakeTempDir("simbad");
     std::ofstream(dir + "/host.json") << c.json;
-    if (c.makeFlash) {
-        zvfix::WriteBytes(dir + "/adapter0.flash", zvfix::Bytes(c.flashBytes, 0xFF));
-    }
+    if (c.makeFlash) zvfix::WriteBytes(dir + "/adapter0.flash", zvfix::Bytes(c.flashBytes, 0xFF));
     std::string err;
     EXPECT_EQ(zvsim_open_host(dir, err), nullptr);
     EXPECT_NE(err.find(c.expect), std::string::npos) << err;

@@ -38,9 +38,7 @@ protected:
             for (const Write& w : writes) {
                 const auto layout = zvfix::SimLayout(*t, w.instance);
                 const auto* r = zvfix::SimFind(layout, kPreload);
-                if (r == nullptr || zvfix::SimFlashWrite(*t, w.instance, kPreload, r->Offset + w.at, w.data) != 0) {
-                    _exit(3);
-                }
+                if (r == nullptr || zvfix::SimFlashWrite(*t, w.instance, kPreload, r->Offset + w.at, w.data) != 0) _exit(3);
             }
             _exit(0);
         }
@@ -55,9 +53,7 @@ protected:
 TEST_F(SimPower, KilledRightAfterTheNthWriteOfTheWholeHost) {
     Host(zvfix::PowerLossSpec::After(3));
     std::vector<Write> writes;
-    for (SD_UINT32 i = 0; i < 5; ++i) {
-        writes.push_back({(i % 2) * 2, i * 0x1000, Bytes(0x100, static_cast<uint8_t>(0xA0 + i))});
-    }
+    for (SD_UINT32 i = 0; i < 5; ++i) writes.push_back({(i % 2) * 2, i * 0x1000, Bytes(0x100, static_cast<uint8_t>(0xA0 + i))});
     const int status = RunChild(writes);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGKILL);
@@ -65,10 +61,8 @@ TEST_F(SimPower, KilledRightAfterTheNthWriteOfTheWholeHost) {
     const auto journal = zvfix::ReadJournal(dir);
     ASSERT_EQ(journal.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(journal[i].seq, i + 1);
-        EXPECT_EQ(journal[i].op, "write");
-        EXPECT_EQ(journal[i].adapter, static_cast<int>(i % 2));
-        EXPECT_EQ(journal[i].hash, zvfix::JournalHash64(writes[i].data));
+        EXPECT_EQ(std::tuple(journal[i].seq, journal[i].op, journal[i].adapter, journal[i].hash),
+                  std::tuple(i + 1, "write", static_cast<int>(i % 2), zvfix::JournalHash64(writes[i].data)));
     }
     // Exactly the first three writes are in flash, on both adapters.
     const Bytes a0 = Preload(0), a1 = Preload(1);
@@ -97,8 +91,7 @@ TEST_F(SimPower, TornWriteLeavesTheEraseBlockErasedFromTheCut) {
     EXPECT_TRUE(all(0x1000, 0x10000, 0x11)) << "later blocks: the old contents";
     const auto journal = zvfix::ReadJournal(dir);
     ASSERT_EQ(journal.size(), 2u);
-    EXPECT_EQ(journal[1].fault, "torn");
-    EXPECT_EQ(journal[1].size, 0x400u);
+    EXPECT_EQ(std::tuple(journal[1].fault, journal[1].size), std::tuple("torn", 0x400u));
 }
 
 TEST_F(SimPower, BeforeTheWriteNothingOfItLandsAndExitIsAnExit) {

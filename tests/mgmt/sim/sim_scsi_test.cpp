@@ -25,15 +25,13 @@ protected:
                                              zvfix::ScsiAnswer::ReservationConflict()}});
         target->scripts.push_back({0, 0xA0, {zvfix::ScsiAnswer::Status(0x20000077, true)}});
         a.ports[0].events = {{0x8012, {1, 2, 3}}};
+        t = zvfix::OpenSimHost(h);
     }
-    void Write() { t = zvfix::OpenSimHost(h); }
     Reply Send(std::vector<SD_UINT8> cdb, SD_UINT16 lun, SD_UINT32 want = 255, size_t room = 4096,
                SD_UINT16 addrType = SD_ADDRESS_BY_PORT_WWN) {
         zvapi_scsi_request req{};
         req.Dest.AddressType = addrType;
-        for (int i = 0; i < 8; ++i) {
-            req.Dest.AddressUsing[i] = static_cast<SD_UINT8>(target->portWwn >> (56 - 8 * i));
-        }
+        for (int i = 0; i < 8; ++i) req.Dest.AddressUsing[i] = static_cast<SD_UINT8>(target->portWwn >> (56 - 8 * i));
         req.Dest.LunNumber = lun;
         std::copy(cdb.begin(), cdb.end(), req.Cdb);
         req.CdbLength = static_cast<SD_UINT32>(cdb.size());
@@ -56,13 +54,10 @@ protected:
 };
 
 TEST_F(SimScsi, StandardCommands) {
-    Write();
     EXPECT_EQ(Send({0, 0, 0, 0, 0, 0}, 0).status, SDERR_SUCCESS);
     // A LUN the target does not have.
     Reply r = Send({0, 0, 0, 0, 0, 0}, 7);
-    EXPECT_EQ(r.status, SDERR_SCSI_CHECK_CONDITION);
-    EXPECT_EQ(r.head.Sense[2], 5);
-    EXPECT_EQ(r.head.Sense[12], 0x25);
+    EXPECT_EQ(std::tuple(r.status, r.head.Sense[2], r.head.Sense[12]), std::tuple(SDERR_SCSI_CHECK_CONDITION, 5, 0x25));
     r = Send({0x12, 0, 0, 0, 36, 0}, 7);
     ASSERT_EQ(r.status, SDERR_SUCCESS);
     EXPECT_EQ(r.data[0], 0x7F);
@@ -79,32 +74,26 @@ TEST_F(SimScsi, StandardCommands) {
     EXPECT_EQ(r.data[1], 0x83);
     EXPECT_EQ(r.data[8], 0x60);  // NAA 6 designator follows the 4-byte page and 4-byte descriptor headers
     r = Send({0x12, 1, 0x83, 0, 64, 0}, 300);
-    EXPECT_EQ(r.status, SDERR_SCSI_CHECK_CONDITION);
-    EXPECT_EQ(r.head.Sense[12], 0x24);
+    EXPECT_EQ(std::tuple(r.status, r.head.Sense[12]), std::tuple(SDERR_SCSI_CHECK_CONDITION, 0x24));
 
     r = Send({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1);
     ASSERT_EQ(r.data.size(), 8u);
     EXPECT_EQ(r.data[0] & r.data[1] & r.data[2] & r.data[3], 0xFF);  // needs READ CAPACITY (16)
     r = Send({0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, 1);
     ASSERT_EQ(r.data.size(), 32u);
-    EXPECT_EQ(r.data[3], 0x01);
-    EXPECT_EQ(r.data[4], 0xFF);
+    EXPECT_EQ(std::tuple(r.data[3], r.data[4]), std::tuple(0x01, 0xFF));
     EXPECT_EQ(r.data[10], 0x02);  // 512-byte blocks
     r = Send({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 0);
-    EXPECT_EQ(r.status, SDERR_SCSI_CHECK_CONDITION);
-    EXPECT_EQ(r.head.Sense[12], 0x20);
+    EXPECT_EQ(std::tuple(r.status, r.head.Sense[12]), std::tuple(SDERR_SCSI_CHECK_CONDITION, 0x20));
 }
 
 TEST_F(SimScsi, ScriptedSequencesThenNormalAnswers) {
-    Write();
     Reply r = Send({0, 0, 0, 0, 0, 0}, 1);
     EXPECT_EQ(r.status, SDERR_BUSY);
     r = Send({0x12, 0, 0, 0, 36, 0}, 1);  // another command is not scripted
     EXPECT_EQ(r.status, SDERR_SUCCESS);
     r = Send({0, 0, 0, 0, 0, 0}, 1);
-    EXPECT_EQ(r.status, SDERR_SCSI_CHECK_CONDITION);
-    EXPECT_EQ(r.head.Sense[2], 6);
-    EXPECT_EQ(r.head.SenseLength, 18u);
+    EXPECT_EQ(std::tuple(r.status, r.head.Sense[2], r.head.SenseLength), std::tuple(SDERR_SCSI_CHECK_CONDITION, 6, 18u));
     EXPECT_EQ(Send({0, 0, 0, 0, 0, 0}, 1).status, SDERR_SCSI_RESERVATION_CONFLICT);
     EXPECT_EQ(Send({0, 0, 0, 0, 0, 0}, 1).status, SDERR_SUCCESS);
 
@@ -119,7 +108,6 @@ TEST_F(SimScsi, ScriptedSequencesThenNormalAnswers) {
 }
 
 TEST_F(SimScsi, AnswersAreBoundedByTheCaller) {
-    Write();
     // Allocation length, DataInLength and the output span each cut the data.
     EXPECT_EQ(Send({0x12, 0, 0, 0, 10, 0}, 0).data.size(), 10u);
     EXPECT_EQ(Send({0x12, 0, 0, 0, 36, 0}, 0, 5).data.size(), 5u);
@@ -141,7 +129,6 @@ TEST_F(SimScsi, AnswersAreBoundedByTheCaller) {
 }
 
 TEST_F(SimScsi, PortAnswersForDiscovery) {
-    Write();
     size_t len = 0;
     DEVICEPORTPROPERTY pp{};
     ASSERT_EQ(zvfix::SimGet(*t, 0, ZVOP_PORT_PROPERTY, pp), SDERR_SUCCESS);
