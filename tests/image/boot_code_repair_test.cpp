@@ -31,6 +31,7 @@ class BootCodeRepair : public ::testing::Test {
 protected:
     void SetUp() override {
         OSSInitCriticalSection();
+        zvtest::ClearLogs();   // an output file named in the same second would be appended to
         ResetOutputChannels();
         ASSERT_EQ(SetOutOutFile(), 0);
     }

@@ -16,6 +16,7 @@ protected:
     void SetUp() override {
         DiscoveredHostTest::SetUp();
         OSSInitCriticalSection();
+        ClearLogs();   // an output file named in the same second would be appended to
         ResetOutputChannels();
     }
     void TearDown() override {
