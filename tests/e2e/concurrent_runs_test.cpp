@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "e2e/online_update_families.h"
+#include "e2e/run_helpers.h"
 
 namespace {
 using namespace zvonline;
@@ -17,12 +18,8 @@ bool Has(const std::string& text, const std::string& what) { return text.find(wh
 
 const char* const kRefused = "MCTP config enable: Another update is in progress on this host; nothing was written.\n";
 
-class ConcurrentRuns : public ::testing::Test {
+class ConcurrentRuns : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     void Check(const Family& f, const zvfix::HostBuilder& host) {
         SCOPED_TRACE(f.name);
         f.install(inst);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "e2e/online_update_families.h"
+#include "e2e/run_helpers.h"
 #include "mgmt/sd_shared_db.h"
 
 namespace {
@@ -40,12 +41,8 @@ std::vector<Fault> FlowFaults() {
     };
 }
 
-class FaultMatrix : public ::testing::Test {
+class FaultMatrix : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     void Matrix(const Family& f) {
         zvfix::HostBuilder host;
         f.build(host);

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "e2e/online_update_families.h"
+#include "e2e/run_helpers.h"
 #include "mgmt/sd_shared_db.h"
 
 namespace {
@@ -31,12 +32,8 @@ bool FailedSince(int before) {
 
 int PartCount() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
-class PowerLossSweep : public ::testing::Test {
+class PowerLossSweep : public zve2e::IsolatedTest {
 protected:
-    void SetUp() override {
-        if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "whole-program runs need the private /tmp and /var/log";
-    }
-
     void Sweep(const Family& f) {
         zvfix::HostBuilder host;
         f.build(host);
