@@ -11,7 +11,6 @@
 #include "core/host_info.h"
 #include "core/image_status.h"
 #include "frontend/adapter_entry_list.h"
-#include "frontend/cli_settings.h"
 #include "frontend/output.h"
 
 namespace {
@@ -35,9 +34,10 @@ bool ChooseRegions(SDMDevice* device, int chip, FbcRegions* r) {
 }
 
 // Lays the template over the adapter's table, patches the SerDes table and
-// carries the adapter's own settings over. False when the result is no table.
+// carries the adapter's own settings over when `keepSettings`. False when the
+// result is no table.
 bool BuildTable(const SDMDevice* device, const BoardTemplate& tpl, const std::vector<SD_UINT8>& adapter,
-                std::vector<SD_UINT8>* table) {
+                bool keepSettings, std::vector<SD_UINT8>* table) {
     *table = adapter;
     if (!ApplyBoardTemplate(tpl, *table)) return false;
     if (table->size() <= CFGTBL_FC_SERDES_OFFSET) return false;
@@ -47,11 +47,15 @@ bool BuildTable(const SDMDevice* device, const BoardTemplate& tpl, const std::ve
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FC Serdes validation failed!");
         return false;
     }
-    // An adapter without a table has no settings of its own to keep.
-    const std::vector<SD_UINT8> source =
-        CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG) ? adapter : *table;
+    const std::vector<SD_UINT8> source = keepSettings ? adapter : *table;
     if (CorePreserveFCBrdCfgData(device, source, *table) != 0) return false;
     return CfgTableIsValid(*table, CFGTBL_SIG_FC_BRDCFG) && CfgTableIsValid(serdes, CFGTBL_SIG_FC_SERDES);
+}
+
+void PrintUpgradeLine(const char* model, const std::array<SD_UINT8, 3>& o, const std::array<SD_UINT8, 3>& n,
+                      const char* outcome) {
+    scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: %s", model, o[0], o[1], o[2], n[0], n[1],
+              n[2], outcome);
 }
 
 }  // namespace
@@ -76,14 +80,10 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
     const char* name = pFCBrdCfgFileName != nullptr ? pFCBrdCfgFileName : "";
 
     BoardTemplate tpl;
-    switch (LoadBoardTemplateFile(pFCBrdCfgFileName, CFGTBL_SIG_FC_BRDCFG, BRDTPL_MAX_TABLE_SIZE, &tpl)) {
-        case 0: break;
-        case 1:
-            scfxPrint("Failed to open file %s for reading!", name);
-            return FBC_OPEN_FAILED;
-        default:
-            scfxPrint("File %s appears to be corrupted!", name);
-            return FBC_CORRUPTED;
+    const int loaded = LoadBoardTemplateFile(pFCBrdCfgFileName, CFGTBL_SIG_FC_BRDCFG, BRDTPL_MAX_TABLE_SIZE, &tpl);
+    if (loaded == 1) {
+        scfxPrint("Failed to open file %s for reading!", name);
+        return FBC_OPEN_FAILED;
     }
 
     FbcRegions regions;
@@ -98,24 +98,38 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
                        pDevice->DeviceNumber, st);
         return FBC_FAILED;
     }
-    const auto oldV = CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG) ? CfgTableVersion(adapter)
-                                                                          : std::array<SD_UINT8, 4>{};
-    const auto& newV = tpl.version;
+    // The table as the adapter reads it: one that fails its own length or
+    // checksum (a write cut short leaves the header and an erased rest) holds
+    // no version and no settings worth keeping, and is never "up to date".
+    const bool intact = CfgTableIsValid(adapter, CFGTBL_SIG_FC_BRDCFG);
+    if (!intact && CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC of HBA %d is damaged",
+                       pDevice->DeviceNumber);
+    }
+    const auto oldV = intact ? CfgTableVersion(adapter) : std::array<SD_UINT8, 4>{};
     plan->device = pDevice;
     plan->oldVersion = {oldV[0], oldV[1], oldV[2]};
+    if (loaded != 0) {
+        // An unreadable template is invalid template data, said in this table's own lines.
+        PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "started");
+        PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "failed");
+        *plan = FcBoardConfigPlan{};
+        return FBC_INVALID_DATA;
+    }
+    const auto& newV = tpl.version;
     plan->newVersion = {newV[0], newV[1], newV[2]};
+    // Never a downgrade, whatever the force option says: only a newer
+    // template (every version part counts) replaces a sound table.
     const int cmp = CfgCompareVersions(newV, oldV, 3);
-    if (cmp == 0 || (cmp < 0 && GetForceUpdateOption() == 0)) {
+    if (intact && cmp <= 0) {
         plan->result = cmp == 0 ? FBC_UP_TO_DATE : FBC_TEMPLATE_OLDER;
         return 0;
     }
     // The new table is built (and checked) before anything is written.
-    if (!BuildTable(pDevice, tpl, adapter, &plan->table)) {
+    if (!BuildTable(pDevice, tpl, adapter, intact, &plan->table)) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC validation failed!");
-        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: started", model, oldV[0], oldV[1],
-                  oldV[2], newV[0], newV[1], newV[2]);
-        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: failed", model, oldV[0], oldV[1],
-                  oldV[2], newV[0], newV[1], newV[2]);
+        PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "started");
+        PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "failed");
         *plan = FcBoardConfigPlan{};
         return FBC_INVALID_DATA;
     }
@@ -135,11 +149,9 @@ int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan) {
         scfxPrint("HBA %s: Upgrade is not required. FBC version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
         return plan.result;
     }
-    scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: started", model, o[0], o[1], o[2], n[0],
-              n[1], n[2]);
+    PrintUpgradeLine(model, o, n, "started");
     auto finish = [&](int result) {
-        scfxPrint("HBA %s: Upgrading FBC version from %x.%x.%x to %x.%x.%x: %s", model, o[0], o[1], o[2], n[0], n[1],
-                  n[2], result == FBC_UPDATED ? "completed" : "failed");
+        PrintUpgradeLine(model, o, n, result == FBC_UPDATED ? "completed" : "failed");
         return result;
     };
     if (WriteConfigTableRegion(plan.device, plan.writeRegion, plan.table) != 0) return finish(FBC_FAILED);

@@ -11,11 +11,10 @@
 // Statuses of UpdateAdapterFCBoardConfigFromFile.
 constexpr int FBC_OPEN_FAILED = 1;
 constexpr int FBC_NO_DEVICE = 8;              // null or virtual port, wrong chip or type, not allowed
-constexpr int FBC_CORRUPTED = 13;             // the template cannot be parsed
-constexpr int FBC_INVALID_DATA = 15;          // the rebuilt table does not validate
+constexpr int FBC_INVALID_DATA = 15;          // the template cannot be parsed, or the rebuilt table does not validate
 constexpr int FBC_UPDATED = 201;
 constexpr int FBC_UP_TO_DATE = 213;           // same version
-constexpr int FBC_TEMPLATE_OLDER = 214;
+constexpr int FBC_TEMPLATE_OLDER = 214;       // also with the force option: never a downgrade
 constexpr int FBC_FAILED = 360;
 
 // The MCTP update's adapter type.
@@ -37,14 +36,16 @@ struct FcBoardConfigPlan {
     bool flip = false;                     // chip type 27: the written copy becomes the active one
     SD_ACTIVE_REGIONS active{};
 };
-// 0 (plan ready), or 8, 1, 13, 15, 360 with their lines, as the whole update.
+// 0 (plan ready), or 8, 1, 15, 360 with their lines, as the whole update.
 int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
                                       SD_UINT32 uHBAType, FcBoardConfigPlan* plan);
 // 201, 213, 214 or 360 (8 for an empty plan).
 int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan);
 
 // Rebuilds the port's FC board configuration from the template opened by the
-// name given. Writes the table only when the template's version is newer (or
-// differs, with the force option), then reads it back.
+// name given. Writes the table only when the template's version is newer
+// (the force option aside), or when the adapter's table fails its own length
+// or checksum (it then counts as 0.0.0 and its settings are not kept), then
+// reads it back.
 int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
                                        SD_UINT32 uHBAType);

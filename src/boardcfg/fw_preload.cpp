@@ -141,11 +141,15 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
     RetrieveFwPreloadVersion(pDevice, adapter, FWA_SOURCE_ADAPTER);
     RetrieveFwPreloadVersion(pDevice, table, FWA_SOURCE_TEMPLATE);
     const FwPreloadVersion& v = *GetFwPreloadVersion();
-    plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
+    // The table as the adapter reads it: one that fails its own length or
+    // checksum (a write cut short leaves the header and an erased rest) holds
+    // no version and is never "up to date".
+    const bool intact = CfgTableIsValid(adapter, CFGTBL_SIG_FW_PRELOAD);
+    if (intact) plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
     plan->newVersion = {v.NewVersionMajor, v.NewVersionMinor, v.NewVersionSubMinor};
     const int cmp = CfgCompareVersions(plan->newVersion, plan->oldVersion, 3);
     plan->checked = true;
-    plan->write = cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
+    plan->write = !intact || cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
     if (plan->write) plan->table = std::move(table);
     return FWA_SUCCESS;
 }

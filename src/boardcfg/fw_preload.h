@@ -73,6 +73,9 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
 // 0 (nothing written), 201 (rewritten and read back) or 350.
 int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan);
 
-// Brings the port's preload table up to the template. 0 (nothing to do, no
-// template, up to date), 201 (rewritten and read back), 1, 13, 350, 215 (null port).
+// Brings the port's preload table up to the template: rewritten when the
+// template is newer, or differs with the force option, or when the adapter's
+// table fails its own length or checksum (it then counts as 0.0.0). 0
+// (nothing to do, no template, up to date), 201 (rewritten and read back), 1,
+// 13, 350, 215 (null port).
 int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName);

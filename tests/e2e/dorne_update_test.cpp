@@ -136,14 +136,20 @@ TEST_F(DorneUpdate, APldmWrappedImageWritesWhatThePlainOneWrites) {
     EXPECT_TRUE(std::equal(a.begin(), a.begin() + bootLength, b.begin()));
 }
 
-TEST_F(DorneUpdate, DisableWithPackageCfgWritesAnEqualVersion) {
-    AddAdapter(1, 7, 0, 3, 5, 1);
+// The disable form forces the multiboot image, never the board configuration
+// back: a board configuration newer than the template stays, and is no failure.
+TEST_F(DorneUpdate, DisableWithPackageCfgWritesAnEqualVersionButNoOlderBoardConfig) {
+    AddAdapter(1, 7, 0, 3, 5, 1)
+        .SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 1, 0, 0}, zvonline::kVendor,
+                                                                         zvonline::kSsid25, {}));
     Install(zvfix::BuildMultibootImage(DemoSpec()));
     inst.WriteFile("package.cfg", "");
 
     const zvtest::RunResult r = Run();
     ASSERT_EQ(r.status, 1) << r.out << r.outputFile;
     EXPECT_TRUE(Has(r.out, "MCTP config disable: Update is complete.\n")) << r.out;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. FBC version is up to date (1.1.0)\n"))
+        << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 06.05.01 to 06.05.01: completed\n")) << r.outputFile;
     EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet2, {0x96, 0x95, 0xDF}), kFcVpd));
 }
