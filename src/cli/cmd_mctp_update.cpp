@@ -13,7 +13,6 @@
 #include <memory>
 #include <string>
 
-#include "boardcfg/cna_versions.h"
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
 #include "cli/commands.h"
@@ -352,10 +351,8 @@ int UpdateAdapterMCTPSupport(int enable) {
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Enter (Option=%d)", enable);
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Configuration path=%s", VORNGetInstallationDir());
 
-    // The policy compares the multiboot version the memo block records; the
-    // progress bar follows the console's silence; an interrupt releases the
-    // sessions this process holds.
-    SetFlashCtrMultibootReader(ReadAdapterMultibootVersion);
+    // The progress bar follows the console's silence; an interrupt releases
+    // the sessions this process holds.
     ProgressBarSetSilent(GetEnableDebugLog() != 0 && CoreGetQuietMode() != 0);
     SetTerminationCleanup(release_sessions_on_signal);
 

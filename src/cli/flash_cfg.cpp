@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "boardcfg/cna_versions.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/input_file.h"
@@ -23,8 +24,6 @@ namespace {
 // Last record of the list, so that appending does not walk it (a long file
 // would take quadratic time). Trusted only while it still ends the list.
 FlashCtrVersion* g_VersionCtrEntryTail = nullptr;
-
-FlashCtrMultibootReader g_multibootReader = nullptr;
 
 constexpr const char* kSeparators = "\n\t,";
 
@@ -264,8 +263,6 @@ FlashCtrVersion* GetVersionFromFlashCtrFile(SDMDevice* pDevice, FlashCtrVersion*
     return record;
 }
 
-void SetFlashCtrMultibootReader(FlashCtrMultibootReader reader) { g_multibootReader = reader; }
-
 void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UINT16 subSysDeviceId,
                                     SD_UINT16 subSysVendorId, const DEVICENODEPROPERTY& node,
                                     const SD_UINT8* multiboot) {
@@ -305,7 +302,7 @@ FlashCtrVersion* BuildFlashCtrListFromHBA(SDMDevice* pDevice, FlashCtrVersion* r
     const int chipType = CoreGetISPType(pDevice);
     SD_UINT8 multiboot[3] = {0, 0, 0};
     const bool haveMultiboot =
-        chipType >= 12 && g_multibootReader != nullptr && g_multibootReader(pDevice, multiboot) == 0;
+        chipType >= 12 && ReadAdapterMultibootVersion(pDevice, multiboot) == 0;
     FillFlashCtrVersionFromAdapter(record, chipType, ssdid, ssvid, pDevice->DeviceNodeProperty,
                                    haveMultiboot ? multiboot : nullptr);
     return record;

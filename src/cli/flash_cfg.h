@@ -85,12 +85,6 @@ const FlashCtrVersion* FindFlashCtrEntry(SD_UINT16 subSysDeviceId, SD_UINT16 sub
 // device or record.
 FlashCtrVersion* GetVersionFromFlashCtrFile(_tagSDMDevice* pDevice, FlashCtrVersion* record);
 
-// Reads the adapter's multiboot version (major, minor, sub); 0 on success.
-using FlashCtrMultibootReader = int (*)(_tagSDMDevice* pDevice, SD_UINT8 version[3]);
-// The reader that BuildFlashCtrListFromHBA uses (none by default: the record
-// then has no multiboot version).
-void SetFlashCtrMultibootReader(FlashCtrMultibootReader reader);
-
 // Fills `record` from what an adapter carries: ids, the node property's model
 // and boot-image versions (chip types 8 and up), the multiboot version (chip
 // types 12 and up, when `multiboot` is not null).
@@ -98,7 +92,9 @@ void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UI
                                     SD_UINT16 subSysVendorId, const DEVICENODEPROPERTY& node,
                                     const SD_UINT8* multiboot);
 // The same from a port: ids from NVRAM variables 128 and 127 of its current
-// NVRAM copy. Null for a null device or record, else `record`.
+// NVRAM copy, the multiboot version read from the adapter each time
+// (GetExistingCNAFlashImageVersions; none when that read fails). Null for a
+// null device or record, else `record`.
 FlashCtrVersion* BuildFlashCtrListFromHBA(_tagSDMDevice* pDevice, FlashCtrVersion* record);
 
 // 0 no update, 1 update, 2 downgrade, from the two multiboot versions, the

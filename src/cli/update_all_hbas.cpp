@@ -3,7 +3,6 @@
 
 #include <memory>
 
-#include "boardcfg/cna_versions.h"
 #include "cli/flash_cfg.h"
 #include "core/core_log.h"
 #include "dispatch/update_dispatch.h"
@@ -23,8 +22,6 @@ int updateOptionROMAllHBAs(const char* /*ROMFileName*/, SD_INT32 AllPorts, SD_UI
         VORNLogMessage(VORN_MSG_INFO, "Korvex HBA not found!");
         return 9;
     }
-    // The policy compares the multiboot version the memo block records.
-    SetFlashCtrMultibootReader(ReadAdapterMultibootVersion);
     int needed = 0, done = 0;
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
         Record file(CreateNewEntry()), hba(CreateNewEntry());

@@ -17,6 +17,7 @@
 #include "fixtures/flash_cfg_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/lists_host.h"
+#include "fixtures/memo_block_builder.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/output.h"
 #include "support/e2e_support.h"
@@ -32,7 +33,6 @@ protected:
     }
     void TearDown() override {
         DeleteFlashCtrVersionList();
-        SetFlashCtrMultibootReader(nullptr);
         ResetOutputChannels();
     }
     static std::string OutputFile() { return zvtest::ReadFile(GetOutPutFile()); }
@@ -63,29 +63,30 @@ TEST_F(UnreachedOperations, UpdateOfAllPortsCountsWhatItNeededAndDid) {
         << OutputFile();
 }
 
+// Read from each adapter's memo block on every call, with nothing set up before.
 TEST_F(UnreachedOperations, MultibootVersionOfEachPort) {
     EXPECT_EQ(OnEmptyHost(DisplayAllHBAsMBIVersion), 9);
     EXPECT_EQ(OnEmptyHost([] { return DisplayHBAMBIVersion(nullptr); }), 9);
     zvfix::HostBuilder h;
-    h.AddChip25Ports("SN-MBI", {0x2100000000000001, 0x2100000000000002});
+    h.AddChip25Ports("SN-MBI", {0x2100000000000001, 0x2100000000000002})
+        .SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, 5, 1, 0}}));
+    h.AddChip25Ports("SN-NONE", {0x2100000000000003});   // no memo block
     zvfix::ListsHost lists(h);
     EXPECT_EQ(DisplayHBAMBIVersion(GetMyDeviceList()->firstDevice), 0);
-    SetFlashCtrMultibootReader([](SDMDevice*, SD_UINT8 v[3]) {
-        v[0] = 6;
-        v[1] = 5;
-        v[2] = 1;
-        return 0;
-    });
     EXPECT_EQ(DisplayAllHBAsMBIVersion(), 0);
     const std::string out = OutputFile();
     const std::string rule(70, '-');
-    EXPECT_NE(out.find(rule + "\nHBA Instance                   : 0\nHBA Model                      : KV2692\n"
-                              "Port Name                      : 21-00-00-00-00-00-00-01\n"
-                              "Flash Image (MBI) Version      : N/A\n"),
-              std::string::npos)
-        << out;
+    const std::string first = rule + "\nHBA Instance                   : 0\nHBA Model                      : KV2692\n"
+                                     "Port Name                      : 21-00-00-00-00-00-00-01\n"
+                                     "Flash Image (MBI) Version      : 06.05.01\n";
+    EXPECT_EQ(out.find(first), 0u) << out;
+    EXPECT_NE(out.find(first, 1), std::string::npos) << out;
     EXPECT_NE(out.find("Port Name                      : 21-00-00-00-00-00-00-02\n"
                        "Flash Image (MBI) Version      : 06.05.01\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Port Name                      : 21-00-00-00-00-00-00-03\n"
+                       "Flash Image (MBI) Version      : N/A\n"),
               std::string::npos)
         << out;
 }
