@@ -151,6 +151,21 @@ bool package_cfg_readable() {
     return false;
 }
 
+// The adapter's own record and the policy's verdict on it.
+int policy_of(SDMDevice* port, FlashCtrVersion& file, FlashCtrVersion& hba, ProgressBar* bar) {
+    BuildFlashCtrListFromHBA(port, &hba);
+    log_hba_entry("UpdateAdapteFwComponents", port, hba);
+    ProgressBarIncrement(bar);
+    const int policy = GetFlashUpdatePolicy(port, &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: NeedUpdate=%d", policy);
+    return policy;
+}
+
+void report_not_required(const char* model, const FlashCtrVersion& hba) {
+    scfxPrint("HBA %s: Upgrade is not required. MBI version is up to date (%02d.%02d.%02d)", model, hba.Multiboot[0],
+              hba.Multiboot[1], hba.Multiboot[2]);
+}
+
 void print_both(const char* text) {
     PrintOutPut("%s", text);
     scfxPrint("%s", text);
@@ -230,16 +245,24 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         // Nothing is written to an adapter whose image could not be named
         // whole, or that the update dispatch would refuse: the refusal comes
         // before the preload and board-configuration steps, not after them.
-        if (FlashCtrFileNameTooLong(file.get())) {
+        // Whether it needed its image at all is still the policy's verdict.
+        const bool nameTooLong = FlashCtrFileNameTooLong(file.get());
+        const SD_INT32 refusal = nameTooLong ? UPD_SUCCESS : CheckUpdateRefusal(port, PortUpdateOption, false);
+        if (nameTooLong || refusal != UPD_SUCCESS) {
+            ProgressBarIncrement(pProgressBar);
+            if (policy_of(port, *file, *hba, pProgressBar) == FLASH_POLICY_NO_UPDATE) {
+                report_not_required(model, *hba);
+                continue;
+            }
             ++needed;
-            scfxPrint("HBA %s (instance %d): The image file name in flash.cfg is longer than %zu characters; "
-                      "the adapter is not updated!",
-                      model, instance, FLASHCTR_FILE_MAX);
-            continue;
-        }
-        if (const SD_INT32 refusal = CheckUpdateRefusal(port, PortUpdateOption); refusal != UPD_SUCCESS) {
-            ++needed;
-            VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: HBA %d refused (%d)", instance, refusal);
+            if (nameTooLong) {
+                scfxPrint("HBA %s (instance %d): The image file name in flash.cfg is longer than %zu characters; "
+                          "the adapter is not updated!",
+                          model, instance, FLASHCTR_FILE_MAX);
+            } else {
+                VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: HBA %d refused (%d)", instance, refusal);
+                ReportUpdateRefusal(port, PortUpdateOption, refusal);
+            }
             continue;
         }
 
@@ -294,13 +317,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
             ProgressBarIncrement(pProgressBar);
         }
 
-        BuildFlashCtrListFromHBA(port, hba.get());
-        log_hba_entry("UpdateAdapteFwComponents", port, *hba);
-        ProgressBarIncrement(pProgressBar);
-
-        const int policy = GetFlashUpdatePolicy(port, hba.get(), file.get(), GetFlashUpdateMode(),
-                                                GetForceUpdateOption());
-        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: NeedUpdate=%d", policy);
+        const int policy = policy_of(port, *file, *hba, pProgressBar);
         if (stepFailed) {
             ++needed;
             scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",
@@ -308,8 +325,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
             continue;
         }
         if (policy == FLASH_POLICY_NO_UPDATE) {
-            scfxPrint("HBA %s: Upgrade is not required. MBI version is up to date (%02d.%02d.%02d)", model,
-                      hba->Multiboot[0], hba->Multiboot[1], hba->Multiboot[2]);
+            report_not_required(model, *hba);
             continue;
         }
         ++needed;

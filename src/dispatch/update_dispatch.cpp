@@ -215,36 +215,54 @@ SD_INT32 doISPCheckForOptionROM(SDMDevice* pDevice) {
     }
 }
 
-SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts) {
+SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, bool report) {
     if (pDevice == nullptr) return UPD_NO_DEVICE;
+    SD_INT32 refusal = UPD_SUCCESS;
     if (isVirtualPortHBA(pDevice) != 0) {
-        const SD_UINT8* w = pDevice->DevicePortProperty.WWN;
-        VORNLogMessage(VORN_MSG_DEBUG,
-                       "updateOptionROMSingleHBA: Option is not available with virtual port HBA "
-                       "(%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X)!",
-                       w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-        return UPD_VIRTUAL_PORT;
+        refusal = UPD_VIRTUAL_PORT;
+    } else {
+        SDMDevice* port = AllPorts != 0 ? FindSDMDeviceToUpdateFlash(pDevice) : pDevice;
+        // A lockdown query that fails does not refuse the update.
+        SD_UINT8 lockdown = 0;
+        if (GetAdapterLockdownMode(port, 1, &lockdown) == 0 && lockdown != 0) {
+            refusal = UPD_LOCKDOWN;
+        } else if (CoreGetISP8GbType(port) != 0 && isVMwareSpecificInboxDriver(port) != 0) {
+            refusal = UPD_DRIVER_REFUSED;
+        } else if (const int updateType = update_type(port, AllPorts);
+                   updateType == 5 || updateType == 6 || updateType == 7) {
+            refusal = UPD_UNSUPPORTED;
+        }
     }
-    SDMDevice* port = AllPorts != 0 ? FindSDMDeviceToUpdateFlash(pDevice) : pDevice;
+    if (report) ReportUpdateRefusal(pDevice, AllPorts, refusal);
+    return refusal;
+}
 
-    // A lockdown query that fails does not refuse the update.
-    SD_UINT8 lockdown = 0;
-    if (GetAdapterLockdownMode(port, 1, &lockdown) == 0 && lockdown != 0) {
-        scfxPrint("Fw lockdown is enabled. Flash update is restricted to HBA instance %d (%s)!",
-                  static_cast<int>(port->DeviceNumber),
-                  bounded(port->DeviceNodeProperty.Model, sizeof port->DeviceNodeProperty.Model).c_str());
-        return UPD_LOCKDOWN;
+void ReportUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, SD_INT32 refusal) {
+    if (pDevice == nullptr) return;
+    const SDMDevice* port = AllPorts != 0 && refusal != UPD_VIRTUAL_PORT ? FindSDMDeviceToUpdateFlash(pDevice) : pDevice;
+    switch (refusal) {
+        case UPD_VIRTUAL_PORT: {
+            const SD_UINT8* w = pDevice->DevicePortProperty.WWN;
+            VORNLogMessage(VORN_MSG_DEBUG,
+                           "updateOptionROMSingleHBA: Option is not available with virtual port HBA "
+                           "(%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X)!",
+                           w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+            break;
+        }
+        case UPD_LOCKDOWN:
+            scfxPrint("Fw lockdown is enabled. Flash update is restricted to HBA instance %d (%s)!",
+                      static_cast<int>(port->DeviceNumber),
+                      bounded(port->DeviceNodeProperty.Model, sizeof port->DeviceNodeProperty.Model).c_str());
+            break;
+        case UPD_DRIVER_REFUSED:
+            VORNLogMessage(VORN_MSG_INFO, "Option is currently disabled with current OS/driver!");
+            break;
+        case UPD_UNSUPPORTED:
+            not_supported(port, model_text(port));
+            break;
+        default:
+            break;
     }
-    if (CoreGetISP8GbType(port) != 0 && isVMwareSpecificInboxDriver(port) != 0) {
-        VORNLogMessage(VORN_MSG_INFO, "Option is currently disabled with current OS/driver!");
-        return UPD_DRIVER_REFUSED;
-    }
-    const int updateType = update_type(port, AllPorts);
-    if (updateType == 5 || updateType == 6 || updateType == 7) {
-        not_supported(port, model_text(port));
-        return UPD_UNSUPPORTED;
-    }
-    return UPD_SUCCESS;
 }
 
 SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, SD_UINT16* NoHBAUpdated,

@@ -49,9 +49,12 @@ SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, S
 // The refusals updateOptionROMSingleHBA makes before it looks at the image: 0
 // when the adapter may be flashed, else the refusal's status (virtual port,
 // firmware-update lockdown, driver, an adapter that adapters.properties does
-// not allow or does not list), its line written as the update would write it.
-// Callers check it before they write anything else to the adapter.
-SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts);
+// not allow or does not list). With `report` its line is written as the update
+// would write it. Callers check it before they write anything else to the
+// adapter.
+SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, bool report = true);
+// Writes the line of a refusal that CheckUpdateRefusal gave (nothing for 0).
+void ReportUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, SD_INT32 refusal);
 
 // The update class of the port's adapter (7 for null or an adapter that
 // adapters.properties does not mark supported).

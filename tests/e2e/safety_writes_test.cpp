@@ -11,6 +11,8 @@ using zvsafety::Has;
 
 class SafetyWrites : public zvsafety::SafetyTest {};
 
+// A refused adapter gets nothing written; whether it needed its multiboot
+// image (a failure) or not ("not required", silently) is the policy's verdict.
 TEST_F(SafetyWrites, RefusedAdaptersAreLeftByteForByteAndOnlyTheAllowedOneIsWritten) {
     AddChip25(0x0289);                          // instances 0, 1: marked unsupported
     AddChip25(0x028A);                          // 2, 3: no row in the table
@@ -20,20 +22,40 @@ TEST_F(SafetyWrites, RefusedAdaptersAreLeftByteForByteAndOnlyTheAllowedOneIsWrit
     locked.fwUpdateDisable = 0x1;
     locked.ispFwLockdown = 0x1;
     AddChip25(0x028C);                          // 6, 7: may be written
-    Install({0x0289}, {0x028A});
-    const auto before = Flashes();
+    const std::string refusals[] = {"Flash update is not supported on HBA instance 0 - KV2692!\n",
+                                    "Flash update is not supported on HBA instance 2 - KV2692!\n",
+                                    "Fw lockdown is enabled. Flash update is restricted to HBA instance 4 (KV2692)!\n"};
+    struct Case {
+        const char* multiboot;   // of every flash.cfg record; the adapters carry 6.05.01
+        int status;
+        const char* summary;
+    };
+    for (const Case c : {Case{"6.05.01", 2, "MCTP config enable: Not required.\n"},
+                         Case{"6.05.02", 3, "MCTP config enable: Failed.\n"}}) {
+        SCOPED_TRACE(c.multiboot);
+        Install({0x0289}, {0x028A});
+        std::vector<zvfix::FlashCfgRow> rows;
+        for (const zvfix::AdapterSpec& a : host.adapters)
+            rows.push_back(zvfix::FlashCfgRowFor(a.subSystemId, a.subVendorId, a.model, c.multiboot, zvsafety::kImage));
+        inst.WriteFile("flash.cfg", zvfix::FlashCfg(rows));
+        const auto before = Flashes();
+        const size_t earlier = zvfix::ReadJournal(hostDir.Path()).size();
 
-    zvtest::RunResult r = RunWithin(Options());
-    // The refused adapters failed; the allowed one needed no multiboot image.
-    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
-    EXPECT_TRUE(Has(r.outputFile, "Flash update is not supported on HBA instance 0 - KV2692!\n")) << r.outputFile;
-    EXPECT_TRUE(Has(r.outputFile, "Flash update is not supported on HBA instance 2 - KV2692!\n"));
-    EXPECT_TRUE(Has(r.outputFile, "Fw lockdown is enabled. Flash update is restricted to HBA instance 4 (KV2692)!\n"));
-    EXPECT_EQ(zvfix::ReadJournal(hostDir.Path()).size(), 2u) << "the allowed adapter's two tables only";
-    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir.Path())) EXPECT_EQ(e.adapter, 3);
-    const auto after = Flashes();
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(after[i], before[i]) << "adapter " << i;
-    EXPECT_NE(after[3], before[3]);
+        zvtest::RunResult r = RunWithin(Options());
+        EXPECT_EQ(r.status, c.status) << r.out << r.err << r.outputFile;
+        EXPECT_TRUE(Has(r.out, c.summary)) << r.out;
+        const bool upToDate = c.status == 2;
+        EXPECT_EQ(zve2e::Count(r.outputFile, "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"),
+                  upToDate ? 4u : 0u)
+            << r.outputFile;
+        for (const std::string& refusal : refusals) EXPECT_EQ(Has(r.outputFile, refusal), !upToDate) << refusal;
+        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(hostDir.Path());
+        ASSERT_EQ(journal.size(), earlier + 2) << "the allowed adapter's two tables only";
+        for (size_t i = earlier; i < journal.size(); ++i) EXPECT_EQ(journal[i].adapter, 3);
+        const auto after = Flashes();
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(after[i], before[i]) << "adapter " << i;
+        EXPECT_NE(after[3], before[3]);
+    }
 }
 
 TEST_F(SafetyWrites, ABadSecondTemplateLeavesBothTablesUnwritten) {
@@ -71,6 +93,16 @@ TEST_F(SafetyWrites, AnImageNameLongerThanKeptFailsTheAdapterBeforeAnyWrite) {
         << r.outputFile;
     EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
     EXPECT_EQ(Flashes(), before);
+
+    // A record the adapter already carries needs no image, whatever its name.
+    row.multiboot = "6.05.01";
+    inst.WriteFile("flash.cfg", zvfix::FlashCfg({row}));
+    r = RunWithin(Options());
+    EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(r.outputFile, "MCTP config enable: Started...\n"
+                            "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"
+                            "MCTP config enable: Not required.\n");
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
 }
 
 TEST_F(SafetyWrites, APackageCfgThatExistsButCannotBeReadIsAnError) {
