@@ -21,7 +21,6 @@
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
-#include "core/input_file.h"
 #include "core/oss_services.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/adapter_entry_list.h"
@@ -114,8 +113,6 @@ void release_sessions_on_signal(int) {
     zvapi_shdb_leave_on_exit();
 }
 
-// "package.cfg" selects the disable form by its name alone; one that exists
-// but cannot be read is an error, never a silent enable or disable.
 // One MCTP update per host at a time. A second run would otherwise write
 // the same adapters' tables while the first is between its writes (the
 // adapters' flash-update sessions only guard the image sets). The lock is
@@ -137,18 +134,6 @@ bool take_update_lock() {
     }
     fd = f;
     return true;
-}
-
-bool package_cfg_readable() {
-    char path[VORN_PATH_SIZE];
-    if (VORNJoinPath(path, sizeof path, VORNGetInstallationDir(), "package.cfg") != 0) return true;
-    const InputFileStatus status = CoreProbeInputFile(path, InputFileTrust::AnyOwner);
-    if (status == InputFileStatus::Ok) return true;
-    VORNReportNotice(("Error: " + CoreInputFileRefusalText(path, status == InputFileStatus::Missing
-                                                                      ? InputFileStatus::Unreadable
-                                                                      : status))
-                         .c_str());
-    return false;
 }
 
 // The adapter's own record and the policy's verdict on it.
@@ -379,7 +364,6 @@ int UpdateAdapterMCTPSupport(int enable) {
         return FLASHCTR_OPEN_FAILED;
     }
     if (enable == 0) {
-        if (!package_cfg_readable()) return FLASHCTR_OPEN_FAILED;
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Disable");
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Setting force update mode to 1");
         SetForceUpdateOption(1);

@@ -183,8 +183,8 @@ int SecondPassParseArg() {
     if (g_CmdOperation == VORN_OP_USAGE) return VORN_PARSE_OK;
     const size_t count = argumentList.size();
     if (count == 0) {
-        // The name alone decides (nothing is opened here); the command refuses
-        // a "package.cfg" that exists but cannot be read.
+        // The name alone decides: "package.cfg" is never opened or read, so
+        // whatever has that name (a directory, a FIFO) selects the disable form.
         char path[VORN_PATH_SIZE];
         const bool disable = VORNJoinPath(path, sizeof path, VORNGetInstallationDir(), "package.cfg") == 0 &&
                              CoreNameExists(path);

@@ -51,7 +51,6 @@ TEST_F(SafetyFiles, AFifoInPlaceOfAnyInputFileIsRefusedAtOnce) {
     const std::vector<Case> cases = {
         {"adapters.properties", 6, dir + "adapters.properties"},
         {"flash.cfg", 5, dir + "flash.cfg"},
-        {"package.cfg", 5, dir + "package.cfg"},
         {"Vx9FWA.dat", 3, dir + "Vx9FWA.dat"},
         {"Vx9FBC.dat", 3, "Vx9FBC.dat"},         // opened by name from the working directory
         {zvsafety::kImage, 3, zvsafety::kImage},

@@ -1,7 +1,7 @@
 // The MCTP command writes flash only where the run may write: an adapter the
 // update would refuse gets nothing, both templates are checked before either
-// table is written, and a flash.cfg image name that cannot be kept whole or an
-// unreadable "package.cfg" fails before anything is written.
+// table is written, a flash.cfg image name that cannot be kept whole fails
+// before anything is written, and "package.cfg" counts by its name alone.
 #include <sys/stat.h>
 
 #include "e2e/safety_fixture.h"
@@ -105,16 +105,20 @@ TEST_F(SafetyWrites, AnImageNameLongerThanKeptFailsTheAdapterBeforeAnyWrite) {
     EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
 }
 
-TEST_F(SafetyWrites, APackageCfgThatExistsButCannotBeReadIsAnError) {
+// Its name alone selects the disable form: whatever has it is never opened.
+TEST_F(SafetyWrites, APackageCfgThatIsNoRegularFileStillSelectsDisable) {
     AddChip25(0x0289);
     Install();
+    inst.WriteFile("flash.cfg", zvfix::FlashCfg({}));   // no record: nothing to write
     const std::string path = inst.Path() + "/package.cfg";
-    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
-    zvtest::RunResult r = RunWithin(Options());
-    EXPECT_EQ(r.status, 5) << r.out << r.err << r.outputFile;
-    EXPECT_TRUE(Has(r.err, "Error: File " + path + " is not a regular file; it is not read!\n")) << r.err;
-    EXPECT_TRUE(Has(r.outputFile, path + " is not a regular file")) << r.outputFile;
-    EXPECT_FALSE(Has(r.out + r.outputFile, "MCTP config enable")) << "never a silent enable";
+    for (const bool fifo : {false, true}) {
+        ASSERT_EQ(fifo ? ::mkfifo(path.c_str(), 0666) : ::mkdir(path.c_str(), 0755), 0);
+        zvtest::RunResult r = RunWithin(Options());
+        EXPECT_EQ(r.status, 10) << r.out << r.err << r.outputFile;
+        EXPECT_EQ(r.outputFile, "MCTP config disable: No compatible HBA found!\n");
+        EXPECT_EQ(r.err, "");
+        ::remove(path.c_str());
+    }
     EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
 }
 
