@@ -18,12 +18,12 @@ namespace {
 constexpr int kSkipped = 19;
 constexpr int kAllFailed = 34;
 
-// Whether the family filter takes the chip type. No family option on the
-// command line (the default code) filters nothing, as family type 0 does.
+// Whether the family filter takes the chip type. The family options select
+// the adapters an image is for; without one (the default code 10), as with 6
+// and codes above 9, no adapter matches.
 bool FamilyMatches(uint32_t family, int chip) {
     switch (family) {
-        case 0:
-        case VORN_FAMILY_DEFAULT: return true;
+        case 0: return true;
         case 1: return chip == 15;
         case 2: return chip == 17;
         case 3: return chip == 21 || chip == 24;
@@ -81,7 +81,7 @@ int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family,
     // The ports of one adapter share its flash: once one of them has written
     // it, the others leave it alone rather than write it a second time.
     std::set<std::string> written;
-    bool anySuccess = false, anyReboot = false;
+    bool anySuccess = false;
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
         const std::string serial = SerialOf(port);
         if (written.count(serial) != 0) {
@@ -95,9 +95,7 @@ int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family,
         if (Succeeded(status)) {
             written.insert(serial);
             anySuccess = true;
-            anyReboot = anyReboot || status == UPD_SUCCESS_REBOOT;
         }
     }
-    if (!anySuccess) return kAllFailed;
-    return anyReboot ? UPD_SUCCESS_REBOOT : UPD_SUCCESS;
+    return anySuccess ? UPD_SUCCESS : kAllFailed;
 }

@@ -17,7 +17,9 @@ int PrintHBAGenInfos(SDMDevice* port);
 // "-i": flash component versions.
 int DisplayAllAdaptersFlashComponentsVersion();                 // cmd_flash_versions.cpp
 int DisplayAdapterFlashComponentsVersion(SDMDevice* port, int a, int b);
-// "-b": image update from a file.
+// "-b": image update from a file, to the adapters the family option selects
+// (none without one): every port (0 when one succeeded, else 34) or one port
+// (the update dispatch's status, 19 when skipped).
 int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family, uint8_t portOption);  // cmd_flash_from_file.cpp
 int DoFlashUpdateAdapterPortFromFile(SDMDevice* port, const char* file, int mode, uint8_t family,
                                      uint8_t portOption, int a, int b);

@@ -78,6 +78,5 @@ SD_INT32 DoStdBiosUpdate(SDMDevice* pDevice, const char* ROMFileName) {
         "Flash update complete. Changes have been saved to all ports of this HBA.\n"
         "You must reboot in order for the changes to become effective.";
     VORNLogMessage(VORN_MSG_INFO, "%s", kDone);
-    scfxPrint("%s", kDone);
     return st == SDERR_FLASHED_NOT_ACTIVATED ? 201 : 0;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +16,9 @@
 #include "fixtures/flash_cfg_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/lists_host.h"
+#include "fixtures/rom_chain_builder.h"
+#include "frontend/install_dir.h"
+#include "frontend/output.h"
 #include "frontend/hba_device_list.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
@@ -130,6 +134,47 @@ TEST_F(UpdateDispatch, FlashGoesThroughTheSiblingWhoseSequenceNumberIsOneLower) 
     second->DeviceFlashSequenceNumber = 3;
     EXPECT_EQ(FindSDMDeviceToUpdateFlash(first), first) << "no sibling one lower";
     EXPECT_EQ(FindSDMDeviceToUpdateFlash(nullptr), nullptr);
+}
+
+// The oldest adapters (update classes 2 to 4; no family option of "-b" takes
+// them) get a whole 128 KiB image patched for them; its closing "complete"
+// is an information line only, not an output-file line.
+TEST_F(UpdateDispatch, OldestAdapterTakesA128KImagePatchedForItAndRefusesOthers) {
+    zvfix::HostBuilder h;
+    h.AddOlder(0x2312);
+    ListsHost lists(h, zvfix::AdapterTableFor(h));
+    ASSERT_EQ(VORNSetInstallationDir(lists.Dir().c_str(), lists.Dir().size()), 0);
+    const std::string hostDir = lists.Dir() + "/host";
+    const std::string rom = dir.Path() + "/rom.bin";
+    struct Case {
+        zvfix::Bytes file;
+        SD_INT32 status;
+        std::string outputFile;
+    };
+    const Case cases[] = {
+        {zvfix::MakeOptionRomFile(0x2312, 0x20001), -1,
+         rom + " is not an acceptable multi-bootimage file for this HBA (Instance 0), wrong size!\n"},
+        {zvfix::MakeOptionRomFile(0x2422, 0x20000), 10,
+         "Incorrect flash image for HBA instance 0 (KV2312)(ssdid=0x304 ssvid=0x1a77)!\n"},
+        {zvfix::MakeOptionRomFile(0x2312, 0x20000), UPD_SUCCESS, ""},
+    };
+    for (const Case& c : cases) {
+        zvfix::WriteBytes(rom, c.file);
+        zvtest::ClearLogs();
+        ResetOutputChannels();
+        ASSERT_EQ(SetOutOutFile(), 0);
+        SD_UINT16 count = 77;
+        EXPECT_EQ(updateOptionROMSingleHBA(ListsHost::Ports().at(0), rom.c_str(), &count, 0, 1), c.status);
+        EXPECT_EQ(count, c.status == UPD_SUCCESS ? 1 : 0);
+        EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), c.outputFile);
+    }
+    ASSERT_EQ(zvfix::ReadJournal(hostDir).size(), 1u) << "the refused files wrote nothing";
+    const zvfix::Bytes flash = zvfix::ReadRegion(hostDir, 0, 0x07);
+    const zvfix::Bytes& file = cases[2].file;
+    EXPECT_TRUE(zvfix::BiosChecksumOk(flash, 0));
+    EXPECT_EQ(std::string(flash.begin() + 68, flash.begin() + 75), "KV2312 ");   // the common image names the adapter
+    EXPECT_TRUE(std::equal(file.begin() + 0x1000, file.end(), flash.begin() + 0x1000));
+    EXPECT_EQ(flash[0x20000], 0xFF);   // the rest of the region is not touched
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ protected:
 TEST_F(ConvergedUpdate, K7RImageReachesItsAdapterOnce) {
     Add(host.AddK7R(0x54));
     zvfix::MultibootImageSpec spec = zvfix::K7RImageSpec();
-    const RunResult r = Run(zvfix::BuildMultibootImage(spec), {"-b", "ALL", kFile});
+    const RunResult r = Run(zvfix::BuildMultibootImage(spec), {"--sivo", "-b", "ALL", kFile});
     EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
     EXPECT_EQ(Written(hostDir.Path(), 0), (std::vector<uint32_t>{0x07, 0x4F, 0x2E, 0x70, 0x72, 0x73, 0x74, 0x81}));
     const Bytes fw = zvfix::ReadRegion(hostDir.Path(), 0, 0x74);
@@ -82,7 +82,8 @@ TEST_F(ConvergedUpdate, K7RImageReachesItsAdapterOnce) {
 
 TEST_F(ConvergedUpdate, TorviImageWritesRegionsMemoBlockAndVpds) {
     Add(host.AddTorvi(0x2031));
-    const RunResult r = Run(zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter)), {"-b", "ALL", kFile});
+    const RunResult r =
+        Run(zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter)), {"--wexi", "-b", "ALL", kFile});
     EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
     EXPECT_EQ(Written(hostDir.Path(), 0), (std::vector<uint32_t>{0x07, 0x2E, 0xA2, 0x4F, 0x70, 0x72, 0x73, 0xA4, 0x01,
                                                                  0x97, 0x89, 0x81, 0x14, 0x16}));
