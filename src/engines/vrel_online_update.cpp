@@ -169,11 +169,11 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
 }
 
 // Image status, auxiliary status and then the memo block, only after a
-// complete walk. The memo block of the new set goes last: until it says the
-// new version, a run cut off anywhere among the records finds the set it
-// boots still old and writes the update again, which leaves both record
-// pairs clean; a memo block written first would make that rerun a "not
-// required" over records left half switched.
+// complete walk. The memo block of the new set goes last (docs/image-set-switch.md):
+// until it says the new version, a run cut off anywhere among the records
+// finds the set it boots still old and writes the update again, which leaves
+// both record pairs clean; a memo block written first would make that rerun
+// a "not required" over records left half switched.
 SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_UINT32 updateSet,
                               const FlashComponentVersion& versions, bool boardConfigHandled,
                               std::span<char> message) {
@@ -183,7 +183,10 @@ SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_U
         if (const SD_INT32 st = VrelWriteAuxImageStatus(device, active, AUX_COMPONENT_BOARD_CONFIG, message); st != 0)
             return st;
     }
-    // The block of the set just written, named explicitly.
+    // The block of the set just written, named explicitly. Its own "Failed"
+    // is the last line of a failure here: the records' item lines before it
+    // succeeded, so none of them is repeated as the closing message.
+    message[0] = '\0';
     const int memo = UpdateVrelFlashMemoBlockRegion(device, &versions, updateSet);
     if (memo != 0) return memo;
     OSSSleep(5);
@@ -264,13 +267,13 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
     // ---- Image sets and layout ----
     auto versions = std::make_unique<FlashComponentVersion>();
     SD_ACTIVE_REGIONS active{};
-    const int activeStatus = CoreGetActiveRegions(pDevice, &active);
+    if (const int st = CoreGetActiveRegions(pDevice, &active); st != 0) return st;
     // Writing "the other set" of an unknown one could overwrite the set the
     // adapter runs: refuse before anything is written.
-    if (activeStatus != 0 || (active.ActiveGlobalRegions != 1 && active.ActiveGlobalRegions != 2)) {
-        const SD_INT32 status = activeStatus != 0 ? activeStatus : CORE_FLASH_STATUS_UNREADABLE;
-        refuse(status, "Unable to determine the active image set of HBA instance %d - %s!", instance, model.c_str());
-        return status;
+    if (active.ActiveGlobalRegions != 1 && active.ActiveGlobalRegions != 2) {
+        refuse(CORE_FLASH_STATUS_UNREADABLE, "Unable to determine the active image set of HBA instance %d - %s!",
+               instance, model.c_str());
+        return CORE_FLASH_STATUS_UNREADABLE;
     }
     const SD_UINT32 updateSet = active.ActiveGlobalRegions == 1 ? REGION_SET_SECONDARY : REGION_SET_PRIMARY;
     const SD_UINT32 activeBootRegion = updateSet == REGION_SET_SECONDARY ? kBootPrimary : kBootSecondary;
@@ -392,7 +395,7 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
                   "order for changes to take effect.");
     } else if (status == VREL_ACTIVATE_FAILED) {
         scfxPrint("Flash update failed with HBA (Instance %d - %s) with error (%d!", instance, model.c_str(), status);
-    } else {
+    } else if (message[0] != '\0') {
         scfxPrint("%s", message.data());
     }
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Return %d", status);

@@ -243,10 +243,13 @@ TEST_F(VrelUpdate, ActiveSetFromFlashWhenTheLibraryCannotTellAndRefusedWhenNothi
     host = refused;
     zvtest::TempDir other;
     host.Write(other.Path());
-    r = Run(other.Path());
+    r = Run(other.Path(), {"-trace"});
     EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
-    EXPECT_TRUE(Has(r.outputFile, "Unable to determine the active image set of HBA instance 0 - KV2772!"))
+    // The engine ends with the read's status and no line of its own.
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 00.00.00 to 06.05.01: started\n"
+                                  "HBA KV2772: Upgrading MBI version from 00.00.00 to 06.05.01: failed\n"))
         << r.outputFile;
+    EXPECT_TRUE(Has(r.debugLog, "flash update result=-20")) << r.debugLog;
     EXPECT_TRUE(Written(other.Path()).empty());
 }
 
