@@ -74,24 +74,27 @@ TEST_F(SimPower, KilledRightAfterTheNthWriteOfTheWholeHost) {
 }
 
 TEST_F(SimPower, TornWriteLeavesTheEraseBlockErasedFromTheCut) {
-    Host(zvfix::PowerLossSpec::During(2, 0x400));
-    const std::vector<Write> writes = {{0, 0x0, Bytes(0x10, 0x55)}, {0, 0x800, Bytes(0x2000, 0x22)}};
-    const int status = RunChild(writes);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    // A 0x2000-byte write at 0x800: cut where the host says, else at its half.
+    struct Case { std::optional<uint32_t> cut; uint32_t programmed; };
+    for (const auto& [cut, programmed] : {Case{0x400, 0x400}, Case{std::nullopt, 0x1000}}) {
+        SCOPED_TRACE(cut ? "cut given" : "no cut: half the write");
+        Host(zvfix::PowerLossSpec::During(2, cut));
+        const std::vector<Write> writes = {{0, 0x0, Bytes(0x10, 0x55)}, {0, 0x800, Bytes(0x2000, 0x22)}};
+        const int status = RunChild(writes);
+        ASSERT_TRUE(WIFSIGNALED(status));
 
-    const Bytes p = Preload(0);
-    auto all = [&](size_t from, size_t to, uint8_t v) {
-        return std::all_of(p.begin() + static_cast<long>(from), p.begin() + static_cast<long>(to),
-                           [v](uint8_t b) { return b == v; });
-    };
-    EXPECT_TRUE(all(0x0, 0x10, 0x55));
-    EXPECT_TRUE(all(0x10, 0x800, 0x11)) << "before the write: untouched";
-    EXPECT_TRUE(all(0x800, 0xC00, 0x22)) << "programmed up to the cut";
-    EXPECT_TRUE(all(0xC00, 0x1000, 0xFF)) << "the cut's erase block: erased";
-    EXPECT_TRUE(all(0x1000, 0x10000, 0x11)) << "later blocks: the old contents";
-    const auto journal = zvfix::ReadJournal(dir);
-    ASSERT_EQ(journal.size(), 2u);
-    EXPECT_EQ(std::tuple(journal[1].fault, journal[1].size), std::tuple("torn", 0x400u));
+        const size_t at = 0x800 + programmed, blockEnd = (at + 0xFFF) & ~size_t{0xFFF};
+        Bytes want(0x10000, 0x11);
+        std::fill_n(want.begin(), 0x10, 0x55);
+        std::fill(want.begin() + 0x800, want.begin() + static_cast<long>(at), 0x22);       // programmed up to the cut
+        std::fill(want.begin() + static_cast<long>(at), want.begin() + static_cast<long>(blockEnd), 0xFF);  // the cut's block: erased
+        const Bytes got = Preload(0);
+        ASSERT_EQ(got.size(), want.size());
+        EXPECT_EQ(std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin(), 0x10000) << "first wrong byte";
+        const auto journal = zvfix::ReadJournal(dir);
+        ASSERT_EQ(journal.size(), 2u);
+        EXPECT_EQ(std::tuple(journal[1].fault, journal[1].size), std::tuple("torn", programmed));
+    }
 }
 
 TEST_F(SimPower, BeforeTheWriteNothingOfItLandsAndExitIsAnExit) {
