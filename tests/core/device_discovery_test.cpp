@@ -326,6 +326,28 @@ TEST_F(Discovery, PortDatabaseTargets) {
     EXPECT_EQ(TargetByPort(d, null.portWwn), nullptr);
 }
 
+// Binding by port name (the feature's usual setting) takes no persistent
+// binding entries but keeps remote ports without a port id; binding by port
+// id the other way round.
+TEST_F(Discovery, BindingModeDecidesPersistentAndIdlessTargets) {
+    const zvfix::FoTargetEntry persisted{.targetId = 5, .portId = 0x0B0100, .nodeWwn = 0x2000005000000B01ull,
+                                         .portWwn = 0x2100005000000B01ull};
+    const zvfix::PortDbEntry idless{.nodeWwn = 0x2000005000000A01ull, .portWwn = 0x2100005000000A01ull, .portId = 0};
+    for (const bool byName : {true, false}) {
+        SCOPED_TRACE(byName ? "binds by port name" : "binds by port id");
+        zvfix::HostBuilder host;
+        auto& p = OnePort(host);
+        p.features = {{.feature = 4, .current = byName ? 1u : 0u, .deflt = 1, .supported = 1}};
+        p.foPersistentTargetData.push_back(persisted);
+        p.portDb8.push_back(idless);
+        Discover(host);
+        SDMDevice* d = Devices().at(0);
+        EXPECT_EQ(TargetByPort(d, persisted.portWwn) != nullptr, !byName);
+        EXPECT_EQ(TargetByPort(d, idless.portWwn) != nullptr, byName);
+        RemoveAllDevicesFromDeviceList();
+    }
+}
+
 TEST_F(Discovery, LunLevelFailoverMarksCurrentPaths) {
     zvfix::HostBuilder host;
     auto& p = OnePort(host);
