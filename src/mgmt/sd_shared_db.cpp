@@ -553,14 +553,6 @@ int zvapi_shdb_release_pid(SD_INT32 pid) {
     return cleared;
 }
 
-void zvapi_shdb_backdate_tokens(SD_INT64 seconds) {
-    if (g_db == nullptr) return;
-    zvapi_sem_guard guard(ZVAPI_SEM_SHDB);
-    for (auto& t : g_db->Tokens) {
-        if (t.InUse == 1) t.StartTime -= seconds;
-    }
-}
-
 // ---- Events ------------------------------------------------------------------------------
 
 void zvapi_shdb_event_push(SD_UINT32 instance, const ASYNCEVENT& event) {

@@ -120,8 +120,6 @@ SD_UINT32 zvapi_shdb_token_end(const std::string& serial, SD_INT32 token);
 SD_INT32 zvapi_shdb_token_holder(const std::string& serial);
 // Clears every slot that `pid` holds; gives the number cleared.
 int zvapi_shdb_release_pid(SD_INT32 pid);
-// Moves the start of every live token `seconds` into the past (tests of expiry).
-void zvapi_shdb_backdate_tokens(SD_INT64 seconds);
 
 // ---- Event queues -------------------------------------------------------------
 // Appends to the queue of a port instance; the oldest event goes when full.

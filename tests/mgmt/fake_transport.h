@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <memory>
@@ -50,6 +51,7 @@ struct FakeState {
     bool LieAboutLength = false;      // answers claim more bytes than the span holds
     std::vector<zvapi_flash_region> RawLayoutAnswer;   // when set, served as is
     size_t RawLayoutBytes = 0;
+    SD_INT64 Clock = std::time(nullptr);   // the platform's clock (seconds): stands still unless a test moves it
 
     int Count(zvapi_op op) const {
         return static_cast<int>(std::count_if(Calls.begin(), Calls.end(), [&](const FakeCall& c) { return c.Op == op; }));
@@ -95,6 +97,7 @@ public:
     std::string Describe(const std::string& key) override {
         return key == "library_version" ? s_->LibraryVersion : std::string();
     }
+    SD_INT64 Now() override { return s_->Clock; }
 
     SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                       size_t* outLen) override {

@@ -34,10 +34,10 @@ TEST_F(Session, ExpiredTokenEndsWithSessionExpiredAndFreesTheAdapter) {
     int h = OpenNew(0x2261, "SNA");
     SD_INT32 token = 0;
     ASSERT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
-    zvapi_shdb_backdate_tokens(899);
+    state->Clock += 899;
     SD_INT32 again = 0;
     EXPECT_EQ(SDStartFlashUpdate(h, 0, &again), SDERR_SESSION_IN_PROGRESS);
-    zvapi_shdb_backdate_tokens(2);
+    state->Clock += 1;   // 900 seconds after its start: over
     EXPECT_EQ(SDEndFlashUpdate(h, 0, token), SDERR_SESSION_EXPIRED);
     EXPECT_EQ(SDEndFlashUpdate(h, 0, token), SDERR_SESSION_EXPIRED);   // nothing changed
     ASSERT_EQ(SDStartFlashUpdate(h, 0, &again), 0u);
