@@ -164,6 +164,13 @@ TEST(ImageLayoutTable, CardTypeListsClaimingMoreThanTheImageHolds) {
     const Bytes wide = zvfix::BuildMultibootImage(spec);
     EXPECT_EQ(ValidateDorneILTImageHeader(0x029B, 0x1077, wide, 0), 451);
     EXPECT_FALSE(ILT_CardTypeList_SearchSignatureInDefaultCardList(wide, 0x029B, 0x1077));
+
+    // The list ends the image; the adapter is in its first entry, so only the
+    // bounds check can refuse a last entry one byte short.
+    spec.cardTypeLists[0] = {0, {zvfix::MbiCardTypeEntry{}, {.ssdid = 0x029C}}, std::nullopt};
+    const Bytes whole = zvfix::BuildMultibootImage(spec);
+    EXPECT_EQ(ValidateDorneILTImageHeader(0x029B, 0x1077, whole, 0), 0);
+    EXPECT_EQ(ValidateDorneILTImageHeader(0x029B, 0x1077, Bytes(whole.begin(), whole.end() - 1), 0), 451);
 }
 
 TEST(ImageLayoutTable, AccessorsAndRegionLength) {
