@@ -20,6 +20,7 @@
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
+#include "support/failing_alloc.h"
 
 namespace {
 
@@ -134,12 +135,20 @@ TEST_F(ConvergedEngine, K7RRefusesBeforeWritingWhatCannotBeWrittenWhole) {
         << output;
 }
 
-TEST_F(ConvergedEngine, K7RFailedWriteEndsTheLoop) {
+TEST_F(ConvergedEngine, K7RFailedWriteOrMissingBufferIsNotAllRegions) {
     Adapter(Family::K7R).faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x70));
     EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(zvfix::K7RImageSpec())), 34);
     EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E}));
     EXPECT_TRUE(Has(output, "Updating Adapter CRBInit... Failed\n"));
     EXPECT_TRUE(Has(output, "Not all regions updated (3 of 7).\n")) << output;
+    EXPECT_FALSE(Has(output, "Updating Adapter VPD"));
+
+    // A region whose buffer cannot be had is passed over; the run still fails.
+    Adapter(Family::K7R).SetRegionSize(0x73, 0x20123);
+    zvtest::FailNextAllocationOf(0x20123);
+    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(zvfix::K7RImageSpec())), 34);
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E, 0x70, 0x72, 0x74}));
+    EXPECT_TRUE(Has(output, "Not all regions updated (6 of 7).\n")) << output;
     EXPECT_FALSE(Has(output, "Updating Adapter VPD"));
 }
 
