@@ -133,10 +133,11 @@ TEST_F(DeviceModel, CloneCopiesEveryRecordAndSharesTargets) {
 }
 
 TEST(ModelSwitches, DiscoverySwitchTakesOnlyZeroOrOne) {
-    CoreSetTargestLUNDiscoveryOption(0);
-    CoreSetTargestLUNDiscoveryOption(2);
-    EXPECT_EQ(CoreGetTargestLUNDiscoveryOption(), 0);
-    CoreSetTargestLUNDiscoveryOption(1);
+    for (const SD_UINT32 value : {0u, 1u}) {
+        CoreSetTargestLUNDiscoveryOption(value);
+        CoreSetTargestLUNDiscoveryOption(2);
+        EXPECT_EQ(CoreGetTargestLUNDiscoveryOption(), value);
+    }
 }
 
 }  // namespace
