@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "frontend/checksum.h"
 #include "frontend/install_dir.h"
@@ -140,13 +141,18 @@ TEST(CliDirs, GetPathCutsAtLastSlash) {
 
 TEST(CliDirs, DirectoryOf259CharactersHeldWholeLongerRefused) {
     const std::string dir259 = "/" + std::string(258, 'd');
-    EXPECT_EQ(VORNSetCurrentDir(dir259.c_str(), VORN_DIR_SIZE), 0);
-    EXPECT_EQ(std::string(VORNGetCurrentDir()), dir259);
     const std::string dir260 = dir259 + "e";
-    EXPECT_EQ(VORNSetCurrentDir(dir260.c_str(), VORN_DIR_SIZE), -1);
-    EXPECT_STREQ(VORNGetCurrentDir(), "") << "never a shortened directory";
-    EXPECT_EQ(VORNSetCurrentDir(nullptr, 10), -1);
-    EXPECT_NE(VORNGetInstallationDir(), nullptr);
+    using Set = int (*)(const char*, size_t);
+    using Get = const char* (*)();
+    const std::pair<Set, Get> dirs[] = {{VORNSetCurrentDir, VORNGetCurrentDir},
+                                        {VORNSetInstallationDir, VORNGetInstallationDir}};
+    for (const auto& [set, get] : dirs) {
+        EXPECT_EQ(set(dir259.c_str(), VORN_DIR_SIZE), 0);
+        EXPECT_EQ(std::string(get()), dir259);
+        EXPECT_EQ(set(dir260.c_str(), VORN_DIR_SIZE), -1);
+        EXPECT_STREQ(get(), "") << "never a shortened directory";
+        EXPECT_EQ(set(nullptr, 10), -1);
+    }
 }
 
 }  // namespace
