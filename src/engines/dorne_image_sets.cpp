@@ -112,6 +112,9 @@ bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) 
     const DorneSetState p = DorneBootState(sets.primary);
     const DorneSetState s = DorneBootState(sets.secondary);
     if (p.mask == 1 && s.mask == 0) return false;
+    // Neither record could be read: both are left as they are, and the
+    // primary set is written as always.
+    if (!sets.primary.readable && !sets.secondary.readable) return false;
     SD_UINT16 newPrimary = p.generation;
     SD_UINT16 newSecondary = s.generation;
     if ((p.mask == 0 && s.mask == 1) || p.generation < s.generation) {

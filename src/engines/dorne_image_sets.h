@@ -55,7 +55,8 @@ struct DorneRecordPlan {
 // active with the larger generation plus one (16 bits, 0xFFFF becomes 1).
 DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets);
 // The off-line update always writes the primary set. False when the primary
-// set already boots by its mask (1/0): the records then stay. Otherwise the
+// set already boots by its mask (1/0), or neither record could be read: the
+// records then stay. Otherwise the
 // records make the primary set active: with the secondary active or ahead, the
 // primary takes the secondary's generation and the secondary one less; equal
 // generations move the primary one up; a primary ahead keeps both. A primary

@@ -102,12 +102,10 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     ids.chipRev = chipRev;
     std::memcpy(ids.acHBAModel, model.text, std::strlen(model.text));
 
+    // With neither record readable the plan leaves both alone: the primary
+    // set, which the adapter then starts from, is written.
     DorneImageSets sets;
     DorneReadImageSets(pDevice, layout, &sets);
-    if (!sets.primary.readable && !sets.secondary.readable) {
-        msg.Say("Unable to read the image status regions of HBA instance %d - %s!", instance, model.text);
-        return DORNE_REGION_UNREADABLE;
-    }
     DorneRecordPlan records;
     const bool writeRecords = DornePlanOfflineRecords(sets, &records);
     if (writeRecords &&
@@ -169,12 +167,15 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
         status = DorneWriteImageStatusRecords(writer, sets, records, order, false, true, true);
     }
 
+    // The memo block goes last: the next run compares its version with the
+    // image's, so a cut anywhere before it makes that run redo the whole
+    // update instead of calling stale records or VPD keywords up to date.
     SD_INT32 vpdStatus = FC_VPD_UPDATE_FAILED;
     if (status == DORNE_SUCCESS) {
         OSSSleep(kPauseAfterLoop);
-        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
         vpdStatus = UpdateVpdRegions(pDevice, layout, valid.versions, DisableReset, chipRev);
         UpdateVpdRetCode(vpdStatus);
+        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
     }
 
     if (status != DORNE_SUCCESS) {

@@ -14,6 +14,7 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "image/fc_vpd_update.h"
+#include "image/flash_update_queries.h"
 #include "image/option_rom_request.h"
 #include "image/region_sequences.h"
 #include "image/vpd_version_keywords.h"
@@ -97,7 +98,8 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     DorneReadImageSets(pDevice, layout, &sets);
     if (!sets.primary.readable && !sets.secondary.readable) {
         // Without either record the set the adapter runs is unknown: writing
-        // could hit it.
+        // could hit it while it runs. (The off-line engine, which never runs
+        // beside the firmware, writes the primary set instead.)
         msg.Say("Unable to read the image status regions of HBA instance %d - %s!", instance, model.text);
         return DORNE_REGION_UNREADABLE;
     }
@@ -117,6 +119,12 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     }
     VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: running set %u, writing set %u", runningSet,
                    records.activeSet);
+    // For the debug log only: the secured on-line order of the set written
+    // (the fill logs it) and the version of the adapter's flash layout table.
+    std::array<SD_UINT32, REGION_SEQ_DORNE_SIZE> securedOrder{};
+    InitDorneSecuredOnlineFlashUpdateSequence(securedOrder, chipRev, records.activeSet);
+    VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: flash layout version %u",
+                   GetAdapterFlashLayoutVersion(pDevice));
 
     DorneValidationInput vin;
     vin.device = pDevice;
@@ -193,15 +201,19 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     }
     OSSSleep(kPauseBeforeVersions);
 
-    // ---- Memo block and FC VPD version keywords -------------------------------------------------
+    // ---- FC VPD version keywords, then the memo block -------------------------------------------
+    // The memo block goes last: the next run compares its version with the
+    // image's, so a cut anywhere before it (among the records or the VPD
+    // keywords) makes that run redo the whole update instead of calling the
+    // stale keywords up to date.
     SD_INT32 vpdStatus = -1;
     if (recordsWritten) {
-        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
         std::array<SD_UINT32, REGION_SEQ_VPD_SIZE> vpd{};
         InitDorneVpdUpdateSequence(vpd, chipRev, records.activeSet);
         const std::vector<FcVpdRegion> passed = CheckFcVpdRegions(pDevice, layout, vpd, &vpdStatus);
         vpdStatus = UpdateFcVpdRegions(pDevice, &valid.versions, passed, regionDisableReset, vpdStatus);
         UpdateVpdRetCode(vpdStatus);
+        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
     }
 
     // ---- End of the session, activation ------------------------------------------------------

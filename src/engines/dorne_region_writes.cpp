@@ -36,24 +36,25 @@ struct RegionKind {
     SD_INT32 onlineStatus;
     SD_INT32 offlineStatus;
     ChipRule rule;
+    bool onlineVerifyLine;   // the on-line read-back has a progress item of its own (off-line: none has)
 };
 
 constexpr RegionKind kKinds[] = {
     {0x9E, "Updating Adapter Signature... ", "Verifying Adapter Signature... ", DORNE_SIGNATURE_FAILED,
-     DORNE_SIGNATURE_FAILED, ChipRule::None},
+     DORNE_SIGNATURE_FAILED, ChipRule::None, false},
     {0xE1, "Updating Adapter Extended MPI Fw ... ", "Verifying Adapter Extended MPI Fw... ", DORNE_MPI_FAILED,
-     DORNE_MPI_FAILED, ChipRule::Mpi},
+     DORNE_MPI_FAILED, ChipRule::Mpi, true},
     {0xD3, "Updating Adapter MPI Fw ... ", "Verifying Adapter MPI Fw... ", DORNE_MPI_FAILED, DORNE_MPI_FAILED,
-     ChipRule::Mpi},
+     ChipRule::Mpi, true},
     // The off-line engine reports a failed PEP firmware under the MPI firmware's status.
     {0xD1, "Updating Adapter PEP Fw... ", "Verifying Adapter PEP Fw... ", DORNE_PEP_FAILED, DORNE_MPI_FAILED,
-     ChipRule::Mpi},
+     ChipRule::Mpi, true},
     {0x66, "Updating Adapter Trunking PEP Fw... ", "Verifying Adapter trunking PEP Fw... ", DORNE_TRUNK_PEP_FAILED,
-     DORNE_TRUNK_PEP_FAILED, ChipRule::Mpi},
+     DORNE_TRUNK_PEP_FAILED, ChipRule::Mpi, true},
     {0x07, "Updating Adapter FC Boot Code... ", "Verifying Adapter FC Boot Code... ", DORNE_BOOT_CODE_FAILED,
-     DORNE_BOOT_CODE_FAILED, ChipRule::None},
+     DORNE_BOOT_CODE_FAILED, ChipRule::None, true},
     {0x01, "Updating Adapter FC RISC Fw... ", "Verifying Adapter FC RISC Fw... ", DORNE_RISC_FAILED,
-     DORNE_RISC_FAILED, ChipRule::Risc},
+     DORNE_RISC_FAILED, ChipRule::Risc, true},
 };
 
 const RegionKind* KindOf(SD_UINT16 type) {
@@ -142,7 +143,8 @@ int DorneBuildWritePlan(const DornePlanInput& in, DorneWritePlan* plan) {
 }
 
 SD_INT32 DorneWriteAndVerify(DorneRegionWriter& w, std::span<const SD_UINT8> buffer, SD_UINT32 region,
-                             const char* verifyText, SD_INT32 failStatus, bool print) {
+                             const char* verifyText, SD_INT32 failStatus, DorneLines lines) {
+    const bool print = lines != DorneLines::None;
     const SD_UINT32 result =
         AppUpdateOptionRomEx3(w.device, buffer, region, static_cast<SD_UINT32>(buffer.size()), w.regionDisableReset);
     if (result != 0 && result != DORNE_SD_NOT_ACTIVATED) {
@@ -151,19 +153,20 @@ SD_INT32 DorneWriteAndVerify(DorneRegionWriter& w, std::span<const SD_UINT8> buf
         return result == DORNE_SD_LOCKDOWN ? DORNE_LOCKDOWN : failStatus;
     }
     if (result == DORNE_SD_NOT_ACTIVATED && w.forceDisableReset != nullptr) *w.forceDisableReset = 1;
-    if (print) {
-        scfxPrint("Success");
-        scfxDiagnosticsPrint("%s", verifyText);
-    }
+    if (print) scfxPrint("Success");
+    if (lines == DorneLines::WriteAndVerify) scfxDiagnosticsPrint("%s", verifyText);
+    // Read back even where no line shows it: the records must never name a
+    // set holding other bytes than those written.
     const int check = CoreCheckOptionRomData(w.device, region, static_cast<SD_UINT32>(buffer.size()), buffer);
     if (check != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "DorneWriteAndVerify: region 0x%x read back differs (%d)", region, check);
+        if (lines == DorneLines::Write) scfxDiagnosticsPrint("%s", verifyText);
         if (print) scfxPrint("Failed");
         // The message then names the read-back that failed.
         w.message->Set("%s", verifyText);
         return failStatus;
     }
-    if (print) scfxPrint("Success");
+    if (lines == DorneLines::WriteAndVerify) scfxPrint("Success");
     return DORNE_SUCCESS;
 }
 
@@ -211,7 +214,8 @@ SD_INT32 DorneWriteRegion(DorneRegionWriter& w, const DorneRegionWrite& e) {
             return failStatus;
         }
     }
-    const SD_INT32 st = DorneWriteAndVerify(w, buffer, e.target, kind->verifyText, failStatus, true);
+    const DorneLines lines = w.online && kind->onlineVerifyLine ? DorneLines::WriteAndVerify : DorneLines::Write;
+    const SD_INT32 st = DorneWriteAndVerify(w, buffer, e.target, kind->verifyText, failStatus, lines);
     OSSSleep(kPauseAfterWrite);
     return st;
 }
@@ -246,7 +250,7 @@ SD_INT32 DorneWriteImageStatusRecords(DorneRegionWriter& w, const DorneImageSets
                                                 buffer, region,
                                                 primary ? "Verifying Adapter Primary Image Status..."
                                                         : "Verifying Adapter Secondary Image Status...",
-                                                failStatus, print);
+                                                failStatus, print ? DorneLines::WriteAndVerify : DorneLines::None);
         OSSSleep(kPauseAfterStatus);
         if (st != DORNE_SUCCESS) {
             VORNLogMessage(VORN_MSG_DEBUG, "DorneWriteImageStatusRecords: region 0x%x failed (0x%x)", region, st);

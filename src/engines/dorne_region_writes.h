@@ -60,21 +60,31 @@ struct DorneRegionWriter {
 // Writes one planned entry (a buffer of the region's size, 0xFF after the
 // data) and reads it back: 0, or the region type's failure status with the
 // failure's message (0x1D3 for lockdown). Every write attempt is followed by
-// a 5-second pause.
+// a 5-second pause. Every region is read back, but only the on-line regions
+// other than the signature show the read-back's own progress item (unless it
+// fails).
 SD_INT32 DorneWriteRegion(DorneRegionWriter& w, const DorneRegionWrite& entry);
 
+// What the output file shows of one write and its read-back.
+enum class DorneLines {
+    None,             // nothing
+    Write,            // the write's item is completed; a read-back that matches shows nothing, one that differs
+                      // shows its item and "Failed"
+    WriteAndVerify,   // the write's item and the read-back's item, each completed
+};
+
 // Writes `buffer` (all of it) to `region` and reads it back. The caller has
-// printed the progress item; with `print`, "Success" or "Failed" complete it
-// and `verifyText` is the read-back's item. 0, or `failStatus` (0x1D3 for
-// lockdown) with the failure's message (after a read-back mismatch the
-// message is `verifyText`).
+// printed the write's progress item (unless `lines` is None); `verifyText` is
+// the read-back's item. 0, or `failStatus` (0x1D3 for lockdown) with the
+// failure's message (after a read-back mismatch the message is `verifyText`).
 SD_INT32 DorneWriteAndVerify(DorneRegionWriter& w, std::span<const SD_UINT8> buffer, SD_UINT32 region,
-                             const char* verifyText, SD_INT32 failStatus, bool print);
+                             const char* verifyText, SD_INT32 failStatus, DorneLines lines);
 
 // Writes the image-status records of `plan` in `order` (the record that
 // becomes active first) and reads each back; stops at the first failure, so
 // the old record keeps its active bit unless the new one is in place. With
-// `print`, each record has its progress items. `zeroResetFlag`: each record
+// `print`, each record has its progress items (write and read-back); without,
+// nothing is printed. `zeroResetFlag`: each record
 // is written with a reset-disable flag of 0 instead of the writer's. 2-second
 // pause after each. 0, or 0x202 (region 0x95) / 0x203 (0x96), or 0x202 for
 // either with `oneStatus`, with the failure's message.

@@ -27,6 +27,7 @@
 #include "frontend/xml_output.h"
 #include "image/card_types.h"
 #include "image/flash_memo_block.h"
+#include "image/flash_update_queries.h"
 #include "image/image_combination.h"
 #include "image/image_layout_table.h"
 #include "image/image_validation_multiboot.h"
@@ -292,6 +293,9 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
                instance, model.c_str());
         return layoutStatus != 0 ? static_cast<SD_INT32>(layoutStatus) : VREL_LAYOUT_UNREADABLE;
     }
+    // For the debug log only.
+    VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: flash layout version %u",
+                   GetAdapterFlashLayoutVersion(pDevice));
     std::vector<SD_UINT8> activeBoot;
     std::vector<SD_UINT8> activeBoard;
     if (const SD_INT32 st = copy_active_region(pDevice, layout, activeBootRegion, activeBoot); st != 0) {

@@ -1,7 +1,9 @@
-// The on-line Dorne engine when the adapter or the library says no: nothing
-// is ever written to the set the adapter runs, the image-status records are
-// only written over a complete, verified set, and the adapter keeps booting
-// the old set after any failure.
+// The Dorne engines when the adapter or the library says no: nothing is ever
+// written to the set the adapter runs, the image-status records are only
+// written over a complete, verified set, and the adapter keeps booting the
+// old set after any failure.
+#include <signal.h>
+
 #include <cstdlib>
 
 #include "e2e/dorne_fixture.h"
@@ -43,38 +45,61 @@ TEST_F(DorneFaults, BusyAnswersAreRiddenOut) {
     EXPECT_EQ(Region(0x96), Record(1, 8));
 }
 
-// A lockdown, a write the adapter refuses, a read-back that differs, a new
-// record that cannot be written (it goes first, so the old one keeps its
-// active bit): the run fails with the step's message and the engine's status,
-// nothing is written after it, and the old set boots with its records.
+// A lockdown, a write the adapter refuses, a read-back that differs (shown
+// also where a matching one shows nothing: the on-line signature, every
+// off-line region), a new record that cannot be written (it goes first, so
+// the old one keeps its active bit): the run fails with the step's message
+// and the engine's status, nothing is written after it, and the old set
+// boots with its records. The off-line engine (a library without on-line
+// activation) meets an adapter running its secondary set.
 TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
     const struct {
+        bool offline;
         zvfix::FaultSpec fault;
         int status;
         const char* line;
         std::vector<uint32_t> written;
     } cases[] = {
-        {zvfix::FaultSpec::Lockdown(), 0x1D3,
+        {false, zvfix::FaultSpec::Lockdown(), 0x1D3,
          "Updating Adapter Signature... Failed\n"
          "Flash update failed with HBA instance 0 (KV2692). Firmware lockdown mode enabled!\n",
          {}},
-        {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02), 0x1CB,
+        {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9F), 0x1FE,
+         "Updating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
+         "Verifying Adapter Signature... \n",
+         {0x9F}},
+        {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02), 0x1CB,
          "Updating Adapter FC RISC Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
          {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}},
-        {zvfix::FaultSpec::CorruptWrite().OnRegion(0x09), 0x1CA,
+        {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x09), 0x1CA,
          "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0x9F, 0x09}},
-        {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
+        {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
          "Updating Adapter Secondary Image Status... Failed\n", kSet2},
+        {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E), 0x1FE,
+         "Please wait...\nUpdating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
+         "Verifying Adapter Signature... \n",
+         {0x9E}},
+        {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0xD1), 0x1FF,
+         "Updating Adapter MPI Fw ... Success\nUpdating Adapter PEP Fw... Success\n"
+         "Verifying Adapter PEP Fw... Failed\nVerifying Adapter PEP Fw... \n",
+         {0x9E, 0x07, 0xE1, 0xD3, 0xD1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         host = zvfix::HostBuilder();
-        AddAdapter(1, 7, 0, 3).faults.push_back(c.fault);
+        if (c.offline) host.libraryVersion = "v6.03 build12";
+        const Bytes oldPrimary = Record(c.offline ? 0 : 1, c.offline ? 3 : 7);
+        const Bytes oldSecondary = Record(c.offline ? 1 : 0, c.offline ? 9 : 3);
+        (c.offline ? AddAdapter(0, 3, 1, 9) : AddAdapter(1, 7, 0, 3)).faults.push_back(c.fault);
         zvtest::TempDir dir;
         Install(zvfix::BuildMultibootImage(DemoSpec()), dir.Path());
-        // The regions of set 1 that no set-2 update touches (0xD1 and 0xD3 have one copy).
+        // The regions of the running set that the update does not touch (0xD1
+        // and 0xD3 have one copy).
+        const int running = c.offline ? 2 : 1;
         zvfix::BootManifest manifest;
-        manifest.ExpectAsNow(dir.Path(), 0, 1, {0x9E, 0x07, 0xE1, 0x66, 0x01});
+        manifest.ExpectAsNow(dir.Path(), 0, running,
+                             c.offline ? std::vector<uint32_t>{0x9F, 0x09, 0xE5, 0x67, 0x02}
+                                       : std::vector<uint32_t>{0x9E, 0x07, 0xE1, 0x66, 0x01});
 
         const zvtest::RunResult r = Run(dir.Path());
         EXPECT_EQ(r.status, 3) << r.outputFile;
@@ -84,10 +109,42 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
         ASSERT_EQ(zvfix::Reboot(dir.Path()), 0);
         const auto verdict = zvfix::CheckBoot(dir.Path(), manifest);
         ASSERT_EQ(verdict.size(), 1u);
-        EXPECT_EQ(verdict[0].set, 1);
+        EXPECT_EQ(verdict[0].set, running);
         EXPECT_TRUE(verdict[0].Intact());
-        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x95), Record(1, 7));
-        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x96), Record(0, 3));
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x95), oldPrimary);
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x96), oldSecondary);
+    }
+}
+
+// The memo block is written last, so a power cut after any write before it
+// (the records, the VPD version keywords) makes the rerun redo the whole
+// update: the keywords end current, never left stale behind "up to date".
+TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
+    for (const bool online : {true, false}) {
+        // Writes 8 to 13 of 14: the records and the four VPDs; the memo block is the 14th.
+        for (size_t n = 8; n <= 13; ++n) {
+            const zvonline::Family f = zvonline::Chip25(online);
+            SCOPED_TRACE(f.name + ": cut after write " + std::to_string(n));
+            host = zvfix::HostBuilder();
+            f.build(host);
+            host.powerLoss = zvfix::PowerLossSpec::After(n);
+            zvtest::TempDir dir;
+            Install(zvfix::BuildMultibootImage(DemoSpec()), dir.Path());
+            ASSERT_EQ(Run(dir.Path()).status, 128 + SIGKILL);
+            ASSERT_NE(WrittenRegions(dir.Path()).back(), 0xDFu);
+            ASSERT_EQ(zvonline::RebootTool("--power-cycle " + dir.Path()).status, 0);
+            host.powerLoss.reset();
+            zvonline::RewriteHostJson(host, dir.Path());
+
+            const zvtest::RunResult r = Run(dir.Path());
+            EXPECT_EQ(r.status, 1) << r.outputFile;
+            EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"))
+                << r.outputFile;
+            for (uint32_t code : kFcVpd) {
+                EXPECT_EQ(VpdKeyword(zvfix::ReadRegion(dir.Path(), 0, code), "V9"), std::string("060501\0\0", 8))
+                    << std::hex << code;
+            }
+        }
     }
 }
 

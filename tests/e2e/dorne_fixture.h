@@ -39,6 +39,16 @@ inline Bytes Erased(const Bytes& data, size_t size) {
     return b;
 }
 
+// The VPD keyword's value bytes, or "" when it is missing.
+inline std::string VpdKeyword(const Bytes& vpd, const char* key) {
+    for (size_t i = 0; i + 3 < vpd.size(); ++i) {
+        if (vpd[i] == key[0] && vpd[i + 1] == key[1] && i + 3 + vpd[i + 2] <= vpd.size())
+            return std::string(vpd.begin() + static_cast<long>(i) + 3,
+                               vpd.begin() + static_cast<long>(i) + 3 + vpd[i + 2]);
+    }
+    return "";
+}
+
 class DorneTest : public zve2e::IsolatedTest {
 protected:
     zvfix::AdapterSpec& AddAdapter(uint8_t mask1, uint16_t gen1, uint8_t mask2, uint16_t gen2,

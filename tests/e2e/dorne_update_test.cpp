@@ -7,29 +7,34 @@
 #include <map>
 
 #include "e2e/dorne_fixture.h"
+#include "fixtures/flash_layout_builder.h"
 
 namespace {
 using namespace zvdorne;
 
-std::vector<uint32_t> Concat(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+// What an update writes, in order: the set's regions, the image-status
+// records, the VPD version keywords and, last, the memo block.
+std::vector<uint32_t> Writes(std::vector<uint32_t> set, const std::vector<uint32_t>& records) {
+    set.insert(set.end(), records.begin(), records.end());
+    set.insert(set.end(), kFcVpd.begin(), kFcVpd.end());
+    set.push_back(0xDF);
+    return set;
 }
 
-// The VPD keyword's value bytes, or "" when it is missing.
-std::string VpdKeyword(const Bytes& vpd, const char* key) {
-    for (size_t i = 0; i + 3 < vpd.size(); ++i) {
-        if (vpd[i] == key[0] && vpd[i + 1] == key[1] && i + 3 + vpd[i + 2] <= vpd.size())
-            return std::string(vpd.begin() + static_cast<long>(i) + 3,
-                               vpd.begin() + static_cast<long>(i) + 3 + vpd[i + 2]);
+// The FC VPD items (with their read-back lines on line) and the memo block's.
+std::string VpdAndMemoLines(bool online) {
+    std::string lines;
+    for (int i = 0; i < 4; ++i) {
+        lines += "Updating Adapter FC VPD " + std::to_string(i) + "... Success\n";
+        if (online) lines += "Verifying Adapter FC VPD " + std::to_string(i) + "...Success\n";
     }
-    return "";
+    return lines + "Updating Adapter Flash Memo Block... Success\n";
 }
 
 class DorneUpdate : public DorneTest {};
 
 TEST_F(DorneUpdate, PrimaryActiveGetsTheSecondarySetItsRecordsMemoAndVpdAndRunsItAfterAReboot) {
-    AddAdapter(1, 7, 0, 3);
+    AddAdapter(1, 7, 0, 3).SetRegion(0x1C, zvfix::MakeFlashLayoutTable(3, {{.code = 0x07}}));
     zvfix::MultibootImageSpec spec = DemoSpec();
     const Bytes image = zvfix::BuildMultibootImage(spec);
     Install(image);
@@ -39,15 +44,38 @@ TEST_F(DorneUpdate, PrimaryActiveGetsTheSecondarySetItsRecordsMemoAndVpdAndRunsI
     zvtest::RunResult r = Run();
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
     EXPECT_EQ(EngineStatus(r), 201) << r.debugLog;
-    EXPECT_TRUE(Has(r.outputFile, kRebootNotice)) << r.outputFile;
+    // The debug log shows the secured on-line order of the set written and the layout table's version.
+    EXPECT_TRUE(Has(r.debugLog, "InitDorneSecuredOnlineFlashUpdateSequence: uFlashUpdateArraySequence[0] = 0x9f"));
+    EXPECT_TRUE(Has(r.debugLog, "DorneOnlineFlashUpdate: flash layout version 3\n")) << r.debugLog;
+    // Every region but the signature shows its read-back; the memo block comes last.
+    EXPECT_TRUE(Has(r.outputFile, "Please wait...\n"
+                                  "Updating Adapter Signature... Success\n"
+                                  "Updating Adapter FC Boot Code... Success\n"
+                                  "Verifying Adapter FC Boot Code... Success\n"
+                                  "Updating Adapter Extended MPI Fw ... Success\n"
+                                  "Verifying Adapter Extended MPI Fw... Success\n"
+                                  "Updating Adapter MPI Fw ... Success\n"
+                                  "Verifying Adapter MPI Fw... Success\n"
+                                  "Updating Adapter PEP Fw... Success\n"
+                                  "Verifying Adapter PEP Fw... Success\n"
+                                  "Updating Adapter Trunking PEP Fw... Success\n"
+                                  "Verifying Adapter trunking PEP Fw... Success\n"
+                                  "Updating Adapter FC RISC Fw... Success\n"
+                                  "Verifying Adapter FC RISC Fw... Success\n"
+                                  "Updating Adapter Secondary Image Status... Success\n"
+                                  "Verifying Adapter Secondary Image Status...Success\n"
+                                  "Updating Adapter Primary Image Status... Success\n"
+                                  "Verifying Adapter Primary Image Status...Success\n" +
+                                      VpdAndMemoLines(true) + kRebootNotice))
+        << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"));
     EXPECT_TRUE(Has(r.out, "MCTP config enable: Update is complete.\n===================================\n"
                            "A SYSTEM REBOOT IS REQUIRED FOR THE\nNEW UPDATE TO TAKE EFFECT!\n"))
         << r.out;
 
     // The set-2 regions in order, the new active record before the old one,
-    // then the memo block and the VPDs; no reset and no activation.
-    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet2, {0x96, 0x95, 0xDF}), kFcVpd));
+    // then the VPDs and the memo block; no reset and no activation.
+    EXPECT_EQ(WrittenRegions(), Writes(kSet2, {0x96, 0x95}));
     for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(hostDir.Path())) {
         EXPECT_EQ(e.op, "write") << e.seq;
         // Only the memo block is written with a reset (its writer's rule).
@@ -99,7 +127,7 @@ TEST_F(DorneUpdate, SecondaryActiveGetsThePrimarySet) {
     const zvtest::RunResult r = Run();
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
     EXPECT_EQ(EngineStatus(r), 201);
-    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet1, {0x95, 0x96, 0xDF}), kFcVpd));
+    EXPECT_EQ(WrittenRegions(), Writes(kSet1, {0x95, 0x96}));
     EXPECT_EQ(Region(0x95), Record(1, 8));
     EXPECT_EQ(Region(0x96), Record(0, 7));
     EXPECT_EQ(Region(0x09), secondaryBoot);
@@ -151,11 +179,12 @@ TEST_F(DorneUpdate, DisableWithPackageCfgWritesAnEqualVersionButNoOlderBoardConf
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. FBC version is up to date (1.1.0)\n"))
         << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 06.05.01 to 06.05.01: completed\n")) << r.outputFile;
-    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet2, {0x96, 0x95, 0xDF}), kFcVpd));
+    EXPECT_EQ(WrittenRegions(), Writes(kSet2, {0x96, 0x95}));
 }
 
 // A library that cannot activate on line takes the off-line engine: the
-// primary set is written, and its records only after every region was read back.
+// primary set is written, and its records only after every region was read
+// back; records already naming the primary set, or unreadable, stay.
 TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
     host.libraryVersion = "v6.03 build12";
     AddAdapter(0, 3, 1, 9);
@@ -166,9 +195,18 @@ TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
     EXPECT_EQ(EngineStatus(r), 0);
     const size_t firstRun = zvfix::ReadJournal(hostDir.Path()).size();
-    EXPECT_TRUE(Has(r.outputFile, kRebootNotice)) << r.outputFile;
-    EXPECT_TRUE(Has(r.outputFile, "Verifying Adapter FC RISC Fw... Success\n")) << r.outputFile;
-    EXPECT_EQ(WrittenRegions(), Concat(Concat(kSet1, {0x95, 0x96, 0xDF}), kFcVpd));
+    // Every region is read back, none shows it; the records show nothing.
+    EXPECT_TRUE(Has(r.outputFile, "Please wait...\n"
+                                  "Updating Adapter Signature... Success\n"
+                                  "Updating Adapter FC Boot Code... Success\n"
+                                  "Updating Adapter Extended MPI Fw ... Success\n"
+                                  "Updating Adapter MPI Fw ... Success\n"
+                                  "Updating Adapter PEP Fw... Success\n"
+                                  "Updating Adapter Trunking PEP Fw... Success\n"
+                                  "Updating Adapter FC RISC Fw... Success\n" +
+                                      VpdAndMemoLines(false) + kRebootNotice))
+        << r.outputFile;
+    EXPECT_EQ(WrittenRegions(), Writes(kSet1, {0x95, 0x96}));
     EXPECT_EQ(Region(0x95), Record(1, 9));
     EXPECT_EQ(Region(0x96), Record(0, 8));
     EXPECT_EQ(Region(0x02), secondaryFirmware);
@@ -186,7 +224,20 @@ TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
     ASSERT_EQ(r.status, 1) << r.outputFile;
     const std::vector<uint32_t> all = WrittenRegions();
     const std::vector<uint32_t> second(all.begin() + static_cast<long>(firstRun), all.end());
-    EXPECT_EQ(second, Concat(Concat(kSet1, {0xDF}), kFcVpd));
+    EXPECT_EQ(second, Writes(kSet1, {}));
+    EXPECT_EQ(Region(0x95), records);
+
+    // With neither record readable, likewise: the primary set, the records left alone.
+    host.adapters.front().faults = {zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x95),
+                                    zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x96)};
+    zvonline::RewriteHostJson(host, hostDir.Path());
+    const size_t secondRun = all.size();
+    r = Run();
+    EXPECT_EQ(r.status, 1) << r.outputFile;
+    EXPECT_EQ(EngineStatus(r), 0);
+    EXPECT_FALSE(Has(r.outputFile, "Unable to read the image status regions")) << r.outputFile;
+    const std::vector<uint32_t> third = WrittenRegions();
+    EXPECT_EQ(std::vector<uint32_t>(third.begin() + static_cast<long>(secondRun), third.end()), Writes(kSet1, {}));
     EXPECT_EQ(Region(0x95), records);
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,6 +45,9 @@ struct Family {
     std::set<uint32_t> ownChoice;                       // served by a record of their own, not by the set
     std::vector<std::pair<uint32_t, uint32_t>> recordPairs;   // exactly one of each active at the end
     int runningSet = 1;                                 // the set the adapter runs before the update
+    bool session = true;                                // the engine writes inside a flash-update session
+    // The engine's status when the write of a region (as written) fails; empty: not checked.
+    std::map<uint32_t, int> failStatus;
     // Checks of what the own-choice records serve, given the control run's
     // host: whole and old or new (oldAllowed), or new.
     std::function<void(const std::string& dir, const std::string& control, bool oldAllowed)> served;
@@ -100,8 +104,10 @@ inline void RewriteHostJson(const zvfix::HostBuilder& host, const std::string& d
     json << host.Json();
 }
 
-inline zvtest::RunResult RunOn(const zvtest::InstallDir& inst, const std::string& dir) {
+inline zvtest::RunResult RunOn(const zvtest::InstallDir& inst, const std::string& dir,
+                                std::vector<std::string> args = {}) {
     zvtest::RunOptions o;
+    o.args = std::move(args);
     o.env = {{"ZV_SIM_HOST", dir}};
     return zvtest::RunProgram(inst, o);
 }
@@ -206,6 +212,16 @@ inline Family Chip25(bool online) {
     f.install = [](zvtest::InstallDir& inst) { InstallChip25(inst, zvfix::BuildMultibootImage(Chip25ImageSpec())); };
     f.set1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
     f.set2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
+    f.session = online;
+    // Each region's own status (the off-line engine gives the PEP firmware the
+    // MPI firmware's, and either record 0x202).
+    if (online) {
+        f.failStatus = {{0x9F, 0x1FE}, {0x09, 0x1CA}, {0xE5, 0x1FF}, {0xD3, 0x1FF}, {0xD1, 0x200},
+                        {0x67, 0x201}, {0x02, 0x1CB}, {0x95, 0x202}, {0x96, 0x203}};
+    } else {
+        f.failStatus = {{0x9E, 0x1FE}, {0x07, 0x1CA}, {0xE1, 0x1FF}, {0xD3, 0x1FF}, {0xD1, 0x1FF},
+                        {0x66, 0x201}, {0x01, 0x1CB}, {0x95, 0x202}, {0x96, 0x202}};
+    }
     // PEP and MPI firmware, the memo block and the VPDs have one copy.
     f.singleCopy = {0xD1, 0xD3, 0xDF, 0x14, 0x16, 0xD4, 0xD6};
     f.recordPairs = {{zvfix::kRegionImageStatus1, zvfix::kRegionImageStatus2}};

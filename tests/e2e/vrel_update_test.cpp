@@ -15,6 +15,7 @@
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/board_template_builder.h"
 #include "fixtures/flash_cfg_builder.h"
+#include "fixtures/flash_layout_builder.h"
 #include "fixtures/byte_order.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/image_component_builder.h"
@@ -269,6 +270,7 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
     for (const Case& c : cases) {
         host = zvfix::HostBuilder();
         AddChip27().faults.push_back(c.fault);
+        host.adapters[0].SetRegion(0x1C, zvfix::MakeFlashLayoutTable(3, {{.code = 0x07}}));
         zvtest::TempDir dir;
         Install(Image(), dir.Path());
         zvfix::BootManifest manifest;
@@ -277,6 +279,8 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
         EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
         EXPECT_TRUE(Has(r.outputFile, c.line)) << r.outputFile;
         EXPECT_TRUE(Has(r.debugLog, "flash update result=" + std::to_string(c.status))) << r.debugLog;
+        // Read for the debug log only.
+        EXPECT_TRUE(Has(r.debugLog, "VrelOnlineFlashUpdate: flash layout version 3\n"));
         EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Failed.\n"));
         const std::vector<uint32_t> written = Written(dir.Path());
         ASSERT_FALSE(written.empty());

@@ -87,6 +87,8 @@ TEST(DorneImageSets, AnInvalidRecordIsRebuiltWithTheChipsSignature) {
 TEST(DorneImageSets, OfflineMakesThePrimaryActiveUnlessItAlreadyIs) {
     DorneRecordPlan plan;
     EXPECT_FALSE(DornePlanOfflineRecords(Sets(Valid(0x95, 1, 7), Valid(0x96, 0, 3)), &plan));
+    // Records that cannot be read are left alone.
+    EXPECT_FALSE(DornePlanOfflineRecords(Sets(Blank(0x95, false), Blank(0x96, false)), &plan));
 
     ASSERT_TRUE(DornePlanOfflineRecords(Sets(Valid(0x95, 0, 3), Valid(0x96, 1, 9)), &plan));
     EXPECT_EQ(Read(plan.primary), std::make_pair(1, 9));
