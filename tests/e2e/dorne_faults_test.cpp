@@ -131,7 +131,6 @@ TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
             zvtest::TempDir dir;
             Install(zvfix::BuildMultibootImage(DemoSpec()), dir.Path());
             ASSERT_EQ(Run(dir.Path()).status, 128 + SIGKILL);
-            ASSERT_NE(WrittenRegions(dir.Path()).back(), 0xDFu);
             ASSERT_EQ(zvonline::RebootTool("--power-cycle " + dir.Path()).status, 0);
             host.powerLoss.reset();
             zvonline::RewriteHostJson(host, dir.Path());
