@@ -33,7 +33,3 @@ int DisplayAllAdapterPCIVendorInfo(int a, int b);               // cmd_pci_vendo
 int DisplayAdapterPCIVendorInfo(SDMDevice* port, int a, int b);
 // "-x": copies the installation directory's regular files into target; 0 or -1.
 int ExtractDirectory(const char* source, const char* target);   // cmd_extract_dir.cpp
-
-// What a command that this build does not carry yet answers: a clear line on
-// standard error and -1 (exit status 255).
-int CmdNotAvailable(const char* what);                          // cmd_not_available.cpp
