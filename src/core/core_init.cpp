@@ -7,6 +7,7 @@
 #include "core/core_log.h"
 #include "core/edif_config_file.h"
 #include "core/oss_services.h"
+#include "core/polling_loop.h"
 #include "core/preferences.h"
 #include "core/sdm_device.h"
 
@@ -19,6 +20,7 @@ int CoreInitialize() {
                                 PREF_FILE_NAME);
     // A cut name would open another file: no preference file rather than a wrong one.
     if (n < 0 || static_cast<size_t>(n) >= sizeof g_configurationFileName) g_configurationFileName[0] = '\0';
+    CoreClearSingleRefresh();
     CoreLogMessage(ZV_MSG_DEBUG, "CoreInitialize: g_configurationFileName is '%s' \n", g_configurationFileName);
     CoreLoadPollingInterval();
     CoreLoadFabricScanning();

@@ -319,7 +319,7 @@ SD_INT32 CoreGetAdapterPCIProperty(SDMDevice* pDevice, PCIPROPERTY* pPCIData) {
 int CoreGetAdapterFwPrivateStatsData(SDMDevice* pDevice, FWPRIVATESTATS* pFwPrivateStatsRetBuf,
                                      SD_UINT32 iBufferSize) {
     if (pDevice == nullptr || pFwPrivateStatsRetBuf == nullptr || iBufferSize < sizeof(FWPRIVATESTATS)) return -1;
-    if (CoreGetISPType(pDevice) < 25) return kNotSupported;
+    if (CoreGetISPType(pDevice) < 25) return -1;
     FWPRIVATESTATS stats{};
     const SD_UINT32 st =
         SDGetPrivStats(pDevice->DeviceHandle, 0, {reinterpret_cast<SD_UINT8*>(stats.Words), sizeof stats.Words});

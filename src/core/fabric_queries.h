@@ -100,7 +100,8 @@ static_assert(sizeof(FWPRIVATESTATS) == FW_PRIVATE_STATS_SIZE);
 // Chip types 25 and up: copies the firmware's counters (words 0-10, 16,
 // 28-31, 33-36, 38, 43-50, 52-61) into the same words of the caller's record:
 // 0; -1 when the query fails, the record is null or under iBufferSize bytes
-// of a whole record; -52 for an older chip; the record is unchanged on failure.
+// of a whole record, or the chip is older (-17 when memory runs out); the
+// record is unchanged on failure.
 int CoreGetAdapterFwPrivateStatsData(SDMDevice* pDevice, FWPRIVATESTATS* pFwPrivateStatsRetBuf,
                                      SD_UINT32 iBufferSize);
 

@@ -6,13 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <vector>
 
+#include "core/core_init.h"
+#include "core/oss_services.h"
+#include "core/sdm_device.h"
 #include "mgmt/fake_transport.h"
 #include "mgmt/sdapi.h"
 #include "support/discovered_host.h"
+#include "support/e2e_support.h"
 
 namespace {
 
@@ -28,6 +34,9 @@ std::array<SD_UINT8, 8> Wwn(uint64_t w) {
 struct Script {
     Bytes ct, els;                    // answer bytes (cut to the caller's span)
     std::vector<Bytes> ctSent, elsSent;
+    std::vector<zvapi_scsi_request> scsiSent;
+    std::vector<SD_UINT32> scsiAnswers;   // status of each SCSI command in turn; then 0
+    SD_UINT32 privStats = 0;              // status of the private-statistics query
 };
 
 // The fake platform, with CT and ELS answered from the script.
@@ -44,6 +53,24 @@ public:
             std::memcpy(out.data(), &p, std::min(out.size(), sizeof p));
             *outLen = sizeof p;
             return 0;
+        }
+        if (op == ZVOP_PRIV_STATS) {
+            // Word w holds w + 1.
+            for (size_t w = 0; w < out.size() / 4; ++w) {
+                const SD_UINT32 v = static_cast<SD_UINT32>(w + 1);
+                std::memcpy(out.data() + 4 * w, &v, 4);
+            }
+            *outLen = out.size();
+            return script_->privStats;
+        }
+        if (op == ZVOP_SCSI) {
+            zvapi_scsi_request req{};
+            std::memcpy(&req, in.data(), std::min(in.size(), sizeof req));
+            const size_t n = script_->scsiSent.size();
+            script_->scsiSent.push_back(req);
+            std::fill(out.begin(), out.end(), SD_UINT8{0});
+            *outLen = std::min(out.size(), sizeof(zvapi_scsi_reply));
+            return n < script_->scsiAnswers.size() ? script_->scsiAnswers[n] : 0;
         }
         if (op != ZVOP_CT && op != ZVOP_ELS) return base_.Request(instance, op, in, out, outLen);
         Bytes& answer = op == ZVOP_CT ? script_->ct : script_->els;
@@ -141,6 +168,88 @@ TEST_F(ScriptedQueries, LinkServicesKeepWhatCameBack) {
     const Bytes& sent = script->elsSent.back();
     EXPECT_EQ(Bytes(sent.end() - 8, sent.end()), (Bytes{1, 0, 0, 2, 3, 4, 0x12, 0x34}));
     EXPECT_EQ(CoreELSendRDP(nullptr, &answer, &size), CORE_ELS_NO_DEVICE);
+}
+
+TEST_F(ScriptedQueries, PciIdentityAndPrivateStatistics) {
+    device.DeviceChipProperty.DeviceID = 0x2261;
+    device.DeviceChipProperty.PciBusNumber = 5;
+    device.DeviceChipProperty.PciSlotNumber = (3 << 3) | 6;
+    PCIPROPERTY pci{};
+    ASSERT_EQ(CoreGetAdapterPCIProperty(&device, &pci), 0);
+    EXPECT_EQ((std::vector<int>{pci.DeviceID, pci.ChipRev, pci.PciBusNumber, pci.PciDeviceNumber, pci.PciFuncNumber,
+                                pci.PortNumber}),
+              (std::vector<int>{0x2261, 25, 5, 3, 6, 1}));
+    device.DeviceChipProperty.PciSlotNumber = (3 << 3) | 1;   // odd functions are second ports
+    ASSERT_EQ(CoreGetAdapterPCIProperty(&device, &pci), 0);
+    EXPECT_EQ(pci.PortNumber, 2);
+    EXPECT_EQ(CoreGetAdapterPCIProperty(&device, nullptr), 0) << "a fresh chip-property query";
+    EXPECT_EQ(CoreGetAdapterPCIProperty(nullptr, &pci), -1);
+
+    // Only the firmware's counters are copied; every other word keeps the caller's value.
+    FWPRIVATESTATS stats{};
+    std::fill(std::begin(stats.Words), std::end(stats.Words), 0xEEEEEEEEu);
+    ASSERT_EQ(CoreGetAdapterFwPrivateStatsData(&device, &stats, sizeof stats), 0);
+    for (int w : {0, 10, 16, 28, 31, 33, 36, 38, 43, 50, 52, 61}) EXPECT_EQ(stats.Words[w], w + 1u) << w;
+    for (int w : {11, 15, 17, 27, 32, 37, 39, 42, 51, 62, 127}) EXPECT_EQ(stats.Words[w], 0xEEEEEEEEu) << w;
+    const FWPRIVATESTATS before = stats;
+    script->privStats = SDERR_OUT_OF_MEMORY;
+    EXPECT_EQ(CoreGetAdapterFwPrivateStatsData(&device, &stats, sizeof stats), -17);
+    script->privStats = SDERR_NOT_SUPPORTED;
+    EXPECT_EQ(CoreGetAdapterFwPrivateStatsData(&device, &stats, sizeof stats), -1);
+    EXPECT_EQ(CoreGetAdapterFwPrivateStatsData(&device, &stats, sizeof stats - 1), -1);
+    script->privStats = 0;
+    device.DeviceChipProperty.DeviceID = 0x2031;   // chip type 24
+    EXPECT_EQ(CoreGetAdapterFwPrivateStatsData(&device, &stats, sizeof stats), -1);
+    EXPECT_EQ(std::memcmp(&stats, &before, sizeof stats), 0);
+}
+
+TEST_F(ScriptedQueries, BeaconedTargetsAreAskedThreeTimesUntilOneFails) {
+    zvtest::TempDir dir;
+    OSSSetConfigPath((dir.Path() + "/").c_str());
+    CoreInitialize();
+    std::ofstream(dir.Path() + "/agent.properties")
+        << "node.agent.target.beacon.4.5000000000000a01=1\nnode.agent.target.beacon.4.5000000000000a02=0\n";
+    SDMDevice* d = CreateNewDevice();
+    *d = SDMDevice{};
+    d->DeviceHandle = device.DeviceHandle;
+    d->DeviceNumber = 4;
+    ASSERT_EQ(AddDeviceToDeviceList(d), 0);
+    std::vector<SDMTarget*> targets;
+    for (uint64_t wwn : {0x5000000000000A01, 0x5000000000000A02, 0x5000000000000A03}) {
+        SDMTarget* t = CreateNewTarget();
+        std::memcpy(t->DiscTargetProperty.PortWWN, Wwn(wwn).data(), 8);
+        t->lunNumberForInquiry = 7;
+        t->BeaconControlFlags = 1;
+        ASSERT_EQ(AddTargetToTargetList(d, t), 0);
+        targets.push_back(t);
+    }
+
+    // Only the first target's beacon is on: three 36-byte INQUIRYs to its LUN 7.
+    EXPECT_EQ(CoreHandleTargetBeacon(), 0u);
+    ASSERT_EQ(script->scsiSent.size(), 3u);
+    for (const zvapi_scsi_request& r : script->scsiSent) {
+        EXPECT_EQ(r.Dest.AddressType, SD_ADDRESS_BY_PORT_WWN);
+        EXPECT_EQ(std::memcmp(r.Dest.AddressUsing, Wwn(0x5000000000000A01).data(), 8), 0);
+        EXPECT_EQ(r.Dest.LunNumber, 7u);
+        EXPECT_EQ(Bytes(r.Cdb, r.Cdb + 6), (Bytes{0x12, 0, 0, 0, 36, 0}));
+    }
+    EXPECT_EQ((std::vector<SD_UINT32>{targets[0]->BeaconControlFlags, targets[1]->BeaconControlFlags,
+                                      targets[2]->BeaconControlFlags}),
+              (std::vector<SD_UINT32>{1, 0, 0}))
+        << "the persisted state replaces the model's";
+
+    // The second INQUIRY fails: no third, and its status is the result.
+    script->scsiSent.clear();
+    script->scsiAnswers = {0, SDERR_NOT_SUPPORTED};
+    EXPECT_EQ(CoreHandleTargetBeacon(), static_cast<SD_UINT32>(SDERR_NOT_SUPPORTED));
+    EXPECT_EQ(script->scsiSent.size(), 2u);
+
+    // Without the file no state can be read: nothing is sent.
+    std::remove((dir.Path() + "/agent.properties").c_str());
+    script->scsiSent.clear();
+    EXPECT_EQ(CoreHandleTargetBeacon(), 0u);
+    EXPECT_TRUE(script->scsiSent.empty());
+    RemoveAllDevicesFromDeviceList();
 }
 
 // ---- A simulated fabric -------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "core/core_init.h"
 #include "core/core_quiet.h"
 #include "core/oss_services.h"
+#include "core/polling_loop.h"
 #include "core/preferences.h"
 #include "support/e2e_support.h"
 
@@ -164,7 +165,9 @@ TEST(CoreInit, ConfigurationFileFollowsTheConfigurationDirectory) {
     OSSSetConfigPath((dir.Path() + "/").c_str());
     std::ofstream(dir.Path() + "/agent.properties") << "node.agent.polling.interval=12\n";
     CoreSetQuietMode(1);
+    CoreForceSingleRefresh();
     ASSERT_EQ(CoreInitialize(), 0);
+    EXPECT_EQ(CoreDoSingleRefresh(), 0) << "initialising starts without a forced refresh";
     EXPECT_EQ(std::string(CoreGetConfigFileName()), dir.Path() + "/agent.properties");
     EXPECT_EQ(CoreGetPollingInterval(), 12);
     EXPECT_EQ(CoreGetQuietMode(), 0) << "the file has no quiet-mode key";
