@@ -37,6 +37,7 @@ constexpr SD_UINT32 kSoftRom = 0x03;
 constexpr SD_UINT32 kBootCode1 = 0x07, kBootCode2 = 0x09;
 constexpr SD_UINT32 kFcoeBootCode = 0xA2;
 constexpr SD_UINT32 kFcoeFirmware = 0xA4;
+constexpr SD_UINT16 kOpenPowerBootCode = 0x2061;
 
 std::string ModelOf(const SDMDevice* d) {
     const auto& model = d->DeviceNodeProperty.Model;
@@ -69,14 +70,23 @@ SD_INT32 ReadFile(const char* path, std::vector<SD_UINT8>& bytes) {
 // The answers of one region write, optionally inside a flash-update session.
 struct WriteAnswers {
     bool opened = false;         // the session was opened (or none was needed)
+    bool session = false;
     SD_UINT32 start = 0;
     SD_UINT32 write = 0;
     SD_UINT32 end = 0;
     bool Written() const { return opened && (write == 0 || write == kNotActivated); }
 };
 
+// A written region that takes effect at the next reboot: 201 inside a
+// session; without one the library's answer itself is the status.
+SD_INT32 NotActivatedStatus(const WriteAnswers& a) {
+    if (a.write != kNotActivated) return ZMFG_SUCCESS;
+    return a.session ? ZMFG_SUCCESS_REBOOT : ZMFG_WRITTEN_NOT_ACTIVATED;
+}
+
 WriteAnswers WriteRegion(SDMDevice* d, std::span<const SD_UINT8> buffer, SD_UINT32 region, bool session) {
     WriteAnswers a;
+    a.session = session;
     SD_INT32 token = 0;
     if (session) {
         a.start = SDStartFlashUpdate(d->DeviceHandle, 0, &token);
@@ -223,11 +233,16 @@ SD_INT32 RegionUpdate::Run() {
 
 SD_INT32 RegionUpdate::CheckAndPatchBootCode(SD_UINT16 deviceId, SD_INT32 versionFailure) {
     if (ValidateFCoEPciHeaders(buffer_, deviceId) != 1) return Failed(ZMFG_BOOT_HEADERS_FAILED, 0);
-    // The version walk of the family the device id belongs to: a walk that
-    // does not know the device could never accept its boot code.
+    // The version walk of the family the device id belongs to, not always the
+    // Torvi one: a walk that does not know the device could never accept its
+    // boot code. The OpenPower board (0x2061) is in no family's list; its
+    // chain has just passed the header check for its id, so only its FC
+    // versions are read.
     int walk = 0;
     if (IsDorneBootCodeDevice(deviceId)) {
         walk = GetDorneImageVersions(buffer_, deviceId, &versions_);
+    } else if (chip_ == 25 && deviceId == kOpenPowerBootCode) {
+        walk = GetCheckedFCBootCodeVersions(buffer_, deviceId, &versions_);
     } else if (deviceId == 0x8040 || deviceId == 0x8042 || deviceId == 0x8044) {
         walk = GetPemraImageVersions(buffer_, deviceId, &versions_);
     } else {
@@ -248,14 +263,14 @@ SD_INT32 RegionUpdate::BootCode() {
     if (chip_ == 24) {
         deviceId = 0x2031;
     } else if (chip_ == 25) {
-        deviceId = isDorneHBA(d_) != 0 ? 0x2071 : isOpenPowerPCBrantix(d_) != 0 ? 0x2061 : 0x2261;
+        deviceId = isDorneHBA(d_) != 0 ? 0x2071 : isOpenPowerPCBrantix(d_) != 0 ? kOpenPowerBootCode : 0x2261;
     }
     if (const SD_INT32 st = CheckAndPatchBootCode(deviceId, ZMFG_BOOT_VERSIONS_FAILED); st != ZMFG_SUCCESS) return st;
     const WriteAnswers a = WriteRegion(d_, buffer_, region_, SessionChip());
     if (!a.opened) return Failed(ZMFG_SESSION_FAILED, a.start);
     if (!a.Written()) return Failed(ZMFG_BOOT_WRITE_FAILED, a.write);
     if (a.end != 0) return Failed(ZMFG_FW_WRITE_FAILED, a.end);
-    return a.write == kNotActivated ? ZMFG_SUCCESS_REBOOT : ZMFG_SUCCESS;
+    return NotActivatedStatus(a);
 }
 
 SD_INT32 RegionUpdate::RiscFirmware() {
@@ -281,7 +296,7 @@ SD_INT32 RegionUpdate::FcoeBootCode() {
         return st;
     const WriteAnswers a = WriteRegion(d_, buffer_, region_, false);
     if (!a.Written()) return Failed(ZMFG_FCOE_BOOT_WRITE_FAILED, a.write);
-    return a.write == kNotActivated ? ZMFG_SUCCESS_REBOOT : ZMFG_SUCCESS;
+    return NotActivatedStatus(a);
 }
 
 SD_INT32 RegionUpdate::FcoeFirmware() {
@@ -299,7 +314,7 @@ SD_INT32 RegionUpdate::OtherRegion() {
         return session ? Failed(ZMFG_BOOT_WRITE_FAILED, ZMFG_BOOT_WRITE_FAILED) : Failed(ZMFG_NOT_DONE, a.write);
     }
     if (a.end != 0) return Failed(ZMFG_NOT_DONE, ZMFG_NOT_DONE);
-    return a.write == kNotActivated ? ZMFG_SUCCESS_REBOOT : ZMFG_SUCCESS;
+    return NotActivatedStatus(a);
 }
 
 // ---- Wrappers ------------------------------------------------------------------------------------

@@ -31,6 +31,9 @@ constexpr SD_INT32 ZMFG_FCOE_BOOT_VERSIONS_FAILED = 464;
 constexpr SD_INT32 ZMFG_BOOT_HEADERS_FAILED = 465;
 constexpr SD_INT32 ZMFG_SESSION_FAILED = 525;
 constexpr SD_INT32 ZMFG_SOFTROM_FAILED = 900;
+// Boot code and other regions written without a session, taking effect at the
+// next reboot: the library's answer is the status.
+constexpr SD_INT32 ZMFG_WRITTEN_NOT_ACTIVATED = 0x20000100;
 // The file reader's statuses.
 constexpr SD_INT32 ZMFG_READ_FAILED = -1;
 constexpr SD_INT32 ZMFG_READ_NO_MEMORY = -17;
@@ -39,9 +42,11 @@ constexpr SD_INT32 ZMFG_READ_NO_MEMORY = -17;
 constexpr SD_UINT32 ZMFG_MAX_FILE_SIZE = 409600000;
 constexpr SD_UINT32 ZMFG_MAX_FCOE_FW_SIZE = 0x80000;
 
-// Writes region uRegionNo of the adapter from the file. 0; 201 when the
-// write answered "written, not activated" (0x20000100); otherwise a status
-// above (the file reader's -1 or -17 without a message).
+// Writes region uRegionNo of the adapter from the file. 0; when the write
+// answered "written, not activated" (0x20000100): 201 for RISC firmware and
+// for writes inside a session (chip types above 24), that answer itself for
+// boot code and other regions written without one; otherwise a status above
+// (the file reader's -1 or -17 without a message).
 SD_INT32 ZMFGFlashRegionUpdate(SDMDevice* pDevice, const char* pImageFile, SD_UINT32 uRegionNo);
 
 // One port: runs the update only for a physical port with uHBAType 3 of the

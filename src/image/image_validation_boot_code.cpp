@@ -129,6 +129,10 @@ int GetDorneImageVersions(ComponentBytes chain, SD_UINT16 deviceId, MultibootVer
                         MultibootRecorder(kFcPairs, pVersions));
 }
 
+int GetCheckedFCBootCodeVersions(ComponentBytes chain, SD_UINT16 deviceId, MultibootVersions* pVersions) {
+    return WalkVersions(chain, true, deviceId, "GetCheckedFCBootCodeVersions", MultibootRecorder(kFcPairs, pVersions));
+}
+
 int ValidateDorneFCBootCode(ComponentBytes component, SD_UINT16 deviceId, MultibootVersions* pVersions) {
     if (ValidateFCoEPciHeaders(component, deviceId) != 1) {
         VORNLogMessage(VORN_MSG_DEBUG, "ValidateDorneFCBootCode: ROM chain check failed");

@@ -14,6 +14,9 @@
 // Dorne (list D): the FC boot code of the chip-type-25 devices.
 bool IsDorneBootCodeDevice(SD_UINT16 deviceId);
 int GetDorneImageVersions(ComponentBytes chain, SD_UINT16 deviceId, MultibootVersions* pVersions);
+// The FC versions of a chain whose device id the caller has already checked
+// (ValidateFCoEPciHeaders) for a board that no family list names.
+int GetCheckedFCBootCodeVersions(ComponentBytes chain, SD_UINT16 deviceId, MultibootVersions* pVersions);
 // 0 when the chain passes the FCoE header check for the device and its walk
 // reaches the last image; else the failing step's non-zero status.
 int ValidateDorneFCBootCode(ComponentBytes component, SD_UINT16 deviceId, MultibootVersions* pVersions);

@@ -141,6 +141,34 @@ TEST_F(ZmfgUpdate, BootCodeFromTheFileIsCheckedPatchedAndWritten) {
                            region.begin() + static_cast<long>(chain.size())));
 }
 
+TEST_F(ZmfgUpdate, OpenPowerBootCodeIsCheckedForItsOwnDeviceId) {
+    host_.AddChip25(0x2061, 1);
+    Start();
+    // Its chain passes the checks and goes on to the session, which the
+    // library opens on no board of this id.
+    EXPECT_EQ(ZMFGFlashRegionUpdate(Port(0), File(zvfix::MakeBootCodeChain(0x2061)).c_str(), 0x07),
+              ZMFG_SESSION_FAILED);
+    EXPECT_TRUE(Has(Output(), "Flash update failed on this HBA (Instance 0) with error (0x20000066)")) << Output();
+    EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(ZmfgUpdate, NotActivatedWritesOutsideASessionReturnTheLibraryAnswer) {
+    // Chip type 24 writes without a session; chip type 25 inside one.
+    host_.AddTorvi(0x2031).faults.push_back(zvfix::FaultSpec::NotActivated());
+    host_.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::NotActivated());
+    Start();
+    const std::string preload = File(Pattern(0x100, 1));
+    EXPECT_EQ(ZMFGFlashRegionUpdate(Port(0), File(zvfix::MakeBootCodeChain(0x2031)).c_str(), 0x07),
+              ZMFG_WRITTEN_NOT_ACTIVATED)
+        << Output();
+    EXPECT_EQ(ZMFGFlashRegionUpdate(Port(0), preload.c_str(), 0x13), ZMFG_WRITTEN_NOT_ACTIVATED);
+    EXPECT_EQ(ZMFGFlashRegionUpdate(Port(0), File(zvfix::MakeFirmwareImage({.supported = 0x20})).c_str(), 0x01),
+              ZMFG_SUCCESS_REBOOT)
+        << "RISC firmware is 201 with or without a session";
+    EXPECT_EQ(ZMFGFlashRegionUpdate(Port(2), preload.c_str(), 0x13), ZMFG_SUCCESS_REBOOT);
+    EXPECT_EQ(Writes().size(), 4u);
+}
+
 TEST_F(ZmfgUpdate, SoftRomNeedsATessikPortAndAnActivatedWrite) {
     zvfix::AdapterSpec& tessik = host_.AddOlder(0x2532);
     tessik.subVendorId = 0x103C;
@@ -157,6 +185,15 @@ TEST_F(ZmfgUpdate, SoftRomNeedsATessikPortAndAnActivatedWrite) {
     EXPECT_EQ(ZMFGUpdateSoftROMFirmwareFromFileToHBAPort(Port(0), file.c_str(), 3), ZMFG_SOFTROM_FAILED);
     EXPECT_TRUE(Has(Output(), "Flash update failed on this HBA (Instance 0) with error (0x20000100)")) << Output();
     EXPECT_FALSE(Has(Output(), "Soft ROM update complete"));
+
+    // Over every port: the Tessik's failure counts; the other adapter is passed over.
+    const size_t writes = Writes().size();
+    EXPECT_EQ(ZMFGUpdateSoftROMFirmwareFromFileToAllHBAs(file.c_str(), 3, 0), ZMFG_SOFTROM_FAILED);
+    for (size_t i = writes; i < Writes().size(); ++i) EXPECT_EQ(Writes()[i].adapter, 0);
+    EXPECT_GT(Writes().size(), writes);
+    EXPECT_FALSE(Has(Output(), "Unable to find any matching adapter!"));
+    EXPECT_EQ(ZMFGUpdateSoftROMFirmwareFromFileToAllHBAs(file.c_str(), 2, 0), ZMFG_NO_DEVICE);
+    EXPECT_TRUE(Has(Output(), "Unable to find any matching adapter!"));
 }
 
 TEST_F(ZmfgUpdate, AllAdapterFirmwareUpdateFollowsTheSubsystemFilter) {
@@ -178,6 +215,19 @@ TEST_F(ZmfgUpdate, AllAdapterFirmwareUpdateFollowsTheSubsystemFilter) {
     EXPECT_EQ(std::count(adapters.begin(), adapters.end(), 2), 0);
 
     EXPECT_EQ(ZMFGUpdateFCFirmwareFromFileToAllHBAs(file.c_str(), 2, 0xFFFF), ZMFG_NO_DEVICE) << "none ran";
+
+    // FCoE firmware goes only to the chip-type-21 adapter, into region 0xA4.
+    const size_t before = Writes().size();
+    const std::string fcoe = File(zvfix::MakeFirmwareImage({.supported = 0x10}));
+    EXPECT_EQ(ZMFGUpdateFCoEFirmwareFromFileToAllHBAs(fcoe.c_str(), 3, 0x0318), ZMFG_NO_DEVICE) << "other id";
+    ASSERT_EQ(ZMFGUpdateFCoEFirmwareFromFileToAllHBAs(fcoe.c_str(), 3, 0xFFFF), ZMFG_SUCCESS) << Output();
+    ASSERT_GT(Writes().size(), before);
+    for (size_t i = before; i < Writes().size(); ++i) {
+        EXPECT_EQ(Writes()[i].adapter, 2);
+        EXPECT_EQ(Writes()[i].region, 0xA4u);
+    }
+    EXPECT_EQ(ZMFGUpdateFCoEFirmwareFromFileToAllHBAs(file.c_str(), 3, 0xFFFF), ZMFG_FCOE_FW_WRITE_FAILED)
+        << "the FC firmware file is refused there";
 }
 
 }  // namespace
