@@ -167,11 +167,9 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
             const SD_UINT32 st = w.region == CNA_REGION_FCOE_FW
                                      ? AppUpdateOptionRomEx2(pDevice, buffer, w.region, w.layoutSize, DisableReset)
                                      : AppUpdateOptionRomEx3(pDevice, buffer, w.region, w.layoutSize, &DisableReset);
-            // Flashed but not activated: nothing after it may reset the adapter.
-            if (st == CNA_SD_NOT_ACTIVATED) {
-                DisableReset = 1;
-                forceDisableReset = 1;
-            }
+            // Flashed but not activated: the final message asks for a reboot.
+            // Only the Ex3 writer also turns the later writes reset-disabled.
+            if (st == CNA_SD_NOT_ACTIVATED) forceDisableReset = 1;
             return st;
         },
         written, &loopStatus);

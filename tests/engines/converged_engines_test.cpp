@@ -4,6 +4,7 @@
 // requests that must leave the flash untouched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -173,6 +174,16 @@ TEST_F(ConvergedEngine, TorviVpdAndResetOutcomes) {
     EXPECT_EQ(std::tie(journal[1].region, journal[1].disableReset), std::tuple(0x2Eu, 0u));
     for (size_t i = 2; i < journal.size(); ++i) EXPECT_EQ(journal[i].disableReset, 1u) << i;
 
+    // The same answer to the FCoE firmware's writer asks for the reboot but
+    // leaves the later writes as the caller wanted them.
+    Adapter(Family::Torvi21).faults.push_back(notActivated.OnRegion(0xA4));
+    ASSERT_EQ(Update(Family::Torvi21, image, 0), 0) << output;
+    EXPECT_TRUE(Has(output, "You must reboot in order for the changes to become effective.\n")) << output;
+    const auto fcoeFw = std::find_if(journal.begin(), journal.end(), [](const auto& e) { return e.region == 0xA4; });
+    ASSERT_NE(fcoeFw, journal.end());
+    ASSERT_GT(journal.end() - fcoeFw, 1);
+    for (auto e = fcoeFw + 1; e != journal.end(); ++e) EXPECT_EQ(e->disableReset, 0u) << e->region;
+
     // A layout without region 0x16: the errors message, status 0.
     Adapter(Family::Torvi21).RemoveRegion(0x16);
     ASSERT_EQ(Update(Family::Torvi21, image), 0) << output;
@@ -204,7 +215,7 @@ TEST_F(ConvergedEngine, TorviWritesNothingForAnotherRequestOrTooManyEntries) {
 
 
 TEST_F(ConvergedEngine, WritersKeepToTheirRegionsAndTheRequest) {
-    Adapter(Family::K7R);
+    Adapter(Family::K7R).faults.push_back(zvfix::FaultSpec::NotActivated().OnRegion(0x73));
     ListsHost lists(host, zvfix::AdapterTable({zvfix::TableRow(host.adapters[0].subSystemId, 0x1A77)}));
     SDMDevice* port = ListsHost::Ports().at(0);
     const Bytes data(0x1000, 0x3C);
@@ -223,6 +234,13 @@ TEST_F(ConvergedEngine, WritersKeepToTheirRegionsAndTheRequest) {
     for (const zvfix::JournalEntry& e : zvfix::ReadJournal(lists.Dir() + "/host")) written.push_back(e.region);
     EXPECT_EQ(written, (std::vector<uint32_t>{0x2E, 0x70}));
     EXPECT_EQ(FCUpdateTorviOptionRom(nullptr, data, 0x07, 0x1000), 0x13);
+    EXPECT_EQ(FCUpdateTorviOptionRom(port, {}, 0x07, 0x1000), 0x13);
+    // The Torvi writer takes any region, reset allowed; "written, not activated" is success.
+    EXPECT_EQ(FCUpdateTorviOptionRom(port, data, 0x73, 0x1000), 0);
+    const auto last = zvfix::ReadJournal(lists.Dir() + "/host").back();
+    EXPECT_EQ(std::tie(last.region, last.disableReset), std::tuple(0x73u, 0u));
+    const Bytes pegtune = zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x73);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), pegtune.begin()));
 
     MultibootVersions v{};
     v.NewBiosVersionMajor = 3;
