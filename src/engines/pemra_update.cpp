@@ -92,10 +92,12 @@ bool InLayout(const SDMOptRomLayoutCopy& layout, SD_UINT32 code) {
                        [code](const SDM_OPT_ROM_REGION& r) { return r.Region == code; });
 }
 
-// Reads the whole image file: 0, or the status with its message printed.
+// Reads the whole image file, without a firmware-update package header: 0, or
+// the status with its message printed.
 SD_INT32 ReadImage(const char* path, std::vector<SD_UINT8>& bytes) {
     ImageFileOptions options;
     options.maxSize = INT32_MAX;
+    options.unwrapPackage = true;   // as the other converged engines: the image behind a package header
     switch (CoreReadImageFile(path, options, bytes)) {
         case ImageFileResult::Ok: return PEMRA_SUCCESS;
         case ImageFileResult::OpenFailed:

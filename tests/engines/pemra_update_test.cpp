@@ -15,6 +15,7 @@
 #include "engines/pemra_combination.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/lists_host.h"
+#include "fixtures/multiboot_image_builder.h"
 #include "fixtures/pemra_image_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
@@ -72,8 +73,8 @@ protected:
 };
 
 TEST_F(PemraUpdate, WritesTheSequenceThenTheVpdAndLeavesEverythingElse) {
-    const Bytes image = zvfix::BuildMultibootImage(spec_);
-    ASSERT_EQ(Run(image), PEMRA_SUCCESS) << Output();
+    // Inside a firmware-update package: the image behind its header is the one written.
+    ASSERT_EQ(Run(zvfix::WrapInPldmPackage(zvfix::BuildMultibootImage(spec_))), PEMRA_SUCCESS) << Output();
 
     EXPECT_EQ(WrittenRegions(), (std::vector<uint32_t>{0x2E, 0xA2, 0x4F, 0x70, 0x72, 0x73, 0xB1, 0xA3, 0x97, 0x81}))
         << "sequence order, no memo block, no FC regions";
