@@ -228,9 +228,11 @@ int ValidateCnaTrailerAtStart(ComponentBytes component, SD_UINT32 signature, SD_
 }
 
 int ValidateVrelSignatureRegion(ComponentBytes component, FlashComponentVersion* pVersions) {
+    // Too short to carry both signatures: no signature block, accepted
+    // without a version (nothing past the component is read).
     if (component.size() < SKT_LAYOUT_SIZE) {
-        VORNLogMessage(VORN_MSG_DEBUG, "ValidateVrelSignatureRegion: Invalid data!");
-        return IMGVAL_SKT;
+        VORNLogMessage(VORN_MSG_DEBUG, "ValidateVrelSignatureRegion: No signature block");
+        return 0;
     }
     SKTLayout skt;
     std::memcpy(&skt, component.data(), sizeof skt);

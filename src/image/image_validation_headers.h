@@ -65,8 +65,9 @@ int ValidateCnaTrailerAtEnd(ComponentBytes component, std::size_t size, SD_UINT3
 int ValidateCnaTrailerAtStart(ComponentBytes component, SD_UINT32 signature, SD_UINT8 version[3]);
 
 // ---- Vrel signature block ---------------------------------------------------------------------------
-// 0, or -36 for a block that does not hold its 392 bytes, whose `Length`
+// 0, or -36 for a block carrying both "08KS" signatures whose `Length`
 // reaches past the component or stops short of the checksum word, or whose
-// words over `Length` do not add up to 0. A block carrying both "08KS" signatures has its version recorded; one
-// without them is accepted and records nothing.
+// words over `Length` do not add up to 0; a good one has its version
+// recorded. A component without both signatures (also one too short for its
+// 392 bytes) is accepted and records nothing.
 int ValidateVrelSignatureRegion(ComponentBytes component, FlashComponentVersion* pVersions);

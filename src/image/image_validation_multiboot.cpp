@@ -76,10 +76,12 @@ int ValidateDorneImages(const ILT_Region_t& region, ComponentBytes component, Mu
         }
         case 0x66:
             return 0;
+        // These checks always accept: a component too short for its version
+        // bytes passes without a version, and nothing past it is read.
         case 0xD1:
         case 0xD2: {
             const auto ver = VersionDown(component, kPepVersionAt);
-            if (!ver) return IMGVAL_PEP_FW;
+            if (!ver) return 0;
             VORNLogMessage(VORN_MSG_DEBUG, "ValidateDorneImages: PEP region 0x%x version %d.%d.%d.%d",
                            region.regionType, ver->major, ver->minor, ver->sub, ver->test);
             return 0;
@@ -87,7 +89,7 @@ int ValidateDorneImages(const ILT_Region_t& region, ComponentBytes component, Mu
         case 0xD3:
         case 0xE1: {
             Fw_Header_t h;
-            if (!DecodeFwHeader(component, &h)) return IMGVAL_BOOTCODE;
+            if (!DecodeFwHeader(component, &h)) return 0;
             if (v != nullptr) {
                 v->NewMpiFwVersionMajor = HLPR_GetByte0(h.revision[0]);
                 v->NewMpiFwVersionMinor = HLPR_GetByte0(h.revision[1]);
@@ -112,13 +114,13 @@ SD_INT8 ValidateDorneImageComponents(IltBytes buffer, SD_UINT16, SD_INT16 cardTy
 
 namespace {
 
-// Four version bytes into four fields, or the component's failure when it
-// is too short for them.
-int RecordFour(ComponentBytes c, std::size_t at, int failure, FlashComponentVersion* v, SD_UINT8 FlashComponentVersion::*major,
+// Four version bytes into four fields. These checks always accept: a
+// component too short for its version bytes passes without a version.
+int RecordFour(ComponentBytes c, std::size_t at, FlashComponentVersion* v, SD_UINT8 FlashComponentVersion::*major,
                SD_UINT8 FlashComponentVersion::*minor, SD_UINT8 FlashComponentVersion::*sub,
                SD_UINT8 FlashComponentVersion::*test) {
     const auto ver = VersionDown(c, at);
-    if (!ver) return failure;
+    if (!ver) return 0;
     if (v != nullptr) {
         v->*major = ver->major;
         v->*minor = ver->minor;
@@ -128,11 +130,12 @@ int RecordFour(ComponentBytes c, std::size_t at, int failure, FlashComponentVers
     return 0;
 }
 
-// The MPI firmware and SoftROM versions: the low bytes of the header's revision words.
-int RecordMpi(ComponentBytes c, int failure, FlashComponentVersion* v, SD_UINT8 FlashComponentVersion::*major,
+// The MPI firmware and SoftROM versions: the low bytes of the header's
+// revision words; always accepted, without a version when there is no header.
+int RecordMpi(ComponentBytes c, FlashComponentVersion* v, SD_UINT8 FlashComponentVersion::*major,
               SD_UINT8 FlashComponentVersion::*minor, SD_UINT8 FlashComponentVersion::*sub) {
     Fw_Header_t h;
-    if (!DecodeFwHeader(c, &h)) return failure;
+    if (!DecodeFwHeader(c, &h)) return 0;
     if (v != nullptr) {
         v->*major = HLPR_GetByte0(h.revision[0]);
         v->*minor = HLPR_GetByte0(h.revision[1]);
@@ -168,31 +171,31 @@ int ValidateGenericImages(const ILT_Region_t& region, ComponentBytes c, FlashCom
         case 0x11:
             return ValidateVrelFCBootCode(c, ids.deviceISP, v, region.regionType == 0x11) == 0 ? 0 : IMGVAL_BOOTCODE;
         case 0x13:
-            return RecordFour(c, kTableVersionAt, IMGVAL_PRELOAD, v, &V::FwAreaMajorVersion, &V::FwAreaMinorVersion,
+            return RecordFour(c, kTableVersionAt, v, &V::FwAreaMajorVersion, &V::FwAreaMinorVersion,
                               &V::FwAreaSubminorVersion, &V::FwAreaTestVersion);
         case 0x9E:
             return ValidateVrelSignatureRegion(c, v);
         case 0xBA:
-            return RecordFour(c, kTableVersionAt, IMGVAL_FC_BRDCFG, v, &V::FCBoardCfgMajorVersion,
+            return RecordFour(c, kTableVersionAt, v, &V::FCBoardCfgMajorVersion,
                               &V::FCBoardCfgMinorVersion, &V::FCBoardCfgSubminorVersion, &V::FCBoardCfgTestVersion);
         case 0xCF:
-            return RecordFour(c, kTableVersionAt, IMGVAL_PEP_BRDCFG, v, &V::PEPBoardCfgMajorVersion,
+            return RecordFour(c, kTableVersionAt, v, &V::PEPBoardCfgMajorVersion,
                               &V::PEPBoardCfgMinorVersion, &V::PEPBoardCfgSubminorVersion,
                               &V::PEPBoardCfgTestVersion);
         case 0xD1:
-            return RecordFour(c, kPepVersionAt, IMGVAL_PEP_FW, v, &V::PEPFwMajorVersion, &V::PEPFwMinorVersion,
+            return RecordFour(c, kPepVersionAt, v, &V::PEPFwMajorVersion, &V::PEPFwMinorVersion,
                               &V::PEPFwSubminorVersion, &V::PEPFwTestVersion);
         case 0xD2:
-            return RecordFour(c, kPepVersionAt, IMGVAL_PEP_SOFTROM, v, &V::PEPSoftROMMajorVersion,
+            return RecordFour(c, kPepVersionAt, v, &V::PEPSoftROMMajorVersion,
                               &V::PEPSoftROMMinorVersion, &V::PEPSoftROMSubminorVersion, &V::PEPSoftROMTestVersion);
         case 0xD3:
-            return RecordMpi(c, IMGVAL_MPI_FW, v, &V::MPIFwMajorVersion, &V::MPIFwMinorVersion,
+            return RecordMpi(c, v, &V::MPIFwMajorVersion, &V::MPIFwMinorVersion,
                              &V::MPIFwSubminorVersion);
         case 0x101:
-            return RecordMpi(c, IMGVAL_MPI_SOFTROM, v, &V::MPISoftROMMajorVersion, &V::MPISoftROMMinorVersion,
+            return RecordMpi(c, v, &V::MPISoftROMMajorVersion, &V::MPISoftROMMinorVersion,
                              &V::MPISoftROMSubminorVersion);
         case 0x102:
-            return RecordFour(c, kTableVersionAt, IMGVAL_PCIE_SERDES, v, &V::PCIeSerdesMajorVersion,
+            return RecordFour(c, kTableVersionAt, v, &V::PCIeSerdesMajorVersion,
                               &V::PCIeSerdesMinorVersion, &V::PCIeSerdesSubminorVersion, &V::PCIeSerdesTestVersion);
         case 0x103:
             return 0;

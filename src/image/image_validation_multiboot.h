@@ -22,9 +22,9 @@ SD_INT8 HowManyImagesForCardType(IltBytes buffer, SD_INT16 cardType);
 // The signature region needs no check.
 int ValidateDorneSignatureRegion(ComponentBytes component);
 // One component by its region type: 0, -8 boot code (chain, device list,
-// versions) or MPI firmware without a header, -9 RISC firmware whose header
-// does not fit its entry or does not support the Dorne chips, -33 PEP
-// firmware too short to hold its version. Versions go to the New fields.
+// versions), -9 RISC firmware whose header does not fit its entry or does not
+// support the Dorne chips; the other components are accepted (without a
+// version when too short to hold one). Versions go to the New fields.
 int ValidateDorneImages(const ILT_Region_t& region, ComponentBytes component, MultibootVersions* pVersions,
                         const sHbaIdentifiers& ids);
 // The header versions, then every entry for the card type and the adapter's
@@ -34,8 +34,8 @@ SD_INT8 ValidateDorneImageComponents(IltBytes buffer, SD_UINT16 totalImages, SD_
 
 // ---- Vrel -------------------------------------------------------------------------------------
 // One component by its region type (failures: -8 boot code, -9 RISC
-// firmware, -36 signature block; the components whose version sits at a
-// fixed offset fail with their own status when they are too short for it).
+// firmware, -36 signature block; the other components are accepted, without
+// a version when they are too short for it).
 int ValidateGenericImages(const ILT_Region_t& region, ComponentBytes component, FlashComponentVersion* pVersions,
                           const sHbaIdentifiers& ids);
 SD_INT8 ValidateVrelImageComponents(IltBytes buffer, SD_UINT16 totalImages, SD_INT16 cardType,

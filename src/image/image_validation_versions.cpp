@@ -10,8 +10,9 @@ namespace {
 
 constexpr std::size_t kPepVersionAt = 76;
 
-int PepVersion(ComponentBytes c, int failure, SD_UINT8& major, SD_UINT8& minor, SD_UINT8& sub, SD_UINT8& test) {
-    if (c.size() < kPepVersionAt + 4) return failure;
+// Always 0: a component too short for its version bytes has no version.
+int PepVersion(ComponentBytes c, SD_UINT8& major, SD_UINT8& minor, SD_UINT8& sub, SD_UINT8& test) {
+    if (c.size() < kPepVersionAt + 4) return 0;
     major = c[kPepVersionAt + 3];
     minor = c[kPepVersionAt + 2];
     sub = c[kPepVersionAt + 1];
@@ -51,14 +52,14 @@ int GetRiscFirmwareVersionFromFlashImage(ComponentBytes component, FlashComponen
 int GetPepFwVersion(ComponentBytes component, FlashComponentVersion* v) {
     FlashComponentVersion local{};
     FlashComponentVersion& o = v != nullptr ? *v : local;
-    return PepVersion(component, IMGVAL_PEP_FW, o.PEPFwMajorVersion, o.PEPFwMinorVersion, o.PEPFwSubminorVersion,
+    return PepVersion(component, o.PEPFwMajorVersion, o.PEPFwMinorVersion, o.PEPFwSubminorVersion,
                       o.PEPFwTestVersion);
 }
 
 int GetPEPSoftROMVersion(ComponentBytes component, FlashComponentVersion* v) {
     FlashComponentVersion local{};
     FlashComponentVersion& o = v != nullptr ? *v : local;
-    return PepVersion(component, IMGVAL_PEP_SOFTROM, o.PEPSoftROMMajorVersion, o.PEPSoftROMMinorVersion,
+    return PepVersion(component, o.PEPSoftROMMajorVersion, o.PEPSoftROMMinorVersion,
                       o.PEPSoftROMSubminorVersion, o.PEPSoftROMTestVersion);
 }
 

@@ -13,8 +13,8 @@ int GetFCBootCodeVersion(ComponentBytes component, const sHbaIdentifiers& ids, F
 // The RISC firmware version from its header's revision words (when the
 // component holds a header); always 1.
 int GetRiscFirmwareVersionFromFlashImage(ComponentBytes component, FlashComponentVersion* pVersions);
-// Bytes 79 to 76 into the PEP firmware or PEP SoftROM fields: 0, or -33 /
-// -31 for a component too short to hold them.
+// Bytes 79 to 76 into the PEP firmware or PEP SoftROM fields; always 0 (a
+// component too short to hold them records nothing).
 int GetPepFwVersion(ComponentBytes component, FlashComponentVersion* pVersions);
 int GetPEPSoftROMVersion(ComponentBytes component, FlashComponentVersion* pVersions);
 

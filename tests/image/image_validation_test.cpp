@@ -61,12 +61,12 @@ TEST(ImageValidation, EntriesForOtherCardTypesOrRevisionsAreNeitherCheckedNorCou
     auto s = zvfix::DorneImageSpec(kDorne);
     s.Component(0x01)->cardTypes = 4;                       // another card type, and broken
     s.Component(0x01)->data.assign(8, 0);
-    s.Component(0xD3)->chipRev = 0x30;                      // another chip revision
-    s.Component(0xD3)->data.assign(8, 0);
+    s.Component(0x07)->chipRev = 0x30;                      // another chip revision
+    s.Component(0x07)->data.assign(8, 0);
     const Bytes img = zvfix::BuildMultibootImage(s);
     EXPECT_EQ(HowManyImagesForCardTypeGeneric(img, 1, 0), 5);
     EXPECT_EQ(Dorne(img), 5);
-    // The adapter of that revision gets the MPI entry checked (and refused).
+    // The adapter of that revision gets the boot code checked (and refused).
     EXPECT_EQ(HowManyImagesForCardTypeGeneric(img, 1, 0x30), 6);
     EXPECT_EQ(Dorne(img, nullptr, kDorne, 0x30), IMGVAL_BOOTCODE);
     EXPECT_EQ(HowManyImagesForCardType(img, 1), 6);
@@ -143,17 +143,41 @@ TEST(ImageValidation, SignatureBlockIsBoundedAndSummed) {
     block = zvfix::MakeSignatureBlock({4, 3, 2});
     block[13] = 0x10;                                       // Length past the component
     EXPECT_EQ(ValidateVrelSignatureRegion(block, nullptr), IMGVAL_SKT);
-    EXPECT_EQ(ValidateVrelSignatureRegion(Bytes(block.begin(), block.begin() + 391), nullptr), IMGVAL_SKT);
+    // Too short for its second signature: no block, accepted without a version.
+    FlashComponentVersion untouched{};
+    untouched.SktMajorVersion = 0xAA;
+    EXPECT_EQ(ValidateVrelSignatureRegion(Bytes(block.begin(), block.begin() + 391), &untouched), 0);
+    EXPECT_EQ(untouched.SktMajorVersion, 0xAA);
 }
 
-TEST(ImageValidation, ComponentsPastTheImageOrTooShortAreRefused) {
+TEST(ImageValidation, ComponentsPastTheImageAreRefusedTooShortOnesHaveNoVersion) {
     auto s = zvfix::DorneImageSpec(kDorne);
     s.Component(0x66)->size = 0x100000;                     // past the image's end
     EXPECT_EQ(Dorne(zvfix::BuildMultibootImage(s)), IMGVAL_OUT_OF_BOUNDS);
 
+    // Components whose checks always accept, too short for their version
+    // bytes: accepted, no version read (from past them or at all).
+    s = zvfix::DorneImageSpec(kDorne);
+    s.Component(0xD1)->data.resize(79);
+    s.Component(0xD3)->data.resize(20);
+    MultibootVersions dv{};
+    dv.NewMpiFwVersionMajor = 0xAA;
+    s.Component(0xE1)->data.resize(20);
+    EXPECT_EQ(Dorne(zvfix::BuildMultibootImage(s), &dv), 7);
+    EXPECT_EQ(dv.NewMpiFwVersionMajor, 0xAA);
     auto v = zvfix::VrelImageSpec(kVrel);
-    v.Component(0xD1)->data.resize(79);                     // too short for its version bytes
-    EXPECT_EQ(Vrel(zvfix::BuildMultibootImage(v)), IMGVAL_PEP_FW);
+    for (uint16_t code : {0x13, 0xBA, 0xCF, 0x102}) v.Component(code)->data.resize(7);
+    for (uint16_t code : {0xD1, 0xD2}) v.Component(code)->data.resize(79);
+    for (uint16_t code : {0xD3, 0x101}) v.Component(code)->data.resize(20);
+    FlashComponentVersion fv{};
+    std::memset(&fv, 0xAA, sizeof fv);
+    EXPECT_EQ(Vrel(zvfix::BuildMultibootImage(v), &fv), 13);
+    EXPECT_EQ((std::array{fv.FwAreaMajorVersion, fv.FCBoardCfgMajorVersion, fv.PEPBoardCfgMajorVersion,
+                          fv.PCIeSerdesMajorVersion, fv.PEPFwMajorVersion, fv.PEPSoftROMMajorVersion,
+                          fv.MPIFwMajorVersion, fv.MPISoftROMMajorVersion}),
+              (std::array<SD_UINT8, 8>{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
+    EXPECT_EQ(GetPepFwVersion(Bytes(79, 1), &fv) + GetPEPSoftROMVersion(Bytes(79, 1), &fv), 0);
+    EXPECT_EQ(std::tie(fv.PEPFwMajorVersion, fv.PEPSoftROMMajorVersion), std::tuple(0xAA, 0xAA));
 
     // More components than a signed byte can count beside its failures.
     zvfix::MultibootImageSpec many;
