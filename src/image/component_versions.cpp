@@ -23,10 +23,6 @@ bool IsBootCodeVersionDevice(SD_UINT16 deviceId) {
 int GetImageBootCodesVersion(std::span<const SD_UINT8> pBuffer, SD_UINT16 deviceId,
                              FlashComponentVersion* pVersions) {
     if (pVersions == nullptr || pBuffer.empty()) return BOOTVER_NO_HEADER;
-    if (!IsBootCodeVersionDevice(deviceId)) {
-        VORNLogMessage(VORN_MSG_DEBUG, "GetImageBootCodesVersion: Invalid BOOTCODE Type %04X", deviceId);
-        return BOOTVER_INVALID_DEVICE;
-    }
     std::size_t off = 0;
     while (off < pBuffer.size()) {
         Pci_Header_t header{};
@@ -34,6 +30,11 @@ int GetImageBootCodesVersion(std::span<const SD_UINT8> pBuffer, SD_UINT16 device
         if (!ReadPciImage(pBuffer.subspan(off), &header, &data)) {
             VORNLogMessage(VORN_MSG_DEBUG, "GetImageBootCodesVersion: No image header at offset 0x%zx", off);
             return BOOTVER_NO_HEADER;
+        }
+        // The device is judged once there is an image to record.
+        if (!IsBootCodeVersionDevice(deviceId)) {
+            VORNLogMessage(VORN_MSG_DEBUG, "GetImageBootCodesVersion: Invalid BOOTCODE Type %04X", deviceId);
+            return BOOTVER_INVALID_DEVICE;
         }
         const SD_UINT8 major = data.revisionlevel[1];
         const SD_UINT8 minor = data.revisionlevel[0];

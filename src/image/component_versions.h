@@ -18,8 +18,9 @@ bool IsBootCodeVersionDevice(SD_UINT16 deviceId);
 // Walks the ROM chain at the buffer's start and records the BIOS (also PXE),
 // FCode and EFI versions (code revision: high byte major, low byte minor):
 // 0 at the image flagged last; 2 an image of another code type; 3 an image
-// whose headers cannot be read or whose length leaves the buffer; 4 a device
-// id this program does not read boot code of (nothing recorded). Images
-// before a failure keep their recorded versions.
+// whose headers cannot be read or whose length leaves the buffer (the first
+// image's header is read before the device id is judged); 4 a device id this
+// program does not read boot code of (nothing recorded). Images before a
+// failure keep their recorded versions.
 int GetImageBootCodesVersion(std::span<const SD_UINT8> pBuffer, SD_UINT16 deviceId,
                              FlashComponentVersion* pVersions);

@@ -8,6 +8,7 @@
 #include "fixtures/firmware_image_builder.h"
 #include "fixtures/image_component_builder.h"
 #include "fixtures/rom_chain_builder.h"
+#include "image/component_versions.h"
 #include "image/image_validation_boot_code.h"
 #include "image/image_validation_converged.h"
 #include "image/image_validation_multiboot.h"
@@ -103,6 +104,12 @@ TEST(ImageValidation, BootCodeDeviceListsDifferByFamily) {
                                            zvfix::RomImageSpec::Efi(), zvfix::RomImageSpec::Pxe()});
     MultibootVersions v{};
     EXPECT_EQ(GetDorneImageVersions(rom, 0x2532, &v), 4);
+    // The first header is read before the device id is judged, in both walks.
+    FlashComponentVersion fv{};
+    EXPECT_EQ(GetImageBootCodesVersion(rom, 0x2532, &fv), 0);
+    EXPECT_EQ(GetImageBootCodesVersion(rom, 0x1234, &fv), 4);
+    EXPECT_EQ(GetImageBootCodesVersion(Bytes(64, 0), 0x1234, &fv), 3);
+    EXPECT_EQ(GetDorneImageVersions(Bytes(64, 0), 0x2532, &v), 3);
     zvfix::SetRomLast(rom, at.back(), false);
     EXPECT_EQ(GetDorneImageVersions(rom, 0x2261, &v), 3);
     EXPECT_EQ(Dorne(zvfix::BuildMultibootImage(s)), IMGVAL_BOOTCODE);
