@@ -169,7 +169,13 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
     if (pDevice == nullptr) return -1;
     if (pBuffer.size() < FLASH_MEMO_BLOCK_SIZE) return FLASH_MEMO_NULL_RECORD;
 
-    std::vector<SD_UINT8> copy(pBuffer.begin(), pBuffer.end());
+    std::vector<SD_UINT8> copy;
+    try {
+        copy.assign(pBuffer.begin(), pBuffer.end());
+    } catch (const std::bad_alloc&) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateFlashMemoBlockData: Out of memory");
+        return -1;
+    }
     SFlashMemoBlock m{};
     if (std::memcmp(copy.data(), kSignature, sizeof kSignature) == 0) {
         FlashMemoBlockDecode(copy, &m);
@@ -240,7 +246,12 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
     if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
     // A write that answers success but stored other bytes would leave a block
     // whose versions nobody can read: read it back.
-    std::vector<SD_UINT8> stored(size, 0);
+    std::vector<SD_UINT8> stored;
+    try {
+        stored.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return fail();
+    }
     if (GetOptionROMRegionData(pDevice, stored, region, &got) != 0 || got != size || stored != buffer) return fail();
     scfxPrint("Success");
     return 0;

@@ -223,11 +223,11 @@ int GetAdapterFlashMemoBlock(SDMDevice* pDevice, SFlashMemoBlock* pFlashRecord);
 
 // Rewrites the block at the start of a region buffer (erased 0xFF with a fresh
 // header when it holds none) from the new versions (may be null), with tool id,
-// tool version, update time and checksum: 0, -1 (null device), 115 (empty
-// buffer or one shorter than a block).
+// tool version, update time and checksum: 0, -1 (null device, or no memory
+// for its work copy), 115 (empty buffer or one shorter than a block).
 int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, const MultibootVersions* pVersion);
 // Reads, rewrites and writes back the memo-block region with its progress
-// item on the output file: 0, 8, 526.
+// item on the output file: 0, 8, 526 (also when a buffer cannot be had).
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
 
 // The memo-block region of an image set on chip types 25 and up: 0xDF for

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <tuple>
 
 #include "core/device_discovery.h"
@@ -15,7 +17,37 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "frontend/output.h"
+#include "mgmt/fake_transport.h"
+#include "mgmt/sdapi.h"
 #include "support/output_host_test.h"
+
+// Allocations of this program can be made to fail: when armed, the Nth
+// allocation of at least `g_failSize` bytes throws std::bad_alloc.
+namespace {
+std::atomic<std::size_t> g_failSize{0};
+std::atomic<long> g_failCountdown{0};
+
+void FailNthAllocation(long n, std::size_t atLeast) {
+    g_failCountdown = n;
+    g_failSize = atLeast;
+}
+}  // namespace
+
+// The replacement pair is malloc and free by design.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t n) {
+    const std::size_t at = g_failSize.load();
+    if (at != 0 && n >= at && g_failCountdown.fetch_sub(1) == 1) {
+        g_failSize = 0;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -68,6 +100,11 @@ TEST(FlashMemoBlockData, ErasedRegionGetsAFreshBlock) {
     ExpectFreshBlock(region);
 
     EXPECT_EQ(UpdateFlashMemoBlockData(nullptr, region, &v), -1);
+    // No memory for the work copy: -1, the buffer as it was.
+    const zvfix::Bytes written = region;
+    FailNthAllocation(1, region.size());
+    EXPECT_EQ(UpdateFlashMemoBlockData(&dev, region, &v), -1);
+    EXPECT_EQ(region, written);
     zvfix::Bytes tiny(47, 0xFF);
     EXPECT_EQ(UpdateFlashMemoBlockData(&dev, tiny, &v), FLASH_MEMO_NULL_RECORD);
 }
@@ -192,6 +229,43 @@ TEST_F(MemoOnHost, VrelBlockGoesToTheSetBeingWritten) {
     EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(nullptr, &c, 2), FLASH_MEMO_NO_DEVICE);
     // Chip type 25 keeps one memo block: set 2 has none to write.
     EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(devs[2], &c, 2), FLASH_MEMO_WRITE_FAILED);
+}
+
+// Every region-sized buffer of the rewrite failing in turn: 526, never an
+// escaping exception; once none fails the rewrite succeeds. (An in-memory
+// adapter: the simulated platform's own bookkeeping is not meant to survive
+// a failed allocation.)
+TEST(FlashMemoBlockRegion, NoMemoryFailsTheStep) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /var/log";
+    auto state = std::make_shared<zvtest::FakeState>();
+    state->AddAdapter(0x2261, "SN1").Layout.push_back({0xDF, 0x8000, 0x1000, 0});
+    zvtest::InstallFake(state);
+    SDMDevice dev{};
+    ASSERT_EQ(SDOpenDevice(0, &dev.DeviceHandle), 0u);
+    dev.DeviceChipProperty.DeviceID = 0x2261;
+    zvtest::ClearLogs();
+    ResetOutputChannels();
+    ASSERT_EQ(SetOutOutFile(), 0);
+    const MultibootVersions v = NewVersions();
+    int failed = 0;
+    for (long n = 1;; ++n) {
+        ASSERT_LT(n, 20);
+        FailNthAllocation(n, 0x1000);
+        int st = -1;
+        EXPECT_NO_THROW(st = UpdateFlashMemoBlockRegion(&dev, &v)) << n;
+        const bool armed = g_failSize != 0;
+        FailNthAllocation(0, 0);
+        if (armed) {
+            EXPECT_EQ(st, 0);
+            break;
+        }
+        EXPECT_EQ(st, FLASH_MEMO_WRITE_FAILED) << n;
+        ++failed;
+    }
+    EXPECT_GE(failed, 3) << "the region read, the work copy and the read-back each need one";
+    ExpectFreshBlock(state->FlashBytes(0, 0x8000, 0x1000));
+    SDCloseDevice(dev.DeviceHandle);
+    zvapi_set_transport_factory({});
 }
 
 TEST(FlashMemoBlockText, MonthAbbreviations) {
