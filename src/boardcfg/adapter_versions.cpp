@@ -276,9 +276,17 @@ int RetrieveFFVVersionFromAdapter(SDMDevice* pDevice, std::span<char> pVersion, 
     if (pDevice == nullptr) return ADAPTER_VERSIONS_NO_DEVICE;
     if (CoreGetISPType(pDevice) < 24) return FLASH_MEMO_NO_SIGNATURE;
 
+    // The block of the image set that runs (0x124 on a chip-type-27 adapter
+    // running set 2), not always 0xDF: the version shown is the running one's.
     SFlashMemoBlock block{};
     int status = GetAdapterFlashMemoBlock(pDevice, &block);
     if (status != 0 && status != FLASH_MEMO_NO_SIGNATURE) return FLASH_MEMO_READ_FAILED;
+    if (status == FLASH_MEMO_NO_SIGNATURE) {
+        // An empty region is a failed read, not a block without its signature.
+        SD_UINT32 size = 0;
+        if (GetOptionROMRegionSize(pDevice, GetFlashMemoBlockReadRegion(pDevice), &size) == 0 && size == 0)
+            return FLASH_MEMO_READ_FAILED;
+    }
     if (status == 0) {
         std::snprintf(pVersion.data(), pVersion.size(), "%d.%02d.%02d", block.ffv_ver.major, block.ffv_ver.minor,
                       block.ffv_ver.sub);

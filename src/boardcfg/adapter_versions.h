@@ -37,7 +37,7 @@ int RetrieveFirmwareMBImageVersionFromAdapter(SDMDevice* pDevice, std::span<char
 // The FFV version of the running set's memo block, "%d.%02d.%02d". With
 // uOption, the adapter's MBI version ("%02d.%02d.%02d") replaces it when the
 // block's MBI version differs from it or the block has no signature. 0; 35 no
-// signature or chip type below 24; 37 region unreadable; -1 empty buffer; 8
+// signature or chip type below 24; 37 region unreadable or empty; -1 empty buffer; 8
 // null device.
 int RetrieveFFVVersionFromAdapter(SDMDevice* pDevice, std::span<char> pVersion, SD_UINT32 uOption);
 // Writes that text, or "Unable to read FFV version of HBA instance %d %s", to

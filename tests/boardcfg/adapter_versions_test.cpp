@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <tuple>
 
@@ -18,6 +19,8 @@
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
+#include "mgmt/fake_transport.h"
+#include "mgmt/sdapi.h"
 #include "support/output_host_test.h"
 
 namespace {
@@ -209,6 +212,22 @@ TEST_F(AdapterVersions, PepBoardConfigAgainstTemplate) {
     EXPECT_EQ(OutputFile(),
               "HBA 0 (KV2692): PEP board cfg version=3.1.4.1\n"
               "Unable to read PEP board cfg version of HBA instance 2 KV2692\n");
+}
+
+// An adapter whose memo-block region is empty (a layout the simulated
+// platform cannot hold): a failed read, not a block without its signature.
+TEST(AdapterVersionsInMemory, EmptyMemoRegionIsAFailedRead) {
+    auto state = std::make_shared<zvtest::FakeState>();
+    state->AddAdapter(0x2261, "SN1").Layout.push_back({0xDF, 0x8000, 0, 0});
+    zvtest::InstallFake(state);
+    SDMDevice dev{};
+    ASSERT_EQ(SDOpenDevice(0, &dev.DeviceHandle), 0u);
+    dev.DeviceChipProperty.DeviceID = 0x2261;
+    char text[32] = {};
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(&dev, text, 0), FLASH_MEMO_READ_FAILED);
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(&dev, text, 1), FLASH_MEMO_READ_FAILED);
+    SDCloseDevice(dev.DeviceHandle);
+    zvapi_set_transport_factory({});
 }
 
 }  // namespace
