@@ -53,5 +53,8 @@ int validateImageStatusChecksum(std::span<SD_UINT8> buffer, SD_UINT32 size, SD_U
     const SD_UINT32 computed = CoreCalculateChecksum32(buffer, size, offset);
     if (pNewChecksum != nullptr) *pNewChecksum = computed;
     VORNLogMessage(VORN_MSG_DEBUG, "validateImageStatusChecksum: stored=0x%08x computed=0x%08x", stored, computed);
+    // A wrong checksum answers 1, with the new value through pNewChecksum:
+    // answering the new value itself would make a right checksum of 0 read
+    // as "equal".
     return stored == computed ? 0 : 1;
 }
