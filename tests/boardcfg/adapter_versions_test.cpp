@@ -19,8 +19,7 @@
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
-#include "mgmt/fake_transport.h"
-#include "mgmt/sdapi.h"
+#include "support/fake_device.h"
 #include "support/output_host_test.h"
 
 namespace {
@@ -219,15 +218,10 @@ TEST_F(AdapterVersions, PepBoardConfigAgainstTemplate) {
 TEST(AdapterVersionsInMemory, EmptyMemoRegionIsAFailedRead) {
     auto state = std::make_shared<zvtest::FakeState>();
     state->AddAdapter(0x2261, "SN1").Layout.push_back({0xDF, 0x8000, 0, 0});
-    zvtest::InstallFake(state);
-    SDMDevice dev{};
-    ASSERT_EQ(SDOpenDevice(0, &dev.DeviceHandle), 0u);
-    dev.DeviceChipProperty.DeviceID = 0x2261;
+    zvtest::FakeDevice dev(state, 0x2261);
     char text[32] = {};
-    EXPECT_EQ(RetrieveFFVVersionFromAdapter(&dev, text, 0), FLASH_MEMO_READ_FAILED);
-    EXPECT_EQ(RetrieveFFVVersionFromAdapter(&dev, text, 1), FLASH_MEMO_READ_FAILED);
-    SDCloseDevice(dev.DeviceHandle);
-    zvapi_set_transport_factory({});
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(dev.get(), text, 0), FLASH_MEMO_READ_FAILED);
+    EXPECT_EQ(RetrieveFFVVersionFromAdapter(dev.get(), text, 1), FLASH_MEMO_READ_FAILED);
 }
 
 }  // namespace

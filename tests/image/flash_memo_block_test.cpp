@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <new>
+#include <memory>
 #include <tuple>
 
 #include "core/device_discovery.h"
@@ -17,37 +16,9 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "frontend/output.h"
-#include "mgmt/fake_transport.h"
-#include "mgmt/sdapi.h"
+#include "support/failing_alloc.h"
+#include "support/fake_device.h"
 #include "support/output_host_test.h"
-
-// Allocations of this program can be made to fail: when armed, the Nth
-// allocation of at least `g_failSize` bytes throws std::bad_alloc.
-namespace {
-std::atomic<std::size_t> g_failSize{0};
-std::atomic<long> g_failCountdown{0};
-
-void FailNthAllocation(long n, std::size_t atLeast) {
-    g_failCountdown = n;
-    g_failSize = atLeast;
-}
-}  // namespace
-
-// The replacement pair is malloc and free by design.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-    const std::size_t at = g_failSize.load();
-    if (at != 0 && n >= at && g_failCountdown.fetch_sub(1) == 1) {
-        g_failSize = 0;
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(n != 0 ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -102,7 +73,7 @@ TEST(FlashMemoBlockData, ErasedRegionGetsAFreshBlock) {
     EXPECT_EQ(UpdateFlashMemoBlockData(nullptr, region, &v), -1);
     // No memory for the work copy: -1, the buffer as it was.
     const zvfix::Bytes written = region;
-    FailNthAllocation(1, region.size());
+    zvtest::FailNextAllocationOf(region.size());
     EXPECT_EQ(UpdateFlashMemoBlockData(&dev, region, &v), -1);
     EXPECT_EQ(region, written);
     zvfix::Bytes tiny(47, 0xFF);
@@ -231,41 +202,34 @@ TEST_F(MemoOnHost, VrelBlockGoesToTheSetBeingWritten) {
     EXPECT_EQ(UpdateVrelFlashMemoBlockRegion(devs[2], &c, 2), FLASH_MEMO_WRITE_FAILED);
 }
 
-// Every region-sized buffer of the rewrite failing in turn: 526, never an
+// Each region-sized buffer of the rewrite failing in turn: 526, never an
 // escaping exception; once none fails the rewrite succeeds. (An in-memory
 // adapter: the simulated platform's own bookkeeping is not meant to survive
 // a failed allocation.)
 TEST(FlashMemoBlockRegion, NoMemoryFailsTheStep) {
     if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /var/log";
+    constexpr SD_UINT32 kSize = 0x1230;   // a size only the region's buffers have
     auto state = std::make_shared<zvtest::FakeState>();
-    state->AddAdapter(0x2261, "SN1").Layout.push_back({0xDF, 0x8000, 0x1000, 0});
-    zvtest::InstallFake(state);
-    SDMDevice dev{};
-    ASSERT_EQ(SDOpenDevice(0, &dev.DeviceHandle), 0u);
-    dev.DeviceChipProperty.DeviceID = 0x2261;
+    state->AddAdapter(0x2261, "SN1").Layout.push_back({0xDF, 0x8000, kSize, 0});
+    zvtest::FakeDevice dev(state, 0x2261);
     zvtest::ClearLogs();
     ResetOutputChannels();
     ASSERT_EQ(SetOutOutFile(), 0);
     const MultibootVersions v = NewVersions();
-    int failed = 0;
-    for (long n = 1;; ++n) {
-        ASSERT_LT(n, 20);
-        FailNthAllocation(n, 0x1000);
+    // The region read, the work copy, the read-back.
+    for (long n = 1; n <= 3; ++n) {
+        zvtest::FailNthAllocationOf(kSize, n);
         int st = -1;
-        EXPECT_NO_THROW(st = UpdateFlashMemoBlockRegion(&dev, &v)) << n;
-        const bool armed = g_failSize != 0;
-        FailNthAllocation(0, 0);
-        if (armed) {
-            EXPECT_EQ(st, 0);
-            break;
-        }
+        EXPECT_NO_THROW(st = UpdateFlashMemoBlockRegion(dev.get(), &v)) << n;
         EXPECT_EQ(st, FLASH_MEMO_WRITE_FAILED) << n;
-        ++failed;
     }
-    EXPECT_GE(failed, 3) << "the region read, the work copy and the read-back each need one";
-    ExpectFreshBlock(state->FlashBytes(0, 0x8000, 0x1000));
-    SDCloseDevice(dev.DeviceHandle);
-    zvapi_set_transport_factory({});
+    zvtest::FailNthAllocationOf(0, 0);
+    ASSERT_EQ(UpdateFlashMemoBlockRegion(dev.get(), &v), 0);
+    ExpectFreshBlock(state->FlashBytes(0, 0x8000, kSize));
+    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "Updating Adapter Flash Memo Block... Failed\n"
+                                                 "Updating Adapter Flash Memo Block... Failed\n"
+                                                 "Updating Adapter Flash Memo Block... Failed\n"
+                                                 "Updating Adapter Flash Memo Block... Success\n");
 }
 
 TEST(FlashMemoBlockText, MonthAbbreviations) {

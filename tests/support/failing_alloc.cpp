@@ -7,13 +7,22 @@
 
 namespace {
 std::atomic<std::size_t> g_failSize{0};
+std::atomic<long> g_countdown{0};
 }  // namespace
 
-void zvtest::FailNextAllocationOf(std::size_t size) { g_failSize = size; }
+void zvtest::FailNextAllocationOf(std::size_t size) { FailNthAllocationOf(size, 1); }
+
+void zvtest::FailNthAllocationOf(std::size_t size, long nth) {
+    g_failSize = 0;
+    g_countdown = nth;
+    g_failSize = size;
+}
 
 void* operator new(std::size_t size) {
-    std::size_t armed = size;
-    if (size != 0 && g_failSize.compare_exchange_strong(armed, 0)) throw std::bad_alloc();
+    if (size != 0 && size == g_failSize.load() && g_countdown.fetch_sub(1) == 1) {
+        g_failSize = 0;
+        throw std::bad_alloc();
+    }
     if (void* p = std::malloc(size != 0 ? size : 1)) return p;
     throw std::bad_alloc();
 }
