@@ -98,8 +98,8 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     DorneReadImageSets(pDevice, layout, &sets);
     if (!sets.primary.readable && !sets.secondary.readable) {
         // Without either record the set the adapter runs is unknown: writing
-        // could hit it while it runs. (The off-line engine, which never runs
-        // beside the firmware, writes the primary set instead.)
+        // could hit it while it runs. (The off-line engine writes the primary
+        // set whatever runs, and goes on.)
         msg.Say("Unable to read the image status regions of HBA instance %d - %s!", instance, model.text);
         return DORNE_REGION_UNREADABLE;
     }

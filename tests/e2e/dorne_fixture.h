@@ -29,6 +29,7 @@ inline const std::vector<uint32_t> kSet2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 
 inline const std::vector<uint32_t> kFcVpd = {0x14, 0x16, 0xD4, 0xD6};
 
 using zvtest::Has;
+using zvonline::EngineStatus;
 
 inline zvfix::MultibootImageSpec DemoSpec() { return zvonline::Chip25ImageSpec(); }
 
@@ -66,13 +67,6 @@ protected:
         o.args = {"-trace"};
         o.env = {{"ZV_SIM_HOST", dir.empty() ? hostDir.Path() : dir}};
         return zvtest::RunProgram(inst, o);
-    }
-
-    // The engine's status as the MCTP pass logged it; -1 when it was not reached.
-    static int EngineStatus(const zvtest::RunResult& r) {
-        const std::string key = "UpdateAdapteFwComponents: flash update result=";
-        const size_t at = r.debugLog.find(key);
-        return at == std::string::npos ? -1 : std::atoi(r.debugLog.c_str() + at + key.size());
     }
 
     std::vector<uint32_t> WrittenRegions(const std::string& dir = "") const {

@@ -20,13 +20,6 @@ using namespace zvonline;
 
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
-// The engine's status as the MCTP pass logged it; -1 when it was not reached.
-int EngineStatus(const zvtest::RunResult& r) {
-    const std::string key = "UpdateAdapteFwComponents: flash update result=";
-    const size_t at = r.debugLog.find(key);
-    return at == std::string::npos ? -1 : std::atoi(r.debugLog.c_str() + at + key.size());
-}
-
 struct Fault {
     std::string name;
     zvfix::FaultSpec spec;

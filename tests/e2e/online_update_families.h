@@ -112,6 +112,14 @@ inline zvtest::RunResult RunOn(const zvtest::InstallDir& inst, const std::string
     return zvtest::RunProgram(inst, o);
 }
 
+// The engine's status as the MCTP pass logged it (a run with "-trace"); -1
+// when it was not reached.
+inline int EngineStatus(const zvtest::RunResult& r) {
+    const std::string key = "UpdateAdapteFwComponents: flash update result=";
+    const size_t at = r.debugLog.find(key);
+    return at == std::string::npos ? -1 : std::atoi(r.debugLog.c_str() + at + key.size());
+}
+
 // A complete update of `f` on a pristine host (`control`), and the manifests:
 // `oldOrNew` (the running set as it was, the other set as the update left
 // it) and `onlyNew` (either set as the update writes it). Gives the writes.
