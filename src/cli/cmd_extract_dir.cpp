@@ -24,7 +24,15 @@ int ExtractDirectory(const char* source, const char* target) {
         return -1;
     }
     std::vector<std::string> failed;
-    if (CopyDirectory(source, target, &failed) == 0) return 0;
+    std::string refusal;
+    if (CopyDirectory(source, target, &failed, &refusal) == 0) return 0;
+    // A target another user could have planted (a link to a directory of
+    // root's, a directory others may write) receives nothing.
+    if (!refusal.empty()) {
+        PrintOutPut("Error: Directory %s is refused: %s; nothing copied.", target, refusal.c_str());
+        scfxPrint("Error: Directory %s is refused: %s; nothing copied.", target, refusal.c_str());
+        return -1;
+    }
     for (const auto& name : failed) {
         PrintOutPut("Error: Unable to copy %s to %s", name.c_str(), target);
         scfxPrint("Error: Unable to copy %s to %s", name.c_str(), target);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -117,23 +118,49 @@ void release_sessions_on_signal(int) {
 // the same adapters' tables while the first is between its writes (the
 // adapters' flash-update sessions only guard the image sets). The lock is
 // an flock on a file root owns, held until the process ends (also when it
-// is killed); a file in its place that another user owns or may write, or
-// that is no regular file, refuses the run.
-constexpr const char* kUpdateLockPath = "/tmp/zv_mctp_update.lock";
+// is killed). It lives in "/run", which only root may write, so no other
+// user can plant a file, link or FIFO under its name and block every
+// update ("/run/lock" is writable by everyone on many hosts). A lock that
+// cannot be used for any reason but a live holder is said with its reason.
+constexpr const char* kUpdateLockDir = "/run";
+constexpr const char* kUpdateLockName = "zv_mctp_update.lock";
+constexpr const char* kUpdateLockPath = "/run/zv_mctp_update.lock";
 
-bool take_update_lock() {
+enum class UpdateLock { Taken, Held, Unusable };
+
+bool root_only(const struct stat& st) {
+    return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+UpdateLock take_update_lock(std::string& why) {
     static int fd = -1;
-    if (fd >= 0) return true;
-    const int f = ::open(kUpdateLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (f < 0) return false;
+    if (fd >= 0) return UpdateLock::Taken;
+    const int dir = ::open(kUpdateLockDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st {};
-    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0 ||
-        ::flock(f, LOCK_EX | LOCK_NB) != 0) {
-        ::close(f);
-        return false;
+    if (dir < 0 || ::fstat(dir, &st) != 0 || !root_only(st)) {
+        why = dir < 0 ? std::string("its directory cannot be opened (") + std::strerror(errno) + ")"
+                      : "users other than root may write its directory";
+        if (dir >= 0) ::close(dir);
+        return UpdateLock::Unusable;
     }
-    fd = f;
-    return true;
+    const int f = ::openat(dir, kUpdateLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                           0600);
+    const int openErr = errno;
+    ::close(dir);
+    if (f < 0) {
+        why = openErr == ELOOP ? "it is a symbolic link" : std::string("it cannot be opened (") + std::strerror(openErr) + ")";
+        return UpdateLock::Unusable;
+    }
+    UpdateLock result = UpdateLock::Unusable;
+    if (::fstat(f, &st) != 0) why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
+    else if (!root_only(st)) why = "it is not a file that only root owns and may write";
+    else if (::flock(f, LOCK_EX | LOCK_NB) == 0) result = UpdateLock::Taken;
+    else if (errno == EWOULDBLOCK) result = UpdateLock::Held;
+    else why = std::string("it cannot be locked (") + std::strerror(errno) + ")";
+    if (result == UpdateLock::Taken) fd = f;
+    else ::close(f);
+    return result;
 }
 
 // The adapter's own record and the policy's verdict on it.
@@ -398,9 +425,14 @@ int UpdateAdapterMCTPSupport(int enable) {
     // Nothing has been written yet: an interrupt so far ends the run as before
     // the update, not after writing every adapter.
     VORNHandlePendingInterrupt();
-    if (!take_update_lock()) {
-        std::snprintf(line, sizeof line, "MCTP config %s: Another update is in progress on this host; nothing was written.",
-                      word);
+    std::string lockProblem;
+    if (const UpdateLock lock = take_update_lock(lockProblem); lock != UpdateLock::Taken) {
+        if (lock == UpdateLock::Held)
+            std::snprintf(line, sizeof line,
+                          "MCTP config %s: Another update is in progress on this host; nothing was written.", word);
+        else
+            std::snprintf(line, sizeof line, "MCTP config %s: The update lock %s cannot be used: %s; nothing was written.",
+                          word, kUpdateLockPath, lockProblem.c_str());
         print_both(line);
         DeleteFlashCtrVersionList();
         return kPassAllFailed;

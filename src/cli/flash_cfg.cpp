@@ -213,13 +213,11 @@ void PrintFlashCtrVersionList(const FlashCtrVersion* first) {
 
 int BuildFlashCtrListFromFile(const char* pConfigFile) {
     VORNLogMessage(VORN_MSG_DEBUG, "BuildFlashCtrListFromFile: Enter...");
-    // Only a regular file is read: a FIFO or device in its place is refused at
-    // once instead of hanging the run or filling memory.
-    InputFileStatus status = InputFileStatus::Missing;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(pConfigFile, "rb", InputFileTrust::AnyOwner, &status), &std::fclose);
+    // Through the reader rule: a FIFO or device in its place is refused at
+    // once instead of hanging the run, a file another user could have
+    // planted is not read.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(CoreFopenInputFile(pConfigFile, "rb", nullptr), &std::fclose);
     if (!file) {
-        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(pConfigFile, status);
         scfxPrint("Unable to open file %s!", pConfigFile != nullptr ? pConfigFile : "");
         return FLASHCTR_OPEN_FAILED;
     }

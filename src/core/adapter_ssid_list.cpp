@@ -195,7 +195,7 @@ int PopulateSubSystemData(AdapterSubSystemIDList& row, std::span<const char> lin
 
 SubSystemIDListPtr BuildSubSystemListFromFile(const std::string& path) {
     // A table that another user could have planted is treated as absent.
-    FilePtr f(CoreFopenInputFile(path.c_str(), "r", InputFileTrust::OwnerOnlyIfShared, nullptr));
+    FilePtr f(CoreFopenInputFile(path.c_str(), "r", nullptr));
     if (!f) {
         CoreLogMessage(ZV_MSG_DEBUG, "BuildSubSystemListFromFile: Cannot open the adapter properties file %s !",
                        path.c_str());
@@ -243,7 +243,7 @@ SubSystemIDListPtr BuildSubSystemListFromFile(const std::string& path) {
 }
 
 SubSystemIDListPtr BuildSubSystemListFromEncryptedFile(const std::string& path, std::span<const uint8_t> key) {
-    FilePtr f(CoreFopenInputFile(path.c_str(), "rb", InputFileTrust::OwnerOnlyIfShared, nullptr));
+    FilePtr f(CoreFopenInputFile(path.c_str(), "rb", nullptr));
     if (!f) {
         CoreLogMessage(ZV_MSG_DEBUG,
                        "BuildSubSystemListFromEncryptedFile: Cannot open the adapter properties file %s !",

@@ -39,8 +39,7 @@ bool write_all(int fd, const uint8_t* data, size_t n) {
 int CoreReadFileToBuffer(uint8_t** buffer, const char* path, uint32_t* size) {
     if (buffer == nullptr || path == nullptr || size == nullptr) return -1;
     *buffer = nullptr;
-    InputFileStatus status = InputFileStatus::Missing;
-    const int fd = CoreOpenInputFile(path, O_RDONLY, InputFileTrust::OwnerOnlyIfShared, &status);
+    const int fd = CoreOpenInputFile(path, O_RDONLY, nullptr);
     if (fd < 0) {
         CoreLogMessage(ZV_MSG_ERROR, "CoreGetDumpFile: Could not open file %s!", path);
         return -1;
@@ -80,14 +79,23 @@ int CoreReadFileToBuffer(uint8_t** buffer, const char* path, uint32_t* size) {
     return 0;
 }
 
-// Copies an open regular file into an open destination; 0 when every byte of
-// the source went over.
-int CoreCopyFileDescriptors(int in, const char* source, int out) {
+namespace {
+// The length of a source that may be copied, or -1 (said on the log).
+long long copyable_length(int in, const char* source) {
     const long long length = file_size(in);
     if (length < 0 || static_cast<unsigned long long>(length) > CORE_FILE_SIZE_MAX) {
         CoreLogMessage(ZV_MSG_ERROR, "CoreCopyFile: read file %s length %lld too long!", source, length);
         return -1;
     }
+    return length;
+}
+}  // namespace
+
+// Copies an open regular file into an open destination; 0 when every byte of
+// the source went over.
+int CoreCopyFileDescriptors(int in, const char* source, int out) {
+    const long long length = copyable_length(in, source);
+    if (length < 0) return -1;
     uint8_t piece[1024];
     long long total = 0;
     for (;;) {
@@ -107,10 +115,15 @@ int CoreCopyFileDescriptors(int in, const char* source, int out) {
 
 int CoreCopyFile(const char* source, const char* destination) {
     if (source == nullptr || destination == nullptr) return -1;
-    InputFileStatus status = InputFileStatus::Missing;
-    const int in = CoreOpenInputFile(source, O_RDONLY, InputFileTrust::OwnerOnlyIfShared, &status);
+    const int in = CoreOpenInputFile(source, O_RDONLY, nullptr);
     if (in < 0) {
         CoreLogMessage(ZV_MSG_ERROR, "CoreCopyFile: Could not open file %s  !", source);
+        return -1;
+    }
+    // A source refused as too long leaves the destination as it was: it is
+    // looked at before the destination is opened (and emptied).
+    if (copyable_length(in, source) < 0) {
+        ::close(in);
         return -1;
     }
     const int out = ::open(destination, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);

@@ -277,8 +277,7 @@ void CoreConfigParseString(EDIFCONF** list, const char* line) {
 
 int CoreEDifConfigCreateListFromFile(EDIFCONF** list, const char* path) {
     if (list == nullptr || path == nullptr) return -2;
-    InputFileStatus status = InputFileStatus::Missing;
-    std::FILE* f = CoreFopenInputFile(path, "r", InputFileTrust::AnyOwner, &status);
+    std::FILE* f = CoreFopenInputFile(path, "r", nullptr);
     if (f == nullptr) return -2;
     CoreEDifConfigDestroyList(list);
     // One pass in small pieces first, so that a read error is seen before any

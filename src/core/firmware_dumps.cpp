@@ -44,8 +44,7 @@ std::string copy_dump_file(const std::string& libraryFile, const char* prefix) {
         CoreLogMessage(ZV_MSG_ERROR, "CoreCopyFile: Could not open file %s!", name.c_str());
         return {};
     }
-    InputFileStatus status = InputFileStatus::Missing;
-    const int in = CoreOpenInputFile(libraryFile.c_str(), O_RDONLY, InputFileTrust::OwnerOnlyIfShared, &status);
+    const int in = CoreOpenInputFile(libraryFile.c_str(), O_RDONLY, nullptr);
     int rc = -1;
     if (in < 0) {
         CoreLogMessage(ZV_MSG_ERROR, "CoreCopyFile: Could not open file %s  !", libraryFile.c_str());

@@ -10,14 +10,8 @@
 ImageFileResult CoreReadImageFile(const char* path, const ImageFileOptions& options, std::vector<SD_UINT8>& image) {
     image.clear();
     const char* name = path != nullptr ? path : "";
-    InputFileStatus status = InputFileStatus::Ok;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(CoreFopenInputFile(name, "rb", options.trust, &status),
-                                                         &std::fclose);
-    if (!file) {
-        if (status == InputFileStatus::NotRegular || status == InputFileStatus::Untrusted)
-            CoreReportInputFileRefusal(name, status);
-        return ImageFileResult::OpenFailed;
-    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(CoreFopenInputFile(name, "rb", nullptr), &std::fclose);
+    if (!file) return ImageFileResult::OpenFailed;
     const long end = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
     if (end < 0 || static_cast<unsigned long>(end) > options.maxSize) return ImageFileResult::Corrupted;
     if (end == 0 && options.emptyIsNoMemory) return ImageFileResult::NoMemory;

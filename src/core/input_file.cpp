@@ -1,4 +1,4 @@
-// Opening the program's input files safely.
+// The reader rule for every input file.
 #include "core/input_file.h"
 
 #include <fcntl.h>
@@ -21,18 +21,18 @@ std::mutex g_reportedMutex;
 std::set<std::string> g_reported;
 constexpr std::size_t kMaxReported = 64;
 
-std::string directory_of(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    if (slash == nullptr) return ".";
-    if (slash == path) return "/";
-    return std::string(path, static_cast<std::size_t>(slash - path));
+// Root, or the user running the program (who gains nothing from its own file).
+bool trusted_owner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+
+bool others_may_write(const struct stat& st) {
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || !trusted_owner(st.st_uid);
 }
 
 InputFileStatus status_of_errno(int err) {
     switch (err) {
         case ENOENT:
         case ENOTDIR: return InputFileStatus::Missing;
-        case ELOOP:
+        case ELOOP: return InputFileStatus::Link;
         case EISDIR:
         case ENXIO:
         case ENODEV: return InputFileStatus::NotRegular;
@@ -40,52 +40,84 @@ InputFileStatus status_of_errno(int err) {
     }
 }
 
-}  // namespace
-
-bool CoreDirectoryIsShared(const char* path) {
-    if (path == nullptr) return false;
-    struct stat st {};
-    if (::stat(directory_of(path).c_str(), &st) != 0) return false;
-    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+// Whether the status is a refusal of the rule (said to the user) rather
+// than a file that simply is not there or cannot be opened.
+bool is_refusal(InputFileStatus status) {
+    return status == InputFileStatus::NotRegular || status == InputFileStatus::Link ||
+           status == InputFileStatus::OthersMayWrite || status == InputFileStatus::PlacedByOthers;
 }
 
-int CoreOpenInputFile(const char* path, int accessFlags, InputFileTrust trust, InputFileStatus* status) {
-    InputFileStatus scratch;
-    InputFileStatus& st = status != nullptr ? *status : scratch;
+// The checks on the open directory and the open file.
+InputFileStatus judge(const struct stat& dir, const struct stat& file) {
+    if (!S_ISREG(file.st_mode)) return InputFileStatus::NotRegular;
+    if ((file.st_mode & (S_IWGRP | S_IWOTH)) != 0) return InputFileStatus::OthersMayWrite;
+    if (others_may_write(dir) && !trusted_owner(file.st_uid)) return InputFileStatus::PlacedByOthers;
+    return InputFileStatus::Ok;
+}
+
+int open_checked(const char* path, int accessFlags, InputFileStatus& st) {
     if (path == nullptr || *path == '\0') {
         st = InputFileStatus::Missing;
         return -1;
     }
-    const bool shared = trust == InputFileTrust::OwnerOnlyIfShared && CoreDirectoryIsShared(path);
-    // O_NONBLOCK: opening a FIFO never waits for its writer; it is refused below.
-    int flags = (accessFlags & O_ACCMODE) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    if (shared) flags |= O_NOFOLLOW;
-    const int fd = ::open(path, flags);
+    // The directory is opened first, and the file inside that very directory,
+    // so the directory judged is the one the file came from.
+    const char* slash = std::strrchr(path, '/');
+    const std::string dirName = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+    const char* base = slash == nullptr ? path : slash + 1;
+    if (*base == '\0') {
+        st = InputFileStatus::NotRegular;   // "dir/": a directory by its very name
+        return -1;
+    }
+    const int dirFd = ::open(dirName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        st = status_of_errno(errno) == InputFileStatus::Missing ? InputFileStatus::Missing : InputFileStatus::Unreadable;
+        return -1;
+    }
+    // Looked at before it is opened: a device is never opened, a link never followed.
+    struct stat dirInfo {}, before {};
+    if (::fstat(dirFd, &dirInfo) != 0 || ::fstatat(dirFd, base, &before, AT_SYMLINK_NOFOLLOW) != 0) {
+        st = status_of_errno(errno);
+        ::close(dirFd);
+        return -1;
+    }
+    if (S_ISLNK(before.st_mode) || !S_ISREG(before.st_mode)) {
+        st = S_ISLNK(before.st_mode) ? InputFileStatus::Link : InputFileStatus::NotRegular;
+        ::close(dirFd);
+        return -1;
+    }
+    // O_NONBLOCK: a FIFO put in its place meanwhile never makes the open wait.
+    const int fd = ::openat(dirFd, base, (accessFlags & O_ACCMODE) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int openErr = errno;
+    ::close(dirFd);
     if (fd < 0) {
-        const int err = errno;
-        // A link planted in a shared directory is refused as untrusted, not as a loop.
-        st = (shared && err == ELOOP) ? InputFileStatus::Untrusted : status_of_errno(err);
+        st = status_of_errno(openErr);
         return -1;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    // What was opened is judged, whatever the name held a moment before.
+    st = ::fstat(fd, &info) != 0 ? InputFileStatus::Unreadable : judge(dirInfo, info);
+    if (st != InputFileStatus::Ok) {
         ::close(fd);
-        st = InputFileStatus::NotRegular;
-        return -1;
-    }
-    if (shared && (info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
-        ::close(fd);
-        st = InputFileStatus::Untrusted;
         return -1;
     }
     // Reads of a regular file block as usual from here on.
     const int fl = ::fcntl(fd, F_GETFL);
     if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    st = InputFileStatus::Ok;
     return fd;
 }
 
-std::FILE* CoreFopenInputFile(const char* path, const char* mode, InputFileTrust trust, InputFileStatus* status) {
+}  // namespace
+
+int CoreOpenInputFile(const char* path, int accessFlags, InputFileStatus* status) {
+    InputFileStatus scratch = InputFileStatus::Missing;
+    InputFileStatus& st = status != nullptr ? *status : scratch;
+    const int fd = open_checked(path, accessFlags, st);
+    if (fd < 0 && is_refusal(st)) CoreReportInputFileRefusal(path, st);
+    return fd;
+}
+
+std::FILE* CoreFopenInputFile(const char* path, const char* mode, InputFileStatus* status) {
     InputFileStatus scratch;
     InputFileStatus& st = status != nullptr ? *status : scratch;
     if (mode == nullptr || (mode[0] != 'r')) {
@@ -93,7 +125,7 @@ std::FILE* CoreFopenInputFile(const char* path, const char* mode, InputFileTrust
         return nullptr;
     }
     const bool update = std::strchr(mode, '+') != nullptr;
-    const int fd = CoreOpenInputFile(path, update ? O_RDWR : O_RDONLY, trust, &st);
+    const int fd = CoreOpenInputFile(path, update ? O_RDWR : O_RDONLY, &st);
     if (fd < 0) return nullptr;
     std::FILE* f = ::fdopen(fd, mode);
     if (f == nullptr) {
@@ -103,9 +135,9 @@ std::FILE* CoreFopenInputFile(const char* path, const char* mode, InputFileTrust
     return f;
 }
 
-InputFileStatus CoreProbeInputFile(const char* path, InputFileTrust trust) {
+InputFileStatus CoreProbeInputFile(const char* path) {
     InputFileStatus st = InputFileStatus::Missing;
-    const int fd = CoreOpenInputFile(path, O_RDONLY, trust, &st);
+    const int fd = CoreOpenInputFile(path, O_RDONLY, &st);
     if (fd >= 0) ::close(fd);
     return st;
 }
@@ -122,11 +154,13 @@ std::string CoreInputFileRefusalText(const char* path, InputFileStatus status) {
         case InputFileStatus::Ok: return {};
         case InputFileStatus::Missing: return "File " + name + " does not exist!";
         case InputFileStatus::NotRegular: return "File " + name + " is not a regular file; it is not read!";
+        case InputFileStatus::Link: return "File " + name + " is a symbolic link; it is not read!";
         case InputFileStatus::Unreadable: return "File " + name + " cannot be read!";
-        case InputFileStatus::Untrusted:
-            return "File " + name +
-                   " is ignored: its directory is writable by other users and the file is not one that only root "
-                   "owns and can write!";
+        case InputFileStatus::OthersMayWrite:
+            return "File " + name + " is ignored: users other than root may write it!";
+        case InputFileStatus::PlacedByOthers:
+            return "File " + name + " is ignored: it is in a directory that users other than root may write, and root "
+                                    "does not own it!";
     }
     return {};
 }

@@ -1,7 +1,15 @@
-// Opening the files this program reads as root: only regular files are read
-// (a FIFO, device, directory or link loop is refused before any read, and an
-// open never waits for a writer), and a file that other users could have
-// planted is refused where the caller asks for that.
+// The one rule for every file this program reads as root (images, templates,
+// flash.cfg, adapters.properties, agent.properties, the EDIF configuration,
+// the files "-x" copies): a regular file, reached without following a link
+// in its last component, read through the one descriptor that was checked,
+// and refused when a user other than root could have placed or changed it:
+//   - group or others may write the file, or
+//   - its directory is one another user may write (group or others may, or
+//     another user owns it) and root does not own the file.
+// (The user running the program counts as root: a file of its own gives it
+// nothing it did not have.) An open never waits: a FIFO is refused, not
+// opened for a writer. Every refusal but a missing or unreadable file is
+// said once per run, naming the file and the reason.
 #pragma once
 
 #include <cstdio>
@@ -9,29 +17,23 @@
 
 enum class InputFileStatus {
     Ok,
-    Missing,      // no such name
-    NotRegular,   // FIFO, device, directory, socket or a link loop
-    Unreadable,   // exists but cannot be opened (permissions and the like)
-    Untrusted,    // in a directory others may write, and not a root-owned file only root can write
+    Missing,         // no such name
+    NotRegular,      // FIFO, device, directory or socket
+    Link,            // a symbolic link (never followed)
+    Unreadable,      // exists but cannot be opened (permissions and the like)
+    OthersMayWrite,  // group or other users may write the file
+    PlacedByOthers,  // in a directory other users may write, and not root's file
 };
 
-enum class InputFileTrust {
-    AnyOwner,          // any regular file
-    OwnerOnlyIfShared, // in a directory group or others may write: no link, owned by
-                       // this process's user, writable by neither group nor others
-};
-
-// Opens `path` (open(2) access flags O_RDONLY or O_RDWR) under the rules above;
-// the descriptor, or -1 with *status telling why. Nothing is read.
-int CoreOpenInputFile(const char* path, int accessFlags, InputFileTrust trust, InputFileStatus* status);
+// Opens `path` (open(2) access flags O_RDONLY or O_RDWR) under the rule
+// above; the descriptor, or -1 with *status telling why. Nothing is read.
+int CoreOpenInputFile(const char* path, int accessFlags, InputFileStatus* status);
 // The same as a stdio stream ("r"/"rb" read, "r+" read and update).
-std::FILE* CoreFopenInputFile(const char* path, const char* mode, InputFileTrust trust, InputFileStatus* status);
+std::FILE* CoreFopenInputFile(const char* path, const char* mode, InputFileStatus* status);
 // Opens and closes again: whether the file could be read.
-InputFileStatus CoreProbeInputFile(const char* path, InputFileTrust trust);
+InputFileStatus CoreProbeInputFile(const char* path);
 // Whether anything (a file, a link, a FIFO...) has this name; nothing is opened.
 bool CoreNameExists(const char* path);
-// True when group or others may write the directory that holds `path`.
-bool CoreDirectoryIsShared(const char* path);
 
 // The line that names a refused file, e.g. "File /tmp/x is not a regular file; it is not read!".
 std::string CoreInputFileRefusalText(const char* path, InputFileStatus status);

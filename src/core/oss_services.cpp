@@ -298,25 +298,27 @@ int GetAppDataPath(char* buffer, size_t size) {
     return 0;
 }
 
-int CopyFile(const char* source, const char* destination) {
-    if (source == nullptr || destination == nullptr) return -1;
-    FILE* in = CoreFopenInputFile(source, "rb", InputFileTrust::AnyOwner, nullptr);
+namespace {
+
+// Copies `source` to the fresh file `name` of the directory `dirFd`.
+int copy_file_at(const char* source, int dirFd, const char* name) {
+    FILE* in = CoreFopenInputFile(source, "rb", nullptr);
     if (in == nullptr) return -1;
     // The copy is always a fresh file, made without following a link: a name
     // planted in the target directory (a link, a FIFO) is removed, never
     // written through. A name that cannot be removed (a directory) fails.
-    if (::unlink(destination) != 0 && errno != ENOENT) {
+    if (::unlinkat(dirFd, name, 0) != 0 && errno != ENOENT) {
         std::fclose(in);
         return -1;
     }
     struct stat src {};
     const mode_t mode = ::fstat(::fileno(in), &src) == 0 ? (src.st_mode & 0755) : 0644;
-    const int fd = ::open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+    const int fd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
     FILE* out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (out == nullptr) {
         if (fd >= 0) {
             ::close(fd);
-            ::unlink(destination);
+            ::unlinkat(dirFd, name, 0);
         }
         std::fclose(in);
         return -1;
@@ -334,31 +336,63 @@ int CopyFile(const char* source, const char* destination) {
     std::fclose(in);
     if (std::fclose(out) != 0) ok = false;
     if (!ok) {
-        ::unlink(destination);
+        ::unlinkat(dirFd, name, 0);
         return -1;
     }
     return 0;
 }
 
-int CopyDirectory(const char* source, const char* destination, std::vector<std::string>* failed) {
+// Opens the directory the files are copied into: never through a link (a
+// trailing "/" would follow one, so it is dropped), and only one that no user
+// but root may write; made when missing. The descriptor, or -1 with the reason.
+int open_target_directory(const char* destination, std::string& why) {
+    std::string name = destination;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(name.c_str(), kFlags);
+    // A directory root makes is its own and written by no one else.
+    if (fd < 0 && errno == ENOENT && ::mkdir(name.c_str(), 0755) == 0) fd = ::open(name.c_str(), kFlags);
+    struct stat st {};
+    if (fd < 0) {
+        const int err = errno;
+        if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) why = "it is a symbolic link";
+        else if (err == ENOTDIR) why = "it is not a directory";
+        else why = std::strerror(err);
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0) why = std::strerror(errno);
+    else if (st.st_uid != 0 && st.st_uid != ::geteuid()) why = "a user other than root owns it";
+    else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) why = "group or other users may write it";
+    else return fd;
+    ::close(fd);
+    return -1;
+}
+
+}  // namespace
+
+int CopyFile(const char* source, const char* destination) {
+    if (source == nullptr || destination == nullptr) return -1;
+    return copy_file_at(source, AT_FDCWD, destination);
+}
+
+int CopyDirectory(const char* source, const char* destination, std::vector<std::string>* failed, std::string* refusal) {
     if (source == nullptr || destination == nullptr) return -1;
     DIR* src = ::opendir(source);
     if (src == nullptr) return -1;
-    struct stat dst_st {};
-    if (::stat(destination, &dst_st) != 0) {
-        ::mkdir(destination, 0755);
-    }
-    DIR* dst = ::opendir(destination);
-    if (dst == nullptr || ::stat(destination, &dst_st) != 0) {
-        if (dst != nullptr) ::closedir(dst);
+    std::string why;
+    const int dst = open_target_directory(destination, why);
+    if (dst < 0) {
+        CoreLogMessage(ZV_MSG_ERROR, "CopyDirectory: %s is refused: %s", destination, why.c_str());
+        if (refusal != nullptr) *refusal = why;
         ::closedir(src);
         return -1;
     }
-    ::closedir(dst);
     // Copying a directory onto itself would truncate every file it holds.
-    struct stat src_st {};
-    if (::fstat(::dirfd(src), &src_st) != 0 || (src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino)) {
+    struct stat src_st {}, dst_st {};
+    if (::fstat(::dirfd(src), &src_st) != 0 || ::fstat(dst, &dst_st) != 0 ||
+        (src_st.st_dev == dst_st.st_dev && src_st.st_ino == dst_st.st_ino)) {
         CoreLogMessage(ZV_MSG_ERROR, "CopyDirectory: %s is the source directory itself", destination);
+        ::close(dst);
         ::closedir(src);
         return -1;
     }
@@ -384,12 +418,13 @@ int CopyDirectory(const char* source, const char* destination, std::vector<std::
             continue;
         }
         CoreLogMessage(ZV_MSG_DEBUG, "Destination file: %s (%ld)", to, static_cast<long>(st.st_size));
-        if (CopyFile(from, to) != 0) {
+        if (copy_file_at(from, dst, e->d_name) != 0) {
             CoreLogMessage(ZV_MSG_ERROR, "CopyDirectory: Unable to copy %s", from);
             rc = -1;
             if (failed != nullptr) failed->emplace_back(e->d_name);
         }
     }
+    ::close(dst);
     ::closedir(src);
     return rc;
 }

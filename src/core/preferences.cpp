@@ -72,14 +72,9 @@ bool read_line(FILE* f, std::string& line, bool& had_newline) {
 
 FILE* PrefOpenPreferenceFile(const char* path) {
     if (path == nullptr) return nullptr;
-    // Only a regular file is read: a FIFO or device in its place would hang or
-    // flood the run. Such a file counts as missing, and the user is told.
-    InputFileStatus status = InputFileStatus::Missing;
-    FILE* f = CoreFopenInputFile(path, "r+", InputFileTrust::AnyOwner, &status);
-    if (f == nullptr) {
-        CoreLogMessage(ZV_MSG_WARNING, "PrefOpenPreferenceFile: Failed to open preference file (%s).", path);
-        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(path, status);
-    }
+    // Through the reader rule: what it refuses counts as missing, and the user is told.
+    FILE* f = CoreFopenInputFile(path, "r+", nullptr);
+    if (f == nullptr) CoreLogMessage(ZV_MSG_WARNING, "PrefOpenPreferenceFile: Failed to open preference file (%s).", path);
     return f;
 }
 
@@ -108,7 +103,7 @@ const char* PrefGetProperty(FILE* file, const char* key) {
     if (key == nullptr) return nullptr;
     bool own = false;
     if (file == nullptr) {
-        file = CoreFopenInputFile(PREF_FILE_NAME, "r+", InputFileTrust::AnyOwner, nullptr);
+        file = CoreFopenInputFile(PREF_FILE_NAME, "r+", nullptr);
         if (file == nullptr) {
             CoreLogMessage(ZV_MSG_ERROR, "PrefGetProperty: Failed to open preference file (%s).", PREF_FILE_NAME);
             return nullptr;
@@ -136,7 +131,7 @@ int PrefSetProperty(FILE* file, const char* key, const char* value) {
     if (key == nullptr || value == nullptr) return -1;
     bool own = false;
     if (file == nullptr) {
-        file = CoreFopenInputFile(PREF_FILE_NAME, "r+", InputFileTrust::AnyOwner, nullptr);
+        file = CoreFopenInputFile(PREF_FILE_NAME, "r+", nullptr);
         if (file == nullptr) {
             CoreLogMessage(ZV_MSG_ERROR, "Failed to open preference file (%s)", PREF_FILE_NAME);
             return -1;
@@ -304,7 +299,7 @@ int CoreGetiiDMAValue(const char* key, int* value) {
 int CoreGetStringValueFromPropertiesFile(const char* key, char* out, size_t size) {
     if (key == nullptr || out == nullptr || size == 0) return -1;
     const char* name = CoreGetConfigFileName();
-    FILE* f = (name != nullptr && *name != '\0') ? CoreFopenInputFile(name, "r", InputFileTrust::AnyOwner, nullptr)
+    FILE* f = (name != nullptr && *name != '\0') ? CoreFopenInputFile(name, "r", nullptr)
                                                  : nullptr;
     if (f == nullptr) {
         CoreLogMessage(ZV_MSG_ERROR,

@@ -60,7 +60,7 @@ SDMDevice* device_of(int number) {
 }
 
 bool read_lines(const char* path, std::vector<std::string>& lines) {
-    std::FILE* f = CoreFopenInputFile(path, "r", InputFileTrust::AnyOwner, nullptr);
+    std::FILE* f = CoreFopenInputFile(path, "r", nullptr);
     if (f == nullptr) return false;
     std::string line;
     int c;

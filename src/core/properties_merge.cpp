@@ -55,12 +55,12 @@ int MergePropertiesFilesIn(const char* dir) {
     const std::string orig = current + ".orig";
     const std::string temp = current + ".temp";
 
-    std::FILE* fc = CoreFopenInputFile(current.c_str(), "r", InputFileTrust::AnyOwner, nullptr);
+    std::FILE* fc = CoreFopenInputFile(current.c_str(), "r", nullptr);
     if (fc == nullptr) {
         CoreLogMessage(ZV_MSG_ERROR, "Error opening %s, returning!", current.c_str());
         return -1;
     }
-    std::FILE* fo = CoreFopenInputFile(orig.c_str(), "r", InputFileTrust::AnyOwner, nullptr);
+    std::FILE* fo = CoreFopenInputFile(orig.c_str(), "r", nullptr);
     if (fo == nullptr) {
         std::fclose(fc);
         CoreLogMessage(ZV_MSG_ERROR, "Error opening %s, returning!", orig.c_str());

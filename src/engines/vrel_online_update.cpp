@@ -68,7 +68,6 @@ void refuse(SD_INT32 status, const char* format, ...) {
 // (its size cannot be told or it cannot be read whole), 115.
 SD_INT32 read_file(const char* path, std::vector<SD_UINT8>& bytes) {
     ImageFileOptions options;
-    options.trust = InputFileTrust::AnyOwner;
     options.maxSize = INT32_MAX;  // the image length is kept as a signed 32-bit count
     switch (CoreReadImageFile(path, options, bytes)) {
         case ImageFileResult::Ok: return 0;

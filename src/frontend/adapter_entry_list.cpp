@@ -231,12 +231,7 @@ int BuildAdapterEntryList(SDMDevice* first) {
     if (path.empty() || path.back() != '/') path += '/';
     path += kAdapterPropertiesFileName;
     VORNLogMessage(VORN_MSG_DEBUG, "BuildAdapterEntryList: Adapter file: %s", path.c_str());
-    // A table that is no regular file, or that another user could have planted,
-    // is said and read as absent (the readers refuse it as well).
-    if (const InputFileStatus st = CoreProbeInputFile(path.c_str(), InputFileTrust::OwnerOnlyIfShared);
-        st == InputFileStatus::NotRegular || st == InputFileStatus::Untrusted) {
-        CoreReportInputFileRefusal(path.c_str(), st);
-    }
+    // A table the reader rule refuses is said there and read as absent.
     SubSystemIDListPtr table = LoadAdapterSubSystemList(path);
     for (SDMDevice* port = first; port != nullptr; port = port->next) {
         const SD_UINT8* w = port->DevicePortProperty.WWN;

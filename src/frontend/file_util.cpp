@@ -15,9 +15,8 @@
 
 int isFileExists(const char* path) {
     if (path == nullptr) return 0;
-    // Opened without waiting (a FIFO would block until a writer came) and
-    // only a regular file counts.
-    return CoreProbeInputFile(path, InputFileTrust::AnyOwner) == InputFileStatus::Ok ? 1 : 0;
+    // Only a file the reader rule accepts counts.
+    return CoreProbeInputFile(path) == InputFileStatus::Ok ? 1 : 0;
 }
 
 int isDirExists(const char* path) {
@@ -28,12 +27,8 @@ int isDirExists(const char* path) {
 
 int getFileSize(const char* path, uint32_t* size) {
     if (path == nullptr || size == nullptr) return 1;
-    InputFileStatus status = InputFileStatus::Missing;
-    FILE* f = CoreFopenInputFile(path, "rb", InputFileTrust::AnyOwner, &status);
-    if (f == nullptr) {
-        if (status == InputFileStatus::NotRegular) CoreReportInputFileRefusal(path, status);
-        return 1;
-    }
+    FILE* f = CoreFopenInputFile(path, "rb", nullptr);
+    if (f == nullptr) return 1;
     int rc = 0;
     if (std::fseek(f, 0, SEEK_END) != 0) {
         rc = 5;
@@ -81,7 +76,7 @@ int DumpToFile(const SDMDevice* /*port*/, std::span<uint8_t> buffer, const char*
         return -1;
     }
     std::memset(buffer.data(), 0, buffer.size());
-    f = CoreFopenInputFile(path, "rb", InputFileTrust::AnyOwner, nullptr);
+    f = CoreFopenInputFile(path, "rb", nullptr);
     if (f == nullptr) {
         CoreLogMessage(ZV_MSG_ERROR, "Failed to open file %s for reading!", path);
         return -1;

@@ -49,7 +49,7 @@ int dumpFlashBufferToFile(const SDMDevice* /*pDevice*/, std::span<SD_UINT8> buf,
         return -1;
     }
     std::memset(buf.data(), 0, buf.size());
-    FilePtr f(CoreFopenInputFile(path, "rb", InputFileTrust::OwnerOnlyIfShared, nullptr), &std::fclose);
+    FilePtr f(CoreFopenInputFile(path, "rb", nullptr), &std::fclose);
     if (!f) {
         scfxPrint("Failed to open file %s for reading!", path);
         return -1;
@@ -62,7 +62,7 @@ int dumpFlashBufferToFile(const SDMDevice* /*pDevice*/, std::span<SD_UINT8> buf,
 }
 
 int scanOptionROMFile(const SDMDevice* /*pDevice*/, const char* path) {
-    FilePtr f(CoreFopenInputFile(path != nullptr ? path : "", "rb", InputFileTrust::AnyOwner, nullptr), &std::fclose);
+    FilePtr f(CoreFopenInputFile(path != nullptr ? path : "", "rb", nullptr), &std::fclose);
     if (!f) return 1;
     long start = 0;
     for (int index = 0; index < kMaxImages; ++index) {

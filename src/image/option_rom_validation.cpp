@@ -176,12 +176,9 @@ int validateUpdateMultibootOptionROM_1(SD_UINT16 subsysDeviceId, SD_UINT16 subsy
 
 int validateOptionROMFile(const char* path, std::span<SD_UINT8> buffer, SD_UINT32* maxSize) {
     if (maxSize == nullptr) return 1;
-    InputFileStatus why = InputFileStatus::Ok;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        CoreFopenInputFile(path != nullptr ? path : "", "rb", InputFileTrust::OwnerOnlyIfShared, &why), &std::fclose);
+        CoreFopenInputFile(path != nullptr ? path : "", "rb", nullptr), &std::fclose);
     if (!file) {
-        if (why == InputFileStatus::NotRegular || why == InputFileStatus::Untrusted)
-            CoreReportInputFileRefusal(path, why);
         *maxSize = 0;
         return 1;
     }

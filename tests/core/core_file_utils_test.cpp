@@ -41,7 +41,10 @@ TEST_F(FileUtils, ReadsWholeRegularFilesWithinTheLimit) {
     close(fd);
     EXPECT_EQ(CoreReadFileToBuffer(&data, big.c_str(), &size), -1);
     EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(CoreCopyFile(big.c_str(), (dir_.Path() + "/copy.bin").c_str()), -1);
+    // ... and a copy of it leaves the destination as it was.
+    const std::string kept = Put("copy.bin", "earlier copy");
+    EXPECT_EQ(CoreCopyFile(big.c_str(), kept.c_str()), -1);
+    EXPECT_EQ(zvtest::ReadFile(kept), "earlier copy");
 
     const std::string fifo = dir_.Path() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

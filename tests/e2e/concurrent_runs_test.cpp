@@ -32,7 +32,7 @@ protected:
             zvtest::TempDir dir;
             host.Write(dir.Path());
             const Bytes before = zvfix::ReadFlash(dir.Path(), 0);
-            const int lock = ::open("/tmp/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const int lock = ::open("/run/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             ASSERT_GE(lock, 0);
             ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
             const zvtest::RunResult b = RunOn(inst, dir.Path());
