@@ -348,10 +348,10 @@ int copy_file_at(const char* source, int dirFd, const char* name) {
 int open_target_directory(const char* destination, std::string& why) {
     std::string name = destination;
     while (name.size() > 1 && name.back() == '/') name.pop_back();
-    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(name.c_str(), kFlags);
+    const auto open_directory = [&] { return ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
+    int fd = open_directory();
     // A directory root makes is its own and written by no one else.
-    if (fd < 0 && errno == ENOENT && ::mkdir(name.c_str(), 0755) == 0) fd = ::open(name.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT && ::mkdir(name.c_str(), 0755) == 0) fd = open_directory();
     struct stat st {};
     if (fd < 0) {
         const int err = errno;

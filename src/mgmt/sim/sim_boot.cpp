@@ -5,10 +5,9 @@
 
 #include <array>
 #include <cerrno>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "mgmt/sim/sim_file.h"
 #include "mgmt/sim/sim_flash.h"
 #include "mgmt/sim/sim_live.h"
 
@@ -238,11 +237,9 @@ zvsim_state zvsim_load_state(const zvsim_host& host) {
     std::vector<bool> known(host.adapters.size(), false);
     json doc;
     {
-        std::ifstream in(StatePath(host), std::ios::binary);
-        if (in) {
-            std::stringstream ss;
-            ss << in.rdbuf();
-            doc = json::parse(ss.str(), nullptr, false);
+        std::string text, err;
+        if (zvsim_read_file(StatePath(host), kZvsimMaxTextFile, text, err)) {
+            doc = json::parse(text, nullptr, false);
         }
     }
     if (doc.is_object() && doc.contains("clock_offset") && doc["clock_offset"].is_number_integer()) {
@@ -311,10 +308,9 @@ int zvsim_reboot_host(const std::string& dir, std::string& err) {
     zvsim_state state;
     // The clock runs on through a reboot.
     {
-        std::ifstream in(StatePath(host), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        const json doc = json::parse(ss.str(), nullptr, false);
+        std::string text, unread;
+        zvsim_read_file(StatePath(host), kZvsimMaxTextFile, text, unread);
+        const json doc = json::parse(text, nullptr, false);
         if (doc.is_object() && doc.contains("clock_offset") && doc["clock_offset"].is_number_integer()) {
             state.clockOffset = doc["clock_offset"].get<SD_INT64>();
         }

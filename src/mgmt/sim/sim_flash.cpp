@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "mgmt/sim/sim_file.h"
 #include "mgmt/sim/sim_layout.h"
 
 namespace {
@@ -55,10 +56,10 @@ int FlashFd(const zvsim_adapter& a, bool forWrite) {
     if (h.fd >= 0 && (h.writable || !forWrite)) {
         return h.fd;
     }
-    int fd = open(a.flashPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    int fd = zvsim_open_regular(a.flashPath, O_RDWR);
     bool writable = fd >= 0;
     if (fd < 0 && !forWrite && (errno == EACCES || errno == EROFS)) {
-        fd = open(a.flashPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        fd = zvsim_open_regular(a.flashPath, O_RDONLY);
     }
     if (fd < 0) {
         return -1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mgmt/sim/sim_flash.h"
+#include "mgmt/sim/sim_file.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ SD_UINT64 CountLines(int fd, off_t from, off_t to) {
 }  // namespace
 
 void zvsim_journal::Append(const zvsim_journal_line& line) {
-    const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = zvsim_open_regular(path_, O_RDWR | O_CREAT | O_APPEND, 0644);
     if (fd < 0) {
         return;
     }

@@ -5,13 +5,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 
+#include "mgmt/sim/sim_file.h"
 #include "mgmt/sim/sim_host.h"
 #include "mgmt/sim/sim_layout.h"
 #include "mgmt/transport.h"
@@ -1030,14 +1029,9 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
     const std::string path = dir + "/host.json";
     std::string text;
     try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            err = path + ": cannot be read";
+        if (!zvsim_read_file(path, kZvsimMaxTextFile, text, err)) {
             return false;
         }
-        std::stringstream ss;
-        ss << in.rdbuf();
-        text = ss.str();
     } catch (const std::exception& e) {
         err = path + ": " + e.what();
         return false;

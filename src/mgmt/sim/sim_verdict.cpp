@@ -3,19 +3,18 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "mgmt/sim/sim_boot.h"
+#include "mgmt/sim/sim_file.h"
 #include "mgmt/sim/sim_flash.h"
 
 using nlohmann::json;
 
 namespace {
 
-constexpr off_t kMaxManifest = 16 * 1024 * 1024;
+constexpr std::size_t kMaxManifest = 16 * 1024 * 1024;
 
 struct Expect {
     SD_UINT64 hash = 0;
@@ -89,15 +88,12 @@ bool Matches(const zvsim_adapter& a, SD_UINT32 code, const Expect& e) {
 bool zvsim_check_boot(const zvsim_host& host, const std::string& manifestPath, std::vector<zvsim_verdict>& out,
                       std::string& err) {
     out.clear();
-    struct stat st{};
-    if (lstat(manifestPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxManifest) {
+    std::string text, why;
+    if (!zvsim_read_file(manifestPath, kMaxManifest, text, why)) {
         err = manifestPath + ": not a readable manifest file";
         return false;
     }
-    std::ifstream in(manifestPath, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    const json doc = json::parse(ss.str(), nullptr, false);
+    const json doc = json::parse(text, nullptr, false);
     if (!doc.is_object() || !doc.contains("adapters") || !doc["adapters"].is_object()) {
         err = manifestPath + ": expected {\"adapters\": {...}}";
         return false;

@@ -1,0 +1,183 @@
+// Files another user planted where a root run looks: an image or template in
+// a directory everyone may write, an installation directory everyone may
+// write, a link named as the "-x" target, the update lock, and FIFOs in place
+// of the simulated platform's files. Nothing of theirs is read or written
+// through; each refusal names the file and the reason.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "e2e/online_update_families.h"
+#include "e2e/safety_fixture.h"
+
+namespace {
+using zvsafety::Has;
+
+constexpr uid_t kNobody = 65534;
+const std::string kPlacedByOthers =
+    " is ignored: it is in a directory that users other than root may write, and root does not own it!";
+
+void Plant(const std::string& path, const std::string& content, uid_t owner, mode_t mode) {
+    zvfix::WriteTextFile(path, content);
+    ASSERT_EQ(::chown(path.c_str(), owner, owner), 0);
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+}
+
+std::string FileText(const std::string& path) { return zvtest::ReadFile(path); }
+
+class PlantedInputs : public zvsafety::SafetyTest {};
+
+// The chip-27 image, read by the MCTP command from the working directory and
+// named by "-b ALL": refused like the chip-25 one, nothing written.
+TEST_F(PlantedInputs, AChip27ImageAnotherUserPlantedIsNeverFlashed) {
+    const zvonline::Family f = zvonline::Chip27();
+    f.build(host);
+    host.Write(hostDir.Path());
+    f.install(inst);
+    const std::string image = "/tmp/kv_gen7_mbi.bin";
+    Plant(image, FileText(inst.Path() + "/kv_gen7_mbi.bin"), kNobody, 0644);
+    // Root's own table in the working directory, where the run reads it.
+    Plant("/tmp/adapters.properties", FileText(inst.Path() + "/adapters.properties"), 0, 0644);
+    const auto before = Flashes();
+
+    zvtest::RunOptions mctp = Options();
+    mctp.cwd = "/tmp";
+    zvtest::RunResult r = RunWithin(mctp);
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(Has(r.err, "File kv_gen7_mbi.bin" + kPlacedByOthers)) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(Flashes(), before);
+
+    r = RunWithin(Options({"-b", "ALL", image}));
+    EXPECT_NE(r.status, 0) << r.out << r.err << r.outputFile;
+    EXPECT_NE(r.status, 201);
+    EXPECT_TRUE(Has(r.err, "File " + image + kPlacedByOthers)) << r.err;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(Flashes(), before);
+
+    // The same image as root's own file is flashed.
+    ASSERT_EQ(::chown(image.c_str(), 0, 0), 0);
+    r = RunWithin(Options({"-b", "ALL", image}));
+    EXPECT_EQ(r.status, 201) << r.out << r.err << r.outputFile;
+}
+
+// A board-configuration template planted in "/tmp" and read from there, or a
+// template others may write in an installation directory everyone may write:
+// the adapter fails that step and its region 0xBA stays as it was.
+TEST_F(PlantedInputs, ABoardTemplateOthersCouldChangeIsNeverWritten) {
+    AddChip25(0x0289);
+    Install();
+    const zvfix::Bytes region = zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionBoardConfig1);
+    const std::string newer = zvfix::BoardTemplateSpec{"CBF(", "7.7.7", {{0x40, {0x77, 0x77}}}, {}}.Text();
+    Plant("/tmp/Vx9FBC.dat", newer, kNobody, 0644);
+    Plant("/tmp/adapters.properties", FileText(inst.Path() + "/adapters.properties"), 0, 0644);
+
+    zvtest::RunOptions inTmp = Options();
+    inTmp.cwd = "/tmp";
+    zvtest::RunResult r = RunWithin(inTmp);
+    EXPECT_TRUE(Has(r.err, "File Vx9FBC.dat" + kPlacedByOthers)) << r.err;
+    EXPECT_FALSE(Has(r.outputFile, "7.7.7")) << r.outputFile;
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionBoardConfig1), region);
+
+    ASSERT_EQ(::chmod(inst.Path().c_str(), 01777), 0);
+    inst.WriteFile("Vx9FBC.dat", newer);
+    ASSERT_EQ(::chmod((inst.Path() + "/Vx9FBC.dat").c_str(), 0666), 0);
+    r = RunWithin(Options());
+    EXPECT_TRUE(Has(r.err, "File Vx9FBC.dat is ignored: users other than root may write it!")) << r.err;
+    EXPECT_FALSE(Has(r.outputFile, "7.7.7")) << r.outputFile;
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionBoardConfig1), region);
+    ASSERT_EQ(::chmod(inst.Path().c_str(), 0755), 0);
+}
+
+// "-x" into a link another user planted, to a directory only root may write,
+// or into a directory others own or may write: nothing is copied there.
+TEST_F(PlantedInputs, ExtractNeverCopiesIntoADirectoryAnotherUserCouldHavePlanted) {
+    AddChip25(0x0289);
+    Install();
+    zvtest::TempDir rootOnly;
+    ASSERT_EQ(::chmod(rootOnly.Path().c_str(), 0700), 0);
+    zvfix::WriteTextFile(rootOnly.Path() + "/flash.cfg", "root's\n");
+    ASSERT_EQ(::symlink(rootOnly.Path().c_str(), "/tmp/out"), 0);
+    ASSERT_EQ(::mkdir("/tmp/theirs", 0755), 0);
+    ASSERT_EQ(::chown("/tmp/theirs", kNobody, kNobody), 0);
+    ASSERT_EQ(::mkdir("/tmp/open", 0755), 0);
+    ASSERT_EQ(::chmod("/tmp/open", 0777), 0);
+    struct Case {
+        std::string target, reason;
+    };
+    for (const Case& c : {Case{"/tmp/out", "it is a symbolic link"}, Case{"/tmp/out/", "it is a symbolic link"},
+                          Case{"/tmp/theirs", "a user other than root owns it"},
+                          Case{"/tmp/open", "group or other users may write it"}}) {
+        SCOPED_TRACE(c.target);
+        zvtest::RunResult r = RunWithin(Options({"-x", c.target}));
+        EXPECT_NE(r.status, 0) << r.out << r.err;
+        EXPECT_TRUE(Has(r.out, "Error: Directory " + c.target + " is refused: " + c.reason + "; nothing copied.\n"))
+            << r.out;
+    }
+    EXPECT_EQ(FileText(rootOnly.Path() + "/flash.cfg"), "root's\n");
+    EXPECT_FALSE(zvtest::FileExists("/tmp/theirs/flash.cfg"));
+    EXPECT_FALSE(zvtest::FileExists("/tmp/open/flash.cfg"));
+
+    // A new directory is made root's own, and the files land in it.
+    zvtest::RunResult r = RunWithin(Options({"-x", "/tmp/new"}));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat("/tmp/new", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(FileText("/tmp/new/flash.cfg"), FileText(inst.Path() + "/flash.cfg"));
+}
+
+// Nothing another user can make blocks the update: the old lock name in /tmp
+// is no lock any more, and a lock file in "/run" that is not root's own is
+// said with its reason, never taken for a run in progress.
+TEST_F(PlantedInputs, TheUpdateLockIsRootsOwnOrSaidWhyNot) {
+    AddChip25(0x0289);
+    Install();
+    const std::string old = "/tmp/zv_mctp_update.lock";
+    Plant(old, "", kNobody, 0666);
+    zvtest::RunResult r = RunWithin(Options());
+    EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
+
+    const std::string lock = "/run/zv_mctp_update.lock";
+    struct Case {
+        std::string name, reason;
+        std::function<void()> plant;
+    };
+    const std::vector<Case> cases = {
+        {"link", "it is a symbolic link", [&] { ASSERT_EQ(::symlink(old.c_str(), lock.c_str()), 0); }},
+        {"FIFO", "it is not a regular file", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
+        {"another user's", "it is not a file that only root owns and may write", [&] { Plant(lock, "", kNobody, 0600); }},
+        {"writable by others", "it is not a file that only root owns and may write", [&] { Plant(lock, "", 0, 0666); }},
+    };
+    const auto before = Flashes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(lock.c_str());
+        c.plant();
+        r = RunWithin(Options());
+        EXPECT_EQ(r.status, 3) << r.out << r.err;
+        const std::string said = "MCTP config enable: The update lock " + lock + " cannot be used: " + c.reason +
+                                 "; nothing was written.\n";
+        EXPECT_TRUE(Has(r.out, said)) << r.out;
+        EXPECT_TRUE(Has(r.outputFile, said)) << r.outputFile;
+        EXPECT_EQ(Flashes(), before);
+    }
+}
+
+// A FIFO in place of a file of the simulated platform ends the run at once.
+TEST_F(PlantedInputs, AFifoInPlaceOfAPlatformFileNeverHangsTheRun) {
+    AddChip25(0x0289);
+    Install();
+    for (const std::string name : {"host.json", "state.json", "flash0.bin"}) {
+        SCOPED_TRACE(name);
+        const std::string path = hostDir.Path() + "/" + name;
+        const std::string kept = zvtest::FileExists(path) ? FileText(path) : "";
+        ::unlink(path.c_str());
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        const zvtest::RunResult r = RunWithin(Options({"-i", "ALL"}), 20);
+        EXPECT_LT(r.status, 128) << r.out << r.err;
+        ::unlink(path.c_str());
+        if (!kept.empty()) zvfix::WriteTextFile(path, kept);
+    }
+}
+
+}  // namespace
