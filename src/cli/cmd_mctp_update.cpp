@@ -32,6 +32,7 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "frontend/str_util.h"
+#include "image/fc_vpd_update.h"
 #include "mgmt/sd_shared_db.h"
 #include "mgmt/sdapi.h"
 
@@ -171,6 +172,18 @@ int policy_of(SDMDevice* port, FlashCtrVersion& file, FlashCtrVersion& hba, Prog
     const int policy = GetFlashUpdatePolicy(port, &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: NeedUpdate=%d", policy);
     return policy;
+}
+
+// Before the versions' verdict is taken: an FC VPD that a write cut short
+// left damaged is rebuilt from the intact copy the adapter holds, with the
+// multiboot version the adapter carries; without one the adapter counts as
+// failed, never as up to date.
+bool fc_vpds_sound(SDMDevice* port, const FlashCtrVersion& hba, SD_UINT16 disableReset) {
+    MultibootVersions carried{};
+    carried.NewMultibootVersionMajor = hba.Multiboot[0];
+    carried.NewMultibootVersionMinor = hba.Multiboot[1];
+    carried.NewMultibootVersionSubMinor = hba.Multiboot[2];
+    return RepairFcVpdRegions(port, &carried, disableReset) == 0;
 }
 
 void report_not_required(const char* model, const FlashCtrVersion& hba) {
@@ -330,6 +343,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         }
 
         const int policy = policy_of(port, *file, *hba, pProgressBar);
+        if (chipType == 25 && !stepFailed && !fc_vpds_sound(port, *hba, DisableReset)) stepFailed = true;
         if (stepFailed) {
             ++needed;
             scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",

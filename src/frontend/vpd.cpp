@@ -136,6 +136,17 @@ int IsBlankVpd(std::span<const uint8_t> vpd) {
     return std::all_of(vpd.begin(), vpd.end(), [first](uint8_t b) { return b == first; }) ? 1 : 0;
 }
 
+bool VpdIsSound(std::span<const uint8_t> vpd) {
+    if (vpd.empty() || vpd[0] != VPD_TAG_ID_STRING) return false;
+    size_t offset = 0;
+    VpdItem item;
+    while (ReadItem(vpd, offset, ZeroItem::Keyword, item)) {
+        if (vpd[offset] == VPD_TAG_END) return verifyVpdChecksum(vpd) == VPD_SUCCESS;
+        offset += item.length;
+    }
+    return false;
+}
+
 int UpdateVpdField(std::span<uint8_t> vpd, const char* keyword, std::string_view value) {
     if (!ValidKeyword(keyword)) return VPD_NOT_FOUND;
     if (verifyVpdStartTag(vpd) != 0 || verifyVpdEndTag(vpd) != 0) return VPD_INVALID;

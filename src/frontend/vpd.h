@@ -42,6 +42,10 @@ int verifyVpdEndTag(std::span<const uint8_t> vpd);
 int verifyVpdChecksum(std::span<const uint8_t> vpd);
 // 1 when the buffer is all 0xFF or all 0x00.
 int IsBlankVpd(std::span<const uint8_t> vpd);
+// True when the buffer reads as the adapter reads it: the identifier string
+// first, items that walk to the end tag inside the buffer, and a good "RV"
+// checksum. A write cut short (the rest erased) fails it.
+bool VpdIsSound(std::span<const uint8_t> vpd);
 
 // Overwrites the value of every item of the keyword in place (length and position
 // kept; a shorter new value is padded with blanks) and recomputes the "RV" checksum.

@@ -1,10 +1,15 @@
-// FC VPD step: check every FC VPD region, update those that passed.
+// FC VPD step: check every FC VPD region, update those that passed; repair
+// of a region damaged by a write cut short.
 #include "image/fc_vpd_update.h"
 
+#include <array>
 #include <new>
+#include <utility>
 
 #include "core/oss_services.h"
 #include "frontend/output.h"
+#include "frontend/vpd.h"
+#include "image/region_sequences.h"
 #include "image/vpd_version_keywords.h"
 
 namespace {
@@ -18,7 +23,98 @@ const SDM_OPT_ROM_REGION* FindRegion(const SDMOptRomLayoutCopy& layout, SD_UINT3
     return nullptr;
 }
 
+constexpr std::array<std::pair<SD_UINT32, SD_UINT32>, 4> kVpdCopies{
+    {{0x14, 0x10C}, {0x16, 0x10E}, {0xD4, 0x110}, {0xD6, 0x112}}};
+
+// Keywords whose values an update rewrites: the copies may differ there.
+bool IsVersionKeyword(std::span<const SD_UINT8> header) {
+    static constexpr const char* kRewritten[] = {"RM", "V9", "VV", "V1", "V3", "V4", "V5"};
+    if (header.size() < 2) return false;
+    for (const char* k : kRewritten) {
+        if (header[0] == static_cast<SD_UINT8>(k[0]) && header[1] == static_cast<SD_UINT8>(k[1])) return true;
+    }
+    return false;
+}
+
+bool IsChecksumKeyword(std::span<const SD_UINT8> header) {
+    return header.size() >= 2 && header[0] == 'R' && header[1] == 'V';
+}
+
+// A region's bytes as the adapter holds them: 0, or not readable.
+SD_INT32 ReadFcVpd(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* out) {
+    SD_UINT32 size = 0;
+    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size == 0) return VPD_UPDATE_BAD_REGION;
+    return ReadVpdRegionImage(pDevice, region, size, out, "RepairFcVpdRegions");
+}
+
 }  // namespace
+
+SD_UINT32 FcVpdOtherCopy(SD_UINT32 region) {
+    for (const auto& [a, b] : kVpdCopies) {
+        if (region == a) return b;
+        if (region == b) return a;
+    }
+    return 0;
+}
+
+bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT8> source) {
+    if (damaged.size() != source.size()) return false;
+    std::vector<bool> free;
+    try {
+        free.assign(source.size(), false);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    VpdItemView item;
+    for (std::size_t offset = 0; VpdReadItem(source, offset, item) && item.length > 0; offset += item.length) {
+        if (item.header.size() == 1) break;   // the end tag
+        const std::size_t at = offset + item.header.size();
+        if (IsVersionKeyword(item.header)) {
+            std::fill(free.begin() + static_cast<long>(at), free.begin() + static_cast<long>(at + item.value.size()),
+                      true);
+        } else if (IsChecksumKeyword(item.header) && !item.value.empty()) {
+            free[at] = true;
+        }
+    }
+    std::size_t i = 0;
+    while (i < source.size() && (free[i] || damaged[i] == source[i])) ++i;
+    for (; i < damaged.size(); ++i) {
+        if (damaged[i] != 0xFF) return false;
+    }
+    return true;
+}
+
+SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT16 DisableReset) {
+    if (pDevice == nullptr || pVersions == nullptr) return 0;
+    std::array<SD_UINT32, REGION_SEQ_VPD_SIZE> regions{};
+    InitDorneVpdUpdateSequence(regions, 0, REGION_SET_PRIMARY);
+    for (const SD_UINT32 code : regions) {
+        std::vector<SD_UINT8> vpd;
+        if (code == 0 || ReadFcVpd(pDevice, code, &vpd) != VPD_UPDATE_SUCCESS || VpdIsSound(vpd)) continue;
+        const bool blank = IsBlankVpd(vpd) != 0;
+        const SD_UINT32 otherCode = FcVpdOtherCopy(code);
+        std::vector<SD_UINT8> other;
+        const bool source = ReadFcVpd(pDevice, otherCode, &other) == VPD_UPDATE_SUCCESS && VpdIsSound(other) &&
+                            IsCutShortCopyOf(vpd, other);
+        VORNLogMessage(VORN_MSG_DEBUG, "RepairFcVpdRegions: region 0x%x %s, copy 0x%x %s", code,
+                       blank ? "blank" : "damaged", otherCode, source ? "intact" : "no source");
+        if (!source) {
+            // A blank region with nothing to rebuild from holds no VPD: left as it is.
+            if (blank) continue;
+            scfxPrint("HBA %s (instance %d): FC VPD region 0x%X is damaged and the adapter holds no intact copy of it!",
+                      pDevice->DeviceNodeProperty.Model, static_cast<int>(pDevice->DeviceNumber), code);
+            return code;
+        }
+        scfxDiagnosticsPrint("Rebuilding Adapter FC VPD region 0x%X from region 0x%X... ", code, otherCode);
+        const SD_INT32 st = WriteVpdRegionWithVersions(pDevice, pVersions, code, other, {}, DisableReset);
+        scfxPrint(st == VPD_UPDATE_SUCCESS ? "Success" : "Failed");
+        if (st != VPD_UPDATE_SUCCESS) {
+            VORNLogMessage(VORN_MSG_DEBUG, "RepairFcVpdRegions: region 0x%x not rebuilt (%d)", code, st);
+            return code;
+        }
+    }
+    return 0;
+}
 
 std::vector<FcVpdRegion> CheckFcVpdRegions(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout,
                                            std::span<const SD_UINT32> candidates, SD_INT32* pLastStatus) {

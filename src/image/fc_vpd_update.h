@@ -1,7 +1,8 @@
 // The FC VPD step of the online multiboot engine: after the image and its
 // image-status records are written, every FC VPD region of the adapter is
 // checked, and exactly the regions whose check passed get the new version
-// keywords, each with its progress item on the output file.
+// keywords, each with its progress item on the output file. And the repair,
+// before an update, of an FC VPD region that a write cut short has damaged.
 #pragma once
 
 #include <span>
@@ -38,3 +39,25 @@ std::vector<FcVpdRegion> CheckFcVpdRegions(SDMDevice* pDevice, const SDMOptRomLa
 // region was updated and 0x27 when any was not (a later success does not hide it).
 SD_INT32 UpdateFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions,
                             std::span<const FcVpdRegion> regions, SD_UINT16 DisableReset, SD_INT32 vpdStatus);
+
+// The function's other VPD copy of an FC VPD region (0x14 and 0x10C, 0x16 and
+// 0x10E, 0xD4 and 0x110, 0xD6 and 0x112, either way); 0 for any other code.
+SD_UINT32 FcVpdOtherCopy(SD_UINT32 region);
+
+// True when `damaged` is what a write of `source` cut short leaves: byte for
+// byte the source up to some point (the values of the version keywords and the
+// checksum byte aside, which an update rewrites) and erased (0xFF) from there
+// on. Blank (all erased) is such a copy; buffers of different sizes are not.
+bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT8> source);
+
+// Checks each FC VPD region of the adapter (0x14, 0x16, 0xD4, 0xD6, as the
+// layout holds them) as the adapter reads it. A damaged one (not sound, or
+// blank while its other copy holds a VPD) is rebuilt from the function's
+// other copy when that copy is sound and the damaged bytes are a cut-short
+// copy of it: the other copy's bytes with the version keywords of `pVersions`
+// ("Rebuilding Adapter FC VPD region ... Success" or "Failed"). Nothing built
+// from damaged bytes is ever written. Gives 0 when every region is sound,
+// blank, unreadable or rebuilt; else the first region left damaged, with the
+// line "HBA <model> (instance <n>): FC VPD region 0x<code> is damaged and the
+// adapter holds no intact copy of it!" when there was nothing to rebuild it from.
+SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT16 DisableReset);

@@ -45,7 +45,7 @@ bool Allocate(std::vector<SD_UINT8>& buffer, std::size_t size) {
 }
 
 // Reads the region, retrying a failing adapter; false when every try failed.
-bool ReadVpdRegion(const SDMDevice* pDevice, SD_UINT32 iRegionNo, std::span<SD_UINT8> buffer, const char* who) {
+bool ReadVpdTries(const SDMDevice* pDevice, SD_UINT32 iRegionNo, std::span<SD_UINT8> buffer, const char* who) {
     for (int i = 0; i < VPD_READ_TRIES; ++i) {
         const SD_UINT32 st = SDGetOptionRomEx(pDevice->DeviceHandle, 0, buffer, iRegionNo);
         if (st == SDERR_SUCCESS) return true;
@@ -168,45 +168,47 @@ void FormatVpdFirmwarePackageVersion(const MultibootVersions& v, std::span<char>
                   v.NewMultibootVersionMinor, v.NewMultibootVersionSubMinor);
 }
 
-SD_INT32 UpdateK7RVpdRegion(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
-                            SD_UINT32 iVpdSize, std::span<SD_UINT8> pReturnVpdForRestore, SD_UINT16 DisableReset) {
-    if (pDevice == nullptr || pVersions == nullptr) return VPD_UPDATE_NO_DEVICE;
+SD_INT32 ReadVpdRegionImage(const SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize,
+                            std::vector<SD_UINT8>* out, const char* who) {
+    if (pDevice == nullptr || out == nullptr) return VPD_UPDATE_NO_DEVICE;
     if (!IsVpdVersionRegion(iRegionNo) || iVpdSize == 0) {
-        VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: Detected invalid region number, iRegionNo=0x%X",
-                       iRegionNo);
+        VORNLogMessage(VORN_MSG_DEBUG, "%s: Detected invalid region number, iRegionNo=0x%X", who, iRegionNo);
         return VPD_UPDATE_BAD_REGION;
     }
-    const int chipType = CoreGetISPType(pDevice);
+    if (!Allocate(*out, iVpdSize)) return VPD_UPDATE_NO_MEMORY;
+    if (!ReadVpdTries(pDevice, iRegionNo, *out, who)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "%s: VPD region 0x%x cannot be read.", who, iRegionNo);
+        return VPD_UPDATE_BAD_REGION;
+    }
+    return VPD_UPDATE_SUCCESS;
+}
 
+SD_INT32 WriteVpdRegionWithVersions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
+                                    std::span<const SD_UINT8> base, std::span<SD_UINT8> pReturnVpdForRestore,
+                                    SD_UINT16 DisableReset) {
+    if (pDevice == nullptr || pVersions == nullptr) return VPD_UPDATE_NO_DEVICE;
+    if (!IsVpdVersionRegion(iRegionNo) || base.empty()) return VPD_UPDATE_BAD_REGION;
     std::vector<SD_UINT8> vpd;
-    std::vector<SD_UINT8> original;
-    if (!Allocate(vpd, iVpdSize)) return VPD_UPDATE_NO_MEMORY;
-    // An unreadable VPD is not a blank one: nothing is known of what the region holds.
-    if (!ReadVpdRegion(pDevice, iRegionNo, vpd, "UpdateK7RVpdRegion")) {
-        VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: VPD region 0x%x cannot be read.", iRegionNo);
-        return VPD_UPDATE_BAD_REGION;
-    }
-    if (IsBlankVpd(vpd) != 0) return VPD_UPDATE_BLANK;
-    if (verifyVpdStartTag(vpd) != 0 || verifyVpdEndTag(vpd) != 0) return VPD_UPDATE_CORRUPTED;
-    if (!Allocate(original, iVpdSize)) return VPD_UPDATE_NO_MEMORY;
-    std::copy(vpd.begin(), vpd.end(), original.begin());
+    if (!Allocate(vpd, base.size())) return VPD_UPDATE_NO_MEMORY;
+    std::copy(base.begin(), base.end(), vpd.begin());
+    const auto size = static_cast<SD_UINT32>(vpd.size());
 
     SD_INT32 st = VPD_UPDATE_SUCCESS;
-    if (chipType < kComponentKeywordChipLimit) st = UpdateComponentKeywords(vpd, *pVersions);
+    if (CoreGetISPType(pDevice) < kComponentKeywordChipLimit) st = UpdateComponentKeywords(vpd, *pVersions);
     if (st == VPD_UPDATE_SUCCESS) st = UpdateMultibootKeywords(vpd, *pVersions);
     if (st != VPD_UPDATE_SUCCESS) return st;
 
-    const SD_UINT32 written = AppUpdateOptionRomEx2(pDevice, vpd, iRegionNo, iVpdSize, DisableReset);
+    const SD_UINT32 written = AppUpdateOptionRomEx2(pDevice, vpd, iRegionNo, size, DisableReset);
     if (written != SDERR_SUCCESS && written != kFlashedNotActivated) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: Unable to flash VPD (0x%X - %s).\n", written,
                        SDGetErrorString(written));
         return static_cast<SD_INT32>(written);
     }
     st = VPD_UPDATE_SUCCESS;
-    if (CoreCheckOptionRomData(pDevice, iRegionNo, iVpdSize, vpd) != 0) {
+    if (CoreCheckOptionRomData(pDevice, iRegionNo, size, vpd) != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: Flash data of region 0x%x (Size=0x%x) corrupted!",
-                       iRegionNo, iVpdSize);
-        RestoreVpdRegion(pDevice, iRegionNo, original, DisableReset);
+                       iRegionNo, size);
+        RestoreVpdRegion(pDevice, iRegionNo, base, DisableReset);
         st = VPD_UPDATE_CORRUPTED;
     }
     if (!pReturnVpdForRestore.empty()) {
@@ -214,6 +216,27 @@ SD_INT32 UpdateK7RVpdRegion(SDMDevice* pDevice, const MultibootVersions* pVersio
         std::memcpy(pReturnVpdForRestore.data(), vpd.data(), n);
     }
     return st;
+}
+
+SD_INT32 UpdateK7RVpdRegion(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
+                            SD_UINT32 iVpdSize, std::span<SD_UINT8> pReturnVpdForRestore, SD_UINT16 DisableReset) {
+    if (pDevice == nullptr || pVersions == nullptr) return VPD_UPDATE_NO_DEVICE;
+    std::vector<SD_UINT8> vpd;
+    // An unreadable VPD is not a blank one: nothing is known of what the region holds.
+    if (const SD_INT32 st = ReadVpdRegionImage(pDevice, iRegionNo, iVpdSize, &vpd, "UpdateK7RVpdRegion");
+        st != VPD_UPDATE_SUCCESS) {
+        return st;
+    }
+    if (IsBlankVpd(vpd) != 0) return VPD_UPDATE_BLANK;
+    if (verifyVpdStartTag(vpd) != 0 || verifyVpdEndTag(vpd) != 0) return VPD_UPDATE_CORRUPTED;
+    // New keywords and a new checksum over damaged bytes would pass the
+    // damage off as a sound VPD: such a region is not written.
+    if (!VpdIsSound(vpd)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: VPD region 0x%x fails its checksum or end tag.",
+                       iRegionNo);
+        return VPD_UPDATE_CORRUPTED;
+    }
+    return WriteVpdRegionWithVersions(pDevice, pVersions, iRegionNo, vpd, pReturnVpdForRestore, DisableReset);
 }
 
 SD_INT32 UpdateAndRestoreK7RVPD(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iVpdSize,
@@ -229,15 +252,11 @@ SD_INT32 UpdateAndRestoreTorviFcVPD(SDMDevice* pDevice, const MultibootVersions*
 }
 
 SD_INT32 CheckForValidVpdRegion(SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize) {
-    if (pDevice == nullptr) return VPD_UPDATE_NO_DEVICE;
-    if (!IsVpdVersionRegion(iRegionNo) || iVpdSize == 0) {
-        VORNLogMessage(VORN_MSG_DEBUG, "CheckNumberOfValidVpdRegion: Detected invalid region number, iRegionNo=0x%X",
-                       iRegionNo);
-        return VPD_UPDATE_BAD_REGION;
-    }
     std::vector<SD_UINT8> vpd;
-    if (!Allocate(vpd, iVpdSize)) return VPD_UPDATE_NO_MEMORY;
-    if (!ReadVpdRegion(pDevice, iRegionNo, vpd, "CheckNumberOfValidVpdRegion")) return VPD_UPDATE_BAD_REGION;
+    if (const SD_INT32 st = ReadVpdRegionImage(pDevice, iRegionNo, iVpdSize, &vpd, "CheckNumberOfValidVpdRegion");
+        st != VPD_UPDATE_SUCCESS) {
+        return st;
+    }
     if (IsBlankVpd(vpd) != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "CheckNumberOfValidVpdRegion: Blank VPD in region 0x%x!", iRegionNo);
         return VPD_UPDATE_BLANK;
@@ -248,6 +267,13 @@ SD_INT32 CheckForValidVpdRegion(SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT
     }
     if (verifyVpdEndTag(vpd) != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "CheckNumberOfValidVpdRegion: Missing End tag!");
+        return VPD_UPDATE_CORRUPTED;
+    }
+    // Checked as the adapter reads it: a write cut short keeps both tag bytes
+    // somewhere but not the walk to the end tag, nor the checksum.
+    if (!VpdIsSound(vpd)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "CheckNumberOfValidVpdRegion: Bad checksum or end tag in region 0x%x!",
+                       iRegionNo);
         return VPD_UPDATE_CORRUPTED;
     }
     return VPD_UPDATE_SUCCESS;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "core/sdm_device.h"
 #include "image/flash_memo_block.h"
@@ -37,13 +38,29 @@ bool IsVpdVersionRegion(SD_UINT32 iRegionNo);
 void FormatVpdMultibootVersion(const MultibootVersions& v, std::span<char> out);   // "RM", "V9"
 void FormatVpdFirmwarePackageVersion(const MultibootVersions& v, std::span<char> out);   // "VV"
 
+// The VPD region's `iVpdSize` bytes into `out` (retrying a failing adapter;
+// `who` names the caller in the debug log): 0; 8; 36 (not a VPD region, size
+// 0, or unreadable); 115.
+SD_INT32 ReadVpdRegionImage(const SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize,
+                            std::vector<SD_UINT8>* out, const char* who);
+
+// Writes `base` (a sound VPD image of the region's size) to the region with
+// its version keywords set, then reads it back; after a read-back that
+// differs, `base` itself is written back. Statuses as UpdateK7RVpdRegion's
+// from the keywords on.
+SD_INT32 WriteVpdRegionWithVersions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
+                                    std::span<const SD_UINT8> base, std::span<SD_UINT8> pReturnVpdForRestore,
+                                    SD_UINT16 DisableReset);
+
 // Reads the VPD region (`iVpdSize` bytes), rewrites the version keywords and
 // writes it back with the caller's reset flag, then reads it back. Nothing is
-// written unless the VPD read was not blank, has both tags and took every new
-// value it has a keyword for. Statuses: 0; 8; 36 (not a VPD region, size 0,
-// or unreadable); 115; 161 (a tag missing, or the read-back differs: the
-// region's original bytes are then written back); 166 blank; 168 "VV" refused;
-// another keyword's update status; or the failed write's status.
+// written unless the VPD read was not blank, is sound (both tags, the walk to
+// the end tag, a good checksum: never new keywords over damaged bytes) and
+// took every new value it has a keyword for. Statuses: 0; 8; 36 (not a VPD
+// region, size 0, or unreadable); 115; 161 (a tag missing, not sound, or the
+// read-back differs: the region's original bytes are then written back); 166
+// blank; 168 "VV" refused; another keyword's update status; or the failed
+// write's status.
 // When `pReturnVpdForRestore` is not empty and the write went through, the
 // updated VPD is copied into it (as much as fits).
 SD_INT32 UpdateK7RVpdRegion(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
@@ -58,7 +75,8 @@ SD_INT32 UpdateAndRestoreTorviFcVPD(SDMDevice* pDevice, const MultibootVersions*
                                     SD_UINT32 iRegionNo, SD_UINT16 DisableReset);
 
 // Whether the region holds a VPD worth updating: 0 valid, 166 blank, 161 a tag
-// missing, 36 (not a VPD region, size 0, or unreadable), 8, 115.
+// missing or not sound (see VpdIsSound), 36 (not a VPD region, size 0, or
+// unreadable), 8, 115.
 SD_INT32 CheckForValidVpdRegion(SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize);
 
 // The last VPD status an engine recorded.

@@ -231,6 +231,44 @@ TEST_F(MctpUpdate, AFailedPreloadStepCountsTheAdapterAsFailedNotAsNotRequired) {
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrade is not required. MBI version is up to date (06.05.01)\n"));
 }
 
+// An FC VPD that a write cut short left damaged is found before the versions
+// are compared: rebuilt from the function's other copy when that copy agrees,
+// else the adapter fails with a line naming the region and nothing is built
+// from the damaged bytes. Never "up to date" over it.
+TEST_F(MctpUpdate, ACutShortVpdIsRebuiltFromItsOtherCopyOrTheAdapterFails) {
+    const auto vpd = [](const zvfix::AdapterSpec& a, const std::string& v9, const std::string& serial) {
+        zvfix::VpdSpec spec = a.vpd;
+        spec.extra = {{"V0", "Gen6 FC"}, {"V9", v9}};
+        return zvfix::MakeVpd(spec, serial, 512);
+    };
+    std::vector<Bytes> written, cut;
+    for (int i = 0; i < 2; ++i) {
+        zvfix::AdapterSpec& a = AddChip25(Memo(6, 5, 1));
+        written.push_back(vpd(a, std::string("060501\0\0", 8), a.serial));   // what the update to 6.05.01 wrote
+        cut.push_back(written.back());
+        std::fill(cut.back().begin() + 70, cut.back().end(), uint8_t{0xFF});   // cut after the serial number
+        a.SetRegion(0x14, cut.back());
+        // The second adapter's other copy is some other adapter's VPD.
+        if (i == 1) a.SetRegion(0x10C, vpd(a, "01.02.03", "ZV99999999"));
+    }
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
+    WriteFbcTemplate();
+
+    const RunResult r = Run();
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, 0x14), written[0]);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 1, 0x14), cut[1]);
+    EXPECT_EQ(zve2e::Written(hostDir.Path(), 0), std::vector<uint32_t>{0x14});
+    EXPECT_TRUE(zve2e::Written(hostDir.Path(), 1).empty());
+    EXPECT_TRUE(Has(r.outputFile, "Rebuilding Adapter FC VPD region 0x14 from region 0x10C... Success\n"
+                                  "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"))
+        << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692 (instance 2): FC VPD region 0x14 is damaged and the adapter holds no "
+                                  "intact copy of it!\nHBA KV2692 (instance 2): MBI update skipped after a failed "
+                                  "step; the adapter was not updated.\n"));
+    EXPECT_EQ(Count(r.outputFile, "MBI version is up to date"), 1u);
+}
+
 TEST_F(MctpUpdate, BusyAnswersAreRiddenOutOneSecondApart) {
     AddChip27(Memo(6, 5, 1));
     Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});

@@ -113,15 +113,24 @@ TEST_F(VpdKeywords, BlankVpdIsNeverWritten) {
     EXPECT_EQ(Region(kFcVpd0), Bytes(kVpdSize, 0xFF));
 }
 
-TEST_F(VpdKeywords, TaglessVpdOrWrongArgumentsAreRefused) {
+// A VPD the adapter would not read (no tags; one changed byte under a good
+// walk; a write cut short, whose identifier's "x" still passes for an end
+// tag) is never given new keywords and a new checksum over its damage.
+TEST_F(VpdKeywords, TaglessOrDamagedVpdOrWrongArgumentsAreRefused) {
     const MultibootVersions v = Versions(5, 3, 12);
     Bytes tagless(kVpdSize, 0);
     std::ranges::copy(std::initializer_list<uint8_t>{0x82, 2, 0, 'K'}, tagless.begin());
-    SDMDevice* other = Adapter(tagless);
-    ASSERT_NE(other, nullptr);
-    EXPECT_EQ(CheckForValidVpdRegion(other, kFcVpd0, kVpdSize), VPD_UPDATE_CORRUPTED);
-    EXPECT_EQ(UpdateAndRestoreTorviFcVPD(other, &v, kVpdSize, kFcVpd0, 1), VPD_UPDATE_CORRUPTED);
-    EXPECT_EQ(Region(kFcVpd0), tagless);
+    Bytes changed = Vpd({{"RM", "000000"}}), torn = changed;
+    *std::search(changed.begin(), changed.end(), kSerial.begin(), kSerial.end()) ^= 1;
+    std::fill(torn.begin() + 40, torn.end(), uint8_t{0xFF});
+    SDMDevice* other = nullptr;
+    for (const Bytes& vpd : {changed, torn, tagless}) {
+        other = Adapter(vpd);
+        ASSERT_NE(other, nullptr);
+        EXPECT_EQ(CheckForValidVpdRegion(other, kFcVpd0, kVpdSize), VPD_UPDATE_CORRUPTED);
+        EXPECT_EQ(UpdateAndRestoreTorviFcVPD(other, &v, kVpdSize, kFcVpd0, 1), VPD_UPDATE_CORRUPTED);
+        EXPECT_EQ(Region(kFcVpd0), vpd);
+    }
 
     EXPECT_EQ(UpdateK7RVpdRegion(other, &v, 0x15, kVpdSize, {}, 1), VPD_UPDATE_BAD_REGION);   // not a VPD region
     EXPECT_EQ(UpdateK7RVpdRegion(other, &v, kFcVpd0, 0, {}, 1), VPD_UPDATE_BAD_REGION);
@@ -209,6 +218,38 @@ TEST_F(VpdKeywords, FcVpdStepKeepsAnEarlierFailure) {
     EXPECT_EQ(Region(kFcVpd0), good);
     EXPECT_EQ(Region(kFcVpd1), Vpd({{"RM", "050312"}}));
     EXPECT_EQ(UpdateFcVpdRegions(devs[0], &v, {}, 1, 166), 166);   // nothing passed: the check's status stands
+}
+
+// Before an update: a VPD cut short is rebuilt from the function's other copy
+// with the versions given, a blank one too when that copy holds a VPD, but
+// never from a copy whose bytes disagree with what survived.
+TEST_F(VpdKeywords, RepairRebuildsADamagedVpdOnlyFromItsAgreeingOtherCopy) {
+    const Bytes old = Vpd({{"V9", "01.02.03"}});
+    const Bytes stamped = Vpd({{"V9", Z("060501", 8)}});   // what an update to 6.05.01 writes
+    Bytes cut = stamped;                                    // that write cut inside its checksum item
+    std::fill(cut.begin() + 90, cut.end(), uint8_t{0xFF});
+    zvfix::VpdSpec otherSpec;
+    otherSpec.extra = {{"V9", "01.02.03"}};
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(kFcVpd0, cut);
+    a.SetRegion(kFcVpd1, Bytes(kVpdSize, 0xFF));
+    a.SetRegion(kFcVpd2, old);
+    a.SetRegion(kFcVpd3, cut);
+    for (uint32_t code : {0x10Cu, 0x10Eu, 0x110u}) a.SetRegion(code, old);
+    a.SetRegion(0x112, zvfix::MakeVpd(otherSpec, "ZV0000002", kVpdSize));
+    const auto devs = Discover(host);
+    ASSERT_FALSE(devs.empty());
+    ASSERT_EQ(SetOutOutFile(), 0);
+
+    const MultibootVersions v = Versions(6, 5, 1);
+    EXPECT_EQ(RepairFcVpdRegions(devs[0], &v, 1), kFcVpd3);
+    EXPECT_EQ((std::vector{Region(kFcVpd0), Region(kFcVpd1), Region(kFcVpd2), Region(kFcVpd3)}),
+              (std::vector{stamped, stamped, old, cut}));
+    EXPECT_EQ(OutputFile(), "Rebuilding Adapter FC VPD region 0x14 from region 0x10C... Success\n"
+                            "Rebuilding Adapter FC VPD region 0x16 from region 0x10E... Success\n"
+                            "HBA KV2692 (instance 0): FC VPD region 0xD6 is damaged and the adapter holds no "
+                            "intact copy of it!\n");
 }
 
 }  // namespace
