@@ -169,6 +169,37 @@ inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, 
     EXPECT_EQ(zvfix::ReadJournal(dir).size(), settled);
 }
 
+// The regions outside the image sets and their records that differ from what
+// the control run left: the tables, the VPDs, the firmware both sets share, a
+// single memo block and all the update does not touch must not. In the memo
+// block the checksum, the update time and the multiboot build byte (kept from
+// the block the update finds, lost when a cut tore it) are not compared.
+inline std::vector<uint32_t> RegionsUnlikeControl(const Family& f, const zvfix::AdapterSpec& a, const std::string& dir,
+                                                  const std::string& control) {
+    std::set<uint32_t> skip(f.ownChoice);
+    for (const auto& codes : {f.set1, f.set2}) {
+        for (uint32_t code : codes) {
+            if (f.singleCopy.count(code) == 0) skip.insert(code);
+        }
+    }
+    for (const auto& [one, two] : f.recordPairs) skip.insert({one, two});
+    std::vector<uint32_t> differing;
+    for (const zvfix::RegionSpec& r : a.layout) {
+        const bool memo = r.code == zvfix::kRegionMemo1 || r.code == zvfix::kRegionMemo2;
+        if (skip.count(r.code) != 0 || (memo && f.singleCopy.count(r.code) == 0)) continue;
+        Bytes now = zvfix::ReadRegion(dir, 0, r.code), clean = zvfix::ReadRegion(control, 0, r.code);
+        if (memo) {
+            for (Bytes* b : {&now, &clean}) {
+                std::fill(b->begin() + 12, b->begin() + 16, uint8_t{0});   // checksum
+                (*b)[23] = 0;                                               // multiboot build
+                std::fill(b->begin() + 36, b->begin() + 44, uint8_t{0});   // update time
+            }
+        }
+        if (now != clean) differing.push_back(r.code);
+    }
+    return differing;
+}
+
 // ---- chip type 25 ---------------------------------------------------------------------
 
 // A chip-type-25 two-port adapter with these image-status records, whose memo
@@ -202,22 +233,48 @@ inline void InstallChip25(zvtest::InstallDir& inst, const Bytes& image) {
     inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text());
 }
 
+// The adapter's settings and the new tables when the table steps have work:
+// preload table and board configuration go from 1.0.0 to 1.1.0. A table cut
+// short on its single copy can be restored only as far as its template names
+// it, so these templates name every byte of their tables (the settings the
+// board configuration carries over are the adapter's own).
+inline const zvfix::FcSettings kChip25Settings{0x2A, true, {3, 4, 5, 6}, {true, false, true, false}};
+
+inline void WriteChip25TableTemplates(zvtest::InstallDir& inst) {
+    Bytes fwa = zvfix::MakeConfigTable("JKOZ", {1, 1, 0, 0}, 0x80, kVendor, kSsid25);
+    std::copy_n("MCTP", 4, fwa.begin() + 0x40);
+    inst.WriteFile("Vx9FWA.dat", zvfix::WholeTableTemplate("JKOZ", "1.1.0", fwa).Text());
+    Bytes fbc = zvfix::MakeFcBoardConfig({1, 1, 0, 0}, kVendor, kSsid25, kChip25Settings, 0x1400);
+    fbc[0x40] = 0x11;
+    inst.WriteFile("Vx9FBC.dat", zvfix::WholeTableTemplate("CBF(", "1.1.0", fbc).Text());
+}
+
 // The on-line engine with the primary set running, or the off-line engine (a
 // library without on-line activation) with the secondary set running, so
-// that its primary set is the one the adapter does not run.
-inline Family Chip25(bool online) {
+// that its primary set is the one the adapter does not run. With `tables`
+// the preload and board-configuration steps write too.
+inline Family Chip25(bool online, bool tables = false) {
     Family f;
-    f.name = online ? "chip type 25 on-line" : "chip type 25 off-line";
+    f.name = std::string(online ? "chip type 25 on-line" : "chip type 25 off-line") + (tables ? " with tables" : "");
+    const auto settings = [tables](zvfix::AdapterSpec& a) {
+        if (tables) {
+            a.SetRegion(zvfix::kRegionBoardConfig1,
+                        zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, kChip25Settings));
+        }
+    };
     if (online) {
-        f.build = [](zvfix::HostBuilder& h) { BuildChip25(h, 1, 7, 0, 3); };
+        f.build = [settings](zvfix::HostBuilder& h) { settings(BuildChip25(h, 1, 7, 0, 3)); };
     } else {
-        f.build = [](zvfix::HostBuilder& h) {
+        f.build = [settings](zvfix::HostBuilder& h) {
             h.libraryVersion = "v6.03 build12";
-            BuildChip25(h, 0, 3, 1, 9);
+            settings(BuildChip25(h, 0, 3, 1, 9));
         };
         f.runningSet = 2;
     }
-    f.install = [](zvtest::InstallDir& inst) { InstallChip25(inst, zvfix::BuildMultibootImage(Chip25ImageSpec())); };
+    f.install = [tables](zvtest::InstallDir& inst) {
+        InstallChip25(inst, zvfix::BuildMultibootImage(Chip25ImageSpec()));
+        if (tables) WriteChip25TableTemplates(inst);
+    };
     f.set1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
     f.set2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
     f.session = online;
