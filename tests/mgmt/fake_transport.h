@@ -187,7 +187,7 @@ private:
             std::memcpy(&io, in.data(), sizeof io);
             if (static_cast<size_t>(io.Offset) + io.Length > a.Flash.size() || io.Length > out.size())
                 return SDERR_INVALID_PARAMETER;
-            std::memcpy(out.data(), a.Flash.data() + io.Offset, io.Length);
+            if (io.Length != 0) std::memcpy(out.data(), a.Flash.data() + io.Offset, io.Length);   // an empty region
             *outLen = io.Length;
             return 0;
         }
