@@ -156,6 +156,7 @@ TEST_F(ZmfgUpdate, NotActivatedWritesOutsideASessionReturnTheLibraryAnswer) {
     // Chip type 24 writes without a session; chip type 25 inside one.
     host_.AddTorvi(0x2031).faults.push_back(zvfix::FaultSpec::NotActivated());
     host_.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::NotActivated());
+    host_.AddTorvi(0x8031).faults.push_back(zvfix::FaultSpec::NotActivated());   // FCoE boot code: never a session
     Start();
     const std::string preload = File(Pattern(0x100, 1));
     EXPECT_EQ(ZMFGFlashRegionUpdate(Port(0), File(zvfix::MakeBootCodeChain(0x2031)).c_str(), 0x07),
@@ -166,7 +167,10 @@ TEST_F(ZmfgUpdate, NotActivatedWritesOutsideASessionReturnTheLibraryAnswer) {
               ZMFG_SUCCESS_REBOOT)
         << "RISC firmware is 201 with or without a session";
     EXPECT_EQ(ZMFGFlashRegionUpdate(Port(2), preload.c_str(), 0x13), ZMFG_SUCCESS_REBOOT);
-    EXPECT_EQ(Writes().size(), 4u);
+    EXPECT_EQ(ZMFGFlashRegionUpdate(Port(3), File(zvfix::MakeBootCodeChain(0x8031)).c_str(), 0xA2),
+              ZMFG_WRITTEN_NOT_ACTIVATED)
+        << Output();
+    EXPECT_EQ(Writes().size(), 5u);
 }
 
 TEST_F(ZmfgUpdate, SoftRomNeedsATessikPortAndAnActivatedWrite) {
