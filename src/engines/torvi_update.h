@@ -17,7 +17,10 @@ constexpr unsigned int TORVI_LOOP_REGIONS = 10;
 // 0 when the regions were written (also when a VPD step failed); otherwise
 // the failure's status as for the K7R engine. A request that names no
 // region of the image set, or an image that would write more than ten
-// regions, ends with 34 before anything is written.
+// regions, ends with 34 before anything is written. A write answered
+// 0x20000100 asks for a reboot in the final message; only the writers that
+// take DisableReset by reference (all but the FCoE firmware's) also make
+// the later writes reset-disabled.
 SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset);
 
 // Zeroes `arraySize` slots (at most the array's) and fills the thirteen
