@@ -302,46 +302,37 @@ TEST_F(Discovery, IdentityPagesOsNamesAndTheDriversLunLimit) {
     EXPECT_EQ(target->TargetAbilityFlags & SDM_TGT_ASK_WWULN, 0u);
 }
 
-TEST_F(Discovery, PortDatabaseTargets) {
-    zvfix::HostBuilder host;
-    auto& p = OnePort(host);
-    // Fabric-only remote port: known but not configured, never probed.
-    const zvfix::PortDbEntry fabric{.nodeWwn = 0x2000005000000A01ull, .portWwn = 0x2100005000000A01ull, .portId = 0x0A0100};
-    p.portDb8.push_back(fabric);
-    // Remote port without a usable node WWN: never a target.
-    const zvfix::PortDbEntry null{.nodeWwn = 0x00AA00BB00CC00DDull, .portWwn = 0x2100005000000A02ull, .portId = 0x0A0200};
-    p.portDb8.push_back(null);
-    p.portDb7.push_back(null);
-    Discover(host);
-
-    SDMDevice* d = Devices().at(0);
-    SDMTarget* t = Must(TargetByPort(d, fabric.portWwn));
-    EXPECT_EQ(t->TargetAgentFlags, SDM_AGENT_UNCONFIGURED);
-    EXPECT_EQ(t->TargetMultipathControl, 0x40);
-    EXPECT_EQ(t->TargetFlags, 1u);
-    EXPECT_EQ(t->DiscTargetProperty.TargetID, 0xFFFF);
-    EXPECT_EQ(t->TargetLoopID, 0xFFFF);
-    EXPECT_EQ(t->DiscTargetProperty.PortID & 0xFFFFFF, 0x0A0100u);
-    EXPECT_TRUE(Luns(t).empty());
-    EXPECT_EQ(TargetByPort(d, null.portWwn), nullptr);
-}
-
 // Binding by port name (the feature's usual setting) takes no persistent
 // binding entries but keeps remote ports without a port id; binding by port
 // id the other way round.
-TEST_F(Discovery, BindingModeDecidesPersistentAndIdlessTargets) {
+TEST_F(Discovery, PortDatabaseAndPersistentTargetsByBindingMode) {
+    // Fabric-only remote port: known but not configured, never probed.
+    const zvfix::PortDbEntry fabric{.nodeWwn = 0x2000005000000A01ull, .portWwn = 0x2100005000000A01ull, .portId = 0x0A0100};
+    // Remote port without a usable node WWN: never a target.
+    const zvfix::PortDbEntry null{.nodeWwn = 0x00AA00BB00CC00DDull, .portWwn = 0x2100005000000A02ull, .portId = 0x0A0200};
+    const zvfix::PortDbEntry idless{.nodeWwn = 0x2000005000000A03ull, .portWwn = 0x2100005000000A03ull, .portId = 0};
     const zvfix::FoTargetEntry persisted{.targetId = 5, .portId = 0x0B0100, .nodeWwn = 0x2000005000000B01ull,
                                          .portWwn = 0x2100005000000B01ull};
-    const zvfix::PortDbEntry idless{.nodeWwn = 0x2000005000000A01ull, .portWwn = 0x2100005000000A01ull, .portId = 0};
     for (const bool byName : {true, false}) {
         SCOPED_TRACE(byName ? "binds by port name" : "binds by port id");
         zvfix::HostBuilder host;
         auto& p = OnePort(host);
         p.features = {{.feature = 4, .current = byName ? 1u : 0u, .deflt = 1, .supported = 1}};
-        p.foPersistentTargetData.push_back(persisted);
-        p.portDb8.push_back(idless);
+        p.portDb8 = {fabric, null, idless};
+        p.portDb7 = {null};
+        p.foPersistentTargetData = {persisted};
         Discover(host);
+
         SDMDevice* d = Devices().at(0);
+        SDMTarget* t = Must(TargetByPort(d, fabric.portWwn));
+        EXPECT_EQ(t->TargetAgentFlags, SDM_AGENT_UNCONFIGURED);
+        EXPECT_EQ(t->TargetMultipathControl, 0x40);
+        EXPECT_EQ(t->TargetFlags, 1u);
+        EXPECT_EQ(t->DiscTargetProperty.TargetID, 0xFFFF);
+        EXPECT_EQ(t->TargetLoopID, 0xFFFF);
+        EXPECT_EQ(t->DiscTargetProperty.PortID & 0xFFFFFF, 0x0A0100u);
+        EXPECT_TRUE(Luns(t).empty());
+        EXPECT_EQ(TargetByPort(d, null.portWwn), nullptr);
         EXPECT_EQ(TargetByPort(d, persisted.portWwn) != nullptr, !byName);
         EXPECT_EQ(TargetByPort(d, idless.portWwn) != nullptr, byName);
         RemoveAllDevicesFromDeviceList();
