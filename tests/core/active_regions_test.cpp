@@ -2,6 +2,8 @@
 // (The region pair tables are checked through the bytes the engines write.)
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/active_regions.h"
 #include "core/image_status.h"
 #include "support/image_status_records.h"
@@ -46,34 +48,28 @@ TEST(FlashActiveRegions, GlobalSetFromMasksThenGenerations) {
 TEST(FlashActiveRegions, ComponentsFromAuxiliaryRecords) {
     constexpr SD_UINT32 sig = IMAGE_STATUS_SIGNATURE_27;
     constexpr SD_UINT32 aux = AUX_IMAGE_STATUS_SIGNATURE;
-    // First auxiliary record active: its bitmap (board config and NPIV 2/3 secondary).
-    ACTIVE_REGIONS r = decide(make_record(1, 1, sig), make_record(0, 0, sig), 27, make_record(1, 1, aux, 0x09, 9),
-                              make_record(0, 0, aux, 0x06, 4));
-    EXPECT_EQ(r.ActiveBoardConfig, 2);
-    EXPECT_EQ(r.ActiveVpdNvram, 1);
-    EXPECT_EQ(r.ActiveNpivConfig01, 1);
-    EXPECT_EQ(r.ActiveNpivConfig23, 2);
-    EXPECT_EQ(r.ToolID, 9);
-    // Second active.
-    r = decide(make_record(1, 1, sig), make_record(0, 0, sig), 27, make_record(0, 1, aux, 0x09, 9),
-               make_record(1, 0, aux, 0x06, 4));
-    EXPECT_EQ(r.ActiveBoardConfig, 1);
-    EXPECT_EQ(r.ActiveVpdNvram, 2);
-    EXPECT_EQ(r.ActiveNpivConfig01, 2);
-    EXPECT_EQ(r.ActiveNpivConfig23, 1);
-    EXPECT_EQ(r.ToolID, 4);
-    // Neither decides, global masks equal and the secondary newer: all secondary.
-    r = decide(make_record(0, 1, sig), make_record(0, 2, sig), 27, make_record(1, 1, aux, 0, 9),
-               make_record(1, 1, aux, 0, 4));
-    EXPECT_EQ(r.ActiveBoardConfig, 2);
-    EXPECT_EQ(r.ActiveNpivConfig23, 2);
-    EXPECT_EQ(r.ToolID, 4);
-    // Otherwise all primary, the first record's tool id.
-    r = decide(make_record(0, 1, sig), make_record(1, 2, sig), 27, make_record(1, 1, aux, 0, 9),
-               make_record(1, 1, aux, 0, 4));
-    EXPECT_EQ(r.ActiveBoardConfig, 1);
-    EXPECT_EQ(r.ActiveVpdNvram, 1);
-    EXPECT_EQ(r.ToolID, 9);
+    struct Case {
+        const char* name;
+        Record p, s, a1, a2;
+        std::vector<int> want;   // board config, VPD/NVRAM, NPIV 0/1, NPIV 2/3, tool id
+    };
+    const Case cases[] = {
+        {"first auxiliary record active: its bitmap", make_record(1, 1, sig), make_record(0, 0, sig),
+         make_record(1, 1, aux, 0x09, 9), make_record(0, 0, aux, 0x06, 4), {2, 1, 1, 2, 9}},
+        {"second active", make_record(1, 1, sig), make_record(0, 0, sig), make_record(0, 1, aux, 0x09, 9),
+         make_record(1, 0, aux, 0x06, 4), {1, 2, 2, 1, 4}},
+        {"neither decides, global masks equal, secondary newer: all secondary", make_record(0, 1, sig),
+         make_record(0, 2, sig), make_record(1, 1, aux, 0, 9), make_record(1, 1, aux, 0, 4), {2, 2, 2, 2, 4}},
+        {"otherwise all primary, the first record's tool id", make_record(0, 1, sig), make_record(1, 2, sig),
+         make_record(1, 1, aux, 0, 9), make_record(1, 1, aux, 0, 4), {1, 1, 1, 1, 9}},
+    };
+    for (const Case& c : cases) {
+        const ACTIVE_REGIONS r = decide(c.p, c.s, 27, c.a1, c.a2);
+        EXPECT_EQ((std::vector<int>{r.ActiveBoardConfig, r.ActiveVpdNvram, r.ActiveNpivConfig01, r.ActiveNpivConfig23,
+                                    r.ToolID}),
+                  c.want)
+            << c.name;
+    }
     // Chip type 25 leaves the components as they were.
     ACTIVE_REGIONS keep{};
     keep.ActiveBoardConfig = 7;
