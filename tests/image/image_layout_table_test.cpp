@@ -67,8 +67,6 @@ TEST(ImageLayoutTable, HeaderStatusesInTheirOrder) {
     auto spec = zvfix::DorneImageSpec(kDorne);
     Bytes img = zvfix::BuildMultibootImage(spec);
     EXPECT_EQ(Dorne(Bytes(img.begin(), img.begin() + 31)), 451);   // before the signature is looked at
-    Bytes cut(31, 'x');
-    EXPECT_EQ(Dorne(cut), 451);
 
     spec.signature = {'Z', 'F', 'I', 'M'};
     EXPECT_EQ(Dorne(zvfix::BuildMultibootImage(spec)), 0);
