@@ -301,8 +301,12 @@ void BM_MctpUpdate(benchmark::State& state) {
     state.counters["rss_mib"] = static_cast<double>(rssKiB) / 1024.0;
     state.counters["rss_limit_mib"] = 3.0 * static_cast<double>(s.imageBytes) / (1024.0 * 1024.0) + 16.0;
     state.counters["paused_s"] = slept;
-    std::error_code ec;
-    fs::remove_all(s.root, ec);
+    // ZV_BENCH_KEEP=1 leaves the host, its pristine copy and the installation
+    // for profiling the run by hand.
+    if (std::getenv("ZV_BENCH_KEEP") == nullptr) {
+        std::error_code ec;
+        fs::remove_all(s.root, ec);
+    }
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {

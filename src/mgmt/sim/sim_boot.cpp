@@ -127,9 +127,9 @@ std::string StatePath(const zvsim_host& host) { return host.dir + "/state.json";
 
 json Version(const std::array<SD_UINT16, 4>& v) { return json{v[0], v[1], v[2], v[3]}; }
 
-json StateEntry(const zvsim_adapter& a, const zvsim_running& r) {
+json StateEntry(const std::string& serial, const zvsim_running& r) {
     const zvsim_live& l = r.live;
-    return {{"serial_number", a.serial},
+    return {{"serial_number", serial},
             {"global", r.global},
             {"board_config", r.boardConfig},
             {"vpd_nvram", r.vpdNvram},
@@ -148,6 +148,19 @@ json StateEntry(const zvsim_adapter& a, const zvsim_running& r) {
               {"mpi", Version(l.biMpi)},
               {"pep", Version(l.biPep)}}}};
 }
+
+// One line of the file, padded with spaces to `size`. A text that does not
+// fit (no entry within the bounds the loader keeps can) is kept whole: the
+// file stays valid JSON, only its slots no longer line up.
+std::string Line(std::string text, size_t size) {
+    if (text.size() + 1 < size) {
+        text.resize(size - 1, ' ');
+    }
+    text += '\n';
+    return text;
+}
+
+std::string Compact(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 bool ValidCopy(const json& e, const char* key, SD_UINT8& out) {
     if (!e.contains(key) || !e[key].is_number_unsigned()) {
@@ -231,17 +244,11 @@ int WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-zvsim_state zvsim_load_state(const zvsim_host& host) {
+zvsim_state zvsim_parse_state(const zvsim_host& host, const std::string& text, bool& booted) {
     zvsim_state state;
     state.adapters.resize(host.adapters.size());
     std::vector<bool> known(host.adapters.size(), false);
-    json doc;
-    {
-        std::string text, err;
-        if (zvsim_read_file(StatePath(host), kZvsimMaxTextFile, text, err)) {
-            doc = json::parse(text, nullptr, false);
-        }
-    }
+    const json doc = json::parse(text, nullptr, false);
     if (doc.is_object() && doc.contains("clock_offset") && doc["clock_offset"].is_number_integer()) {
         state.clockOffset = doc["clock_offset"].get<SD_INT64>();
     }
@@ -257,25 +264,72 @@ zvsim_state zvsim_load_state(const zvsim_host& host) {
             }
         }
     }
-    bool booted = false;
+    booted = false;
     for (size_t i = 0; i < host.adapters.size(); ++i) {
         if (!known[i]) {
             state.adapters[i] = zvsim_boot(host.adapters[i]);
             booted = true;
         }
     }
+    return state;
+}
+
+zvsim_state zvsim_load_state(const zvsim_host& host) {
+    std::string text, err;
+    if (!zvsim_read_file(StatePath(host), kZvsimMaxTextFile, text, err)) {
+        text.clear();
+    }
+    bool booted = false;
+    zvsim_state state = zvsim_parse_state(host, text, booted);
     if (booted) {
         zvsim_save_state(host, state);
     }
     return state;
 }
 
+size_t zvsim_state_slot_size() {
+    // The longest entry any adapter can have: texts of 31 control characters
+    // (6 bytes each escaped), every number at its largest.
+    static const size_t size = [] {
+        zvsim_running r;
+        r.global = r.boardConfig = r.vpdNvram = r.npiv01 = r.npiv23 = 2;
+        r.generation = 0xFFFF;
+        zvsim_live& l = r.live;
+        l.fwAttributes = ~SD_UINT64{0};
+        l.biValid = ~SD_UINT32{0};
+        l.firmwareVersion = l.optionRomVersion = std::string(31, '\x01');
+        for (auto* v : {&l.mpi, &l.pep, &l.biFw, &l.biEfi, &l.biFcode, &l.biMpi, &l.biPep}) {
+            v->fill(0xFFFF);
+        }
+        const size_t worst = Compact(StateEntry(std::string(31, '\x01'), r)).size() + 2;  // separator, newline
+        size_t slot = 256;
+        while (slot < worst) {
+            slot *= 2;
+        }
+        return slot;
+    }();
+    return size;
+}
+
+std::string zvsim_state_header(const zvsim_state& state) {
+    std::string text = "{\"clock_offset\": ";
+    text += std::to_string(state.clockOffset);
+    text += ", \"adapters\": [";
+    return Line(std::move(text), zvsim_state_slot_size());
+}
+
+std::string zvsim_state_slot(const zvsim_host& host, const zvsim_state& state, size_t index) {
+    std::string text(1, index == 0 ? ' ' : ',');
+    text += Compact(StateEntry(host.adapters[index].serial, state.adapters[index]));
+    return Line(std::move(text), zvsim_state_slot_size());
+}
+
 std::string zvsim_state_text(const zvsim_host& host, const zvsim_state& state) {
-    json list = json::array();
+    std::string text = zvsim_state_header(state);
     for (size_t i = 0; i < host.adapters.size() && i < state.adapters.size(); ++i) {
-        list.push_back(StateEntry(host.adapters[i], state.adapters[i]));
+        text += zvsim_state_slot(host, state, i);
     }
-    return json{{"clock_offset", state.clockOffset}, {"adapters", list}}.dump(1) + "\n";
+    return text + "]}\n";
 }
 
 bool zvsim_write_state_text(const zvsim_host& host, const std::string& text) {

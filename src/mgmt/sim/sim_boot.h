@@ -42,14 +42,24 @@ struct zvsim_state {
     std::vector<zvsim_running> adapters;
     SD_INT64 clockOffset = 0;
 };
-// Adapters without a fitting entry boot (and the result is saved).
+// The state a text of state.json gives the host: adapters without a fitting
+// entry boot (`booted` says whether any did).
+zvsim_state zvsim_parse_state(const zvsim_host& host, const std::string& text, bool& booted);
+// state.json read; adapters without a fitting entry boot (and the result is saved).
 zvsim_state zvsim_load_state(const zvsim_host& host);
 // Written atomically (temporary file, rename). Not synced: the running state
 // is volatile, and a simulated power loss ends only the process.
 bool zvsim_save_state(const zvsim_host& host, const zvsim_state& state);
 // The file's text for a state, and that text written as zvsim_save_state does.
+// The text is laid out in slots of zvsim_state_slot_size() bytes, each a
+// line padded with spaces: slot 0 the clock offset (zvsim_state_header),
+// slot i+1 adapter i's entry (zvsim_state_slot), then "]}\n". One entry is
+// thus rewritten in place without touching the others.
 std::string zvsim_state_text(const zvsim_host& host, const zvsim_state& state);
 bool zvsim_write_state_text(const zvsim_host& host, const std::string& text);
+size_t zvsim_state_slot_size();
+std::string zvsim_state_header(const zvsim_state& state);
+std::string zvsim_state_slot(const zvsim_host& host, const zvsim_state& state, size_t index);
 // Recomputes every adapter's running state and saves it (the clock offset
 // stays). 0 or -1 (err filled).
 int zvsim_reboot_host(const std::string& dir, std::string& err);

@@ -111,17 +111,6 @@ bool FlashIoInBounds(const zvsim_adapter& a, const zvapi_flash_io& io) {
     return r != nullptr && io.Offset >= r->offset && end <= static_cast<SD_UINT64>(r->offset) + r->size;
 }
 
-// What tells one version of state.json from another without reading it.
-std::optional<std::array<SD_INT64, 5>> StateFileId(const std::string& dir) {
-    struct stat st{};
-    if (lstat((dir + "/state.json").c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return std::array<SD_INT64, 5>{static_cast<SD_INT64>(st.st_ino), static_cast<SD_INT64>(st.st_size),
-                                   static_cast<SD_INT64>(st.st_mtim.tv_sec),
-                                   static_cast<SD_INT64>(st.st_mtim.tv_nsec), static_cast<SD_INT64>(st.st_dev)};
-}
-
 }  // namespace
 
 zvsim_transport::zvsim_transport(zvsim_host host) : host_(std::move(host)), journal_(host_.dir) {
@@ -154,32 +143,21 @@ zvsim_state& zvsim_transport::State() {
     // Once per instance: a host of thousands of ports would otherwise parse
     // the whole file for every request.
     if (!stateLoaded_) {
-        state_ = zvsim_load_state(host_);
+        state_ = stateFile_.Load(host_);
         stateLoaded_ = true;
-        savedState_ = zvsim_state_text(host_, state_);
-        savedFile_ = StateFileId(host_.dir);
     }
     return state_;
 }
 
-void zvsim_transport::SaveState() {
-    // A reset that reloads the same firmware changes nothing: no rewrite,
-    // unless someone else has replaced or changed the file since.
-    std::string text = zvsim_state_text(host_, State());
-    if (text == savedState_ && savedFile_.has_value() && StateFileId(host_.dir) == savedFile_) {
-        return;
-    }
-    if (zvsim_write_state_text(host_, text)) {
-        savedState_ = std::move(text);
-        savedFile_ = StateFileId(host_.dir);
-    }
+void zvsim_transport::SaveState(const zvsim_adapter& a) {
+    stateFile_.SaveAdapter(host_, State(), static_cast<size_t>(a.index));
 }
 
 SD_INT64 zvsim_transport::Now() { return static_cast<SD_INT64>(std::time(nullptr)) + State().clockOffset; }
 
 void zvsim_transport::AdvanceClock(SD_INT64 seconds) {
     State().clockOffset += seconds;
-    SaveState();
+    stateFile_.SaveClock(host_, state_);
 }
 
 void zvsim_transport::Journal(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 disableReset) {
@@ -241,7 +219,7 @@ void zvsim_transport::ReloadFirmware(const zvsim_adapter& a) {
     zvsim_running& r = Running(a);
     zvsim_load_running_firmware(a, r.global, r.live);
     zvsim_load_flash_versions(a, r.global, r.live);
-    SaveState();
+    SaveState(a);
 }
 
 SD_UINT32 zvsim_transport::Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
@@ -505,7 +483,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             }
             // As a reboot would: the records decide the set anew.
             Running(a) = zvsim_boot(a);
-            SaveState();
+            SaveState(a);
             Journal(a, "online_activate", 0);
             return SDERR_SUCCESS;
         case ZVOP_ACTIVE_REGIONS: {
@@ -526,7 +504,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
         case ZVOP_REFRESH_VERSIONS: {
             zvsim_running& r = Running(a);
             zvsim_load_flash_versions(a, r.global, r.live);
-            SaveState();
+            SaveState(a);
             return SDERR_SUCCESS;
         }
         case ZVOP_NVRAM_READ:
@@ -538,7 +516,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             zvsim_running fresh = r;
             zvsim_boot_components(a, fresh);
             r.vpdNvram = fresh.vpdNvram;
-            SaveState();
+            SaveState(a);
             Journal(a, "nvram_reload", 0);
             return SDERR_SUCCESS;
         }

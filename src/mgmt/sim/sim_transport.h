@@ -1,7 +1,7 @@
 // The simulated adapter platform as a transport: answers every operation of
 // transport.h from the host description, keeps flash in the adapters' files
-// and the running state in state.json (read once per instance, written when
-// it changes), and cuts the power where host.json says so.
+// and the running state in state.json (read once per instance, each change
+// written in place at once), and cuts the power where host.json says so.
 #pragma once
 
 #include <array>
@@ -13,6 +13,7 @@
 
 #include "mgmt/sim/sim_flash.h"
 #include "mgmt/sim/sim_host.h"
+#include "mgmt/sim/sim_state_file.h"
 #include "mgmt/transport.h"
 
 class zvsim_transport : public zvapi_transport {
@@ -62,7 +63,8 @@ private:
                    size_t& outLen);
     zvsim_state& State();
     zvsim_running& Running(const zvsim_adapter& a) { return State().adapters.at(static_cast<size_t>(a.index)); }
-    void SaveState();
+    // Adapter a's running state written to state.json when it changed.
+    void SaveState(const zvsim_adapter& a);
     void Journal(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 disableReset = 0);
 
     zvsim_host host_;
@@ -70,8 +72,7 @@ private:
     const char* pendingFault_ = "none";
     zvsim_state state_;
     bool stateLoaded_ = false;
-    std::string savedState_;               // state.json's text as this instance last read or wrote it
-    std::optional<std::array<SD_INT64, 5>> savedFile_;   // and that file's inode, size and time
+    zvsim_state_file stateFile_;
     zvsim_journal journal_;
     SD_UINT64 writes_ = 0;                 // writes stored by this instance, all adapters
 };
