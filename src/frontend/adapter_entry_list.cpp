@@ -1,8 +1,10 @@
 #include "frontend/adapter_entry_list.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 #include <span>
 #include <string>
 
@@ -23,6 +25,32 @@ namespace {
 
 AdapterEntryList g_AdapterList{};
 
+// The list's entries by WWNN and WWPN (a pair the list holds once), so that
+// a port finds its entry without walking the list: the front end asks for a
+// port's entry inside loops over every port.
+using WwnPair = std::array<SD_UINT8, 16>;
+struct WwnPairHash {
+    size_t operator()(const WwnPair& key) const {
+        SD_UINT64 node = 0, port = 0;
+        std::memcpy(&node, key.data(), 8);
+        std::memcpy(&port, key.data() + 8, 8);
+        return std::hash<SD_UINT64>{}(node * 0x9E3779B97F4A7C15ULL ^ port);
+    }
+};
+std::unordered_map<WwnPair, AdapterEntry*, WwnPairHash> g_EntryIndex;
+
+WwnPair PairOf(const SD_UINT8* wwnn, const SD_UINT8* wwpn) {
+    WwnPair key{};
+    std::memcpy(key.data(), wwnn, 8);
+    std::memcpy(key.data() + 8, wwpn, 8);
+    return key;
+}
+
+AdapterEntry* IndexedEntry(const SD_UINT8* wwnn, const SD_UINT8* wwpn) {
+    const auto it = g_EntryIndex.find(PairOf(wwnn, wwpn));
+    return it != g_EntryIndex.end() ? it->second : nullptr;
+}
+
 #define WWN_FMT "%02X-%02X-%02X-%02X-%02X-%02X-%02X-%02X"
 #define WWN_ARGS(w) (w)[0], (w)[1], (w)[2], (w)[3], (w)[4], (w)[5], (w)[6], (w)[7]
 
@@ -39,13 +67,9 @@ void CopyField(char (&dst)[N], const char (&src)[M]) {
 
 void WwnText(const SD_UINT8* w, char* text, size_t size) { std::snprintf(text, size, WWN_FMT, WWN_ARGS(w)); }
 
-// WWPN texts of two entries compared (upper-case pairs: same order as the bytes).
-int CompareWwpnText(const AdapterEntry* a, const AdapterEntry* b) {
-    char ta[24], tb[24];
-    WwnText(a->WWPN, ta, sizeof ta);
-    WwnText(b->WWPN, tb, sizeof tb);
-    return std::strcmp(ta, tb);
-}
+// WWPNs of two entries in the order of their texts (upper-case hex pairs
+// sort as the bytes do).
+int CompareWwpnText(const AdapterEntry* a, const AdapterEntry* b) { return std::memcmp(a->WWPN, b->WWPN, 8); }
 
 int ChipCode(const SDMDevice* port) { return CoreGetISPType(port); }
 
@@ -68,7 +92,10 @@ void FillVirtualPortBlocks(const SDMDevice* port, AdapterEntry* entry) {
 
 // ---- The list ----------------------------------------------------------------------
 
-void InitAdapterList() { g_AdapterList = AdapterEntryList{}; }
+void InitAdapterList() {
+    g_AdapterList = AdapterEntryList{};
+    g_EntryIndex.clear();
+}
 AdapterEntryList* GetAdapterList() { return &g_AdapterList; }
 SD_UINT32 GetCountOfEntryInAdapterList() { return g_AdapterList.count; }
 
@@ -94,13 +121,12 @@ int RemoveAllAdaptersFromAdapterList() {
 
 AdapterEntry* FindAdapterInAdapterList(const AdapterEntry* entry) {
     if (entry == nullptr) return nullptr;
-    for (AdapterEntry* e = g_AdapterList.first; e != nullptr; e = e->next)
-        if (SameWwn(e->WWNN, entry->WWNN) && SameWwn(e->WWPN, entry->WWPN)) return const_cast<AdapterEntry*>(entry);
-    return nullptr;
+    return IndexedEntry(entry->WWNN, entry->WWPN) != nullptr ? const_cast<AdapterEntry*>(entry) : nullptr;
 }
 
 int AddNewAdapterToAdapterList(AdapterEntry* entry) {
     if (entry == nullptr || FindAdapterInAdapterList(entry) != nullptr) return -1;
+    g_EntryIndex[PairOf(entry->WWNN, entry->WWPN)] = entry;
     entry->next = nullptr;
     entry->prev = g_AdapterList.last;
     if (g_AdapterList.last != nullptr) g_AdapterList.last->next = entry; else g_AdapterList.first = entry;
@@ -125,6 +151,7 @@ int AddAdapterToAdapterList(AdapterEntry* entry) {
     }
     VORNLogMessage(VORN_MSG_DEBUG, "FindLocationInAdapterEntryList: returns %d", before != nullptr ? position : -1);
     if (before == nullptr) return AddNewAdapterToAdapterList(entry);
+    g_EntryIndex[PairOf(entry->WWNN, entry->WWPN)] = entry;
     entry->next = before;
     entry->prev = before->prev;
     if (before->prev != nullptr) before->prev->next = entry; else g_AdapterList.first = entry;
@@ -133,11 +160,19 @@ int AddAdapterToAdapterList(AdapterEntry* entry) {
     return 0;
 }
 
+int RemoveAdapterFromAdapterList(AdapterEntry* entry) {
+    if (entry == nullptr || IndexedEntry(entry->WWNN, entry->WWPN) != entry) return -1;
+    g_EntryIndex.erase(PairOf(entry->WWNN, entry->WWPN));
+    if (entry->prev != nullptr) entry->prev->next = entry->next; else g_AdapterList.first = entry->next;
+    if (entry->next != nullptr) entry->next->prev = entry->prev; else g_AdapterList.last = entry->prev;
+    entry->next = entry->prev = nullptr;
+    --g_AdapterList.count;
+    return 0;
+}
+
 AdapterEntry* FindAdapterInAdapterListBySDMDevice(const SDMDevice* port) {
     if (port == nullptr) return nullptr;
-    for (AdapterEntry* e = g_AdapterList.first; e != nullptr; e = e->next)
-        if (SameWwn(e->WWNN, port->DeviceNodeProperty.WWN) && SameWwn(e->WWPN, port->DevicePortProperty.WWN)) return e;
-    return nullptr;
+    return IndexedEntry(port->DeviceNodeProperty.WWN, port->DevicePortProperty.WWN);
 }
 
 AdapterEntry* FindAdapterInAdapterListByWWN(const SD_UINT8* wwpn) {

@@ -87,6 +87,8 @@ int RemoveAllAdaptersFromAdapterList();
 int AddNewAdapterToAdapterList(AdapterEntry* entry);
 // Inserts in WWPN order; -1 for null or a duplicate, else 0.
 int AddAdapterToAdapterList(AdapterEntry* entry);
+// Takes a listed entry out of the list (not released); -1 for null or an entry not listed, else 0.
+int RemoveAdapterFromAdapterList(AdapterEntry* entry);
 AdapterEntry* FindAdapterInAdapterList(const AdapterEntry* entry);
 AdapterEntry* FindAdapterInAdapterListBySDMDevice(const SDMDevice* port);
 AdapterEntry* FindAdapterInAdapterListByWWN(const SD_UINT8* wwpn);

@@ -31,13 +31,6 @@ std::string hex_text(const SD_UINT8* bytes, size_t n) {
     return out;
 }
 
-void unlink_entry(AdapterEntryList* list, AdapterEntry* e) {
-    if (e->prev != nullptr) e->prev->next = e->next; else list->first = e->next;
-    if (e->next != nullptr) e->next->prev = e->prev; else list->last = e->prev;
-    e->next = e->prev = nullptr;
-    --list->count;
-}
-
 // The entry of a physical FC port, or null (also for a null port).
 AdapterEntry* physical_entry(const SDMDevice* pDevice) {
     if (pDevice == nullptr || pDevice->DeviceNodeProperty.InterfaceType != ADAPTER_IF_FC) return nullptr;
@@ -68,7 +61,7 @@ int DeleteAdapterNodeFromAdapterList(const AdapterEntry* pAdapterToDelete) {
         VORNLogMessage(VORN_MSG_DEBUG,
                        "DeleteAdapterNodeFromAdapterList: Found %02x-%02x-%02x-%02x-%02x-%02x-%02x-%02x instance %u vid %u",
                        WWN_ARGS(e->WWPN), e->Number, e->vPortId);
-        unlink_entry(list, e);
+        RemoveAdapterFromAdapterList(e);
         return DeleteAdapter(e);
     }
     return -1;
