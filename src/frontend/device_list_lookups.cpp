@@ -29,15 +29,6 @@ void model_of(const SDMDevice* d, char (&model)[33]) {
     model[32] = '\0';
 }
 
-void wwpn_text(const SDMDevice* d, char (&text)[17]) {
-    const SD_UINT8* w = d->DevicePortProperty.WWN;
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x%02x%02x", w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-}
-
-void port_id_text(const SDMDevice* d, char (&text)[17]) {
-    std::snprintf(text, sizeof text, "%06x", d->DevicePortProperty.PortID & 0xFFFFFF);
-}
-
 }  // namespace
 
 SDMDevice* FindAdapterByInstanceNumber(uint32_t HBANumber) {
@@ -141,16 +132,17 @@ VPORT_INFO* FindVPortByVPortID(uint32_t iAdapterNumber, uint32_t vportid) {
 SDMDevice* FindLocationInList(const SDMDeviceList* list, const SDMDevice* device) {
     if (list == nullptr || device == nullptr) return nullptr;
     const bool vmware = DetectLinuxVmWareDriver() != 0;
+    // In the order of the texts "%06x" of the port ids and "%02x..." of the
+    // WWPNs, which sort as the numbers and the bytes do.
     for (SDMDevice* d = list->firstDevice; d != nullptr; d = d->next) {
-        char a[17], b[17];
+        int cmp = 0;
         if (vmware && (isVirtualPortHBA(d) != 0 || isVirtualPortHBA(device) != 0)) {
-            port_id_text(d, a);
-            port_id_text(device, b);
+            const SD_UINT32 a = d->DevicePortProperty.PortID & 0xFFFFFF, b = device->DevicePortProperty.PortID & 0xFFFFFF;
+            cmp = (a > b) - (a < b);
         } else {
-            wwpn_text(d, a);
-            wwpn_text(device, b);
+            cmp = std::memcmp(d->DevicePortProperty.WWN, device->DevicePortProperty.WWN, 8);
         }
-        if (std::strcmp(a, b) > 0) return d;
+        if (cmp > 0) return d;
     }
     return nullptr;
 }

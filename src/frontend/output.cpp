@@ -1,5 +1,6 @@
-// The front end's output channels. Files are opened and closed for every line so
-// that each line is on disk at once, also when the run is interrupted.
+// The front end's output channels. The output file and the debug log are each
+// opened once per name and kept open; every line goes out in one write of its
+// own, so that it is in the file at once, also when the run is interrupted.
 #include "frontend/output.h"
 
 #include <fcntl.h>
@@ -58,14 +59,46 @@ void write_text(int fd, const std::string& text) {
     }
 }
 
+// A file kept open for the name it was opened under; opened again when the
+// name changes, the file was removed or the last open failed.
+struct KeptFile {
+    std::mutex mutex;
+    std::string name;
+    int fd = -1;
+
+    void Close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        name.clear();
+    }
+    void Forget() {
+        std::lock_guard<std::mutex> lock(mutex);
+        Close();
+    }
+    // False when the file cannot be opened.
+    bool Write(const char* path, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        // A file removed meanwhile is made anew, as a reopen would.
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) Close();
+        if (fd < 0 || name != path) {
+            Close();
+            fd = open_log_file(path);
+            if (fd < 0) return false;
+            name = path;
+        }
+        write_text(fd, text);
+        return true;
+    }
+};
+KeptFile g_OutputFile;
+KeptFile g_LogFile;
+
 void append_to_output_file(const char* text, bool newline) {
     if (g_OutPutFileName[0] == '\0') return;
-    const int fd = open_log_file(g_OutPutFileName);
-    if (fd < 0) return;
     std::string line(text);
     if (newline) line += '\n';
-    write_text(fd, line);
-    ::close(fd);
+    g_OutputFile.Write(g_OutPutFileName, line);
 }
 }  // namespace
 
@@ -118,10 +151,8 @@ void VORNOSSLogMessage(int type, const char* text) {
     const char* stamp = CoreGetTimestamp(2);
     char when[32];
     std::snprintf(when, sizeof when, "%s", stamp);
-    const int fd = g_LogFileName[0] != '\0' ? open_log_file(g_LogFileName) : -1;
-    if (fd >= 0) {
-        write_text(fd, std::string(when) + " " + VORNTranslateMessageTypeToString(type) + ": " + text + "\n");
-        ::close(fd);
+    if (g_LogFileName[0] != '\0' && g_LogFile.Write(g_LogFileName, std::string(when) + " " +
+                                                    VORNTranslateMessageTypeToString(type) + ": " + text + "\n")) {
         return;
     }
     FILE* console = type == VORN_MSG_ERROR ? stderr : stdout;
@@ -159,6 +190,7 @@ int SetDebugLogFile(const char* name) {
         return -1;
     }
     std::memcpy(g_LogFileName, path, sizeof path);
+    g_LogFile.Forget();
     ::unlink(g_LogFileName);
     return 0;
 }
@@ -169,6 +201,7 @@ int SetOutOutFile() {
     char base[64];
     std::snprintf(base, sizeof base, "%s", "mctp-upgrade.log");
     if (GetFileNameNoExtension(base, sizeof base) != 0) return -1;
+    g_OutputFile.Forget();
     std::snprintf(g_OutPutFileName, sizeof g_OutPutFileName, "%s/%s-%s.log", VORN_LOG_DIR, base, stamp);
     std::vector<std::string> early;
     {
@@ -198,6 +231,8 @@ void ResetOutputChannels() {
         std::lock_guard<std::mutex> lock(g_noticeMutex);
         g_earlyNotices.clear();
     }
+    g_OutputFile.Forget();
+    g_LogFile.Forget();
     g_OutPutFileName[0] = '\0';
     g_LogFileName[0] = '\0';
     g_EnableDebugMessage = 0;

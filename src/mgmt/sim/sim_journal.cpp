@@ -35,15 +35,32 @@ SD_UINT64 CountLines(int fd, off_t from, off_t to) {
 
 }  // namespace
 
+zvsim_journal::~zvsim_journal() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
 void zvsim_journal::Append(const zvsim_journal_line& line) {
-    const int fd = zvsim_open_regular(path_, O_RDWR | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) {
+    // Opened once per instance and kept; opened again when the file was
+    // removed or replaced meanwhile.
+    struct stat st{};
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || st.st_nlink == 0)) {
+        close(fd_);
+        fd_ = -1;
+    }
+    if (fd_ < 0) {
+        fd_ = zvsim_open_regular(path_, O_RDWR | O_CREAT | O_APPEND, 0644);
+        knownSize_ = 0;
+        knownLines_ = 0;
+    }
+    if (fd_ < 0) {
         return;
     }
+    const int fd = fd_;
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
     // Lines appended by other processes since the last count.
-    struct stat st{};
     if (fstat(fd, &st) == 0) {
         if (st.st_size < knownSize_) {
             knownSize_ = 0;
@@ -71,5 +88,5 @@ void zvsim_journal::Append(const zvsim_journal_line& line) {
             knownSize_ += static_cast<off_t>(len);
         }
     }
-    close(fd);   // releases the lock
+    flock(fd, LOCK_UN);
 }

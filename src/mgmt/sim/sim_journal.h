@@ -23,13 +23,17 @@ struct zvsim_journal_line {
 class zvsim_journal {
 public:
     explicit zvsim_journal(std::string hostDir) : path_(std::move(hostDir) + "/journal.log") {}
-    // Appends one line under an exclusive lock, so that two processes never
-    // give the same sequence number. Failures to journal are not the
+    ~zvsim_journal();
+    zvsim_journal(const zvsim_journal&) = delete;
+    zvsim_journal& operator=(const zvsim_journal&) = delete;
+    // Appends one line under an exclusive lock (the file kept open), so that
+    // two processes never give the same sequence number. Failures to journal are not the
     // caller's failures and are dropped.
     void Append(const zvsim_journal_line& line);
 
 private:
     std::string path_;
+    int fd_ = -1;                      // kept open for the instance's life
     off_t knownSize_ = 0;              // bytes of the file already counted
     SD_UINT64 knownLines_ = 0;
 };
