@@ -23,26 +23,24 @@ ACTIVE_REGIONS decide(const Record& p, const Record& s, int chip, const Record& 
 
 TEST(FlashActiveRegions, GlobalSetFromMasksThenGenerations) {
     constexpr SD_UINT32 sig = IMAGE_STATUS_SIGNATURE_25;
-    ACTIVE_REGIONS r = decide(make_record(1, 3, sig), make_record(0, 9, sig), 25);
-    EXPECT_EQ(r.ActiveGlobalRegions, 1);
-    EXPECT_EQ(r.ActiveGenerationNumber, 3);
-    r = decide(make_record(0, 3, sig), make_record(1, 2, sig), 25);
-    EXPECT_EQ(r.ActiveGlobalRegions, 2);
-    EXPECT_EQ(r.ActiveGenerationNumber, 2);
-    // Both active with equal generations: the primary.
-    r = decide(make_record(1, 9, sig), make_record(1, 9, sig), 25);
-    EXPECT_EQ(r.ActiveGlobalRegions, 1);
-    // Neither active: the newer one.
-    r = decide(make_record(0, 4, sig), make_record(0, 5, sig), 25);
-    EXPECT_EQ(r.ActiveGlobalRegions, 2);
-    EXPECT_EQ(r.ActiveGenerationNumber, 5);
-    // Erased flash: primary, generation 0.
-    r = decide(erased(), erased(), 25);
-    EXPECT_EQ(r.ActiveGlobalRegions, 1);
-    EXPECT_EQ(r.ActiveGenerationNumber, 0);
-    // Chip-type-27 records do not count on chip type 25.
-    r = decide(make_record(0, 1, IMAGE_STATUS_SIGNATURE_25), make_record(1, 2, IMAGE_STATUS_SIGNATURE_27), 25);
-    EXPECT_EQ(r.ActiveGlobalRegions, 1);
+    struct Case {
+        const char* name;
+        Record p, s;
+        std::vector<int> want;   // global set, generation
+    };
+    const Case cases[] = {
+        {"primary active", make_record(1, 3, sig), make_record(0, 9, sig), {1, 3}},
+        {"secondary active", make_record(0, 3, sig), make_record(1, 2, sig), {2, 2}},
+        {"both active, equal generations: the primary", make_record(1, 9, sig), make_record(1, 9, sig), {1, 9}},
+        {"neither active: the newer one", make_record(0, 4, sig), make_record(0, 5, sig), {2, 5}},
+        {"erased flash: primary, generation 0", erased(), erased(), {1, 0}},
+        {"chip-type-27 records do not count on chip type 25", make_record(0, 1, sig),
+         make_record(1, 2, IMAGE_STATUS_SIGNATURE_27), {1, 1}},
+    };
+    for (const Case& c : cases) {
+        const ACTIVE_REGIONS r = decide(c.p, c.s, 25);
+        EXPECT_EQ((std::vector<int>{r.ActiveGlobalRegions, r.ActiveGenerationNumber}), c.want) << c.name;
+    }
 }
 
 TEST(FlashActiveRegions, ComponentsFromAuxiliaryRecords) {
