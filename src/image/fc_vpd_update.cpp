@@ -40,11 +40,18 @@ bool IsChecksumKeyword(std::span<const SD_UINT8> header) {
     return header.size() >= 2 && header[0] == 'R' && header[1] == 'V';
 }
 
-// A region's bytes as the adapter holds them: 0, or not readable.
-SD_INT32 ReadFcVpd(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* out) {
+// A region's bytes as the adapter holds them (through the retrying region
+// wrappers; a region that cannot be read is not judged): true when read.
+bool ReadFcVpd(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* out) {
     SD_UINT32 size = 0;
-    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size == 0) return VPD_UPDATE_BAD_REGION;
-    return ReadVpdRegionImage(pDevice, region, size, out, "RepairFcVpdRegions");
+    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size == 0) return false;
+    try {
+        out->assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    SD_UINT32 got = 0;
+    return GetOptionROMRegionData(pDevice, *out, region, &got) == 0 && got == size;
 }
 
 }  // namespace
@@ -90,11 +97,11 @@ SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersi
     InitDorneVpdUpdateSequence(regions, 0, REGION_SET_PRIMARY);
     for (const SD_UINT32 code : regions) {
         std::vector<SD_UINT8> vpd;
-        if (code == 0 || ReadFcVpd(pDevice, code, &vpd) != VPD_UPDATE_SUCCESS || VpdIsSound(vpd)) continue;
+        if (code == 0 || !ReadFcVpd(pDevice, code, &vpd) || VpdIsSound(vpd)) continue;
         const bool blank = IsBlankVpd(vpd) != 0;
         const SD_UINT32 otherCode = FcVpdOtherCopy(code);
         std::vector<SD_UINT8> other;
-        const bool source = ReadFcVpd(pDevice, otherCode, &other) == VPD_UPDATE_SUCCESS && VpdIsSound(other) &&
+        const bool source = ReadFcVpd(pDevice, otherCode, &other) && VpdIsSound(other) &&
                             IsCutShortCopyOf(vpd, other);
         VORNLogMessage(VORN_MSG_DEBUG, "RepairFcVpdRegions: region 0x%x %s, copy 0x%x %s", code,
                        blank ? "blank" : "damaged", otherCode, source ? "intact" : "no source");

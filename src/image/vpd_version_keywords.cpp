@@ -150,6 +150,24 @@ SD_INT32 UpdateWithCopy(SDMDevice* pDevice, const MultibootVersions* pVersions, 
     return st;
 }
 
+// The region's `iVpdSize` bytes into `out`, retrying a failing adapter (`who`
+// names the caller in the debug log): 0; 8; 36 (not a VPD region, size 0, or
+// unreadable); 115.
+SD_INT32 ReadVpdRegionImage(const SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize,
+                            std::vector<SD_UINT8>* out, const char* who) {
+    if (pDevice == nullptr || out == nullptr) return VPD_UPDATE_NO_DEVICE;
+    if (!IsVpdVersionRegion(iRegionNo) || iVpdSize == 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "%s: Detected invalid region number, iRegionNo=0x%X", who, iRegionNo);
+        return VPD_UPDATE_BAD_REGION;
+    }
+    if (!Allocate(*out, iVpdSize)) return VPD_UPDATE_NO_MEMORY;
+    if (!ReadVpdTries(pDevice, iRegionNo, *out, who)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "%s: VPD region 0x%x cannot be read.", who, iRegionNo);
+        return VPD_UPDATE_BAD_REGION;
+    }
+    return VPD_UPDATE_SUCCESS;
+}
+
 }  // namespace
 
 bool IsVpdVersionRegion(SD_UINT32 iRegionNo) {
@@ -166,21 +184,6 @@ void FormatVpdFirmwarePackageVersion(const MultibootVersions& v, std::span<char>
     if (out.empty()) return;
     std::snprintf(out.data(), out.size(), "FFV%02d.%02d.%02d", v.NewMultibootVersionMajor,
                   v.NewMultibootVersionMinor, v.NewMultibootVersionSubMinor);
-}
-
-SD_INT32 ReadVpdRegionImage(const SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize,
-                            std::vector<SD_UINT8>* out, const char* who) {
-    if (pDevice == nullptr || out == nullptr) return VPD_UPDATE_NO_DEVICE;
-    if (!IsVpdVersionRegion(iRegionNo) || iVpdSize == 0) {
-        VORNLogMessage(VORN_MSG_DEBUG, "%s: Detected invalid region number, iRegionNo=0x%X", who, iRegionNo);
-        return VPD_UPDATE_BAD_REGION;
-    }
-    if (!Allocate(*out, iVpdSize)) return VPD_UPDATE_NO_MEMORY;
-    if (!ReadVpdTries(pDevice, iRegionNo, *out, who)) {
-        VORNLogMessage(VORN_MSG_DEBUG, "%s: VPD region 0x%x cannot be read.", who, iRegionNo);
-        return VPD_UPDATE_BAD_REGION;
-    }
-    return VPD_UPDATE_SUCCESS;
 }
 
 SD_INT32 WriteVpdRegionWithVersions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <span>
-#include <vector>
 
 #include "core/sdm_device.h"
 #include "image/flash_memo_block.h"
@@ -37,12 +36,6 @@ bool IsVpdVersionRegion(SD_UINT32 iRegionNo);
 // Formats the keyword texts (exposed for the checks of what is written).
 void FormatVpdMultibootVersion(const MultibootVersions& v, std::span<char> out);   // "RM", "V9"
 void FormatVpdFirmwarePackageVersion(const MultibootVersions& v, std::span<char> out);   // "VV"
-
-// The VPD region's `iVpdSize` bytes into `out` (retrying a failing adapter;
-// `who` names the caller in the debug log): 0; 8; 36 (not a VPD region, size
-// 0, or unreadable); 115.
-SD_INT32 ReadVpdRegionImage(const SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize,
-                            std::vector<SD_UINT8>* out, const char* who);
 
 // Writes `base` (a sound VPD image of the region's size) to the region with
 // its version keywords set, then reads it back; after a read-back that
