@@ -227,6 +227,21 @@ bool ParseEntry(const json& e, const zvsim_adapter& a, zvsim_running& r) {
            GetVersion(fl, "fcode", l.biFcode) && GetVersion(fl, "mpi", l.biMpi) && GetVersion(fl, "pep", l.biPep);
 }
 
+// The clock offset of a state document; 0 when it has none or one so far
+// off that the wall clock plus it would not fit (a damaged file).
+SD_INT64 ClockOffset(const json& doc) {
+    constexpr SD_INT64 kFarthest = SD_INT64{1} << 62;
+    if (!doc.is_object() || !doc.contains("clock_offset") || !doc["clock_offset"].is_number_integer()) {
+        return 0;
+    }
+    const json& v = doc["clock_offset"];
+    if (v.is_number_unsigned() ? v.get<SD_UINT64>() > static_cast<SD_UINT64>(kFarthest)
+                               : (v.get<SD_INT64>() < -kFarthest || v.get<SD_INT64>() > kFarthest)) {
+        return 0;
+    }
+    return v.get<SD_INT64>();
+}
+
 int WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -249,9 +264,7 @@ zvsim_state zvsim_parse_state(const zvsim_host& host, const std::string& text, b
     state.adapters.resize(host.adapters.size());
     std::vector<bool> known(host.adapters.size(), false);
     const json doc = json::parse(text, nullptr, false);
-    if (doc.is_object() && doc.contains("clock_offset") && doc["clock_offset"].is_number_integer()) {
-        state.clockOffset = doc["clock_offset"].get<SD_INT64>();
-    }
+    state.clockOffset = ClockOffset(doc);
     // A state that does not fit the host (edited host.json, damaged file)
     // is ignored entry by entry: that adapter simply boots.
     if (doc.is_object() && doc.contains("adapters") && doc["adapters"].is_array()) {
@@ -364,10 +377,7 @@ int zvsim_reboot_host(const std::string& dir, std::string& err) {
     {
         std::string text, unread;
         zvsim_read_file(StatePath(host), kZvsimMaxTextFile, text, unread);
-        const json doc = json::parse(text, nullptr, false);
-        if (doc.is_object() && doc.contains("clock_offset") && doc["clock_offset"].is_number_integer()) {
-            state.clockOffset = doc["clock_offset"].get<SD_INT64>();
-        }
+        state.clockOffset = ClockOffset(json::parse(text, nullptr, false));
     }
     for (const zvsim_adapter& a : host.adapters) {
         state.adapters.push_back(zvsim_boot(a));
