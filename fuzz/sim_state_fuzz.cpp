@@ -1,7 +1,8 @@
-// The simulated platform's running state (state.json): whatever the file
-// holds, each adapter's state is either taken whole or booted from flash, the
-// state read and saved again reads back the same, and the platform's clock
-// (the wall clock plus the state's offset) can be told.
+// The simulated platform's running state (state.json) as a transport keeps
+// it: whatever the file holds, each adapter's state is either taken whole or
+// booted from flash, the platform's clock (the wall clock plus the state's
+// offset) can be told, and a change saved in place or whole reads back as
+// the state it makes.
 //
 // Input: the state.json text. The host is fixed: one chip-25 adapter whose
 // flash holds no region.
@@ -17,6 +18,7 @@
 #include "fuzz_support.h"
 #include "mgmt/sim/sim_boot.h"
 #include "mgmt/sim/sim_host.h"
+#include "mgmt/sim/sim_state_file.h"
 
 namespace {
 
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = host.dir + "/state.json";
     zvfuzz::WriteFile(path, std::span(data, size));
 
-    const zvsim_state state = zvsim_load_state(host);
+    zvsim_state_file file;
+    zvsim_state state = file.Load(host);
     ZVFUZZ_CHECK(state.adapters.size() == host.adapters.size());
     // The platform's clock is the wall clock plus the offset.
     SD_INT64 now = 0;
@@ -59,10 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      IsCopy(r.npiv23));
         ZVFUZZ_CHECK(r.live.firmwareVersion.size() <= 31 && r.live.optionRomVersion.size() <= 31);
     }
-    // What was saved (an adapter booted) or written as it is reads back the same.
-    const std::string text = zvsim_state_text(host, state);
-    if (ReadFile(path) != text) ZVFUZZ_CHECK(zvsim_write_state_text(host, text));
-    ZVFUZZ_CHECK(zvsim_state_text(host, zvsim_load_state(host)) == text);
-    ZVFUZZ_CHECK(ReadFile(path) == text);
+
+    // A change saved (in place or whole) reads back as the state it makes,
+    // whatever the file held before.
+    state.adapters[0].global = state.adapters[0].global == 1 ? 2 : 1;
+    file.SaveAdapter(host, state, 0);
+    state.clockOffset += state.clockOffset > 0 ? -1 : 1;
+    file.SaveClock(host, state);
+    const std::string text = ReadFile(path);
+    bool booted = true;
+    const zvsim_state back = zvsim_parse_state(host, text, booted);
+    ZVFUZZ_CHECK(!booted && zvsim_state_text(host, back) == zvsim_state_text(host, state));
+    ZVFUZZ_CHECK(text == zvsim_state_text(host, state));
     return 0;
 }
