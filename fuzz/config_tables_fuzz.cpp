@@ -2,7 +2,7 @@
 // (region 0xCF) as read from the adapter: whatever the regions hold, the
 // versions read are the header's, a table rebuilt from a template is whole
 // (signature, length, checksum, the adapter's ids) and fills its region, and
-// a template newer than the adapter's table is never called up to date.
+// a damaged table or one older than the template is never called up to date.
 //
 // Input: the bytes of region 0x13, of region 0xCF, the preload template and
 // the PEP template, separated. The regions are read through the library over
@@ -50,12 +50,13 @@ void Preload(SDMDevice& port, const zvfuzz::Bytes& raw, const zvfuzz::Bytes& tpl
     ZVFUZZ_CHECK(rc == FWA_SUCCESS || rc == FWA_OPEN_FAILED || rc == FWA_CORRUPTED || rc == FWA_FAILED);
     if (rc != FWA_SUCCESS) return;
     ZVFUZZ_CHECK(plan.checked);
-    const bool signed_ = CfgTableHasSignature(region, CFGTBL_SIG_FW_PRELOAD);
-    const std::array<SD_UINT8, 3> old = {signed_ ? region[7] : SD_UINT8{0}, signed_ ? region[6] : SD_UINT8{0},
-                                         signed_ ? region[5] : SD_UINT8{0}};
+    // A table that fails its own length or checksum holds no version and is always rewritten.
+    const bool intact = CfgTableIsValid(region, CFGTBL_SIG_FW_PRELOAD);
+    const std::array<SD_UINT8, 3> old = {intact ? region[7] : SD_UINT8{0}, intact ? region[6] : SD_UINT8{0},
+                                         intact ? region[5] : SD_UINT8{0}};
     ZVFUZZ_CHECK(plan.oldVersion == old);
     if (plan.write) ZVFUZZ_CHECK(CarriesIds(plan.table, port, CFGTBL_SIG_FW_PRELOAD));
-    else ZVFUZZ_CHECK(CfgCompareVersions(plan.newVersion, plan.oldVersion, 3) <= 0);
+    else ZVFUZZ_CHECK(intact && CfgCompareVersions(plan.newVersion, plan.oldVersion, 3) <= 0);
 }
 
 void Pep(SDMDevice& port, const zvfuzz::Bytes& raw, const zvfuzz::Bytes& tpl) {
