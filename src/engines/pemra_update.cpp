@@ -328,6 +328,7 @@ SD_INT32 Engine::Run() {
         try {
             buffer.assign(w.layoutSize, 0xFF);
         } catch (const std::bad_alloc&) {
+            VORNLogMessage(VORN_MSG_DEBUG, "%s: no buffer for region 0x%x", kWho, w.step->region);
             continue;
         }
         scfxDiagnosticsPrint("%s", w.step->text);
@@ -371,8 +372,11 @@ SD_INT32 Engine::Run() {
     VORNLogMessage(VORN_MSG_DEBUG, "%s: Number of region updated = %d (required %d).", kWho, written,
                    PEMRA_REQUIRED_REGIONS);
     VORNLogMessage(VORN_MSG_DEBUG, "%s: Flash update status = %d", kWho, loopStatus);
-    // Nothing written is no update either, whatever the reason.
-    if (loopStatus != 0 || written == 0 || written > PEMRA_REQUIRED_REGIONS) {
+    // Nothing written is no update either, whatever the reason; nor is a plan
+    // with a region passed over for want of its buffer (fewer writes than
+    // required alone may be an image without some region).
+    if (loopStatus != 0 || written == 0 || static_cast<std::size_t>(written) != plan.size() ||
+        written > PEMRA_REQUIRED_REGIONS) {
         scfxPrint("Unable to complete flash update on HBA Instance %d. Not all regions updated (%d of %d).",
                   Instance(device), written, PEMRA_REQUIRED_REGIONS);
         return PEMRA_INCOMPLETE;

@@ -174,7 +174,10 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
         },
         written, &loopStatus);
     OSSSleep(kSecondsAfterLoop);
-    if (loopStatus != 0 || count > TORVI_LOOP_REGIONS) {
+    // Fewer writes than the set holds may be a complete update (an image
+    // without some region), so the count is held against the plan: a planned
+    // region passed over for want of its buffer is an incomplete update.
+    if (loopStatus != 0 || count != plan.size() || count > TORVI_LOOP_REGIONS) {
         CnaNotAllRegionsMessage(run, count, TORVI_LOOP_REGIONS);
         return finish(CNA_NOT_ALL_REGIONS, CNA_VPD_FAILED);
     }

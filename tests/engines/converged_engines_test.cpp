@@ -211,6 +211,15 @@ TEST_F(ConvergedEngine, TorviWritesNothingForAnotherRequestOrTooManyEntries) {
     EXPECT_EQ(Update(Family::Torvi24, zvfix::BuildMultibootImage(other)), 0) << output;
     EXPECT_EQ(std::count(regions.begin(), regions.end(), 0x72u), 0);
     EXPECT_EQ(std::count(regions.begin(), regions.end(), 0x73u), 1);
+
+    // A region whose buffer cannot be had is passed over; the run fails all
+    // the same, though fewer writes than the set holds may pass.
+    Adapter(Family::Torvi24).SetRegionSize(0x73, 0x20123);
+    zvtest::FailNextAllocationOf(0x20123);
+    EXPECT_EQ(Update(Family::Torvi24, image), 34);
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x2E, 0xA2, 0x4F, 0x70, 0x72, 0xA4, 0x01, 0x97}));
+    EXPECT_TRUE(Has(output, "Not all regions updated (9 of 10).\n")) << output;
+    EXPECT_FALSE(Has(output, "VPD"));
 }
 
 

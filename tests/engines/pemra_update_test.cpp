@@ -21,6 +21,7 @@
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
+#include "support/failing_alloc.h"
 
 namespace {
 
@@ -167,6 +168,16 @@ TEST_F(PemraUpdate, FailedWriteEndsTheWritingWithItsMessage) {
                          "Flash update failed on this HBA (Instance 0) with error (0x20000001)")) << out;
     EXPECT_TRUE(Has(out, "Unable to complete flash update on HBA Instance 0. Not all regions updated (3 of 9).")) << out;
     EXPECT_FALSE(Has(out, "VPD")) << "no VPD step after a failed write";
+}
+
+TEST_F(PemraUpdate, RegionWithoutItsBufferLeavesTheUpdateIncomplete) {
+    adapter_->SetRegionSize(0x73, 0x20123);
+    zvtest::FailNextAllocationOf(0x20123);
+    ASSERT_EQ(Run(zvfix::BuildMultibootImage(spec_)), PEMRA_INCOMPLETE) << Output();
+    EXPECT_EQ(WrittenRegions(), (std::vector<uint32_t>{0x2E, 0xA2, 0x4F, 0x70, 0x72, 0xB1, 0xA3, 0x97}));
+    const std::string out = Output();
+    EXPECT_TRUE(Has(out, "Unable to complete flash update on HBA Instance 0. Not all regions updated (8 of 9).")) << out;
+    EXPECT_FALSE(Has(out, "VPD")) << out;
 }
 
 TEST_F(PemraUpdate, BlankVpdCompletesWithTheVpdErrorMessage) {
