@@ -6,11 +6,14 @@
 //
 //   scripts/bench.sh mctp
 //
-// Counters per N: run_cpu_s (the run's user + system CPU), floor_s (floor wall time), ratio (run / floor), written and
-// read (flash bytes, journal and I/O counter), reads_per_region (flash read
-// calls per region written), rss_mib (peak resident set of the run),
-// rss_limit_mib (3x the image file + 16 MiB), paused_s (seconds of pauses the
-// no-sleep preload skipped).
+// Each point runs ZV_BENCH_REPS (at least 5) repetitions, each the program
+// and then its floor, and gives medians: Time (the run's wall time),
+// run_cpu_s (its user + system CPU), floor_s and floor_cpu_s (the floor's
+// wall time and CPU), ratio (the median of the repetitions' run / floor);
+// written and read (flash bytes, journal and I/O counter), reads_per_region
+// (flash read calls per region written), rss_mib (the largest peak resident
+// set of the runs), rss_limit_mib (3x the image file + 16 MiB), paused_s
+// (seconds of pauses the no-sleep preload skipped).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -21,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -244,6 +248,27 @@ double SleptSeconds(const std::string& path) {
     return ms / 1000.0;
 }
 
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 == 1 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+// Repetitions per point: ZV_BENCH_REPS, at least 5.
+int Reps() {
+    const char* v = std::getenv("ZV_BENCH_REPS");
+    const int n = v != nullptr ? std::atoi(v) : 0;
+    return std::max(n, 5);
+}
+
+double ProcessCpuSeconds() {
+    struct rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
 void BM_MctpUpdate(benchmark::State& state) {
     const int chip = static_cast<int>(state.range(0));
     const int n = static_cast<int>(state.range(1));
@@ -256,45 +281,56 @@ void BM_MctpUpdate(benchmark::State& state) {
     }
     const std::string host = s.root + "/host", floorHost = s.root + "/floor";
     const std::string ioCount = s.root + "/io.count", sleepLog = s.root + "/sleeps.log", log = s.root + "/run.log";
-    double runSeconds = 0, floorSeconds = 0, slept = 0, cpuSeconds = 0;
+    std::vector<double> runs, cpus, floors, floorCpus, ratios;
+    double slept = 0;
     long rssKiB = 0;
     uint64_t written = 0, writes = 0;
     ZvBenchIoCounters io{};
     for (auto _ : state) {
-        CopyHost(s.pristine, host);
-        CopyHost(s.pristine, floorHost);
-        WriteFile(ioCount, std::string(sizeof(ZvBenchIoCounters), '\0'));
-        std::remove(sleepLog.c_str());
-        const RunOutcome r = RunProgram(s, host, ioCount, sleepLog, log);
-        if (r.status != 1) {
-            state.SkipWithError(("tarvikolen ended with status " + std::to_string(r.status) + "; see " + log).c_str());
-            return;
+        // Run and floor alternate, so that a change of load meets both.
+        for (int rep = 0; rep < Reps(); ++rep) {
+            CopyHost(s.pristine, host);
+            CopyHost(s.pristine, floorHost);
+            WriteFile(ioCount, std::string(sizeof(ZvBenchIoCounters), '\0'));
+            std::remove(sleepLog.c_str());
+            ::sync();
+            const RunOutcome r = RunProgram(s, host, ioCount, sleepLog, log);
+            if (r.status != 1) {
+                state.SkipWithError(("tarvikolen ended with status " + std::to_string(r.status) + "; see " + log).c_str());
+                return;
+            }
+            const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(host);
+            ::sync();
+            const double cpu0 = ProcessCpuSeconds();
+            const double f = Floor(host, floorHost, journal);
+            floorCpus.push_back(ProcessCpuSeconds() - cpu0);
+            runs.push_back(r.seconds);
+            cpus.push_back(r.cpuSeconds);
+            floors.push_back(f);
+            ratios.push_back(f > 0 ? r.seconds / f : 0);
+            slept = SleptSeconds(sleepLog);
+            written = writes = 0;
+            for (const zvfix::JournalEntry& e : journal) {
+                written += e.size;
+                ++writes;
+            }
+            const int fd = ::open(ioCount.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                ssize_t ignored = ::read(fd, &io, sizeof io);
+                (void)ignored;
+                ::close(fd);
+            }
+            // The preload reports the program's own peak (the rusage of a
+            // spawned child also carries the benchmark's).
+            rssKiB = std::max(rssKiB, static_cast<long>(io.peakRssKiB));
         }
-        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(host);
-        const double f = Floor(host, floorHost, journal);
-        state.SetIterationTime(r.seconds);
-        runSeconds += r.seconds;
-        cpuSeconds += r.cpuSeconds;
-        floorSeconds += f;
-        (void)r.maxRssKiB;   // carries the benchmark's own peak: the preload reports the program's
-        slept = SleptSeconds(sleepLog);
-        written = writes = 0;
-        for (const zvfix::JournalEntry& e : journal) {
-            written += e.size;
-            ++writes;
-        }
-        const int fd = ::open(ioCount.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ssize_t ignored = ::read(fd, &io, sizeof io);
-            (void)ignored;
-            ::close(fd);
-        }
-        rssKiB = std::max(rssKiB, static_cast<long>(io.peakRssKiB));
+        state.SetIterationTime(Median(runs));
     }
-    const double iterations = static_cast<double>(state.iterations());
-    state.counters["run_cpu_s"] = cpuSeconds / iterations;
-    state.counters["floor_s"] = floorSeconds / iterations;
-    state.counters["ratio"] = floorSeconds > 0 ? runSeconds / floorSeconds : 0;
+    state.counters["reps"] = static_cast<double>(runs.size());
+    state.counters["run_cpu_s"] = Median(cpus);
+    state.counters["floor_s"] = Median(floors);
+    state.counters["floor_cpu_s"] = Median(floorCpus);
+    state.counters["ratio"] = Median(ratios);
     state.counters["written"] = static_cast<double>(written);
     state.counters["read"] = static_cast<double>(io.readBytes);
     state.counters["reads_per_region"] = writes > 0 ? static_cast<double>(io.readCalls) / static_cast<double>(writes) : 0;
@@ -311,7 +347,7 @@ void BM_MctpUpdate(benchmark::State& state) {
 
 void Sizes(benchmark::internal::Benchmark* b) {
     for (int chip : {25, 27})
-        for (int n : {1, 8, 32, 128}) b->Args({chip, n});
+        for (int n : {1, 8, 32, 128, 512}) b->Args({chip, n});
 }
 BENCHMARK(BM_MctpUpdate)->Apply(Sizes)->ArgNames({"chip", "adapters"})->UseManualTime()->Iterations(1)
     ->Unit(benchmark::kMillisecond);
