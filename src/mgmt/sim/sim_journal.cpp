@@ -17,6 +17,9 @@ namespace {
 
 // Counts newlines of the file from `from` to `to`.
 SD_UINT64 CountLines(int fd, off_t from, off_t to) {
+    if (from >= to) {
+        return 0;   // the usual case: only this instance appended
+    }
     std::vector<char> buf(0x10000);
     SD_UINT64 n = 0;
     while (from < to) {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "mgmt/sim/sim_file.h"
+#include "mgmt/sim/sim_flash.h"
 #include "mgmt/sim/sim_host.h"
 #include "mgmt/sim/sim_layout.h"
 #include "mgmt/transport.h"
@@ -995,12 +996,20 @@ namespace {
 
 // The last host parsed in this process: the library opens the platform at
 // every load, and a large host.json takes far longer to parse than to read.
+// The text is known by its size and hash only: a host of many adapters
+// would otherwise keep a second copy of host.json for the whole run.
 struct ParsedHost {
     std::mutex mutex;
-    std::string dir, text;
+    std::string dir;
+    size_t textSize = 0;
+    SD_UINT64 textHash = 0;
     zvsim_host host;
     bool valid = false;
 };
+
+SD_UINT64 TextHash(const std::string& text) {
+    return zvsim_hash64({reinterpret_cast<const SD_UINT8*>(text.data()), text.size()});
+}
 
 ParsedHost& LastParsed() {
     static ParsedHost* p = new ParsedHost;   // outlives static destructors of callers
@@ -1041,7 +1050,9 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
     // gives the one-line fault.
     ParsedHost& last = LastParsed();
     std::lock_guard<std::mutex> lock(last.mutex);
-    if (last.valid && last.dir == dir && last.text == text && FlashFilesStillFit(last.host)) {
+    const SD_UINT64 hash = TextHash(text);
+    if (last.valid && last.dir == dir && last.textSize == text.size() && last.textHash == hash &&
+        FlashFilesStillFit(last.host)) {
         try {
             host = last.host;
             return true;
@@ -1055,7 +1066,8 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
     if (!ParseHostText(dir, path, text, host, err)) return false;
     try {
         last.dir = dir;
-        last.text = std::move(text);
+        last.textSize = text.size();
+        last.textHash = hash;
         last.host = host;
         last.valid = true;
     } catch (const std::exception&) {

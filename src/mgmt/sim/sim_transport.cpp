@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -784,11 +785,17 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
             if (persistent && src.empty()) {
                 return 0x20000076;  // nothing in the persistent store
             }
-            auto list = std::make_unique<FOLUNDATALIST>();
-            std::memset(list.get(), 0, sizeof *list);
-            list->EntryCount = static_cast<SD_UINT16>(std::min<size_t>(src.size(), FO_MAX_ENTRIES));
-            for (size_t i = 0; i < list->EntryCount; ++i) {
-                FOEXTERNALLUNDATAENTRY& e = list->Entries[i];
+            // Built in the caller's span, entry by entry: the list is a
+            // megabyte, asked for every port at discovery.
+            if (out.size() < sizeof(FOLUNDATALIST)) {
+                outLen = sizeof(FOLUNDATALIST);
+                return SDERR_BUFFER_TOO_SMALL;
+            }
+            std::memset(out.data(), 0, sizeof(FOLUNDATALIST));
+            const SD_UINT16 count = static_cast<SD_UINT16>(std::min<size_t>(src.size(), FO_MAX_ENTRIES));
+            std::memcpy(out.data() + offsetof(FOLUNDATALIST, EntryCount), &count, sizeof count);
+            for (size_t i = 0; i < count; ++i) {
+                FOEXTERNALLUNDATAENTRY e{};
                 PutWwn(e.NodeName, src[i].nodeWwn);
                 PutWwn(e.PortName, src[i].portWwn);
                 e.TargetId = src[i].targetId;
@@ -797,8 +804,10 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
                         e.Data[lun] = byte;
                     }
                 }
+                std::memcpy(out.data() + offsetof(FOLUNDATALIST, Entries) + i * sizeof e, &e, sizeof e);
             }
-            return PutRecord(*list, out, outLen);
+            outLen = sizeof(FOLUNDATALIST);
+            return SDERR_SUCCESS;
         }
         case ZVOP_FO_LUN_DATA_SET: {
             auto list = std::make_unique<FOLUNDATALIST>();
