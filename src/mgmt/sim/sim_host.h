@@ -207,10 +207,18 @@ struct zvsim_host {
     std::optional<zvsim_power_loss> powerLoss;
     // Port instances in order: (adapter index, port index).
     std::vector<std::pair<int, int>> instances;
+    // The host.json text this host was parsed from, by size and hash.
+    size_t textSize = 0;
+    SD_UINT64 textHash = 0;
 };
 
 // Reads <dir>/host.json. On any fault fills `err` with one line and returns false.
+// A host given back by zvsim_keep_host is taken again while the text is the
+// same and its flash files still fit, instead of parsing anew.
 bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err);
+// Keeps a host no longer used (its flash files are closed) for the next load
+// of the same text: one host model in memory, never a second copy.
+void zvsim_keep_host(zvsim_host&& host);
 
 // zvapi_op from its documented name ("flash_write" ...); 0 when unknown.
 SD_UINT32 zvsim_op_from_name(const std::string& name);

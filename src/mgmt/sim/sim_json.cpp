@@ -996,15 +996,12 @@ namespace {
 
 // The last host parsed in this process: the library opens the platform at
 // every load, and a large host.json takes far longer to parse than to read.
-// The text is known by its size and hash only: a host of many adapters
-// would otherwise keep a second copy of host.json for the whole run.
+// The last host given back, known by its text's size and hash: the process
+// keeps neither a second copy of host.json nor of the host model.
 struct ParsedHost {
     std::mutex mutex;
-    std::string dir;
-    size_t textSize = 0;
-    SD_UINT64 textHash = 0;
     zvsim_host host;
-    bool valid = false;
+    bool held = false;
 };
 
 SD_UINT64 TextHash(const std::string& text) {
@@ -1051,29 +1048,28 @@ bool zvsim_load_host(const std::string& dir, zvsim_host& host, std::string& err)
     ParsedHost& last = LastParsed();
     std::lock_guard<std::mutex> lock(last.mutex);
     const SD_UINT64 hash = TextHash(text);
-    if (last.valid && last.dir == dir && last.textSize == text.size() && last.textHash == hash &&
+    if (last.held && last.host.dir == dir && last.host.textSize == text.size() && last.host.textHash == hash &&
         FlashFilesStillFit(last.host)) {
-        try {
-            host = last.host;
-            return true;
-        } catch (const std::exception& e) {
-            err = path + ": " + e.what();
-            host = zvsim_host{};
-            return false;
-        }
+        host = std::move(last.host);
+        last.held = false;
+        return true;
     }
-    last.valid = false;
+    last.host = zvsim_host{};
+    last.held = false;
     if (!ParseHostText(dir, path, text, host, err)) return false;
-    try {
-        last.dir = dir;
-        last.textSize = text.size();
-        last.textHash = hash;
-        last.host = host;
-        last.valid = true;
-    } catch (const std::exception&) {
-        last.valid = false;   // no cache this time; the host itself is fine
-    }
+    host.textSize = text.size();
+    host.textHash = hash;
     return true;
+}
+
+void zvsim_keep_host(zvsim_host&& host) {
+    for (const zvsim_adapter& a : host.adapters) {
+        a.flashFile.Close();
+    }
+    ParsedHost& last = LastParsed();
+    std::lock_guard<std::mutex> lock(last.mutex);
+    last.host = std::move(host);
+    last.held = true;
 }
 
 namespace {

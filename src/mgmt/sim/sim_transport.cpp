@@ -125,6 +125,8 @@ zvsim_transport::zvsim_transport(zvsim_host host) : host_(std::move(host)), jour
     }
 }
 
+zvsim_transport::~zvsim_transport() { zvsim_keep_host(std::move(host_)); }
+
 SD_UINT32 zvsim_transport::PortCount() { return static_cast<SD_UINT32>(host_.instances.size()); }
 
 std::string zvsim_transport::Describe(const std::string& key) {

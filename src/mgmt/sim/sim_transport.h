@@ -19,6 +19,8 @@
 class zvsim_transport : public zvapi_transport {
 public:
     explicit zvsim_transport(zvsim_host host);
+    // The host goes back to the reader for the next library load.
+    ~zvsim_transport() override;
     SD_UINT32 PortCount() override;
     SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                       size_t* outLen) override;
