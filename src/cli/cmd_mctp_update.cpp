@@ -22,6 +22,7 @@
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
+#include "core/image_file.h"
 #include "core/oss_services.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/adapter_entry_list.h"
@@ -461,7 +462,12 @@ int UpdateAdapterMCTPSupport(int enable) {
     ProgressBar* bar = CreateNewProgressBar("Progress Status", barSize, 1);
     DisplayProcessProgressBar(bar);
 
-    const int pass = UpdateAdapteFwComponents(bar, family, portOption, 1);
+    int pass = 0;
+    {
+        // Every adapter is written from the same image bytes, read once.
+        const ImageFileRun images;
+        pass = UpdateAdapteFwComponents(bar, family, portOption, 1);
+    }
 
     ProgressBarSetProgress(bar, barSize);
     OSSSleep(1);

@@ -24,3 +24,18 @@ struct ImageFileOptions {
 };
 
 ImageFileResult CoreReadImageFile(const char* path, const ImageFileOptions& options, std::vector<SD_UINT8>& image);
+
+// While an ImageFileRun lives (one update pass over every adapter), each image
+// file is read once: a later read of the same name takes the bytes the first
+// read found, and CoreImageFileRunSize gives their size without opening the
+// file again. Reads that fail are not kept (the next one tries again).
+class ImageFileRun {
+public:
+    ImageFileRun();
+    ~ImageFileRun();
+    ImageFileRun(const ImageFileRun&) = delete;
+    ImageFileRun& operator=(const ImageFileRun&) = delete;
+};
+// The size of a file the current run has read; false outside a run or for a
+// file it has not read.
+bool CoreImageFileRunSize(const char* path, std::size_t& size);

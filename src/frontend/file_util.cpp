@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/core_log.h"
+#include "core/image_file.h"
 #include "core/input_file.h"
 #include "core/oss_services.h"
 
@@ -27,6 +28,13 @@ int isDirExists(const char* path) {
 
 int getFileSize(const char* path, uint32_t* size) {
     if (path == nullptr || size == nullptr) return 1;
+    // A file the update run has read already is not opened again.
+    std::size_t known = 0;
+    if (CoreImageFileRunSize(path, known)) {
+        if (known > 0xFFFFFFFFul) return 5;
+        *size = static_cast<uint32_t>(known);
+        return 0;
+    }
     FILE* f = CoreFopenInputFile(path, "rb", nullptr);
     if (f == nullptr) return 1;
     int rc = 0;

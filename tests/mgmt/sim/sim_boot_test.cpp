@@ -1,5 +1,7 @@
 // The boot rule (which image set runs), its persistence between runs, the
 // reboot tool and on-line activation.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,8 +9,17 @@
 
 #include "fixtures/host_builder.h"
 #include "fixtures/sim_client.h"
+#include "mgmt/sim/sim_boot.h"
+#include "support/e2e_support.h"
 
 namespace {
+
+// state.json's bytes and inode.
+std::pair<std::string, ino_t> StateFile(const std::string& dir) {
+    struct stat st{};
+    EXPECT_EQ(::stat((dir + "/state.json").c_str(), &st), 0);
+    return {zvtest::ReadFile(dir + "/state.json"), st.st_ino};
+}
 
 struct BootCase {
     const char* name;
@@ -102,10 +113,37 @@ TEST(SimBoot, RunningSetChangesOnlyAtRebootOrActivation) {
         auto t = zvfix::OpenSimHost(dir);
         EXPECT_EQ(zvfix::SimActive(*t, 1).ActiveGlobalRegions, 1);
         // On-line activation of adapter 1 re-runs the boot rule for it alone.
+        const auto [before, inode] = StateFile(dir);
         size_t len = 0;
         ASSERT_EQ(t->Request(2, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
         EXPECT_EQ(zvfix::SimActive(*t, 2).ActiveGlobalRegions, 2);
         EXPECT_EQ(zvfix::SimActive(*t, 0).ActiveGlobalRegions, 1);
+        // Saved in place: the same file, where only adapter 1's slot changed.
+        const auto [after, inodeAfter] = StateFile(dir);
+        const size_t slot = zvsim_state_slot_size();
+        EXPECT_EQ(inodeAfter, inode);
+        ASSERT_EQ(after.size(), 3 * slot + 3);
+        ASSERT_EQ(before.size(), after.size());
+        EXPECT_EQ(after.substr(0, 2 * slot), before.substr(0, 2 * slot));
+        EXPECT_NE(after.substr(2 * slot, slot), before.substr(2 * slot, slot));
+        EXPECT_NE(after.substr(2 * slot, slot).find("\"global\":2"), std::string::npos);
+    }
+    // A state in another layout (here without the padding) is read as it is
+    // and written whole, in slots again, at the first change.
+    {
+        std::string compact;
+        for (char c : StateFile(dir).first)
+            if (c != ' ') compact += c;
+        std::ofstream(dir + "/state.json", std::ios::trunc) << compact;
+        const ino_t inode = StateFile(dir).second;
+        auto t = zvfix::OpenSimHost(dir);
+        EXPECT_EQ(zvfix::SimActive(*t, 2).ActiveGlobalRegions, 2);
+        EXPECT_EQ(StateFile(dir).first, compact) << "reading never writes";
+        size_t len = 0;
+        ASSERT_EQ(t->Request(0, ZVOP_ONLINE_ACTIVATE, {}, {}, &len), SDERR_SUCCESS);
+        const auto [text, inodeAfter] = StateFile(dir);
+        EXPECT_NE(inodeAfter, inode);
+        EXPECT_EQ(text.size(), 3 * zvsim_state_slot_size() + 3);
     }
     // The reboot tool switches adapter 0 too.
     const std::string tool = std::string(ZV_FIXTURE_TOOLS_DIR) + "/zvsim-reboot";
