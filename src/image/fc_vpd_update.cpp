@@ -41,10 +41,12 @@ bool IsChecksumKeyword(std::span<const SD_UINT8> header) {
 }
 
 // A region's bytes as the adapter holds them (through the retrying region
-// wrappers; a region that cannot be read is not judged): true when read.
-bool ReadFcVpd(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* out) {
-    SD_UINT32 size = 0;
-    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size == 0) return false;
+// wrappers; a region the layout lacks or that cannot be read is not judged):
+// true when read.
+bool ReadFcVpd(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, SD_UINT32 region, std::vector<SD_UINT8>* out) {
+    const SDM_OPT_ROM_REGION* r = FindRegion(layout, region);
+    const SD_UINT32 size = r != nullptr ? r->Size : 0;
+    if (size == 0) return false;
     try {
         out->assign(size, 0);
     } catch (const std::bad_alloc&) {
@@ -93,15 +95,18 @@ bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT
 
 SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT16 DisableReset) {
     if (pDevice == nullptr || pVersions == nullptr) return 0;
+    SDMOptRomLayoutCopy layout;
+    SD_UINT32 unused = 0;
+    if (GetOptionRomRegionLayout(pDevice, &layout, 0, &unused) != 0) return 0;
     std::array<SD_UINT32, REGION_SEQ_VPD_SIZE> regions{};
     InitDorneVpdUpdateSequence(regions, 0, REGION_SET_PRIMARY);
     for (const SD_UINT32 code : regions) {
         std::vector<SD_UINT8> vpd;
-        if (code == 0 || !ReadFcVpd(pDevice, code, &vpd) || VpdIsSound(vpd)) continue;
+        if (code == 0 || !ReadFcVpd(pDevice, layout, code, &vpd) || VpdIsSound(vpd)) continue;
         const bool blank = IsBlankVpd(vpd) != 0;
         const SD_UINT32 otherCode = FcVpdOtherCopy(code);
         std::vector<SD_UINT8> other;
-        const bool source = ReadFcVpd(pDevice, otherCode, &other) && VpdIsSound(other) &&
+        const bool source = ReadFcVpd(pDevice, layout, otherCode, &other) && VpdIsSound(other) &&
                             IsCutShortCopyOf(vpd, other);
         VORNLogMessage(VORN_MSG_DEBUG, "RepairFcVpdRegions: region 0x%x %s, copy 0x%x %s", code,
                        blank ? "blank" : "damaged", otherCode, source ? "intact" : "no source");
