@@ -37,6 +37,8 @@ bool zvsim_read_file(const std::string& path, std::size_t maxSize, std::string& 
     bool ok = fstat(fd, &st) == 0 && static_cast<std::size_t>(st.st_size) <= maxSize;
     if (!ok) {
         err = path + ": larger than " + std::to_string(maxSize) + " bytes";
+    } else {
+        text.reserve(static_cast<std::size_t>(st.st_size));   // not twice a large host.json
     }
     char piece[65536];
     while (ok) {

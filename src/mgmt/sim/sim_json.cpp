@@ -1079,9 +1079,57 @@ bool ParseHostText(const std::string& dir, const std::string& path, const std::s
     host = zvsim_host{};
     host.dir = dir;
     try {
+        // Each adapter is taken from the text as soon as the parser has it
+        // and dropped from the document: a whole document of a large host
+        // takes several times the text in memory. Its faults wait until the
+        // top level is checked, so the first fault is the one a parse of
+        // the whole document would find first.
+        std::vector<std::vector<bool>> explicitOrder;   // per adapter and port: "order" given
+        size_t count = 0;
+        std::string adapterFault;
+        bool sawAdaptersKey = false, inAdapters = false;
+        const auto take = [&](int depth, json::parse_event_t event, json& parsed) {
+            using E = json::parse_event_t;
+            if (depth == 1 && event == E::key) {
+                sawAdaptersKey = parsed == "adapters";
+                if (sawAdaptersKey) {   // a repeated key: the last one counts
+                    host.adapters.clear();
+                    explicitOrder.clear();
+                    count = 0;
+                    adapterFault.clear();
+                }
+                return true;
+            }
+            if (depth == 1 && event == E::array_start) {
+                inAdapters = sawAdaptersKey;
+                return true;
+            }
+            if (depth == 1 && event == E::array_end) {
+                inAdapters = false;
+                return true;
+            }
+            if (!inAdapters || depth != 2 || (event != E::object_end && event != E::array_end && event != E::value)) {
+                return true;
+            }
+            const size_t i = count++;
+            if (adapterFault.empty() && i < 1024) {
+                try {
+                    host.adapters.push_back(
+                        ParseAdapter(parsed, "adapters[" + std::to_string(i) + "]", static_cast<int>(i), dir));
+                    std::vector<bool> given;
+                    if (parsed.is_object() && parsed.contains("ports") && parsed["ports"].is_array()) {
+                        for (const json& port : parsed["ports"]) given.push_back(port.contains("order"));
+                    }
+                    explicitOrder.push_back(std::move(given));
+                } catch (const std::exception& e) {
+                    adapterFault = e.what();
+                }
+            }
+            return false;
+        };
         json doc;
         try {
-            doc = json::parse(text);
+            doc = json::parse(text, take);
         } catch (const json::parse_error& e) {
             err = path + ": not valid JSON (" + e.what() + ")";
             return false;
@@ -1092,13 +1140,12 @@ bool ParseHostText(const std::string& dir, const std::string& path, const std::s
         if (doc.contains("power_loss")) {
             host.powerLoss = ParsePowerLoss(doc["power_loss"], "host.power_loss");
         }
-        const json& adapters = Arr(doc, "adapters", "host");
-        if (adapters.size() > 1024) {
+        Arr(doc, "adapters", "host");
+        if (count > 1024) {
             Fail("host.adapters", "more than 1024 adapters");
         }
-        for (size_t i = 0; i < adapters.size(); ++i) {
-            host.adapters.push_back(ParseAdapter(adapters[i], "adapters[" + std::to_string(i) + "]",
-                                                 static_cast<int>(i), dir));
+        if (!adapterFault.empty()) {
+            throw LoadError(adapterFault);
         }
         // Instance numbers follow the ports' order keys; ties keep file order.
         struct Key {
@@ -1108,11 +1155,10 @@ bool ParseHostText(const std::string& dir, const std::string& path, const std::s
         std::vector<Key> keys;
         long position = 0;
         for (size_t ai = 0; ai < host.adapters.size(); ++ai) {
-            const json& ports = adapters[ai].contains("ports") ? adapters[ai]["ports"] : json::array();
             for (size_t pi = 0; pi < host.adapters[ai].ports.size(); ++pi) {
-                const bool explicitOrder = pi < ports.size() && ports[pi].contains("order");
-                keys.push_back({explicitOrder ? host.adapters[ai].ports[pi].order : position,
-                                static_cast<int>(ai), static_cast<int>(pi)});
+                const bool given = pi < explicitOrder[ai].size() && explicitOrder[ai][pi];
+                keys.push_back({given ? host.adapters[ai].ports[pi].order : position, static_cast<int>(ai),
+                                static_cast<int>(pi)});
                 ++position;
             }
         }
