@@ -9,19 +9,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+// The log stays open while its name stays and the file is there: a run sleeps
+// thousands of times, and a benchmark should not time an open for each.
+std::mutex g_logMutex;
+std::string g_logPath;
+int g_logFd = -1;
+
 void note(long long ms) {
     const char* path = std::getenv("ZV_TEST_SLEEP_LOG");
     if (path == nullptr || *path == '\0') return;
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return;
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    struct stat st {};
+    if (g_logFd >= 0 && (g_logPath != path || ::fstat(g_logFd, &st) != 0 || st.st_nlink == 0)) {
+        ::close(g_logFd);
+        g_logFd = -1;
+    }
+    if (g_logFd < 0) {
+        g_logFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        if (g_logFd < 0) return;
+        g_logPath = path;
+    }
     char line[32];
     int n = std::snprintf(line, sizeof line, "%lld\n", ms);
-    if (n > 0) (void)!::write(fd, line, static_cast<size_t>(n));
-    ::close(fd);
+    if (n > 0) (void)!::write(g_logFd, line, static_cast<size_t>(n));
 }
 std::atomic<long> g_sleeps{0};
 
