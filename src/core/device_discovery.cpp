@@ -365,7 +365,9 @@ int RetrieveTargetPersistForDevice(SDMDevice* device) {
 
 int RetrieveLunDataForTargets(SDMDevice* device) {
     if (device == nullptr) return -1;
-    auto list = new_record<FOLUNDATALIST>();
+    // Not zeroed first: a successful answer fills the whole megabyte, and a
+    // failed one is not read.
+    std::unique_ptr<FOLUNDATALIST> list(new (std::nothrow) FOLUNDATALIST);
     if (!list) return -1;
     const FOHBADATA hba = hba_data(device);
     const SD_UINT32 status = ISDFoGetLunData(device->DeviceHandle, device->DeviceNumber, &hba, list.get(), 0);

@@ -1,7 +1,5 @@
 // Failover requests of the management library.
 #include <cstdio>
-#include <memory>
-#include <new>
 
 #include "mgmt/fo_api.h"
 #include "mgmt/sd_library.h"
@@ -24,26 +22,17 @@ SD_UINT32 fo_set(int Device, zvapi_op op, const T* pIn) {
     return zvapi_request(*call.port, op, zvapi_bytes(*pIn), {}, nullptr);
 }
 
-// The large lists are read into heap copies, straight from the answer (a
-// megabyte is too much for a second copy on the stack); counts are bounded by
-// the list. The copy is filled whole by an answer of the list's size.
+// The large lists (up to a megabyte) are read straight into the caller's
+// record, as a fixed record is: filled by an answer of the record's size;
+// counts are bounded by the list.
 template <class List>
 SD_UINT32 fo_get_list(int Device, zvapi_op op, SD_UINT32 persistent, List* pList) {
-    std::unique_ptr<List> tmp;
-    try {
-        tmp = std::make_unique_for_overwrite<List>();
-    } catch (const std::bad_alloc&) {
-        return SDERR_OUT_OF_MEMORY;
-    }
     auto call = zvapi_enter(Device);
     if (call.port == nullptr) return SDERR_INVALID_HANDLE;
     size_t got = 0;
-    SD_UINT32 st = zvapi_request(*call.port, op, zvapi_bytes(persistent), zvapi_bytes_out(*tmp), &got);
+    SD_UINT32 st = zvapi_request(*call.port, op, zvapi_bytes(persistent), zvapi_bytes_out(*pList), &got);
     if (st == SDERR_SUCCESS && got != sizeof(List)) st = SDERR_UNKNOWN;
-    if (st == SDERR_SUCCESS) {
-        if (tmp->EntryCount > FO_MAX_ENTRIES) tmp->EntryCount = FO_MAX_ENTRIES;
-        std::memcpy(static_cast<void*>(pList), tmp.get(), sizeof(List));
-    }
+    if (st == SDERR_SUCCESS && pList->EntryCount > FO_MAX_ENTRIES) pList->EntryCount = FO_MAX_ENTRIES;
     return st;
 }
 
