@@ -22,8 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(&untouched, 0xA5, sizeof untouched);
     FlashComponentVersion v;
     std::memcpy(&v, &untouched, sizeof v);
-    ZVFUZZ_CHECK(GetImageBootCodesVersion(input, 0x1234, &v) == (input.empty() ? BOOTVER_NO_HEADER
-                                                                                : BOOTVER_INVALID_DEVICE));
+    // The first header is read before the device is judged: no header gives 3 whatever the device.
+    const int unknown = GetImageBootCodesVersion(input, 0x1234, &v);
+    ZVFUZZ_CHECK(unknown == BOOTVER_NO_HEADER || unknown == BOOTVER_INVALID_DEVICE);
+    if (input.empty()) ZVFUZZ_CHECK(unknown == BOOTVER_NO_HEADER);
     ZVFUZZ_CHECK(std::memcmp(&v, &untouched, sizeof v) == 0);
     return 0;
 }
