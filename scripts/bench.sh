@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, in build-bench/) and runs one of them:
 #
-#   scripts/bench.sh mctp        # MCTP enable over 1..128 adapters, beside its floor
+#   scripts/bench.sh mctp        # MCTP enable over 1..512 adapters, beside its floor
 #   scripts/bench.sh discovery   # start-up discovery of 16, 64 and 128 two-port adapters
 #
 # Further arguments go to the benchmark (e.g. --benchmark_filter=chip:25).
