@@ -153,7 +153,7 @@ int zvsim_flash_write(const zvsim_adapter& a, SD_UINT32 offset, std::span<const 
     if (int e = WriteAll(fd, bytes.data(), bytes.size(), offset)) {
         return e;
     }
-    return fsync(fd) != 0 ? errno : 0;
+    return fdatasync(fd) != 0 ? errno : 0;
 }
 
 int zvsim_flash_tear(const zvsim_adapter& a, SD_UINT32 offset, std::span<const SD_UINT8> bytes, SD_UINT32 cut,
@@ -175,7 +175,7 @@ int zvsim_flash_tear(const zvsim_adapter& a, SD_UINT32 offset, std::span<const S
     if (int e = FillErased(fd, at, std::min<SD_UINT64>(blockEnd, limit))) {
         return e;
     }
-    return fsync(fd) != 0 ? errno : 0;
+    return fdatasync(fd) != 0 ? errno : 0;
 }
 
 SD_UINT64 zvsim_fnv1a64(std::span<const SD_UINT8> bytes) {

@@ -18,7 +18,8 @@
 // 0 or an errno value.
 int zvsim_flash_read(const zvsim_adapter& a, SD_UINT32 offset, std::span<SD_UINT8> out);
 // Writes exactly these bytes at `offset` (a gap past the file's end is filled
-// with 0xFF first) and syncs before returning. 0 or an errno value.
+// with 0xFF first) and syncs the data (not the file times) before returning.
+// 0 or an errno value.
 int zvsim_flash_write(const zvsim_adapter& a, SD_UINT32 offset, std::span<const SD_UINT8> bytes);
 // What power failing in the middle of erase-and-program leaves: the first
 // `cut` bytes of the write are programmed, and the erase block that holds the
