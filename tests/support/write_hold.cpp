@@ -1,7 +1,7 @@
 // Preloaded by tests that aim a signal at a flash write: the simulated
-// platform stores a write's bytes and then syncs the flash file before it
-// journals the write, so a sync of a "*.flash" file is the moment a write is on
-// flash but not yet journaled.
+// platform stores a write's bytes and then syncs the flash file (fsync or
+// fdatasync) before it journals the write, so a sync of a "*.flash" file is the
+// moment a write is on flash but not yet journaled.
 //
 // ZV_TEST_WRITE_LOG=/path        each such write appends a line "<n>" there
 //                                (when its bytes are down, before the sync)
@@ -56,13 +56,26 @@ void hold_if_asked(long n) {
 }
 }  // namespace
 
+namespace {
+// A write's bytes are down: count it, log it and hold it when asked.
+void note_flash_sync(int fd) {
+    if (!is_flash_file(fd)) return;
+    const long n = ++g_writes;
+    if (const char* log = std::getenv("ZV_TEST_WRITE_LOG"); log != nullptr) append(log, n);
+    hold_if_asked(n);
+}
+}  // namespace
+
 extern "C" int fsync(int fd) {
     using fsync_fn = int (*)(int);
     static fsync_fn real = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fsync"));
-    if (is_flash_file(fd)) {
-        const long n = ++g_writes;
-        if (const char* log = std::getenv("ZV_TEST_WRITE_LOG"); log != nullptr) append(log, n);
-        hold_if_asked(n);
-    }
+    note_flash_sync(fd);
+    return real != nullptr ? real(fd) : 0;
+}
+
+extern "C" int fdatasync(int fd) {
+    using fsync_fn = int (*)(int);
+    static fsync_fn real = reinterpret_cast<fsync_fn>(dlsym(RTLD_NEXT, "fdatasync"));
+    note_flash_sync(fd);
     return real != nullptr ? real(fd) : 0;
 }
