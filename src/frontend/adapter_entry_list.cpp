@@ -389,12 +389,14 @@ int CheckPortUpdateOption(const SDMDevice* port, int allPorts) {
         char mine[VORN_SERIAL_SIZE]{};
         GetAdapterSerialNo(port, mine, sizeof mine);
         const SDMDevice* found = nullptr;
+        // The WWNs first: a serial number is asked only of the port's own records.
         for (const SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr && found == nullptr; d = d->next) {
+            if (!SameWwn(d->DeviceNodeProperty.WWN, port->DeviceNodeProperty.WWN) ||
+                !SameWwn(d->DevicePortProperty.WWN, port->DevicePortProperty.WWN))
+                continue;
             char other[VORN_SERIAL_SIZE]{};
             GetAdapterSerialNo(d, other, sizeof other);
-            if (std::strcmp(mine, other) == 0 && SameWwn(d->DeviceNodeProperty.WWN, port->DeviceNodeProperty.WWN) &&
-                SameWwn(d->DevicePortProperty.WWN, port->DevicePortProperty.WWN))
-                found = d;
+            if (std::strcmp(mine, other) == 0) found = d;
         }
         if (found == nullptr) {
             status = 6;
