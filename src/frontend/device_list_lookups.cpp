@@ -130,8 +130,11 @@ VPORT_INFO* FindVPortByVPortID(uint32_t iAdapterNumber, uint32_t vportid) {
 }
 
 SDMDevice* FindLocationInList(const SDMDeviceList* list, const SDMDevice* device) {
+    return FindLocationInListFor(list, device, DetectLinuxVmWareDriver() != 0);
+}
+
+SDMDevice* FindLocationInListFor(const SDMDeviceList* list, const SDMDevice* device, bool vmware) {
     if (list == nullptr || device == nullptr) return nullptr;
-    const bool vmware = DetectLinuxVmWareDriver() != 0;
     // In the order of the texts "%06x" of the port ids and "%02x..." of the
     // WWPNs, which sort as the numbers and the bytes do.
     for (SDMDevice* d = list->firstDevice; d != nullptr; d = d->next) {

@@ -35,6 +35,9 @@ VPORT_INFO* FindVPortByVPortID(uint32_t iAdapterNumber, uint32_t vportid);
 // texts instead when either port is virtual and a VMware driver was
 // detected); null: at the end.
 SDMDevice* FindLocationInList(const SDMDeviceList* list, const SDMDevice* device);
+// The same for a caller that knows whether a VMware driver serves the host
+// (one walk of the device list for a whole sort, not one per record).
+SDMDevice* FindLocationInListFor(const SDMDeviceList* list, const SDMDevice* device, bool vmware);
 
 // Releases the targets (and LUNs) of every port of the front-end list (through
 // the core port that owns them) and empties its header; the records stay with

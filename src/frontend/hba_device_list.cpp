@@ -336,7 +336,7 @@ SDMDevice* SortAdapterList(SDMDeviceList* core, SDMDeviceList* chain) {
             *chain = SDMDeviceList{};
             break;
         }
-        InsertBefore(*chain, FindLocationInList(chain, copy), copy);
+        InsertBefore(*chain, FindLocationInListFor(chain, copy, vmware), copy);
     }
     if (table) DeleteSubSystemIDList(table);
     return chain->firstDevice;
