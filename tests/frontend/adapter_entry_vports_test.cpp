@@ -108,6 +108,11 @@ TEST_F(VportBook, VportArrayFromTheLibraryAndEntryUpdates) {
     EXPECT_EQ(DeleteAdapterNodeFromAdapterList(&gone), 0);
     EXPECT_EQ(GetCountOfEntryInAdapterList(), before - 1);
     EXPECT_EQ(DeleteAdapterNodeFromAdapterList(&gone), -1);
+    // Out of the list is out of every look-up: an entry of the same WWNs goes in again.
+    AdapterEntry* again = CreateNewAdapter();
+    *again = gone;
+    EXPECT_EQ(AddNewAdapterToAdapterList(again), 0);
+    EXPECT_EQ(GetCountOfEntryInAdapterList(), before);
     AdapterEntry low{}, high{};
     low.WWPN[7] = 0x0A;
     high.WWPN[0] = 0x01;
