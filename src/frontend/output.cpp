@@ -40,8 +40,9 @@ constexpr size_t kMaxEarlyNotices = 16;
 int open_log_file(const char* path) {
     const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
     if (fd < 0) return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    struct statx st {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_UID, &st) != 0 || !S_ISREG(st.stx_mode) ||
+        st.stx_uid != ::geteuid()) {
         ::close(fd);
         return -1;
     }
@@ -79,8 +80,10 @@ struct KeptFile {
     bool Write(const char* path, const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex);
         // A file removed meanwhile is made anew, as a reopen would.
-        struct stat st {};
-        if (fd >= 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0)) Close();
+        // Only the link count: a query of the change time makes the next
+        // flash write dirty its inode, which its fdatasync then writes.
+        struct statx st {};
+        if (fd >= 0 && (::statx(fd, "", AT_EMPTY_PATH, STATX_NLINK, &st) != 0 || st.stx_nlink == 0)) Close();
         if (fd < 0 || name != path) {
             Close();
             fd = open_log_file(path);

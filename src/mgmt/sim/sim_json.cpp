@@ -1,6 +1,7 @@
 // Reading host.json. Every value is checked for type and range here, so a
 // hand-written file with a mistake gives one clear line instead of a crash
 // or a platform that serves nonsense.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -879,11 +880,13 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
         }
     }
     a.flashPath = dir + "/" + file;
-    struct stat st{};
-    if (lstat(a.flashPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Type and size only (no times: see zvsim_open_regular).
+    struct statx st{};
+    if (statx(AT_FDCWD, a.flashPath.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_SIZE, &st) != 0 ||
+        !S_ISREG(st.stx_mode)) {
         Fail(w + ".flash.file", "flash file \"" + a.flashPath + "\" is missing");
     }
-    if (static_cast<SD_UINT64>(st.st_size) > a.flashSize) {
+    if (st.stx_size > a.flashSize) {
         Fail(w + ".flash.file", "flash file \"" + a.flashPath + "\" is larger than the flash size");
     }
 
@@ -1016,9 +1019,9 @@ ParsedHost& LastParsed() {
 // The flash files the parser checked are still there and still fit.
 bool FlashFilesStillFit(const zvsim_host& host) {
     for (const zvsim_adapter& a : host.adapters) {
-        struct stat st{};
-        if (lstat(a.flashPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            static_cast<SD_UINT64>(st.st_size) > a.flashSize)
+        struct statx st{};
+        if (statx(AT_FDCWD, a.flashPath.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_SIZE, &st) != 0 ||
+            !S_ISREG(st.stx_mode) || st.stx_size > a.flashSize)
             return false;
     }
     return true;

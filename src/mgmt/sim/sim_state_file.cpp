@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,17 @@ SD_UINT64 Hash(std::string_view text) {
     return zvsim_hash64({reinterpret_cast<const SD_UINT8*>(text.data()), text.size()});
 }
 
+// The file's identity from statx without its times: a query of the change
+// time makes the kernel stamp the next write finely, and every flash
+// fdatasync after it then waits for an inode write.
+constexpr unsigned kIdentityMask = STATX_INO | STATX_SIZE;
+
+template <typename Identity>
+Identity IdentityOf(const struct statx& st) {
+    return Identity{makedev(st.stx_dev_major, st.stx_dev_minor), static_cast<ino_t>(st.stx_ino),
+                    static_cast<off_t>(st.stx_size)};
+}
+
 void Lock(int fd, int how) {
     while (flock(fd, how) != 0 && errno == EINTR) {
     }
@@ -26,10 +38,10 @@ void Lock(int fd, int how) {
 bool ReadAll(int fd, std::string& text) {
     text.clear();
     Lock(fd, LOCK_SH);
-    struct stat st{};
-    bool ok = fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) <= kZvsimMaxTextFile;
+    struct statx st{};
+    bool ok = statx(fd, "", AT_EMPTY_PATH, STATX_SIZE, &st) == 0 && st.stx_size <= kZvsimMaxTextFile;
     if (ok) {
-        text.resize(static_cast<size_t>(st.st_size));
+        text.resize(static_cast<size_t>(st.stx_size));
         size_t done = 0;
         while (done < text.size()) {
             const ssize_t n = pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
@@ -100,11 +112,11 @@ void zvsim_state_file::SaveClock(const zvsim_host& host, const zvsim_state& stat
 }
 
 bool zvsim_state_file::Unchanged() const {
-    struct stat st{};
-    if (fd_ < 0 || lstat(path_.c_str(), &st) != 0) {
+    struct statx st{};
+    if (fd_ < 0 || statx(AT_FDCWD, path_.c_str(), AT_SYMLINK_NOFOLLOW, kIdentityMask, &st) != 0) {
         return false;
     }
-    return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec} == seen_;
+    return IdentityOf<Identity>(st) == seen_;
 }
 
 void zvsim_state_file::Save(const zvsim_host& host, const zvsim_state& state, size_t slot, const std::string& text) {
@@ -121,12 +133,12 @@ void zvsim_state_file::Save(const zvsim_host& host, const zvsim_state& state, si
         // leaves the old slot or the new one.
         Lock(fd_, LOCK_EX);
         const bool written = WriteAt(fd_, text, static_cast<off_t>(slot * slotSize));
-        struct stat st{};
-        const bool stated = fstat(fd_, &st) == 0;
+        struct statx st{};
+        const bool stated = statx(fd_, "", AT_EMPTY_PATH, kIdentityMask, &st) == 0;
         Lock(fd_, LOCK_UN);
         if (written && stated) {
             slotHash_[slot] = hash;
-            seen_ = {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+            seen_ = IdentityOf<Identity>(st);
             return;
         }
     }
@@ -160,9 +172,9 @@ void zvsim_state_file::Remember(const zvsim_host& host, const zvsim_state& state
                        : k == 0 ? Hash(zvsim_state_header(state))
                                 : Hash(zvsim_state_slot(host, state, k - 1));
     }
-    struct stat st{};
-    if (fd_ >= 0 && fstat(fd_, &st) == 0) {
-        seen_ = {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    struct statx st{};
+    if (fd_ >= 0 && statx(fd_, "", AT_EMPTY_PATH, kIdentityMask, &st) == 0) {
+        seen_ = IdentityOf<Identity>(st);
     } else {
         seen_ = {};
     }

@@ -33,7 +33,6 @@ private:
         dev_t dev = 0;
         ino_t ino = 0;
         off_t size = -1;
-        long mtimeSec = 0, mtimeNsec = 0;
         bool operator==(const Identity&) const = default;
     };
     void Save(const zvsim_host& host, const zvsim_state& state, size_t slot, const std::string& text);
