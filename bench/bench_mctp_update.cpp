@@ -9,7 +9,8 @@
 // Each point runs ZV_BENCH_REPS (at least 5) repetitions, each the program
 // and then its floor, and gives medians: Time (the run's wall time),
 // run_cpu_s (its user + system CPU), floor_s and floor_cpu_s (the floor's
-// wall time and CPU), ratio (the median of the repetitions' run / floor);
+// wall time and CPU, both over its timed writes only), ratio (the median of
+// the repetitions' run / floor);
 // written and read (flash bytes, journal and I/O counter), reads_per_region
 // (flash read calls per region written), rss_mib (the largest peak resident
 // set of the runs), rss_limit_mib (3x the image file + 16 MiB), paused_s
@@ -219,9 +220,18 @@ RunOutcome RunProgram(const Setup& s, const std::string& host, const std::string
     return out;
 }
 
+double ProcessCpuSeconds() {
+    struct rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
 // The floor: the run's writes replayed into a fresh copy of the flash files,
-// each pwrite + fsync, then read back.
-double Floor(const std::string& written, const std::string& copy, const std::vector<zvfix::JournalEntry>& writes) {
+// each pwrite + fsync, then read back. Its wall time, and in `cpuSeconds`
+// the process's CPU over the same timed window (the preparation left out).
+double Floor(const std::string& written, const std::string& copy, const std::vector<zvfix::JournalEntry>& writes,
+             double& cpuSeconds) {
     std::map<int, std::string> files;
     for (const auto& f : fs::directory_iterator(copy))
         if (f.path().extension() == ".flash") {
@@ -249,6 +259,7 @@ double Floor(const std::string& written, const std::string& copy, const std::vec
         ops.push_back(std::move(op));
     }
     std::vector<uint8_t> back;
+    const double cpu0 = ProcessCpuSeconds();
     const Clock::time_point t0 = Clock::now();
     for (const Op& op : ops) {
         const int fd = ::open(op.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
@@ -262,7 +273,9 @@ double Floor(const std::string& written, const std::string& copy, const std::vec
         benchmark::DoNotOptimize(back.data());
         ::close(fd);
     }
-    return SecondsSince(t0);
+    const double wall = SecondsSince(t0);
+    cpuSeconds = ProcessCpuSeconds() - cpu0;
+    return wall;
 }
 
 double SleptSeconds(const std::string& path) {
@@ -286,12 +299,6 @@ int Reps() {
     return std::max(n, 5);
 }
 
-double ProcessCpuSeconds() {
-    struct rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 void BM_MctpUpdate(benchmark::State& state) {
     const int chip = static_cast<int>(state.range(0));
@@ -325,9 +332,9 @@ void BM_MctpUpdate(benchmark::State& state) {
             }
             const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(host);
             ::sync();
-            const double cpu0 = ProcessCpuSeconds();
-            const double f = Floor(host, floorHost, journal);
-            floorCpus.push_back(ProcessCpuSeconds() - cpu0);
+            double floorCpu = 0;
+            const double f = Floor(host, floorHost, journal, floorCpu);
+            floorCpus.push_back(floorCpu);
             runs.push_back(r.seconds);
             cpus.push_back(r.cpuSeconds);
             floors.push_back(f);

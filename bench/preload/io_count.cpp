@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,12 +36,27 @@ ZvBenchIoCounters* Counters() {
     return g_counters;
 }
 
-bool IsFlashFile(int fd) {
+bool NamesFlashFile(int fd) {
     char link[64], target[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     const ssize_t n = readlink(link, target, sizeof target - 1);
     if (n < 6) return false;
     return std::memcmp(target + n - 6, ".flash", 6) == 0;
+}
+
+// Whether a descriptor is a flash file, decided once when it is opened (the
+// floor pays no such look-up, so the run must not pay one per call).
+// Descriptors beyond the table are looked up on each call.
+constexpr int kTrackedFds = 65536;
+unsigned char g_isFlash[kTrackedFds];
+
+void NoteOpen(int fd) {
+    if (fd >= 0 && fd < kTrackedFds) __atomic_store_n(&g_isFlash[fd], NamesFlashFile(fd) ? 1 : 0, __ATOMIC_RELAXED);
+}
+
+bool IsFlashFile(int fd) {
+    if (fd >= 0 && fd < kTrackedFds) return __atomic_load_n(&g_isFlash[fd], __ATOMIC_RELAXED) != 0;
+    return NamesFlashFile(fd);
 }
 
 template <typename F>
@@ -87,6 +103,63 @@ extern "C" {
     __builtin_unreachable();
 }
 [[noreturn]] void _Exit(int status) { _exit(status); }
+int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    static auto real = Next<int (*)(const char*, int, ...)>("open");
+    const int fd = real(path, flags, mode);
+    NoteOpen(fd);
+    return fd;
+}
+int open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    static auto real = Next<int (*)(const char*, int, ...)>("open64");
+    const int fd = real(path, flags, mode);
+    NoteOpen(fd);
+    return fd;
+}
+int openat(int dir, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    static auto real = Next<int (*)(int, const char*, int, ...)>("openat");
+    const int fd = real(dir, path, flags, mode);
+    NoteOpen(fd);
+    return fd;
+}
+int openat64(int dir, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
+    }
+    static auto real = Next<int (*)(int, const char*, int, ...)>("openat64");
+    const int fd = real(dir, path, flags, mode);
+    NoteOpen(fd);
+    return fd;
+}
+int close(int fd) {
+    if (fd >= 0 && fd < kTrackedFds) __atomic_store_n(&g_isFlash[fd], 0, __ATOMIC_RELAXED);
+    static auto real = Next<int (*)(int)>("close");
+    return real(fd);
+}
 ssize_t pread(int fd, void* buf, size_t n, off_t at) {
     static auto real = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
     const ssize_t r = real(fd, buf, n, at);
