@@ -3,6 +3,7 @@
 // VPD are served from the right copy; list answers follow the sizing rule.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <numeric>
 
 #include "fixtures/host_builder.h"
@@ -95,6 +96,20 @@ TEST_F(SimFlash, JournalRecordsEveryWriteInOrder) {
     EXPECT_EQ(std::tuple(j[1].region, j[1].disableReset, j[1].hash), std::tuple(0x95u, 0u, zvfix::JournalHash64(b)));
     EXPECT_EQ(std::tuple(j[2].adapter, j[2].size), std::tuple(1, 16u));
     for (const auto& e : j) EXPECT_EQ(e.fault, "none");
+}
+
+// A journal removed while the platform keeps it open is made anew: the next
+// write is recorded, not lost in the unlinked file.
+TEST_F(SimFlash, JournalRemovedMeanwhileIsMadeAnew) {
+    auto t = zvfix::OpenSimHost(dir);
+    const std::vector<SD_UINT8> a = Pattern(16, 1), b = Pattern(16, 2);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, a, 1), SDERR_SUCCESS);
+    ASSERT_EQ(zvfix::ReadJournal(dir).size(), 1u);
+    ASSERT_EQ(std::remove((dir + "/journal.log").c_str()), 0);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x95, b, 0), SDERR_SUCCESS);
+    const auto j = zvfix::ReadJournal(dir);
+    ASSERT_EQ(j.size(), 1u);
+    EXPECT_EQ(std::tuple(j[0].seq, j[0].region, j[0].hash), std::tuple(uint64_t{1}, 0x95u, zvfix::JournalHash64(b)));
 }
 
 TEST_F(SimFlash, NvramAndVpdComeFromTheFunctionsRegions) {
