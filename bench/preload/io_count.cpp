@@ -93,6 +93,11 @@ void NotePeak() {
 
 __attribute__((destructor)) void AtExit() { NotePeak(); }
 
+int Opened(int fd) {
+    NoteOpen(fd);
+    return fd;
+}
+
 }  // namespace
 
 extern "C" {
@@ -103,57 +108,34 @@ extern "C" {
     __builtin_unreachable();
 }
 [[noreturn]] void _Exit(int status) { _exit(status); }
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
+// The mode argument is passed only with O_CREAT or O_TMPFILE.
+#define ZV_OPEN_MODE(flags)                                                  \
+    mode_t mode = 0;                                                         \
+    if (((flags) & O_CREAT) != 0 || ((flags) & O_TMPFILE) == O_TMPFILE) {   \
+        va_list ap;                                                          \
+        va_start(ap, flags);                                                 \
+        mode = static_cast<mode_t>(va_arg(ap, int));                         \
+        va_end(ap);                                                          \
     }
+int open(const char* path, int flags, ...) {
+    ZV_OPEN_MODE(flags)
     static auto real = Next<int (*)(const char*, int, ...)>("open");
-    const int fd = real(path, flags, mode);
-    NoteOpen(fd);
-    return fd;
+    return Opened(real(path, flags, mode));
 }
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
+    ZV_OPEN_MODE(flags)
     static auto real = Next<int (*)(const char*, int, ...)>("open64");
-    const int fd = real(path, flags, mode);
-    NoteOpen(fd);
-    return fd;
+    return Opened(real(path, flags, mode));
 }
 int openat(int dir, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
+    ZV_OPEN_MODE(flags)
     static auto real = Next<int (*)(int, const char*, int, ...)>("openat");
-    const int fd = real(dir, path, flags, mode);
-    NoteOpen(fd);
-    return fd;
+    return Opened(real(dir, path, flags, mode));
 }
 int openat64(int dir, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = static_cast<mode_t>(va_arg(ap, int));
-        va_end(ap);
-    }
+    ZV_OPEN_MODE(flags)
     static auto real = Next<int (*)(int, const char*, int, ...)>("openat64");
-    const int fd = real(dir, path, flags, mode);
-    NoteOpen(fd);
-    return fd;
+    return Opened(real(dir, path, flags, mode));
 }
 int close(int fd) {
     if (fd >= 0 && fd < kTrackedFds) __atomic_store_n(&g_isFlash[fd], 0, __ATOMIC_RELAXED);
