@@ -51,16 +51,35 @@ bool reseal(std::span<SD_UINT8> record) {
     return CoreValidateChecksum32(record, IMAGE_STATUS_RECORD_SIZE) == 0;
 }
 
-// A record without a valid header gets the signature and a format, taken from
-// the partner record when that one is valid.
-void give_header(std::span<SD_UINT8> record, std::span<const SD_UINT8> partner, SD_UINT32 signature) {
-    const bool partnerValid = CoreIsImageStatusRegionValid(partner, signature);
-    record[3] = partnerValid ? partner[3] : IMAGE_STATUS_FORMAT_MAJOR;
-    record[4] = partnerValid ? partner[4] : IMAGE_STATUS_FORMAT_MINOR;
-    put32(record, 12, signature);
+// The lowest set bit of an auxiliary request; board configuration when none.
+SD_UINT8 requested_component(SD_UINT32 request) {
+    for (SD_UINT32 bit = 0; bit < 8; ++bit) {
+        if (request & (1u << bit)) return static_cast<SD_UINT8>(1u << bit);
+    }
+    return AUX_COMPONENT_BOARD_CONFIG;
 }
 
 }  // namespace
+
+void CoreRebuildImageStatusRecord(std::span<SD_UINT8> record, std::span<const SD_UINT8> partner,
+                                  SD_UINT32 signature) {
+    if (!is_record(record)) return;
+    // Nothing of a record that does not hold is kept (a cut that programmed
+    // none of it leaves erased bytes, which are no mask, bitmap or tool id):
+    // the pair is written together, so a sound partner tells the format and
+    // the bytes its sibling carries.
+    const bool partnerValid = CoreIsImageStatusRegionValid(partner, signature);
+    std::fill(record.begin(), record.begin() + IMAGE_STATUS_RECORD_SIZE, SD_UINT8{0});
+    record[3] = partnerValid ? partner[3] : IMAGE_STATUS_FORMAT_MAJOR;
+    record[4] = partnerValid ? partner[4] : IMAGE_STATUS_FORMAT_MINOR;
+    if (partnerValid) {
+        record[5] = partner[5];
+        record[6] = partner[6];
+        record[7] = partner[7];
+    }
+    put32(record, 12, signature);
+    CoreCalculateChecksum32(record, IMAGE_STATUS_RECORD_SIZE, 8);
+}
 
 IMAGESTATUSREGION CoreDecodeImageStatus(std::span<const SD_UINT8> record) {
     IMAGESTATUSREGION s{};
@@ -199,8 +218,9 @@ int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> 
     std::span<SD_UINT8> active = second ? secondary : primary;
     std::span<SD_UINT8> inactive = second ? primary : secondary;
     const bool activeValid = second ? secondaryValid : primaryValid;
-    // An erased record marked active would still be ignored by the adapter.
-    if (!activeValid && signature != 0) give_header(active, inactive, signature);
+    // An erased record marked active would still be ignored by the adapter,
+    // and one left half erased differs from what a clean switch writes.
+    if (!activeValid && signature != 0) CoreRebuildImageStatusRecord(active, inactive, signature);
     active[0] |= 0x01;
     put16(active, 1, generation);
     inactive[0] &= static_cast<SD_UINT8>(~0x01);
@@ -209,15 +229,9 @@ int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> 
 }
 
 int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> second, SD_UINT32 componentRequest,
-                                SD_UINT8 toolId, int* pSet) {
+                                SD_UINT8 toolId, int* pSet, SD_UINT8 servingCopy) {
     if (!is_record(first) || !is_record(second)) return CORE_FLASH_FAILED;
-    SD_UINT8 component = AUX_COMPONENT_BOARD_CONFIG;
-    for (SD_UINT32 bit = 0; bit < 8; ++bit) {
-        if (componentRequest & (1u << bit)) {
-            component = static_cast<SD_UINT8>(1u << bit);
-            break;
-        }
-    }
+    const SD_UINT8 component = requested_component(componentRequest);
     const bool firstValid = CoreIsImageStatusRegionValid(first, AUX_IMAGE_STATUS_SIGNATURE);
     const bool secondValid = CoreIsImageStatusRegionValid(second, AUX_IMAGE_STATUS_SIGNATURE);
     const SD_UINT8 maskFirst = firstValid ? (first[0] & 0x01) : 0;
@@ -238,12 +252,19 @@ int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> s
     // An invalid record says nothing about the components (erased bytes are not a bitmap).
     const SD_UINT8 otherBitmap = otherValid ? other[5] : 0;
     SD_UINT8 bitmap = otherBitmap;
-    // Only the four known component bits are flipped; higher bits travel unchanged.
-    if (component <= AUX_COMPONENT_NPIV_23) bitmap ^= component;
-    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Component=0x%x set=%d bitmap 0x%x -> 0x%x", component, set,
-                   otherBitmap, bitmap);
+    // Only the four known component bits move; higher bits travel unchanged.
+    // With the serving copy known, the records name the other one (the copy
+    // just written) whatever an earlier run already wrote to them: flipping
+    // what they say would undo a switch made since the adapter last started.
+    if (component <= AUX_COMPONENT_NPIV_23) {
+        if (servingCopy == 1) bitmap = static_cast<SD_UINT8>(bitmap | component);
+        else if (servingCopy == 2) bitmap = static_cast<SD_UINT8>(bitmap & ~component);
+        else bitmap ^= component;
+    }
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Component=0x%x serving=%u set=%d bitmap 0x%x -> 0x%x",
+                   component, servingCopy, set, otherBitmap, bitmap);
     // Same reason as for the image set: an erased record must become a real one.
-    if (!updatedValid) give_header(updated, other, AUX_IMAGE_STATUS_SIGNATURE);
+    if (!updatedValid) CoreRebuildImageStatusRecord(updated, other, AUX_IMAGE_STATUS_SIGNATURE);
     put16(updated, 1, CoreNextImageStatusGeneration(genFirst, genSecond));
     updated[7] = toolId;
     updated[5] = bitmap;
@@ -417,34 +438,18 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
     if (SDGetOptionRomEx(device->DeviceHandle, 0, first, AUX_IMAGE_STATUS_REGION_FIRST) != 0 ||
         SDGetOptionRomEx(device->DeviceHandle, 0, second, AUX_IMAGE_STATUS_REGION_SECOND) != 0)
         return CORE_FLASH_FAILED;
+    // The copy that serves now is the one the write of this component did
+    // not go to (the writers pick the copy from the same answer).
+    const SD_UINT8 component = requested_component(UComponentRequest);
+    const SD_UINT8 serving = component == AUX_COMPONENT_BOARD_CONFIG ? regions.ActiveBoardConfig
+                             : component == AUX_COMPONENT_VPD_NVRAM  ? regions.ActiveVpdNvram
+                             : component == AUX_COMPONENT_NPIV_01    ? regions.ActiveNpivConfig01
+                             : component == AUX_COMPONENT_NPIV_23    ? regions.ActiveNpivConfig23
+                                                                     : 0;
     int set = 0;
-    const auto activeRecord = [](std::span<const SD_UINT8> r) {
-        return CoreIsImageStatusRegionValid(r, AUX_IMAGE_STATUS_SIGNATURE) && (r[0] & 0x01) != 0;
-    };
-    const bool bothOrNeither = activeRecord(first) == activeRecord(second);
-    if (CoreBuildAuxImageStatusFlip(first, second, UComponentRequest, CoreGetToolId(), &set) != 0)
+    if (CoreBuildAuxImageStatusFlip(first, second, UComponentRequest, CoreGetToolId(), &set,
+                                    serving == 1 || serving == 2 ? serving : 0) != 0)
         return CORE_FLASH_FAILED;
-    // With both records active (a run cut off between its two writes) or
-    // neither, the records cannot say which copy serves; the adapter's
-    // answer can. The copy that does not serve now is the one just written.
-    if (bothOrNeither) {
-        SD_UINT8 component = AUX_COMPONENT_BOARD_CONFIG;
-        for (SD_UINT32 bit = 0; bit < 4; ++bit) {
-            if (UComponentRequest & (1u << bit)) {
-                component = static_cast<SD_UINT8>(1u << bit);
-                break;
-            }
-        }
-        const SD_UINT8 serving = component == AUX_COMPONENT_BOARD_CONFIG ? regions.ActiveBoardConfig
-                                 : component == AUX_COMPONENT_VPD_NVRAM  ? regions.ActiveVpdNvram
-                                 : component == AUX_COMPONENT_NPIV_01    ? regions.ActiveNpivConfig01
-                                                                         : regions.ActiveNpivConfig23;
-        std::span<SD_UINT8> updated = set == 1 ? std::span<SD_UINT8>(first) : std::span<SD_UINT8>(second);
-        if (serving == 1 || serving == 2) {
-            updated[5] = static_cast<SD_UINT8>(serving == 1 ? updated[5] | component : updated[5] & ~component);
-            if (!reseal(updated)) return CORE_FLASH_FAILED;
-        }
-    }
 
     // The updated record goes into its own region first, so that the record
     // that serves now is never overwritten before its successor is in place;

@@ -94,12 +94,20 @@ SD_UINT32 CoreImageStatusSignatureForChip(int chipType);
 // Larger generation plus one, 16 bits, with 0xFFFF replaced by 1.
 SD_UINT16 CoreNextImageStatusGeneration(SD_UINT16 first, SD_UINT16 second);
 
+// Rebuilds the first 16 bytes of a record that is not valid as a whole
+// record with `signature` (inactive, generation 0, valid checksum): format,
+// bitmap, reserved and tool id are the partner's when the partner is valid
+// with that signature, else format 1.0 and zeros. Nothing for a short span.
+void CoreRebuildImageStatusRecord(std::span<SD_UINT8> record, std::span<const SD_UINT8> partner,
+                                  SD_UINT32 signature);
+
 // In-memory part of the image-set switch: given the primary and secondary
 // records (at least 16 bytes each, changed in place), makes set `activateSet`
 // (1 primary, 2 secondary) the active one with a new generation. A record that
-// is not valid for the chip and is being activated first gets the chip's
-// signature and format bytes, so that it really counts as active; the record
-// being deactivated only loses its mask bit. Both checksums are recomputed.
+// is not valid for the chip and is being activated is first rebuilt whole
+// (CoreRebuildImageStatusRecord), so that it counts as active and holds what
+// a switch from a sound record writes; the record being deactivated only
+// loses its mask bit. Both checksums are recomputed.
 // 0, or -1 when a record is too short or a checksum does not hold.
 int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
                                int activateSet);
@@ -107,12 +115,16 @@ int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> 
 // In-memory part of the auxiliary flip. `first` and `second` are the records
 // of regions 0x125 and 0x126 (changed in place). Picks the set to update (1 or
 // 2, into *pSet), gives the updated record the new generation, `toolId`, the
-// other record's bitmap with the requested component inverted, and the active
-// mask; clears the other record's mask; recomputes both checksums. The
-// component is the lowest set bit of `componentRequest` (board configuration
-// when none). 0, or -1 when a record is too short or a checksum does not hold.
+// other record's bitmap with the requested component pointing at the copy
+// that does not serve (`servingCopy` 1: the secondary, 2: the primary; 0, not
+// known: the component's bit inverted), and the active mask; clears the other
+// record's mask; recomputes both checksums. An invalid updated record is
+// rebuilt whole first. The component is the lowest set bit of
+// `componentRequest` (board configuration when none); bits above the four
+// components are never moved. 0, or -1 when a record is too short or a
+// checksum does not hold.
 int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> second, SD_UINT32 componentRequest,
-                                SD_UINT8 toolId, int* pSet);
+                                SD_UINT8 toolId, int* pSet, SD_UINT8 servingCopy = 0);
 
 // ---- Flash I/O through the management library -----------------------------------------
 
@@ -133,7 +145,10 @@ int CoreCheckOptionRomData(_tagSDMDevice* device, SD_UINT32 region, SD_UINT32 uR
 // `uReadFromFlash` the active regions are asked for and handed back in
 // *pInActiveRegions; otherwise the caller's record is taken. 0 or a negative status.
 int CoreUpdateImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash);
-// Flips the active copy of one component in the auxiliary records (0x125/0x126).
+// Makes the auxiliary records (0x125/0x126) name, for one component, the copy
+// that does not serve by the active regions (the copy the component's writers
+// write), however often that ran since the adapter started; when the regions
+// do not tell, the component's copy is flipped.
 int CoreUpdateAuxImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
                              SD_UINT32 UComponentRequest);
 // Writes a valid NVRAM image; on chip type 27 and above the NVRAM/VPD copy is

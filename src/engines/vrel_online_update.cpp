@@ -415,8 +415,12 @@ SD_INT32 SetAdapterActiveRegion(SDMDevice* pDevice, SD_UINT8 uSetActiveRegion, S
     }
     SD_ACTIVE_REGIONS active{};
     if (const int st = CoreGetActiveRegions(pDevice, &active); st != 0) return st;
-    // The record names the set that is to stop being active.
+    // The record names the set that is to stop being active, and the
+    // component copies with it, so that the auxiliary records name the copies
+    // of the set made active (also when called again before a reboot).
     active.ActiveGlobalRegions = uSetActiveRegion == 2 ? 1 : 2;
+    active.ActiveBoardConfig = active.ActiveVpdNvram = active.ActiveGlobalRegions;
+    active.ActiveNpivConfig01 = active.ActiveNpivConfig23 = active.ActiveGlobalRegions;
     if (const SD_INT32 st = VrelWriteImageStatus(pDevice, &active, {}); st != 0) return st;
     if (uComponentUpdate != 0) {
         if (const SD_INT32 st = VrelWriteAuxImageStatus(pDevice, &active, uComponentUpdate, {}); st != 0) return st;

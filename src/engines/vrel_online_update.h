@@ -33,6 +33,7 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
 
 // Makes the secondary set (uSetActiveRegion 2) or the primary set (any other
 // value) the one the adapter starts from, by the image-status records alone;
-// uComponentUpdate non-zero also flips the auxiliary records for it. 0, 8, 286,
+// uComponentUpdate non-zero also makes the auxiliary records name that set's
+// copy of the component (a call repeated changes nothing). 0, 8, 286,
 // the active-regions query's status, 203 or 204.
 SD_INT32 SetAdapterActiveRegion(SDMDevice* pDevice, SD_UINT8 uSetActiveRegion, SD_UINT8 uComponentUpdate);

@@ -100,6 +100,65 @@ TEST(ImageStatusSwitch, ErasedRecordsBecomeRealActiveRecord) {
     EXPECT_EQ(active_set(p, s, 25), 2);
 }
 
+// A record a cut left erased (nothing of its write landed) is rewritten as a
+// switch from the sound record writes it: every byte alike.
+TEST(ImageStatusSwitch, AnErasedRecordIsRebuiltAsACleanSwitchWritesIt) {
+    for (int set : {1, 2}) {
+        SCOPED_TRACE(set);
+        const Record on = make_record(0, 3, IMAGE_STATUS_SIGNATURE_27, 0x00, 4);
+        const Record off = make_record(1, 7, IMAGE_STATUS_SIGNATURE_27, 0x00, 4);
+        Record cleanP = set == 1 ? on : off, cleanS = set == 1 ? off : on;
+        ASSERT_EQ(CoreBuildImageStatusSwitch(cleanP, cleanS, 27, set), 0);
+        Record p = set == 1 ? erased() : off, s = set == 1 ? off : erased();
+        ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 27, set), 0);
+        EXPECT_EQ(p, cleanP);
+        EXPECT_EQ(s, cleanS);
+    }
+    // Tool id, bitmap and reserved bytes of the erased record are no longer 0xFF
+    // next to an invalid partner either.
+    Record p = erased(), s = erased();
+    ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 25, 2), 0);
+    EXPECT_EQ(std::tuple(s[0], s[5], s[6], s[7]), std::tuple(1, 0, 0, 0));
+}
+
+// The board configuration goes to the copy that does not serve (from the
+// running state); the records must name that copy whatever an earlier run
+// since the last start already wrote to them.
+TEST(AuxImageStatusFlip, TheRecordsNameTheCopyThatDoesNotServe) {
+    struct Case {
+        SD_UINT8 activeBitmap;   // what the active first record says now
+        SD_UINT8 serving;        // the copy that serves (0: not known)
+        SD_UINT8 bitmap;         // what the updated record says
+    };
+    const Case cases[] = {
+        {0x00, 1, 0x01}, {0x01, 1, 0x01},   // a second run before the reboot
+        {0x01, 2, 0x00}, {0x00, 2, 0x00},
+        {0x0A, 1, 0x0B}, {0x0B, 2, 0x0A},   // the other components travel unchanged
+        {0x00, 0, 0x01}, {0x01, 0, 0x00},   // not known: flipped
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "bitmap " << int{c.activeBitmap} << " serving " << int{c.serving});
+        Record first = make_record(1, 4, AUX_IMAGE_STATUS_SIGNATURE, c.activeBitmap, 9);
+        Record second = make_record(0, 3, AUX_IMAGE_STATUS_SIGNATURE, 0x0F, 9);
+        int set = 0;
+        ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, AUX_COMPONENT_BOARD_CONFIG, 9, &set, c.serving), 0);
+        EXPECT_EQ(set, 2);
+        EXPECT_EQ(CoreGetImageStatusComponentsBitMap(second), c.bitmap);
+        EXPECT_TRUE(CoreIsImageStatusRegionValid(second, AUX_IMAGE_STATUS_SIGNATURE));
+    }
+    // The same for the NVRAM/VPD copy, with the updated record erased by a
+    // cut: rebuilt whole, as from the sound record.
+    Record first = make_record(1, 4, AUX_IMAGE_STATUS_SIGNATURE, 0x02, 0);
+    Record clean = make_record(0, 3, AUX_IMAGE_STATUS_SIGNATURE, 0x00, 0);
+    Record firstClean = first;
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(firstClean, clean, AUX_COMPONENT_VPD_NVRAM, 9, nullptr, 1), 0);
+    Record second = erased();
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, AUX_COMPONENT_VPD_NVRAM, 9, nullptr, 1), 0);
+    EXPECT_EQ(second, clean);
+    EXPECT_EQ(first, firstClean);
+    EXPECT_EQ(CoreGetImageStatusComponentsBitMap(second), 0x02);
+}
+
 TEST(AuxImageStatusFlip, LowestRequestedComponentFlipsIntoTheUpdatedRecord) {
     Record first = make_record(1, 6, AUX_IMAGE_STATUS_SIGNATURE, 0x01, 3);
     Record second = make_record(0, 5, AUX_IMAGE_STATUS_SIGNATURE, 0x00, 3);

@@ -202,6 +202,12 @@ TEST_F(VrelEngine, SetAdapterActiveRegionSwitchesBothWaysWritingTheIdleRecordFir
     EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x95)[0] & 1, 1);
     EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x125)[5] & 1, 0);
 
+    // Asked again before a reboot: the primary copy still serves next.
+    ASSERT_EQ(SetAdapterActiveRegion(port, 1, 1), 0);
+    const bool firstActive = (zvfix::ReadRegion(host, 0, 0x125)[0] & 1) != 0;
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, firstActive ? 0x125 : 0x126)[5] & 1, 0);
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x95)[0] & 1, 1);
+
     EXPECT_EQ(SetAdapterActiveRegion(nullptr, 2, 0), VREL_NO_DEVICE);
 }
 
