@@ -7,7 +7,6 @@
 
 #include "core/active_regions.h"
 #include "frontend/output.h"
-#include "image/image_status_header.h"
 
 namespace {
 
@@ -71,14 +70,18 @@ SD_UINT32 DorneBootSet(const DorneImageSets& sets) {
     return regions.ActiveGlobalRegions == 2 ? 2 : 1;
 }
 
-std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record, SD_UINT8 imageSet,
-                                                                 bool active, SD_UINT16 generation) {
+std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record,
+                                                                 const DorneStatusRecord& partner, bool active,
+                                                                 SD_UINT16 generation) {
     std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> out = record.bytes;
     if (!record.readable || !record.valid) {
-        // A record the adapter does not accept gets the chip's signature
-        // first, or the new mask and generation would not count at boot.
-        if (!record.readable) out.fill(0);
-        resetImageStatusHeader(out, imageSet);
+        // A record the adapter does not accept is rebuilt whole, with the
+        // chip's signature, or the new mask and generation would not count at
+        // boot; bytes kept from it (erased ones after a cut) would differ
+        // from what a clean update writes.
+        const std::span<const SD_UINT8> sibling =
+            partner.readable ? std::span<const SD_UINT8>(partner.bytes) : std::span<const SD_UINT8>();
+        CoreRebuildImageStatusRecord(out, sibling, IMAGE_STATUS_SIGNATURE_25);
     }
     if (active) {
         out[0] |= 0x01;
@@ -99,8 +102,8 @@ DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets) {
     const SD_UINT16 next = CoreNextImageStatusGeneration(p.generation, s.generation);
     plan.primaryGeneration = plan.activeSet == 1 ? next : p.generation;
     plan.secondaryGeneration = plan.activeSet == 2 ? next : s.generation;
-    plan.primary = DornePrepareRecord(sets.primary, 1, plan.activeSet == 1, plan.primaryGeneration);
-    plan.secondary = DornePrepareRecord(sets.secondary, 2, plan.activeSet == 2, plan.secondaryGeneration);
+    plan.primary = DornePrepareRecord(sets.primary, sets.secondary, plan.activeSet == 1, plan.primaryGeneration);
+    plan.secondary = DornePrepareRecord(sets.secondary, sets.primary, plan.activeSet == 2, plan.secondaryGeneration);
     VORNLogMessage(VORN_MSG_DEBUG,
                    "DornePlanOnlineRecords: primary mask=%u gen=%u, secondary mask=%u gen=%u: write set %u, new "
                    "generation %u",
@@ -130,8 +133,8 @@ bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) 
     plan->activeSet = 1;
     plan->primaryGeneration = newPrimary;
     plan->secondaryGeneration = newSecondary;
-    plan->primary = DornePrepareRecord(sets.primary, 1, true, newPrimary);
-    plan->secondary = DornePrepareRecord(sets.secondary, 2, false, newSecondary);
+    plan->primary = DornePrepareRecord(sets.primary, sets.secondary, true, newPrimary);
+    plan->secondary = DornePrepareRecord(sets.secondary, sets.primary, false, newSecondary);
     VORNLogMessage(VORN_MSG_DEBUG,
                    "DornePlanOfflineRecords: primary mask=%u gen=%u, secondary mask=%u gen=%u: primary gen %u, "
                    "secondary gen %u",

@@ -63,8 +63,10 @@ DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets);
 // generation of 0xFFFF becomes 1 and the secondary's then 0.
 bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan);
 
-// A record made active (set) or inactive: an invalid record is first rebuilt
-// with the chip's signature; then bit 0 of the mask, the generation and the
-// checksum. Exposed for the tests.
-std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record, SD_UINT8 imageSet,
-                                                                 bool active, SD_UINT16 generation);
+// A record made active (set) or inactive: an invalid or unread record is
+// first rebuilt whole with the chip's signature (CoreRebuildImageStatusRecord,
+// taking what `partner`, the other set's record, carries); then bit 0 of the
+// mask, the generation and the checksum. Exposed for the tests.
+std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record,
+                                                                 const DorneStatusRecord& partner, bool active,
+                                                                 SD_UINT16 generation);

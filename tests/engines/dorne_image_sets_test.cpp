@@ -79,9 +79,22 @@ TEST(DorneImageSets, AnInvalidRecordIsRebuiltWithTheChipsSignature) {
     DorneStatusRecord junk = Valid(0x96, 1, 9);
     junk.bytes[12] ^= 0xFF;   // signature broken
     junk.valid = false;
-    const auto record = DornePrepareRecord(junk, 2, true, 3);
+    const auto record = DornePrepareRecord(junk, Valid(0x95, 0, 8), true, 3);
     EXPECT_EQ(Read(record), std::make_pair(1, 3));
     EXPECT_EQ(CoreGetImageStatusSignature(record), IMAGE_STATUS_SIGNATURE_25);
+}
+
+// A cut that landed none of a record's write leaves it erased: the rerun
+// writes it as a clean update does, not over the erased bytes.
+TEST(DorneImageSets, AnErasedRecordIsWrittenAsACleanUpdateWritesIt) {
+    const DorneRecordPlan clean = DornePlanOnlineRecords(Sets(Valid(0x95, 1, 1), Valid(0x96, 0, 0)));
+    const DorneRecordPlan rerun = DornePlanOnlineRecords(Sets(Valid(0x95, 1, 1), Blank(0x96)));
+    EXPECT_EQ(rerun.secondary, clean.secondary);
+    EXPECT_EQ(rerun.primary, clean.primary);
+    // Next to a record that cannot be read either: format 1.0, nothing else set.
+    const DorneRecordPlan alone = DornePlanOnlineRecords(Sets(Blank(0x95, false), Blank(0x96)));
+    const zvfix::Bytes expected = zvfix::MakeImageStatusRecord(1, 1, zvfix::kSigImageStatus25);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), alone.secondary.begin()));
 }
 
 TEST(DorneImageSets, OfflineMakesThePrimaryActiveUnlessItAlreadyIs) {
