@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -226,6 +229,61 @@ TEST_F(VrelUpdate, TheServingBoardConfigurationCopyIsCarriedAndTheOtherOneWritte
     EXPECT_EQ(zvfix::ReadFcSettings(Region(0x10B)).bbcr, secondary.bbcr) << "the serving copy is untouched";
     EXPECT_EQ(Region(0x126)[5] & 1, 0) << "the written primary copy serves next";
     ExpectNotRequiredAfterReboot();
+}
+
+// Until the reboot the adapter keeps its board configuration from the copy
+// it started with, so every run before it writes the other copy: the
+// auxiliary records must name that copy whatever an earlier run since the
+// start wrote to them. A second run, a disable after the enable, or a rerun
+// after a run killed past its records, then the reboot: the adapter serves
+// the new table, as after one run.
+TEST_F(VrelUpdate, ARunBeforeTheRebootLeavesTheBoardConfigurationAsOneRunWould) {
+    AddChip27();
+    zvtest::TempDir control;
+    Install(Image(), control.Path());
+    ASSERT_EQ(Run(control.Path()).status, 1);
+    const Bytes newTable = zvfix::ReadRegion(control.Path(), 0, 0x10B);
+    const std::vector<uint32_t> controlWrites = Written(control.Path());
+    const size_t lastRecord = static_cast<size_t>(
+        std::find(controlWrites.begin(), controlWrites.end(), 0x125u) - controlWrites.begin() + 1);
+    ASSERT_LT(lastRecord, controlWrites.size());
+
+    for (const char* flow : {"enable twice", "enable, disable", "killed past its records, rerun"}) {
+        SCOPED_TRACE(flow);
+        const std::string f = flow;
+        host.powerLoss.reset();
+        if (f.starts_with("killed")) host.powerLoss = zvfix::PowerLossSpec::After(lastRecord);
+        std::remove((inst.Path() + "/package.cfg").c_str());
+        zvtest::TempDir dir;
+        host.Write(dir.Path());
+        const RunResult first = Run(dir.Path());
+        if (f.starts_with("killed")) {
+            EXPECT_NE(first.status, 1);
+            host.powerLoss.reset();
+            zvonline::RewriteHostJson(host, dir.Path());
+        } else {
+            EXPECT_EQ(first.status, 1) << first.out << first.outputFile;
+        }
+        if (f == "enable, disable") inst.WriteFile("package.cfg", "");
+        const RunResult second = Run(dir.Path());
+        EXPECT_EQ(second.status, 1) << second.out << second.outputFile;
+
+        ASSERT_EQ(zvfix::Reboot(dir.Path()), 0);
+        const Bytes aux1 = zvfix::ReadRegion(dir.Path(), 0, 0x125), aux2 = zvfix::ReadRegion(dir.Path(), 0, 0x126);
+        ASSERT_NE(aux1[0] & 1, aux2[0] & 1);
+        const Bytes& serving = (aux1[0] & 1) != 0 ? aux1 : aux2;
+        EXPECT_EQ(serving[5] & 1, 1) << "board configuration served from the primary copy (0xBA)";
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x10B), newTable);
+        std::ifstream state(dir.Path() + "/state.json");
+        const std::string text((std::istreambuf_iterator<char>(state)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(Has(text, "\"board_config\":2")) << text;
+        if (f == "enable twice") {
+            std::remove((inst.Path() + "/package.cfg").c_str());
+            const size_t writes = zvfix::ReadJournal(dir.Path()).size();
+            EXPECT_EQ(Run(dir.Path()).status, 2);
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), writes);
+        }
+    }
 }
 
 TEST_F(VrelUpdate, ActiveSetFromFlashWhenTheLibraryCannotTellAndRefusedWhenNothingCan) {
