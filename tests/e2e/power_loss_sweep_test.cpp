@@ -5,7 +5,10 @@
 // adapter must boot one complete image set, old or new; a rerun must bring it
 // to the new image with its records clean and every other region as a clean
 // run leaves it (tables, VPDs, the firmware both sets share, the memo block),
-// and a second rerun must find nothing to do. The chip-type-25 hosts give the
+// and a second rerun must find nothing to do. The same holds when the rerun
+// runs twice before the adapters restart (the second-run flow of chip type
+// 27): until then each run writes the copies the adapter does not run, and
+// what it leaves must be what one run leaves. The chip-type-25 hosts give the
 // preload and board-configuration steps work. Each family's sweep prints its
 // counts.
 //
@@ -40,7 +43,8 @@ int PartCount() { return ::testing::UnitTest::GetInstance()->current_test_info()
 
 class PowerLossSweep : public zve2e::IsolatedTest {
 protected:
-    void Sweep(const Family& f) {
+    // `twice`: the rerun after the power cycle runs a second time before the reboot.
+    void Sweep(const Family& f, bool twice = false) {
         zvfix::HostBuilder host;
         f.build(host);
         f.install(inst);
@@ -71,7 +75,7 @@ protected:
                 ++points;
                 if (sharedRegion) ++shared;
                 const int before = PartCount();
-                const std::vector<uint32_t> unlike = Point(f, host, n, moment, oldOrNew, onlyNew);
+                const std::vector<uint32_t> unlike = Point(f, host, n, moment, oldOrNew, onlyNew, twice);
                 if (!unlike.empty()) {
                     ++differing;
                     std::ostringstream codes;
@@ -82,16 +86,17 @@ protected:
                 if (failed > 6) FAIL() << "too many failing points, sweep stopped";
             }
         }
-        std::printf("[ sweep    ] %s: %zu writes, stride %d, %d power-loss points (%d torn single-copy writes), "
+        std::printf("[ sweep    ] %s%s: %zu writes, stride %d, %d power-loss points (%d torn single-copy writes), "
                     "%d failed, %d left a region differing from a clean run\n",
-                    f.name.c_str(), writes.size(), stride, points, shared, failed, differing);
+                    f.name.c_str(), twice ? ", rerun twice before the reboot" : "", writes.size(), stride, points,
+                    shared, failed, differing);
         std::fflush(stdout);
         EXPECT_EQ(failed, 0);
     }
 
     // The regions the rerun left unlike the control run's.
     std::vector<uint32_t> Point(const Family& f, zvfix::HostBuilder host, size_t n, const std::string& moment,
-                                const std::string& oldOrNew, const std::string& onlyNew) {
+                                const std::string& oldOrNew, const std::string& onlyNew, bool twice) {
         zvtest::TempDir dir;
         host.powerLoss = moment == "after"    ? zvfix::PowerLossSpec::After(n)
                          : moment == "before" ? zvfix::PowerLossSpec::Before(n)
@@ -117,6 +122,10 @@ protected:
 
         host.powerLoss.reset();
         RewriteHostJson(host, dir.Path());
+        if (twice) {
+            const zvtest::RunResult once = RunOn(inst, dir.Path());
+            EXPECT_TRUE(once.status == 1 || once.status == 2) << once.status << "\n" << once.out << once.outputFile;
+        }
         ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
         return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path());
     }
@@ -127,5 +136,6 @@ protected:
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdate) { Sweep(Chip25(false, true)); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdate) { Sweep(Chip27()); }
+TEST_F(PowerLossSweep, Chip27OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip27(), true); }
 
 }  // namespace
