@@ -157,7 +157,7 @@ TEST_F(FlashStatus, LibraryWithoutAnswerFallsBackToFlash) {
     EXPECT_EQ(CoreGetActiveRegion(&device_, 0xBA), 0x10Bu);
 }
 
-TEST_F(FlashStatus, NvramWriteOnChip27FlipsItsCopyAndSurvivesReboot) {
+TEST_F(FlashStatus, NvramWritesOnChip27GoToTheIdleCopyWhichServesAfterReboot) {
     zvfix::HostBuilder host;
     auto& a = host.AddChip27();
     a.SetImageStatus(1, 1, 0, 0);
@@ -171,13 +171,19 @@ TEST_F(FlashStatus, NvramWriteOnChip27FlipsItsCopyAndSurvivesReboot) {
     ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
     EXPECT_EQ((std::vector<int>{flash.ActiveVpdNvram, flash.ActiveBoardConfig, flash.ToolID}),
               (std::vector<int>{2, 1, CoreGetToolId()}));
+    // A second write before the reboot goes to the same copy (the primary
+    // still serves): the records must keep naming it.
+    const zvfix::Bytes second = zvfix::MakeNvram(0x1A77, 0x0556);
+    ASSERT_EQ(CoreUpdateNVRam(&device_, second, 0), 0);
+    ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+    EXPECT_EQ(flash.ActiveVpdNvram, 2);
 
     Close();
     ASSERT_EQ(zvfix::Reboot(dir_), 0);
     Reopen();
     std::vector<SD_UINT8> read(512);
     ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
-    EXPECT_EQ(read, nvram);
+    EXPECT_EQ(read, second);
 
     // A broken image is refused before anything is written.
     nvram[100] ^= 0x5A;
