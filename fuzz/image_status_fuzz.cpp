@@ -36,12 +36,12 @@ void CheckSwitch(Bytes first, Bytes second, int chipType, int set) {
     ZVFUZZ_CHECK(CoreValidateChecksum32(off, 16) == 0);
 }
 
-void CheckFlip(Bytes x, Bytes y, SD_UINT8 request, SD_UINT8 toolId) {
+void CheckFlip(Bytes x, Bytes y, SD_UINT8 request, SD_UINT8 toolId, SD_UINT8 serving) {
     const bool xValid = CoreIsImageStatusRegionValid(x, AUX_IMAGE_STATUS_SIGNATURE);
     const bool yValid = CoreIsImageStatusRegionValid(y, AUX_IMAGE_STATUS_SIGNATURE);
     const Bytes x0 = x, y0 = y;
     int which = 0;
-    ZVFUZZ_CHECK(CoreBuildAuxImageStatusFlip(x, y, request, toolId, &which) == 0);
+    ZVFUZZ_CHECK(CoreBuildAuxImageStatusFlip(x, y, request, toolId, &which, serving) == 0);
     ZVFUZZ_CHECK(which == 1 || which == 2);
     const Bytes& upd = which == 1 ? x : y;
     const Bytes& other = which == 1 ? y : x;
@@ -51,10 +51,17 @@ void CheckFlip(Bytes x, Bytes y, SD_UINT8 request, SD_UINT8 toolId) {
     ZVFUZZ_CHECK((CoreGetImageStatusMask(upd) & 1) == 1 && (CoreGetImageStatusMask(other) & 1) == 0);
     ZVFUZZ_CHECK(CoreGetImageStatusToolId(upd) == toolId);
     ZVFUZZ_CHECK(CoreValidateChecksum32(other, 16) == 0);
-    // Only the requested component differs from the copy the adapter runs from.
+    // Only the requested component may differ from the copy the adapter runs
+    // from: it names the copy that does not serve, or is flipped when that is not known.
     const SD_UINT8 component = request == 0 ? AUX_COMPONENT_BOARD_CONFIG : static_cast<SD_UINT8>(request & -request);
     const SD_UINT8 base = otherValid ? other0[5] : 0;
-    const SD_UINT8 expected = component <= AUX_COMPONENT_NPIV_23 ? static_cast<SD_UINT8>(base ^ component) : base;
+    const SD_UINT8 moved = serving == 1   ? static_cast<SD_UINT8>(base | component)
+                           : serving == 2 ? static_cast<SD_UINT8>(base & ~component)
+                                          : static_cast<SD_UINT8>(base ^ component);
+    const SD_UINT8 expected = component <= AUX_COMPONENT_NPIV_23 ? moved : base;
+    // An updated record that was not valid keeps none of its old bytes.
+    const bool updValid = which == 1 ? xValid : yValid;
+    if (!updValid) ZVFUZZ_CHECK(upd[0] == 1 && (upd[6] == 0 || upd[6] == other0[6]));
     ZVFUZZ_CHECK(CoreGetImageStatusComponentsBitMap(upd) == expected);
 }
 
@@ -92,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Bytes primary = Take(data, size, 6, 16), secondary = Take(data, size, 22, 16);
     const Bytes aux1 = Take(data, size, 38, 16), aux2 = Take(data, size, 54, 16);
     CheckSwitch(primary, secondary, chipType, set);
-    CheckFlip(aux1, aux2, head[1], head[2]);
+    CheckFlip(aux1, aux2, head[1], head[2], static_cast<SD_UINT8>(head[4] % 3));
     CheckShort(primary, head[3] % IMAGE_STATUS_RECORD_SIZE);
     CheckChecksum(size > 70 ? Bytes(data + 70, data + size) : Bytes{}, head[4], head[5]);
     return 0;
