@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numeric>
 
 #include "fixtures/host_builder.h"
@@ -230,6 +233,46 @@ TEST_F(SimFlash, ListAnswersReportTheBytesNeeded) {
     EXPECT_EQ(len, sizeof chip);
 }
 
+
+// The builders write a flash file only up to its last programmed byte (the
+// rest reads as erased), wherever that byte falls in a 4 KiB block, keeping
+// erased bytes in front of it.
+TEST(SimHostFiles, FlashFileStopsAtTheLastProgrammedByte) {
+    constexpr uint32_t kOffset = 0x3000;
+    const auto ending = [](size_t erasedInFront, size_t erasedAfter) {
+        zvfix::Bytes d(erasedInFront, 0xFF);
+        d.push_back(0x5A);
+        d.insert(d.end(), erasedAfter, 0xFF);
+        return d;
+    };
+    const struct {
+        const char* name;
+        zvfix::Bytes data;   // at kOffset
+        size_t length;       // of the file
+    } rows[] = {
+        {"ends a block", zvfix::Bytes(0x1000, 0x00), 0x4000},
+        {"opens a block", ending(0x1000, 0), 0x4001},
+        {"mid-block, erased bytes after it dropped", ending(0x10, 0x2000), 0x3011},
+        {"erased bytes in front kept", ending(0x1800, 3), 0x4801},
+        {"nothing programmed", zvfix::Bytes(0x2000, 0xFF), 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        zvfix::HostBuilder h;
+        zvfix::AdapterSpec& a = h.AddChip25TwoPort();
+        a.layout = {{0x02, kOffset, 0x10000}};   // nothing else is placed
+        a.SetRegion(0x02, row.data);
+        const std::string dir = zvfix::WriteSimHost(h);
+        std::ifstream in(dir + "/adapter0.flash", std::ios::binary);
+        const zvfix::Bytes file{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(file.size(), row.length);
+        zvfix::Bytes expected(kOffset, 0xFF);
+        expected.insert(expected.end(), row.data.begin(), row.data.end());
+        expected.resize(row.length);
+        EXPECT_TRUE(file == expected);
+        std::filesystem::remove_all(dir);
+    }
+}
 
 // The journal's hash: every byte counts wherever it sits (whole blocks, the
 // padded last block), zero padding is told from real zeros, and the value
