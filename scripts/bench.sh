@@ -3,6 +3,7 @@
 #
 #   scripts/bench.sh mctp        # MCTP enable over 1..512 adapters, beside its floor
 #   scripts/bench.sh discovery   # start-up discovery of 16, 64 and 128 two-port adapters
+#   scripts/bench.sh flashcfg    # loading flash.cfg of 12,500 to 200,000 rows
 #
 # Further arguments go to the benchmark (e.g. --benchmark_filter=chip:25).
 # Run as root where unshare works, the benchmark gets the tests' private /tmp,
@@ -16,7 +17,8 @@ what=${1:-}
 case "$what" in
   mctp) target=bench_mctp_update ;;
   discovery) target=bench_discovery ;;
-  *) echo "usage: $0 mctp|discovery [benchmark options]" >&2; exit 2 ;;
+  flashcfg) target=bench_flash_cfg ;;
+  *) echo "usage: $0 mctp|discovery|flashcfg [benchmark options]" >&2; exit 2 ;;
 esac
 "$top/scripts/install-deps.sh"
 dir=${ZV_BENCH_BUILD:-$top/build-bench}

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -93,18 +92,20 @@ TEST_F(FlashCfgFile, LongLineIsOneRecord) {
     EXPECT_STREQ(at(1).Model, "Next");
 }
 
-TEST_F(FlashCfgFile, AVeryLongFileLoadsInLinearTimeAndInOrder) {
-    // Appending by walking the list took minutes for this many rows.
+TEST_F(FlashCfgFile, AVeryLongFileLoadsWholeAndInOrder) {
+    // Appending by walking the list took minutes for this many rows; how fast
+    // the load is, is measured in bench/ (bench_flash_cfg).
     constexpr int kRows = 200000;
     std::string text;
     text.reserve(kRows * 48);
     for (int i = 0; i < kRows; ++i) text += "0x0001,0x1077,M" + std::to_string(i) + ",0,0,0,0,0,0,f.bin,1.0.0\n";
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(read(text), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     ASSERT_EQ(count(), kRows);
-    std::string last = "M";
-    EXPECT_EQ(at(kRows - 1).Model, last.append(std::to_string(kRows - 1)));
+    int outOfPlace = 0;
+    int i = 0;
+    for (const FlashCtrVersion* r = g_VersionCtrEntryList; r != nullptr; r = r->next, ++i)
+        if (r->Model[0] != 'M' || std::string(r->Model + 1) != std::to_string(i)) ++outOfPlace;
+    EXPECT_EQ(outOfPlace, 0);
     // Appending after the list was emptied starts a new one.
     DeleteFlashCtrVersionList();
     ASSERT_EQ(read("0x0002,0x1077,Again,0,0,0,0,0,0,g.bin,2.0.0\n"), 0);
