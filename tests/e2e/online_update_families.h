@@ -54,9 +54,17 @@ struct Family {
 };
 
 // Every write point, or in the sanitizer build every `sanitizerStride`th one
-// (the suite stays short there); ZV_SWEEP_STRIDE=k overrides both.
-inline int WriteStride(int sanitizerStride) {
+// (the suite stays short there: each test well inside ctest's limit on a
+// loaded machine); ZV_SWEEP_STRIDE=k overrides both.
 #if defined(__SANITIZE_ADDRESS__)
+#define ZV_ONLINE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZV_ONLINE_SANITIZED 1
+#endif
+#endif
+inline int WriteStride(int sanitizerStride) {
+#if defined(ZV_ONLINE_SANITIZED)
     int k = sanitizerStride;
 #else
     int k = 1;
