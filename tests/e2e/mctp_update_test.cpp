@@ -9,11 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -300,9 +298,8 @@ TEST_F(MctpUpdate, SigtermDuringTheUpdateEndsWith143AndTheNextRunIsNotRefused) {
     o.args = {"-trace"};
     o.env = {{"ZV_SIM_HOST", hostDir.Path()}, {"ZV_TEST_SLEEP_HOLD", "2:" + marker}};
     zvtest::Running running = zvtest::Start(inst, o);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (::access(marker.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
-    ASSERT_EQ(::access(marker.c_str(), F_OK), 0) << "the run never reached its second sleep";
+    ASSERT_TRUE(zvtest::WaitUntil(running, [&] { return ::access(marker.c_str(), F_OK) == 0; }))
+        << "the run never reached its second sleep";
     ASSERT_EQ(::kill(running.pid, SIGTERM), 0);
     RunResult r = zvtest::Wait(running);
     EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;

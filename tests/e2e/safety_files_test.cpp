@@ -65,7 +65,7 @@ TEST_F(SafetyFiles, AFifoInPlaceOfAnyInputFileIsRefusedAtOnce) {
         }
         inst.RemoveFile(c.name);
         ASSERT_EQ(::mkfifo((dir + c.name).c_str(), 0666), 0);
-        zvtest::RunResult r = RunWithin(Options(), 20);
+        zvtest::RunResult r = RunWithin(Options());
         EXPECT_EQ(r.status, c.status) << r.out << r.err << r.outputFile;
         EXPECT_TRUE(Has(r.err, "File " + c.shown + " is not a regular file; it is not read!\n")) << r.err;
         inst.RemoveFile(c.name);
@@ -147,7 +147,13 @@ TEST_F(SafetyFiles, ASemaphoreSetOthersMadeOrMayChangeIsNotUsed) {
     for (const auto& [uid, mode] : {std::pair<uid_t, int>{kNobody, 0600}, {0, 0666}}) {
         semId_ = PlantSemaphores(uid, mode);
         ASSERT_GE(semId_, 0);
-        zvtest::RunResult r = RunWithin(Options(), 20);
+        // Refused at once: the run never waits for the held load semaphore.
+        zvtest::Running running = zvtest::Start(inst, Options());
+        if (zvtest::WaitUntil(running, [&] { return semctl(semId_, 0, GETZCNT) > 0; })) {
+            ADD_FAILURE() << "the run waited for a semaphore of the planted set";
+            ::kill(running.pid, SIGKILL);
+        }
+        zvtest::RunResult r = WaitWithin(running);
         EXPECT_EQ(r.status, 12) << r.out << r.err;
         EXPECT_TRUE(Has(r.err, "Error: The management library cannot start: its semaphore set")) << r.err;
         EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
@@ -164,9 +170,8 @@ TEST_F(SafetyFiles, ARunWaitingForAHeldLibraryLockStillEndsOnSigint) {
     ASSERT_GE(semId_, 0);
     zvtest::RunOptions o = Options({"-trace"});
     zvtest::Running running = zvtest::Start(inst, o);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (semctl(semId_, 0, GETZCNT) < 1 && std::chrono::steady_clock::now() < limit) ::poll(nullptr, 0, 5);
-    ASSERT_GE(semctl(semId_, 0, GETZCNT), 1) << "the run never waited for the lock";
+    ASSERT_TRUE(zvtest::WaitUntil(running, [&] { return semctl(semId_, 0, GETZCNT) >= 1; }))
+        << "the run never waited for the lock";
     ASSERT_EQ(::kill(running.pid, SIGINT), 0);
     zvtest::RunResult r = zvtest::Wait(running);
     EXPECT_EQ(r.status, 1) << r.out << r.err;

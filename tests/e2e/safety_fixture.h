@@ -1,17 +1,14 @@
 // Shared by the safety tests: a fixture host whose chip-type-25 adapters carry
 // a preload table and an FC board configuration of version 1.0.0, templates
-// that would bring both to 2.0.0, and runs that must end within a deadline.
+// that would bring both to 2.0.0, and runs that must end (a hang fails the test).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -69,25 +66,17 @@ protected:
         return o;
     }
 
-    // The run, killed (and the test failed) when it has not ended in time.
-    zvtest::RunResult RunWithin(const zvtest::RunOptions& o, int seconds = 30) {
+    // The run; one that has not ended after `seconds` is taken as hung,
+    // killed, and the test failed.
+    zvtest::RunResult RunWithin(const zvtest::RunOptions& o, int seconds = zvtest::kHangSeconds) {
         zvtest::Running running = zvtest::Start(inst, o);
         return WaitWithin(running, seconds);
     }
 
-    static zvtest::RunResult WaitWithin(zvtest::Running& running, int seconds = 30) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        for (;;) {
-            siginfo_t info{};
-            if (::waitid(P_PID, static_cast<id_t>(running.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid != 0)
-                break;
-            if (std::chrono::steady_clock::now() > limit) {
-                ADD_FAILURE() << "the run did not end within " << seconds << " s";
-                ::kill(running.pid, SIGKILL);
-                break;
-            }
-            ::poll(nullptr, 0, 5);   // a real wait: the test's sleeps are instant
+    static zvtest::RunResult WaitWithin(zvtest::Running& running, int seconds = zvtest::kHangSeconds) {
+        if (!zvtest::WaitUntil(running, [&] { return zvtest::Ended(running); }, seconds)) {
+            ADD_FAILURE() << "the run did not end within " << seconds << " s";
+            ::kill(running.pid, SIGKILL);
         }
         return zvtest::Wait(running);
     }

@@ -2,9 +2,11 @@
 // flash operations (every write it made is journaled), says it was
 // interrupted in the output file and the debug log, and ends with 128 + 15.
 #include <poll.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <fstream>
+#include <string>
 
 #include "e2e/safety_fixture.h"
 
@@ -14,6 +16,15 @@ using zvsafety::Has;
 size_t Lines(const std::string& path) {
     const std::string text = zvtest::ReadFile(path);
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Whether a SIGTERM sent to the process waits for one of its threads to take it.
+bool SigtermPending(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("ShdPnd:")) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+    }
+    return false;
 }
 
 class SafetyInterrupt : public zvsafety::SafetyTest {
@@ -48,13 +59,13 @@ TEST_F(SafetyInterrupt, SigtermAtEachFlashWriteNeverCutsAWrite) {
         zvtest::TempDir fresh, work;
         host.Write(fresh.Path());
         zvtest::Running running = zvtest::Start(inst, Held(fresh.Path(), static_cast<long>(n), work.Path()));
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!zvtest::FileExists(work.Path() + "/held") && std::chrono::steady_clock::now() < limit)
-            ::poll(nullptr, 0, 2);
-        ASSERT_TRUE(zvtest::FileExists(work.Path() + "/held")) << "the run never reached the write";
+        ASSERT_TRUE(zvtest::WaitUntil(running, [&] { return zvtest::FileExists(work.Path() + "/held"); }))
+            << "the run never reached the write";
         ASSERT_EQ(::kill(running.pid, SIGTERM), 0);
-        // Time enough for a terminator that does not wait to end the run
-        // inside the write; then the write may go on.
+        // Once a thread of the run has taken the signal (however long a
+        // loaded machine makes that), time enough for a terminator that does
+        // not wait to end the run inside the write; then the write may go on.
+        zvtest::WaitUntil(running, [&] { return !SigtermPending(running.pid); });
         ::poll(nullptr, 0, 300);
         std::ofstream(work.Path() + "/go") << "go\n";
         r = WaitWithin(running);

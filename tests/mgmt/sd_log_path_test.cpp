@@ -24,7 +24,7 @@ namespace {
 int RunPlanted(void (*plant)(const char* name), const std::string& victim) {
     const pid_t pid = fork();
     if (pid == 0) {
-        alarm(10);   // a log open that waited for a reader would hang here
+        alarm(zvtest::kHangSeconds);   // a log open that waited for a reader would hang here
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("zvlib", "/usr/lib", "tmpfs", 0, "mode=0755") != 0)
             _exit(3);

@@ -2,12 +2,14 @@
 #include "support/e2e_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -193,6 +195,20 @@ RunResult Wait(Running& running) {
     }
     running.pid = -1;
     return r;
+}
+
+bool Ended(const Running& running) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(running.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid != 0;
+}
+
+bool WaitUntil(const Running& running, const std::function<bool()>& ready, int seconds) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!ready() && !Ended(running) && std::chrono::steady_clock::now() < limit) {
+        ::poll(nullptr, 0, 2);   // a real wait: the test's sleeps are instant
+    }
+    return ready();
 }
 
 RunResult RunProgram(const InstallDir& inst, const RunOptions& options) {

@@ -13,9 +13,12 @@
 // so the fixed paths of the program are safe to read and clear here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/hang_limit.h"
 
 namespace zvtest {
 
@@ -77,6 +80,12 @@ struct Running {
 };
 Running Start(const InstallDir& inst, const RunOptions& options);
 RunResult Wait(Running& running);
+// Whether the run has ended (it stays to be reaped by Wait).
+bool Ended(const Running& running);
+// Waits, in short real pauses, until `ready` holds, the run has ended or
+// `seconds` have passed; gives `ready()` at the end. A run that ends before
+// it gets there is seen at once, whatever the load of the machine.
+bool WaitUntil(const Running& running, const std::function<bool()>& ready, int seconds = kHangSeconds);
 
 // Small file helpers for tests.
 std::string ReadFile(const std::string& path);
