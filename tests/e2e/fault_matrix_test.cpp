@@ -68,7 +68,7 @@ protected:
         }
 
         int cases = 0;
-        const size_t stride = static_cast<size_t>(WriteStride(6));
+        const size_t stride = static_cast<size_t>(WriteStride(9));
         for (size_t i = 0; i < writes.size(); i += stride) {
             for (const Fault& fault : RegionFaults(writes[i].region)) {
                 Case(f, host, fault, i < firstRecord ? kBefore : i > lastRecord ? kAfter : kAmong, oldOrNew, onlyNew);
