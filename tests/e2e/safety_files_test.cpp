@@ -189,9 +189,9 @@ TEST_F(SafetyFiles, ExtractAndTheLogFilesNeverWriteThroughAPlantedLink) {
     ASSERT_EQ(::symlink(victim.c_str(), (target.Path() + "/flash.cfg").c_str()), 0);
     ASSERT_EQ(::mkfifo((target.Path() + "/adapters.properties").c_str(), 0666), 0);
 
-    // Links planted under every output-file name of the coming seconds.
+    // Links planted under every output-file name of the seconds the run may take.
     const std::time_t now = std::time(nullptr);
-    for (int s = 0; s < 30; ++s) {
+    for (int s = 0; s <= zvtest::kHangSeconds; ++s) {
         const std::time_t t = now + s;
         char name[64];
         std::strftime(name, sizeof name, "/var/log/mctp-upgrade-%m%d%Y%H%M%S.log", std::localtime(&t));
