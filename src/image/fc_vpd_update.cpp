@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "core/active_regions.h"
 #include "core/oss_services.h"
 #include "frontend/output.h"
 #include "frontend/vpd.h"
@@ -93,39 +94,77 @@ bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT
     return true;
 }
 
-SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT16 DisableReset) {
-    if (pDevice == nullptr || pVersions == nullptr) return 0;
+SD_UINT32 PlanFcVpdRepair(SDMDevice* pDevice, FcVpdRepairPlan* plan) {
+    if (plan != nullptr) plan->rebuilds.clear();
+    if (pDevice == nullptr || plan == nullptr) return 0;
     SDMOptRomLayoutCopy layout;
     SD_UINT32 unused = 0;
     if (GetOptionRomRegionLayout(pDevice, &layout, 0, &unused) != 0) return 0;
     std::array<SD_UINT32, REGION_SEQ_VPD_SIZE> regions{};
     InitDorneVpdUpdateSequence(regions, 0, REGION_SET_PRIMARY);
+    // Which copies the adapter reads, asked only when a blank region needs it.
+    int readsPrimary = -1;
     for (const SD_UINT32 code : regions) {
         std::vector<SD_UINT8> vpd;
         if (code == 0 || !ReadFcVpd(pDevice, layout, code, &vpd) || VpdIsSound(vpd)) continue;
         const bool blank = IsBlankVpd(vpd) != 0;
+        if (blank) {
+            // A blank copy the adapter does not read is left alone, as the
+            // version-keyword update leaves it: nothing depends on it.
+            if (readsPrimary < 0) {
+                SD_ACTIVE_REGIONS active{};
+                readsPrimary = CoreGetActiveRegions(pDevice, &active) != 0 || active.ActiveVpdNvram != 2 ? 1 : 0;
+            }
+            if (readsPrimary == 0) {
+                VORNLogMessage(VORN_MSG_DEBUG, "PlanFcVpdRepair: region 0x%x blank, the adapter reads its other copy",
+                               code);
+                continue;
+            }
+        }
         const SD_UINT32 otherCode = FcVpdOtherCopy(code);
-        std::vector<SD_UINT8> other;
-        const bool source = ReadFcVpd(pDevice, layout, otherCode, &other) && VpdIsSound(other) &&
-                            IsCutShortCopyOf(vpd, other);
-        VORNLogMessage(VORN_MSG_DEBUG, "RepairFcVpdRegions: region 0x%x %s, copy 0x%x %s", code,
+        FcVpdRebuild rebuild{code, otherCode, {}};
+        const bool source = ReadFcVpd(pDevice, layout, otherCode, &rebuild.source) && VpdIsSound(rebuild.source) &&
+                            IsCutShortCopyOf(vpd, rebuild.source);
+        VORNLogMessage(VORN_MSG_DEBUG, "PlanFcVpdRepair: region 0x%x %s, copy 0x%x %s", code,
                        blank ? "blank" : "damaged", otherCode, source ? "intact" : "no source");
         if (!source) {
             // A blank region with nothing to rebuild from holds no VPD: left as it is.
             if (blank) continue;
             scfxPrint("HBA %s (instance %d): FC VPD region 0x%X is damaged and the adapter holds no intact copy of it!",
                       pDevice->DeviceNodeProperty.Model, static_cast<int>(pDevice->DeviceNumber), code);
+            plan->rebuilds.clear();
             return code;
         }
-        scfxDiagnosticsPrint("Rebuilding Adapter FC VPD region 0x%X from region 0x%X... ", code, otherCode);
-        const SD_INT32 st = WriteVpdRegionWithVersions(pDevice, pVersions, code, other, {}, DisableReset);
-        scfxPrint(st == VPD_UPDATE_SUCCESS ? "Success" : "Failed");
-        if (st != VPD_UPDATE_SUCCESS) {
-            VORNLogMessage(VORN_MSG_DEBUG, "RepairFcVpdRegions: region 0x%x not rebuilt (%d)", code, st);
+        try {
+            plan->rebuilds.push_back(std::move(rebuild));
+        } catch (const std::bad_alloc&) {
+            plan->rebuilds.clear();
             return code;
         }
     }
     return 0;
+}
+
+SD_UINT32 ApplyFcVpdRepair(SDMDevice* pDevice, const FcVpdRepairPlan& plan, const MultibootVersions* pVersions,
+                           SD_UINT16 DisableReset) {
+    if (pDevice == nullptr || pVersions == nullptr) return 0;
+    for (const FcVpdRebuild& r : plan.rebuilds) {
+        scfxDiagnosticsPrint("Rebuilding Adapter FC VPD region 0x%X from region 0x%X... ", r.code, r.otherCode);
+        const SD_INT32 st = WriteVpdRegionWithVersions(pDevice, pVersions, r.code, r.source, {}, DisableReset);
+        scfxPrint(st == VPD_UPDATE_SUCCESS ? "Success" : "Failed");
+        if (st != VPD_UPDATE_SUCCESS) {
+            VORNLogMessage(VORN_MSG_DEBUG, "ApplyFcVpdRepair: region 0x%x not rebuilt (%d)", r.code, st);
+            return r.code;
+        }
+    }
+    return 0;
+}
+
+SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT16 DisableReset) {
+    if (pDevice == nullptr || pVersions == nullptr) return 0;
+    FcVpdRepairPlan plan;
+    if (const SD_UINT32 damaged = PlanFcVpdRepair(pDevice, &plan); damaged != 0) return damaged;
+    return ApplyFcVpdRepair(pDevice, plan, pVersions, DisableReset);
 }
 
 std::vector<FcVpdRegion> CheckFcVpdRegions(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout,

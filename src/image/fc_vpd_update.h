@@ -50,14 +50,36 @@ SD_UINT32 FcVpdOtherCopy(SD_UINT32 region);
 // on. Blank (all erased) is such a copy; buffers of different sizes are not.
 bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT8> source);
 
-// Checks each FC VPD region of the adapter (0x14, 0x16, 0xD4, 0xD6, as the
-// layout holds them) as the adapter reads it. A damaged one (not sound, or
-// blank while its other copy holds a VPD) is rebuilt from the function's
-// other copy when that copy is sound and the damaged bytes are a cut-short
-// copy of it: the other copy's bytes with the version keywords of `pVersions`
-// ("Rebuilding Adapter FC VPD region ... Success" or "Failed"). Nothing built
-// from damaged bytes is ever written. Gives 0 when every region is sound,
-// blank, unreadable or rebuilt; else the first region left damaged, with the
-// line "HBA <model> (instance <n>): FC VPD region 0x<code> is damaged and the
-// adapter holds no intact copy of it!" when there was nothing to rebuild it from.
+// One FC VPD region to rebuild: its code, the function's other copy and
+// that copy's bytes as read.
+struct FcVpdRebuild {
+    SD_UINT32 code = 0;
+    SD_UINT32 otherCode = 0;
+    std::vector<SD_UINT8> source;
+};
+struct FcVpdRepairPlan {
+    std::vector<FcVpdRebuild> rebuilds;
+};
+
+// Judges each FC VPD region of the adapter (0x14, 0x16, 0xD4, 0xD6, as the
+// layout holds them), writing nothing. A damaged one (not sound and not
+// blank, or blank while the adapter reads it and its other copy holds a VPD)
+// is to be rebuilt from the function's other copy when that copy is sound and
+// the damaged bytes are a cut-short copy of it. A blank copy the adapter does
+// not read (it reads the secondary copies) is left alone. Gives 0 and the
+// rebuilds in *plan when every region is sound, blank, unreadable or can be
+// rebuilt; else the first region that cannot, with the line "HBA <model>
+// (instance <n>): FC VPD region 0x<code> is damaged and the adapter holds no
+// intact copy of it!" (and an empty plan).
+SD_UINT32 PlanFcVpdRepair(SDMDevice* pDevice, FcVpdRepairPlan* plan);
+
+// Writes the rebuilds of a plan: each the other copy's bytes with the version
+// keywords of `pVersions` ("Rebuilding Adapter FC VPD region ... Success" or
+// "Failed"). Nothing built from damaged bytes is ever written. 0, or the
+// first region whose rebuild failed (the rest are not tried).
+SD_UINT32 ApplyFcVpdRepair(SDMDevice* pDevice, const FcVpdRepairPlan& plan, const MultibootVersions* pVersions,
+                           SD_UINT16 DisableReset);
+
+// PlanFcVpdRepair, then ApplyFcVpdRepair: 0 when nothing is left damaged,
+// else the first region left so.
 SD_UINT32 RepairFcVpdRegions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT16 DisableReset);

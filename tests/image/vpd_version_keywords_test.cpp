@@ -222,7 +222,8 @@ TEST_F(VpdKeywords, FcVpdStepKeepsAnEarlierFailure) {
 
 // Before an update: a VPD cut short is rebuilt from the function's other copy
 // with the versions given, a blank one too when that copy holds a VPD, but
-// never from a copy whose bytes disagree with what survived.
+// never from a copy whose bytes disagree with what survived; one region that
+// cannot be rebuilt refuses the adapter before any region is written.
 TEST_F(VpdKeywords, RepairRebuildsADamagedVpdOnlyFromItsAgreeingOtherCopy) {
     const Bytes old = Vpd({{"V9", "01.02.03"}});
     const Bytes stamped = Vpd({{"V9", Z("060501", 8)}});   // what an update to 6.05.01 writes
@@ -243,13 +244,77 @@ TEST_F(VpdKeywords, RepairRebuildsADamagedVpdOnlyFromItsAgreeingOtherCopy) {
     ASSERT_EQ(SetOutOutFile(), 0);
 
     const MultibootVersions v = Versions(6, 5, 1);
+    FcVpdRepairPlan plan;
+    EXPECT_EQ(PlanFcVpdRepair(devs[0], &plan), kFcVpd3);
+    EXPECT_TRUE(plan.rebuilds.empty());
     EXPECT_EQ(RepairFcVpdRegions(devs[0], &v, 1), kFcVpd3);
     EXPECT_EQ((std::vector{Region(kFcVpd0), Region(kFcVpd1), Region(kFcVpd2), Region(kFcVpd3)}),
-              (std::vector{stamped, stamped, old, cut}));
-    EXPECT_EQ(OutputFile(), "Rebuilding Adapter FC VPD region 0x14 from region 0x10C... Success\n"
-                            "Rebuilding Adapter FC VPD region 0x16 from region 0x10E... Success\n"
-                            "HBA KV2692 (instance 0): FC VPD region 0xD6 is damaged and the adapter holds no "
-                            "intact copy of it!\n");
+              (std::vector{cut, Bytes(kVpdSize, 0xFF), old, cut}));
+    const std::string damaged =
+        "HBA KV2692 (instance 0): FC VPD region 0xD6 is damaged and the adapter holds no intact copy of it!\n";
+    EXPECT_EQ(OutputFile(), damaged + damaged);
+}
+
+// Region 0x14 and its other copy 0x10C, one row each: what the repair
+// leaves in 0x14, its result (0 or the region left damaged) and its lines.
+TEST_F(VpdKeywords, RepairRowsOfOneFunction) {
+    const Bytes old = Vpd({{"V9", "01.02.03"}});
+    const Bytes stamped = Vpd({{"V9", Z("060501", 8)}});   // what an update to 6.05.01 writes
+    const Bytes blank(kVpdSize, 0xFF);
+    // The checksum byte: the first value byte of "RV".
+    size_t checksum = 0;
+    for (size_t i = 0; i + 3 < stamped.size() && checksum == 0; ++i)
+        if (stamped[i] == 'R' && stamped[i + 1] == 'V' && stamped[i + 2] == 2) checksum = i + 3;
+    ASSERT_NE(checksum, 0u);
+    ASSERT_NE(stamped[checksum], old[checksum]) << "the two copies must differ in their checksums";
+    Bytes cutAfterChecksum = stamped;   // the update's write of 0x14 cut just after the checksum byte
+    std::fill(cutAfterChecksum.begin() + static_cast<long>(checksum) + 1, cutAfterChecksum.end(), uint8_t{0xFF});
+    Bytes cutEarly = stamped;
+    std::fill(cutEarly.begin() + 70, cutEarly.end(), uint8_t{0xFF});
+    const std::string rebuilt = "Rebuilding Adapter FC VPD region 0x14 from region 0x10C... ";
+
+    struct Row {
+        const char* name;
+        Bytes primary, other;
+        uint8_t activeVpdNvram;
+        bool failWrite;
+        uint32_t result;
+        Bytes after;
+        std::string lines;
+    };
+    const Row rows[] = {
+        {"cut just after the checksum byte", cutAfterChecksum, old, 1, false, 0, stamped, rebuilt + "Success\n"},
+        {"blank, the adapter reads it", blank, old, 1, false, 0, stamped, rebuilt + "Success\n"},
+        {"blank, the adapter reads the other copy", blank, old, 2, false, 0, blank, ""},
+        {"both copies blank", blank, blank, 1, false, 0, blank, ""},
+        {"the rebuild's write fails", cutEarly, old, 1, true, kFcVpd0, cutEarly, rebuilt + "Failed\n"},
+        {"damaged, the other copy blank", cutEarly, blank, 1, false, kFcVpd0, cutEarly,
+         "HBA KV2692 (instance 0): FC VPD region 0x14 is damaged and the adapter holds no intact copy of it!\n"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A host of its own per row: the platform reads a host's faults and
+        // running state once.
+        RemoveAllDevicesFromDeviceList();
+        hostDir_ = dir_ + "/host" + std::to_string(n++);
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip25TwoPort();
+        a.activeVpdNvram = row.activeVpdNvram;
+        a.SetRegion(kFcVpd0, row.primary);
+        a.SetRegion(0x10C, row.other);
+        if (row.failWrite) a.faults = {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(kFcVpd0)};
+        const auto devs = Discover(host);
+        ASSERT_FALSE(devs.empty());
+        ASSERT_EQ(SetOutOutFile(), 0);
+        std::remove(GetOutPutFile());
+
+        const MultibootVersions v = Versions(6, 5, 1);
+        EXPECT_EQ(RepairFcVpdRegions(devs[0], &v, 1), row.result);
+        EXPECT_EQ(Region(kFcVpd0), row.after);
+        EXPECT_EQ(Region(0x10C), row.other);
+        EXPECT_EQ(OutputFile(), row.lines);
+    }
 }
 
 }  // namespace
