@@ -97,10 +97,23 @@ struct KeptFile {
 KeptFile g_OutputFile;
 KeptFile g_LogFile;
 
+// Output-file text kept back while a hold lasts (HoldOutputFileLines).
+std::mutex g_holdMutex;
+bool g_holding = false;
+std::string g_held;
+constexpr size_t kMaxHeld = 64 * 1024;
+
 void append_to_output_file(const char* text, bool newline) {
     if (g_OutPutFileName[0] == '\0') return;
     std::string line(text);
     if (newline) line += '\n';
+    {
+        std::lock_guard<std::mutex> lock(g_holdMutex);
+        if (g_holding) {
+            if (g_held.size() + line.size() <= kMaxHeld) g_held += line;
+            return;
+        }
+    }
     g_OutputFile.Write(g_OutPutFileName, line);
 }
 }  // namespace
@@ -229,7 +242,24 @@ void VORNReportNotice(const char* text) {
     if (g_earlyNotices.size() < kMaxEarlyNotices) g_earlyNotices.emplace_back(text);
 }
 
+void HoldOutputFileLines() {
+    std::lock_guard<std::mutex> lock(g_holdMutex);
+    g_holding = true;
+    g_held.clear();
+}
+
+void ReleaseOutputFileLines(bool keep) {
+    std::string held;
+    {
+        std::lock_guard<std::mutex> lock(g_holdMutex);
+        g_holding = false;
+        held.swap(g_held);
+    }
+    if (keep && !held.empty() && g_OutPutFileName[0] != '\0') g_OutputFile.Write(g_OutPutFileName, held);
+}
+
 void ResetOutputChannels() {
+    ReleaseOutputFileLines(false);
     {
         std::lock_guard<std::mutex> lock(g_noticeMutex);
         g_earlyNotices.clear();

@@ -40,6 +40,12 @@ int SetOutOutFile();
 // and the output file, into which lines said before it has a name are written
 // when it gets one.
 void VORNReportNotice(const char* text);
+// While a hold lasts, output-file text is kept back instead of written: a
+// check that runs a step's own checks ahead of it shows their lines only when
+// it refuses, since the step shows them again when it runs. Not nested.
+void HoldOutputFileLines();
+// Ends the hold: writes what was kept back (keep) or drops it.
+void ReleaseOutputFileLines(bool keep);
 // Forgets both file names (used between runs inside one test process).
 void ResetOutputChannels();
 
