@@ -147,6 +147,14 @@ SD_INT32 write_with_partner(PortFlow flow, SDMDevice* port, SDMDevice* partner, 
     return status;
 }
 
+// The Dorne engine that takes the adapter: the on-line one when the library
+// and the adapter both offer on-line update.
+bool dorne_online(SDMDevice* pDevice) {
+    SD_UINT64 capability = 0;
+    return CoreIsOnlineFlashUpdateSupportedZOZIRA() != 0 && CheckFlashUpdateCapabilities(pDevice, &capability) == 0 &&
+           capability != 0;
+}
+
 }  // namespace
 
 SDMDevice* FindSDMDeviceToUpdateFlash(SDMDevice* pDevice) {
@@ -265,6 +273,22 @@ void ReportUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, SD_INT32 refusal
     }
 }
 
+SD_INT32 CheckUpdateImage(SDMDevice* pDevice, const char* ROMFileName, SD_INT32 AllPorts) {
+    if (pDevice == nullptr || isVirtualPortHBA(pDevice) != 0) return UPD_SUCCESS;
+    SDMDevice* port = AllPorts != 0 ? FindSDMDeviceToUpdateFlash(pDevice) : pDevice;
+    // The other flows read and check their file before their first write.
+    if (doISPCheckForOptionROM(port) != UPDCLASS_DORNE) return UPD_SUCCESS;
+    const char* file = ROMFileName != nullptr ? ROMFileName : "";
+    if (const int rc = addUserOptionROMRequest("all", file); rc != 0) return rc;
+    SD_INT32 status = UPD_SUCCESS;
+    // An adapter the update would not write has no image to refuse.
+    if (is_go(update_type(port, AllPorts)))
+        status = dorne_online(pDevice) ? DorneOnlineCheckImage(pDevice, file) : DorneOfflineCheckImage(pDevice, file);
+    freeUserOptionROMReq();
+    VORNLogMessage(VORN_MSG_DEBUG, "CheckUpdateImage: HBA %u status %d", pDevice->DeviceNumber, status);
+    return status;
+}
+
 SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, SD_UINT16* NoHBAUpdated,
                                   SD_INT32 AllPorts, SD_UINT16 DisableReset) {
     SD_UINT16 count = 0;
@@ -373,9 +397,7 @@ SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, S
             }
             const char* engine = nullptr;
             if (updateClass == UPDCLASS_DORNE) {
-                SD_UINT64 capability = 0;
-                if (CoreIsOnlineFlashUpdateSupportedZOZIRA() != 0 &&
-                    CheckFlashUpdateCapabilities(pDevice, &capability) == 0 && capability != 0) {
+                if (dorne_online(pDevice)) {
                     engine = "Dorne online flash update engine";
                     status = DorneOnlineFlashUpdate(pDevice, file, DisableReset);
                 } else {

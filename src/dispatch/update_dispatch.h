@@ -53,6 +53,16 @@ SD_INT32 updateOptionROMSingleHBA(SDMDevice* pDevice, const char* ROMFileName, S
 // would write it. Callers check it before they write anything else to the
 // adapter.
 SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, bool report = true);
+// What updateOptionROMSingleHBA would refuse in the image before its first
+// write, for a command that writes the adapter ahead of the update: the
+// request for the file as the update makes it, and for the Dorne engines
+// their own steps up to their first write (the file read through the reader
+// rule, the image validated for the adapter), with the lines the update
+// writes. Nothing is written. 0 when the update would go on (the other flows
+// check their file before they write anything), else the status the update
+// would return. The refusals of CheckUpdateRefusal are the caller's.
+SD_INT32 CheckUpdateImage(SDMDevice* pDevice, const char* ROMFileName, SD_INT32 AllPorts);
+
 // Writes the line of a refusal that CheckUpdateRefusal gave (nothing for 0).
 void ReportUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, SD_INT32 refusal);
 

@@ -58,7 +58,100 @@ SD_INT32 UpdateVpdRegions(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout,
     return handled ? vpdStatus : FC_VPD_UPDATE_FAILED;
 }
 
+// What the engine has read and checked once it is ready to write.
+struct OfflineReady {
+    sHbaIdentifiers ids{};
+    SD_UINT16 ssdid = 0;
+    SD_UINT16 ssvid = 0;
+    std::vector<SD_UINT8> image;
+    SD_UINT16 chipRev = 0;
+    SDMOptRomLayoutCopy layout;
+    std::vector<SD_UINT8> bootBackup;
+    DorneImageSets sets;
+    DorneRecordPlan records;
+    bool writeRecords = false;
+    DorneValidated valid;
+};
+
+// Every step before the first write: the refusals with their lines, the
+// image read and validated for the adapter. True when the engine may write;
+// else *status is what it returns.
+bool PrepareOffline(SDMDevice* pDevice, const char* file, DorneMessage& msg, OfflineReady& r, SD_INT32* status) {
+    const DorneModel model(pDevice);
+    *status = DORNE_SUCCESS;
+    if (DorneRefuseVirtualPort(pDevice, msg)) {
+        *status = DORNE_VIRTUAL_PORT;
+        return false;
+    }
+
+    // The image must start with its layout table: no package header is taken off.
+    if (const SD_INT32 st = DorneReadImageFile(file, false, &r.image, msg); st != DORNE_SUCCESS) {
+        msg.Print();
+        *status = st;
+        return false;
+    }
+    r.ssdid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSDID);
+    r.ssvid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSVID);
+
+    if (const SD_INT32 st = DorneFetchLayout(pDevice, &r.layout, msg); st != DORNE_SUCCESS) {
+        msg.Print();
+        *status = st;
+        return false;
+    }
+    if (const SD_INT32 st = DorneReadBootCodeBackup(pDevice, r.layout, DORNE_REGION_BOOT_CODE, &r.bootBackup, msg);
+        st != DORNE_SUCCESS) {
+        msg.Print();
+        *status = st;
+        return false;
+    }
+
+    r.chipRev = static_cast<SD_UINT16>(GetAdapterChipRevision(pDevice));
+    r.ids.vendorId = r.ssvid;
+    r.ids.deviceId = r.ssdid;
+    r.ids.deviceNumber = pDevice->DeviceNumber;
+    r.ids.region = g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : 0;
+    r.ids.deviceISP = pDevice->DeviceChipProperty.DeviceID;
+    r.ids.chipRev = r.chipRev;
+    std::memcpy(r.ids.acHBAModel, model.text, std::strlen(model.text));
+
+    // With neither record readable the plan leaves both alone: the primary
+    // set, which the adapter then starts from, is written.
+    DorneReadImageSets(pDevice, r.layout, &r.sets);
+    r.writeRecords = DornePlanOfflineRecords(r.sets, &r.records);
+    if (r.writeRecords && (r.sets.primary.regionSize < IMAGE_STATUS_RECORD_SIZE ||
+                           r.sets.secondary.regionSize < IMAGE_STATUS_RECORD_SIZE)) {
+        msg.Say("Memory allocation error!");
+        *status = DORNE_NO_MEMORY;
+        return false;
+    }
+
+    DorneValidationInput vin;
+    vin.device = pDevice;
+    vin.image = r.image;
+    vin.fileName = file;
+    vin.ssdid = r.ssdid;
+    vin.ssvid = r.ssvid;
+    vin.ids = &r.ids;
+    vin.layout = &r.layout;
+    vin.imageSet = REGION_SET_PRIMARY;
+    vin.allRegions = g_ptrOptionROMRequest != nullptr && g_ptrOptionROMRequest->Region == OPTROM_REGION_ALL;
+    const EngineValidationResult checked = DorneValidateImage(vin, &r.valid, msg);
+    *status = checked.status;
+    // Not ready, or nothing to write.
+    return checked.ready && checked.status == ENGINE_VALIDATION_SUCCESS;
+}
+
 }  // namespace
+
+SD_INT32 DorneOfflineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile) {
+    if (pDevice == nullptr) return DORNE_SUCCESS;
+    DorneMessage msg;
+    OfflineReady ready;
+    SD_INT32 status = DORNE_SUCCESS;
+    return PrepareOffline(pDevice, pFlashImageFile != nullptr ? pFlashImageFile : "", msg, ready, &status)
+               ? DORNE_SUCCESS
+               : status;
+}
 
 SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset) {
     if (pDevice == nullptr) return DORNE_SUCCESS;
@@ -69,67 +162,19 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     const char* file = pFlashImageFile != nullptr ? pFlashImageFile : "";
     VORNLogMessage(VORN_MSG_DEBUG, "DorneFlashUpdate: HBA %d (%s) file %s", instance, model.text, file);
 
-    if (DorneRefuseVirtualPort(pDevice, msg)) return DORNE_VIRTUAL_PORT;
-
-    // The image must start with its layout table: no package header is taken off.
-    std::vector<SD_UINT8> image;
-    if (const SD_INT32 st = DorneReadImageFile(file, false, &image, msg); st != DORNE_SUCCESS) {
-        msg.Print();
-        return st;
-    }
-    const SD_UINT16 ssdid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSDID);
-    const SD_UINT16 ssvid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSVID);
-
-    SDMOptRomLayoutCopy layout;
-    if (const SD_INT32 st = DorneFetchLayout(pDevice, &layout, msg); st != DORNE_SUCCESS) {
-        msg.Print();
-        return st;
-    }
-    std::vector<SD_UINT8> bootBackup;
-    if (const SD_INT32 st = DorneReadBootCodeBackup(pDevice, layout, DORNE_REGION_BOOT_CODE, &bootBackup, msg);
-        st != DORNE_SUCCESS) {
-        msg.Print();
-        return st;
-    }
-
-    const SD_UINT16 chipRev = static_cast<SD_UINT16>(GetAdapterChipRevision(pDevice));
-    sHbaIdentifiers ids{};
-    ids.vendorId = ssvid;
-    ids.deviceId = ssdid;
-    ids.deviceNumber = pDevice->DeviceNumber;
-    ids.region = g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : 0;
-    ids.deviceISP = pDevice->DeviceChipProperty.DeviceID;
-    ids.chipRev = chipRev;
-    std::memcpy(ids.acHBAModel, model.text, std::strlen(model.text));
-
-    // With neither record readable the plan leaves both alone: the primary
-    // set, which the adapter then starts from, is written.
-    DorneImageSets sets;
-    DorneReadImageSets(pDevice, layout, &sets);
-    DorneRecordPlan records;
-    const bool writeRecords = DornePlanOfflineRecords(sets, &records);
-    if (writeRecords &&
-        (sets.primary.regionSize < IMAGE_STATUS_RECORD_SIZE || sets.secondary.regionSize < IMAGE_STATUS_RECORD_SIZE)) {
-        msg.Say("Memory allocation error!");
-        return DORNE_NO_MEMORY;
-    }
-
-    DorneValidationInput vin;
-    vin.device = pDevice;
-    vin.image = image;
-    vin.fileName = file;
-    vin.ssdid = ssdid;
-    vin.ssvid = ssvid;
-    vin.ids = &ids;
-    vin.layout = &layout;
-    vin.imageSet = REGION_SET_PRIMARY;
-    vin.allRegions = g_ptrOptionROMRequest != nullptr && g_ptrOptionROMRequest->Region == OPTROM_REGION_ALL;
-    DorneValidated valid;
-    const EngineValidationResult checked = DorneValidateImage(vin, &valid, msg);
-    if (!checked.ready) return checked.status;
-    if (checked.status != ENGINE_VALIDATION_SUCCESS) return checked.status;
-    image.clear();
-    image.shrink_to_fit();
+    OfflineReady ready;
+    if (SD_INT32 st = DORNE_SUCCESS; !PrepareOffline(pDevice, file, msg, ready, &st)) return st;
+    const SD_UINT16 ssdid = ready.ssdid;
+    const SD_UINT16 ssvid = ready.ssvid;
+    const SD_UINT16 chipRev = ready.chipRev;
+    const SDMOptRomLayoutCopy& layout = ready.layout;
+    const DorneImageSets& sets = ready.sets;
+    const DorneRecordPlan& records = ready.records;
+    const bool writeRecords = ready.writeRecords;
+    DorneValidated& valid = ready.valid;
+    std::vector<SD_UINT8>& bootBackup = ready.bootBackup;
+    ready.image.clear();
+    ready.image.shrink_to_fit();
 
     if (GetNumberOfPortsOnThisHBA(pDevice) < 2) {
         msg.Say("Updating Flash on HBA instance %d - %8s. Please wait...", instance, model.text);

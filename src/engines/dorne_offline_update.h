@@ -12,3 +12,7 @@
 // 0x4B3, 0x20B, 0x20C or 0x20D; a failed PEP firmware gives 0x1FF, a failed
 // image-status record 0x202). A null device gives 0 and does nothing.
 SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset);
+
+// The steps the engine takes before its first write, alone (as
+// DorneOnlineCheckImage): 0 when it would go on to write, else its status.
+SD_INT32 DorneOfflineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile);

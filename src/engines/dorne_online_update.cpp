@@ -37,7 +37,138 @@ bool AllRegionsRequested() {
     return g_ptrOptionROMRequest != nullptr && g_ptrOptionROMRequest->Region == OPTROM_REGION_ALL;
 }
 
+// What the engine has read and checked once it is ready to write.
+struct OnlineReady {
+    sHbaIdentifiers ids{};
+    SD_UINT16 pciSsvid = 0;
+    SD_UINT16 pciSsdid = 0;
+    std::vector<SD_UINT8> image;
+    SD_UINT16 chipRev = 0;
+    SDMOptRomLayoutCopy layout;
+    DorneImageSets sets;
+    std::vector<SD_UINT8> bootBackup;
+    DorneRecordPlan records;
+    DorneValidated valid;
+};
+
+// Every step before the first write: the refusals with their lines, the
+// image read and validated for the adapter. True when the engine may write;
+// else *status is what it returns.
+bool PrepareOnline(SDMDevice* pDevice, const char* file, DorneMessage& msg, OnlineReady& r, SD_INT32* status) {
+    const DorneModel model(pDevice);
+    const int instance = static_cast<int>(pDevice->DeviceNumber);
+    *status = DORNE_SUCCESS;
+    if (DorneRefuseVirtualPort(pDevice, msg)) {
+        *status = DORNE_VIRTUAL_PORT;
+        return false;
+    }
+
+    // The image is made for the ids the adapter shows on the bus; its NVRAM must agree.
+    r.pciSsvid = pDevice->DeviceChipProperty.SubVendorID;
+    r.pciSsdid = pDevice->DeviceChipProperty.SubSystemID;
+    const SD_UINT16 nvSsvid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSVID);
+    const SD_UINT16 nvSsdid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSDID);
+    if (r.pciSsvid != nvSsvid) {
+        msg.Say("Adapter subsystem vendor Id mismatched (pci ssvid=0x%x nvram ssvid=0x%x", r.pciSsvid, nvSsvid);
+        *status = DORNE_SSID_MISMATCH;
+        return false;
+    }
+    if (r.pciSsdid != nvSsdid) {
+        msg.Say("Adapter subsystem device Id mismatched (pci ssdid=0x%x nvram ssdid=0x%x", r.pciSsdid, nvSsdid);
+        *status = DORNE_SSID_MISMATCH;
+        return false;
+    }
+    r.ids.vendorId = r.pciSsvid;
+    r.ids.deviceId = r.pciSsdid;
+    r.ids.deviceNumber = pDevice->DeviceNumber;
+    r.ids.region = g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : 0;
+    r.ids.deviceISP = pDevice->DeviceChipProperty.DeviceID;
+    std::memcpy(r.ids.acHBAModel, model.text, std::strlen(model.text));
+
+    SD_UINT64 capabilities = 0;
+    if (const SD_UINT32 st = SDGetFlashUpdateCapabilities(pDevice->DeviceHandle, 0, &capabilities); st != 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: capability query answered 0x%x", st);
+        msg.Say("Option is unsupported with this HBA (instance %lu - %s)!", static_cast<unsigned long>(instance),
+                model.text);
+        *status = DORNE_UNSUPPORTED;
+        return false;
+    }
+
+    if (const SD_INT32 st = DorneReadImageFile(file, true, &r.image, msg); st != DORNE_SUCCESS) {
+        msg.Print();
+        *status = st;
+        return false;
+    }
+
+    r.chipRev = static_cast<SD_UINT16>(GetAdapterChipRevision(pDevice));
+    r.ids.chipRev = r.chipRev;
+    if (const SD_INT32 st = DorneFetchLayout(pDevice, &r.layout, msg); st != DORNE_SUCCESS) {
+        msg.Print();
+        *status = st;
+        return false;
+    }
+    DorneReadImageSets(pDevice, r.layout, &r.sets);
+    if (!r.sets.primary.readable && !r.sets.secondary.readable) {
+        // Without either record the set the adapter runs is unknown: writing
+        // could hit it while it runs. (The off-line engine writes the primary
+        // set whatever runs, and goes on.)
+        msg.Say("Unable to read the image status regions of HBA instance %d - %s!", instance, model.text);
+        *status = DORNE_REGION_UNREADABLE;
+        return false;
+    }
+    const SD_UINT32 runningSet = DorneBootSet(r.sets);
+    if (const SD_INT32 st = DorneReadBootCodeBackup(pDevice, r.layout,
+                                                    runningSet == 1 ? DORNE_REGION_BOOT_CODE : DORNE_REGION_BOOT_CODE_2,
+                                                    &r.bootBackup, msg);
+        st != DORNE_SUCCESS) {
+        msg.Print();
+        *status = st;
+        return false;
+    }
+
+    r.records = DornePlanOnlineRecords(r.sets);
+    if (r.sets.primary.regionSize < IMAGE_STATUS_RECORD_SIZE ||
+        r.sets.secondary.regionSize < IMAGE_STATUS_RECORD_SIZE) {
+        msg.Say("Memory allocation error!");
+        *status = DORNE_NO_MEMORY;
+        return false;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: running set %u, writing set %u", runningSet,
+                   r.records.activeSet);
+    // For the debug log only: the secured on-line order of the set written
+    // (the fill logs it) and the version of the adapter's flash layout table.
+    std::array<SD_UINT32, REGION_SEQ_DORNE_SIZE> securedOrder{};
+    InitDorneSecuredOnlineFlashUpdateSequence(securedOrder, r.chipRev, r.records.activeSet);
+    VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: flash layout version %u",
+                   GetAdapterFlashLayoutVersion(pDevice));
+
+    DorneValidationInput vin;
+    vin.device = pDevice;
+    vin.image = r.image;
+    vin.fileName = file;
+    vin.ssdid = r.pciSsdid;
+    vin.ssvid = r.pciSsvid;
+    vin.ids = &r.ids;
+    vin.layout = &r.layout;
+    vin.imageSet = r.records.activeSet;
+    vin.allRegions = AllRegionsRequested();
+    const EngineValidationResult checked = DorneValidateImage(vin, &r.valid, msg);
+    *status = checked.status;
+    // Not ready, or nothing to write.
+    return checked.ready && checked.status == ENGINE_VALIDATION_SUCCESS;
+}
+
 }  // namespace
+
+SD_INT32 DorneOnlineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile) {
+    if (pDevice == nullptr) return DORNE_SUCCESS;
+    DorneMessage msg;
+    OnlineReady ready;
+    SD_INT32 status = DORNE_SUCCESS;
+    return PrepareOnline(pDevice, pFlashImageFile != nullptr ? pFlashImageFile : "", msg, ready, &status)
+               ? DORNE_SUCCESS
+               : status;
+}
 
 SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset) {
     ProgressBar* bar = GetCurrentProgressBar();
@@ -50,96 +181,17 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     const char* file = pFlashImageFile != nullptr ? pFlashImageFile : "";
     VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: HBA %d (%s) file %s", instance, model.text, file);
 
-    if (DorneRefuseVirtualPort(pDevice, msg)) return DORNE_VIRTUAL_PORT;
-
-    // The image is made for the ids the adapter shows on the bus; its NVRAM must agree.
-    const SD_UINT16 pciSsvid = pDevice->DeviceChipProperty.SubVendorID;
-    const SD_UINT16 pciSsdid = pDevice->DeviceChipProperty.SubSystemID;
-    const SD_UINT16 nvSsvid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSVID);
-    const SD_UINT16 nvSsdid = DorneNvramVariable(pDevice, DORNE_NVRAM_SSDID);
-    if (pciSsvid != nvSsvid) {
-        msg.Say("Adapter subsystem vendor Id mismatched (pci ssvid=0x%x nvram ssvid=0x%x", pciSsvid, nvSsvid);
-        return DORNE_SSID_MISMATCH;
-    }
-    if (pciSsdid != nvSsdid) {
-        msg.Say("Adapter subsystem device Id mismatched (pci ssdid=0x%x nvram ssdid=0x%x", pciSsdid, nvSsdid);
-        return DORNE_SSID_MISMATCH;
-    }
-    sHbaIdentifiers ids{};
-    ids.vendorId = pciSsvid;
-    ids.deviceId = pciSsdid;
-    ids.deviceNumber = pDevice->DeviceNumber;
-    ids.region = g_ptrOptionROMRequest != nullptr ? g_ptrOptionROMRequest->Region : 0;
-    ids.deviceISP = pDevice->DeviceChipProperty.DeviceID;
-    std::memcpy(ids.acHBAModel, model.text, std::strlen(model.text));
-
-    SD_UINT64 capabilities = 0;
-    if (const SD_UINT32 st = SDGetFlashUpdateCapabilities(pDevice->DeviceHandle, 0, &capabilities); st != 0) {
-        VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: capability query answered 0x%x", st);
-        msg.Say("Option is unsupported with this HBA (instance %lu - %s)!", static_cast<unsigned long>(instance),
-                model.text);
-        return DORNE_UNSUPPORTED;
-    }
-
-    std::vector<SD_UINT8> image;
-    if (const SD_INT32 st = DorneReadImageFile(file, true, &image, msg); st != DORNE_SUCCESS) {
-        msg.Print();
-        return st;
-    }
-
-    const SD_UINT16 chipRev = static_cast<SD_UINT16>(GetAdapterChipRevision(pDevice));
-    ids.chipRev = chipRev;
-    SDMOptRomLayoutCopy layout;
-    if (const SD_INT32 st = DorneFetchLayout(pDevice, &layout, msg); st != DORNE_SUCCESS) {
-        msg.Print();
-        return st;
-    }
-    DorneImageSets sets;
-    DorneReadImageSets(pDevice, layout, &sets);
-    if (!sets.primary.readable && !sets.secondary.readable) {
-        // Without either record the set the adapter runs is unknown: writing
-        // could hit it while it runs. (The off-line engine writes the primary
-        // set whatever runs, and goes on.)
-        msg.Say("Unable to read the image status regions of HBA instance %d - %s!", instance, model.text);
-        return DORNE_REGION_UNREADABLE;
-    }
-    const SD_UINT32 runningSet = DorneBootSet(sets);
-    std::vector<SD_UINT8> bootBackup;
-    if (const SD_INT32 st = DorneReadBootCodeBackup(
-            pDevice, layout, runningSet == 1 ? DORNE_REGION_BOOT_CODE : DORNE_REGION_BOOT_CODE_2, &bootBackup, msg);
-        st != DORNE_SUCCESS) {
-        msg.Print();
-        return st;
-    }
-
-    const DorneRecordPlan records = DornePlanOnlineRecords(sets);
-    if (sets.primary.regionSize < IMAGE_STATUS_RECORD_SIZE || sets.secondary.regionSize < IMAGE_STATUS_RECORD_SIZE) {
-        msg.Say("Memory allocation error!");
-        return DORNE_NO_MEMORY;
-    }
-    VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: running set %u, writing set %u", runningSet,
-                   records.activeSet);
-    // For the debug log only: the secured on-line order of the set written
-    // (the fill logs it) and the version of the adapter's flash layout table.
-    std::array<SD_UINT32, REGION_SEQ_DORNE_SIZE> securedOrder{};
-    InitDorneSecuredOnlineFlashUpdateSequence(securedOrder, chipRev, records.activeSet);
-    VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: flash layout version %u",
-                   GetAdapterFlashLayoutVersion(pDevice));
-
-    DorneValidationInput vin;
-    vin.device = pDevice;
-    vin.image = image;
-    vin.fileName = file;
-    vin.ssdid = pciSsdid;
-    vin.ssvid = pciSsvid;
-    vin.ids = &ids;
-    vin.layout = &layout;
-    vin.imageSet = records.activeSet;
-    vin.allRegions = AllRegionsRequested();
-    DorneValidated valid;
-    const EngineValidationResult checked = DorneValidateImage(vin, &valid, msg);
-    if (!checked.ready) return checked.status;
-    if (checked.status != ENGINE_VALIDATION_SUCCESS) return checked.status;   // nothing to write
+    OnlineReady ready;
+    if (SD_INT32 st = DORNE_SUCCESS; !PrepareOnline(pDevice, file, msg, ready, &st)) return st;
+    std::vector<SD_UINT8>& image = ready.image;
+    const SD_UINT16 pciSsvid = ready.pciSsvid;
+    const SD_UINT16 pciSsdid = ready.pciSsdid;
+    const SD_UINT16 chipRev = ready.chipRev;
+    const SDMOptRomLayoutCopy& layout = ready.layout;
+    const DorneImageSets& sets = ready.sets;
+    const DorneRecordPlan& records = ready.records;
+    DorneValidated& valid = ready.valid;
+    std::vector<SD_UINT8>& bootBackup = ready.bootBackup;
 
     // ---- Session -------------------------------------------------------------------------
     VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: DisableReset=%u", DisableReset);

@@ -15,3 +15,9 @@
 // A null device gives 0 and does nothing. `DisableReset` non-zero: no
 // activation, the new set runs after the next reboot.
 SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset);
+
+// The steps the engine takes before its first write, alone: the same
+// refusals with the same lines, the image read through the reader rule and
+// validated for the adapter, nothing written. 0 when the engine would go on
+// to write; else the status it would return.
+SD_INT32 DorneOnlineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile);
