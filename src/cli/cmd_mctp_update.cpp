@@ -3,12 +3,7 @@
 // directory. Both bring the chip-type-25 preload table and FC board
 // configuration up to their templates and write the flash.cfg record's
 // multiboot image where the update policy asks for it.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,9 +11,11 @@
 
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
+#include "cli/adapter_prechecks.h"
 #include "cli/commands.h"
 #include "cli/flash_cfg.h"
 #include "cli/startup.h"
+#include "cli/update_lock.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/core_quiet.h"
@@ -33,7 +30,6 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "frontend/str_util.h"
-#include "image/fc_vpd_update.h"
 #include "mgmt/sd_shared_db.h"
 #include "mgmt/sdapi.h"
 
@@ -116,55 +112,6 @@ void release_sessions_on_signal(int) {
     zvapi_shdb_leave_on_exit();
 }
 
-// One MCTP update per host at a time. A second run would otherwise write
-// the same adapters' tables while the first is between its writes (the
-// adapters' flash-update sessions only guard the image sets). The lock is
-// an flock on a file root owns, held until the process ends (also when it
-// is killed). It lives in "/run", which only root may write, so no other
-// user can plant a file, link or FIFO under its name and block every
-// update ("/run/lock" is writable by everyone on many hosts). A lock that
-// cannot be used for any reason but a live holder is said with its reason.
-constexpr const char* kUpdateLockDir = "/run";
-constexpr const char* kUpdateLockName = "zv_mctp_update.lock";
-constexpr const char* kUpdateLockPath = "/run/zv_mctp_update.lock";
-
-enum class UpdateLock { Taken, Held, Unusable };
-
-bool root_only(const struct stat& st) {
-    return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-UpdateLock take_update_lock(std::string& why) {
-    static int fd = -1;
-    if (fd >= 0) return UpdateLock::Taken;
-    const int dir = ::open(kUpdateLockDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat st {};
-    if (dir < 0 || ::fstat(dir, &st) != 0 || !root_only(st)) {
-        why = dir < 0 ? std::string("its directory cannot be opened (") + std::strerror(errno) + ")"
-                      : "users other than root may write its directory";
-        if (dir >= 0) ::close(dir);
-        return UpdateLock::Unusable;
-    }
-    const int f = ::openat(dir, kUpdateLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                           0600);
-    const int openErr = errno;
-    ::close(dir);
-    if (f < 0) {
-        why = openErr == ELOOP ? "it is a symbolic link" : std::string("it cannot be opened (") + std::strerror(openErr) + ")";
-        return UpdateLock::Unusable;
-    }
-    UpdateLock result = UpdateLock::Unusable;
-    if (::fstat(f, &st) != 0) why = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
-    else if (!root_only(st)) why = "it is not a file that only root owns and may write";
-    else if (::flock(f, LOCK_EX | LOCK_NB) == 0) result = UpdateLock::Taken;
-    else if (errno == EWOULDBLOCK) result = UpdateLock::Held;
-    else why = std::string("it cannot be locked (") + std::strerror(errno) + ")";
-    if (result == UpdateLock::Taken) fd = f;
-    else ::close(f);
-    return result;
-}
-
 // The adapter's own record and the policy's verdict on it.
 int policy_of(SDMDevice* port, FlashCtrVersion& file, FlashCtrVersion& hba, ProgressBar* bar) {
     BuildFlashCtrListFromHBA(port, &hba);
@@ -175,16 +122,17 @@ int policy_of(SDMDevice* port, FlashCtrVersion& file, FlashCtrVersion& hba, Prog
     return policy;
 }
 
-// Before the versions' verdict is taken: an FC VPD that a write cut short
-// left damaged is rebuilt from the intact copy the adapter holds, with the
-// multiboot version the adapter carries; without one the adapter counts as
-// failed, never as up to date.
-bool fc_vpds_sound(SDMDevice* port, const FlashCtrVersion& hba, SD_UINT16 disableReset) {
-    MultibootVersions carried{};
-    carried.NewMultibootVersionMajor = hba.Multiboot[0];
-    carried.NewMultibootVersionMinor = hba.Multiboot[1];
-    carried.NewMultibootVersionSubMinor = hba.Multiboot[2];
-    return RepairFcVpdRegions(port, &carried, disableReset) == 0;
+// The adapter's pre-checks (adapter_prechecks.h): its FC VPDs, and its image
+// only when the policy will have it written. `upgrading` leads the image's
+// refusal lines, as it leads the update's own.
+bool precheck_adapter(SDMDevice* port, const char* image, int policy, SD_UINT8 portOption, const char* upgrading,
+                      AdapterPrecheck* out) {
+    const std::string started = std::string(upgrading) + ": started";
+    AdapterPrecheckRequest request;
+    request.imageFile = policy != FLASH_POLICY_NO_UPDATE ? image : nullptr;
+    request.imageHeader = started.c_str();
+    request.allPorts = portOption;
+    return PrecheckAdapter(port, request, out);
 }
 
 void report_not_required(const char* model, const FlashCtrVersion& hba) {
@@ -268,15 +216,17 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         log_file_entry("UpdateAdapteFwComponents", port, *file);
 
         const int instance = static_cast<int>(port->DeviceNumber);
+        // The policy's verdict first: whether the adapter needs its image
+        // decides whether a refusal of that image matters.
+        const int policy = policy_of(port, *file, *hba, pProgressBar);
         // Nothing is written to an adapter whose image could not be named
         // whole, or that the update dispatch would refuse: the refusal comes
         // before the preload and board-configuration steps, not after them.
-        // Whether it needed its image at all is still the policy's verdict.
         const bool nameTooLong = FlashCtrFileNameTooLong(file.get());
         const SD_INT32 refusal = nameTooLong ? UPD_SUCCESS : CheckUpdateRefusal(port, PortUpdateOption, false);
         if (nameTooLong || refusal != UPD_SUCCESS) {
             ProgressBarIncrement(pProgressBar);
-            if (policy_of(port, *file, *hba, pProgressBar) == FLASH_POLICY_NO_UPDATE) {
+            if (policy == FLASH_POLICY_NO_UPDATE) {
                 report_not_required(model, *hba);
                 continue;
             }
@@ -288,6 +238,29 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
             } else {
                 VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: HBA %d refused (%d)", instance, refusal);
                 ReportUpdateRefusal(port, PortUpdateOption, refusal);
+            }
+            continue;
+        }
+
+        // Every other refusal (a damaged FC VPD without an intact copy, an
+        // image file the update cannot open or would refuse) is decided here,
+        // before the adapter's first write. An image that will not be written
+        // (versions equal, no force) is not judged: the run does not use it.
+        AdapterPrecheck precheck;
+        char upgrading[VORN_LINE_SIZE];
+        std::snprintf(upgrading, sizeof upgrading, "HBA %s: Upgrading MBI version from %02d.%02d.%02d to %02d.%02d.%02d",
+                      model, hba->Multiboot[0], hba->Multiboot[1], hba->Multiboot[2], file->Multiboot[0],
+                      file->Multiboot[1], file->Multiboot[2]);
+        if (!precheck_adapter(port, file->FileName, policy, PortUpdateOption, upgrading, &precheck)) {
+            ++needed;
+            if (precheck.damagedVpd != 0) {
+                scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",
+                          model, instance);
+            } else {
+                // Refused as the update would refuse it, before anything was written.
+                VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: flash update result=%d",
+                               precheck.imageStatus);
+                scfxPrint("%s: failed", upgrading);
             }
             continue;
         }
@@ -343,8 +316,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
             ProgressBarIncrement(pProgressBar);
         }
 
-        const int policy = policy_of(port, *file, *hba, pProgressBar);
-        if (chipType == 25 && !stepFailed && !fc_vpds_sound(port, *hba, DisableReset)) stepFailed = true;
+        if (!stepFailed && !RepairAdapterFcVpds(port, precheck, hba->Multiboot, DisableReset)) stepFailed = true;
         if (stepFailed) {
             ++needed;
             scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",
@@ -440,15 +412,8 @@ int UpdateAdapterMCTPSupport(int enable) {
     // Nothing has been written yet: an interrupt so far ends the run as before
     // the update, not after writing every adapter.
     VORNHandlePendingInterrupt();
-    std::string lockProblem;
-    if (const UpdateLock lock = take_update_lock(lockProblem); lock != UpdateLock::Taken) {
-        if (lock == UpdateLock::Held)
-            std::snprintf(line, sizeof line,
-                          "MCTP config %s: Another update is in progress on this host; nothing was written.", word);
-        else
-            std::snprintf(line, sizeof line, "MCTP config %s: The update lock %s cannot be used: %s; nothing was written.",
-                          word, kUpdateLockPath, lockProblem.c_str());
-        print_both(line);
+    std::snprintf(line, sizeof line, "MCTP config %s: ", word);
+    if (!TakeUpdateLockOrSay(line)) {
         DeleteFlashCtrVersionList();
         return kPassAllFailed;
     }
