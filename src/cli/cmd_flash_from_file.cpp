@@ -4,7 +4,10 @@
 #include <set>
 #include <string>
 
+#include "cli/adapter_prechecks.h"
 #include "cli/commands.h"
+#include "cli/flash_cfg.h"
+#include "cli/update_lock.h"
 #include "core/chip_types.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/adapter_entry_list.h"
@@ -12,11 +15,14 @@
 #include "frontend/file_util.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/output.h"
+#include "image/vpd_version_keywords.h"
 
 namespace {
 
 constexpr int kSkipped = 19;
 constexpr int kAllFailed = 34;
+// Another run holds the host's update lock, or it cannot be used.
+constexpr int kLockRefused = 3;
 
 // Whether the family filter takes the chip type. The family options select
 // the adapters an image is for; without one (the default code 10), as with 6
@@ -34,6 +40,37 @@ bool FamilyMatches(uint32_t family, int chip) {
         case 9: return chip == 27;
         default: return false;
     }
+}
+
+std::string ModelOf(const SDMDevice* port) {
+    const char* m = port->DeviceNodeProperty.Model;
+    return std::string(m, strnlen(m, sizeof port->DeviceNodeProperty.Model));
+}
+
+// Before the first write to the adapter: its FC VPDs judged and the image
+// checked as the update would (adapter_prechecks.h), then an FC VPD that a
+// cut write left damaged rebuilt from its intact other copy, with the
+// multiboot version the adapter carries. 0 when the update may go on; else
+// the adapter's status, its lines said.
+int PrepareAdapter(SDMDevice* port, const char* file, uint8_t portOption, SD_UINT16 disableReset) {
+    // What the update refuses on its own (lockdown, driver, support) it
+    // refuses before it writes anything; no VPD is rebuilt on such an adapter.
+    if (CheckUpdateRefusal(port, portOption, false) != UPD_SUCCESS) return UPD_SUCCESS;
+    AdapterPrecheckRequest request;
+    request.imageFile = file;
+    request.allPorts = portOption;
+    AdapterPrecheck precheck;
+    bool ready = PrecheckAdapter(port, request, &precheck);
+    if (!ready && precheck.damagedVpd == 0) return precheck.imageStatus;
+    if (ready && !precheck.vpdRepair.rebuilds.empty()) {
+        FlashCtrVersion carried{};
+        BuildFlashCtrListFromHBA(port, &carried);
+        ready = RepairAdapterFcVpds(port, precheck, carried.Multiboot, disableReset);
+    }
+    if (ready) return UPD_SUCCESS;
+    scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",
+              ModelOf(port).c_str(), static_cast<int>(port->DeviceNumber));
+    return VPD_UPDATE_CORRUPTED;
 }
 
 bool Succeeded(int status) { return status == UPD_SUCCESS || status == UPD_SUCCESS_REBOOT; }
@@ -54,12 +91,13 @@ int DoFlashUpdateAdapterPortFromFile(SDMDevice* port, const char* file, int mode
     }
     if (isVirtualPortHBA(port) != 0) return kSkipped;
     if (!FamilyMatches(family, CoreGetISPType(port))) {
-        const char* m = port->DeviceNodeProperty.Model;
         scfxPrint("Skipping flash update on HBA %lu - %s. MBI file does not match with hardware type!",
-                  static_cast<unsigned long>(port->DeviceNumber),
-                  std::string(m, strnlen(m, sizeof port->DeviceNodeProperty.Model)).c_str());
+                  static_cast<unsigned long>(port->DeviceNumber), ModelOf(port).c_str());
         return kSkipped;
     }
+    // Every command that writes flash holds the host's update lock.
+    if (!TakeUpdateLockOrSay("")) return kLockRefused;
+    if (const int st = PrepareAdapter(port, file, portOption, static_cast<SD_UINT16>(mode)); st != UPD_SUCCESS) return st;
     SD_UINT16 count = 0;
     return updateOptionROMSingleHBA(port, file, &count, portOption, static_cast<SD_UINT16>(mode));
 }
@@ -78,6 +116,7 @@ int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family,
         scfxPrint("File %s appears to be corrupted!", file != nullptr ? file : "");
         return 13;
     }
+    if (!TakeUpdateLockOrSay("")) return kLockRefused;
     // The ports of one adapter share its flash: once one of them has written
     // it, the others leave it alone rather than write it a second time.
     std::set<std::string> written;

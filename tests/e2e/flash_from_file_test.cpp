@@ -4,17 +4,24 @@
 // in it), checked on the flash they leave.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "e2e/online_update_families.h"
 #include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/multiboot_image_builder.h"
 #include "fixtures/rom_chain_builder.h"
+#include "frontend/vpd.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -36,6 +43,11 @@ protected:
         host.Write(hostDir.Path());
         inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
         inst.WriteFile(kFile, AsText(file));
+        return RunAgain(std::move(args));
+    }
+
+    // A run over the host and files as earlier runs left them.
+    RunResult RunAgain(std::vector<std::string> args) {
         zvtest::RunOptions o;
         o.args = std::move(args);
         o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
@@ -107,6 +119,75 @@ TEST_F(FlashFromFile, FamilyOptionSkipsTheOtherFamiliesAndNoneSelectsNothing) {
         EXPECT_EQ(r.outputFile, c.outputFile);
         EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
     }
+}
+
+// "-b" holds the host's update lock as the MCTP command does: while another
+// run holds it, the run ends with 3 and writes nothing, to one adapter or all.
+TEST_F(FlashFromFile, WhileAnotherRunHoldsTheUpdateLockNothingIsWritten) {
+    AddChip25();
+    const std::string refused = "Another update is in progress on this host; nothing was written.\n";
+    const int lock = ::open("/run/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    for (const std::string which : {"ALL", "0"}) {
+        SCOPED_TRACE(which);
+        const RunResult r = Run(Chip25Image(), {"--vobi", "-b", which, kFile});
+        EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+        EXPECT_TRUE(Has(r.out, refused)) << r.out;
+        EXPECT_EQ(r.outputFile, refused);
+        EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    }
+    ::close(lock);
+    const RunResult r = Run(Chip25Image(), {"--vobi", "-b", "0", kFile});
+    EXPECT_TRUE(r.status == 0 || r.status == 201) << r.status << r.outputFile;
+    EXPECT_FALSE(zvfix::ReadJournal(hostDir.Path()).empty());
+}
+
+// "-b" cut while it writes an FC VPD (16 bytes land), then a power cycle:
+// the rerun rebuilds the torn region from its intact other copy before it
+// writes the image, as the MCTP command does, and every FC VPD ends sound.
+TEST_F(FlashFromFile, ARerunRebuildsAnFcVpdACutRunTore) {
+    AddChip25();
+    const std::vector<std::string> args = {"--vobi", "-b", "0", kFile};
+    RunResult r = Run(Chip25Image(), args);
+    ASSERT_TRUE(r.status == 0 || r.status == 201) << r.status << r.outputFile;
+    const std::vector<zvfix::JournalEntry> control = zvfix::ReadJournal(hostDir.Path());
+    const auto vpdWrite = std::find_if(control.begin(), control.end(), [](const auto& e) { return e.region == 0x14; });
+    ASSERT_NE(vpdWrite, control.end());
+
+    host.powerLoss = zvfix::PowerLossSpec::During(static_cast<uint64_t>(vpdWrite - control.begin()) + 1, 16);
+    r = Run(Chip25Image(), args);
+    ASSERT_EQ(r.status, 128 + SIGKILL) << r.outputFile;
+    const Bytes torn = zvfix::ReadRegion(hostDir.Path(), 0, 0x14);
+    ASSERT_FALSE(VpdIsSound(torn));
+    ASSERT_EQ(zvonline::RebootTool("--power-cycle " + hostDir.Path()).status, 0);
+    host.powerLoss.reset();
+    zvonline::RewriteHostJson(host, hostDir.Path());
+
+    r = RunAgain(args);
+    EXPECT_TRUE(r.status == 0 || r.status == 201) << r.status << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "Rebuilding Adapter FC VPD region 0x14 from region 0x10C... Success\n"))
+        << r.outputFile;
+    for (const uint32_t code : {0x14u, 0x16u, 0xD4u, 0xD6u})
+        EXPECT_TRUE(VpdIsSound(zvfix::ReadRegion(hostDir.Path(), 0, code))) << std::hex << code;
+
+}
+
+// A torn FC VPD (cut after its serial number) beside a copy that holds
+// another adapter's VPD: the adapter fails before anything is written to it.
+TEST_F(FlashFromFile, ATornFcVpdWithoutAnIntactCopyFailsTheAdapterBeforeAnyWrite) {
+    zvfix::AdapterSpec& a = AddChip25();
+    Bytes torn = zvfix::MakeVpd(a.vpd, a.serial, 512);
+    std::fill(torn.begin() + 70, torn.end(), uint8_t{0xFF});
+    a.SetRegion(0x14, torn);
+    a.SetRegion(0x10C, zvfix::MakeVpd(a.vpd, "ZV99999999", 512));
+    const RunResult r = Run(Chip25Image(), {"--vobi", "-b", "0", kFile});
+    EXPECT_EQ(r.status, 161) << r.outputFile;
+    EXPECT_EQ(r.outputFile, "HBA KV2692 (instance 0): FC VPD region 0x14 is damaged and the adapter holds no intact "
+                            "copy of it!\nHBA KV2692 (instance 0): MBI update skipped after a failed step; the adapter "
+                            "was not updated.\n");
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, 0x14), torn);
 }
 
 TEST_F(FlashFromFile, MissingFileAndNoPort) {
