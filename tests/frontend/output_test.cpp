@@ -55,6 +55,26 @@ TEST_F(Output, OutputFileDropsLinesUntilNamedThenAppends) {
     EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "Updating x... Success\n" + std::string(255, 'q') + "\n");
 }
 
+// Held lines are written, in order, only when the hold ends with keep; the
+// console is never held.
+TEST_F(Output, HeldOutputFileLinesAreWrittenOrDroppedWhenTheHoldEnds) {
+    ASSERT_EQ(SetOutOutFile(), 0);
+    scfxPrint("before");
+    HoldOutputFileLines();
+    scfxDiagnosticsPrint("Validating... ");
+    scfxPrint("Failed");
+    EXPECT_EQ(zvtest::CaptureStdout([] { PrintOutPut("console"); }), "console\n");
+    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "before\n");
+    ReleaseOutputFileLines(false);
+    scfxPrint("between");
+    HoldOutputFileLines();
+    scfxDiagnosticsPrint("Validating... ");
+    scfxPrint("Failed");
+    ReleaseOutputFileLines(true);
+    scfxPrint("after");
+    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "before\nbetween\nValidating... Failed\nafter\n");
+}
+
 TEST_F(Output, DebugLinesNeedQuietOffAndTheFlag) {
     ASSERT_EQ(SetDebugLogFile("zenbrix.log"), 0);
     CoreSetQuietMode(1);
