@@ -210,6 +210,8 @@ TEST_F(MctpUpdate, MissingPreloadTemplateIsNoFailureAndTheMultibootStepRuns) {
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: started\n"));
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"))
         << r.outputFile;
+    // The image is checked before the tables too, but its lines show once.
+    EXPECT_EQ(Count(r.outputFile, "Validating Flash Image File... Success\n"), 1u) << r.outputFile;
     EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionPreload1), preload);
 }
 
