@@ -9,6 +9,7 @@
 #include "image/image_layout_table.h"
 #include "image/image_validation_multiboot.h"
 #include "image/image_validation_region_fit.h"
+#include "image/image_validation_whole.h"
 #include "image/region_sequences.h"
 
 namespace {
@@ -26,6 +27,11 @@ SD_INT32 Chain(const DorneValidationInput& in, DorneValidated* out) {
     if (const int st = ValidateDorneILTImageHeader(in.ssdid, in.ssvid, in.image, chipRev); st != 0) return st;
     out->cardType = ILT_TorviCardTypeList_GetMyCardTypeFromCardList(in.image, in.ssdid, in.ssvid);
     if (out->cardType == CARD_TYPE_NONE) return ENGINE_VALIDATION_NO_CARD_TYPE;
+    // The image as one set for this adapter, before any component is read or combined.
+    if (const int st = ValidateImageSetAsWhole(in.image, out->cardType, chipRev, in.layout->Regions,
+                                               IMAGE_SET_NEEDS_DORNE);
+        st != 0)
+        return st;
 
     const SD_INT8 expected = HowManyImagesForCardTypeGeneric(in.image, out->cardType, chipRev);
     const SD_INT8 verified = ValidateDorneImageComponents(in.image, static_cast<SD_UINT16>(expected < 0 ? 0 : expected),

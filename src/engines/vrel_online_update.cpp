@@ -32,6 +32,7 @@
 #include "image/image_layout_table.h"
 #include "image/image_validation_multiboot.h"
 #include "image/image_validation_region_fit.h"
+#include "image/image_validation_whole.h"
 #include "image/option_rom_request.h"
 #include "image/region_sequences.h"
 #include "mgmt/sdapi.h"
@@ -142,6 +143,9 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
         v.status = ENGINE_VALIDATION_NO_CARD_TYPE;
         return v;
     }
+    // The image as one set for this adapter, before any component is read or combined.
+    if ((v.status = ValidateImageSetAsWhole(image, v.cardType, chipRev, layout.Regions, IMAGE_SET_NEEDS_VREL)) != 0)
+        return v;
     const SD_INT8 count = HowManyImagesForCardTypeGeneric(image, v.cardType, chipRev);
     const SD_INT8 verified =
         ValidateVrelImageComponents(image, static_cast<SD_UINT16>(count), v.cardType, versions, ids);
