@@ -9,11 +9,13 @@
 #include <fstream>
 
 #include "engines/dorne_engine_support.h"
+#include "engines/dorne_offline_update.h"
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/lists_host.h"
 #include "fixtures/multiboot_image_builder.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
+#include "support/engine_run.h"
 
 namespace {
 
@@ -112,6 +114,28 @@ TEST_F(DorneOnline, NvramIdsThatDisagreeWithTheBusAreRefused) {
     ListsHost lists(host, Table());
     EXPECT_EQ(Update(), DORNE_SSID_MISMATCH);
     EXPECT_TRUE(Events(lists).empty());
+}
+
+// An image that is no complete set for the adapter is refused by the
+// validation both engines share, before the session and any write.
+TEST_F(DorneOnline, BothEnginesRefuseAnImageThatIsNoCompleteSetBeforeAnyWrite) {
+    const zvfix::MultibootImageSpec good = zvfix::DorneImageSpec({0x2261, 0x1A77, 0x0289, 1});
+    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
+        for (const bool online : {true, false}) {
+            ListsHost lists(host, Table());
+            zvtest::PrepareEngineRun(image, zvfix::BuildMultibootImage(v.spec), OPTROM_REGION_ALL);
+            const SD_INT32 status = online ? DorneOnlineFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1)
+                                           : DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
+            const std::string output = zvtest::ReadFile(GetOutPutFile());
+            EXPECT_EQ(status, 507) << v.name << (online ? " on line" : " off line");
+            EXPECT_TRUE(zvtest::Has(output, "Validating Flash Image File... Failed\n"
+                                            "Invalid flash image (Wrong flash component)!\n"))
+                << v.name << "\n" << output;
+            EXPECT_FALSE(zvtest::Has(output, "Please wait")) << v.name;
+            EXPECT_TRUE(Events(lists).empty()) << v.name;
+            freeUserOptionROMReq();
+        }
+    }
 }
 
 }  // namespace

@@ -145,6 +145,19 @@ TEST_F(VrelEngine, NothingIsWrittenForAnotherRequestOrAnImageThatDoesNotFit) {
     }
 }
 
+// An image that is no complete set for the adapter is refused by the
+// validation before the session and any write.
+TEST_F(VrelEngine, AnImageThatIsNoCompleteSetIsRefusedBeforeAnyWrite) {
+    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(Spec())) {
+        EXPECT_EQ(Update(zvfix::BuildMultibootImage(v.spec)), 507) << v.name;
+        EXPECT_TRUE(events.empty()) << v.name;
+        EXPECT_TRUE(Has(output, "Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"))
+            << v.name << "\n" << output;
+        EXPECT_FALSE(Has(output, "Please wait")) << v.name;
+        freeUserOptionROMReq();
+    }
+}
+
 // The records go in order, image status, auxiliary status, memo block, and
 // the first that fails stops the rest; the output file ends with its failure.
 TEST_F(VrelEngine, ARecordThatCannotBeWrittenStopsTheRecordsAfterIt) {
