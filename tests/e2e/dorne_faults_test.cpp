@@ -164,4 +164,36 @@ TEST_F(DorneFaults, ABootCodeThatCannotHoldTheTableIsRefusedBeforeAnyWrite) {
     EXPECT_TRUE(WrittenRegions().empty());
 }
 
+// An image that is no complete set for the adapter (the firmware's entry
+// cleared to region 0, a component over the table or another one, a
+// component missing, ...) fails the adapter at validation, on line and off
+// line: nothing is written, every flash byte stays, the old set still boots.
+TEST_F(DorneFaults, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlashByte) {
+    for (const bool offline : {false, true}) {
+        const std::vector<zvfix::MbiVariant> variants = zvfix::BrokenSetVariants(DemoSpec());
+        for (const zvfix::MbiVariant& v : variants) {
+            // Off line the first variants stand for the rest: the chain is the same.
+            if (offline && &v - variants.data() > 1) break;
+            SCOPED_TRACE(std::string(v.name) + (offline ? " off line" : " on line"));
+            host = zvfix::HostBuilder();
+            if (offline) host.libraryVersion = "v6.03 build12";
+            AddAdapter(1, 7, 0, 3);
+            zvtest::TempDir dir;
+            Install(zvfix::BuildMultibootImage(v.spec), dir.Path());
+            const Bytes before = zvfix::ReadFlash(dir.Path(), 0);
+
+            const zvtest::RunResult r = Run(dir.Path());
+            EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+            EXPECT_EQ(EngineStatus(r), 507);
+            EXPECT_TRUE(Has(r.outputFile,
+                            "Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"))
+                << r.outputFile;
+            EXPECT_TRUE(Has(r.debugLog, "ValidateImageSetAsWhole: ")) << r.debugLog;
+            EXPECT_FALSE(Has(r.out, "Update is complete")) << r.out;
+            EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
+            EXPECT_EQ(zvfix::ReadFlash(dir.Path(), 0), before);
+        }
+    }
+}
+
 }  // namespace

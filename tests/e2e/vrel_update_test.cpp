@@ -351,6 +351,31 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
     }
 }
 
+// An image that is no complete set for the adapter fails it at validation:
+// nothing is written, every flash byte stays, and the run says so.
+TEST_F(VrelUpdate, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlashByte) {
+    const zvfix::MultibootImageSpec good =
+        zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
+        SCOPED_TRACE(v.name);
+        host = zvfix::HostBuilder();
+        AddChip27();
+        zvtest::TempDir dir;
+        Install(zvfix::BuildMultibootImage(v.spec), dir.Path());
+        const Bytes before = zvfix::ReadFlash(dir.Path(), 0);
+
+        const RunResult r = Run(dir.Path(), {"-trace"});
+        EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+        EXPECT_TRUE(Has(r.outputFile,
+                        "Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"))
+            << r.outputFile;
+        EXPECT_TRUE(Has(r.debugLog, "ValidateImageSetAsWhole: ")) << r.debugLog;
+        EXPECT_FALSE(Has(r.out, "Update is complete")) << r.out;
+        EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
+        EXPECT_EQ(zvfix::ReadFlash(dir.Path(), 0), before);
+    }
+}
+
 TEST_F(VrelUpdate, MixedHostWithOneAdapterFailingCompletesWithErrors) {
     zvonline::BuildChip25(host, 1, 7, 0, 3);
     AddChip27().faults.push_back(zvfix::FaultSpec::Fail("flash_update_start", 0x200000C0));
