@@ -60,7 +60,8 @@ std::size_t ILT_TableExtent(IltBytes image) {
     std::size_t end = ILT_Header_GetTableLength(image);
     if (n < 1) return end;
     end = std::max(end, ILT_CardTypeHeaderOffset(n) + ILT_CARDTYPE_HEADER_SIZE);
-    const SD_UINT32 lists = std::min<SD_UINT32>(ILT_CardType_Header_GetNumOfCardTypeList(image), ILT_MAX_CARDTYPE_COUNT);
+    const SD_UINT32 lists =
+        std::min<SD_UINT32>(ILT_CardType_Header_GetNumOfCardTypeList(image), ILT_MAX_CARDTYPE_COUNT);
     auto pos = ILT_CardTypeList_First(image);
     for (SD_UINT32 i = 0; i < lists && pos; ++i) {
         if (i > 0) pos = ILT_CardTypeList_Next(image, *pos);

@@ -151,7 +151,8 @@ TEST_F(VrelEngine, AnImageThatIsNoCompleteSetIsRefusedBeforeAnyWrite) {
     for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(Spec())) {
         EXPECT_EQ(Update(zvfix::BuildMultibootImage(v.spec)), 507) << v.name;
         EXPECT_TRUE(events.empty()) << v.name;
-        EXPECT_TRUE(Has(output, "Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"))
+        EXPECT_TRUE(
+            Has(output, "Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"))
             << v.name << "\n" << output;
         EXPECT_FALSE(Has(output, "Please wait")) << v.name;
         freeUserOptionROMReq();
