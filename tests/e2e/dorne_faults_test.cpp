@@ -170,10 +170,14 @@ TEST_F(DorneFaults, ABootCodeThatCannotHoldTheTableIsRefusedBeforeAnyWrite) {
 // line: nothing is written, every flash byte stays, the old set still boots.
 TEST_F(DorneFaults, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlashByte) {
     for (const bool offline : {false, true}) {
-        const std::vector<zvfix::MbiVariant> variants = zvfix::BrokenSetVariants(DemoSpec());
-        for (const zvfix::MbiVariant& v : variants) {
-            // Off line the first variants stand for the rest: the chain is the same.
-            if (offline && &v - variants.data() > 1) break;
+        for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(DemoSpec())) {
+            // The firmware's entry cleared, a component over the table, a
+            // component missing stand for the rest (the engines' tests take
+            // every variant); off line the first one does.
+            const std::string name = v.name;
+            if (name != "firmware entry for region 0" &&
+                (offline || (name != "MPI firmware over the layout table" && name != "no PEP firmware")))
+                continue;
             SCOPED_TRACE(std::string(v.name) + (offline ? " off line" : " on line"));
             host = zvfix::HostBuilder();
             if (offline) host.libraryVersion = "v6.03 build12";

@@ -357,6 +357,12 @@ TEST_F(VrelUpdate, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlashB
     const zvfix::MultibootImageSpec good =
         zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
     for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
+        // The firmware's entry cleared, a component over another, a second
+        // MPI firmware stand for the rest (the engine's test takes every variant).
+        const std::string name = v.name;
+        if (name != "firmware entry for region 0" && name != "PEP firmware over the MPI firmware" &&
+            name != "two MPI firmware entries")
+            continue;
         SCOPED_TRACE(v.name);
         host = zvfix::HostBuilder();
         AddChip27();

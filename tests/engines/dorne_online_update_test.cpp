@@ -120,9 +120,10 @@ TEST_F(DorneOnline, NvramIdsThatDisagreeWithTheBusAreRefused) {
 // validation both engines share, before the session and any write.
 TEST_F(DorneOnline, BothEnginesRefuseAnImageThatIsNoCompleteSetBeforeAnyWrite) {
     const zvfix::MultibootImageSpec good = zvfix::DorneImageSpec({0x2261, 0x1A77, 0x0289, 1});
-    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
-        for (const bool online : {true, false}) {
-            ListsHost lists(host, Table());
+    for (const bool online : {true, false}) {
+        // One host for every variant: a refused image leaves it as it was.
+        ListsHost lists(host, Table());
+        for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
             zvtest::PrepareEngineRun(image, zvfix::BuildMultibootImage(v.spec), OPTROM_REGION_ALL);
             const SD_INT32 status = online ? DorneOnlineFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1)
                                            : DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);

@@ -148,9 +148,17 @@ TEST_F(VrelEngine, NothingIsWrittenForAnotherRequestOrAnImageThatDoesNotFit) {
 // An image that is no complete set for the adapter is refused by the
 // validation before the session and any write.
 TEST_F(VrelEngine, AnImageThatIsNoCompleteSetIsRefusedBeforeAnyWrite) {
+    zvfix::HostBuilder h;
+    zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+    a.subSystemId = kSsid;
+    // One host for every variant: a refused image leaves it as it was.
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+    const std::string file = dir.Path() + "/mbi.bin";
     for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(Spec())) {
-        EXPECT_EQ(Update(zvfix::BuildMultibootImage(v.spec)), 507) << v.name;
-        EXPECT_TRUE(events.empty()) << v.name;
+        zvtest::PrepareEngineRun(file, zvfix::BuildMultibootImage(v.spec), OPTROM_REGION_ALL);
+        EXPECT_EQ(VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0), 507) << v.name;
+        output = zvtest::ReadFile(GetOutPutFile());
+        EXPECT_TRUE(zvfix::ReadJournalEvents(lists.Dir() + "/host").empty()) << v.name;
         EXPECT_TRUE(
             Has(output, "Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"))
             << v.name << "\n" << output;
