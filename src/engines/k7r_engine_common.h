@@ -5,8 +5,9 @@
 //
 // Before the first write the whole plan is known: every region entry that
 // will be written, where it comes from and how large it is. An entry larger
-// than its flash region, or a plan that cannot give the engine the regions
-// it needs, is refused before anything is written.
+// than its flash region (the K7R engine first cuts its firmware for chip
+// revision 0x54 to the region), or a plan that cannot give the engine the
+// regions it needs, is refused before anything is written.
 #pragma once
 
 #include <array>

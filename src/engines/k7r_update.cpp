@@ -52,6 +52,16 @@ SD_INT32 write_through(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, SD
     return st == CNA_SD_NOT_ACTIVATED ? 0 : static_cast<SD_INT32>(st);
 }
 
+// The rev-0x54 firmware entry may be longer than the flash region that holds
+// it: only the region's size of it is written. Every other entry must fit.
+void cut_firmware_to_region(std::span<CnaPlannedWrite> plan) {
+    for (CnaPlannedWrite& w : plan) {
+        if (w.region != CNA_REGION_K7R_FW_REV54 || w.length <= w.layoutSize) continue;
+        w.length = w.layoutSize;
+        VORNLogMessage(VORN_MSG_DEBUG, "Corrected region len=0x%x ", w.length);
+    }
+}
+
 SD_INT32 finish(SD_INT32 status, SD_INT32 vpdStatus) {
     VORNLogMessage(VORN_MSG_DEBUG, "CNAK7ORevA0ptionROMRegionUpdate: exit (FlashUpdStat=%d, VpdUpdStat=%d)", status,
                    vpdStatus);
@@ -154,6 +164,7 @@ SD_INT32 CNAK7ORevA0ptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashI
                 return ValidateImageChipRevision(&e, run.chipRev) == 0;
             return true;
         });
+        cut_firmware_to_region(plan);
         tooLarge = CnaCheckPlanFits(run, plan) != 0;
     }
     const CnaValidationEnd checked = CnaEndValidation(run, status, tooLarge);

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/core_quiet.h"
 #include "engines/k7r_update.h"
 #include "engines/torvi_update.h"
 #include "fixtures/adapters_properties_builder.h"
@@ -59,24 +60,37 @@ protected:
         hostDir = lists.Dir() + "/host";
         const std::string file = dir.Path() + "/mbi.bin";
         zvtest::PrepareEngineRun(file, image, region);
+        const int quiet = CoreGetQuietMode();
+        if (trace) {
+            EXPECT_EQ(SetDebugLogFile("zenbrix.log"), 0);
+            SetEnableDebugLog(1);
+            CoreSetQuietMode(0);
+        }
         SDMDevice* port = ListsHost::Ports().at(0);
         const SD_INT32 status = f == Family::K7R ? CNAK7ORevA0ptionROMRegionUpdate(port, file.c_str(), disableReset)
                                                  : CNATorviOptionROMRegionUpdate(port, file.c_str(), disableReset);
         output = zvtest::ReadFile(GetOutPutFile());
+        if (trace) {
+            SetEnableDebugLog(0);
+            CoreSetQuietMode(quiet);
+            debugLog = zvtest::ReadFile(std::string(VORN_LOG_DIR) + "/zenbrix.log");
+        }
         journal = zvfix::ReadJournal(hostDir);
         regions.clear();
         for (const zvfix::JournalEntry& e : journal) regions.push_back(e.region);
         // The host goes with `lists`.
         if (host.adapters[0].Region(0x81) != nullptr) nicVpd = zvfix::ReadRegion(hostDir, 0, 0x81);
+        if (host.adapters[0].Region(0x74) != nullptr) firmware74 = zvfix::ReadRegion(hostDir, 0, 0x74);
         return status;
     }
 
     zvfix::HostBuilder host;
     zvtest::TempDir dir;
-    std::string hostDir, output;
+    bool trace = false;   // the run writes the debug log
+    std::string hostDir, output, debugLog;
     std::vector<zvfix::JournalEntry> journal;
     std::vector<uint32_t> regions;
-    Bytes nicVpd;
+    Bytes nicVpd, firmware74;
 };
 
 TEST_F(ConvergedEngine, K7RFinalMessagesFollowPortsResetAndVpd) {
@@ -103,11 +117,9 @@ TEST_F(ConvergedEngine, K7RFinalMessagesFollowPortsResetAndVpd) {
 }
 
 TEST_F(ConvergedEngine, K7RRefusesBeforeWritingWhatCannotBeWrittenWhole) {
-    // Firmware larger than its flash region: refused, not cut.
-    zvfix::MultibootImageSpec big = zvfix::K7RImageSpec();
-    big.Component(0x74)->data.resize(0x100001, 0x5A);
-    Adapter(Family::K7R);
-    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(big)), 34);
+    // A boot loader larger than its flash region: refused, not cut.
+    Adapter(Family::K7R).SetRegionSize(0x72, 0x1F000);
+    EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(zvfix::K7RImageSpec())), 34);
     EXPECT_TRUE(regions.empty());
     EXPECT_TRUE(Has(output, "Validating Flash Image File... Failed\nIncompatible flash image (Region size mismatched)!\n"))
         << output;
@@ -134,6 +146,22 @@ TEST_F(ConvergedEngine, K7RRefusesBeforeWritingWhatCannotBeWrittenWhole) {
     EXPECT_TRUE(regions.empty());
     EXPECT_TRUE(Has(output, "Incorrect flash image for HBA instance 0 (KV8021)(ssdid=0x311 ssvid=0x1a77)!\n"))
         << output;
+}
+
+TEST_F(ConvergedEngine, K7RWritesTheRegionSizeOfALongerRevision54Firmware) {
+    zvfix::MultibootImageSpec big = zvfix::K7RImageSpec();
+    Bytes& firmware = big.Component(0x74)->data;
+    firmware.resize(0x100800, 0x5A);
+    std::fill(firmware.begin() + 0xFFFF0, firmware.end(), SD_UINT8{0xC3});
+    Adapter(Family::K7R);
+    trace = true;
+    const SD_INT32 status = Update(Family::K7R, zvfix::BuildMultibootImage(big));
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E, 0x70, 0x72, 0x73, 0x74, 0x81}));
+    EXPECT_TRUE(Has(output, "Updating Adapter FW... Success\n")) << output;
+    ASSERT_EQ(firmware74.size(), 0x100000u);
+    EXPECT_TRUE(std::equal(firmware74.begin(), firmware74.end(), firmware.begin()));
+    EXPECT_TRUE(Has(debugLog, "Corrected region len=0x100000 \n")) << debugLog;
 }
 
 TEST_F(ConvergedEngine, K7RFailedWriteOrMissingBufferIsNotAllRegions) {
