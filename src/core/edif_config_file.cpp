@@ -223,6 +223,12 @@ int CoreFindEDiffConfigPath() {
 
 int CoreSetEDiffConfigPath(const char* path) {
     if (path == nullptr) return -1;
+    // A cut directory would name another one, where the file would then be
+    // read and written: none rather than that.
+    if (std::strlen(path) >= sizeof g_edifConfigPath) {
+        g_edifConfigPath[0] = '\0';
+        return -1;
+    }
     std::snprintf(g_edifConfigPath, sizeof g_edifConfigPath, "%s", path);
     return 0;
 }

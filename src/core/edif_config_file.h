@@ -12,7 +12,8 @@ inline constexpr const char* EDIF_CONFIG_FILE_NAME = "auth-els.conf";
 // regular "auth-els.conf"; 0, or -1 when neither does (or there is no
 // agent.properties).
 int CoreFindEDiffConfigPath();
-// At most 259 characters; -1 for null, else 0.
+// At most 259 characters; -1 for null (the directory stays) or a longer
+// path (the directory becomes empty, never a cut one), else 0.
 int CoreSetEDiffConfigPath(const char* path);
 // The directory ("" when none was found).
 const char* CoreGetEDiffConfigPath();

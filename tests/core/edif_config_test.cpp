@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -11,9 +12,11 @@
 #include <tuple>
 #include <vector>
 
+#include "core/core_init.h"
 #include "core/core_log.h"
 #include "core/edif_config_file.h"
 #include "core/edif_strings.h"
+#include "core/oss_services.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -154,6 +157,93 @@ TEST_F(EdifConfig, SetLookupsAndFreeRemoteNumber) {
     EXPECT_EQ(configValidateGroupName(g.list, "remote_1", 3), 0);
     EXPECT_EQ(configValidateGroupName(g.list, "remote_3", 3), 1);
     EXPECT_EQ(configValidateGroupName(g.list, "anything", 2), 0);   // only groups 3 and 7
+}
+
+TEST_F(EdifConfig, SharedSecretLookupsAndDisabledModeAsWritten) {
+    ListGuard g;
+    ASSERT_EQ(CoreEDifConfigCreateListFromFile(&g.list, Write(kConf).c_str()), 1);
+    int pos = -1;
+    EDIFCONF* section = configGetSharedSecretGroupIndex(g.list, "shared_secret_config", nullptr, 6, &pos);
+    ASSERT_NE(section, nullptr);
+    EXPECT_STREQ(section->name, "shared_secret_config");
+    EXPECT_EQ(std::tuple(section->count, section->nameid, pos), std::tuple(1u, 1, int{section->idx}));
+    // A set counts its members, the commented-out one too, and must hold the member asked for.
+    EDIFCONF* set = configGetSharedSecretGroupIndex(g.list, "secret_1", "shared_secret", 7, &pos);
+    ASSERT_NE(set, nullptr);
+    EXPECT_STREQ(set->name, "shared_secret_1");
+    EXPECT_EQ(std::tuple(set->count, set->nameid, pos), std::tuple(2u, 1, int{set->idx}));
+    pos = -1;
+    EXPECT_EQ(configGetSharedSecretGroupIndex(g.list, "shared_secret_1", "wwpn", 7, &pos), nullptr);
+    EXPECT_EQ(configGetSharedSecretGroupIndex(g.list, "shared_secret_2", nullptr, 7, &pos), nullptr);
+    EXPECT_EQ(configGetSharedSecretGroupIndex(g.list, "shared_secret", nullptr, 5, &pos), nullptr);   // other group
+    EXPECT_EQ(pos, -1) << "no position for what was not found";
+
+    // Disabling writes the member commented out; enabling puts it back.
+    EDIFCONF* load = configGetGroupIndex(g.list, "load", nullptr, EDIF_GROUP_AUTH_ELS, &pos);
+    ASSERT_NE(load, nullptr);
+    EXPECT_EQ(CoreConfigSetDisabledMode(load, 1), 1);
+    EXPECT_EQ(CoreConfigGetDisabledMode(load), 1);
+    const std::string out = dir_.Path() + "/out.conf";
+    ASSERT_EQ(CoreEDifConfigWriteToFile(g.list, out.c_str()), 1);
+    std::string expected = kConf;
+    expected.replace(expected.find("   load = 1"), 11, "   # load = 1");
+    EXPECT_EQ(zvtest::ReadFile(out), expected);
+    EXPECT_EQ(CoreConfigSetDisabledMode(load, 0), 1);
+    ASSERT_EQ(CoreEDifConfigWriteToFile(g.list, out.c_str()), 1);
+    EXPECT_EQ(zvtest::ReadFile(out), kConf);
+    EXPECT_EQ(CoreConfigSetDisabledMode(nullptr, 1), -1);
+}
+
+TEST_F(EdifConfig, ConfigDirectoryFromAgentProperties) {
+    // Directories with and without a regular auth-els.conf.
+    const std::string withConf = dir_.Path() + "/with", other = dir_.Path() + "/other";
+    const std::string without = dir_.Path() + "/without", confDir = dir_.Path() + "/confdir";
+    for (const std::string& d : {withConf, other, without, confDir}) ASSERT_EQ(::mkdir(d.c_str(), 0700), 0);
+    std::ofstream(withConf + "/auth-els.conf") << kConf;
+    std::ofstream(other + "/auth-els.conf") << kConf;
+    ASSERT_EQ(::mkdir((confDir + "/auth-els.conf").c_str(), 0700), 0);
+    // A directory whose name the path buffer cannot hold, with a file inside.
+    const std::string tooLong = dir_.Path() + "/" + std::string(150, 'a') + "/" + std::string(150, 'b');
+    ASSERT_EQ(::mkdir(tooLong.substr(0, tooLong.rfind('/')).c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(tooLong.c_str(), 0700), 0);
+    std::ofstream(tooLong + "/auth-els.conf") << kConf;
+
+    OSSSetConfigPath((dir_.Path() + "/").c_str());
+    CoreInitialize();
+    struct Row {
+        const char* what;
+        std::string properties;   // "": no agent.properties
+        int result;
+        std::string path;         // what CoreGetEDiffConfigPath gives afterwards
+    };
+    const std::string configKey = "node.agent.edif.config.path=", sourceKey = "node.agent.edif.source.path=";
+    const Row rows[] = {
+        {"config path first", configKey + withConf + "\n" + sourceKey + other + "\n", 0, withConf},
+        {"source path when the config path holds no file", configKey + without + "\n" + sourceKey + other + "\n", 0,
+         other},
+        {"a directory of that name is no file", configKey + confDir + "\n", -1, "unchanged"},
+        {"neither key", "other.key=1\n", -1, "unchanged"},
+        {"a directory too long to keep", configKey + tooLong + "\n", -1, "unchanged"},
+        {"no agent.properties", "", -1, "unchanged"},
+    };
+    const std::string properties = dir_.Path() + "/agent.properties";
+    for (const Row& r : rows) {
+        ::unlink(properties.c_str());
+        if (!r.properties.empty()) std::ofstream(properties) << r.properties;
+        ASSERT_EQ(CoreSetEDiffConfigPath("unchanged"), 0);
+        EXPECT_EQ(CoreFindEDiffConfigPath(), r.result) << r.what;
+        EXPECT_EQ(std::string(CoreGetEDiffConfigPath()), r.path) << r.what;
+    }
+
+    // The setter holds 259 characters whole; a longer directory is refused,
+    // never kept cut (that would name another directory).
+    const std::string dir259 = "/" + std::string(258, 'p');
+    EXPECT_EQ(CoreSetEDiffConfigPath(dir259.c_str()), 0);
+    EXPECT_EQ(std::string(CoreGetEDiffConfigPath()), dir259);
+    EXPECT_EQ(CoreSetEDiffConfigPath(nullptr), -1);
+    EXPECT_EQ(std::string(CoreGetEDiffConfigPath()), dir259);
+    EXPECT_EQ(CoreSetEDiffConfigPath((dir259 + "q").c_str()), -1);
+    EXPECT_STREQ(CoreGetEDiffConfigPath(), "");
 }
 
 TEST_F(EdifConfig, BuildingDeletingAndSetting) {
