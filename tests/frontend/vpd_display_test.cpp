@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "fixtures/host_builder.h"
 #include "fixtures/lists_host.h"
@@ -37,6 +39,42 @@ TEST(VpdDisplay, EveryItemWithItsLabel) {
     EXPECT_EQ(out.find("BIOS Version"), std::string::npos);   // V1-V5 hidden above chip type 12
     EXPECT_EQ(checkVpdCheckSum(ListsHost::CorePort(0)), 0);
     EXPECT_EQ(GetAllHBAsVPDData(), 0);
+}
+
+TEST(VpdDisplay, ShorterFormsOnStandardOutput) {
+    zvfix::VpdSpec spec;
+    spec.extra = {{"V0", "Gen6 FC"}, {"V1", "7.21"}, {"V3", "9.08.01"}, {"V4", "3.64"}, {"V5", "4.10"}, {"V9", "01.02.03"}};
+    const zvfix::Bytes vpd = zvfix::MakeVpd(spec, "SN-SHORT-1");
+    zvfix::VpdSpec fewer;
+    fewer.extra = {{"V4", "3.65"}};
+    const zvfix::Bytes vpdFewer = zvfix::MakeVpd(fewer, "SN-SHORT-2");
+    const zvfix::Bytes blank(512, 0xFF);
+    const zvfix::Bytes cut(vpd.begin(), vpd.begin() + 60);   // the read-only part runs past the end
+    const std::vector<uint8_t> seventeen = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                            0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0xAB, 0xFF};
+    int rc = -1;
+    struct Row {
+        const char* what;
+        std::function<void()> print;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"versions", [&] { parseVPD(vpd); },
+         "BIOS Version: 3.64\nFCode Version: 4.10\nEFI Version: 7.21\nFirmware Version: 9.08.01\n"
+         "Flash Image Version: 01.02.03\n"},
+        {"only the versions present", [&] { parseVPD(vpdFewer); }, "BIOS Version: 3.65\n"},
+        {"versions of a blank VPD", [&] { parseVPD(blank); }, ""},
+        {"versions of a cut VPD", [&] { parseVPD(cut); }, ""},
+        {"hex dump", [&] { DumpVpd(seventeen); },
+         "0000: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E AB \n0010: FF \n"},
+        {"hex dump of nothing", [&] { DumpVpd({}); }, ""},
+        {"one keyword", [&] { rc = printVpdField(vpd, "SN"); }, "SN: SN-SHORT-1\n"},
+        {"a keyword the VPD lacks", [&] { EXPECT_EQ(printVpdField(vpd, "YA"), 164); }, ""},
+        {"a keyword of a blank VPD", [&] { EXPECT_NE(printVpdField(blank, "SN"), 0); }, ""},
+        {"tag", [&] { printTags(0x82); }, "Tag 0x82\n"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(zvtest::CaptureStdout(r.print), r.out) << r.what;
+    EXPECT_EQ(rc, 0);
 }
 
 TEST(VpdDisplay, BadChecksumCorruptVpdAndOldChips) {
