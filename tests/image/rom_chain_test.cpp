@@ -84,6 +84,68 @@ TEST(RomChainWalk, BrokenChainsEndTheWalkWithoutLeavingTheBuffer) {
     EXPECT_EQ(GetBootCodeEnd(std::span<const SD_UINT8>()), nullptr);
 }
 
+TEST(RomChainWalk, ImageKindPredicatesNeedBothSignaturesAndADriverImage) {
+    struct Row {
+        const char* what;
+        Bytes image;
+        bool pci, bios, fcode, pxe;
+    };
+    const Bytes bios = zvfix::MakeRomImage(RomImageSpec::Bios());
+    Bytes noHeader = bios;
+    noHeader[1] = 0x00;
+    Bytes noPcir = bios;
+    noPcir[zvfix::kBiosDataOffset + 3] = 'X';
+    Bytes dataImage = zvfix::MakeRomImage(RomImageSpec::Pxe());
+    zvfix::SetRomDeviceId(dataImage, 0, 2);
+    Bytes codeType4 = zvfix::MakeRomImage(RomImageSpec::FCode());
+    zvfix::SetRomCodeType(codeType4, 0, 4);
+    Bytes outside = zvfix::MakeRomImage(RomImageSpec::Efi());
+    zvfix::SetRomDataOffset(outside, 0, static_cast<uint16_t>(outside.size() - 8));
+    const Bytes cut(bios.begin(), bios.begin() + zvfix::kBiosDataOffset + 20);
+    const Row rows[] = {
+        {"BIOS", bios, true, true, false, false},
+        {"FCode", zvfix::MakeRomImage(RomImageSpec::FCode()), true, false, true, false},
+        {"PXE", zvfix::MakeRomImage(RomImageSpec::Pxe()), true, false, false, true},
+        {"EFI", zvfix::MakeRomImage(RomImageSpec::Efi()), true, false, false, false},
+        {"no 0x55 0xAA", noHeader, false, false, false, false},
+        {"no PCIR", noPcir, false, false, false, false},
+        // A data image keeps its code type but is no driver image.
+        {"data image", dataImage, false, false, false, true},
+        {"code type 4", codeType4, false, false, false, false},
+        {"data structure past the end", outside, false, false, false, false},
+        {"cut inside the data structure", cut, false, false, false, false},
+        {"empty", Bytes{}, false, false, false, false},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(IsThisPciImage(r.image), r.pci) << r.what;
+        EXPECT_EQ(IsThisBiosImage(r.image), r.bios) << r.what;
+        EXPECT_EQ(IsThisFcodeImage(r.image), r.fcode) << r.what;
+        EXPECT_EQ(IsThisPXEImage(r.image), r.pxe) << r.what;
+    }
+
+    // The data structure's vendor and length fields, little-endian.
+    Pci_Data_t data{};
+    ASSERT_TRUE(ReadPciImage(bios, nullptr, &data));
+    EXPECT_TRUE(IsVendorImage(&data));
+    data.vid[0] = 0x78;   // 0x1078
+    EXPECT_FALSE(IsVendorImage(&data));
+    data.vid[0] = 0x77;
+    data.vid[1] = 0x20;   // 0x2077
+    EXPECT_FALSE(IsVendorImage(&data));
+    EXPECT_FALSE(IsVendorImage(nullptr));
+    data.pcidatalen[0] = 0x18;
+    data.pcidatalen[1] = 0x01;
+    EXPECT_EQ(GetDataLength(&data), 0x118);
+    EXPECT_EQ(GetDataLength(nullptr), 0);
+
+    const SD_UINT8 pcir[] = {'P', 'C', 'I', 'R'};
+    EXPECT_TRUE(CompareSignature(pcir, "PCIR"));
+    EXPECT_TRUE(CompareSignature(pcir, "PC"));
+    EXPECT_TRUE(CompareSignature(pcir, ""));
+    EXPECT_FALSE(CompareSignature(pcir, "PCIX"));
+    EXPECT_FALSE(CompareSignature(std::span(pcir).first(3), "PCIR")) << "fewer bytes than the text";
+}
+
 TEST(RomChainPatch, EveryImagePatchedForTheAdapterAndPxeLeftAlone) {
     const auto at = zvfix::RomImageOffsets(kBootCode);
     Bytes rom = zvfix::MakeRomChain(kBootCode);
