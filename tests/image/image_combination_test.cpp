@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "fixtures/image_component_builder.h"
 #include "fixtures/rom_chain_builder.h"
+#include "image/ilt_accessors.h"
 #include "image/image_combination.h"
+#include "image/image_combination_copies.h"
+#include "image/image_validation_converged.h"
+#include "image/word_helpers.h"
 #include "image/image_combination_k7r_layout.h"
 #include "image/image_validation_multiboot.h"
 #include "support/discovered_host.h"
@@ -176,6 +182,73 @@ TEST(ImageCombination, ConvergedMergesFollowChipRevisionAndLocator) {
     EXPECT_EQ(combineK7R(), COMBINE_CNA_REGION_FAILED);
     zvfix::SetRomLast(k.components[0].data, 0, false);             // no end: nothing to check
     EXPECT_EQ(combineK7R(), 1);
+}
+
+TEST(ImageCombination, K7RNicPartitionAndBoardConfigTakenAsTheyAre) {
+    // Partition boot code needs only a whole chain; no locator follows it.
+    zvfix::RomImageSpec pxe = zvfix::RomImageSpec::Pxe(0x8023);
+    pxe.versionMajor = 4;
+    pxe.versionMinor = 10;
+    zvfix::RomImageSpec efi = zvfix::RomImageSpec::Efi(0x8023);
+    efi.versionMajor = 5;
+    efi.versionMinor = 2;
+    const Bytes partition = zvfix::MakeRomChain({pxe, efi});
+    Bytes broken = partition;
+    broken[zvfix::RomImageOffsets({pxe, efi})[1]] = 0;
+    Bytes unflagged = partition;
+    zvfix::SetRomLast(unflagged, zvfix::RomImageOffsets({pxe, efi})[1], false);
+    struct Row {
+        const char* what;
+        Bytes component;
+        int result;
+    };
+    const Row rows[] = {{"whole chain", partition, 0},
+                        {"second image without its header", broken, -5},
+                        {"no last image", unflagged, -5},
+                        {"empty", Bytes{}, -5}};
+    for (const Row& r : rows) {
+        MultibootVersions v{};
+        EXPECT_EQ(ValidateK7RNICPartition(r.component, &v), r.result) << r.what;
+        if (r.result != 0) continue;
+        EXPECT_EQ(std::tuple(v.NewPxeBootVersionMajor, v.NewPxeBootVersionMinor), std::tuple(4, 10)) << r.what;
+        EXPECT_EQ(std::tuple(v.NewNicEfiVersionMajor, v.NewNicEfiVersionMinor), std::tuple(5, 2)) << r.what;
+    }
+
+    // The merge copies board configuration and partition boot code unpatched,
+    // whatever they hold.
+    zvfix::MultibootImageSpec s;
+    s.components = {MbiComponent::Filled(0x71, 0x300), MbiComponent::Of(0x7A, partition),
+                    MbiComponent::Of(0x7B, broken)};
+    Bytes img = zvfix::BuildMultibootImage(s);
+    Bytes out(img.size(), 0);
+    EXPECT_EQ(CombineK7RImageComponentsInBuffer(out, img, 0, 1, MbiIds({.deviceId = 0x8021}, 0x54)), 3);
+    for (size_t i = 0; i < s.components.size(); ++i)
+        EXPECT_EQ(Slice(out, zvfix::MbiComponentOffset(s, i), s.components[i].data.size()), s.components[i].data) << i;
+
+    // Each copy takes exactly its entry's bytes; an entry past the image copies nothing.
+    const auto board = ILT_Region_GetRegionByIndex(img, 0);
+    const auto nic = ILT_Region_GetRegionByIndex(img, 1);
+    ASSERT_TRUE(board && nic);
+    using Copy = SD_INT32 (*)(CombinedBytes, ImageBytes, const ILT_Region_t*);
+    const std::pair<Copy, ILT_Region_t> copies[] = {{UpdateK7RBoardConfigRegion, *board}, {UpdateK7RNICPartition, *nic}};
+    for (const auto& [copy, entry] : copies) {
+        std::fill(out.begin(), out.end(), 0);
+        ASSERT_EQ(copy(out, img, &entry), 1);
+        const size_t at = HLPR_GetDoubleWord(entry.offsetLo, entry.offsetHi);
+        const size_t n = HLPR_GetDoubleWord(entry.sizeLo, entry.sizeHi);
+        EXPECT_EQ(Slice(out, at, n), Slice(img, at, n));
+        EXPECT_TRUE(AllZero(out, 0, at));
+        EXPECT_TRUE(AllZero(out, at + n, out.size() - at - n));
+
+        ILT_Region_t past = entry;
+        const SD_UINT32 beyond = static_cast<SD_UINT32>(img.size() - n + 1);
+        past.offsetLo = static_cast<SD_UINT16>(beyond & 0xFFFF);
+        past.offsetHi = static_cast<SD_UINT16>(beyond >> 16);
+        std::fill(out.begin(), out.end(), 0);
+        EXPECT_EQ(copy(out, img, &past), 0);
+        EXPECT_TRUE(AllZero(out, 0, out.size()));
+        EXPECT_EQ(copy(out, img, nullptr), 0);
+    }
 }
 
 class K7RFlashLayout : public zvtest::DiscoveredHostTest {};
