@@ -161,6 +161,7 @@ private:
         case ZVOP_FLASH_UPDATE_END:
         case ZVOP_FW_ATTRIBUTES_SEND:
         case ZVOP_AEN_GET:
+        case ZVOP_LINK_SPEED:
             return 0;
         case ZVOP_CHIP_PROPERTY: {
             CHIPPROPERTY c{};
