@@ -1,9 +1,12 @@
 // Text, WWN, checksum and directory helpers of the front end.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "frontend/checksum.h"
 #include "frontend/install_dir.h"
@@ -62,6 +65,62 @@ TEST(CliStrings, TrimAndNumbers) {
     EXPECT_EQ(findbit(0x80, 8, 0), -1);
     EXPECT_EQ(mid("abc", 5, 1), "");
     EXPECT_EQ(right("abcdef", 2), "ef");
+}
+
+TEST(CliStrings, SearchExtensionSubstringNumberAndSpeedEdges) {
+    // The case-blind search answers a position inside the caller's text.
+    const char* name = "Flash.CFG";
+    EXPECT_EQ(strnistr(name, "cfg", 0), name + 6);
+    EXPECT_EQ(strnistr(name, "cfg", 1), nullptr);
+    EXPECT_EQ(strnistr(name, "CFG", 1), name + 6);
+    EXPECT_EQ(strnistr(nullptr, "a", 0), nullptr);
+    EXPECT_EQ(strnistr(name, nullptr, 0), nullptr);
+    // Only the first 255 characters are searched without regard to case.
+    const std::string longText = std::string(270, 'x') + "Needle";
+    EXPECT_EQ(strnistr(longText.c_str(), "needle", 0), nullptr);
+    EXPECT_EQ(strnistr(longText.c_str(), "Needle", 1), longText.c_str() + 270);
+
+    EXPECT_EQ(CheckFileExtension("DAT", "dat"), 0);
+    EXPECT_EQ(CheckFileExtension("da", "dat"), -1);
+    EXPECT_EQ(CheckFileExtension(nullptr, "dat"), -1);
+    char ext[8] = "old";
+    EXPECT_STREQ(GetFileExtension("/opt/a.b/image.BIN", ext, sizeof ext), "BIN");
+    EXPECT_EQ(GetFileExtension("/opt/noext", ext, sizeof ext), nullptr);
+    EXPECT_STREQ(ext, "");
+    char small[3];
+    EXPECT_STREQ(GetFileExtension("pkg.tgz", small, sizeof small), "tg") << "cut to the buffer, terminated";
+
+    EXPECT_EQ(left("abcdef", 2), "ab");
+    EXPECT_EQ(left("abc", 10), "abc");
+    EXPECT_EQ(left(nullptr, 3), "");
+
+    const std::pair<const char*, int> luns[] = {{"255", 255}, {"", 0},  {"1a", -1},
+                                                {"-3", -1},   {"4294967297", -1}};
+    for (const auto& [text, lun] : luns) EXPECT_EQ(CheckLunID(text), lun) << text;
+    EXPECT_EQ(CheckLunID(nullptr), -1);
+
+    char hex[16];
+    EXPECT_STREQ(int2hex(0xABC, hex, sizeof hex), "ABC");
+    EXPECT_STREQ(int2hex(0, hex, sizeof hex), "0");
+    char four[4];
+    EXPECT_STREQ(int2hex(0xFFFFFFFF, four, sizeof four), "FFF");
+
+    // percent x Gbps x 1.0625 / 100
+    EXPECT_FLOAT_EQ(PercentageToSpeed(50, 16), 8.5f);
+    EXPECT_FLOAT_EQ(PercentageToSpeed(100, 32), 34.0f);
+    EXPECT_FLOAT_EQ(PercentageToSpeed(0, 64), 0.0f);
+}
+
+TEST(CliWwn, StringToArrayCopiesOnlyATextOfTheGivenLength) {
+    std::vector<uint8_t> bytes(8, 0xEE);
+    EXPECT_EQ(StringToArray("ABCD", 4, bytes), 0);
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{'A', 'B', 'C', 'D', 0xEE, 0xEE, 0xEE, 0xEE}));
+    EXPECT_EQ(StringToArray("XYZ", 4, bytes), 0) << "another length: nothing copied";
+    EXPECT_EQ(bytes[0], 'A');
+    EXPECT_EQ(StringToArray(nullptr, 4, bytes), -1);
+    // Never past the caller's bytes.
+    EXPECT_EQ(StringToArray("0123456789", 10, bytes), -1);
+    EXPECT_EQ(bytes[4], 0xEE);
 }
 
 TEST(CliWwn, AcceptsSixteenDigitsOrDashedPairsOnly) {

@@ -1,0 +1,63 @@
+// Saving a buffer to a file, and the dump that reads its bytes back.
+#include "frontend/file_util.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/oss_services.h"
+#include "support/capture_support.h"
+#include "support/e2e_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes FileBytes(const std::string& path) {
+    const std::string s = zvtest::ReadFile(path);
+    return Bytes(s.begin(), s.end());
+}
+
+TEST(FileUtil, SaveAndDumpWriteTheBytesAndRefuseWhatTheyCannotCreate) {
+    zvtest::TempDir dir;
+    const Bytes data = {0x00, 0xFF, 0x55, 0xAA, 0x0A, 0x0D, 0x1A};
+    const std::string saved = dir.Path() + "/saved.bin";
+    EXPECT_EQ(saveBufferToFile(data, saved.c_str()), 0);
+    EXPECT_EQ(FileBytes(saved), data);
+    // A shorter second save leaves only the new bytes.
+    EXPECT_EQ(saveBufferToFile(std::span<const uint8_t>(data).first(2), saved.c_str()), 0);
+    EXPECT_EQ(FileBytes(saved), Bytes(data.begin(), data.begin() + 2));
+
+    Bytes buffer = data;
+    const std::string dumped = dir.Path() + "/dump.bin";
+    EXPECT_EQ(DumpToFile(nullptr, buffer, dumped.c_str()), 0);
+    EXPECT_EQ(FileBytes(dumped), data);
+    EXPECT_EQ(buffer, data) << "read back into the buffer";
+
+    // Never through a link: the file it names stays as it was.
+    const std::string target = dir.Path() + "/target";
+    const std::string link = dir.Path() + "/link";
+    ASSERT_EQ(saveBufferToFile(data, target.c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    const Bytes other = {1, 2, 3};
+    EXPECT_EQ(saveBufferToFile(other, link.c_str()), 1);
+    Bytes dumpBuffer = other;
+    int rc = 0;
+    OSSSetLogQuiet(0);
+    const std::string err = zvtest::CaptureStderr([&] { rc = DumpToFile(nullptr, dumpBuffer, link.c_str()); });
+    OSSSetLogQuiet(1);
+    EXPECT_EQ(rc, -1);
+    EXPECT_NE(err.find("Failed to open file " + link + " for saving!"), std::string::npos) << err;
+    EXPECT_EQ(FileBytes(target), data);
+    EXPECT_EQ(dumpBuffer, other) << "a dump that could not write keeps the caller's bytes";
+
+    const std::string missing = dir.Path() + "/no-such-dir/f.bin";
+    EXPECT_EQ(saveBufferToFile(data, missing.c_str()), 1);
+    EXPECT_EQ(saveBufferToFile(data, nullptr), 1);
+    EXPECT_EQ(DumpToFile(nullptr, buffer, nullptr), -1);
+}
+
+}  // namespace
