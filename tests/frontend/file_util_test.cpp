@@ -1,4 +1,5 @@
-// Saving a buffer to a file, and the dump that reads its bytes back.
+// Saving a buffer to a file, the dump that reads its bytes back, and the
+// directory test.
 #include "frontend/file_util.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,10 @@ TEST(FileUtil, SaveAndDumpWriteTheBytesAndRefuseWhatTheyCannotCreate) {
     EXPECT_NE(err.find("Failed to open file " + link + " for saving!"), std::string::npos) << err;
     EXPECT_EQ(FileBytes(target), data);
     EXPECT_EQ(dumpBuffer, other) << "a dump that could not write keeps the caller's bytes";
+
+    EXPECT_EQ(isDirExists(dir.Path().c_str()), 1);
+    EXPECT_EQ(isDirExists(saved.c_str()), 0);
+    EXPECT_EQ(isDirExists(nullptr), 0);
 
     const std::string missing = dir.Path() + "/no-such-dir/f.bin";
     EXPECT_EQ(saveBufferToFile(data, missing.c_str()), 1);

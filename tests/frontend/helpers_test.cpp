@@ -90,6 +90,10 @@ TEST(CliStrings, SearchExtensionSubstringNumberAndSpeedEdges) {
     char small[3];
     EXPECT_STREQ(GetFileExtension("pkg.tgz", small, sizeof small), "tg") << "cut to the buffer, terminated";
 
+    char mixed[] = "MiXeD-\xC4";
+    EXPECT_STREQ(strtolwr(mixed), "mixed-\xC4") << "only A to Z lowered";
+    EXPECT_EQ(strtolwr(nullptr), nullptr);
+
     EXPECT_EQ(left("abcdef", 2), "ab");
     EXPECT_EQ(left("abc", 10), "abc");
     EXPECT_EQ(left(nullptr, 3), "");
@@ -121,6 +125,17 @@ TEST(CliWwn, StringToArrayCopiesOnlyATextOfTheGivenLength) {
     // Never past the caller's bytes.
     EXPECT_EQ(StringToArray("0123456789", 10, bytes), -1);
     EXPECT_EQ(bytes[4], 0xEE);
+}
+
+TEST(CliWwn, PortIdAsSixLowerCaseDigits) {
+    const uint8_t id[3] = {0x0A, 0xBC, 0x01};
+    char text[8];
+    EXPECT_EQ(GetStringPortID(id, text, sizeof text), 6);
+    EXPECT_STREQ(text, "0abc01");
+    char small[4];
+    EXPECT_EQ(GetStringPortID(id, small, sizeof small), 3) << "cut to the buffer, terminated";
+    EXPECT_STREQ(small, "0ab");
+    EXPECT_EQ(GetStringPortID(nullptr, text, sizeof text), -1);
 }
 
 TEST(CliWwn, AcceptsSixteenDigitsOrDashedPairsOnly) {
