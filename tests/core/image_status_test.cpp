@@ -4,6 +4,7 @@
 
 #include <array>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/active_regions.h"
@@ -43,6 +44,19 @@ TEST(ImageStatusChecksum, SumsToZeroAnywhereAndStaysInBounds) {
     EXPECT_EQ(CoreCalculateChecksum32(std::span<SD_UINT8>(table).first(8), 64, 8), 0u);
     EXPECT_EQ(table, before);
     EXPECT_EQ(CoreValidateChecksum32(std::span<const SD_UINT8>(table).first(8), 16), -1);
+}
+
+TEST(ImageStatusChecksum, StoredSumAndComponentBitsAsRead) {
+    Record r = make_record(1, 0x1234, IMAGE_STATUS_SIGNATURE_27);
+    const SD_UINT32 stored = r[8] | (r[9] << 8) | (r[10] << 16) | (static_cast<SD_UINT32>(r[11]) << 24);
+    EXPECT_EQ(CoreGetImageStatusCheckSum(r), stored);
+    r[5] = 0x85;   // components 0, 2 and 7
+    const std::pair<SD_UINT32, SD_UINT8> bits[] = {{0, 1}, {1, 0}, {2, 1}, {7, 1}, {8, 0},
+                                                   {31, 0}, {32, 1}, {34, 1}, {33, 0}, {39, 1}};
+    for (const auto& [bit, set] : bits) EXPECT_EQ(CoreGetAuxImageStatusComponentsBitMap(r, bit), set) << bit;
+    // A short record has neither.
+    EXPECT_EQ(CoreGetAuxImageStatusComponentsBitMap(std::span<const SD_UINT8>(r).first(15), 0), 0);
+    EXPECT_EQ(CoreGetImageStatusCheckSum(std::span<const SD_UINT8>(r).first(11)), 0u);
 }
 
 TEST(ImageStatusGeneration, WrapsPastFFFEToOne) {
