@@ -17,6 +17,7 @@
 #include "core/edif_config_file.h"
 #include "core/edif_strings.h"
 #include "core/oss_services.h"
+#include "support/capture_support.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -192,6 +193,14 @@ TEST_F(EdifConfig, SharedSecretLookupsAndDisabledModeAsWritten) {
     ASSERT_EQ(CoreEDifConfigWriteToFile(g.list, out.c_str()), 1);
     EXPECT_EQ(zvtest::ReadFile(out), kConf);
     EXPECT_EQ(CoreConfigSetDisabledMode(nullptr, 1), -1);
+
+    // The display shows the file's layout line by line (without the empty last line).
+    OSSSetLogQuiet(0);
+    const std::string shown = zvtest::CaptureStdout([&] { CoreEDifConfigDisplay(g.list); });
+    const std::string none = zvtest::CaptureStdout([] { CoreEDifConfigDisplay(nullptr); });
+    OSSSetLogQuiet(1);
+    EXPECT_EQ(shown, std::string(kConf, std::strlen(kConf) - 1));
+    EXPECT_EQ(none, "CoreEDifConfigDisplay: List is empty!\n");
 }
 
 TEST_F(EdifConfig, ConfigDirectoryFromAgentProperties) {
