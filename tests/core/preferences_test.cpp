@@ -7,6 +7,7 @@
 
 #include "core/core_init.h"
 #include "core/core_quiet.h"
+#include "core/edif_config_file.h"
 #include "core/oss_services.h"
 #include "core/polling_loop.h"
 #include "core/preferences.h"
@@ -172,6 +173,19 @@ TEST(CoreInit, ConfigurationFileFollowsTheConfigurationDirectory) {
     EXPECT_EQ(CoreGetPollingInterval(), 12);
     EXPECT_EQ(CoreGetQuietMode(), 0) << "the file has no quiet-mode key";
     EXPECT_EQ(CoreUninitialize(), 0);
+
+    // The agent's early start reads the same settings and finds the
+    // security configuration's directory.
+    std::ofstream(dir.Path() + "/auth-els.conf") << "auth-els\n";
+    std::ofstream(dir.Path() + "/agent.properties")
+        << "node.agent.polling.interval=14\nnode.agent.edif.config.path=" << dir.Path() << "\n";
+    CoreSetEDiffConfigPath("");
+    ASSERT_EQ(CorePreInitialize(), 0);
+    EXPECT_EQ(std::string(CoreGetConfigFileName()), dir.Path() + "/agent.properties");
+    EXPECT_EQ(CoreGetPollingInterval(), 14);
+    EXPECT_EQ(std::string(CoreGetEDiffConfigPath()), dir.Path());
+    EXPECT_EQ(CoreUninitialize(), 0);
+    CoreSetEDiffConfigPath("");
 
     // A directory whose file name would be cut names no file at all.
     OSSSetConfigPath(("/" + std::string(250, 'd') + "/").c_str());
