@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
+#include "fixtures/adapters_properties_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "image/option_rom_request.h"
+#include "frontend/install_dir.h"
 #include "image/option_rom_validation.h"
+#include "support/e2e_support.h"
 
 namespace {
 using zvfix::Bytes;
@@ -63,6 +67,30 @@ TEST_F(MultibootCheck, PatchesCommonImagesForTheAdapter) {
     EXPECT_TRUE(zvfix::BiosChecksumOk(file, 0));
     const auto at = zvfix::RomImageOffsets({Bios(), zvfix::RomImageSpec::Efi(0x2532), zvfix::RomImageSpec::Pxe(0x1234)});
     EXPECT_TRUE(std::equal(file.begin() + at[2], file.end(), before.begin() + at[2]));   // PXE untouched
+}
+
+TEST_F(MultibootCheck, ChipFromTheAdapterTableOfTheInstallationDirectory) {
+    zvtest::TempDir dir;
+    ASSERT_EQ(VORNSetInstallationDir(dir.Path().c_str(), VORN_DIR_SIZE), 0);
+    request.Region = OPTROM_REGION_ALL;
+    auto check = [&](Bytes& file) { return validateUpdateMultibootOptionROM_1(0x0289, 0x1A77, file, "KV2532", 0, 0); };
+    Bytes file = Chain({Bios()}, 0x100000);
+    EXPECT_EQ(check(file), OPTROM_ADAPTER_LIST_UNREADABLE);
+    zvfix::AdapterTableRow other = zvfix::TableRow(0x0290, 0x1A77);
+    std::ofstream(dir.Path() + "/adapters.properties") << zvfix::AdapterTable({other});
+    EXPECT_EQ(check(file), OPTROM_NO_ADAPTER_ROW);
+    // The row's chip, not the device id given, decides what the BIOS image must be for.
+    zvfix::AdapterTableRow row = zvfix::TableRow(0x0289, 0x1A77);
+    row.isp = "ISP2532";
+    std::ofstream(dir.Path() + "/adapters.properties") << zvfix::AdapterTable({other, row});
+    const Bytes before = file;
+    ASSERT_EQ(check(file), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[68]), 7), "KV2532 ");
+    row.isp = "2261";
+    std::ofstream(dir.Path() + "/adapters.properties") << zvfix::AdapterTable({row});
+    Bytes again = before;
+    EXPECT_NE(check(again), 0) << "an image for another chip";
+    VORNSetInstallationDir("", VORN_DIR_SIZE);
 }
 
 TEST_F(MultibootCheck, BrokenChainsAreRefused) {
