@@ -5,6 +5,7 @@
 
 #include "boardcfg/board_template.h"
 #include "boardcfg/config_table.h"
+#include "boardcfg/single_copy_tables.h"
 #include "boardcfg/table_region_io.h"
 #include "core/active_regions.h"
 #include "core/chip_types.h"
@@ -98,9 +99,19 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
                        pDevice->DeviceNumber, st);
         return FBC_FAILED;
     }
-    // The table as the adapter reads it: one that fails its own length or
-    // checksum (a write cut short leaves the header and an erased rest) holds
+    // Chip type 25 keeps this table once: a torn one is rebuilt from the copy
+    // kept on the host, never from its erased bytes. On chip type 27 the table
+    // as the adapter reads it: one that fails its own length or checksum holds
     // no version and no settings worth keeping, and is never "up to date".
+    const bool singleCopy = !regions.flip && chip == 25;
+    SingleCopyTableBase base;
+    if (singleCopy) {
+        if (ResolveSingleCopyTable(pDevice, regions.read, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME, std::move(adapter),
+                                   &base) != 0) {
+            return FBC_FAILED;
+        }
+        adapter = std::move(base.bytes);
+    }
     const bool intact = CfgTableIsValid(adapter, CFGTBL_SIG_FC_BRDCFG);
     if (!intact && CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG)) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC of HBA %d is damaged",
@@ -121,12 +132,17 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
     // Never a downgrade, whatever the force option says: only a newer
     // template (every version part counts) replaces a sound table.
     const int cmp = CfgCompareVersions(newV, oldV, 3);
+    plan->singleCopy = singleCopy;
+    plan->restored = base.restored;
+    plan->copyPath = base.copyPath;
     if (intact && cmp <= 0) {
         plan->result = cmp == 0 ? FBC_UP_TO_DATE : FBC_TEMPLATE_OLDER;
-        return 0;
-    }
-    // The new table is built (and checked) before anything is written.
-    if (!BuildTable(pDevice, tpl, adapter, intact, &plan->table)) {
+        if (!base.restored) return 0;
+        // Torn on the adapter and the template is not newer: the kept copy
+        // goes back as it was, never downgraded.
+        plan->newVersion = plan->oldVersion;
+        plan->table = adapter;
+    } else if (!BuildTable(pDevice, tpl, adapter, intact, &plan->table)) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC validation failed!");
         PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "started");
         PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "failed");
@@ -134,6 +150,7 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
         return FBC_INVALID_DATA;
     }
     plan->write = true;
+    if (singleCopy) plan->before = std::move(adapter);
     plan->writeRegion = regions.write;
     plan->flip = regions.flip;
     plan->active = regions.active;
@@ -149,12 +166,15 @@ int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan) {
         scfxPrint("HBA %s: Upgrade is not required. FBC version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
         return plan.result;
     }
+    if (plan.restored) ReportSingleCopyTableRestored(plan.device, plan.writeRegion, FBC_TABLE_NAME, plan.copyPath);
     PrintUpgradeLine(model, o, n, "started");
     auto finish = [&](int result) {
         PrintUpgradeLine(model, o, n, result == FBC_UPDATED ? "completed" : "failed");
         return result;
     };
-    if (WriteConfigTableRegion(plan.device, plan.writeRegion, plan.table) != 0) return finish(FBC_FAILED);
+    const long written = plan.singleCopy ? WriteSingleCopyTable(plan.device, plan.writeRegion, plan.before, plan.table)
+                                         : WriteConfigTableRegion(plan.device, plan.writeRegion, plan.table);
+    if (written != 0) return finish(FBC_FAILED);
     SD_ACTIVE_REGIONS active = plan.active;
     if (plan.flip && CoreUpdateAuxImageStatus(plan.device, &active, 0, AUX_COMPONENT_BOARD_CONFIG) != 0) {
         return finish(FBC_FAILED);

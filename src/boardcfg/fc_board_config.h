@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <vector>
 
 #include "core/sdm_device.h"
@@ -16,6 +17,9 @@ constexpr int FBC_UPDATED = 201;
 constexpr int FBC_UP_TO_DATE = 213;           // same version
 constexpr int FBC_TEMPLATE_OLDER = 214;       // also with the force option: never a downgrade
 constexpr int FBC_FAILED = 360;
+
+// The table as the lines about the adapter's flash name it.
+constexpr const char* FBC_TABLE_NAME = "FBC board configuration";
 
 // The MCTP update's adapter type.
 constexpr SD_UINT32 FBC_HBA_TYPE_MIN = 7;
@@ -35,6 +39,10 @@ struct FcBoardConfigPlan {
     SD_UINT32 writeRegion = 0;
     bool flip = false;                     // chip type 27: the written copy becomes the active one
     SD_ACTIVE_REGIONS active{};
+    bool singleCopy = false;               // chip type 25: kept on the host while it is written
+    std::vector<SD_UINT8> before;          // what it was built from
+    bool restored = false;                 // the adapter's table was damaged: built from the kept copy
+    std::string copyPath;
 };
 // 0 (plan ready), or 8, 1, 15, 360 with their lines, as the whole update.
 int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
@@ -44,8 +52,11 @@ int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan);
 
 // Rebuilds the port's FC board configuration from the template opened by the
 // name given. Writes the table only when the template's version is newer
-// (the force option aside), or when the adapter's table fails its own length
-// or checksum (it then counts as 0.0.0 and its settings are not kept), then
-// reads it back.
+// (the force option aside), then reads it back. Chip type 25 keeps the table
+// once: one that fails its own length or checksum is rebuilt from the copy
+// kept on the host before the write that tore it, its settings carried over
+// (rewritten, with the template laid over it when that is newer); without an
+// intact copy nothing is written (360, said with the region). On chip type 27
+// a damaged running copy counts as 0.0.0 and its settings are not kept.
 int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
                                        SD_UINT32 uHBAType);

@@ -7,6 +7,7 @@
 
 #include "boardcfg/board_template.h"
 #include "boardcfg/config_table.h"
+#include "boardcfg/single_copy_tables.h"
 #include "boardcfg/table_region_io.h"
 #include "core/chip_types.h"
 #include "core/input_file.h"
@@ -122,15 +123,21 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
             return FWA_CORRUPTED;
     }
 
-    // The template is laid over the adapter's own table (and must fit its region).
+    // The template is laid over the adapter's own table (and must fit its
+    // region), or over the copy kept on the host when a cut write tore it.
     std::vector<SD_UINT8> adapter;
     if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, CFGTBL_REGION_FW_PRELOAD, &adapter); st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateFWPreloadTableToHBA: Unable to read FWA of HBA %d %s (%u)",
                        pDevice->DeviceNumber, model, st);
         return FWA_FAILED;
     }
+    SingleCopyTableBase base;
+    if (ResolveSingleCopyTable(pDevice, CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME,
+                               std::move(adapter), &base) != 0) {
+        return FWA_FAILED;
+    }
 
-    std::vector<SD_UINT8> table = adapter;
+    std::vector<SD_UINT8> table = base.bytes;
     if (!ApplyBoardTemplate(tpl, table) ||
         !CfgTablePatchIds(table, CFGTBL_SIG_FW_PRELOAD, pDevice->DeviceChipProperty.SubVendorID,
                           pDevice->DeviceChipProperty.SubSystemID)) {
@@ -138,19 +145,27 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
         scfxPrint("File %s appears to be corrupted!", path);
         return FWA_CORRUPTED;
     }
-    RetrieveFwPreloadVersion(pDevice, adapter, FWA_SOURCE_ADAPTER);
+    RetrieveFwPreloadVersion(pDevice, base.bytes, FWA_SOURCE_ADAPTER);
     RetrieveFwPreloadVersion(pDevice, table, FWA_SOURCE_TEMPLATE);
     const FwPreloadVersion& v = *GetFwPreloadVersion();
-    // The table as the adapter reads it: one that fails its own length or
-    // checksum (a write cut short leaves the header and an erased rest) holds
-    // no version and is never "up to date".
-    const bool intact = CfgTableIsValid(adapter, CFGTBL_SIG_FW_PRELOAD);
-    if (intact) plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
+    plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
     plan->newVersion = {v.NewVersionMajor, v.NewVersionMinor, v.NewVersionSubMinor};
     const int cmp = CfgCompareVersions(plan->newVersion, plan->oldVersion, 3);
     plan->checked = true;
-    plan->write = !intact || cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
-    if (plan->write) plan->table = std::move(table);
+    plan->write = cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
+    plan->restored = base.restored;
+    plan->copyPath = base.copyPath;
+    if (base.restored && !plan->write) {
+        // Torn on the adapter, and the template is not to be taken: the kept
+        // copy goes back as it was.
+        plan->write = true;
+        plan->newVersion = plan->oldVersion;
+        table = base.bytes;
+    }
+    if (plan->write) {
+        plan->table = std::move(table);
+        plan->before = std::move(base.bytes);
+    }
     return FWA_SUCCESS;
 }
 
@@ -163,9 +178,12 @@ int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan) {
         scfxPrint("HBA %s: Upgrade is not required. FWA version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
         return FWA_SUCCESS;
     }
+    if (plan.restored) {
+        ReportSingleCopyTableRestored(plan.device, CFGTBL_REGION_FW_PRELOAD, FWA_TABLE_NAME, plan.copyPath);
+    }
     scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: started", model, o[0], o[1], o[2], n[0],
               n[1], n[2]);
-    const long st = WriteConfigTableRegion(plan.device, CFGTBL_REGION_FW_PRELOAD, plan.table);
+    const long st = WriteSingleCopyTable(plan.device, CFGTBL_REGION_FW_PRELOAD, plan.before, plan.table);
     scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: %s", model, o[0], o[1], o[2], n[0], n[1],
               n[2], st == 0 ? "completed" : "failed");
     return st == 0 ? FWA_UPDATED : FWA_FAILED;

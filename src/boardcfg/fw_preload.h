@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/sdm_device.h"
@@ -20,6 +21,8 @@ constexpr int FWA_FAILED = 350;
 
 // The chip type 25 template.
 constexpr const char* FWA_TEMPLATE_CHIP25 = "Vx9FWA.dat";
+// The table as the lines about the adapter's flash name it.
+constexpr const char* FWA_TABLE_NAME = "FWA preload table";
 
 typedef struct _FwPreloadVersion {
     SD_UINT32 SignatureId;
@@ -66,6 +69,9 @@ struct FwPreloadPlan {
     std::array<SD_UINT8, 3> oldVersion{};
     std::array<SD_UINT8, 3> newVersion{};
     std::vector<SD_UINT8> table;           // the rebuilt table when `write`
+    std::vector<SD_UINT8> before;          // what it was built from (kept on the host while it is written)
+    bool restored = false;                 // the adapter's table was damaged: built from the kept copy
+    std::string copyPath;
 };
 // 0 (plan ready, also when there is nothing to do), or 1, 13, 350, 215 with
 // their lines, as UpdateFWPreloadTableToHBA.
@@ -74,8 +80,11 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
 int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan);
 
 // Brings the port's preload table up to the template: rewritten when the
-// template is newer, or differs with the force option, or when the adapter's
-// table fails its own length or checksum (it then counts as 0.0.0). 0
+// template is newer, or differs with the force option. The adapter keeps this
+// table once: a table that fails its own length or checksum is rebuilt from
+// the copy kept on the host before the write that tore it (rewritten, with
+// the template laid over it when that is newer), and without an intact copy
+// nothing is written (350, said with the region). 0
 // (nothing to do, no template, up to date), 201 (rewritten and read back), 1,
 // 13, 350, 215 (null port).
 int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName);

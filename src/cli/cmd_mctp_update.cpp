@@ -11,6 +11,7 @@
 
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
+#include "boardcfg/table_update_check.h"
 #include "cli/adapter_prechecks.h"
 #include "cli/commands.h"
 #include "cli/flash_cfg.h"
@@ -262,6 +263,13 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
                                precheck.imageStatus);
                 scfxPrint("%s: failed", upgrading);
             }
+            continue;
+        }
+
+        // A torn table the adapter keeps once, with no copy kept on the host to
+        // rebuild it from: the adapter fails before anything is written to it.
+        if (CheckSingleCopyTablesBeforeUpdate(port, kPreloadTemplate) != 0) {
+            ++needed;
             continue;
         }
 

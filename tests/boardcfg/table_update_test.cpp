@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <tuple>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "boardcfg/cna_versions.h"
 #include "boardcfg/fc_board_config.h"
@@ -58,6 +62,7 @@ protected:
         zvtest::ClearLogs();   // an output file named in the same second would be appended to
         ResetOutputChannels();
         ResetFwPreloadVersion();
+        ClearCopies();
     }
     void TearDown() override {
         std::filesystem::current_path(cwd_);
@@ -94,6 +99,19 @@ protected:
         const std::string dir = subdir.empty() ? install_ : install_ + "/" + subdir;
         std::filesystem::create_directories(dir);
         zvfix::WriteTextFile(dir + "/Vx9FWA.dat", spec.Text());
+    }
+    // The copies directory is the host's own: touched only inside the private
+    // /var/lib of an isolated test process.
+    static bool Isolated() { return std::getenv("ZV_ISOLATED") != nullptr; }
+    static void ClearCopies() {
+        std::error_code ec;
+        if (Isolated()) std::filesystem::remove_all(zvfix::kTableCopyDir, ec);
+    }
+    static void KeepCopy(const std::string& serial, uint32_t region, const zvfix::Bytes& table) {
+        ::mkdir(zvfix::kTableCopyDir, 0700);
+        const std::string path = zvfix::TableCopyPath(serial, region);
+        zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(region, table));
+        ::chmod(path.c_str(), 0600);
     }
     std::string install_;
     zvtest::SleepLog sleeps_;
@@ -306,39 +324,208 @@ TEST_F(TableUpdate, EveryVersionPartCountsAndOnlyThePreloadTableIsForcedBack) {
 }
 
 // A table cut short by a power loss keeps its header and version, the rest of
-// its first erase block reads erased: it is rewritten from its template,
-// never called up to date, and the lost settings are the template's.
-TEST_F(TableUpdate, ATornTableIsRewrittenFromItsTemplateNeverUpToDate) {
+// its first erase block reads erased. The adapter keeps these tables once: the
+// table is rebuilt from the copy kept on the host before the write that tore
+// it (so every byte the template does not name is the adapter's own again,
+// the board configuration's settings too), then the template is laid over it.
+// Without a copy nothing is written and the line names the region, never
+// "completed" over erased settings.
+TEST_F(TableUpdate, ATornTableIsRebuiltFromTheCopyKeptOnTheHostOrNotWritten) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
     zvfix::HostBuilder host;
-    auto& a = Chip25(host, {2, 0, 0, 0});
     const auto tear = [](zvfix::Bytes t) {
         std::fill(t.begin() + 0x30, t.begin() + 0x1000, uint8_t{0xFF});
         return t;
     };
-    a.SetRegion(kFwa, tear(a.regionData.at(kFwa)));
-    a.SetRegion(kFbc, tear(zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings)));
+    const zvfix::Bytes fbcSound = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings);
+    zvfix::Bytes fwaSound;
+    std::vector<std::string> serials;
+    for (int i = 0; i < 2; ++i) {
+        auto& a = Chip25(host, {2, 0, 0, 0});
+        fwaSound = a.regionData.at(kFwa);
+        a.SetRegion(kFwa, tear(fwaSound));
+        a.SetRegion(kFbc, tear(fbcSound));
+        serials.push_back(a.serial);
+    }
+    KeepCopy(serials[0], kFwa, fwaSound);
+    KeepCopy(serials[0], kFbc, fbcSound);
     const auto devs = Discover(host);
-    FwaTemplate("2.0.0");
-    FbcTemplate(dir_ + "/Vx9FBC.dat", "2.0.0");
+    FwaTemplate("2.1.0");
+    FbcTemplate(dir_ + "/Vx9FBC.dat", "2.1.0");
 
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
     EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
     const zvfix::Bytes fwa = zvfix::ReadRegion(hostDir_, 0, kFwa), fbc = zvfix::ReadRegion(hostDir_, 0, kFbc);
     EXPECT_TRUE(SumsToZero(fwa));
-    EXPECT_EQ(Version(fwa), (std::vector<uint8_t>{2, 0, 0, 0}));
+    EXPECT_EQ(Version(fwa), (std::vector<uint8_t>{2, 1, 0, 0}));
     EXPECT_EQ(fwa[0x41], 0xAD);
+    EXPECT_EQ(fwa[0x300], 0x42);   // named by no template: the copy's
     EXPECT_TRUE(SumsToZero(fbc));
     EXPECT_TRUE(SumsToZero(fbc, 0x1200));
-    EXPECT_EQ(std::tuple(fbc[0x1C0], fbc[0x1C1] & 1, fbc[0x332]), std::tuple(0x99, 0, 0x77));
-    EXPECT_EQ(Output(), "HBA KV2692: Upgrading FWA version from 0.0.0 to 2.0.0: started\n"
-                        "HBA KV2692: Upgrading FWA version from 0.0.0 to 2.0.0: completed\n"
-                        "HBA KV2692: Upgrading FBC version from 0.0.0 to 2.0.0: started\n"
-                        "HBA KV2692: Upgrading FBC version from 0.0.0 to 2.0.0: completed\n");
+    EXPECT_EQ(fbc[0x41], 0x02);
+    const zvfix::FcSettings kept = zvfix::ReadFcSettings(fbc), want = kAdapterSettings;
+    EXPECT_EQ(std::tie(kept.sfpPollTime, kept.sfpPollEnable, kept.bbcr, kept.fec),
+              std::tie(want.sfpPollTime, want.sfpPollEnable, want.bbcr, want.fec));
+    EXPECT_FALSE(zvtest::FileExists(zvfix::TableCopyPath(serials[0], kFwa))) << "read back whole: the copy goes";
+    EXPECT_FALSE(zvtest::FileExists(zvfix::TableCopyPath(serials[0], kFbc)));
+    const std::string copies = std::string(zvfix::kTableCopyDir) + "/" + serials[0];
+    EXPECT_EQ(Output(), "HBA KV2692 (instance 0): The FWA preload table (region 0x13) is damaged; it is rebuilt from "
+                        "the copy " + copies + "-0x13.copy.\n"
+                        "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.1.0: started\n"
+                        "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.1.0: completed\n"
+                        "HBA KV2692 (instance 0): The FBC board configuration (region 0xBA) is damaged; it is rebuilt "
+                        "from the copy " + copies + "-0xBA.copy.\n"
+                        "HBA KV2692: Upgrading FBC version from 2.0.0 to 2.1.0: started\n"
+                        "HBA KV2692: Upgrading FBC version from 2.0.0 to 2.1.0: completed\n");
+
+    // No copy of the other adapter's tables: nothing is written to them.
+    const size_t seen = Output().size();
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[2], "Vx9FWA.dat"), FWA_FAILED);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[2], "Vx9FBC.dat", 1, 8), FBC_FAILED);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, kFwa), tear(fwaSound));
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, kFbc), tear(fbcSound));
+    EXPECT_EQ(Output().substr(seen),
+              "HBA KV2692 (instance 2): The FWA preload table (region 0x13) on the adapter is damaged and no intact "
+              "copy of it is kept in /var/lib/tarvikolen; nothing was written to the adapter!\n"
+              "HBA KV2692 (instance 2): The FBC board configuration (region 0xBA) on the adapter is damaged and no "
+              "intact copy of it is kept in /var/lib/tarvikolen; nothing was written to the adapter!\n");
 
     // Sound again: now up to date.
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[1], "Vx9FWA.dat"), FWA_SUCCESS);
     EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[1], "Vx9FBC.dat", 1, 8), FBC_UP_TO_DATE);
     EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 2u);
+}
+
+// A copy that is not a whole copy of the region, or that root cannot trust,
+// is not used: the torn table is not written, and the line says why. A table
+// whose header the cut erased is named as the adapter's damaged table, not
+// blamed on a sound template.
+TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host, {2, 0, 0, 0});
+    const zvfix::Bytes sound = a.regionData.at(kFwa);
+    zvfix::Bytes erased = sound;
+    std::fill(erased.begin(), erased.begin() + 0x1000, uint8_t{0xFF});   // the header too
+    a.SetRegion(kFwa, erased);
+    const auto devs = Discover(host);
+    FwaTemplate("2.1.0");
+    const std::string dir = zvfix::kTableCopyDir, path = zvfix::TableCopyPath(a.serial, kFwa);
+    const std::string copy = "the copy " + path;
+    const zvfix::Bytes file = zvfix::MakeTableCopyFile(kFwa, sound);
+
+    struct Row {
+        const char* what;
+        std::function<void()> make;
+        std::string why;   // "": only the damaged table is said
+    };
+    const Row rows[] = {
+        {"no copy", [] {}, ""},
+        {"a copy of another region", [&] { KeepCopy(a.serial, kFwa, sound); zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFbc, sound)); },
+         copy + " is not intact"},
+        {"a copy cut short", [&] { KeepCopy(a.serial, kFwa, sound); ::truncate(path.c_str(), 24 + 0x8000); },
+         copy + " is not intact"},
+        {"a copy with a changed byte", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             zvfix::Bytes bad = file;
+             bad[24 + 0x300] ^= 1;
+             zvfix::WriteBytes(path, bad);
+         }, copy + " is not intact"},
+        {"a copy that holds no sound table", [&] { KeepCopy(a.serial, kFwa, erased); }, copy + " is not intact"},
+        {"a copy others may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(path.c_str(), 0666); },
+         copy + " is refused: group or other users may write it"},
+        {"a copy through a link", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             ::rename(path.c_str(), (dir + "/elsewhere").c_str());
+             ::symlink((dir + "/elsewhere").c_str(), path.c_str());
+         }, copy + " is refused: it is a symbolic link"},
+        {"a copy another user owns", [&] { KeepCopy(a.serial, kFwa, sound); ::chown(path.c_str(), 65534, 65534); },
+         copy + " is refused: a user other than root owns it"},
+        {"a directory others may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(dir.c_str(), 0777); },
+         "the directory " + dir + " is refused: group or other users may write it"},
+        {"a directory another user owns", [&] { KeepCopy(a.serial, kFwa, sound); ::chown(dir.c_str(), 65534, 65534); },
+         "the directory " + dir + " is refused: a user other than root owns it"},
+        {"a directory through a link", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             ::rename(dir.c_str(), (dir + ".real").c_str());
+             ::symlink((dir + ".real").c_str(), dir.c_str());
+         }, "the directory " + dir + " is refused: it is a symbolic link"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ClearCopies();
+        std::error_code ec;
+        std::filesystem::remove_all(dir + ".real", ec);
+        row.make();
+        const size_t seen = Output().size();
+        EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_FAILED);
+        const std::string said = Output().substr(seen);
+        EXPECT_EQ(said, (row.why.empty() ? "" : "HBA KV2692 (instance 0): No table copy is used: " + row.why + ".\n") +
+                            "HBA KV2692 (instance 0): The FWA preload table (region 0x13) on the adapter is damaged and "
+                            "no intact copy of it is kept in /var/lib/tarvikolen; nothing was written to the adapter!\n");
+        EXPECT_FALSE(zvtest::Has(said, "appears to be corrupted")) << "the template is sound";
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir + ".real", ec);
+    EXPECT_EQ(WritesTo(kFwa), 0u);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), erased);
+
+    // The intact copy brings the whole table back, header and all.
+    ClearCopies();
+    KeepCopy(a.serial, kFwa, sound);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+    const zvfix::Bytes now = zvfix::ReadRegion(hostDir_, 0, kFwa);
+    EXPECT_EQ(Version(now), (std::vector<uint8_t>{2, 1, 0, 0}));
+    EXPECT_EQ(now[0x300], 0x42);
+    EXPECT_TRUE(SumsToZero(now));
+}
+
+// Each write of a single-copy table is guarded by a copy of the table as it
+// was: written (0600, in a 0700 directory of root's) before the flash write,
+// kept when the write fails, removed once the table reads back whole. A copy
+// left behind by an earlier run goes when the table is found sound. Without a
+// usable directory the table is not written.
+TEST_F(TableUpdate, AWriteOfASingleCopyTableKeepsACopyUntilItReadsBack) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host);
+    a.faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(kFwa));
+    const auto devs = Discover(host);
+    const zvfix::Bytes before = zvfix::ReadRegion(hostDir_, 0, kFwa);
+    const std::string dir = zvfix::kTableCopyDir, path = zvfix::TableCopyPath(a.serial, kFwa);
+    FwaTemplate("2.0.0");
+    ::rmdir(dir.c_str());
+
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_FAILED);
+    const zvfix::Bytes kept = zvfix::MakeTableCopyFile(kFwa, before);
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(kept.begin(), kept.end())) << "the table as it was";
+    struct stat d {}, f {};
+    ASSERT_EQ(::lstat(dir.c_str(), &d), 0);
+    ASSERT_EQ(::lstat(path.c_str(), &f), 0);
+    EXPECT_EQ(std::tuple(d.st_mode & 07777, d.st_uid, f.st_mode & 07777, f.st_uid), std::tuple(0700u, 0u, 0600u, 0u));
+
+    // The fault is spent: written, read back, the copy removed.
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+    EXPECT_FALSE(zvtest::FileExists(path));
+
+    // A stale copy beside a sound, up-to-date table goes.
+    KeepCopy(a.serial, kFwa, before);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_SUCCESS);
+    EXPECT_FALSE(zvtest::FileExists(path));
+
+    // A directory others may write keeps no copy: the table is not written.
+    ::chmod(dir.c_str(), 0777);
+    FwaTemplate("2.0.1");
+    const size_t writes = WritesTo(kFwa), seen = Output().size();
+    const zvfix::Bytes sound = zvfix::ReadRegion(hostDir_, 0, kFwa);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_FAILED);
+    EXPECT_EQ(WritesTo(kFwa), writes);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), sound);
+    EXPECT_EQ(Output().substr(seen),
+              "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: started\n"
+              "HBA KV2692 (instance 0): The copy of region 0x13 cannot be kept: the directory /var/lib/tarvikolen is "
+              "refused: group or other users may write it; the table was not written!\n"
+              "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: failed\n");
 }
 
 // ---- Version readers -----------------------------------------------------------------------

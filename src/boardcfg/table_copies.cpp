@@ -1,0 +1,251 @@
+// Host-side copies of single-copy configuration tables: file names, the
+// file format, and their writing, reading and removal in a directory only root writes.
+#include "boardcfg/table_copies.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/input_file.h"
+
+namespace {
+
+constexpr char kMagic[4] = {'T', 'K', 'T', 'C'};
+constexpr const char* kSuffix = ".copy";
+constexpr const char* kNewSuffix = ".copy.new";
+
+void PutLE32(std::vector<SD_UINT8>& b, std::size_t off, SD_UINT32 v) {
+    for (int i = 0; i < 4; ++i) b[off + i] = static_cast<SD_UINT8>(v >> (8 * i));
+}
+
+SD_UINT32 GetLE32(std::span<const SD_UINT8> b, std::size_t off) {
+    return SD_UINT32{b[off]} | SD_UINT32{b[off + 1]} << 8 | SD_UINT32{b[off + 2]} << 16 |
+           SD_UINT32{b[off + 3]} << 24;
+}
+
+SD_UINT64 Fnv1a64(std::span<const SD_UINT8> bytes) {
+    SD_UINT64 h = 0xCBF29CE484222325ULL;
+    for (SD_UINT8 c : bytes) {
+        h ^= c;
+        h *= 0x100000001B3ULL;
+    }
+    return h;
+}
+
+bool TrustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+
+std::string Errno(const char* what, int err) { return std::string(what) + " (" + std::strerror(err) + ")"; }
+
+// The directory, opened without following a link and only when root owns it
+// and no one else may write it; made (0700) when missing and `make`. -1 with
+// the reason, or -1 with an empty reason when it is simply not there.
+int OpenCopyDir(bool make, std::string* why) {
+    const auto open_dir = [] { return ::open(TBLCOPY_DIR, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
+    int fd = open_dir();
+    if (fd < 0 && errno == ENOENT && make) {
+        if (::mkdir(TBLCOPY_DIR, 0700) != 0 && errno != EEXIST) {
+            *why = std::string("the directory ") + TBLCOPY_DIR + " cannot be made (" + std::strerror(errno) + ")";
+            return -1;
+        }
+        fd = open_dir();
+    }
+    const std::string dir = std::string("the directory ") + TBLCOPY_DIR;
+    struct stat st {};
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT && !make) {
+            why->clear();
+        } else if (::lstat(TBLCOPY_DIR, &st) == 0 && S_ISLNK(st.st_mode)) {
+            *why = dir + " is refused: it is a symbolic link";
+        } else if (err == ENOTDIR) {
+            *why = dir + " is refused: it is not a directory";
+        } else {
+            *why = dir + " cannot be opened (" + std::strerror(err) + ")";
+        }
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0) {
+        *why = dir + " cannot be examined (" + std::strerror(errno) + ")";
+    } else if (!TrustedOwner(st.st_uid)) {
+        *why = dir + " is refused: a user other than root owns it";
+    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        *why = dir + " is refused: group or other users may write it";
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+const char* RefusalReason(InputFileStatus st) {
+    switch (st) {
+        case InputFileStatus::Link: return "it is a symbolic link";
+        case InputFileStatus::NotRegular: return "it is not a regular file";
+        case InputFileStatus::OthersMayWrite: return "group or other users may write it";
+        case InputFileStatus::PlacedByOthers: return "a user other than root may have placed it";
+        default: return "it cannot be read";
+    }
+}
+
+bool WriteAll(int fd, std::span<const SD_UINT8> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string TableCopyFileName(const char* serial, SD_UINT32 region) {
+    if (serial == nullptr || *serial == '\0' || std::strcmp(serial, "N/A") == 0) return {};
+    std::string name;
+    for (const char* p = serial; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_') {
+            name += static_cast<char>(c);
+        } else {
+            char esc[4];
+            std::snprintf(esc, sizeof esc, "%%%02X", c);
+            name += esc;
+        }
+    }
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "-0x%X%s", region, kSuffix);
+    return name + tail;
+}
+
+std::vector<SD_UINT8> EncodeTableCopy(SD_UINT32 region, std::span<const SD_UINT8> data) {
+    std::vector<SD_UINT8> file(TBLCOPY_HEADER_SIZE + data.size());
+    std::memcpy(file.data(), kMagic, 4);
+    PutLE32(file, 4, TBLCOPY_FORMAT);
+    PutLE32(file, 8, region);
+    PutLE32(file, 12, static_cast<SD_UINT32>(data.size()));
+    const SD_UINT64 h = Fnv1a64(data);
+    PutLE32(file, 16, static_cast<SD_UINT32>(h));
+    PutLE32(file, 20, static_cast<SD_UINT32>(h >> 32));
+    std::copy(data.begin(), data.end(), file.begin() + TBLCOPY_HEADER_SIZE);
+    return file;
+}
+
+bool DecodeTableCopy(std::span<const SD_UINT8> file, SD_UINT32 region, std::size_t size, std::vector<SD_UINT8>* data) {
+    if (data == nullptr || size > TBLCOPY_MAX_DATA || file.size() != TBLCOPY_HEADER_SIZE + size) return false;
+    if (std::memcmp(file.data(), kMagic, 4) != 0 || GetLE32(file, 4) != TBLCOPY_FORMAT || GetLE32(file, 8) != region ||
+        GetLE32(file, 12) != size) {
+        return false;
+    }
+    const std::span<const SD_UINT8> body = file.subspan(TBLCOPY_HEADER_SIZE);
+    const SD_UINT64 h = SD_UINT64{GetLE32(file, 16)} | SD_UINT64{GetLE32(file, 20)} << 32;
+    if (Fnv1a64(body) != h) return false;
+    data->assign(body.begin(), body.end());
+    return true;
+}
+
+int SaveTableCopy(const char* serial, SD_UINT32 region, std::span<const SD_UINT8> data, std::string* why) {
+    std::string scratch;
+    std::string& reason = why != nullptr ? *why : scratch;
+    const std::string name = TableCopyFileName(serial, region);
+    if (name.empty()) {
+        reason = "the adapter's serial number is unknown";
+        return -1;
+    }
+    if (data.size() > TBLCOPY_MAX_DATA) {
+        reason = "the table is too large";
+        return -1;
+    }
+    const int dir = OpenCopyDir(true, &reason);
+    if (dir < 0) return -1;
+    const std::string fresh = name.substr(0, name.size() - std::strlen(kSuffix)) + kNewSuffix;
+    const std::string path = std::string(TBLCOPY_DIR) + "/" + name;
+    // A fresh file, renamed over the old copy only once it is whole on disk:
+    // a cut while it is written never costs the copy a torn table may need.
+    ::unlinkat(dir, fresh.c_str(), 0);
+    int rc = -1;
+    const int fd = ::openat(dir, fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        reason = Errno(("the copy " + path + " cannot be made").c_str(), errno);
+    } else {
+        const std::vector<SD_UINT8> bytes = EncodeTableCopy(region, data);
+        if (::fchmod(fd, 0600) != 0 || !WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+            reason = Errno(("the copy " + path + " cannot be written").c_str(), errno);
+        } else if (::renameat(dir, fresh.c_str(), dir, name.c_str()) != 0) {
+            reason = Errno(("the copy " + path + " cannot be put in place").c_str(), errno);
+        } else if (::fsync(dir) != 0) {
+            reason = Errno(("the directory " + std::string(TBLCOPY_DIR) + " cannot be synced").c_str(), errno);
+        } else {
+            rc = 0;
+        }
+        ::close(fd);
+        if (rc != 0) ::unlinkat(dir, fresh.c_str(), 0);
+    }
+    ::close(dir);
+    return rc;
+}
+
+TableCopyStatus LoadTableCopy(const char* serial, SD_UINT32 region, std::size_t size, std::vector<SD_UINT8>* data,
+                              std::string* why) {
+    std::string scratch;
+    std::string& reason = why != nullptr ? *why : scratch;
+    reason.clear();
+    if (data == nullptr) return TableCopyStatus::Missing;
+    const std::string name = TableCopyFileName(serial, region);
+    if (name.empty()) {
+        reason = "the adapter's serial number is unknown";
+        return TableCopyStatus::Refused;
+    }
+    const int dir = OpenCopyDir(false, &reason);
+    if (dir < 0) return reason.empty() ? TableCopyStatus::Missing : TableCopyStatus::Refused;
+    ::close(dir);
+    const std::string path = std::string(TBLCOPY_DIR) + "/" + name;
+    InputFileStatus st = InputFileStatus::Missing;
+    const int fd = CoreOpenInputFile(path.c_str(), O_RDONLY, &st);
+    if (fd < 0) {
+        if (st == InputFileStatus::Missing) return TableCopyStatus::Missing;
+        reason = "the copy " + path + " is refused: " + RefusalReason(st);
+        return TableCopyStatus::Refused;
+    }
+    struct stat info {};
+    TableCopyStatus result = TableCopyStatus::NotIntact;
+    if (::fstat(fd, &info) != 0) {
+        reason = Errno(("the copy " + path + " cannot be examined").c_str(), errno);
+        result = TableCopyStatus::Refused;
+    } else if (!TrustedOwner(info.st_uid)) {
+        reason = "the copy " + path + " is refused: a user other than root owns it";
+        result = TableCopyStatus::Refused;
+    } else if (static_cast<std::uint64_t>(info.st_size) != TBLCOPY_HEADER_SIZE + std::uint64_t{size} ||
+               size > TBLCOPY_MAX_DATA) {
+        reason = "the copy " + path + " is not intact";
+    } else {
+        std::vector<SD_UINT8> bytes(TBLCOPY_HEADER_SIZE + size);
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (got == bytes.size() && DecodeTableCopy(bytes, region, size, data)) {
+            result = TableCopyStatus::Ok;
+        } else {
+            reason = "the copy " + path + " is not intact";
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+void RemoveTableCopy(const char* serial, SD_UINT32 region) {
+    const std::string name = TableCopyFileName(serial, region);
+    if (name.empty()) return;
+    std::string why;
+    const int dir = OpenCopyDir(false, &why);
+    if (dir < 0) return;
+    if (::unlinkat(dir, name.c_str(), 0) == 0) ::fsync(dir);
+    ::close(dir);
+}
