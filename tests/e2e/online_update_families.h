@@ -301,6 +301,49 @@ inline Family Chip25(bool online, bool tables = false) {
     return f;
 }
 
+// Ordinary templates, the demo's kind: the new version and a few bytes. The
+// adapter's tables hold bytes of their own all over (and the board
+// configuration its settings), which no template names: after a cut in a
+// table's single copy only the copy the update kept on the host brings them
+// back.
+inline Bytes Chip25OwnPreloadTable() {
+    Bytes t = zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25);
+    for (size_t i = 0x20; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i * 7 + 3) & 0x7F;
+    zvfix::FixTableChecksum(t);
+    return t;
+}
+
+inline Bytes Chip25OwnBoardConfig() {
+    Bytes t = zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, kChip25Settings);
+    // Around the carried settings (0x1C0, 0x332...) and short of the SerDes table at 0x1200.
+    for (size_t i = 0x20; i < 0x1C0; ++i) t[i] = static_cast<uint8_t>(i * 5 + 1) & 0x7F;
+    for (size_t i = 0x400; i < 0x600; ++i) t[i] = static_cast<uint8_t>(i * 3 + 2) & 0x7F;
+    zvfix::FixTableChecksum(t);
+    return t;
+}
+
+inline void WriteChip25OrdinaryTemplates(zvtest::InstallDir& inst) {
+    inst.WriteFile("Vx9FWA.dat", zvfix::BoardTemplateSpec{"JKOZ", "1.1.0", {{0x40, {'M', 'C', 'T', 'P'}}}}.Text());
+    inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.1.0", {{0x40, {0x11}}}}.Text());
+}
+
+inline Family Chip25OrdinaryTemplates(bool online) {
+    Family f = Chip25(online, true);
+    f.name += " (ordinary templates)";
+    f.singleCopy.insert({zvfix::kRegionPreload1, zvfix::kRegionBoardConfig1});
+    const auto build = f.build;
+    f.build = [build](zvfix::HostBuilder& h) {
+        build(h);
+        h.adapters.back().SetRegion(zvfix::kRegionPreload1, Chip25OwnPreloadTable());
+        h.adapters.back().SetRegion(zvfix::kRegionBoardConfig1, Chip25OwnBoardConfig());
+    };
+    f.install = [](zvtest::InstallDir& inst) {
+        InstallChip25(inst, zvfix::BuildMultibootImage(Chip25ImageSpec()));
+        WriteChip25OrdinaryTemplates(inst);
+    };
+    return f;
+}
+
 // ---- chip type 27 ---------------------------------------------------------------------
 
 inline Family Chip27() {

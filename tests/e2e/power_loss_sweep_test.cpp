@@ -9,8 +9,9 @@
 // runs twice before the adapters restart (the second-run flow of chip type
 // 27): until then each run writes the copies the adapter does not run, and
 // what it leaves must be what one run leaves. The chip-type-25 hosts give the
-// preload and board-configuration steps work. Each family's sweep prints its
-// counts.
+// preload and board-configuration steps work, once with templates that name
+// every byte of both tables and once with ordinary ones. Each family's sweep
+// prints its counts.
 //
 // Regions the two image sets share (one copy on flash) cannot be protected by
 // switching sets: there the boot verdict after the cut judges only the
@@ -137,5 +138,9 @@ TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdate) { Sweep(Chip25(false, true)); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdate) { Sweep(Chip27()); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip27(), true); }
+// Templates that name a few bytes: what a cut tears in a single-copy table
+// comes back from the copy the update kept on the host.
+TEST_F(PowerLossSweep, Chip25OnlineUpdateOrdinaryTemplates) { Sweep(Chip25OrdinaryTemplates(true)); }
+TEST_F(PowerLossSweep, Chip25OfflineUpdateOrdinaryTemplates) { Sweep(Chip25OrdinaryTemplates(false)); }
 
 }  // namespace
