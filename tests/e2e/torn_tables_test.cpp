@@ -134,6 +134,9 @@ TEST_F(TornTables, WithoutACopyTheAdapterFailsBeforeAnythingIsWrittenToIt) {
                                   "written to the adapter!\n"))
         << r.outputFile;
     EXPECT_FALSE(Has(r.outputFile, "appears to be corrupted")) << "the template is sound";
+    // Refused at the start of the adapter's work, before any table step.
+    EXPECT_FALSE(Has(r.outputFile, "(instance 0): FWA preload table update failed")) << r.outputFile;
+    EXPECT_FALSE(Has(r.outputFile, "(instance 2): FBC board configuration update failed")) << r.outputFile;
     EXPECT_EQ(zve2e::Count(r.outputFile, "Upgrading FWA version from 1.0.0 to 1.1.0: completed"), 1u);
     EXPECT_TRUE(zve2e::Written(dir.Path(), 0).empty());
     EXPECT_TRUE(zve2e::Written(dir.Path(), 1).empty());
