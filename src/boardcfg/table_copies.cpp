@@ -246,6 +246,9 @@ void RemoveTableCopy(const char* serial, SD_UINT32 region) {
     std::string why;
     const int dir = OpenCopyDir(false, &why);
     if (dir < 0) return;
-    if (::unlinkat(dir, name.c_str(), 0) == 0) ::fsync(dir);
+    // With a fresh file a cut left half written, if any.
+    const std::string fresh = name.substr(0, name.size() - std::strlen(kSuffix)) + kNewSuffix;
+    const bool gone = ::unlinkat(dir, name.c_str(), 0) == 0;
+    if (::unlinkat(dir, fresh.c_str(), 0) == 0 || gone) ::fsync(dir);
     ::close(dir);
 }

@@ -509,10 +509,13 @@ TEST_F(TableUpdate, AWriteOfASingleCopyTableKeepsACopyUntilItReadsBack) {
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
     EXPECT_FALSE(zvtest::FileExists(path));
 
-    // A stale copy beside a sound, up-to-date table goes.
+    // A stale copy beside a sound, up-to-date table goes, with a fresh copy a
+    // cut left half written.
     KeepCopy(a.serial, kFwa, before);
+    zvfix::WriteBytes(path + ".new", {'T', 'K'});
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_SUCCESS);
     EXPECT_FALSE(zvtest::FileExists(path));
+    EXPECT_FALSE(zvtest::FileExists(path + ".new"));
 
     // A directory others may write keeps no copy: the table is not written.
     ::chmod(dir.c_str(), 0777);

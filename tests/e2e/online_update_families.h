@@ -51,6 +51,7 @@ struct Family {
     // Checks of what the own-choice records serve, given the control run's
     // host: whole and old or new (oldAllowed), or new.
     std::function<void(const std::string& dir, const std::string& control, bool oldAllowed)> served;
+    int sanitizerStride = 6;                            // the power-loss sweep's stride in the sanitizer build
 };
 
 // Every write point, or in the sanitizer build every `sanitizerStride`th one
@@ -331,6 +332,9 @@ inline Family Chip25OrdinaryTemplates(bool online) {
     Family f = Chip25(online, true);
     f.name += " (ordinary templates)";
     f.singleCopy.insert({zvfix::kRegionPreload1, zvfix::kRegionBoardConfig1});
+    // The later writes are the other chip-type-25 sweeps' own: under the
+    // sanitizers the first write (the preload table) and a few more.
+    f.sanitizerStride = 8;
     const auto build = f.build;
     f.build = [build](zvfix::HostBuilder& h) {
         build(h);

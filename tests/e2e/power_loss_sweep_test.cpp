@@ -64,7 +64,7 @@ protected:
         }
 
         int points = 0, shared = 0, failed = 0, differing = 0;
-        const int stride = WriteStride(6);
+        const int stride = WriteStride(f.sanitizerStride);
         for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
             for (const char* moment : {"after", "before", "during", "early"}) {
                 std::ostringstream where;
