@@ -397,6 +397,32 @@ TEST_F(TableUpdate, ATornTableIsRebuiltFromTheCopyKeptOnTheHostOrNotWritten) {
     EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 2u);
 }
 
+// A torn table whose template is not newer than the kept copy: the copy goes
+// back as it was (never "up to date" over the torn bytes, never downgraded).
+TEST_F(TableUpdate, ATornTableWhoseTemplateIsNotNewerGetsItsCopyBackAsItWas) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host, {2, 0, 0, 0});
+    const zvfix::Bytes fwa = a.regionData.at(kFwa);
+    const zvfix::Bytes fbc = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings);
+    for (const auto& [code, sound] : {std::pair(kFwa, fwa), std::pair(kFbc, fbc)}) {
+        zvfix::Bytes torn = sound;
+        std::fill(torn.begin() + 16, torn.begin() + 0x1000, uint8_t{0xFF});
+        a.SetRegion(code, torn);
+        KeepCopy(a.serial, code, sound);
+    }
+    const auto devs = Discover(host);
+    FwaTemplate("2.0.0");
+    FbcTemplate(dir_ + "/Vx9FBC.dat", "1.9.0");
+
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), fwa);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFbc), fbc);
+    EXPECT_TRUE(zvtest::Has(Output(), "HBA KV2692: Upgrading FBC version from 2.0.0 to 2.0.0: completed\n")) << Output();
+    EXPECT_FALSE(zvtest::Has(Output(), "up to date")) << Output();
+}
+
 // A copy that is not a whole copy of the region, or that root cannot trust,
 // is not used: the torn table is not written, and the line says why. A table
 // whose header the cut erased is named as the adapter's damaged table, not
