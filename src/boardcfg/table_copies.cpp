@@ -87,6 +87,7 @@ const char* RefusalReason(InputFileStatus st) {
         case InputFileStatus::NotRegular: return "it is not a regular file";
         case InputFileStatus::OthersMayWrite: return "group or other users may write it";
         case InputFileStatus::PlacedByOthers: return "a user other than root may have placed it";
+        case InputFileStatus::OwnedByOthers: return "a user other than root owns it";
         default: return "it cannot be read";
     }
 }

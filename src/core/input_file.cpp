@@ -44,7 +44,8 @@ InputFileStatus status_of_errno(int err) {
 // than a file that simply is not there or cannot be opened.
 bool is_refusal(InputFileStatus status) {
     return status == InputFileStatus::NotRegular || status == InputFileStatus::Link ||
-           status == InputFileStatus::OthersMayWrite || status == InputFileStatus::PlacedByOthers;
+           status == InputFileStatus::OthersMayWrite || status == InputFileStatus::PlacedByOthers ||
+           status == InputFileStatus::OwnedByOthers;
 }
 
 // The checks on the open directory and the open file.
@@ -52,6 +53,8 @@ InputFileStatus judge(const struct stat& dir, const struct stat& file) {
     if (!S_ISREG(file.st_mode)) return InputFileStatus::NotRegular;
     if ((file.st_mode & (S_IWGRP | S_IWOTH)) != 0) return InputFileStatus::OthersMayWrite;
     if (others_may_write(dir) && !trusted_owner(file.st_uid)) return InputFileStatus::PlacedByOthers;
+    // Even in root's own directory: its owner may rewrite it at any time.
+    if (!trusted_owner(file.st_uid)) return InputFileStatus::OwnedByOthers;
     return InputFileStatus::Ok;
 }
 
@@ -161,6 +164,7 @@ std::string CoreInputFileRefusalText(const char* path, InputFileStatus status) {
         case InputFileStatus::PlacedByOthers:
             return "File " + name + " is ignored: it is in a directory that users other than root may write, and root "
                                     "does not own it!";
+        case InputFileStatus::OwnedByOthers: return "File " + name + " is ignored: a user other than root owns it!";
     }
     return {};
 }

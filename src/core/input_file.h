@@ -5,7 +5,8 @@
 // and refused when a user other than root could have placed or changed it:
 //   - group or others may write the file, or
 //   - its directory is one another user may write (group or others may, or
-//     another user owns it) and root does not own the file.
+//     another user owns it) and root does not own the file, or
+//   - another user owns the file, wherever it lies (its owner may rewrite it).
 // (The user running the program counts as root: a file of its own gives it
 // nothing it did not have.) An open never waits: a FIFO is refused, not
 // opened for a writer. Every refusal but a missing or unreadable file is
@@ -23,6 +24,7 @@ enum class InputFileStatus {
     Unreadable,      // exists but cannot be opened (permissions and the like)
     OthersMayWrite,  // group or other users may write the file
     PlacedByOthers,  // in a directory other users may write, and not root's file
+    OwnedByOthers,   // another user's file (in a directory only root may write)
 };
 
 // Opens `path` (open(2) access flags O_RDONLY or O_RDWR) under the rule

@@ -1,7 +1,7 @@
 // Every reader of the program's input files over the same plantings: each
-// reads root's own file and refuses a link, a FIFO, a file others may write
-// and a file another user put in a directory others may write, saying the
-// file and the reason. A reader added without the reader rule fails here
+// reads root's own file and refuses a link, a FIFO, a file others may write,
+// a file another user put in a directory others may write and another user's
+// file anywhere, saying the file and the reason. A reader added without the reader rule fails here
 // (and the source check Readers.EveryOpenGoesThroughTheRule names it).
 #include <gtest/gtest.h>
 
@@ -187,6 +187,8 @@ std::vector<Planting> Plantings() {
         {"another user's file in /tmp", 0, 01777, [](auto& p, auto& c) { Put(p, c, kNobody, 0644); }, kPlaced},
         {"another user's file in their own directory", kNobody, 0755,
          [](auto& p, auto& c) { Put(p, c, kNobody, 0644); }, kPlaced},
+        {"another user's file in root's own directory", 0, 0755, [](auto& p, auto& c) { Put(p, c, kNobody, 0644); },
+         " is ignored: a user other than root owns it!"},
     };
 }
 

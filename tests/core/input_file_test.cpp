@@ -5,15 +5,34 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/input_file.h"
 #include "support/e2e_support.h"
+
+// Runs once, right after the reader has looked at the name `g_swapName`
+// inside its directory: the moment another user would swap the file.
+std::string g_swapName;
+std::function<void()> g_swap;
+
+// Every fstatat of this test program passes here (the reader looks at a name
+// before it opens it).
+extern "C" int fstatat(int dirFd, const char* name, struct stat* info, int flags) noexcept {
+    const int rc = static_cast<int>(::syscall(SYS_newfstatat, dirFd, name, info, flags));
+    if (g_swap && g_swapName == name) {
+        const std::function<void()> swap = std::move(g_swap);
+        g_swap = nullptr;
+        swap();
+    }
+    return rc;
+}
 
 namespace {
 
@@ -67,7 +86,6 @@ TEST(InputFile, EachPlantingIsRefusedWithItsReason) {
     };
     const std::vector<Case> cases = {
         {"own/plain", InputFileStatus::Ok, ""},
-        {"own/theirs", InputFileStatus::Ok, ""},
         {"tmp/root", InputFileStatus::Ok, ""},
         {"users/root", InputFileStatus::Ok, ""},
         {"own/none", InputFileStatus::Missing, ""},
@@ -83,6 +101,7 @@ TEST(InputFile, EachPlantingIsRefusedWithItsReason) {
         {"tmp/nobody", InputFileStatus::PlacedByOthers, placed},
         {"group/nobody", InputFileStatus::PlacedByOthers, placed},
         {"users/nobody", InputFileStatus::PlacedByOthers, placed},
+        {"own/theirs", InputFileStatus::OwnedByOthers, " is ignored: a user other than root owns it!"},
     };
     CoreSetInputFileNoticeHook(Capture);
     for (const Case& c : cases) {
@@ -121,6 +140,29 @@ TEST(InputFile, EachPlantingIsRefusedWithItsReason) {
     std::fclose(f);
     EXPECT_TRUE(CoreNameExists((r + "own/dangling").c_str()));
     EXPECT_FALSE(CoreNameExists((r + "own/gone").c_str()));
+}
+
+// A link swapped in between the look at the name and the open is not
+// followed: the open itself refuses it, whatever the look saw.
+TEST(InputFile, ALinkSwappedInAfterTheLookIsNotFollowed) {
+    zvtest::TempDir root;
+    const std::string r = root.Path() + "/";
+    Write(r + "plain", 0, 0644);
+    Write(r + "swapped", 0, 0644);
+    ASSERT_EQ(::symlink((r + "plain").c_str(), (r + "link").c_str()), 0);
+    g_said.clear();
+    CoreSetInputFileNoticeHook(Capture);
+    g_swapName = "swapped";
+    g_swap = [&] { ASSERT_EQ(::rename((r + "link").c_str(), (r + "swapped").c_str()), 0); };
+    InputFileStatus st = InputFileStatus::Ok;
+    const int fd = CoreOpenInputFile((r + "swapped").c_str(), O_RDONLY, &st);
+    CoreSetInputFileNoticeHook(nullptr);
+    EXPECT_FALSE(g_swap) << "the reader never looked at the name";
+    g_swap = nullptr;
+    EXPECT_LT(fd, 0);
+    if (fd >= 0) ::close(fd);
+    EXPECT_EQ(st, InputFileStatus::Link);
+    EXPECT_EQ(g_said, std::vector<std::string>{"File " + r + "swapped is a symbolic link; it is not read!"});
 }
 
 }  // namespace
