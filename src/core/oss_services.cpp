@@ -10,6 +10,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -342,24 +343,48 @@ int copy_file_at(const char* source, int dirFd, const char* name) {
     return 0;
 }
 
-// Opens the directory the files are copied into: never through a link (a
-// trailing "/" would follow one, so it is dropped), and only one that no user
-// but root may write; made when missing. The descriptor, or -1 with the reason.
+// Opens the directory the files are copied into: never through a link
+// anywhere in its path (each name is opened inside the directory opened
+// before it, without following a link, so a link planted at any level is
+// refused, "dir/." included), and only one that no user but root may write;
+// its last name is made when missing. The descriptor, or -1 with the reason.
 int open_target_directory(const char* destination, std::string& why) {
-    std::string name = destination;
-    while (name.size() > 1 && name.back() == '/') name.pop_back();
-    const auto open_directory = [&] { return ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
-    int fd = open_directory();
-    // A directory root makes is its own and written by no one else.
-    if (fd < 0 && errno == ENOENT && ::mkdir(name.c_str(), 0755) == 0) fd = open_directory();
-    struct stat st {};
-    if (fd < 0) {
-        const int err = errno;
-        if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) why = "it is a symbolic link";
-        else if (err == ENOTDIR) why = "it is not a directory";
-        else why = std::strerror(err);
+    const std::string path = destination;
+    if (path.empty()) {
+        why = std::strerror(ENOENT);
         return -1;
     }
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at < path.size();) {
+        const std::size_t end = std::min(path.find('/', at), path.size());
+        if (end > at) names.emplace_back(path, at, end - at);
+        at = end + 1;
+    }
+    int fd = ::open(path[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const char* name = names[i].c_str();
+        const auto open_directory = [&] { return ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
+        int next = open_directory();
+        // A directory root makes is its own and written by no one else.
+        if (next < 0 && errno == ENOENT && i + 1 == names.size() && ::mkdirat(fd, name, 0755) == 0)
+            next = open_directory();
+        if (next < 0) {
+            const int err = errno;
+            struct stat st {};
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) why = "it is a symbolic link";
+            else if (err == ENOTDIR) why = "it is not a directory";
+            else why = std::strerror(err);
+            ::close(fd);
+            return -1;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    struct stat st {};
     if (::fstat(fd, &st) != 0) why = std::strerror(errno);
     else if (st.st_uid != 0 && st.st_uid != ::geteuid()) why = "a user other than root owns it";
     else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) why = "group or other users may write it";

@@ -79,10 +79,11 @@ int GetAppDataPath(char* buffer, size_t size);
 // started is removed).
 int CopyFile(const char* source, const char* destination);
 // Copies the regular files of a directory into another (created, mode 0755,
-// when missing). The destination is opened without following a link and its
-// files are made inside that very directory; it is refused (the reason in
-// `refusal`, e.g. "it is a symbolic link") when it is no directory, or when a
-// user other than root owns it or group or others may write it.
+// when missing). The destination is opened one name at a time without
+// following a link and its files are made inside that very directory; it is
+// refused (the reason in `refusal`, e.g. "it is a symbolic link") when any
+// name of its path is a link or it is no directory, or when a user other than
+// root owns it or group or others may write it.
 // -1 when either is null, the source cannot be opened, the destination cannot be
 // made, is refused or is the source itself, or any file failed (its name goes
 // to `failed`).

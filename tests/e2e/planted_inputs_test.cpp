@@ -1,15 +1,19 @@
 // Files another user planted where a root run looks: an image or template in
 // a directory everyone may write, an installation directory everyone may
-// write, a link named as the "-x" target, the update lock, and FIFOs in place
+// write, another user's file in root's own directory, a link named as (or
+// standing anywhere in) the "-x" target, the update lock, and FIFOs in place
 // of the simulated platform's files. Nothing of theirs is read or written
 // through; each refusal names the file and the reason.
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "e2e/online_update_families.h"
 #include "e2e/safety_fixture.h"
 
 namespace {
+namespace fs = std::filesystem;
 using zvsafety::Has;
 
 constexpr uid_t kNobody = 65534;
@@ -91,6 +95,58 @@ TEST_F(PlantedInputs, ABoardTemplateOthersCouldChangeIsNeverWritten) {
     ASSERT_EQ(::chmod(inst.Path().c_str(), 0755), 0);
 }
 
+// Another user's file in root's own installation directory (0755, the file
+// 0644): its owner could rewrite it at any time, so it is never used.
+TEST_F(PlantedInputs, AnotherUsersFileInRootsOwnDirectoryIsNeverUsed) {
+    AddChip25(0x0289);
+    struct Case {
+        std::string name;    // in the installation directory (also the working directory)
+        int status;
+        std::string shown;   // the path the refusal names
+    };
+    const std::string dir = inst.Path() + "/";
+    // (The image itself: below.)
+    for (const Case& c : {Case{"flash.cfg", 5, dir + "flash.cfg"}, Case{"Vx9FBC.dat", 3, "Vx9FBC.dat"},
+                          Case{"Vx9FWA.dat", 3, dir + "Vx9FWA.dat"}}) {
+        SCOPED_TRACE(c.name);
+        Install();
+        ASSERT_EQ(::chmod(inst.Path().c_str(), 0755), 0);
+        const auto before = Flashes();
+        ASSERT_EQ(::chown((dir + c.name).c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chmod((dir + c.name).c_str(), 0644), 0);
+        zvtest::RunResult r = RunWithin(Options());
+        EXPECT_EQ(r.status, c.status) << r.out << r.err << r.outputFile;
+        EXPECT_TRUE(Has(r.err, "File " + c.shown + " is ignored: a user other than root owns it!\n")) << r.err;
+        EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+        EXPECT_EQ(Flashes(), before);
+        ASSERT_EQ(::chown((dir + c.name).c_str(), 0, 0), 0);
+    }
+}
+
+// The same for the multiboot image itself: refused, nothing flashed; as
+// root's own file it is flashed.
+TEST_F(PlantedInputs, AnotherUsersImageInRootsOwnDirectoryIsNeverFlashed) {
+    const zvonline::Family f = zvonline::Chip25(true);
+    f.build(host);
+    host.Write(hostDir.Path());
+    f.install(inst);
+    ASSERT_EQ(::chmod(inst.Path().c_str(), 0755), 0);
+    const std::string image = inst.Path() + "/kv_mbi.bin";
+    ASSERT_EQ(::chown(image.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(image.c_str(), 0644), 0);
+    const auto before = Flashes();
+    zvtest::RunResult r = RunWithin(Options());
+    EXPECT_EQ(r.status, 3) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(Has(r.err, "File kv_mbi.bin is ignored: a user other than root owns it!\n")) << r.err;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(Flashes(), before);
+
+    ASSERT_EQ(::chown(image.c_str(), 0, 0), 0);
+    r = RunWithin(Options());
+    EXPECT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_NE(Flashes(), before);
+}
+
 // "-x" into a link another user planted, to a directory only root may write,
 // or into a directory others own or may write: nothing is copied there.
 TEST_F(PlantedInputs, ExtractNeverCopiesIntoADirectoryAnotherUserCouldHavePlanted) {
@@ -104,12 +160,20 @@ TEST_F(PlantedInputs, ExtractNeverCopiesIntoADirectoryAnotherUserCouldHavePlante
     ASSERT_EQ(::chown("/tmp/theirs", kNobody, kNobody), 0);
     ASSERT_EQ(::mkdir("/tmp/open", 0755), 0);
     ASSERT_EQ(::chmod("/tmp/open", 0777), 0);
+    ASSERT_EQ(::mkdir("/tmp/group", 0755), 0);
+    ASSERT_EQ(::chmod("/tmp/group", 0775), 0);
+    // A link higher up the path: to root's directory, and to one that holds it.
+    ASSERT_EQ(::symlink(fs::path(rootOnly.Path()).parent_path().c_str(), "/tmp/up"), 0);
+    const std::string viaUp = "/tmp/up/" + fs::path(rootOnly.Path()).filename().string();
     struct Case {
         std::string target, reason;
     };
     for (const Case& c : {Case{"/tmp/out", "it is a symbolic link"}, Case{"/tmp/out/", "it is a symbolic link"},
+                          Case{"/tmp/out/.", "it is a symbolic link"}, Case{"/tmp/out/./", "it is a symbolic link"},
+                          Case{viaUp, "it is a symbolic link"}, Case{"/tmp/out/sub", "it is a symbolic link"},
                           Case{"/tmp/theirs", "a user other than root owns it"},
-                          Case{"/tmp/open", "group or other users may write it"}}) {
+                          Case{"/tmp/open", "group or other users may write it"},
+                          Case{"/tmp/group", "group or other users may write it"}}) {
         SCOPED_TRACE(c.target);
         zvtest::RunResult r = RunWithin(Options({"-x", c.target}));
         EXPECT_NE(r.status, 0) << r.out << r.err;
@@ -117,8 +181,10 @@ TEST_F(PlantedInputs, ExtractNeverCopiesIntoADirectoryAnotherUserCouldHavePlante
             << r.out;
     }
     EXPECT_EQ(FileText(rootOnly.Path() + "/flash.cfg"), "root's\n");
+    EXPECT_FALSE(zvtest::FileExists(rootOnly.Path() + "/sub"));
     EXPECT_FALSE(zvtest::FileExists("/tmp/theirs/flash.cfg"));
     EXPECT_FALSE(zvtest::FileExists("/tmp/open/flash.cfg"));
+    EXPECT_FALSE(zvtest::FileExists("/tmp/group/flash.cfg"));
 
     // A new directory is made root's own, and the files land in it.
     zvtest::RunResult r = RunWithin(Options({"-x", "/tmp/new"}));
@@ -150,6 +216,11 @@ TEST_F(PlantedInputs, TheUpdateLockIsRootsOwnOrSaidWhyNot) {
         {"FIFO", "it is not a regular file", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
         {"another user's", "it is not a file that only root owns and may write", [&] { Plant(lock, "", kNobody, 0600); }},
         {"writable by others", "it is not a file that only root owns and may write", [&] { Plant(lock, "", 0, 0666); }},
+        {"writable by its group", "it is not a file that only root owns and may write", [&] { Plant(lock, "", 0, 0660); }},
+        {"in a directory others may write", "users other than root may write its directory",
+         [&] { ASSERT_EQ(::chmod("/run", 01777), 0); }},
+        {"in a directory its group may write", "users other than root may write its directory",
+         [&] { ASSERT_EQ(::chmod("/run", 0775), 0); }},
     };
     const auto before = Flashes();
     for (const Case& c : cases) {
@@ -163,6 +234,7 @@ TEST_F(PlantedInputs, TheUpdateLockIsRootsOwnOrSaidWhyNot) {
         EXPECT_TRUE(Has(r.out, said)) << r.out;
         EXPECT_TRUE(Has(r.outputFile, said)) << r.outputFile;
         EXPECT_EQ(Flashes(), before);
+        ASSERT_EQ(::chmod("/run", 0755), 0);
     }
 }
 
