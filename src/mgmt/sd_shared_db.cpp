@@ -22,6 +22,9 @@ namespace {
 
 constexpr char kMagic[8] = {'Z', 'V', 'S', 'H', 'D', 'B', 0, 0};
 constexpr int kSemCount = 4;
+// How often a file or semaphore set that another user keeps putting in the
+// way is set aside before the library gives up (each time a race lost to them).
+constexpr int kSetAsideAttempts = 16;
 // Longest wait for each semaphore; a holder that never lets go (or a set that
 // someone else drives) can delay the program by this much, never for ever.
 constexpr int kSemWaitMs[kSemCount] = {30000, 60000, 10000, 5000};
@@ -75,8 +78,13 @@ key_t sem_key() {
 }
 
 // A set that another user made, or that others may alter, could be held or
-// driven by them: it is never waited on.
-bool sem_trusted(int id, std::string* why) {
+// driven by them: it is never waited on. Another user's set is removed
+// (root may) and root's own made in its place, so that no user can stop
+// the library by making the set first; a set of root's that does not fit
+// (another program's, or one others may alter) is left alone and the
+// library does not start.
+// *planted tells a set that another user made or owns (never one of root's).
+bool sem_trusted(int id, std::string* why, bool* planted) {
     struct semid_ds ds {};
     semun_arg arg{};
     arg.buf = &ds;
@@ -88,6 +96,7 @@ bool sem_trusted(int id, std::string* why) {
     if (ds.sem_perm.cuid != self || ds.sem_perm.uid != self) {
         *why = "it was not created by root (creator uid " + std::to_string(ds.sem_perm.cuid) + ", owner uid " +
                std::to_string(ds.sem_perm.uid) + ")";
+        if (planted != nullptr) *planted = true;
         return false;
     }
     if ((ds.sem_perm.mode & 0022) != 0) {
@@ -103,17 +112,20 @@ bool sem_trusted(int id, std::string* why) {
 }
 
 int sem_get_id() {
-    std::string failure;
+    std::string failure, removed;
+    int found = -1;
     {
         std::lock_guard<std::mutex> lock(g_semMutex);
         if (g_semId >= 0) return g_semId;
         if (g_setupFailed) return -1;
         const key_t key = sem_key();
-        for (int attempt = 0; attempt < 8 && failure.empty(); ++attempt) {
+        bool lastRemoved = false;
+        for (int attempt = 0; attempt < kSetAsideAttempts && failure.empty() && found < 0; ++attempt) {
+            lastRemoved = false;
             int id = semget(key, kSemCount, IPC_CREAT | IPC_EXCL | 0600);
             if (id >= 0) {
-                g_semId = id;
-                return id;
+                found = id;
+                break;
             }
             if (errno != EEXIST) break;
             id = semget(key, 0, 0);
@@ -122,20 +134,31 @@ int sem_get_id() {
                 break;
             }
             std::string why;
-            if (!sem_trusted(id, &why)) {
+            bool planted = false;
+            if (sem_trusted(id, &why, &planted)) {
+                found = id;
+            } else if (planted && semctl(id, 0, IPC_RMID) == 0) {
+                removed = why;
+                lastRemoved = true;
+            } else {
                 char hex[16];
                 std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(key));
                 failure = std::string("The management library cannot start: its semaphore set (key ") + hex +
                           ") is not used because " + why + ".";
-                break;
             }
-            g_semId = id;
-            return id;
         }
-        if (failure.empty())
-            failure = "The management library cannot start: its semaphores cannot be made (" + errno_text(errno) + ").";
+        if (found >= 0) {
+            g_semId = found;
+        } else if (failure.empty()) {
+            failure = lastRemoved ? "The management library cannot start: another user's semaphore set keeps "
+                                    "taking the place of its own."
+                                  : "The management library cannot start: its semaphores cannot be made (" +
+                                        errno_text(errno) + ").";
+        }
     }
     // Said outside the lock: the log itself may take a semaphore.
+    if (!removed.empty()) zvdbg_error("zvapi_sem_open: a semaphore set under its key was removed: %s", removed.c_str());
+    if (found >= 0) return found;
     setup_failed(failure);
     return -1;
 }
@@ -280,43 +303,74 @@ void prune_users(zvapi_shdb_file* db) {
     }
 }
 
-// Opens the shared file when it is one this process can trust (a regular file
-// of its own user that neither group nor others may write, reached without a
-// link); anything else in its place is removed and the file made afresh,
-// exclusively. -1 with *why set when neither works.
+// Root's own file: a regular file of this process's user, with no other name
+// (a hard link to another of root's files would be truncated and mapped),
+// that neither group nor others may write.
+bool own_shared_file(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1 &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Takes what is in the file's place out of the way without following or
+// opening it: anything but a directory is removed (root may remove another
+// user's name in the sticky /tmp), a directory is renamed onto a fresh empty
+// directory of root's with an unguessable name beside it, its contents
+// untouched. False with *why set when neither works.
+bool set_aside(std::string* why) {
+    if (::unlink(ZVSHDB_PATH) == 0 || errno == ENOENT) return true;
+    if (errno != EISDIR && errno != EPERM) {
+        *why = "cannot be made afresh: what is in its place cannot be removed (" + errno_text(errno) + ")";
+        return false;
+    }
+    char aside[] = "/tmp/zv_shared.dat.XXXXXX";
+    if (::mkdtemp(aside) == nullptr) {
+        *why = "cannot be made afresh: the directory in its place cannot be set aside (" + errno_text(errno) + ")";
+        return false;
+    }
+    if (::rename(ZVSHDB_PATH, aside) != 0) {
+        const int err = errno;
+        ::rmdir(aside);
+        if (err == ENOENT) return true;
+        *why = "cannot be made afresh: the directory in its place cannot be set aside (" + errno_text(err) + ")";
+        return false;
+    }
+    zvdbg_error("zvapi_shdb_attach: the directory in place of %s was moved to %s", ZVSHDB_PATH, aside);
+    return true;
+}
+
+// Opens the shared file when it is root's own (see own_shared_file), reached
+// without a link; anything else in its place (another user's file or
+// directory, a link, a FIFO, a file others may write) is set aside and the
+// file made afresh, exclusively. -1 with *why set when that cannot be done.
 int open_shared_file(bool* fresh, std::string* why) {
     *fresh = false;
-    int fd = ::open(ZVSHDB_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    int err = errno;
-    if (fd >= 0) {
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+    for (int attempt = 0; attempt < kSetAsideAttempts; ++attempt) {
+        int fd = ::open(ZVSHDB_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            if (own_shared_file(fd)) return fd;
+            ::close(fd);
+        } else if (errno == ENOENT) {
+            fd = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+            if (fd < 0 && errno == EEXIST) continue;   // put there meanwhile: looked at again
+            if (fd < 0) {
+                *why = "cannot be created (" + errno_text(errno) + ")";
+                return -1;
+            }
+            if (::fchmod(fd, 0600) != 0) {
+                *why = "cannot be given mode 0600 (" + errno_text(errno) + ")";
+                ::close(fd);
+                ::unlink(ZVSHDB_PATH);
+                return -1;
+            }
+            *fresh = true;
             return fd;
         }
-        ::close(fd);
-        err = EPERM;
-    }
-    if (err != ENOENT) {
         zvdbg_error("zvapi_shdb_attach: %s is not a file of this user only; made afresh", ZVSHDB_PATH);
-        if (::unlink(ZVSHDB_PATH) != 0 && errno != ENOENT) {
-            *why = "cannot be made afresh: what is in its place cannot be removed (" + errno_text(errno) + ")";
-            return -1;
-        }
+        if (!set_aside(why)) return -1;
     }
-    fd = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *why = "cannot be created (" + errno_text(errno) + ")";
-        return -1;
-    }
-    if (::fchmod(fd, 0600) != 0) {
-        *why = "cannot be given mode 0600 (" + errno_text(errno) + ")";
-        ::close(fd);
-        ::unlink(ZVSHDB_PATH);
-        return -1;
-    }
-    *fresh = true;
-    return fd;
+    *why = "cannot be made afresh: what is put in its place keeps coming back";
+    return -1;
 }
 
 }  // namespace

@@ -55,8 +55,10 @@ static_assert(sizeof(zvapi_shdb_file) <= ZVSHDB_SIZE);
 
 // ---- Semaphores -------------------------------------------------------------
 // A set is used only when this process's user (root) created and owns it and
-// neither group nor others may change it; otherwise the library does not start
-// (zvapi_setup_error says why). Every wait is bounded and ends early once
+// neither group nor others may change it. A set that another user made or
+// owns under the key is removed and root's own made exclusively in its place;
+// one of root's that does not fit (others may change it, too few semaphores)
+// is left alone and the library does not start (zvapi_setup_error says why). Every wait is bounded and ends early once
 // zvapi_interrupt_waits was called.
 enum zvapi_sem_index { ZVAPI_SEM_LOAD = 0, ZVAPI_SEM_FLASH = 1, ZVAPI_SEM_SHDB = 2, ZVAPI_SEM_DEBUG_LOG = 3 };
 // IPC key of the semaphore set (it follows the directory of the file).
@@ -95,9 +97,11 @@ void zvapi_reset_setup_error();   // tests
 
 // ---- Attach and detach ------------------------------------------------------
 // Maps the file (creating, repairing or re-initialising it), prunes dead users
-// and registers this process. 0 or 0x20000074. A file in its place that this
-// process's user does not own, that group or others may write, that is no
-// regular file or is a link is removed and made afresh (0600, exclusively).
+// and registers this process. 0 or 0x20000074. Anything in its place that is
+// not this user's own regular file with a single name that neither group nor
+// others may write is never followed or opened for use: a directory is
+// renamed aside ("/tmp/zv_shared.dat.XXXXXX", its contents untouched),
+// anything else removed, and the file made afresh (0600, exclusively).
 SD_UINT32 zvapi_shdb_attach();
 // Unregisters this process; the last user removes the file and semaphores.
 void zvapi_shdb_detach();

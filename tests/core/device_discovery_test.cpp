@@ -4,6 +4,8 @@
 #include "core/device_discovery.h"
 
 #include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,16 +120,18 @@ protected:
 
 // ---- Instances -------------------------------------------------------------------------
 
-// A library that cannot start (its shared database cannot be made) fails every
+// A library that cannot start (its semaphore set cannot be used) fails every
 // open the same way: the loop stops at the first instead of trying them all.
 TEST_F(Discovery, LibraryThatCannotStartEndsTheLoopAtOnce) {
     if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
     zvfix::HostBuilder h;
     h.AddChip25TwoPort();
-    ASSERT_EQ(mkdir(kSharedFile, 0700), 0);
+    // Root's own set under the library's key that does not fit (another program's).
+    const int misfit = semget(zvapi_sem_key(), 1, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(misfit, 0);
     std::string err;
     Discover(h, &err);
-    rmdir(kSharedFile);
+    semctl(misfit, 0, IPC_RMID);
     zvapi_reset_setup_error();
     EXPECT_EQ(GetDeviceList()->count, 0u);
     EXPECT_EQ(Count(err, "SDOpenDevice("), 1u) << err;

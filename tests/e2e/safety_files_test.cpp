@@ -1,5 +1,6 @@
 // Files and locks a root program can trust: input files that are no regular
-// file, a table, shared database or semaphore set planted by another user,
+// file, a table planted by another user, a shared database or semaphore set
+// planted by another user (set aside, the run goes on),
 // links planted where the program writes, and a run blocked on a lock.
 #include <fcntl.h>
 #include <sys/ipc.h>
@@ -18,15 +19,23 @@ using zvsafety::Has;
 
 constexpr uid_t kNobody = 65534;
 
-// A semaphore set under the program's key, made by `uid` with `mode`, whose
-// load semaphore is held.
-int PlantSemaphores(uid_t uid, int mode) {
+// A semaphore set of `count` under the program's key, made by `uid` with
+// `mode` (and handed to root as its owner when `rootOwns`), whose load
+// semaphore is held.
+int PlantSemaphores(uid_t uid, int mode, int count = 4, bool rootOwns = false) {
     const key_t key = ftok("/tmp", 'Z');
     const pid_t pid = fork();
     if (pid == 0) {
         if (setgid(uid) != 0 || setuid(uid) != 0) _exit(1);
-        const int id = semget(key, 4, IPC_CREAT | mode);
-        _exit(id >= 0 && semctl(id, 0, SETVAL, 1) == 0 ? 0 : 2);
+        const int id = semget(key, count, IPC_CREAT | mode);
+        if (id < 0 || semctl(id, 0, SETVAL, 1) != 0) _exit(2);
+        if (rootOwns) {
+            struct semid_ds ds {};
+            if (semctl(id, 0, IPC_STAT, &ds) != 0) _exit(3);
+            ds.sem_perm.uid = 0;
+            if (semctl(id, 0, IPC_SET, &ds) != 0) _exit(4);
+        }
+        _exit(0);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -125,39 +134,92 @@ TEST_F(SafetyFiles, APlantedSharedDatabaseIsReplacedNeverUsedOrWrittenThrough) {
     EXPECT_EQ(r.status, 2) << r.out << r.err;
     EXPECT_EQ(zvtest::ReadFile(victim), "root's data\n");
 
-    // What cannot be removed is one clear error, not an empty host.
-    ::unlink(db.c_str());
+    // A second name of root's file: the file keeps its bytes.
+    ASSERT_EQ(::link(victim.c_str(), db.c_str()), 0);
+    r = RunWithin(Options());
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_EQ(zvtest::ReadFile(victim), "root's data\n");
+
+    // A directory another user made there is moved aside, its contents as
+    // they were, and the run goes on.
     ASSERT_EQ(::mkdir(db.c_str(), 0777), 0);
     WriteTextFile(db + "/keep", "x");
-    WriteTextFile("/usr/lib/libzvsdm.log", "");
+    ASSERT_EQ(::chown((db + "/keep").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(db.c_str(), kNobody, kNobody), 0);
     r = RunWithin(Options());
+    EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
+    EXPECT_NE(::lstat(db.c_str(), &st), 0);
+    std::vector<fs::path> aside;
+    for (const auto& e : fs::directory_iterator("/tmp"))
+        if (e.path().filename().string().starts_with("zv_shared.dat.")) aside.push_back(e.path());
+    ASSERT_EQ(aside.size(), 1u);
+    ASSERT_EQ(::lstat(aside[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(zvtest::ReadFile(aside[0] / "keep"), "x");
+}
+
+// What the library cannot use (root's own semaphore set under its key that
+// does not fit) is one clear error, not an empty host.
+TEST_F(SafetyFiles, ALibraryThatCannotStartIsOneClearError) {
+    AddChip25(0x0289);
+    Install();
+    semId_ = semget(ftok("/tmp", 'Z'), 1, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(semId_, 0);
+    WriteTextFile("/usr/lib/libzvsdm.log", "");
+    const zvtest::RunResult r = RunWithin(Options());
     EXPECT_EQ(r.status, 12) << r.out << r.err;
-    EXPECT_EQ(r.err, "Error: The management library cannot start: its shared database /tmp/zv_shared.dat cannot be "
-                     "made afresh: what is in its place cannot be removed (Is a directory).\n");
+    char key[16];
+    std::snprintf(key, sizeof key, "0x%08x", static_cast<unsigned>(ftok("/tmp", 'Z')));
+    EXPECT_EQ(r.err, std::string("Error: The management library cannot start: its semaphore set (key ") + key +
+                         ") is not used because it holds too few semaphores.\n");
     EXPECT_TRUE(Has(r.outputFile, "Error: The management library cannot start")) << r.outputFile;
     EXPECT_FALSE(Has(r.out + r.outputFile, "No compatible HBA found"));
     const std::string libLog = zvtest::ReadFile("/usr/lib/libzvsdm.log");
     EXPECT_LE(std::count(libLog.begin(), libLog.end(), '\n'), 3) << libLog;
 }
 
-TEST_F(SafetyFiles, ASemaphoreSetOthersMadeOrMayChangeIsNotUsed) {
+// A set another user made or owns under the key (its load semaphore held) is
+// removed and the run goes on with root's own; a set of root's that others
+// may change is never used.
+TEST_F(SafetyFiles, ASemaphoreSetAnotherUserMadeIsRemovedOneOthersMayChangeIsNotUsed) {
     AddChip25(0x0289);
     Install();
-    const auto before = Flashes();
-    for (const auto& [uid, mode] : {std::pair<uid_t, int>{kNobody, 0600}, {0, 0666}}) {
-        semId_ = PlantSemaphores(uid, mode);
+    struct Case {
+        const char* what;
+        uid_t uid;
+        int mode;
+        bool rootOwns;
+        int status;
+    };
+    for (const Case& c : {Case{"another user's", kNobody, 0600, false, 2},
+                          Case{"another user's, others may change it", kNobody, 0666, false, 2},
+                          Case{"made by another user, handed to root", kNobody, 0600, true, 2},
+                          Case{"root's, others may change it", 0, 0666, false, 12}}) {
+        SCOPED_TRACE(c.what);
+        host.Write(hostDir.Path());
+        const auto before = Flashes();
+        const size_t written = zvfix::ReadJournal(hostDir.Path()).size();
+        semId_ = PlantSemaphores(c.uid, c.mode, 4, c.rootOwns);
         ASSERT_GE(semId_, 0);
-        // Refused at once: the run never waits for the held load semaphore.
+        // Never waited on: the planted set is removed, root's own refused at once.
         zvtest::Running running = zvtest::Start(inst, Options());
         if (zvtest::WaitUntil(running, [&] { return semctl(semId_, 0, GETZCNT) > 0; })) {
             ADD_FAILURE() << "the run waited for a semaphore of the planted set";
             ::kill(running.pid, SIGKILL);
         }
         zvtest::RunResult r = WaitWithin(running);
-        EXPECT_EQ(r.status, 12) << r.out << r.err;
-        EXPECT_TRUE(Has(r.err, "Error: The management library cannot start: its semaphore set")) << r.err;
-        EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
-        EXPECT_EQ(Flashes(), before);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        struct semid_ds ds {};
+        if (c.status == 12) {
+            EXPECT_TRUE(Has(r.err, "Error: The management library cannot start: its semaphore set")) << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(hostDir.Path()).size(), written);
+            EXPECT_EQ(Flashes(), before);
+            EXPECT_EQ(semctl(semId_, 0, IPC_STAT, &ds), 0) << "root's own set is left alone";
+        } else {
+            EXPECT_EQ(r.err, "") << r.err;
+            EXPECT_NE(semctl(semId_, 0, IPC_STAT, &ds), 0) << "the planted set is gone";
+            EXPECT_LT(semget(ftok("/tmp", 'Z'), 0, 0), 0) << "the run removed its own set at its end";
+        }
         semctl(semId_, 0, IPC_RMID);
         semId_ = -1;
     }

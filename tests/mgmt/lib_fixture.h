@@ -2,9 +2,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fake_transport.h"
@@ -49,5 +53,16 @@ protected:
 using zvfix::Pattern;
 
 inline bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
+
+// A set of root's own under the library's key that does not fit (one
+// semaphore: another program's): the library does not start while it is
+// there. Its id, and the set-up error it gives.
+inline int PlantMisfitSemaphores() { return semget(zvapi_sem_key(), 1, IPC_CREAT | IPC_EXCL | 0600); }
+inline std::string MisfitSetupError() {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(zvapi_sem_key()));
+    return std::string("The management library cannot start: its semaphore set (key ") + hex +
+           ") is not used because it holds too few semaphores.";
+}
 
 }  // namespace zvtest

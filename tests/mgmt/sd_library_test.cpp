@@ -5,9 +5,12 @@
 #include <fcntl.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 #include "lib_fixture.h"
+#include "fixtures/board_template_builder.h"
 #include "support/e2e_support.h"
 
 namespace zvtest {
@@ -95,6 +98,64 @@ TEST_F(Library, SharedFileThatCannotBeTrustedIsMadeAfreshNeverFollowed) {
     Close(h);
 }
 
+// Whatever else stands in the shared file's place is set aside, never
+// opened for use: another user's directory (renamed aside, its contents
+// untouched), a second name of root's file (the file keeps its bytes), a
+// FIFO. The library starts with a fresh file of its own.
+TEST_F(Library, AnythingElseInTheSharedFilesPlaceIsSetAsideNeverUsed) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
+    state->AddAdapter(0x2281, "SN1");
+    const std::string victim = "/tmp/victim";
+    zvfix::WriteTextFile(victim, "root's data\n");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const std::vector<Case> cases = {
+        {"another user's directory",
+         [] {
+             ASSERT_EQ(mkdir(ZVSHDB_PATH, 0777), 0);
+             ASSERT_EQ(chown(ZVSHDB_PATH, 65534, 65534), 0);
+             zvfix::WriteTextFile(std::string(ZVSHDB_PATH) + "/keep", "theirs\n");
+         }},
+        {"root's directory", [] { ASSERT_EQ(mkdir(ZVSHDB_PATH, 0700), 0); }},
+        {"a second name of root's file", [&] { ASSERT_EQ(link(victim.c_str(), ZVSHDB_PATH), 0); }},
+        {"another user's FIFO",
+         [] {
+             ASSERT_EQ(mkfifo(ZVSHDB_PATH, 0666), 0);
+             ASSERT_EQ(chown(ZVSHDB_PATH, 65534, 65534), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        int h = Open(0);
+        struct stat st {};
+        ASSERT_EQ(lstat(ZVSHDB_PATH, &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_uid, geteuid());
+        EXPECT_EQ(st.st_nlink, 1u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(static_cast<size_t>(st.st_size), ZVSHDB_SIZE);
+        SD_INT32 token = 0;
+        EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
+        EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
+        Close(h);
+        EXPECT_FALSE(SharedFileExists());
+        EXPECT_EQ(ReadFile(victim), "root's data\n");
+    }
+    // Both directories lie beside it, as they were.
+    std::vector<std::string> aside;
+    for (const auto& e : std::filesystem::directory_iterator("/tmp")) {
+        if (e.path().filename().string().starts_with("zv_shared.dat.")) aside.push_back(e.path());
+    }
+    ASSERT_EQ(aside.size(), 2u);
+    const bool theirsFirst = std::filesystem::exists(aside[0] + "/keep");
+    EXPECT_EQ(ReadFile(aside[theirsFirst ? 0 : 1] + "/keep"), "theirs\n");
+    for (const std::string& d : aside) std::filesystem::remove_all(d);
+}
+
 TEST_F(Library, EventsQueuedThroughTheSharedFile) {
     int h = OpenNew();
     std::vector<ASYNCEVENT> ev(8);
@@ -131,14 +192,14 @@ protected:
 TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
     unsetenv("ZV_FCAPI_DEBUG");
     state->AddAdapter(0x2261, "SN1");
-    ASSERT_EQ(mkdir(ZVSHDB_PATH, 0700), 0);   // the shared database cannot be set up
+    const int misfit = PlantMisfitSemaphores();   // the library cannot start
+    ASSERT_GE(misfit, 0);
     testing::internal::CaptureStderr();
     int h = -1;
     EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
     EXPECT_EQ(SDOpenDevice(1, &h), SDERR_OUT_OF_MEMORY);   // said once: no second line
-    EXPECT_EQ(zvapi_setup_error(), "The management library cannot start: its shared database /tmp/zv_shared.dat "
-                                   "cannot be made afresh: what is in its place cannot be removed (Is a directory).");
-    rmdir(ZVSHDB_PATH);
+    EXPECT_EQ(zvapi_setup_error(), MisfitSetupError());
+    semctl(misfit, 0, IPC_RMID);
     zvapi_reset_setup_error();
     h = Open(0);
     std::vector<SD_UINT8> buf(16);
@@ -149,7 +210,7 @@ TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
     std::string err = testing::internal::GetCapturedStderr();
     std::string log = NewLogText();
     EXPECT_EQ(log.find("cannot start"), log.rfind("cannot start")) << log;
-    EXPECT_NE(log.find("The management library cannot start: its shared database"), std::string::npos) << log;
+    EXPECT_NE(log.find(MisfitSetupError()), std::string::npos) << log;
     EXPECT_EQ(log.find("library loaded"), std::string::npos) << log;
     EXPECT_EQ(log.find("SDGetNVRam"), std::string::npos) << log;
     EXPECT_EQ(err, "");
