@@ -238,18 +238,29 @@ TEST_F(PlantedInputs, TheUpdateLockIsRootsOwnOrSaidWhyNot) {
     }
 }
 
-// A FIFO in place of a file of the simulated platform ends the run at once.
+// A FIFO in place of a file of the simulated platform ends the run at once,
+// also while a writer holds it open (a read of it would wait for that writer).
 TEST_F(PlantedInputs, AFifoInPlaceOfAPlatformFileNeverHangsTheRun) {
     AddChip25(0x0289);
     Install();
-    for (const std::string name : {"host.json", "state.json", "flash0.bin"}) {
-        SCOPED_TRACE(name);
-        const std::string path = hostDir.Path() + "/" + name;
+    struct Case {
+        std::string name;
+        bool writer;
+    };
+    for (const Case& c : {Case{"host.json", false}, Case{"state.json", false}, Case{"flash0.bin", false},
+                          Case{"host.json", true}}) {
+        SCOPED_TRACE(c.name + (c.writer ? " with a writer" : ""));
+        const std::string path = hostDir.Path() + "/" + c.name;
         const std::string kept = zvtest::FileExists(path) ? FileText(path) : "";
         ::unlink(path.c_str());
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        const int writer = c.writer ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        if (c.writer) {
+            ASSERT_GE(writer, 0);
+        }
         const zvtest::RunResult r = RunWithin(Options({"-i", "ALL"}));
         EXPECT_LT(r.status, 128) << r.out << r.err;
+        if (writer >= 0) ::close(writer);
         ::unlink(path.c_str());
         if (!kept.empty()) zvfix::WriteTextFile(path, kept);
     }

@@ -3,6 +3,11 @@
 // VPD are served from the right copy; list answers follow the sizing rule.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +16,7 @@
 
 #include "fixtures/host_builder.h"
 #include "fixtures/sim_client.h"
+#include "mgmt/sim/sim_transport.h"
 
 namespace {
 
@@ -113,6 +119,40 @@ TEST_F(SimFlash, JournalRemovedMeanwhileIsMadeAnew) {
     const auto j = zvfix::ReadJournal(dir);
     ASSERT_EQ(j.size(), 1u);
     EXPECT_EQ(std::tuple(j[0].seq, j[0].region, j[0].hash), std::tuple(uint64_t{1}, 0x95u, zvfix::JournalHash64(b)));
+}
+
+// The platform's own files are never reached through a link: host.json as a
+// link is a host that cannot be read, journal.log as a link gets no line (its
+// target stays as it was). A journal line leaves the file unlocked, so that
+// the next appender (another process) never waits.
+TEST_F(SimFlash, PlatformFilesAreNeverFollowedAndTheJournalIsLeftUnlocked) {
+    const std::string elsewhere = dir + "/elsewhere";
+    ASSERT_EQ(std::rename((dir + "/host.json").c_str(), elsewhere.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (dir + "/host.json").c_str()), 0);
+    std::string err;
+    EXPECT_EQ(zvsim_open_host(dir, err), nullptr);
+    EXPECT_EQ(err, dir + "/host.json: a symbolic link");
+    ASSERT_EQ(std::remove((dir + "/host.json").c_str()), 0);
+    ASSERT_EQ(std::rename(elsewhere.c_str(), (dir + "/host.json").c_str()), 0);
+
+    zvfix::WriteBytes(elsewhere, {});
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (dir + "/journal.log").c_str()), 0);
+    {
+        auto t = zvfix::OpenSimHost(dir);
+        ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, Pattern(16, 1), 1), SDERR_SUCCESS);
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(elsewhere.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0) << "a line was written through the link";
+    ASSERT_EQ(std::remove((dir + "/journal.log").c_str()), 0);
+
+    auto t = zvfix::OpenSimHost(dir);
+    ASSERT_EQ(zvfix::SimWriteRegion(*t, 0, 0x96, Pattern(16, 2), 1), SDERR_SUCCESS);
+    ASSERT_EQ(zvfix::ReadJournal(dir).size(), 1u);
+    const int other = ::open((dir + "/journal.log").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0) << "the journal's lock is still held after the line";
+    ::close(other);
 }
 
 TEST_F(SimFlash, NvramAndVpdComeFromTheFunctionsRegions) {
