@@ -331,7 +331,8 @@ bool set_aside(std::string* why) {
     if (::rename(ZVSHDB_PATH, aside) != 0) {
         const int err = errno;
         ::rmdir(aside);
-        if (err == ENOENT) return true;
+        // Gone or replaced by something else meanwhile: looked at again.
+        if (err == ENOENT || err == ENOTDIR || err == EISDIR) return true;
         *why = "cannot be made afresh: the directory in its place cannot be set aside (" + errno_text(err) + ")";
         return false;
     }
@@ -346,11 +347,20 @@ bool set_aside(std::string* why) {
 int open_shared_file(bool* fresh, std::string* why) {
     *fresh = false;
     for (int attempt = 0; attempt < kSetAsideAttempts; ++attempt) {
-        int fd = ::open(ZVSHDB_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // Looked at before it is opened: a FIFO or device is never opened.
+        struct stat before {};
+        int fd = -1;
+        bool missing = false;
+        if (::lstat(ZVSHDB_PATH, &before) != 0) {
+            missing = errno == ENOENT;
+        } else if (S_ISREG(before.st_mode)) {
+            fd = ::open(ZVSHDB_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            missing = fd < 0 && errno == ENOENT;
+        }
         if (fd >= 0) {
             if (own_shared_file(fd)) return fd;
             ::close(fd);
-        } else if (errno == ENOENT) {
+        } else if (missing) {
             fd = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
             if (fd < 0 && errno == EEXIST) continue;   // put there meanwhile: looked at again
             if (fd < 0) {
