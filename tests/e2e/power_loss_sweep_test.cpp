@@ -6,9 +6,8 @@
 // to the new image with its records clean and every other region as a clean
 // run leaves it (tables, VPDs, the firmware both sets share, the memo block),
 // and a second rerun must find nothing to do. The same holds when the rerun
-// runs twice before the adapters restart (the second-run flow of chip type
-// 27): until then each run writes the copies the adapter does not run, and
-// what it leaves must be what one run leaves. The chip-type-25 hosts give the
+// runs twice before the adapters restart (the second-run flows of each
+// family): what the two runs leave must be what one run leaves. The chip-type-25 hosts give the
 // preload and board-configuration steps work, once with templates that name
 // every byte of both tables and once with ordinary ones. Each family's sweep
 // prints its counts.
@@ -138,6 +137,8 @@ TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdate) { Sweep(Chip25(false, true)); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdate) { Sweep(Chip27()); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip27(), true); }
+TEST_F(PowerLossSweep, Chip25OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25(true, true), true); }
+TEST_F(PowerLossSweep, Chip25OfflineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25(false, true), true); }
 // Templates that name a few bytes: what a cut tears in a single-copy table
 // comes back from the copy the update kept on the host.
 TEST_F(PowerLossSweep, Chip25OnlineUpdateOrdinaryTemplates) { Sweep(Chip25OrdinaryTemplates(true)); }
