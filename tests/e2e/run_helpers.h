@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fixtures/host_builder.h"
+#include "support/e2e_support.h"
 
 namespace zve2e {
 
@@ -28,6 +29,21 @@ inline size_t Count(const std::string& text, const std::string& what) {
 
 inline zvfix::Bytes Slice(const zvfix::Bytes& b, size_t at, size_t n) {
     return zvfix::Bytes(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
+}
+
+// A run that refused the adapter's image as no complete set at validation:
+// the engine's lines, the reason in the debug log (a "-trace" run), and not one
+// flash byte of adapter 0 changed.
+inline void ExpectRefusedAsNoCompleteSet(const zvtest::RunResult& r, const std::string& hostDir,
+                                         const zvfix::Bytes& flashBefore) {
+    EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+    EXPECT_NE(r.outputFile.find("Validating Flash Image File... Failed\nInvalid flash image (Wrong flash component)!\n"),
+              std::string::npos)
+        << r.outputFile;
+    EXPECT_NE(r.debugLog.find("ValidateImageSetAsWhole: "), std::string::npos) << r.debugLog;
+    EXPECT_EQ(r.out.find("Update is complete"), std::string::npos) << r.out;
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir).empty());
+    EXPECT_EQ(zvfix::ReadFlash(hostDir, 0), flashBefore);
 }
 
 // The regions one adapter's writes reached, in order.
