@@ -33,6 +33,10 @@ bool root_only(const struct stat& st) {
     return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// flock needs no write access: a lock file others may open for reading
+// lets them hold it for ever and stop every update.
+bool others_may_open(const struct stat& st) { return (st.st_mode & (S_IRGRP | S_IROTH)) != 0; }
+
 }  // namespace
 
 UpdateLock TakeUpdateLock(std::string& why) {
@@ -58,6 +62,7 @@ UpdateLock TakeUpdateLock(std::string& why) {
     if (::fstat(f, &st) != 0) why = std::strerror(errno);
     else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
     else if (!root_only(st)) why = "it is not a file that only root owns and may write";
+    else if (others_may_open(st)) why = "users other than root may open it, and so hold it";
     else if (::flock(f, LOCK_EX | LOCK_NB) == 0) result = UpdateLock::Taken;
     else if (errno == EWOULDBLOCK) result = UpdateLock::Held;
     else why = std::string("it cannot be locked (") + std::strerror(errno) + ")";

@@ -217,6 +217,8 @@ TEST_F(PlantedInputs, TheUpdateLockIsRootsOwnOrSaidWhyNot) {
         {"another user's", "it is not a file that only root owns and may write", [&] { Plant(lock, "", kNobody, 0600); }},
         {"writable by others", "it is not a file that only root owns and may write", [&] { Plant(lock, "", 0, 0666); }},
         {"writable by its group", "it is not a file that only root owns and may write", [&] { Plant(lock, "", 0, 0660); }},
+        {"readable by others", "users other than root may open it, and so hold it", [&] { Plant(lock, "", 0, 0644); }},
+        {"readable by its group", "users other than root may open it, and so hold it", [&] { Plant(lock, "", 0, 0640); }},
         {"in a directory others may write", "users other than root may write its directory",
          [&] { ASSERT_EQ(::chmod("/run", 01777), 0); }},
         {"in a directory its group may write", "users other than root may write its directory",
