@@ -458,9 +458,13 @@ SD_UINT32 zvapi_shdb_attach() {
         status = SDERR_OUT_OF_MEMORY;
     } else {
         fresh = fresh || static_cast<size_t>(st.st_size) != ZVSHDB_SIZE;
-        if (fresh && (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(ZVSHDB_SIZE)) != 0)) {
+        // Every page is given its blocks now: a sparse file on a full /tmp
+        // would end the process with SIGBUS at the first store through the map.
+        int sized = fresh && ftruncate(fd, 0) != 0 ? errno : 0;
+        if (sized == 0) sized = posix_fallocate(fd, 0, static_cast<off_t>(ZVSHDB_SIZE));
+        if (sized != 0) {
             setup_failed("The management library cannot start: its shared database " + std::string(ZVSHDB_PATH) +
-                         " cannot be sized (" + errno_text(errno) + ").");
+                         " cannot be sized (" + errno_text(sized) + ").");
             status = SDERR_OUT_OF_MEMORY;
         } else {
             void* map = mmap(nullptr, ZVSHDB_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

@@ -4,9 +4,12 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "lib_fixture.h"
@@ -102,6 +105,29 @@ TEST_F(Library, SharedFileThatCannotBeTrustedIsMadeAfreshNeverFollowed) {
 // opened for use: another user's directory (renamed aside, its contents
 // untouched), a second name of root's file (the file keeps its bytes), a
 // FIFO. The library starts with a fresh file of its own.
+// A /tmp with no room for the shared database: the start fails with its
+// reason, and the process never dies of a bus error writing the mapped file.
+TEST_F(Library, AFullTmpFailsTheStartWithItsReason) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
+    state->AddAdapter(0x2281, "SN1");
+    ASSERT_EQ(mount("zvfull", "/tmp", "tmpfs", 0, "size=128k,mode=1777"), 0) << std::strerror(errno);
+    {
+        const int fill = ::open("/tmp/fill", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fill, 0);
+        const std::vector<char> block(4096, 'x');
+        while (::write(fill, block.data(), block.size()) > 0) {
+        }
+        ::close(fill);
+    }
+    int h = -1;
+    EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
+    EXPECT_NE(zvapi_setup_error().find("cannot be sized"), std::string::npos) << zvapi_setup_error();
+    ASSERT_EQ(umount2("/tmp", MNT_DETACH), 0);
+    zvapi_reset_setup_error();
+    h = Open(0);
+    Close(h);
+}
+
 TEST_F(Library, AnythingElseInTheSharedFilesPlaceIsSetAsideNeverUsed) {
     if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
     state->AddAdapter(0x2281, "SN1");
