@@ -1,7 +1,9 @@
 // The K7R flash update engine.
 #include "engines/k7r_update.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/oss_services.h"
@@ -54,9 +56,19 @@ SD_INT32 write_through(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, SD
 
 // The rev-0x54 firmware entry may be longer than the flash region that holds
 // it: only the region's size of it is written. Every other entry must fit.
-void cut_firmware_to_region(std::span<CnaPlannedWrite> plan) {
+// Only erased padding is cut off: a tail holding data would leave a
+// truncated firmware on flash under a successful update, so that entry stays
+// too long and the plan is refused.
+void cut_firmware_to_region(std::span<const SD_UINT8> combined, std::span<CnaPlannedWrite> plan) {
     for (CnaPlannedWrite& w : plan) {
         if (w.region != CNA_REGION_K7R_FW_REV54 || w.length <= w.layoutSize) continue;
+        if (std::uint64_t{w.offset} + w.length > combined.size()) continue;
+        const auto tail = combined.subspan(std::size_t{w.offset} + w.layoutSize, w.length - w.layoutSize);
+        if (!std::all_of(tail.begin(), tail.end(), [](SD_UINT8 b) { return b == 0xFF; })) {
+            VORNLogMessage(VORN_MSG_DEBUG, "Region 0x%x: 0x%x bytes past the flash region hold data; not cut",
+                           w.region, w.length - w.layoutSize);
+            continue;
+        }
         w.length = w.layoutSize;
         VORNLogMessage(VORN_MSG_DEBUG, "Corrected region len=0x%x ", w.length);
     }
@@ -164,7 +176,7 @@ SD_INT32 CNAK7ORevA0ptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashI
                 return ValidateImageChipRevision(&e, run.chipRev) == 0;
             return true;
         });
-        cut_firmware_to_region(plan);
+        cut_firmware_to_region(run.combined, plan);
         tooLarge = CnaCheckPlanFits(run, plan) != 0;
     }
     const CnaValidationEnd checked = CnaEndValidation(run, status, tooLarge);

@@ -152,7 +152,21 @@ TEST_F(ConvergedEngine, K7RWritesTheRegionSizeOfALongerRevision54Firmware) {
     zvfix::MultibootImageSpec big = zvfix::K7RImageSpec();
     Bytes& firmware = big.Component(0x74)->data;
     firmware.resize(0x100800, 0x5A);
-    std::fill(firmware.begin() + 0xFFFF0, firmware.end(), SD_UINT8{0xC3});
+    // Data up to the region's last byte, erased padding past it.
+    std::fill(firmware.begin() + 0xFFFF0, firmware.begin() + 0x100000, SD_UINT8{0xC3});
+    std::fill(firmware.begin() + 0x100000, firmware.end(), SD_UINT8{0xFF});
+    {
+        // A tail past the region that holds data is never cut off: the
+        // firmware would reach the flash truncated. Refused, nothing written.
+        zvfix::MultibootImageSpec withData = big;
+        withData.Component(0x74)->data.back() = 0x00;
+        Adapter(Family::K7R);
+        trace = true;
+        EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(withData)), 34) << output;
+        EXPECT_TRUE(regions.empty());
+        EXPECT_TRUE(Has(output, "Incompatible flash image (Region size mismatched)!\n")) << output;
+        EXPECT_FALSE(Has(debugLog, "Corrected region len=")) << debugLog;
+    }
     Adapter(Family::K7R);
     trace = true;
     const SD_INT32 status = Update(Family::K7R, zvfix::BuildMultibootImage(big));
