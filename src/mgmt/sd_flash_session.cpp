@@ -78,6 +78,13 @@ SD_UINT32 SDStartFlashUpdate(int Device, SD_UINT32 HbaDevPortNum, SD_INT32* pTok
     return st;
 }
 
+bool zvapi_flash_session_held(int Device) {
+    auto call = zvapi_enter(Device);
+    if (session_port(call) != SDERR_SUCCESS) return false;
+    const SD_INT32 holder = zvapi_shdb_token_holder(zvapi_adapter_serial(*call.port));
+    return holder != 0 && holder != static_cast<SD_INT32>(getpid());
+}
+
 SD_UINT32 SDEndFlashUpdate(int Device, SD_UINT32 HbaDevPortNum, SD_INT32 Token) {
     (void)HbaDevPortNum;
     auto call = zvapi_enter(Device);

@@ -116,3 +116,10 @@ SD_UINT32 SDSetLunQos(int Device, SD_UINT32 HbaDevPortNum, const SD_LUN_QOS* pLu
 // Releases every flash-update session that this process holds (for an interrupt
 // handler; it takes no library lock).
 void zvapi_release_process_sessions();
+
+// ---- Flash-update sessions ------------------------------------------------------------
+// True when SDStartFlashUpdate on this handle would open a session (an on-line
+// update adapter's physical FC port) and another live process holds a live
+// session token for its adapter. Only the shared database is consulted: no
+// session request reaches the driver. A token of this process does not count.
+bool zvapi_flash_session_held(int Device);

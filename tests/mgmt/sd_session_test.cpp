@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include "lib_fixture.h"
 
 namespace zvtest {
@@ -201,6 +203,73 @@ TEST_F(Session, TwoProcessesSeeEachOthersSessions) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     Close(h);
     EXPECT_FALSE(SharedFileExists());
+    for (int fd : {c2p[0], c2p[1], p2c[0], p2c[1]}) close(fd);
+}
+
+// The pre-write question "does another process hold this adapter's
+// session?": answered from the shared database alone (the only request is
+// the node property that names the adapter), for the ports a session may be
+// opened through; this process's own token, an expired one and a dead
+// holder's do not count.
+TEST_F(Session, HeldByAnotherProcessIsAskedOfTheSharedDatabaseAlone) {
+    state->AddAdapter(0x2261, "SNSHARED", 2);   // instances 0, 1: the adapter the child holds
+    state->AddAdapter(0x2261, "SNOTHER");       // 2
+    state->Ports.push_back({0, 2, 0});          // 3: a virtual port of the held adapter
+    const int port0 = Open(0), port1 = Open(1), other = Open(2), vport = Open(3);
+    const auto asked = [&](int h) {
+        const size_t before = state->Calls.size();
+        const bool held = zvapi_flash_session_held(h);
+        for (size_t i = before; i < state->Calls.size(); ++i)
+            EXPECT_EQ(state->Calls[i].Op, ZVOP_NODE_PROPERTY) << "request " << state->Calls[i].Op;
+        return held;
+    };
+
+    EXPECT_FALSE(asked(port0)) << "no token at all";
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(port0, 0, &token), 0u);
+    EXPECT_FALSE(asked(port0)) << "this process's own token";
+    EXPECT_FALSE(asked(port1));
+    ASSERT_EQ(SDEndFlashUpdate(port0, 0, token), 0u);
+    const int starts = state->Count(ZVOP_FLASH_UPDATE_START), ends = state->Count(ZVOP_FLASH_UPDATE_END);
+
+    int c2p[2], p2c[2];
+    const SD_INT64 forked = std::time(nullptr);   // the child's token starts no earlier
+    pid_t child = Child(c2p, p2c, false);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(Receive(c2p[0]), 0);
+    ASSERT_EQ(Receive(c2p[0]), child);
+    const SD_INT64 started = std::time(nullptr);   // and no later
+    EXPECT_TRUE(asked(port0));
+    EXPECT_TRUE(asked(port1)) << "the adapter's other port";
+    EXPECT_FALSE(asked(other)) << "another adapter";
+    EXPECT_FALSE(asked(vport)) << "no session is opened through a virtual port";
+    EXPECT_FALSE(asked(port0 + 40)) << "no such handle";
+    EXPECT_EQ(state->Count(ZVOP_FLASH_UPDATE_START), starts);
+    EXPECT_EQ(state->Count(ZVOP_FLASH_UPDATE_END), ends);
+    // Still live one second short of its lifetime, over once it has passed.
+    const SD_INT64 clock = state->Clock;
+    state->Clock = forked + ZVAPI_TOKEN_LIFETIME - 1;
+    EXPECT_TRUE(asked(port0));
+    state->Clock = started + ZVAPI_TOKEN_LIFETIME;
+    EXPECT_FALSE(asked(port0)) << "an expired token";
+    state->Clock = clock;
+    EXPECT_TRUE(asked(port0));
+
+    Send(p2c[1], 1);
+    EXPECT_EQ(Receive(c2p[0]), 0);   // the child's end
+    EXPECT_EQ(Receive(c2p[0]), 0);   // and close
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(asked(port0)) << "ended";
+    for (int fd : {c2p[0], c2p[1], p2c[0], p2c[1]}) close(fd);
+
+    // A holder that died without ending its session holds nothing.
+    child = Child(c2p, p2c, true);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(Receive(c2p[0]), 0);
+    Receive(c2p[0]);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(asked(port0)) << "a dead holder";
     for (int fd : {c2p[0], c2p[1], p2c[0], p2c[1]}) close(fd);
 }
 
