@@ -19,9 +19,12 @@ bool PrecheckAdapter(SDMDevice* port, const AdapterPrecheckRequest& request, Ada
         HoldOutputFileLines();
         if (request.imageHeader != nullptr) scfxPrint("%s", request.imageHeader);
         out->imageStatus = CheckUpdateImage(port, request.imageFile, request.allPorts);
-        ReleaseOutputFileLines(out->imageStatus != 0);
-        VORNLogMessage(VORN_MSG_DEBUG, "PrecheckAdapter: HBA %u image status %d", port->DeviceNumber,
-                       out->imageStatus);
+        // Another process's session refuses the engine only after the image
+        // passed; its tables and VPDs must not be written first.
+        if (out->imageStatus == 0) out->sessionStatus = CheckUpdateSession(port, request.allPorts);
+        ReleaseOutputFileLines(out->Refused());
+        VORNLogMessage(VORN_MSG_DEBUG, "PrecheckAdapter: HBA %u image status %d session status %d",
+                       port->DeviceNumber, out->imageStatus, out->sessionStatus);
     }
     return !out->Refused();
 }

@@ -15,14 +15,19 @@ struct AdapterPrecheckRequest {
 struct AdapterPrecheck {
     SD_UINT32 damagedVpd = 0;       // an FC VPD region that cannot be rebuilt (its line is said)
     SD_INT32 imageStatus = 0;       // the update's refusal of the image (its lines are said)
+    SD_INT32 sessionStatus = 0;     // the engine's refusal of its session: another process holds one (said)
     FcVpdRepairPlan vpdRepair;      // the FC VPD regions to rebuild before the update
-    bool Refused() const { return damagedVpd != 0 || imageStatus != 0; }
+    bool Refused() const { return damagedVpd != 0 || imageStatus != 0 || sessionStatus != 0; }
+    // The update's status for a refusal by the image or the session; 0 otherwise.
+    SD_INT32 UpdateStatus() const { return imageStatus != 0 ? imageStatus : sessionStatus; }
 };
 
 // Judges the adapter's FC VPDs (chip type 25, whose updates write them:
 // PlanFcVpdRepair) and, when an image will be written, the image as the
-// update would refuse it (CheckUpdateImage). The image's check shows its
-// lines only when it refuses. Nothing is written. False when refused.
+// update would refuse it (CheckUpdateImage), then the flash-update session
+// its engine would open, refused while another process holds the adapter's
+// (CheckUpdateSession). These checks show their lines only when they refuse.
+// Nothing is written. False when refused.
 bool PrecheckAdapter(SDMDevice* port, const AdapterPrecheckRequest& request, AdapterPrecheck* out);
 
 // Rebuilds the FC VPD regions the pre-check planned, with the multiboot

@@ -47,8 +47,9 @@ std::string ModelOf(const SDMDevice* port) {
     return std::string(m, strnlen(m, sizeof port->DeviceNodeProperty.Model));
 }
 
-// Before the first write to the adapter: its FC VPDs judged and the image
-// checked as the update would (adapter_prechecks.h), then an FC VPD that a
+// Before the first write to the adapter: its FC VPDs judged, the image
+// checked as the update would and its engine's session sought while another
+// process holds one (adapter_prechecks.h), then an FC VPD that a
 // cut write left damaged rebuilt from its intact other copy, with the
 // multiboot version the adapter carries. 0 when the update may go on; else
 // the adapter's status, its lines said.
@@ -61,7 +62,7 @@ int PrepareAdapter(SDMDevice* port, const char* file, uint8_t portOption, SD_UIN
     request.allPorts = portOption;
     AdapterPrecheck precheck;
     bool ready = PrecheckAdapter(port, request, &precheck);
-    if (!ready && precheck.damagedVpd == 0) return precheck.imageStatus;
+    if (!ready && precheck.damagedVpd == 0) return precheck.UpdateStatus();
     if (ready && !precheck.vpdRepair.rebuilds.empty()) {
         FlashCtrVersion carried{};
         BuildFlashCtrListFromHBA(port, &carried);

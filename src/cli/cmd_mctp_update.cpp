@@ -124,8 +124,8 @@ int policy_of(SDMDevice* port, FlashCtrVersion& file, FlashCtrVersion& hba, Prog
 }
 
 // The adapter's pre-checks (adapter_prechecks.h): its FC VPDs, and its image
-// only when the policy will have it written. `upgrading` leads the image's
-// refusal lines, as it leads the update's own.
+// and its engine's session only when the policy will have the image written.
+// `upgrading` leads their refusal lines, as it leads the update's own.
 bool precheck_adapter(SDMDevice* port, const char* image, int policy, SD_UINT8 portOption, const char* upgrading,
                       AdapterPrecheck* out) {
     const std::string started = std::string(upgrading) + ": started";
@@ -244,7 +244,8 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         }
 
         // Every other refusal (a damaged FC VPD without an intact copy, an
-        // image file the update cannot open or would refuse) is decided here,
+        // image file the update cannot open or would refuse, a flash-update
+        // session another process holds on the adapter) is decided here,
         // before the adapter's first write. An image that will not be written
         // (versions equal, no force) is not judged: the run does not use it.
         AdapterPrecheck precheck;
@@ -260,7 +261,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
             } else {
                 // Refused as the update would refuse it, before anything was written.
                 VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: flash update result=%d",
-                               precheck.imageStatus);
+                               precheck.UpdateStatus());
                 scfxPrint("%s: failed", upgrading);
             }
             continue;

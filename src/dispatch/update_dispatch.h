@@ -63,6 +63,15 @@ SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, bool report =
 // would return. The refusals of CheckUpdateRefusal are the caller's.
 SD_INT32 CheckUpdateImage(SDMDevice* pDevice, const char* ROMFileName, SD_INT32 AllPorts);
 
+// Whether the update's engine would be refused its flash-update session
+// because another process holds one on the adapter: the on-line engines
+// (chip type 27, and chip type 25 when both the library and the adapter offer
+// on-line update) of an adapter the update would write. Then the engine's
+// line is written and its status (525) given; else 0. Asks the library's
+// shared database only: no session is opened or ended. The refusals of
+// CheckUpdateRefusal and CheckUpdateImage come before it.
+SD_INT32 CheckUpdateSession(SDMDevice* pDevice, SD_INT32 AllPorts);
+
 // Writes the line of a refusal that CheckUpdateRefusal gave (nothing for 0).
 void ReportUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, SD_INT32 refusal);
 

@@ -160,6 +160,12 @@ bool PrepareOnline(SDMDevice* pDevice, const char* file, DorneMessage& msg, Onli
 
 }  // namespace
 
+SD_INT32 DorneOnlineRefuseHeldSession() {
+    DorneMessage msg;
+    msg.Say("Flash update session in progress, please wait %d minutes and try again.", DORNE_SESSION_WAIT_MINUTES);
+    return DORNE_SESSION_IN_PROGRESS;
+}
+
 SD_INT32 DorneOnlineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile) {
     if (pDevice == nullptr) return DORNE_SUCCESS;
     DorneMessage msg;
@@ -207,10 +213,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     msg.Print();
     SD_INT32 token = 0;
     const SD_UINT32 started = SDStartFlashUpdate(pDevice->DeviceHandle, 0, &token);
-    if (started == DORNE_SD_SESSION_OPEN) {
-        msg.Say("Flash update session in progress, please wait %d minutes and try again.", DORNE_SESSION_WAIT_MINUTES);
-        return DORNE_SESSION_IN_PROGRESS;
-    }
+    if (started == DORNE_SD_SESSION_OPEN) return DorneOnlineRefuseHeldSession();
     if (started != 0)
         VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: SDStartFlashUpdate answered 0x%x (%s)", started,
                        SDGetErrorString(started));

@@ -21,3 +21,8 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
 // validated for the adapter, nothing written. 0 when the engine would go on
 // to write; else the status it would return.
 SD_INT32 DorneOnlineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile);
+
+// The engine's refusal when a flash-update session is already open on the
+// adapter: its line said, its status (0x20D) given. Also for a caller that
+// learns of another process's session before the engine would open its own.
+SD_INT32 DorneOnlineRefuseHeldSession();

@@ -36,6 +36,81 @@ TEST_F(DorneFaults, ASessionHeldByAnotherProcessRefusesTheRunAndWritesNothing) {
     EXPECT_TRUE(WrittenRegions().empty());
 }
 
+// The same on a host of two adapters of one family (on chip type 25 with
+// their preload tables and board configurations due as well; chip type 27
+// through its own on-line engine): the adapter whose session this process
+// holds is refused before its first write (its tables included) with the
+// engine's line and status, the other is updated, and the held session is
+// left as it was. The off-line engine opens no session: both of its adapters
+// are updated.
+TEST_F(DorneFaults, ASessionHeldOnOneAdapterRefusesItBeforeItsTablesAndTheOtherIsUpdated) {
+    const struct {
+        zvonline::Family family;
+        bool refused;
+    } rows[] = {
+        {zvonline::Chip25(true, true), true},
+        {zvonline::Chip25(false, true), false},
+        {zvonline::Chip27(), true},
+    };
+    const std::string session = "Flash update session in progress, please wait 15 minutes and try again.\n";
+    for (const auto& row : rows) {
+        const zvonline::Family& f = row.family;
+        SCOPED_TRACE(f.name);
+        const bool chip25 = f.name.starts_with("chip type 25");
+        const std::string model = chip25 ? "HBA KV2692: " : "HBA KV2772: ";
+        const std::string upgrading = model + "Upgrading MBI version from 06.04.00 to 06.05.01: ";
+        host = zvfix::HostBuilder();
+        f.build(host);   // adapter 0 (instances 0, 1): its session held
+        f.build(host);   // adapter 1 (instances 2, 3)
+        zvtest::TempDir dir;
+        host.Write(dir.Path());
+        f.install(inst);
+        setenv("ZV_SIM_HOST", dir.Path().c_str(), 1);
+        int handle = -1;
+        ASSERT_EQ(SDOpenDevice(0, &handle), 0u);
+        SD_INT32 token = 0;
+        ASSERT_EQ(SDStartFlashUpdate(handle, 0, &token), 0u);
+        const Bytes heldBefore = zvfix::ReadFlash(dir.Path(), 0);
+
+        const zvtest::RunResult r = Run(dir.Path());
+        EXPECT_EQ(SDEndFlashUpdate(handle, 0, token), 0u) << "the run must not end another process's session";
+        SDCloseDevice(handle);
+        const std::vector<uint32_t> held = zve2e::Written(dir.Path(), 0), other = zve2e::Written(dir.Path(), 1);
+        const auto wrote = [](const std::vector<uint32_t>& w, uint32_t code) {
+            return std::count(w.begin(), w.end(), code);
+        };
+        if (!row.refused) {
+            EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
+            EXPECT_FALSE(Has(r.outputFile, session)) << r.outputFile;
+            EXPECT_EQ(zve2e::Count(r.outputFile, upgrading + "completed\n"), 2u) << r.outputFile;
+            EXPECT_EQ(wrote(held, zvfix::kRegionPreload1), 1);
+            continue;
+        }
+        EXPECT_EQ(r.status, 4) << r.out << r.outputFile;
+        EXPECT_TRUE(Has(r.out, "MCTP config enable: Completed with errors.\n")) << r.out;
+        EXPECT_EQ(EngineStatus(r), 0x20D);
+        // The held adapter comes first: its lines, then the other's.
+        EXPECT_TRUE(r.outputFile.starts_with("MCTP config enable: Started...\n" + upgrading + "started\n"))
+            << r.outputFile;
+        EXPECT_TRUE(Has(r.outputFile, session + upgrading + "failed\n" + model + "Upgrading " +
+                                          (chip25 ? "FWA version" : "MBI version")))
+            << r.outputFile;
+        EXPECT_EQ(zve2e::Count(r.outputFile, session), 1u);
+        EXPECT_EQ(zve2e::Count(r.outputFile, upgrading + "completed\n"), 1u);
+        EXPECT_TRUE(held.empty());
+        EXPECT_TRUE(zvfix::ReadFlash(dir.Path(), 0) == heldBefore) << "adapter 0 changed";
+        EXPECT_EQ(wrote(other, zvfix::kRegionFirmware2), 1);
+        if (chip25) {
+            for (const char* table : {"FWA", "FBC"}) {
+                const std::string line = model + "Upgrading " + table + " version from 1.0.0 to 1.1.0: completed\n";
+                EXPECT_EQ(zve2e::Count(r.outputFile, line), 1u) << line;
+            }
+            EXPECT_EQ(wrote(other, zvfix::kRegionPreload1), 1);
+            EXPECT_EQ(wrote(other, zvfix::kRegionBoardConfig1), 1);
+        }
+    }
+}
+
 TEST_F(DorneFaults, BusyAnswersAreRiddenOut) {
     AddAdapter(1, 7, 0, 3).faults.push_back(zvfix::FaultSpec::Busy("flash_write", 3));
     Install(zvfix::BuildMultibootImage(DemoSpec()));

@@ -22,6 +22,7 @@
 #include "fixtures/multiboot_image_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/vpd.h"
+#include "mgmt/sdapi.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -188,6 +189,40 @@ TEST_F(FlashFromFile, ATornFcVpdWithoutAnIntactCopyFailsTheAdapterBeforeAnyWrite
                             "was not updated.\n");
     EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
     EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, 0x14), torn);
+}
+
+// Another process holds the flash-update session of the first of two
+// adapters, whose FC VPD a cut write tore (it would be rebuilt before the
+// image): that adapter is refused with the engine's line before anything is
+// written to it, the VPD repair included; the other is written.
+TEST_F(FlashFromFile, ASessionHeldByAnotherProcessRefusesItsAdapterBeforeTheVpdRepair) {
+    zvfix::AdapterSpec& a = AddChip25();
+    Bytes torn = zvfix::MakeVpd(a.vpd, a.serial, 512);
+    std::fill(torn.begin() + 70, torn.end(), uint8_t{0xFF});
+    a.SetRegion(0x14, torn);
+    AddChip25();
+    host.Write(hostDir.Path());
+    const Bytes heldBefore = zvfix::ReadFlash(hostDir.Path(), 0);
+    setenv("ZV_SIM_HOST", hostDir.Path().c_str(), 1);
+    int handle = -1;
+    ASSERT_EQ(SDOpenDevice(0, &handle), 0u);
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(handle, 0, &token), 0u);
+
+    const RunResult r = Run(Chip25Image(), {"--vobi", "-b", "ALL", kFile});
+    EXPECT_EQ(SDEndFlashUpdate(handle, 0, token), 0u) << "the run must not end another process's session";
+    SDCloseDevice(handle);
+    EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
+    EXPECT_TRUE(r.outputFile.starts_with("Validating Flash Image File... Success\n"
+                                         "Flash update session in progress, please wait 15 minutes and try again.\n"))
+        << r.outputFile;
+    // Each port of the held adapter is tried, as neither wrote it.
+    EXPECT_EQ(zve2e::Count(r.outputFile, "Flash update session in progress"), 2u) << r.outputFile;
+    EXPECT_FALSE(Has(r.outputFile, "Rebuilding Adapter FC VPD")) << r.outputFile;
+    EXPECT_TRUE(Written(hostDir.Path(), 0).empty());
+    EXPECT_TRUE(zvfix::ReadFlash(hostDir.Path(), 0) == heldBefore) << "adapter 0 changed";
+    const std::vector<uint32_t> w = Written(hostDir.Path(), 1);
+    EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1);
 }
 
 TEST_F(FlashFromFile, MissingFileAndNoPort) {
