@@ -12,6 +12,7 @@
 #include <string>
 
 #include "frontend/output.h"
+#include "mgmt/root_only_dir.h"
 
 namespace {
 
@@ -29,10 +30,6 @@ constexpr const char* kUpdateLockDir = "/run";
 constexpr const char* kUpdateLockName = "zv_mctp_update.lock";
 constexpr const char* kUpdateLockPath = "/run/zv_mctp_update.lock";
 
-bool root_only(const struct stat& st) {
-    return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 // flock needs no write access: a lock file others may open for reading
 // lets them hold it for ever and stop every update.
 bool others_may_open(const struct stat& st) { return (st.st_mode & (S_IRGRP | S_IROTH)) != 0; }
@@ -42,14 +39,8 @@ bool others_may_open(const struct stat& st) { return (st.st_mode & (S_IRGRP | S_
 UpdateLock TakeUpdateLock(std::string& why) {
     static int fd = -1;
     if (fd >= 0) return UpdateLock::Taken;
-    const int dir = ::open(kUpdateLockDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat st {};
-    if (dir < 0 || ::fstat(dir, &st) != 0 || !root_only(st)) {
-        why = dir < 0 ? std::string("its directory cannot be opened (") + std::strerror(errno) + ")"
-                      : "users other than root may write its directory";
-        if (dir >= 0) ::close(dir);
-        return UpdateLock::Unusable;
-    }
+    const int dir = zvapi_open_root_only_dir(kUpdateLockDir, why);
+    if (dir < 0) return UpdateLock::Unusable;
     const int f = ::openat(dir, kUpdateLockName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                            0600);
     const int openErr = errno;
@@ -59,9 +50,10 @@ UpdateLock TakeUpdateLock(std::string& why) {
         return UpdateLock::Unusable;
     }
     UpdateLock result = UpdateLock::Unusable;
+    struct stat st {};
     if (::fstat(f, &st) != 0) why = std::strerror(errno);
     else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
-    else if (!root_only(st)) why = "it is not a file that only root owns and may write";
+    else if (!zvapi_root_only(st)) why = "it is not a file that only root owns and may write";
     else if (others_may_open(st)) why = "users other than root may open it, and so hold it";
     else if (::flock(f, LOCK_EX | LOCK_NB) == 0) result = UpdateLock::Taken;
     else if (errno == EWOULDBLOCK) result = UpdateLock::Held;
