@@ -3,7 +3,7 @@
 // layout, and tokens and event queues never index outside it.
 //
 // Input: the file's first bytes (the rest of the file is zero).
-// Runs only in the private /tmp and IPC namespace that scripts/fuzz.sh makes:
+// Runs only in the private /run and IPC namespace that scripts/fuzz.sh makes:
 // the file's path and the semaphores are the real ones.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -54,6 +54,8 @@ void CheckSound(const DbFile& file) {
     for (const zvapi_shdb_queue& q : db.Queues)
         ZVFUZZ_CHECK(q.Head < ZVSHDB_EVENTS_PER_QUEUE && q.Count <= ZVSHDB_EVENTS_PER_QUEUE);
     ZVFUZZ_CHECK(std::count(std::begin(db.Users), std::end(db.Users), static_cast<SD_INT32>(getpid())) >= 1);
+    // Whatever id the bytes recorded, the set in use is root's own.
+    ZVFUZZ_CHECK(db.SemId >= 0 && zvapi_shdb_sem_id() == db.SemId);
 }
 
 }  // namespace
@@ -63,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The rest of the file reads as zeros: extended, not written.
     zvfuzz::WriteFile(ZVSHDB_PATH, std::span(data, std::min(size, ZVSHDB_SIZE)));
     ZVFUZZ_CHECK(truncate(ZVSHDB_PATH, static_cast<off_t>(ZVSHDB_SIZE)) == 0);
+    ZVFUZZ_CHECK(chmod(ZVSHDB_PATH, 0600) == 0);   // root's own, as the library makes it
 
     const SD_UINT32 rc = zvapi_shdb_attach();
     if (rc != 0) {

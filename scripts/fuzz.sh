@@ -7,8 +7,8 @@
 # a scratch folder, not into the repo. A crash fails the script and leaves the
 # input in build-fuzz/.
 #
-# Run as root where unshare works, each target gets a private /tmp, /var/log,
-# library log and System V IPC, like the tests: the product's paths are fixed.
+# Run as root where unshare works, each target gets a private /run, /tmp,
+# /var/log, library log and System V IPC, like the tests: the product's paths are fixed.
 # Elsewhere the targets that need those paths do nothing.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

@@ -10,30 +10,36 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "mgmt/root_only_dir.h"
 #include "mgmt/sd_log.h"
 
 namespace {
 
 constexpr char kMagic[8] = {'Z', 'V', 'S', 'H', 'D', 'B', 0, 0};
 constexpr int kSemCount = 4;
-// How often a file or semaphore set that another user keeps putting in the
-// way is set aside before the library gives up (each time a race lost to them).
-constexpr int kSetAsideAttempts = 16;
-// Longest wait for each semaphore; a holder that never lets go (or a set that
-// someone else drives) can delay the program by this much, never for ever.
+// Longest wait for each semaphore; a holder that never lets go can delay the
+// program by this much, never for ever.
 constexpr int kSemWaitMs[kSemCount] = {30000, 60000, 10000, 5000};
+// Longest wait for the file's lock at attach and detach (the load lock).
+constexpr long long kFileLockWaitMs = 30000;
 // A wait is taken in slices so that an interrupt ends it soon.
 constexpr long kSemSliceMs = 100;
 
 std::mutex g_semMutex;            // guards g_semId within the process
 int g_semId = -1;
 zvapi_shdb_file* g_db = nullptr;  // mapping while attached
+// The file mapped (st_dev, st_ino): detach removes the name only while it
+// still names this file.
+dev_t g_dbDev = 0;
+ino_t g_dbIno = 0;
 // Detach and the clean-up of a process ending on a signal (which runs outside
 // the library lock) never overlap: the mapping goes only under this lock.
 std::timed_mutex g_mapMutex;
@@ -70,21 +76,14 @@ void setup_failed(const std::string& text) {
 
 std::string errno_text(int err) { return std::strerror(err); }
 
-// The key follows the directory the file lives in, so that a private /tmp
-// (as in a container) gets its own semaphores.
-key_t sem_key() {
-    key_t key = ftok("/tmp", 'Z');
-    return key == -1 ? static_cast<key_t>(0x5A560001) : key;
+std::string cannot_start(const std::string& what) {
+    return "The management library cannot start: its shared database " + std::string(ZVSHDB_PATH) + " " + what + ".";
 }
 
-// A set that another user made, or that others may alter, could be held or
-// driven by them: it is never waited on. Another user's set is removed
-// (root may) and root's own made in its place, so that no user can stop
-// the library by making the set first; a set of root's that does not fit
-// (another program's, or one others may alter) is left alone and the
-// library does not start.
-// *planted tells a set that another user made or owns (never one of root's).
-bool sem_trusted(int id, std::string* why, bool* planted) {
+// A set that another user made or owns, or that others may use, could be held
+// or driven by them: it is never waited on, nor removed (it is not ours).
+// Root's own with another count is another program's.
+bool sem_fits(int id, std::string* why) {
     struct semid_ds ds {};
     semun_arg arg{};
     arg.buf = &ds;
@@ -96,71 +95,18 @@ bool sem_trusted(int id, std::string* why, bool* planted) {
     if (ds.sem_perm.cuid != self || ds.sem_perm.uid != self) {
         *why = "it was not created by root (creator uid " + std::to_string(ds.sem_perm.cuid) + ", owner uid " +
                std::to_string(ds.sem_perm.uid) + ")";
-        if (planted != nullptr) *planted = true;
         return false;
     }
-    if ((ds.sem_perm.mode & 0022) != 0) {
-        *why = "other users may change it (mode 0" + std::to_string((ds.sem_perm.mode >> 6) & 7) +
+    if ((ds.sem_perm.mode & 0077) != 0) {
+        *why = "other users may use it (mode 0" + std::to_string((ds.sem_perm.mode >> 6) & 7) +
                std::to_string((ds.sem_perm.mode >> 3) & 7) + std::to_string(ds.sem_perm.mode & 7) + ")";
         return false;
     }
-    if (ds.sem_nsems < static_cast<unsigned long>(kSemCount)) {
-        *why = "it holds too few semaphores";
+    if (ds.sem_nsems != static_cast<unsigned long>(kSemCount)) {
+        *why = "it holds " + std::to_string(ds.sem_nsems) + " semaphores";
         return false;
     }
     return true;
-}
-
-int sem_get_id() {
-    std::string failure, removed;
-    int found = -1;
-    {
-        std::lock_guard<std::mutex> lock(g_semMutex);
-        if (g_semId >= 0) return g_semId;
-        if (g_setupFailed) return -1;
-        const key_t key = sem_key();
-        bool lastRemoved = false;
-        for (int attempt = 0; attempt < kSetAsideAttempts && failure.empty() && found < 0; ++attempt) {
-            lastRemoved = false;
-            int id = semget(key, kSemCount, IPC_CREAT | IPC_EXCL | 0600);
-            if (id >= 0) {
-                found = id;
-                break;
-            }
-            if (errno != EEXIST) break;
-            id = semget(key, 0, 0);
-            if (id < 0) {
-                if (errno == ENOENT) continue;   // its last user just removed it
-                break;
-            }
-            std::string why;
-            bool planted = false;
-            if (sem_trusted(id, &why, &planted)) {
-                found = id;
-            } else if (planted && semctl(id, 0, IPC_RMID) == 0) {
-                removed = why;
-                lastRemoved = true;
-            } else {
-                char hex[16];
-                std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(key));
-                failure = std::string("The management library cannot start: its semaphore set (key ") + hex +
-                          ") is not used because " + why + ".";
-            }
-        }
-        if (found >= 0) {
-            g_semId = found;
-        } else if (failure.empty()) {
-            failure = lastRemoved ? "The management library cannot start: another user's semaphore set keeps "
-                                    "taking the place of its own."
-                                  : "The management library cannot start: its semaphores cannot be made (" +
-                                        errno_text(errno) + ").";
-        }
-    }
-    // Said outside the lock: the log itself may take a semaphore.
-    if (!removed.empty()) zvdbg_error("zvapi_sem_open: a semaphore set under its key was removed: %s", removed.c_str());
-    if (found >= 0) return found;
-    setup_failed(failure);
-    return -1;
 }
 
 void sem_forget(int id) {
@@ -197,41 +143,50 @@ WaitResult sem_wait_take(int id, zvapi_sem_index which, long long limitMs, bool 
     }
 }
 
+// Takes the file's lock (flock, given back by the kernel when the process
+// dies), at most `limitMs`, in slices that grow to kSemSliceMs. A wait for a
+// lock, not a pause of the product: poll(), not a sleep.
+WaitResult file_lock_take(int fd, long long limitMs, bool honourInterrupt) {
+    const long long deadline = now_ms() + limitMs;
+    long long pause = 1;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return WaitResult::Taken;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return WaitResult::Failed;
+        if (honourInterrupt && g_waitsInterrupted != 0) return WaitResult::Interrupted;
+        const long long left = deadline - now_ms();
+        if (left <= 0) return WaitResult::TimedOut;
+        ::poll(nullptr, 0, static_cast<int>(std::min(pause, left)));
+        pause = std::min<long long>(pause * 2, kSemSliceMs);
+    }
+}
+
 // Whether this thread's last failed wait ran out of time.
 thread_local bool g_lastWaitTimedOut = false;
 
 bool sem_lock_impl(zvapi_sem_index which, long long limitMs, bool honourInterrupt) {
     g_lastWaitTimedOut = false;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        int id;
-        {
-            std::lock_guard<std::mutex> lock(g_semMutex);
-            id = g_semId;
-        }
-        if (id < 0) {
-            // Only the load semaphore may create the set; the others are
-            // used while attached.
-            if (which != ZVAPI_SEM_LOAD) return false;
-            id = sem_get_id();
-            if (id < 0) return false;
-        }
-        switch (sem_wait_take(id, which, limitMs, honourInterrupt)) {
-            case WaitResult::Taken: return true;
-            case WaitResult::Removed:
-                // The last user of the previous generation removed the set.
-                sem_forget(id);
-                if (which != ZVAPI_SEM_LOAD) return false;
-                continue;
-            case WaitResult::TimedOut:
-                g_lastWaitTimedOut = true;
-                // (The debug log's own semaphore is not logged: that would wait again.)
-                if (which != ZVAPI_SEM_DEBUG_LOG)
-                    zvdbg_error("zvapi_sem_lock: semaphore %d still held after %lld ms", static_cast<int>(which),
-                                limitMs);
-                return false;
-            case WaitResult::Interrupted:
-            case WaitResult::Failed: return false;
-        }
+    int id;
+    {
+        std::lock_guard<std::mutex> lock(g_semMutex);
+        id = g_semId;
+    }
+    // The set is known only while attached.
+    if (id < 0) return false;
+    switch (sem_wait_take(id, which, limitMs, honourInterrupt)) {
+        case WaitResult::Taken: return true;
+        case WaitResult::Removed:
+            // Removed by the last user of its generation (or by hand).
+            sem_forget(id);
+            return false;
+        case WaitResult::TimedOut:
+            g_lastWaitTimedOut = true;
+            // (The debug log's own semaphore is not logged: that would wait again.)
+            if (which != ZVAPI_SEM_DEBUG_LOG)
+                zvdbg_error("zvapi_sem_lock: semaphore %d still held after %lld ms", static_cast<int>(which), limitMs);
+            return false;
+        case WaitResult::Interrupted:
+        case WaitResult::Failed: return false;
     }
     return false;
 }
@@ -281,6 +236,7 @@ void init_file(zvapi_shdb_file* db) {
     db->FileSize = static_cast<SD_UINT32>(ZVSHDB_SIZE);
     db->TokenSlots = ZVSHDB_TOKEN_SLOTS;
     db->EventQueues = ZVSHDB_EVENT_QUEUES;
+    db->SemId = -1;
 }
 
 bool file_valid(const zvapi_shdb_file* db) {
@@ -305,91 +261,118 @@ void prune_users(zvapi_shdb_file* db) {
 
 // Root's own file: a regular file of this process's user, with no other name
 // (a hard link to another of root's files would be truncated and mapped),
-// that neither group nor others may write.
-bool own_shared_file(int fd) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1 &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+// that neither group nor others may open (flock needs only read access: one
+// who may read it could hold its lock for ever). Only root can have put it
+// there, so anything else is a fault of the host, said with its reason.
+bool own_shared_file(const struct stat& st, std::string* why) {
+    if (!S_ISREG(st.st_mode)) *why = "is not a regular file";
+    else if (st.st_uid != ::geteuid()) *why = "is not root's own";
+    else if (st.st_nlink > 1) *why = "has more than one name";
+    else if ((st.st_mode & 0077) != 0) *why = "may be opened by users other than root";
+    else return true;
+    return false;
 }
 
-// Takes what is in the file's place out of the way without following or
-// opening it: anything but a directory is removed (root may remove another
-// user's name in the sticky /tmp), a directory is renamed onto a fresh empty
-// directory of root's with an unguessable name beside it, its contents
-// untouched. False with *why set when neither works.
-bool set_aside(std::string* why) {
-    if (::unlink(ZVSHDB_PATH) == 0 || errno == ENOENT) return true;
-    if (errno != EISDIR && errno != EPERM) {
-        *why = "cannot be made afresh: what is in its place cannot be removed (" + errno_text(errno) + ")";
-        return false;
-    }
-    char aside[] = "/tmp/zv_shared.dat.XXXXXX";
-    if (::mkdtemp(aside) == nullptr) {
-        *why = "cannot be made afresh: the directory in its place cannot be set aside (" + errno_text(errno) + ")";
-        return false;
-    }
-    if (::rename(ZVSHDB_PATH, aside) != 0) {
-        const int err = errno;
-        ::rmdir(aside);
-        // Gone or replaced by something else meanwhile: looked at again.
-        if (err == ENOENT || err == ENOTDIR || err == EISDIR) return true;
-        *why = "cannot be made afresh: the directory in its place cannot be set aside (" + errno_text(err) + ")";
-        return false;
-    }
-    zvdbg_error("zvapi_shdb_attach: the directory in place of %s was moved to %s", ZVSHDB_PATH, aside);
-    return true;
+// "/run", opened when only root may write it.
+int open_dir(std::string* why) {
+    std::string reason;
+    const int dir = zvapi_open_root_only_dir(ZVSHDB_DIR, reason);
+    if (dir < 0) *why = "cannot be used: " + reason;
+    return dir;
 }
 
-// Opens the shared file when it is root's own (see own_shared_file), reached
-// without a link; anything else in its place (another user's file or
-// directory, a link, a FIFO, a file others may write) is set aside and the
-// file made afresh, exclusively. -1 with *why set when that cannot be done.
-int open_shared_file(bool* fresh, std::string* why) {
-    *fresh = false;
-    for (int attempt = 0; attempt < kSetAsideAttempts; ++attempt) {
-        // Looked at before it is opened: a FIFO or device is never opened.
-        struct stat before {};
-        int fd = -1;
-        bool missing = false;
-        if (::lstat(ZVSHDB_PATH, &before) != 0) {
-            missing = errno == ENOENT;
-        } else if (S_ISREG(before.st_mode)) {
-            fd = ::open(ZVSHDB_PATH, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-            missing = fd < 0 && errno == ENOENT;
+enum class Opened { Locked, Missing, Failed, TimedOut, Interrupted };
+
+// Opens the file in `dir` (made, mode 0600, when `create`) without following
+// a link or opening a FIFO for good, checks it is root's own, takes its lock
+// and checks that the name still names the file locked: the last user of a
+// generation removes the name under the lock, and a file it removed is opened
+// again. *fd holds the locked file on Locked; *why tells a failure.
+Opened open_locked(int dir, bool create, long long limitMs, bool honourInterrupt, int* fd, std::string* why) {
+    const long long deadline = now_ms() + limitMs;
+    *fd = -1;
+    for (;;) {
+        const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (create ? O_CREAT : 0);
+        const int f = ::openat(dir, ZVSHDB_NAME, flags, 0600);
+        if (f < 0) {
+            if (errno == ENOENT && !create) return Opened::Missing;
+            *why = errno == ELOOP ? "is a symbolic link" : "cannot be opened (" + errno_text(errno) + ")";
+            return Opened::Failed;
         }
-        if (fd >= 0) {
-            if (own_shared_file(fd)) return fd;
-            ::close(fd);
-        } else if (missing) {
-            fd = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-            if (fd < 0 && errno == EEXIST) continue;   // put there meanwhile: looked at again
-            if (fd < 0) {
-                *why = "cannot be created (" + errno_text(errno) + ")";
-                return -1;
-            }
-            if (::fchmod(fd, 0600) != 0) {
-                *why = "cannot be given mode 0600 (" + errno_text(errno) + ")";
-                ::close(fd);
-                ::unlink(ZVSHDB_PATH);
-                return -1;
-            }
-            *fresh = true;
-            return fd;
+        struct stat st {};
+        if (::fstat(f, &st) != 0) {
+            *why = "cannot be examined (" + errno_text(errno) + ")";
+            ::close(f);
+            return Opened::Failed;
         }
-        zvdbg_error("zvapi_shdb_attach: %s is not a file of this user only; made afresh", ZVSHDB_PATH);
-        if (!set_aside(why)) return -1;
+        if (!own_shared_file(st, why)) {
+            ::close(f);
+            return Opened::Failed;
+        }
+        const long long left = std::max(deadline - now_ms(), 0LL);
+        switch (file_lock_take(f, left, honourInterrupt)) {
+            case WaitResult::Taken: break;
+            case WaitResult::TimedOut: ::close(f); return Opened::TimedOut;
+            case WaitResult::Interrupted: ::close(f); return Opened::Interrupted;
+            default:
+                *why = "cannot be locked (" + errno_text(errno) + ")";
+                ::close(f);
+                return Opened::Failed;
+        }
+        struct stat named {};
+        if (::fstat(f, &st) == 0 && st.st_nlink != 0 &&
+            ::fstatat(dir, ZVSHDB_NAME, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
+            named.st_ino == st.st_ino) {
+            *fd = f;
+            return Opened::Locked;
+        }
+        // Removed (or replaced) while this process waited: another generation.
+        ::close(f);
+        if (now_ms() >= deadline) return Opened::TimedOut;
     }
-    *why = "cannot be made afresh: what is put in its place keeps coming back";
-    return -1;
+}
+
+// The recorded set when it fits, else a fresh one of root's, recorded; -1
+// with *why set when none can be made. Called under the file's lock.
+int find_or_make_set(zvapi_shdb_file* db, std::string* why) {
+    std::string unfit;
+    if (db->SemId >= 0 && sem_fits(db->SemId, &unfit)) return db->SemId;
+    if (db->SemId >= 0)
+        zvdbg_error("zvapi_shdb_attach: semaphore set %d recorded in %s is not used: %s", static_cast<int>(db->SemId),
+                    ZVSHDB_PATH, unfit.c_str());
+    const int id = semget(IPC_PRIVATE, kSemCount, IPC_CREAT | 0600);
+    if (id < 0) {
+        *why = "The management library cannot start: its semaphores cannot be made (" + errno_text(errno) + ").";
+        return -1;
+    }
+    db->SemId = id;
+    return id;
 }
 
 }  // namespace
 
 // ---- Semaphores ---------------------------------------------------------------
 
-key_t zvapi_sem_key() { return sem_key(); }
-
-bool zvapi_sem_open() { return sem_get_id() >= 0; }
+int zvapi_shdb_sem_id() {
+    std::string why;
+    const int dir = open_dir(&why);
+    if (dir < 0) return -1;
+    const int fd = ::openat(dir, ZVSHDB_NAME, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    ::close(dir);
+    if (fd < 0) return -1;
+    // The header only, field by field: the whole layout is too big for a stack.
+    unsigned char head[offsetof(zvapi_shdb_file, Users)] = {};
+    struct stat st {};
+    const bool read = ::fstat(fd, &st) == 0 && own_shared_file(st, &why) &&
+                      ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head);
+    ::close(fd);
+    SD_UINT32 version = 0;
+    SD_INT32 id = -1;
+    std::memcpy(&version, head + offsetof(zvapi_shdb_file, Version), sizeof version);
+    std::memcpy(&id, head + offsetof(zvapi_shdb_file, SemId), sizeof id);
+    if (!read || std::memcmp(head, kMagic, sizeof kMagic) != 0 || version != ZVSHDB_VERSION) return -1;
+    return id >= 0 && sem_fits(id, &why) ? id : -1;
+}
 
 bool zvapi_sem_lock(zvapi_sem_index which) {
     if (which == ZVAPI_SEM_FLASH) {
@@ -434,102 +417,134 @@ void zvapi_reset_setup_error() {
 
 // ---- Attach and detach ------------------------------------------------------------
 
+namespace {
+
+// Maps the locked file (sizing and re-initialising it as needed), finds or
+// makes the set and registers this process; the set-up error on failure.
+std::string attach_locked(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return cannot_start("cannot be examined (" + errno_text(errno) + ")");
+    const bool fresh = static_cast<size_t>(st.st_size) != ZVSHDB_SIZE;
+    // Every page is given its blocks now: a sparse file on a full file system
+    // would end the process with SIGBUS at the first store through the map.
+    int sized = fresh && ftruncate(fd, 0) != 0 ? errno : 0;
+    if (sized == 0) sized = posix_fallocate(fd, 0, static_cast<off_t>(ZVSHDB_SIZE));
+    if (sized != 0) return cannot_start("cannot be sized (" + errno_text(sized) + ")");
+    void* map = mmap(nullptr, ZVSHDB_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) return cannot_start("cannot be mapped (" + errno_text(errno) + ")");
+    auto* db = static_cast<zvapi_shdb_file*>(map);
+    if (fresh || !file_valid(db)) {
+        if (!fresh) zvdbg_error("zvapi_shdb_attach: %s was corrupt, re-initialised", ZVSHDB_PATH);
+        init_file(db);
+    }
+    prune_users(db);
+    auto self = static_cast<SD_INT32>(getpid());
+    auto* slot = std::find(std::begin(db->Users), std::end(db->Users), self);
+    if (slot == std::end(db->Users)) slot = std::find(std::begin(db->Users), std::end(db->Users), 0);
+    if (slot == std::end(db->Users)) {
+        zvdbg_fatal("zvapi_shdb_attach: too many library users");
+        munmap(map, ZVSHDB_SIZE);
+        return "";   // no set-up fault: a later attach may find a free slot
+    }
+    std::string why;
+    const int id = find_or_make_set(db, &why);
+    if (id < 0) {
+        munmap(map, ZVSHDB_SIZE);
+        return why;
+    }
+    *slot = self;
+    {
+        std::lock_guard<std::mutex> lock(g_semMutex);
+        g_semId = id;
+    }
+    g_dbDev = st.st_dev;
+    g_dbIno = st.st_ino;
+    g_db = db;
+    return "";
+}
+
+}  // namespace
+
 SD_UINT32 zvapi_shdb_attach() {
     if (g_db != nullptr) return SDERR_SUCCESS;
     if (g_setupFailed) return SDERR_OUT_OF_MEMORY;
-    if (!zvapi_sem_lock(ZVAPI_SEM_LOAD)) {
-        // An interrupted wait is no set-up failure: the run is ending anyway.
-        if (!g_setupFailed && g_waitsInterrupted == 0)
-            setup_failed(g_lastWaitTimedOut
-                             ? "The management library cannot start: another process has held its load semaphore for "
-                               "too long."
-                             : "The management library cannot start: its load semaphore cannot be taken (" +
-                                   errno_text(errno) + ").");
+    std::string why;
+    const int dir = open_dir(&why);
+    if (dir < 0) {
+        setup_failed(cannot_start(why));
         return SDERR_OUT_OF_MEMORY;
     }
-    SD_UINT32 status = SDERR_SUCCESS;
-    bool fresh = false;
-    std::string why;
-    int fd = open_shared_file(&fresh, &why);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        setup_failed("The management library cannot start: its shared database " + std::string(ZVSHDB_PATH) + " " +
-                     why + ".");
-        status = SDERR_OUT_OF_MEMORY;
-    } else {
-        fresh = fresh || static_cast<size_t>(st.st_size) != ZVSHDB_SIZE;
-        // Every page is given its blocks now: a sparse file on a full /tmp
-        // would end the process with SIGBUS at the first store through the map.
-        int sized = fresh && ftruncate(fd, 0) != 0 ? errno : 0;
-        if (sized == 0) sized = posix_fallocate(fd, 0, static_cast<off_t>(ZVSHDB_SIZE));
-        if (sized != 0) {
-            setup_failed("The management library cannot start: its shared database " + std::string(ZVSHDB_PATH) +
-                         " cannot be sized (" + errno_text(sized) + ").");
-            status = SDERR_OUT_OF_MEMORY;
-        } else {
-            void* map = mmap(nullptr, ZVSHDB_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-            if (map == MAP_FAILED) {
-                setup_failed("The management library cannot start: its shared database " +
-                             std::string(ZVSHDB_PATH) + " cannot be mapped (" + errno_text(errno) + ").");
-                status = SDERR_OUT_OF_MEMORY;
-            } else {
-                auto* db = static_cast<zvapi_shdb_file*>(map);
-                if (fresh || !file_valid(db)) {
-                    if (!fresh) zvdbg_error("zvapi_shdb_attach: %s was corrupt, re-initialised", ZVSHDB_PATH);
-                    init_file(db);
-                }
-                prune_users(db);
-                auto self = static_cast<SD_INT32>(getpid());
-                auto* slot = std::find(std::begin(db->Users), std::end(db->Users), self);
-                if (slot == std::end(db->Users)) slot = std::find(std::begin(db->Users), std::end(db->Users), 0);
-                if (slot == std::end(db->Users)) {
-                    zvdbg_fatal("zvapi_shdb_attach: too many library users");
-                    munmap(map, ZVSHDB_SIZE);
-                    status = SDERR_OUT_OF_MEMORY;
-                } else {
-                    *slot = self;
-                    g_db = db;
-                }
-            }
-        }
+    int fd = -1;
+    const Opened opened = open_locked(dir, true, kFileLockWaitMs, true, &fd, &why);
+    if (opened != Opened::Locked) {
+        ::close(dir);
+        // An interrupted wait is no set-up failure: the run is ending anyway.
+        if (opened == Opened::TimedOut)
+            setup_failed("The management library cannot start: another process has held its shared database for "
+                         "too long.");
+        else if (opened != Opened::Interrupted)
+            setup_failed(cannot_start(why));
+        return SDERR_OUT_OF_MEMORY;
     }
-    if (fd >= 0) ::close(fd);
-    zvapi_sem_unlock(ZVAPI_SEM_LOAD);
-    return status;
+    const std::string failure = attach_locked(fd);
+    if (g_db == nullptr) {
+        // A file this process made and could not use is not left behind.
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size == 0) ::unlinkat(dir, ZVSHDB_NAME, 0);
+        if (!failure.empty()) setup_failed(failure);
+    }
+    // Given back by hand: the mapping keeps the open file, and with it a lock
+    // that only closing would not end.
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    ::close(dir);
+    return g_db != nullptr ? SDERR_SUCCESS : SDERR_OUT_OF_MEMORY;
 }
 
 namespace {
-// Unregisters this process; the last user removes the file and the semaphores.
-void leave(bool locked) {
+// Unregisters this process. The last user removes the name and the set, but
+// only under the file's lock and while the name still names the file it
+// mapped: a file made afresh meanwhile (after a restart that dropped this
+// one) is another generation's.
+void leave(long long limitMs) {
     auto self = static_cast<SD_INT32>(getpid());
+    std::string why;
+    const int dir = open_dir(&why);
+    int fd = -1;
+    bool locked = false;
+    if (dir >= 0 && open_locked(dir, false, limitMs, false, &fd, &why) == Opened::Locked) {
+        struct stat st {};
+        locked = ::fstat(fd, &st) == 0 && st.st_dev == g_dbDev && st.st_ino == g_dbIno;
+    }
     for (auto& u : g_db->Users) {
         if (u == self) u = 0;
     }
     prune_users(g_db);
-    bool last = std::all_of(std::begin(g_db->Users), std::end(g_db->Users), [](SD_INT32 u) { return u == 0; });
-    if (last) ::unlink(ZVSHDB_PATH);
+    const bool last =
+        std::all_of(std::begin(g_db->Users), std::end(g_db->Users), [](SD_INT32 u) { return u == 0; });
     if (locked && last) {
+        ::unlinkat(dir, ZVSHDB_NAME, 0);
         int id;
         {
             std::lock_guard<std::mutex> lock(g_semMutex);
             id = g_semId;
             g_semId = -1;
         }
-        // Waiters get EIDRM and start a new generation.
         if (id >= 0) semctl(id, 0, IPC_RMID);
-    } else if (locked) {
-        sem_unlock_impl(ZVAPI_SEM_LOAD);
     }
+    if (fd >= 0) {
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+    }
+    if (dir >= 0) ::close(dir);
 }
 }  // namespace
 
 void zvapi_shdb_detach() {
     std::lock_guard<std::timed_mutex> map(g_mapMutex);
     if (g_db == nullptr) return;
-    const bool locked = sem_lock_impl(ZVAPI_SEM_LOAD, kSemWaitMs[ZVAPI_SEM_LOAD], false);
-    zvapi_shdb_file* db = g_db;
-    leave(locked);
-    munmap(db, ZVSHDB_SIZE);
+    leave(kFileLockWaitMs);
+    munmap(g_db, ZVSHDB_SIZE);
     g_db = nullptr;
 }
 
@@ -537,8 +552,7 @@ void zvapi_shdb_leave_on_exit() {
     std::unique_lock<std::timed_mutex> map(g_mapMutex, kExitLockWait);
     if (!map.owns_lock() || g_db == nullptr) return;
     // Other threads may still touch the mapping until the process ends: it stays.
-    const bool locked = sem_lock_impl(ZVAPI_SEM_LOAD, 2000, false);
-    leave(locked);
+    leave(2000);
 }
 
 bool zvapi_shdb_attached() { return g_db != nullptr; }

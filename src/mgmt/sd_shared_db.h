@@ -1,10 +1,13 @@
-// The shared database "/tmp/zv_shared.dat" and the System V semaphores that
+// The shared database "/run/zv_shared.dat" and the System V semaphores that
 // serialise library instances across processes.
 //
-// The file is a fixed, versioned layout: a header with the table of user
-// processes, 32 flash-update token slots and one bounded event queue per port
-// instance. It exists while any library instance runs; the last user removes
-// it together with the semaphores.
+// The file is a fixed, versioned layout: a header with the id of the
+// semaphore set and the table of user processes, 32 flash-update token slots
+// and one bounded event queue per port instance. It exists while any library
+// instance runs; the last user removes it together with the semaphores. It
+// lives in "/run", where only root may put anything, and the set is made
+// without a key (IPC_PRIVATE) and found through the file: no other user can
+// take either name first.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +17,11 @@
 
 #include "mgmt/sd_types.h"
 
-constexpr const char* ZVSHDB_PATH = "/tmp/zv_shared.dat";
+constexpr const char* ZVSHDB_DIR = "/run";
+constexpr const char* ZVSHDB_NAME = "zv_shared.dat";
+constexpr const char* ZVSHDB_PATH = "/run/zv_shared.dat";
 constexpr size_t ZVSHDB_SIZE = 256 * 1024;
-constexpr SD_UINT32 ZVSHDB_VERSION = 1;
+constexpr SD_UINT32 ZVSHDB_VERSION = 2;
 constexpr int ZVSHDB_MAX_USERS = 64;
 constexpr int ZVSHDB_TOKEN_SLOTS = 32;
 constexpr int ZVSHDB_EVENT_QUEUES = 128;       // port instances with a queue
@@ -44,28 +49,32 @@ struct zvapi_shdb_file {
     SD_UINT32 FileSize;
     SD_UINT32 TokenSlots;
     SD_UINT32 EventQueues;
+    SD_INT32 SemId;                // the semaphore set's id, -1 none
+    SD_UINT32 Reserved;            // zero; keeps the tokens 8-byte aligned
     SD_INT32 Users[ZVSHDB_MAX_USERS];   // process ids, 0 = free
     zvapi_shdb_token Tokens[ZVSHDB_TOKEN_SLOTS];
     zvapi_shdb_queue Queues[ZVSHDB_EVENT_QUEUES];
 };
-static_assert(offsetof(zvapi_shdb_file, Users) == 24);
-static_assert(offsetof(zvapi_shdb_file, Tokens) == 280);
-static_assert(offsetof(zvapi_shdb_file, Queues) == 280 + 32 * 48);
+static_assert(offsetof(zvapi_shdb_file, SemId) == 24);
+static_assert(offsetof(zvapi_shdb_file, Users) == 32);
+static_assert(offsetof(zvapi_shdb_file, Tokens) == 288);
+static_assert(offsetof(zvapi_shdb_file, Queues) == 288 + 32 * 48);
 static_assert(sizeof(zvapi_shdb_file) <= ZVSHDB_SIZE);
 
 // ---- Semaphores -------------------------------------------------------------
-// A set is used only when this process's user (root) created and owns it and
-// neither group nor others may change it. A set that another user made or
-// owns under the key is removed and root's own made exclusively in its place;
-// one of root's that does not fit (others may change it, too few semaphores)
-// is left alone and the library does not start (zvapi_setup_error says why). Every wait is bounded and ends early once
+// The set is made by attach (IPC_PRIVATE, mode 0600) and its id recorded in
+// the file. A recorded id is used only when the set is this process's user's
+// (root's) own, created and owned, open to neither group nor others, with
+// exactly four semaphores; otherwise a fresh set is made and recorded, and
+// the other left alone. Every wait is bounded and ends early once
 // zvapi_interrupt_waits was called.
+// The load semaphore is no longer taken (attach and detach serialise on an
+// flock of the file); the set keeps its four.
 enum zvapi_sem_index { ZVAPI_SEM_LOAD = 0, ZVAPI_SEM_FLASH = 1, ZVAPI_SEM_SHDB = 2, ZVAPI_SEM_DEBUG_LOG = 3 };
-// IPC key of the semaphore set (it follows the directory of the file).
-key_t zvapi_sem_key();
-// Creates or finds the semaphore set; false when System V IPC is unusable or
-// the set found is not trusted.
-bool zvapi_sem_open();
+// The id of the set recorded in the file at ZVSHDB_PATH when it is one the
+// library would use, else -1. Reads the file only (no attach): for a restart
+// that drops the set, and for tests.
+int zvapi_shdb_sem_id();
 // Takes one semaphore (false when the set is not open, the wait timed out or
 // was interrupted). A crashed holder's lock is undone by the kernel. The flash
 // semaphore also passes the process's flash gate (see zvapi_quiesce_flash).
@@ -96,14 +105,15 @@ std::string zvapi_setup_error();
 void zvapi_reset_setup_error();   // tests
 
 // ---- Attach and detach ------------------------------------------------------
-// Maps the file (creating, repairing or re-initialising it), prunes dead users
-// and registers this process. 0 or 0x20000074. Anything in its place that is
-// not this user's own regular file with a single name that neither group nor
-// others may write is never followed or opened for use: a directory is
-// renamed aside ("/tmp/zv_shared.dat.XXXXXX", its contents untouched),
-// anything else removed, and the file made afresh (0600, exclusively).
+// Maps the file (creating, repairing or re-initialising it), prunes dead users,
+// finds or makes the semaphore set and registers this process. 0 or
+// 0x20000074. Only root can put anything in "/run": a directory there that
+// others may write, or anything at the file's name but this user's own
+// regular file with a single name that neither group nor others may open, is
+// a set-up failure (zvapi_setup_error says why), never followed or used.
 SD_UINT32 zvapi_shdb_attach();
-// Unregisters this process; the last user removes the file and semaphores.
+// Unregisters this process; the last user removes the file and semaphores
+// (under the file's lock, and only while the name still names its file).
 void zvapi_shdb_detach();
 // The same for a process that is about to end on a signal: the mapping stays,
 // as other threads may still touch it.

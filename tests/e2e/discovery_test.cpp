@@ -39,7 +39,7 @@ protected:
         EXPECT_TRUE(Has(r.out, "Cleanup finished.\n")) << r.out;
         for (size_t i = 0; i < flashes.size(); ++i) EXPECT_EQ(zvfix::ReadFlash(dir, static_cast<int>(i)), flashes[i]);
         // Clean-up closed every handle: the last close removed the library's shared file.
-        EXPECT_FALSE(zvtest::FileExists("/tmp/zv_shared.dat"));
+        EXPECT_FALSE(zvtest::FileExists("/run/zv_shared.dat"));
         return r;
     }
 

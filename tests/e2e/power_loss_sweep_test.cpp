@@ -16,8 +16,6 @@
 // switching sets: there the boot verdict after the cut judges only the
 // firmware set the adapter boots; the rerun must repair them.
 #include <signal.h>
-#include <sys/ipc.h>
-#include <sys/sem.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +25,7 @@
 #include "e2e/online_update_families.h"
 #include "e2e/run_helpers.h"
 #include "mgmt/sd_shared_db.h"
+#include "support/semaphore_sets.h"
 
 namespace {
 using namespace zvonline;
@@ -114,10 +113,13 @@ protected:
         // Killed without clean-up, the library's shared state stays until the
         // power comes back; then one complete set boots.
         EXPECT_TRUE(zvtest::FileExists(ZVSHDB_PATH));
+        const int semId = zvapi_shdb_sem_id();
+        EXPECT_GE(semId, 0);
         const ToolRun verdict = RebootTool("--power-cycle --verify " + oldOrNew + " " + dir.Path());
         EXPECT_EQ(verdict.status, 0) << verdict.out;
         EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
-        EXPECT_LT(::semget(zvapi_sem_key(), 0, 0), 0);
+        EXPECT_EQ(zvtest::SemaphoreSetState(semId), "");
+        EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty()) << "no set is left";
         if (f.served) f.served(dir.Path(), control.Path(), true);
 
         host.powerLoss.reset();

@@ -1,45 +1,38 @@
 // Files and locks a root program can trust: input files that are no regular
-// file, a table planted by another user, a shared database or semaphore set
-// planted by another user (set aside, the run goes on),
+// file, a table planted by another user, objects another user put at the old
+// names of the shared database and its semaphores (never used nor touched),
 // links planted where the program writes, and a run blocked on a lock.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
 #include "e2e/safety_fixture.h"
+#include "mgmt/sd_shared_db.h"
+#include "support/other_user.h"
+#include "support/semaphore_sets.h"
 
 namespace {
 namespace fs = std::filesystem;
 using zvfix::WriteTextFile;
 using zvsafety::Has;
 
-constexpr uid_t kNobody = 65534;
+using zvtest::kNobody;
 
-// A semaphore set of `count` under the program's key, made by `uid` with
-// `mode` (and handed to root as its owner when `rootOwns`), whose load
-// semaphore is held.
-int PlantSemaphores(uid_t uid, int mode, int count = 4, bool rootOwns = false) {
+// A semaphore set of another user's on the old key of the library, its first
+// semaphore held; -1 when it cannot be made.
+int PlantSetOnOldKey(int mode) {
     const key_t key = ftok("/tmp", 'Z');
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (setgid(uid) != 0 || setuid(uid) != 0) _exit(1);
-        const int id = semget(key, count, IPC_CREAT | mode);
-        if (id < 0 || semctl(id, 0, SETVAL, 1) != 0) _exit(2);
-        if (rootOwns) {
-            struct semid_ds ds {};
-            if (semctl(id, 0, IPC_STAT, &ds) != 0) _exit(3);
-            ds.sem_perm.uid = 0;
-            if (semctl(id, 0, IPC_SET, &ds) != 0) _exit(4);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    if (!zvtest::AsUser(kNobody, [&] {
+            const int id = semget(key, 4, IPC_CREAT | IPC_EXCL | mode);
+            return id >= 0 && semctl(id, 0, SETVAL, 1) == 0;
+        }))
+        return -1;
     return semget(key, 0, 0);
 }
 
@@ -114,128 +107,112 @@ TEST_F(SafetyFiles, ATableAnotherUserPlantedInTmpIsIgnored) {
     EXPECT_TRUE(Has(r.outputFile, "Upgrading FWA version from 1.0.0 to 2.0.0: completed")) << r.outputFile;
 }
 
-TEST_F(SafetyFiles, APlantedSharedDatabaseIsReplacedNeverUsedOrWrittenThrough) {
+// The shared database lives in /run, where only root may put anything, and
+// its semaphore set has no key: whatever another user makes at the old names
+// ("/tmp/zv_shared.dat", the key of ftok("/tmp", 'Z')) neither stops a run
+// nor is touched by it.
+TEST_F(SafetyFiles, WhatAnotherUserPutsAtTheOldSharedNamesNeitherStopsNorIsTouched) {
     AddChip25(0x0289);
     Install();
-    const std::string db = "/tmp/zv_shared.dat", victim = "/tmp/victim";
-    WriteTextFile(victim, "root's data\n");
-
-    // Another user's file, then a link to root's file: both go, the run works.
-    WriteTextFile(db, std::string(4096, 'Z'));
-    ASSERT_EQ(::chown(db.c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chmod(db.c_str(), 0666), 0);
-    zvtest::RunResult r = RunWithin(Options());
-    EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
-    struct stat st {};
-    EXPECT_NE(::lstat(db.c_str(), &st), 0) << "the last user removes the file it made";
-
-    ASSERT_EQ(::symlink(victim.c_str(), db.c_str()), 0);
-    r = RunWithin(Options());
-    EXPECT_EQ(r.status, 2) << r.out << r.err;
-    EXPECT_EQ(zvtest::ReadFile(victim), "root's data\n");
-
-    // A second name of root's file: the file keeps its bytes.
-    ASSERT_EQ(::link(victim.c_str(), db.c_str()), 0);
-    r = RunWithin(Options());
-    EXPECT_EQ(r.status, 2) << r.out << r.err;
-    EXPECT_EQ(zvtest::ReadFile(victim), "root's data\n");
-
-    // A directory another user made there is moved aside, its contents as
-    // they were, and the run goes on.
-    ASSERT_EQ(::mkdir(db.c_str(), 0777), 0);
-    WriteTextFile(db + "/keep", "x");
-    ASSERT_EQ(::chown((db + "/keep").c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(::chown(db.c_str(), kNobody, kNobody), 0);
-    r = RunWithin(Options());
-    EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
-    EXPECT_NE(::lstat(db.c_str(), &st), 0);
-    std::vector<fs::path> aside;
-    for (const auto& e : fs::directory_iterator("/tmp"))
-        if (e.path().filename().string().starts_with("zv_shared.dat.")) aside.push_back(e.path());
-    ASSERT_EQ(aside.size(), 1u);
-    ASSERT_EQ(::lstat(aside[0].c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, kNobody);
-    EXPECT_EQ(zvtest::ReadFile(aside[0] / "keep"), "x");
-}
-
-// What the library cannot use (root's own semaphore set under its key that
-// does not fit) is one clear error, not an empty host.
-TEST_F(SafetyFiles, ALibraryThatCannotStartIsOneClearError) {
-    AddChip25(0x0289);
-    Install();
-    semId_ = semget(ftok("/tmp", 'Z'), 1, IPC_CREAT | IPC_EXCL | 0600);
-    ASSERT_GE(semId_, 0);
-    WriteTextFile("/usr/lib/libzvsdm.log", "");
-    const zvtest::RunResult r = RunWithin(Options());
-    EXPECT_EQ(r.status, 12) << r.out << r.err;
-    char key[16];
-    std::snprintf(key, sizeof key, "0x%08x", static_cast<unsigned>(ftok("/tmp", 'Z')));
-    EXPECT_EQ(r.err, std::string("Error: The management library cannot start: its semaphore set (key ") + key +
-                         ") is not used because it holds too few semaphores.\n");
-    EXPECT_TRUE(Has(r.outputFile, "Error: The management library cannot start")) << r.outputFile;
-    EXPECT_FALSE(Has(r.out + r.outputFile, "No compatible HBA found"));
-    const std::string libLog = zvtest::ReadFile("/usr/lib/libzvsdm.log");
-    EXPECT_LE(std::count(libLog.begin(), libLog.end(), '\n'), 3) << libLog;
-}
-
-// A set another user made or owns under the key (its load semaphore held) is
-// removed and the run goes on with root's own; a set of root's that others
-// may change is never used.
-TEST_F(SafetyFiles, ASemaphoreSetAnotherUserMadeIsRemovedOneOthersMayChangeIsNotUsed) {
-    AddChip25(0x0289);
-    Install();
+    const std::string old = "/tmp/zv_shared.dat";
     struct Case {
         const char* what;
-        uid_t uid;
-        int mode;
-        bool rootOwns;
-        int status;
+        std::function<bool()> plant;   // run as the other user
+        int setMode;                   // of their set on the old key
     };
-    for (const Case& c : {Case{"another user's", kNobody, 0600, false, 2},
-                          Case{"another user's, others may change it", kNobody, 0666, false, 2},
-                          Case{"made by another user, handed to root", kNobody, 0600, true, 2},
-                          Case{"root's, others may change it", 0, 0666, false, 12}}) {
+    const std::vector<Case> cases = {
+        {"a directory",
+         [&] {
+             return ::mkdir(old.c_str(), 0777) == 0 && ::chmod(old.c_str(), 0777) == 0 &&
+                    (WriteTextFile(old + "/keep", "x"), true);
+         },
+         0600},
+        {"a link", [&] { return ::symlink("/tmp/victim", old.c_str()) == 0; }, 0666},
+        {"a FIFO", [&] { return ::mkfifo(old.c_str(), 0666) == 0; }, 0600},
+        {"a file others may write",
+         [&] {
+             WriteTextFile(old, std::string(4096, 'Z'));
+             return ::chmod(old.c_str(), 0666) == 0;
+         },
+         0666},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         host.Write(hostDir.Path());
-        const auto before = Flashes();
-        const size_t written = zvfix::ReadJournal(hostDir.Path()).size();
-        semId_ = PlantSemaphores(c.uid, c.mode, 4, c.rootOwns);
+        ASSERT_TRUE(zvtest::AsUser(kNobody, c.plant));
+        semId_ = PlantSetOnOldKey(c.setMode);
         ASSERT_GE(semId_, 0);
-        // Never waited on: the planted set is removed, root's own refused at once.
-        zvtest::Running running = zvtest::Start(inst, Options());
-        if (zvtest::WaitUntil(running, [&] { return semctl(semId_, 0, GETZCNT) > 0; })) {
-            ADD_FAILURE() << "the run waited for a semaphore of the planted set";
-            ::kill(running.pid, SIGKILL);
+        struct stat before {}, after {};
+        ASSERT_EQ(::lstat(old.c_str(), &before), 0);
+        const std::string set = zvtest::SemaphoreSetState(semId_);
+
+        const zvtest::RunResult r = RunWithin(Options());
+        EXPECT_EQ(r.status, 2) << r.out << r.err << r.outputFile;
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(Has(r.outputFile, "Upgrading FWA version from 1.0.0 to 2.0.0: completed")) << r.outputFile;
+
+        ASSERT_EQ(::lstat(old.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_uid, kNobody);
+        EXPECT_EQ(after.st_size, before.st_size);
+        if (S_ISDIR(after.st_mode)) {
+            EXPECT_EQ(zvtest::ReadFile(old + "/keep"), "x");
         }
-        zvtest::RunResult r = WaitWithin(running);
-        EXPECT_EQ(r.status, c.status) << r.out << r.err;
-        struct semid_ds ds {};
-        if (c.status == 12) {
-            EXPECT_TRUE(Has(r.err, "Error: The management library cannot start: its semaphore set")) << r.err;
-            EXPECT_EQ(zvfix::ReadJournal(hostDir.Path()).size(), written);
-            EXPECT_EQ(Flashes(), before);
-            EXPECT_EQ(semctl(semId_, 0, IPC_STAT, &ds), 0) << "root's own set is left alone";
-        } else {
-            EXPECT_EQ(r.err, "") << r.err;
-            EXPECT_NE(semctl(semId_, 0, IPC_STAT, &ds), 0) << "the planted set is gone";
-            EXPECT_LT(semget(ftok("/tmp", 'Z'), 0, 0), 0) << "the run removed its own set at its end";
-        }
+        EXPECT_FALSE(fs::exists("/tmp/victim")) << "nothing made through their link";
+        EXPECT_EQ(zvtest::SemaphoreSetState(semId_), set) << "their set as it was";
+        EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH)) << "the run removed its own file at its end";
+        EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty()) << "and its own set";
+        fs::remove_all(old);
         semctl(semId_, 0, IPC_RMID);
         semId_ = -1;
     }
 }
 
+// What the library cannot use (a /run others may write) is one clear error,
+// not an empty host.
+TEST_F(SafetyFiles, ALibraryThatCannotStartIsOneClearError) {
+    AddChip25(0x0289);
+    Install();
+    ASSERT_EQ(::chmod(ZVSHDB_DIR, 01777), 0);   // the test's private /run
+    WriteTextFile("/usr/lib/libzvsdm.log", "");
+    const zvtest::RunResult r = RunWithin(Options());
+    ::chmod(ZVSHDB_DIR, 0755);
+    EXPECT_EQ(r.status, 12) << r.out << r.err;
+    EXPECT_EQ(r.err, "Error: The management library cannot start: its shared database /run/zv_shared.dat cannot be "
+                     "used: users other than root may write its directory.\n");
+    EXPECT_TRUE(Has(r.outputFile, "Error: The management library cannot start")) << r.outputFile;
+    EXPECT_FALSE(Has(r.out + r.outputFile, "No compatible HBA found"));
+    EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
+    EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty());
+    const std::string libLog = zvtest::ReadFile("/usr/lib/libzvsdm.log");
+    EXPECT_LE(std::count(libLog.begin(), libLog.end(), '\n'), 3) << libLog;
+}
+
+// Another run holds the shared database's lock for good: this one waits for
+// it, and still ends at once on SIGINT.
 TEST_F(SafetyFiles, ARunWaitingForAHeldLibraryLockStillEndsOnSigint) {
     AddChip25(0x0289);
     Install();
-    semId_ = PlantSemaphores(0, 0600);   // root's own set, its load semaphore held
-    ASSERT_GE(semId_, 0);
+    const int held = ::open(ZVSHDB_PATH, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     zvtest::RunOptions o = Options({"-trace"});
     zvtest::Running running = zvtest::Start(inst, o);
-    ASSERT_TRUE(zvtest::WaitUntil(running, [&] { return semctl(semId_, 0, GETZCNT) >= 1; }))
-        << "the run never waited for the lock";
+    // Waiting: the program (not the child before its exec, which still has
+    // the test's descriptor) has the file open and cannot get past the lock.
+    const auto hasItOpen = [&] {
+        const std::string proc = "/proc/" + std::to_string(running.pid);
+        std::error_code ec;
+        if (fs::read_symlink(proc + "/exe", ec).filename() != "tarvikolen") return false;
+        for (const auto& e : fs::directory_iterator(proc + "/fd", ec))
+            if (fs::read_symlink(e.path(), ec) == ZVSHDB_PATH) return true;
+        return false;
+    };
+    ASSERT_TRUE(zvtest::WaitUntil(running, hasItOpen)) << "the run never waited for the lock";
     ASSERT_EQ(::kill(running.pid, SIGINT), 0);
     zvtest::RunResult r = zvtest::Wait(running);
+    ::close(held);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "Signal (2) caught...\n")) << r.out;
     EXPECT_TRUE(Has(r.out, "Cleanup finished.\n"));

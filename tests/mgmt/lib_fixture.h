@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,15 +55,13 @@ using zvfix::Pattern;
 
 inline bool SharedFileExists() { return access(ZVSHDB_PATH, F_OK) == 0; }
 
-// A set of root's own under the library's key that does not fit (one
-// semaphore: another program's): the library does not start while it is
-// there. Its id, and the set-up error it gives.
-inline int PlantMisfitSemaphores() { return semget(zvapi_sem_key(), 1, IPC_CREAT | IPC_EXCL | 0600); }
-inline std::string MisfitSetupError() {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(zvapi_sem_key()));
-    return std::string("The management library cannot start: its semaphore set (key ") + hex +
-           ") is not used because it holds too few semaphores.";
+// A /run that others may write (the test's private one): the library does
+// not start while it is so. The set-up error it gives.
+inline bool OpenRunToOthers() { return chmod(ZVSHDB_DIR, 01777) == 0; }
+inline void RestoreRun() { chmod(ZVSHDB_DIR, 0755); }
+inline std::string OpenRunSetupError() {
+    return std::string("The management library cannot start: its shared database ") + ZVSHDB_PATH +
+           " cannot be used: users other than root may write its directory.";
 }
 
 }  // namespace zvtest

@@ -65,6 +65,7 @@ TEST_F(Library, CorruptOrShortSharedFileIsReinitialised) {
     state->AddAdapter(0x2281, "SN1");
     for (size_t size : {ZVSHDB_SIZE, size_t{10}, size_t{0}}) {
         zvfix::WriteBytes(ZVSHDB_PATH, zvfix::Bytes(size, 0xA5));
+        ASSERT_EQ(chmod(ZVSHDB_PATH, 0600), 0);
         int h = Open(0);
         SD_INT32 token = 0;
         EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u) << size;
@@ -77,42 +78,75 @@ TEST_F(Library, CorruptOrShortSharedFileIsReinitialised) {
     }
 }
 
-TEST_F(Library, SharedFileThatCannotBeTrustedIsMadeAfreshNeverFollowed) {
+// Only root can put anything in /run: whatever stands at the shared file's
+// name that is not root's own regular file with one name, closed to others,
+// is a fault of the host. The library does not start and says why; the
+// object is never followed, truncated, removed or written.
+TEST_F(Library, AnythingButRootsOwnFileAtTheSharedNameIsASetUpErrorAndLeftAlone) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /run";
     state->AddAdapter(0x2281, "SN1");
-    // A link, and a file of another user that others may write.
-    ASSERT_EQ(symlink("/tmp/elsewhere", ZVSHDB_PATH), 0);
-    int h = Open(0);
-    EXPECT_NE(access("/tmp/elsewhere", F_OK), 0);   // nothing created through the link
-    struct stat st {};
-    ASSERT_EQ(lstat(ZVSHDB_PATH, &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    Close(h);
-
-    const int fd = open(ZVSHDB_PATH, O_WRONLY | O_CREAT | O_EXCL, 0666);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(fchown(fd, 65534, 65534), 0);
-    ASSERT_EQ(fchmod(fd, 0666), 0);
-    close(fd);
-    h = Open(0);
-    ASSERT_EQ(lstat(ZVSHDB_PATH, &st), 0);
-    EXPECT_EQ(st.st_uid, geteuid());
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    const std::string victim = "/run/victim";
+    zvfix::WriteTextFile(victim, "root's data\n");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    const auto file = [](mode_t mode, uid_t uid) {
+        return [=] {
+            zvfix::WriteTextFile(ZVSHDB_PATH, "someone's\n");
+            ASSERT_EQ(chown(ZVSHDB_PATH, uid, uid), 0);
+            ASSERT_EQ(chmod(ZVSHDB_PATH, mode), 0);
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        const char* why;
+    };
+    const std::vector<Case> cases = {
+        {"a link", [] { ASSERT_EQ(symlink("/run/elsewhere", ZVSHDB_PATH), 0); }, "is a symbolic link"},
+        {"a link to root's file", [&] { ASSERT_EQ(symlink(victim.c_str(), ZVSHDB_PATH), 0); },
+         "is a symbolic link"},
+        {"a second name of root's file", [&] { ASSERT_EQ(link(victim.c_str(), ZVSHDB_PATH), 0); },
+         "has more than one name"},
+        {"another user's file", file(0600, 65534), "is not root's own"},
+        {"root's file others may read (and so lock)", file(0604, 0), "may be opened by users other than root"},
+        {"root's file the group may write", file(0620, 0), "may be opened by users other than root"},
+        {"a FIFO", [] { ASSERT_EQ(mkfifo(ZVSHDB_PATH, 0600), 0); }, "is not a regular file"},
+        {"a directory", [] { ASSERT_EQ(mkdir(ZVSHDB_PATH, 0700), 0); }, "cannot be opened (Is a directory)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        struct stat before {}, after {};
+        ASSERT_EQ(lstat(ZVSHDB_PATH, &before), 0);
+        int h = -1;
+        EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
+        EXPECT_EQ(zvapi_setup_error(), std::string("The management library cannot start: its shared database ") +
+                                           ZVSHDB_PATH + " " + c.why + ".");
+        ASSERT_EQ(lstat(ZVSHDB_PATH, &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_size, before.st_size);
+        EXPECT_EQ(ReadFile(victim), "root's data\n");
+        EXPECT_NE(access("/run/elsewhere", F_OK), 0) << "nothing made through the link";
+        if (S_ISREG(after.st_mode) && after.st_nlink == 1) {
+            EXPECT_EQ(ReadFile(ZVSHDB_PATH), "someone's\n");
+        }
+        std::filesystem::remove(ZVSHDB_PATH);
+        zvapi_reset_setup_error();
+    }
+    // With the name free again the library starts.
+    const int h = Open(0);
     Close(h);
 }
 
-// Whatever else stands in the shared file's place is set aside, never
-// opened for use: another user's directory (renamed aside, its contents
-// untouched), a second name of root's file (the file keeps its bytes), a
-// FIFO. The library starts with a fresh file of its own.
-// A /tmp with no room for the shared database: the start fails with its
+// A /run with no room for the shared database: the start fails with its
 // reason, and the process never dies of a bus error writing the mapped file.
-TEST_F(Library, AFullTmpFailsTheStartWithItsReason) {
-    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
+TEST_F(Library, AFullRunFailsTheStartWithItsReason) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /run";
     state->AddAdapter(0x2281, "SN1");
-    ASSERT_EQ(mount("zvfull", "/tmp", "tmpfs", 0, "size=128k,mode=1777"), 0) << std::strerror(errno);
+    ASSERT_EQ(mount("zvfull", ZVSHDB_DIR, "tmpfs", 0, "size=128k,mode=0755"), 0) << std::strerror(errno);
     {
-        const int fill = ::open("/tmp/fill", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const int fill = ::open("/run/fill", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_GE(fill, 0);
         const std::vector<char> block(4096, 'x');
         while (::write(fill, block.data(), block.size()) > 0) {
@@ -122,64 +156,11 @@ TEST_F(Library, AFullTmpFailsTheStartWithItsReason) {
     int h = -1;
     EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
     EXPECT_NE(zvapi_setup_error().find("cannot be sized"), std::string::npos) << zvapi_setup_error();
-    ASSERT_EQ(umount2("/tmp", MNT_DETACH), 0);
+    EXPECT_FALSE(SharedFileExists()) << "the file it could not size is not left behind";
+    ASSERT_EQ(umount2(ZVSHDB_DIR, MNT_DETACH), 0);
     zvapi_reset_setup_error();
     h = Open(0);
     Close(h);
-}
-
-TEST_F(Library, AnythingElseInTheSharedFilesPlaceIsSetAsideNeverUsed) {
-    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp";
-    state->AddAdapter(0x2281, "SN1");
-    const std::string victim = "/tmp/victim";
-    zvfix::WriteTextFile(victim, "root's data\n");
-    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
-    struct Case {
-        const char* what;
-        std::function<void()> plant;
-    };
-    const std::vector<Case> cases = {
-        {"another user's directory",
-         [] {
-             ASSERT_EQ(mkdir(ZVSHDB_PATH, 0777), 0);
-             ASSERT_EQ(chown(ZVSHDB_PATH, 65534, 65534), 0);
-             zvfix::WriteTextFile(std::string(ZVSHDB_PATH) + "/keep", "theirs\n");
-         }},
-        {"root's directory", [] { ASSERT_EQ(mkdir(ZVSHDB_PATH, 0700), 0); }},
-        {"a second name of root's file", [&] { ASSERT_EQ(link(victim.c_str(), ZVSHDB_PATH), 0); }},
-        {"another user's FIFO",
-         [] {
-             ASSERT_EQ(mkfifo(ZVSHDB_PATH, 0666), 0);
-             ASSERT_EQ(chown(ZVSHDB_PATH, 65534, 65534), 0);
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        c.plant();
-        int h = Open(0);
-        struct stat st {};
-        ASSERT_EQ(lstat(ZVSHDB_PATH, &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
-        EXPECT_EQ(st.st_uid, geteuid());
-        EXPECT_EQ(st.st_nlink, 1u);
-        EXPECT_EQ(st.st_mode & 07777, 0600u);
-        EXPECT_EQ(static_cast<size_t>(st.st_size), ZVSHDB_SIZE);
-        SD_INT32 token = 0;
-        EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
-        EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
-        Close(h);
-        EXPECT_FALSE(SharedFileExists());
-        EXPECT_EQ(ReadFile(victim), "root's data\n");
-    }
-    // Both directories lie beside it, as they were.
-    std::vector<std::string> aside;
-    for (const auto& e : std::filesystem::directory_iterator("/tmp")) {
-        if (e.path().filename().string().starts_with("zv_shared.dat.")) aside.push_back(e.path());
-    }
-    ASSERT_EQ(aside.size(), 2u);
-    const bool theirsFirst = std::filesystem::exists(aside[0] + "/keep");
-    EXPECT_EQ(ReadFile(aside[theirsFirst ? 0 : 1] + "/keep"), "theirs\n");
-    for (const std::string& d : aside) std::filesystem::remove_all(d);
 }
 
 TEST_F(Library, EventsQueuedThroughTheSharedFile) {
@@ -218,14 +199,13 @@ protected:
 TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
     unsetenv("ZV_FCAPI_DEBUG");
     state->AddAdapter(0x2261, "SN1");
-    const int misfit = PlantMisfitSemaphores();   // the library cannot start
-    ASSERT_GE(misfit, 0);
+    ASSERT_TRUE(OpenRunToOthers());   // the library cannot start
     testing::internal::CaptureStderr();
     int h = -1;
     EXPECT_EQ(SDOpenDevice(0, &h), SDERR_OUT_OF_MEMORY);
     EXPECT_EQ(SDOpenDevice(1, &h), SDERR_OUT_OF_MEMORY);   // said once: no second line
-    EXPECT_EQ(zvapi_setup_error(), MisfitSetupError());
-    semctl(misfit, 0, IPC_RMID);
+    EXPECT_EQ(zvapi_setup_error(), OpenRunSetupError());
+    RestoreRun();
     zvapi_reset_setup_error();
     h = Open(0);
     std::vector<SD_UINT8> buf(16);
@@ -236,7 +216,7 @@ TEST_F(LibraryLog, DefaultMaskKeepsOnlyFatalLinesInTheFile) {
     std::string err = testing::internal::GetCapturedStderr();
     std::string log = NewLogText();
     EXPECT_EQ(log.find("cannot start"), log.rfind("cannot start")) << log;
-    EXPECT_NE(log.find(MisfitSetupError()), std::string::npos) << log;
+    EXPECT_NE(log.find(OpenRunSetupError()), std::string::npos) << log;
     EXPECT_EQ(log.find("library loaded"), std::string::npos) << log;
     EXPECT_EQ(log.find("SDGetNVRam"), std::string::npos) << log;
     EXPECT_EQ(err, "");
