@@ -234,7 +234,7 @@ TEST_F(SharedSafety, ARunThatOthersMayWriteIsASetUpErrorAndNothingIsMade) {
 // over: every attach works, and the last user of each generation takes the
 // file and its set with it, so none is left at the end.
 TEST_F(SharedSafety, ConcurrentUsersNeverFailAndLeaveNoFileOrSetBehind) {
-    constexpr int kChildren = 6, kRounds = 40;
+    constexpr int kChildren = 8, kRounds = 200;
     std::vector<pid_t> children;
     for (int c = 0; c < kChildren; ++c) {
         const pid_t pid = fork();
