@@ -60,10 +60,10 @@ SD_UINT16 le16(std::span<const SD_UINT8> b, size_t at) {
 // keeps the search where the marker and one byte after it fit.
 size_t find_marker(std::span<const SD_UINT8> b, size_t from) {
     static constexpr char kMarker[] = "MEISP ";
-    if (b.size() < 7) return std::string::npos;
-    for (size_t p = from; p + 7 <= b.size(); ++p)
-        if (std::memcmp(b.data() + p, kMarker, 6) == 0) return p;
-    return std::string::npos;
+    // The marker counts only with at least one byte after it.
+    if (b.size() < 7 || from > b.size() - 7) return std::string::npos;
+    const void* at = ::memmem(b.data() + from, b.size() - 1 - from, kMarker, 6);
+    return at == nullptr ? std::string::npos : static_cast<size_t>(static_cast<const SD_UINT8*>(at) - b.data());
 }
 
 // Option-ROM checksum: the last byte makes the 8-bit sum of the image zero,

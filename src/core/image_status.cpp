@@ -378,8 +378,11 @@ int CoreCheckOptionRomData(SDMDevice* device, SD_UINT32 region, SD_UINT32 uRegio
     } catch (const std::bad_alloc&) {
         return CORE_FLASH_NO_MEMORY;
     }
+    // Not cleared first (a successful read fills it, a failed one is not
+    // compared), but its last byte differs from the expected one: a read that
+    // stops short at the region's end can never pass on stale bytes.
     const std::span<SD_UINT8> copy = std::span(scratch).first(uRegionSize);
-    std::fill(copy.begin(), copy.end(), SD_UINT8{0});
+    if (!copy.empty() && expected.size() == copy.size()) copy.back() = static_cast<SD_UINT8>(~expected.back());
     const SD_UINT32 status = read_region(device, region, copy);
     if (status != 0 || expected.size() != uRegionSize) return CORE_FLASH_REGION_UNREADABLE;
     if (std::equal(expected.begin(), expected.end(), copy.begin())) return 0;

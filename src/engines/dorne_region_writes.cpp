@@ -177,10 +177,12 @@ SD_INT32 DorneWriteRegion(DorneRegionWriter& w, const DorneRegionWrite& e) {
     scfxDiagnosticsPrint("%s", kind->updateText);
 
     // Reused from region to region: a fresh megabyte per region costs more
-    // in page faults than its fill.
+    // in page faults than its fill. Only what the component leaves is
+    // erased (0xFF); the planning made sure it fits.
     static thread_local std::vector<SD_UINT8> buffer;
     try {
-        buffer.assign(e.regionSize, 0xFF);
+        buffer.resize(e.regionSize);
+        std::fill(buffer.begin() + std::min<std::size_t>(e.length, buffer.size()), buffer.end(), SD_UINT8{0xFF});
     } catch (const std::bad_alloc&) {
         // A region that cannot be written is a failed region, never a skipped one.
         scfxPrint("Failed");
@@ -230,7 +232,7 @@ SD_INT32 DorneWriteImageStatusRecords(DorneRegionWriter& w, const DorneImageSets
         const SD_INT32 failStatus = primary || oneStatus ? DORNE_PRIMARY_STATUS_FAILED : DORNE_SECONDARY_STATUS_FAILED;
         static thread_local std::vector<SD_UINT8> buffer;   // reused, as for regions
         try {
-            buffer.assign(record.regionSize, 0xFF);
+            buffer.resize(record.regionSize);
         } catch (const std::bad_alloc&) {
             w.message->Set("Memory allocation error!");
             return failStatus;
@@ -240,6 +242,7 @@ SD_INT32 DorneWriteImageStatusRecords(DorneRegionWriter& w, const DorneImageSets
             return failStatus;
         }
         std::copy(bytes.begin(), bytes.end(), buffer.begin());
+        std::fill(buffer.begin() + bytes.size(), buffer.end(), SD_UINT8{0xFF});
         if (print)
             scfxDiagnosticsPrint(primary ? "Updating Adapter Primary Image Status... "
                                          : "Updating Adapter Secondary Image Status... ");

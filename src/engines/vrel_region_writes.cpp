@@ -204,9 +204,12 @@ SD_INT32 EntryWriter::Prepare(const CodeRow& row, std::span<SD_UINT8> buffer) {
 SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT32 regionSize) {
     // Reused from region to region: a fresh megabyte per region costs more
     // in page faults than its fill.
+    // Only what the component leaves is erased (0xFF).
     static thread_local std::vector<SD_UINT8> buffer;
+    const std::size_t componentSize = HLPR_GetDoubleWord(entry.sizeLo, entry.sizeHi);
     try {
-        buffer.assign(regionSize, 0xFF);
+        buffer.resize(regionSize);
+        std::fill(buffer.begin() + std::min(componentSize, buffer.size()), buffer.end(), SD_UINT8{0xFF});
     } catch (const std::bad_alloc&) {
         lines_.Message("Memory allocation error!");
         return row.failure;
@@ -218,7 +221,7 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
         return row.failure;
     }
     if (row.code == kBootCode || row.code == kBootCodeExp) {
-        const std::size_t dataSize = HLPR_GetDoubleWord(entry.sizeLo, entry.sizeHi);
+        const std::size_t dataSize = componentSize;
         const std::size_t tableLength = ILT_Header_GetTableLength(ctx_.combined);
         if (tableLength > ctx_.combined.size() || tableLength > buffer.size() - dataSize) {
             lines_.Message("Incompatible flash image (Region size mismatched)!");

@@ -192,3 +192,20 @@ TEST_F(FlashStatus, NvramWritesOnChip27GoToTheIdleCopyWhichServesAfterReboot) {
 }
 
 }  // namespace
+
+// The read-back reuses its buffer from call to call. A check asked for more
+// bytes than the region holds reads only the region's; the bytes left over
+// from an earlier, larger read-back must not make it pass.
+TEST_F(FlashStatus, AReadBackThatStopsAtTheRegionsEndNeverPassesOnEarlierBytes) {
+    OpenChip27(1, 5, 0, 7);
+    const zvfix::Bytes large = Region(IMAGE_STATUS_REGION_PRIMARY);
+    const zvfix::Bytes small = Region(0x14);
+    ASSERT_GT(large.size(), small.size() + 1);
+    ASSERT_EQ(CoreCheckOptionRomData(&device_, IMAGE_STATUS_REGION_PRIMARY, static_cast<SD_UINT32>(large.size()),
+                                     large),
+              0);
+    zvfix::Bytes expected = small;
+    expected.insert(expected.end(), large.begin() + static_cast<long>(small.size()), large.end());
+    EXPECT_NE(CoreCheckOptionRomData(&device_, 0x14, static_cast<SD_UINT32>(expected.size()), expected), 0);
+    EXPECT_EQ(CoreCheckOptionRomData(&device_, 0x14, static_cast<SD_UINT32>(small.size()), small), 0);
+}
