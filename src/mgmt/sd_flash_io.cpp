@@ -127,21 +127,12 @@ SD_UINT32 zvapi_flash_read(const zvapi_port_record& port, SD_UINT32 offset, SD_U
 SD_UINT32 zvapi_flash_write(const zvapi_port_record& port, SD_UINT32 offset, SD_UINT32 region,
                             SD_UINT16 disableReset, std::span<const SD_UINT8> data) {
     if (data.size() > 0xFFFFFFFFu - sizeof(zvapi_flash_io)) return SDERR_INVALID_PARAMETER;
-    zvapi_flash_io io{offset, static_cast<SD_UINT32>(data.size()), region, disableReset};
-    // Reused from write to write: region writes are up to a megabyte each.
-    static thread_local std::vector<SD_UINT8> scratch;
-    try {
-        if (scratch.size() < sizeof io + data.size()) scratch.resize(sizeof io + data.size());
-    } catch (const std::bad_alloc&) {
-        return SDERR_OUT_OF_MEMORY;
-    }
-    const std::span<SD_UINT8> request = std::span(scratch).first(sizeof io + data.size());
-    std::memcpy(request.data(), &io, sizeof io);
-    if (!data.empty()) std::memcpy(request.data() + sizeof io, data.data(), data.size());
+    const zvapi_flash_io io{offset, static_cast<SD_UINT32>(data.size()), region, disableReset};
     zvapi_sem_guard guard(ZVAPI_SEM_FLASH);
     // Without the flash semaphore another process may be writing: busy, retried by the callers.
     if (!guard.held) return SDERR_BUSY;
-    return zvapi_request(port, ZVOP_FLASH_WRITE, request, {}, nullptr);
+    // The header and the bytes go apart: a region write is up to a megabyte.
+    return zvapi_request_parts(port, ZVOP_FLASH_WRITE, zvapi_bytes(io), data, {}, nullptr);
 }
 
 SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Region) {

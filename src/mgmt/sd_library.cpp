@@ -111,8 +111,9 @@ zvapi_call zvapi_enter(int device) {
     return call;
 }
 
-SD_UINT32 zvapi_request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
-                        size_t* outLen) {
+namespace {
+template <class Call>
+SD_UINT32 checked_request(SD_UINT32 instance, zvapi_op op, std::span<SD_UINT8> out, size_t* outLen, Call call) {
     size_t got = 0;
     SD_UINT32 st;
     zvapi_transport* t = lib().transport.get();
@@ -120,7 +121,7 @@ SD_UINT32 zvapi_request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT
         st = SDERR_UNKNOWN;
     } else {
         try {
-            st = t->Request(instance, op, in, out, &got);
+            st = call(*t, &got);
         } catch (const std::bad_alloc&) {
             st = SDERR_OUT_OF_MEMORY;
             got = 0;
@@ -138,6 +139,21 @@ SD_UINT32 zvapi_request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT
     if (st != SDERR_SUCCESS) zvdbg_trace("zvapi_request: instance %u op %u status 0x%x", instance, static_cast<unsigned>(op), st);
     if (outLen != nullptr) *outLen = got;
     return st;
+}
+}  // namespace
+
+SD_UINT32 zvapi_request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
+                        size_t* outLen) {
+    return checked_request(instance, op, out, outLen, [&](zvapi_transport& t, size_t* got) {
+        return t.Request(instance, op, in, out, got);
+    });
+}
+
+SD_UINT32 zvapi_request_parts(const zvapi_port_record& port, zvapi_op op, std::span<const SD_UINT8> head,
+                              std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen) {
+    return checked_request(port.Instance, op, out, outLen, [&](zvapi_transport& t, size_t* got) {
+        return t.RequestParts(port.Instance, op, head, body, out, got);
+    });
 }
 
 // ---- Open and close -------------------------------------------------------------------

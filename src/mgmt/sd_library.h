@@ -64,6 +64,9 @@ inline SD_UINT32 zvapi_request(const zvapi_port_record& port, zvapi_op op, std::
                                std::span<SD_UINT8> out, size_t* outLen) {
     return zvapi_request(port.Instance, op, in, out, outLen);
 }
+// The same with the input in two parts (zvapi_transport::RequestParts).
+SD_UINT32 zvapi_request_parts(const zvapi_port_record& port, zvapi_op op, std::span<const SD_UINT8> head,
+                              std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen);
 
 // A fixed record answer. The record is filled whenever the answer has the
 // record's exact size (also with a failure status that carries one); a

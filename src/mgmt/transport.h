@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "mgmt/sd_types.h"
 
@@ -159,6 +160,16 @@ struct zvapi_transport {
     // 0x20000072). Never writes outside `out`.
     virtual SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
                               std::span<SD_UINT8> out, size_t* outLen) = 0;
+    // The same request with its input in two parts, a record and the bytes
+    // that follow it (a flash write's header and its up to a megabyte of
+    // data), so that a platform taking them apart needs no joined copy. By
+    // default the parts are joined.
+    virtual SD_UINT32 RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
+                                   std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen) {
+        std::vector<SD_UINT8> in(head.begin(), head.end());
+        in.insert(in.end(), body.begin(), body.end());
+        return Request(instance, op, in, out, outLen);
+    }
     // Text of the platform's library and failover versions etc. may be asked
     // through Describe; the key names are the platform's own (see docs).
     virtual std::string Describe(const std::string& key) { (void)key; return {}; }

@@ -40,32 +40,49 @@ bool zvsim_fault_transport::Matches(const zvsim_fault& f, zvapi_op op, std::span
     return region == *f.region;
 }
 
+const zvsim_fault* zvsim_fault_transport::Choose(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in) {
+    auto it = byInstance_.find(instance);
+    if (it == byInstance_.end()) {
+        return nullptr;
+    }
+    const zvsim_fault* chosen = nullptr;
+    for (size_t idx : it->second) {
+        const zvsim_fault& f = rules_[idx];
+        if (!Matches(f, op, in)) {
+            continue;
+        }
+        Counter& c = counters_[idx];
+        ++c.seen;
+        if (chosen != nullptr || c.seen <= f.skip) {
+            continue;
+        }
+        if (f.count >= 0 && c.applied >= f.count) {
+            continue;
+        }
+        ++c.applied;
+        chosen = &f;
+    }
+    return chosen;
+}
+
 SD_UINT32 zvsim_fault_transport::Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
                                          std::span<SD_UINT8> out, size_t* outLen) {
-    auto it = byInstance_.find(instance);
-    if (it != byInstance_.end()) {
-        const zvsim_fault* chosen = nullptr;
-        for (size_t idx : it->second) {
-            const zvsim_fault& f = rules_[idx];
-            if (!Matches(f, op, in)) {
-                continue;
-            }
-            Counter& c = counters_[idx];
-            ++c.seen;
-            if (chosen != nullptr || c.seen <= f.skip) {
-                continue;
-            }
-            if (f.count >= 0 && c.applied >= f.count) {
-                continue;
-            }
-            ++c.applied;
-            chosen = &f;
-        }
-        if (chosen != nullptr) {
-            return Apply(*chosen, instance, op, in, out, outLen);
-        }
+    if (const zvsim_fault* chosen = Choose(instance, op, in)) {
+        return Apply(*chosen, instance, op, in, out, outLen);
     }
     return inner_->Request(instance, op, in, out, outLen);
+}
+
+SD_UINT32 zvsim_fault_transport::RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
+                                              std::span<const SD_UINT8> body, std::span<SD_UINT8> out,
+                                              size_t* outLen) {
+    // The rules look at the record only; a fault is applied to the joined request.
+    if (const zvsim_fault* chosen = Choose(instance, op, head)) {
+        std::vector<SD_UINT8> in(head.begin(), head.end());
+        in.insert(in.end(), body.begin(), body.end());
+        return Apply(*chosen, instance, op, in, out, outLen);
+    }
+    return inner_->RequestParts(instance, op, head, body, out, outLen);
 }
 
 SD_UINT32 zvsim_fault_transport::Apply(const zvsim_fault& f, SD_UINT32 instance, zvapi_op op,

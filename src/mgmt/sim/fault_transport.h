@@ -28,6 +28,8 @@ public:
     SD_UINT32 PortCount() override { return inner_->PortCount(); }
     SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                       size_t* outLen) override;
+    SD_UINT32 RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
+                           std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen) override;
     std::string Describe(const std::string& key) override { return inner_->Describe(key); }
     SD_INT64 Now() override { return inner_->Now(); }
 
@@ -37,6 +39,8 @@ private:
         long applied = 0;
     };
     bool Matches(const zvsim_fault& f, zvapi_op op, std::span<const SD_UINT8> in) const;
+    // The rule that applies to this request, counted as seen and applied; null when none.
+    const zvsim_fault* Choose(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in);
     SD_UINT32 Apply(const zvsim_fault& f, SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in,
                     std::span<SD_UINT8> out, size_t* outLen);
 

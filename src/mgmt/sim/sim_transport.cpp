@@ -241,6 +241,22 @@ SD_UINT32 zvsim_transport::Request(SD_UINT32 instance, zvapi_op op, std::span<co
     return st;
 }
 
+SD_UINT32 zvsim_transport::RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
+                                        std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen) {
+    if (op != ZVOP_FLASH_WRITE || body.empty()) {
+        return zvapi_transport::RequestParts(instance, op, head, body, out, outLen);
+    }
+    SD_UINT32 st = SDERR_DEVICE_NOT_FOUND;
+    if (instance < host_.instances.size()) {
+        st = FlashWrite(host_.adapters[static_cast<size_t>(host_.instances[instance].first)], head, body);
+    }
+    pendingFault_ = "none";
+    if (outLen != nullptr) {
+        *outLen = 0;
+    }
+    return st;
+}
+
 SD_UINT32 zvsim_transport::FlashRead(zvsim_adapter& a, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                                      size_t& outLen) {
     zvapi_flash_io io{};
@@ -261,9 +277,15 @@ SD_UINT32 zvsim_transport::FlashRead(zvsim_adapter& a, std::span<const SD_UINT8>
     return SDERR_SUCCESS;
 }
 
-SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8> in) {
+// The request's header, then its bytes: apart (RequestParts) or one after the
+// other in the header's span (Request).
+SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8> head, std::span<const SD_UINT8> body) {
     zvapi_flash_io io{};
-    if (!GetIn(in, io) || in.size() - sizeof io < io.Length) {
+    if (!GetIn(head, io)) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    const std::span<const SD_UINT8> data = body.empty() ? head.subspan(sizeof io) : body;
+    if ((!body.empty() && head.size() != sizeof io) || data.size() < io.Length) {
         return SDERR_INVALID_PARAMETER;
     }
     if (!FlashIoInBounds(a, io)) {
@@ -272,7 +294,7 @@ SD_UINT32 zvsim_transport::FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8
     if (a.FwUpdateLocked()) {
         return SDERR_LOCKDOWN;
     }
-    const std::span<const SD_UINT8> bytes = in.subspan(sizeof io, io.Length);
+    const std::span<const SD_UINT8> bytes = data.first(io.Length);
     const zvsim_region* r = io.Region != 0 ? a.Region(io.Region) : nullptr;
     const SD_UINT32 limit = r != nullptr ? r->offset + r->size : a.flashSize;
     if (int e = Store(a, "write", io.Region, io.Offset, bytes, io.DisableReset, limit)) {
@@ -468,7 +490,7 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
         case ZVOP_FLASH_READ:
             return FlashRead(a, in, out, outLen);
         case ZVOP_FLASH_WRITE:
-            return FlashWrite(a, in);
+            return FlashWrite(a, in, {});
         case ZVOP_REGION_ACTIVATE: {
             SD_UINT32 code = 0;
             if (!GetIn(in, code) || a.Region(code) == nullptr) {

@@ -24,6 +24,9 @@ public:
     SD_UINT32 PortCount() override;
     SD_UINT32 Request(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> in, std::span<SD_UINT8> out,
                       size_t* outLen) override;
+    // A flash write's header and bytes are taken apart; other requests are joined.
+    SD_UINT32 RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
+                           std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen) override;
     // "library_version", "failover_api_version", "host_dir".
     std::string Describe(const std::string& key) override;
     // Wall clock plus the host's clock offset (state.json).
@@ -51,7 +54,7 @@ private:
     SD_UINT32 Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime& rt, SD_UINT32 instance, zvapi_op op,
                        std::span<const SD_UINT8> in, std::span<SD_UINT8> out, size_t& outLen);
     SD_UINT32 FlashRead(zvsim_adapter& a, std::span<const SD_UINT8> in, std::span<SD_UINT8> out, size_t& outLen);
-    SD_UINT32 FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8> in);
+    SD_UINT32 FlashWrite(zvsim_adapter& a, std::span<const SD_UINT8> head, std::span<const SD_UINT8> body);
     // Stores one write (where the power may fail) and journals it.
     int Store(const zvsim_adapter& a, const char* op, SD_UINT32 region, SD_UINT32 offset,
               std::span<const SD_UINT8> bytes, SD_UINT32 disableReset, SD_UINT32 limit);

@@ -84,6 +84,16 @@ TEST_F(SimFlash, OutOfRangeRequestsAreRefusedAndChangeNothing) {
     std::memcpy(in.data(), &io, sizeof io);
     size_t len = 0;
     EXPECT_EQ(t->Request(0, ZVOP_FLASH_WRITE, in, {}, &len), SDERR_INVALID_PARAMETER);
+    // The same in two parts: bytes shorter than the header says, a header
+    // with more than itself in front of the bytes, a header cut short.
+    const std::vector<SD_UINT8> ten(10, 0xAB);
+    EXPECT_EQ(t->RequestParts(0, ZVOP_FLASH_WRITE, zvapi_bytes(io), ten, {}, &len), SDERR_INVALID_PARAMETER);
+    zvapi_flash_io fits{r->Offset, 10, 0xBA, 1};
+    std::vector<SD_UINT8> longHead(sizeof fits + 4, 0xAB);
+    std::memcpy(longHead.data(), &fits, sizeof fits);
+    EXPECT_EQ(t->RequestParts(0, ZVOP_FLASH_WRITE, longHead, ten, {}, &len), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(t->RequestParts(0, ZVOP_FLASH_WRITE, zvapi_bytes(fits).first(8), ten, {}, &len),
+              SDERR_INVALID_PARAMETER);
     EXPECT_EQ(zvfix::ReadFlash(dir, 0), before);
     EXPECT_TRUE(zvfix::ReadJournal(dir).empty());
     // A read larger than the caller's buffer is refused, not overrun.
