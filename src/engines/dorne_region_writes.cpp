@@ -176,12 +176,14 @@ SD_INT32 DorneWriteRegion(DorneRegionWriter& w, const DorneRegionWrite& e) {
     const SD_INT32 failStatus = w.online ? kind->onlineStatus : kind->offlineStatus;
     scfxDiagnosticsPrint("%s", kind->updateText);
 
-    // Reused from region to region: a fresh megabyte per region costs more
-    // in page faults than its fill. Only what the component leaves is
-    // erased (0xFF); the planning made sure it fits.
-    static thread_local std::vector<SD_UINT8> buffer;
+    // Kept from region to region and never shrunk: a fresh megabyte per
+    // region costs more in page faults than its fill. Only what the
+    // component leaves is erased (0xFF); the planning made sure it fits.
+    static thread_local std::vector<SD_UINT8> store;
+    std::span<SD_UINT8> buffer;
     try {
-        buffer.resize(e.regionSize);
+        if (store.size() < e.regionSize) store.resize(e.regionSize);
+        buffer = std::span(store).first(e.regionSize);
         std::fill(buffer.begin() + std::min<std::size_t>(e.length, buffer.size()), buffer.end(), SD_UINT8{0xFF});
     } catch (const std::bad_alloc&) {
         // A region that cannot be written is a failed region, never a skipped one.
@@ -230,9 +232,11 @@ SD_INT32 DorneWriteImageStatusRecords(DorneRegionWriter& w, const DorneImageSets
         const DorneStatusRecord& record = primary ? sets.primary : sets.secondary;
         const auto& bytes = primary ? plan.primary : plan.secondary;
         const SD_INT32 failStatus = primary || oneStatus ? DORNE_PRIMARY_STATUS_FAILED : DORNE_SECONDARY_STATUS_FAILED;
-        static thread_local std::vector<SD_UINT8> buffer;   // reused, as for regions
+        static thread_local std::vector<SD_UINT8> store;   // kept, as for regions
+        std::span<SD_UINT8> buffer;
         try {
-            buffer.resize(record.regionSize);
+            if (store.size() < record.regionSize) store.resize(record.regionSize);
+            buffer = std::span(store).first(record.regionSize);
         } catch (const std::bad_alloc&) {
             w.message->Set("Memory allocation error!");
             return failStatus;

@@ -202,13 +202,15 @@ SD_INT32 EntryWriter::Prepare(const CodeRow& row, std::span<SD_UINT8> buffer) {
 }
 
 SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT32 regionSize) {
-    // Reused from region to region: a fresh megabyte per region costs more
-    // in page faults than its fill.
-    // Only what the component leaves is erased (0xFF).
-    static thread_local std::vector<SD_UINT8> buffer;
+    // Kept from region to region and never shrunk: a fresh megabyte per
+    // region costs more in page faults than its fill. Only what the
+    // component leaves is erased (0xFF).
+    static thread_local std::vector<SD_UINT8> store;
+    std::span<SD_UINT8> buffer;
     const std::size_t componentSize = HLPR_GetDoubleWord(entry.sizeLo, entry.sizeHi);
     try {
-        buffer.resize(regionSize);
+        if (store.size() < regionSize) store.resize(regionSize);
+        buffer = std::span(store).first(regionSize);
         std::fill(buffer.begin() + std::min(componentSize, buffer.size()), buffer.end(), SD_UINT8{0xFF});
     } catch (const std::bad_alloc&) {
         lines_.Message("Memory allocation error!");
