@@ -64,6 +64,16 @@ protected:
         if (id >= 0) planted.push_back(id);
         return id;
     }
+    // Opens port 0 and takes and ends a flash-update session there, which
+    // goes through the shared database and its semaphores; gives the set the
+    // file then records (the port stays open in *handle).
+    int UseSharedDatabase(int* handle) {
+        *handle = Open(0);
+        SD_INT32 token = 0;
+        EXPECT_EQ(SDStartFlashUpdate(*handle, 0, &token), 0u);
+        EXPECT_EQ(SDEndFlashUpdate(*handle, 0, token), 0u);
+        return zvapi_shdb_sem_id();
+    }
     std::vector<int> planted;
 };
 
@@ -109,11 +119,8 @@ TEST_F(SharedSafety, ObjectsAnotherUserPutsAtTheOldNamesNeitherStopNorAreTouched
         ASSERT_GE(open, 0);
         const std::string object = Describe(old), keyed = SemaphoreSetState(onKey), other = SemaphoreSetState(open);
 
-        const int h = Open(0);
-        SD_INT32 token = 0;
-        EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
-        EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
-        const int id = zvapi_shdb_sem_id();
+        int h = -1;
+        const int id = UseSharedDatabase(&h);
         EXPECT_GE(id, 0);
         EXPECT_NE(id, onKey);
         EXPECT_NE(id, open);
@@ -180,11 +187,8 @@ TEST_F(SharedSafety, ARecordedSetIsUsedOnlyWhenItIsRootsOwnAndFits) {
         WriteSharedFile(recorded);
         const std::string before = SemaphoreSetState(recorded);
 
-        const int h = Open(0);
-        SD_INT32 token = 0;
-        EXPECT_EQ(SDStartFlashUpdate(h, 0, &token), 0u);
-        EXPECT_EQ(SDEndFlashUpdate(h, 0, token), 0u);
-        const int id = zvapi_shdb_sem_id();
+        int h = -1;
+        const int id = UseSharedDatabase(&h);
         ASSERT_GE(id, 0);
         if (row.used) {
             EXPECT_EQ(id, recorded);
