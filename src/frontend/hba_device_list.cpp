@@ -342,22 +342,22 @@ SDMDevice* SortAdapterList(SDMDeviceList* core, SDMDeviceList* chain) {
     return chain->firstDevice;
 }
 
-// Copies the chain into a new one in ascending serial-number order (ports of
-// equal serial number keep the chain's order) and rebuilds the adapter-entry
-// list from it. Empty when a copy cannot be made.
-SDMDeviceList BuildVORNDeviceList(const SDMDevice* first) {
+// Moves the chain's records into a new list in ascending serial-number order
+// (ports of equal serial number keep the chain's order; the chain is left
+// empty) and rebuilds the adapter-entry list from it. The chain is dropped
+// right after: a copy of each record would leave a freed record between the
+// adapter entries for every port, heap the process keeps until it ends.
+SDMDeviceList BuildVORNDeviceList(SDMDeviceList* chain) {
     SDMDeviceList list{};
     std::vector<std::string> serials;
-    for (const SDMDevice* d = first; d != nullptr; d = d->next) {
-        SDMDevice* copy = CopyRecord(d);
-        if (copy == nullptr) {
-            VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Unable to allocate memory!");
-            FreeChain(list.firstDevice);
-            RemoveAllAdaptersFromAdapterList();   // no entries for ports the lists do not hold
-            return SDMDeviceList{};
-        }
+    SDMDevice* d = chain->firstDevice;
+    *chain = SDMDeviceList{};
+    while (d != nullptr) {
+        SDMDevice* const record = d;
+        d = d->next;
+        record->next = record->prev = nullptr;
         char serial[VORN_SERIAL_SIZE]{};
-        GetAdapterSerialNo(d, serial, sizeof serial);
+        GetAdapterSerialNo(record, serial, sizeof serial);
         // After every record whose serial number is not greater.
         SDMDevice* at = list.firstDevice;
         size_t index = 0;
@@ -365,12 +365,12 @@ SDMDeviceList BuildVORNDeviceList(const SDMDevice* first) {
             at = at->next;
             ++index;
         }
-        InsertBefore(list, at, copy);
+        InsertBefore(list, at, record);
         serials.insert(serials.begin() + static_cast<std::ptrdiff_t>(index), serial);
         VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Adapter instance %u port %d (%d) (%s) " WWN_FMT,
-                       copy->DeviceNumber, static_cast<int>(copy->DeviceChipProperty.PortNumber),
-                       static_cast<int>(copy->DeviceChipProperty.PciSlotNumber & 7), serial,
-                       WWN_ARGS(copy->DevicePortProperty.WWN));
+                       record->DeviceNumber, static_cast<int>(record->DeviceChipProperty.PortNumber),
+                       static_cast<int>(record->DeviceChipProperty.PciSlotNumber & 7), serial,
+                       WWN_ARGS(record->DevicePortProperty.WWN));
     }
     RemoveAllAdaptersFromAdapterList();
     InitAdapterList();
@@ -386,8 +386,7 @@ int BuildHBADevices() {
 
     SDMDeviceList chain{};
     SortAdapterList(GetDeviceList(), &chain);
-    const SDMDeviceList list = BuildVORNDeviceList(chain.firstDevice);
-    FreeChain(chain.firstDevice);
+    const SDMDeviceList list = BuildVORNDeviceList(&chain);
 
     g_VORNDeviceList = list;
     g_MyDeviceList = list;

@@ -17,12 +17,12 @@ constexpr size_t VORN_STATE_SIZE = 32;
 
 // Builds the device list and the adapter-entry list from the core device model; 0.
 // On the way, SortAdapterList builds an interim adapter-entry list in WWPN order
-// and a WWPN-ordered chain of the physical FC ports; BuildVORNDeviceList then
-// orders copies of that chain by serial number and rebuilds the entry list in
-// the final order.
+// and a WWPN-ordered chain of copies of the physical FC ports; BuildVORNDeviceList
+// then takes that chain's records over (leaving it empty), orders them by serial
+// number and rebuilds the entry list in the final order.
 int BuildHBADevices();
 SDMDevice* SortAdapterList(SDMDeviceList* core, SDMDeviceList* chain);
-SDMDeviceList BuildVORNDeviceList(const SDMDevice* first);
+SDMDeviceList BuildVORNDeviceList(SDMDeviceList* chain);
 // Drops a record from the chain that CloneFreeVORNDeviceList releases (the
 // record was unlinked from the list by its caller).
 void VORNForgetDeviceListRecord(const SDMDevice* record);

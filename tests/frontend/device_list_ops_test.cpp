@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -119,6 +120,52 @@ TEST(DeviceListOps, InterimOrderIsByWwpnAcrossAdapters) {
     for (const AdapterEntry* e : ListsHost::Entries()) entries.push_back(ListsHost::Wwpn(e));
     EXPECT_EQ(entries, (std::vector<uint64_t>{0x2100000000000001, 0x2100000000000002, 0x2100000000000003,
                                               0x2100000000000004}));
+}
+
+TEST(DeviceListOps, FinalListTakesTheChainRecordsInSerialOrder) {
+    zvfix::HostBuilder h;
+    h.AddChip25Ports("SN-B", {0x2100000000000001, 0x2100000000000004});
+    h.AddChip25Ports("SN-A", {0x2100000000000003, 0x2100000000000002});
+    h.AddChip25Ports("SN-C", {0x2100000000000005});
+    ListsHost lists(h);
+    RemoveAllAdaptersFromAdapterList();
+    SDMDeviceList chain{};
+    ASSERT_NE(SortAdapterList(GetDeviceList(), &chain), nullptr);
+    std::vector<SDMDevice*> records;
+    for (SDMDevice* d = chain.firstDevice; d != nullptr; d = d->next) records.push_back(d);
+    ASSERT_EQ(records.size(), 5u);
+
+    SDMDeviceList list = BuildVORNDeviceList(&chain);
+    // The chain's own records, relinked: nothing left behind in the chain.
+    EXPECT_EQ(chain.firstDevice, nullptr);
+    EXPECT_EQ(chain.lastDevice, nullptr);
+    EXPECT_EQ(chain.count, 0u);
+    ASSERT_EQ(list.count, 5u);
+    std::vector<SDMDevice*> order;
+    std::vector<uint64_t> wwpns;
+    const SDMDevice* prev = nullptr;
+    for (SDMDevice* d = list.firstDevice; d != nullptr; d = d->next) {
+        EXPECT_EQ(d->prev, prev);
+        prev = d;
+        order.push_back(d);
+        wwpns.push_back(ListsHost::Wwpn(d));
+    }
+    EXPECT_EQ(list.lastDevice, prev);
+    EXPECT_EQ(wwpns, (std::vector<uint64_t>{0x2100000000000002, 0x2100000000000003, 0x2100000000000001,
+                                            0x2100000000000004, 0x2100000000000005}));
+    std::vector<SDMDevice*> sortedRecords = records, sortedOrder = order;
+    std::sort(sortedRecords.begin(), sortedRecords.end());
+    std::sort(sortedOrder.begin(), sortedOrder.end());
+    EXPECT_EQ(sortedOrder, sortedRecords);
+    // The entry list was rebuilt in the same order.
+    std::vector<uint64_t> entries;
+    for (const AdapterEntry* e : ListsHost::Entries()) entries.push_back(ListsHost::Wwpn(e));
+    EXPECT_EQ(entries, wwpns);
+    for (SDMDevice* d = list.firstDevice; d != nullptr;) {
+        SDMDevice* next = d->next;
+        CoreFree(d);
+        d = next;
+    }
 }
 
 TEST(DeviceListOps, DeletingAndEmptyingTheListLeaveTheCoreModelWhole) {
