@@ -53,7 +53,19 @@ SD_UINT32 zvapi_refresh_layout(zvapi_port_record& port) {
         }
         end = std::max(end, last);
     }
-    port.Layout = std::move(regions);
+    // The record keeps an exact copy, not the answer buffer with room for 64
+    // regions: one layout per opened port lives as long as the library. A
+    // layout that has not changed since the last refresh is left as it is.
+    const auto same = [](const zvapi_flash_region& x, const zvapi_flash_region& y) {
+        return x.Code == y.Code && x.Offset == y.Offset && x.Size == y.Size && x.Flags == y.Flags;
+    };
+    if (!std::equal(port.Layout.begin(), port.Layout.end(), regions.begin(), regions.end(), same)) {
+        try {
+            port.Layout.assign(regions.begin(), regions.end());
+        } catch (const std::bad_alloc&) {
+            return SDERR_OUT_OF_MEMORY;
+        }
+    }
     port.FlashSize = static_cast<SD_UINT32>(end);
     return SDERR_SUCCESS;
 }

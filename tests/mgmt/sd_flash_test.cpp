@@ -253,6 +253,37 @@ TEST_F(Layout, MalformedAnswersAreRefused) {
     EXPECT_EQ(SDGetNVRam(h, 0, 1, nv), SDERR_UNKNOWN);
 }
 
+// Each port keeps its own copy of the layout: a change the driver reports
+// is taken at the next request of every port, also one that keeps the
+// number of regions.
+TEST_F(Layout, ChangedLayoutIsTakenAtEachPortsNextRequest) {
+    FakeAdapter& a = state->AddAdapter(0x2261, "SN1", 2);
+    std::fill(a.Flash.begin() + 0x2000, a.Flash.begin() + 0x2800, SD_UINT8{0x11});
+    std::fill(a.Flash.begin() + 0x2800, a.Flash.begin() + 0x3000, SD_UINT8{0x22});
+    const int p0 = Open(0), p1 = Open(1);
+    std::vector<SD_UINT8> buf(16);
+    ASSERT_EQ(SDGetOptionRomEx(p0, 0, buf, 0x07), 0u);
+    EXPECT_EQ(buf, std::vector<SD_UINT8>(16, 0x11));
+    ASSERT_EQ(SDGetOptionRomEx(p1, 0, buf, 0x09), 0u);
+    EXPECT_EQ(buf, std::vector<SD_UINT8>(16, 0x22));
+
+    // Boot code and its backup trade places; the region count stays.
+    std::swap(state->Adapters[0].Layout[2].Offset, state->Adapters[0].Layout[3].Offset);
+    for (const int h : {p0, p1}) {
+        ASSERT_EQ(SDGetOptionRomEx(h, 0, buf, 0x07), 0u);
+        EXPECT_EQ(buf, std::vector<SD_UINT8>(16, 0x22)) << "handle " << h;
+        ASSERT_EQ(SDGetOptionRomEx(h, 0, buf, 0x09), 0u);
+        EXPECT_EQ(buf, std::vector<SD_UINT8>(16, 0x11)) << "handle " << h;
+    }
+    // A region that shrinks: the record and the bounds follow.
+    state->Adapters[0].Layout[4].Size = 0x100;
+    std::vector<SD_UINT8> rec(SDM_OPT_ROM_LAYOUT_BYTES(14), 0);
+    reinterpret_cast<SDM_OPT_ROM_LAYOUT*>(rec.data())->NoOfRegions = 14;
+    ASSERT_EQ(SDGetOptionRomLayout(p1, 0, rec), 0u);
+    EXPECT_EQ(reinterpret_cast<SDM_OPT_ROM_LAYOUT*>(rec.data())->RegionList[4].Size, 0x100u);
+    EXPECT_EQ(SDUpdateOptionRomEx2(p0, 1, std::vector<SD_UINT8>(0x200, 0), 0x13), SDERR_OPTROM_TOO_BIG);
+}
+
 TEST_F(Layout, LargeLayoutIsFetchedWhole) {
     FakeAdapter& a = state->AddAdapter(0x2261, "SN1");
     a.Layout.clear();
