@@ -834,6 +834,8 @@ zvsim_adapter ParseAdapter(const json& v, const std::string& w, int index, const
         if (f.contains("regions")) {
             haveLayout = true;
             const json& regions = Arr(f, "regions", fw);
+            // Held for the whole run for every adapter: no growth slack.
+            a.layout.reserve(regions.size());
             for (size_t i = 0; i < regions.size(); ++i) {
                 const std::string rw = fw + ".regions[" + std::to_string(i) + "]";
                 RequireObject(regions[i], rw);

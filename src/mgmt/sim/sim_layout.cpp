@@ -146,6 +146,7 @@ std::vector<zvsim_region> zvsim_default_layout(SD_UINT16 chipType) {
             Append(out, offset, kOlder);
             break;
     }
+    out.shrink_to_fit();   // each adapter keeps its layout for the whole run
     return out;
 }
 
