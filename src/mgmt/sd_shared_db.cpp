@@ -230,7 +230,9 @@ bool pid_alive(SD_INT32 pid) {
 }
 
 void init_file(zvapi_shdb_file* db) {
-    std::memset(static_cast<void*>(db), 0, ZVSHDB_SIZE);
+    // The record only: the rest of the file is never used, and clearing it
+    // would make every one of its pages resident in each library user.
+    std::memset(static_cast<void*>(db), 0, sizeof *db);
     std::memcpy(db->Magic, kMagic, sizeof kMagic);
     db->Version = ZVSHDB_VERSION;
     db->FileSize = static_cast<SD_UINT32>(ZVSHDB_SIZE);
