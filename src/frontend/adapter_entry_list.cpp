@@ -330,12 +330,20 @@ int DetectSupportedAdapter() {
 namespace {
 // Visits every device-list port whose adapter serial number is the given
 // port's (the ports of one adapter) and returns how many there are.
+// Asked for every port of every adapter, several times per update: a port
+// with an entry is compared on its entry's text in place (as GetAdapterSerialNo
+// would copy it: at most VORN_SERIAL_SIZE - 1 characters), not copied first.
 template <class Visit>
 int visit_ports_of_adapter(const SDMDevice* port, Visit visit) {
     char mine[VORN_SERIAL_SIZE]{};
     GetAdapterSerialNo(port, mine, sizeof mine);
     int n = 0;
     for (const SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr; d = d->next) {
+        const AdapterEntry* e = FindAdapterInAdapterListBySDMDevice(d);
+        if (e != nullptr) {
+            static_assert(sizeof e->SerialNumber >= VORN_SERIAL_SIZE - 1);
+            if (std::strncmp(e->SerialNumber, mine, VORN_SERIAL_SIZE - 1) != 0) continue;
+        }
         char other[VORN_SERIAL_SIZE]{};
         GetAdapterSerialNo(d, other, sizeof other);
         if (std::strcmp(mine, other) != 0) continue;

@@ -65,6 +65,21 @@ TEST(DeviceList, OrderedBySerialThenWwpnWithEntriesInStep) {
     EXPECT_EQ(FindDeviceInDeviceListByAdapterEntry(entries[1]), ports[1]);
 }
 
+// Serial numbers one of which begins with the other: the ports of an
+// adapter are those whose serial numbers read the same, no more, no fewer.
+TEST(DeviceList, PortsOfAnAdapterAreThoseWhoseSerialNumbersReadTheSame) {
+    zvfix::HostBuilder h;
+    h.AddChip25Ports("ZV-A", {0x2100000000000001, 0x2100000000000002});
+    h.AddChip25Ports("ZV-AB", {0x2100000000000003});
+    h.AddChip25Ports("ZV-", {0x2100000000000004, 0x2100000000000005, 0x2100000000000006});
+    ListsHost lists(h);
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 6u);
+    std::vector<std::string> seen;
+    for (const SDMDevice* p : ports) seen.push_back(Serial(p) + ":" + std::to_string(GetNumberOfPortsOnThisHBA(p)));
+    EXPECT_EQ(seen, (std::vector<std::string>{"ZV-:3", "ZV-:3", "ZV-:3", "ZV-A:2", "ZV-A:2", "ZV-AB:1"}));
+}
+
 TEST(DeviceList, EmptyHostGivesEmptyListsAndCleanUpIsRepeatable) {
     zvfix::HostBuilder h;
     {
