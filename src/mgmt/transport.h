@@ -165,11 +165,7 @@ struct zvapi_transport {
     // data), so that a platform taking them apart needs no joined copy. By
     // default the parts are joined.
     virtual SD_UINT32 RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
-                                   std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen) {
-        std::vector<SD_UINT8> in(head.begin(), head.end());
-        in.insert(in.end(), body.begin(), body.end());
-        return Request(instance, op, in, out, outLen);
-    }
+                                   std::span<const SD_UINT8> body, std::span<SD_UINT8> out, size_t* outLen);
     // Text of the platform's library and failover versions etc. may be asked
     // through Describe; the key names are the platform's own (see docs).
     virtual std::string Describe(const std::string& key) { (void)key; return {}; }
@@ -177,6 +173,19 @@ struct zvapi_transport {
     // measured with it.
     virtual SD_INT64 Now() { return static_cast<SD_INT64>(std::time(nullptr)); }
 };
+
+// A request's two parts as one input, the record first.
+inline std::vector<SD_UINT8> zvapi_joined(std::span<const SD_UINT8> head, std::span<const SD_UINT8> body) {
+    std::vector<SD_UINT8> in(head.begin(), head.end());
+    in.insert(in.end(), body.begin(), body.end());
+    return in;
+}
+
+inline SD_UINT32 zvapi_transport::RequestParts(SD_UINT32 instance, zvapi_op op, std::span<const SD_UINT8> head,
+                                               std::span<const SD_UINT8> body, std::span<SD_UINT8> out,
+                                               size_t* outLen) {
+    return Request(instance, op, zvapi_joined(head, body), out, outLen);
+}
 
 // Bytes of a trivially copyable record, for requests.
 template <class T>

@@ -78,9 +78,7 @@ SD_UINT32 zvsim_fault_transport::RequestParts(SD_UINT32 instance, zvapi_op op, s
                                               size_t* outLen) {
     // The rules look at the record only; a fault is applied to the joined request.
     if (const zvsim_fault* chosen = Choose(instance, op, head)) {
-        std::vector<SD_UINT8> in(head.begin(), head.end());
-        in.insert(in.end(), body.begin(), body.end());
-        return Apply(*chosen, instance, op, in, out, outLen);
+        return Apply(*chosen, instance, op, zvapi_joined(head, body), out, outLen);
     }
     return inner_->RequestParts(instance, op, head, body, out, outLen);
 }
