@@ -8,6 +8,7 @@
 #include "core/chip_types.h"
 #include "core/image_status.h"
 #include "core/oss_services.h"
+#include "engines/region_write_buffer.h"
 #include "frontend/output.h"
 #include "image/card_types.h"
 #include "image/firmware_image.h"
@@ -176,15 +177,15 @@ SD_INT32 DorneWriteRegion(DorneRegionWriter& w, const DorneRegionWrite& e) {
     const SD_INT32 failStatus = w.online ? kind->onlineStatus : kind->offlineStatus;
     scfxDiagnosticsPrint("%s", kind->updateText);
 
-    // Kept from region to region and never shrunk: a fresh megabyte per
-    // region costs more in page faults than its fill. Only what the
-    // component leaves is erased (0xFF); the planning made sure it fits.
-    static thread_local std::vector<SD_UINT8> store;
+    // Kept from region to region: a fresh megabyte per region costs more in
+    // page faults than its fill. The planning made sure the component fits.
+    // The boot code gets its table and the adapter's defaults after the
+    // component, anywhere in the region.
+    static thread_local RegionWriteBuffer store;
     std::span<SD_UINT8> buffer;
     try {
-        if (store.size() < e.regionSize) store.resize(e.regionSize);
-        buffer = std::span(store).first(e.regionSize);
-        std::fill(buffer.begin() + std::min<std::size_t>(e.length, buffer.size()), buffer.end(), SD_UINT8{0xFF});
+        const bool patched = e.type == DORNE_REGION_BOOT_CODE;
+        buffer = TakeRegionWriteBuffer(store, e.regionSize, e.length, patched ? e.regionSize : e.length);
     } catch (const std::bad_alloc&) {
         // A region that cannot be written is a failed region, never a skipped one.
         scfxPrint("Failed");
@@ -232,21 +233,19 @@ SD_INT32 DorneWriteImageStatusRecords(DorneRegionWriter& w, const DorneImageSets
         const DorneStatusRecord& record = primary ? sets.primary : sets.secondary;
         const auto& bytes = primary ? plan.primary : plan.secondary;
         const SD_INT32 failStatus = primary || oneStatus ? DORNE_PRIMARY_STATUS_FAILED : DORNE_SECONDARY_STATUS_FAILED;
-        static thread_local std::vector<SD_UINT8> store;   // kept, as for regions
+        static thread_local RegionWriteBuffer store;   // kept, as for regions
+        if (record.regionSize < bytes.size()) {
+            w.message->Set("Memory allocation error!");
+            return failStatus;
+        }
         std::span<SD_UINT8> buffer;
         try {
-            if (store.size() < record.regionSize) store.resize(record.regionSize);
-            buffer = std::span(store).first(record.regionSize);
+            buffer = TakeRegionWriteBuffer(store, record.regionSize, bytes.size(), bytes.size());
         } catch (const std::bad_alloc&) {
             w.message->Set("Memory allocation error!");
             return failStatus;
         }
-        if (buffer.size() < bytes.size()) {
-            w.message->Set("Memory allocation error!");
-            return failStatus;
-        }
         std::copy(bytes.begin(), bytes.end(), buffer.begin());
-        std::fill(buffer.begin() + bytes.size(), buffer.end(), SD_UINT8{0xFF});
         if (print)
             scfxDiagnosticsPrint(primary ? "Updating Adapter Primary Image Status... "
                                          : "Updating Adapter Secondary Image Status... ");

@@ -13,6 +13,7 @@
 #include "core/host_info.h"
 #include "core/image_status.h"
 #include "core/oss_services.h"
+#include "engines/region_write_buffer.h"
 #include "frontend/output.h"
 #include "image/card_types.h"
 #include "image/firmware_image.h"
@@ -202,16 +203,16 @@ SD_INT32 EntryWriter::Prepare(const CodeRow& row, std::span<SD_UINT8> buffer) {
 }
 
 SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT32 regionSize) {
-    // Kept from region to region and never shrunk: a fresh megabyte per
-    // region costs more in page faults than its fill. Only what the
-    // component leaves is erased (0xFF).
-    static thread_local std::vector<SD_UINT8> store;
+    // Kept from region to region: a fresh megabyte per region costs more in
+    // page faults than its fill. The boot code gets its table after the
+    // component, and it and the board configuration get the adapter's own
+    // data patched in anywhere in the region.
+    static thread_local RegionWriteBuffer store;
     std::span<SD_UINT8> buffer;
     const std::size_t componentSize = HLPR_GetDoubleWord(entry.sizeLo, entry.sizeHi);
     try {
-        if (store.size() < regionSize) store.resize(regionSize);
-        buffer = std::span(store).first(regionSize);
-        std::fill(buffer.begin() + std::min(componentSize, buffer.size()), buffer.end(), SD_UINT8{0xFF});
+        const bool patched = row.code == kBootCode || row.code == kBootCodeExp || row.code == kFcBoardConfig;
+        buffer = TakeRegionWriteBuffer(store, regionSize, componentSize, patched ? regionSize : componentSize);
     } catch (const std::bad_alloc&) {
         lines_.Message("Memory allocation error!");
         return row.failure;

@@ -164,6 +164,18 @@ TEST_F(VrelUpdate, PrimaryActiveWritesTheSecondarySetAndSwitchesToItAtTheNextReb
     const auto spec = zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27});
     const size_t fw = std::find(kSet1.begin(), kSet1.end(), 0x01u) - kSet1.begin();
     EXPECT_EQ(Slice(Region(0x02), 0, 0x100), Slice(image, zvfix::MbiComponentOffset(spec, fw), 0x100));
+    // Past its component every region is erased: no byte of a region written
+    // before it (the boot code's table and defaults above all) is left there.
+    // The boot codes carry the table after them; the board configuration is
+    // the adapter's own.
+    for (size_t i = 0; i < kSet1.size(); ++i) {
+        if (kSet1[i] == 0x07 || kSet1[i] == 0x11 || kSet1[i] == 0xBA) continue;
+        const size_t length = spec.components[i].data.size();
+        const Bytes written = Region(kSet2[i]);
+        ASSERT_GT(written.size(), length) << std::hex << kSet2[i];
+        EXPECT_TRUE(std::all_of(written.begin() + length, written.end(), [](uint8_t b) { return b == 0xFF; }))
+            << "region 0x" << std::hex << kSet2[i] << " is not erased past its component";
+    }
 
     const Bytes memo2 = Region(zvfix::kRegionMemo2);
     EXPECT_EQ(Slice(memo2, 0, 4), Bytes({'F', 'M', 'B', 'S'}));
