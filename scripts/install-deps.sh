@@ -5,7 +5,7 @@ set -euo pipefail
 if [ "$#" -gt 0 ]; then
   pkgs=("$@")
 else
-  pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev libgcrypt20-dev
+  pkgs=(cmake ninja-build g++ libgtest-dev libgmock-dev nlohmann-json3-dev libxxhash-dev libgcrypt20-dev
         libssl-dev libbenchmark-dev util-linux libcrypt-dev)
 fi
 missing=()

@@ -30,7 +30,6 @@ int zvsim_flash_tear(const zvsim_adapter& a, SD_UINT32 offset, std::span<const S
 
 // FNV-1a 64 (boot manifests).
 SD_UINT64 zvsim_fnv1a64(std::span<const SD_UINT8> bytes);
-// The journal's hash of written bytes: four 64-bit lanes over 32-byte blocks
-// of little-endian words (a short last block zero-padded), then the length
-// and the lanes folded together and finalised (docs/simulated-platform.md).
+// The journal's hash of written bytes: XXH3-64 with seed 0
+// (docs/simulated-platform.md).
 SD_UINT64 zvsim_hash64(std::span<const SD_UINT8> bytes);
