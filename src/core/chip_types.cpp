@@ -62,8 +62,15 @@ size_t find_marker(std::span<const SD_UINT8> b, size_t from) {
     static constexpr char kMarker[] = "MEISP ";
     // The marker counts only with at least one byte after it.
     if (b.size() < 7 || from > b.size() - 7) return std::string::npos;
-    const void* at = ::memmem(b.data() + from, b.size() - 1 - from, kMarker, 6);
-    return at == nullptr ? std::string::npos : static_cast<size_t>(static_cast<const SD_UINT8*>(at) - b.data());
+    // Its first letter is rare in a boot code and memchr skips the rest a
+    // vector at a time, far faster than memmem's general search.
+    const SD_UINT8* const end = b.data() + b.size() - 6;   // one past the last start
+    for (const SD_UINT8* p = b.data() + from; p < end; ++p) {
+        p = static_cast<const SD_UINT8*>(std::memchr(p, kMarker[0], static_cast<size_t>(end - p)));
+        if (p == nullptr) break;
+        if (std::memcmp(p, kMarker, 6) == 0) return static_cast<size_t>(p - b.data());
+    }
+    return std::string::npos;
 }
 
 // Option-ROM checksum: the last byte makes the 8-bit sum of the image zero,

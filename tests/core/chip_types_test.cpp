@@ -116,6 +116,22 @@ TEST_F(PreserveDefaults, DefaultsBlockAndSubsystemIdAreCarriedOver) {
     EXPECT_EQ(ChecksumOf(img, 0, img.size()), 0);
 }
 
+TEST_F(PreserveDefaults, TheMarkerIsFoundBehindNearMisses) {
+    std::vector<SD_UINT8> ori = RomImage(8, 0, true, 0x00);
+    std::vector<SD_UINT8> img = RomImage(8, 0, true, 0x00);
+    // Near misses first: a wrong letter, a cut-off marker, then "MMEISP " whose
+    // marker starts one byte after the first M.
+    std::memcpy(ori.data() + 0x100, "MEISX MEIS", 10);
+    std::memcpy(ori.data() + 0x1FF, "MMEISP ", 7);
+    for (size_t i = 0; i < 512; ++i) ori[0x206 + i] = static_cast<SD_UINT8>(i * 5 + 1);
+    std::memcpy(img.data() + 0x300, "MEISP ", 6);
+    auto want = img;
+    std::copy_n(ori.begin() + 0x202, 512, want.begin() + 0x302);
+    ASSERT_EQ(CorePreserveISPDefaults(&dev, ori, img), 0);
+    want.back() = img.back();
+    EXPECT_EQ(img, want);
+}
+
 TEST_F(PreserveDefaults, ChangedSubsystemIdAloneStillFixesTheChecksum) {
     std::vector<SD_UINT8> ori = RomImage(2, 0, true, 0x00);
     std::vector<SD_UINT8> img = RomImage(2, 0, true, 0x00);
