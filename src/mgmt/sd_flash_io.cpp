@@ -135,8 +135,10 @@ SD_UINT32 zvapi_flash_write(const zvapi_port_record& port, SD_UINT32 offset, SD_
     return zvapi_request_parts(port, ZVOP_FLASH_WRITE, zvapi_bytes(io), data, {}, nullptr);
 }
 
-SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Region) {
+SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Region,
+                           SD_UINT32* pRead) {
     (void)HbaDevPortNum;
+    if (pRead != nullptr) *pRead = 0;
     auto call = zvapi_enter(Device);
     if (call.port == nullptr) return SDERR_INVALID_HANDLE;
     SD_UINT32 st = zvapi_refresh_layout(*call.port);
@@ -144,9 +146,12 @@ SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UIN
     const zvapi_flash_region* r = zvapi_find_region(*call.port, Region);
     if (r == nullptr) return SDERR_INVALID_PARAMETER;
     // A buffer larger than the region gets the region's bytes only; the read
-    // never runs into the next region.
-    size_t n = std::min<size_t>(buffer.size(), r->Size);
-    return zvapi_flash_read(*call.port, r->Offset, Region, buffer.first(n));
+    // never runs into the next region. The count tells the caller where the
+    // bytes read end: the rest of its buffer is as it was.
+    const SD_UINT32 n = static_cast<SD_UINT32>(std::min<size_t>(buffer.size(), r->Size));
+    st = zvapi_flash_read(*call.port, r->Offset, Region, buffer.first(n));
+    if (st == SDERR_SUCCESS && pRead != nullptr) *pRead = n;
+    return st;
 }
 
 SD_UINT32 SDGetOptionRomOffset(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Offset) {

@@ -53,7 +53,10 @@ SD_UINT32 SDSetVariableValue(int Device, std::span<SD_UINT8> nvram, SD_UINT32 Pa
 // Buffer holds an SDM_OPT_ROM_LAYOUT whose NoOfRegions says how many entries fit;
 // an empty span only refreshes the library's copy of the layout.
 SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> layout);
-SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Region);
+// Reads the region from its start. A buffer larger than the region gets the
+// region's bytes only: *pRead (when given) gets the count read, 0 on failure.
+SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Region,
+                           SD_UINT32* pRead = nullptr);
 SD_UINT32 SDGetOptionRomOffset(int Device, SD_UINT32 HbaDevPortNum, std::span<SD_UINT8> buffer, SD_UINT32 Offset);
 SD_UINT32 SDUpdateOptionRomOffset(int Device, SD_UINT32 HbaDevPortNum, std::span<const SD_UINT8> buffer,
                                   SD_UINT32 Offset);

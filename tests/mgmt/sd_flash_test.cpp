@@ -106,13 +106,22 @@ TEST_F(RegionWrite, BytesLandAtTheRegionOnlyAndReadBack) {
 TEST_F(RegionWrite, ReadNeverRunsIntoTheNextRegion) {
     int h = OpenNew();
     std::vector<SD_UINT8> big(0x1000, 0xAA);   // region 0x07 holds 0x800
-    ASSERT_EQ(SDGetOptionRomEx(h, 0, big, 0x07), 0u);
+    SD_UINT32 read = 99;
+    ASSERT_EQ(SDGetOptionRomEx(h, 0, big, 0x07, &read), 0u);
     EXPECT_EQ(state->Calls.back().OutSize, 0x800u);
+    // The count says where the region's bytes end; the rest was not read.
+    EXPECT_EQ(read, 0x800u);
     EXPECT_EQ(big[0x7FF], 0xFF);
     EXPECT_EQ(big[0x800], 0xAA);
-    EXPECT_EQ(SDGetOptionRomEx(h, 0, big, 0x2A), SDERR_INVALID_PARAMETER);
+    std::vector<SD_UINT8> part(0x100);
+    ASSERT_EQ(SDGetOptionRomEx(h, 0, part, 0x07, &read), 0u);
+    EXPECT_EQ(read, 0x100u);
+    EXPECT_EQ(SDGetOptionRomEx(h, 0, big, 0x2A, &read), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(read, 0u);
     state->Script[ZVOP_FLASH_READ] = {SDERR_BUSY};
-    EXPECT_EQ(SDGetOptionRomEx(h, 0, big, 0x07), SDERR_BUSY);
+    read = 99;
+    EXPECT_EQ(SDGetOptionRomEx(h, 0, big, 0x07, &read), SDERR_BUSY);
+    EXPECT_EQ(read, 0u);
 }
 
 TEST_F(RegionWrite, WriteFailureStatusPassesThrough) {
