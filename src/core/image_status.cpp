@@ -8,6 +8,7 @@
 #include "core/active_regions.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
+#include "core/flash_read_buffer.h"
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
 #include "mgmt/sdapi.h"
@@ -300,12 +301,18 @@ SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> b
     return status;
 }
 
-bool allocate(std::vector<SD_UINT8>& buffer, std::size_t size) {
-    try {
-        buffer.assign(size, 0);
-    } catch (const std::bad_alloc&) {
+// Reads one image-status region whole into `buffer`: false unless every byte
+// of it came from the region (a region smaller than the buffer is no record
+// pair that can be written back whole).
+bool read_whole(SDMDevice* device, SD_UINT32 region, FlashReadBuffer& buffer) {
+    SD_UINT32 read = 0;
+    if (SDGetOptionRomEx(device->DeviceHandle, 0, buffer.Target(), region, &read) != 0) return false;
+    if (read != buffer.Target().size()) {
+        CoreLogMessage(ZV_MSG_DEBUG, "Image status region 0x%x holds 0x%x bytes, not 0x%zx", region, read,
+                       buffer.Target().size());
         return false;
     }
+    buffer.MarkFilled();
     return true;
 }
 
@@ -403,13 +410,15 @@ int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions
     if (status != 0) return status;
     const int activateSet = regions.ActiveGlobalRegions == 1 ? 2 : 1;
 
-    std::vector<SD_UINT8> primary;
-    std::vector<SD_UINT8> secondary;
-    if (!allocate(primary, IMAGE_STATUS_REGION_SIZE) || !allocate(secondary, IMAGE_STATUS_REGION_SIZE))
+    FlashReadBuffer primaryRead;
+    FlashReadBuffer secondaryRead;
+    if (!primaryRead.Allocate(IMAGE_STATUS_REGION_SIZE) || !secondaryRead.Allocate(IMAGE_STATUS_REGION_SIZE))
         return CORE_FLASH_NO_MEMORY;
-    if (SDGetOptionRomEx(device->DeviceHandle, 0, primary, IMAGE_STATUS_REGION_PRIMARY) != 0 ||
-        SDGetOptionRomEx(device->DeviceHandle, 0, secondary, IMAGE_STATUS_REGION_SECONDARY) != 0)
+    if (!read_whole(device, IMAGE_STATUS_REGION_PRIMARY, primaryRead) ||
+        !read_whole(device, IMAGE_STATUS_REGION_SECONDARY, secondaryRead))
         return CORE_FLASH_FAILED;
+    const std::span<SD_UINT8> primary = primaryRead.Target();
+    const std::span<SD_UINT8> secondary = secondaryRead.Target();
     if (CoreBuildImageStatusSwitch(primary, secondary, chipType, activateSet) != 0) return CORE_FLASH_FAILED;
 
     SD_UINT16 reset = 0;
@@ -434,13 +443,15 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
                    regions.ActiveGlobalRegions, regions.ActiveBoardConfig, regions.ActiveVpdNvram,
                    regions.ActiveNpivConfig01, regions.ActiveNpivConfig23);
 
-    std::vector<SD_UINT8> first;
-    std::vector<SD_UINT8> second;
-    if (!allocate(first, IMAGE_STATUS_REGION_SIZE) || !allocate(second, IMAGE_STATUS_REGION_SIZE))
+    FlashReadBuffer firstRead;
+    FlashReadBuffer secondRead;
+    if (!firstRead.Allocate(IMAGE_STATUS_REGION_SIZE) || !secondRead.Allocate(IMAGE_STATUS_REGION_SIZE))
         return CORE_FLASH_NO_MEMORY;
-    if (SDGetOptionRomEx(device->DeviceHandle, 0, first, AUX_IMAGE_STATUS_REGION_FIRST) != 0 ||
-        SDGetOptionRomEx(device->DeviceHandle, 0, second, AUX_IMAGE_STATUS_REGION_SECOND) != 0)
+    if (!read_whole(device, AUX_IMAGE_STATUS_REGION_FIRST, firstRead) ||
+        !read_whole(device, AUX_IMAGE_STATUS_REGION_SECOND, secondRead))
         return CORE_FLASH_FAILED;
+    const std::span<SD_UINT8> first = firstRead.Target();
+    const std::span<SD_UINT8> second = secondRead.Target();
     // The copy that serves now is the one the write of this component did
     // not go to (the writers pick the copy from the same answer).
     const SD_UINT8 component = requested_component(UComponentRequest);

@@ -136,6 +136,24 @@ TEST_F(FlashStatus, NotActivatedAnswerDisablesResetOfTheSecondWrite) {
     EXPECT_EQ(writes, (std::vector<std::pair<uint32_t, uint32_t>>{{0x96, 0}, {0x95, 1}}));
 }
 
+// A record region smaller than the image-status size cannot be read as a
+// whole one: the switch (and the auxiliary flip) fails before either record
+// is written, and never builds a pair from bytes past the region.
+TEST_F(FlashStatus, ARecordRegionSmallerThanTheStatusSizeIsNotSwitched) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(1, 2, 0, 1);
+    a.SetAuxImageStatus(0, 1, 0x00, 1, 2, 0x00);
+    a.SetRegionSize(0x95, 0x8000);
+    a.SetRegionSize(0x126, 0x8000);
+    Open(host);
+    EXPECT_EQ(SwitchTo(1), CORE_FLASH_FAILED);
+    SD_ACTIVE_REGIONS regions{};
+    regions.ActiveBoardConfig = 1;
+    EXPECT_EQ(CoreUpdateAuxImageStatus(&device_, &regions, 0, AUX_COMPONENT_BOARD_CONFIG), CORE_FLASH_FAILED);
+    EXPECT_TRUE(zvfix::ReadJournal(dir_).empty());
+}
+
 TEST_F(FlashStatus, ReadBackMismatchIsReported) {
     OpenChip27(1, 2, 0, 1, {zvfix::FaultSpec::CorruptWrite().OnRegion(0x96)});
     EXPECT_EQ(SwitchTo(1), CORE_FLASH_MISCOMPARE);
