@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/core_log.h"
+#include "core/flash_read_buffer.h"
 #include "core/oss_services.h"
 #include "frontend/output.h"
 #include "mgmt/sdapi.h"
@@ -74,9 +75,16 @@ SD_UINT32 Retry(unsigned seconds, Op op) {
     return st;
 }
 
+// The buffer is sized from a layout fetched before the read; a read that
+// still ends short of it (the library found a smaller region) leaves bytes
+// that were never read, so it fails.
 SD_UINT32 ReadRegion(const SDMDevice* device, std::span<SD_UINT8> buffer, SD_UINT32 region) {
-    return Retry(REGIO_READ_RETRY_SECONDS,
-                 [&] { return SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region); });
+    SD_UINT32 read = 0;
+    const SD_UINT32 st = Retry(REGIO_READ_RETRY_SECONDS,
+                               [&] { return SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region, &read); });
+    if (st != SDERR_SUCCESS || read == buffer.size()) return st;
+    VORNLogMessage(VORN_MSG_DEBUG, "ReadRegion: region 0x%x gave 0x%x of 0x%zx bytes", region, read, buffer.size());
+    return SDERR_DATA_UNDERRUN;
 }
 
 // Holds the process mutex for the lifetime of the guard.
@@ -97,7 +105,9 @@ private:
 
 bool RegionIoIsBusy(SD_UINT32 status) { return status == SDERR_BUSY || status == SDERR_UNKNOWN; }
 
-SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROMBuffer, SD_UINT32 RegionNo) {
+SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROMBuffer, SD_UINT32 RegionNo,
+                               SD_UINT32* pRead) {
+    if (pRead != nullptr) *pRead = 0;
     if (pDevice == nullptr) return REGIO_NO_DEVICE;
     SDMOptRomLayoutCopy layout;
     switch (FetchLayout(pDevice, &layout)) {
@@ -123,6 +133,7 @@ SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROM
         VORNLogMessage(VORN_MSG_DEBUG, "getHBAOptionROMInfos: Read of region 0x%x failed (0x%x)", RegionNo, st);
         return REGIO_REGION_FAILED;
     }
+    if (pRead != nullptr) *pRead = region->Size;
     return 0;
 }
 
@@ -140,13 +151,10 @@ SD_UINT32 GetOptionROMRegionSize(SDMDevice* pDevice, SD_UINT32 regionNo, SD_UINT
     const SDM_OPT_ROM_REGION* region = FindRegion(layout, regionNo);
     if (region == nullptr) return REGIO_REGION_FAILED;
     *regionSize = region->Size;
-    std::vector<SD_UINT8> buffer;
-    try {
-        buffer.assign(region->Size, 0);
-    } catch (const std::bad_alloc&) {
-        return REGIO_READ_FAILED;
-    }
-    const SD_UINT32 st = ReadRegion(pDevice, buffer, regionNo);
+    // Read only to prove the region readable: no byte of it is looked at.
+    FlashReadBuffer buffer;
+    if (!buffer.Allocate(region->Size)) return REGIO_READ_FAILED;
+    const SD_UINT32 st = ReadRegion(pDevice, buffer.Target(), regionNo);
     if (st != SDERR_SUCCESS) {
         VORNLogMessage(VORN_MSG_DEBUG, "GetOptionROMRegionSize: Read of region 0x%x failed (0x%x)", regionNo, st);
         return REGIO_READ_FAILED;

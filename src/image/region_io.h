@@ -35,10 +35,16 @@ struct SDMOptRomLayoutCopy {
     std::vector<SDM_OPT_ROM_REGION> Regions;   // in the library's order
 };
 
+// Every reader below reads a region whole or fails: a read the library ends
+// short of the region's size in the layout is a failed one.
+
 // Reads the whole region into the buffer: 0 (also, without reading, when the
 // layout lacks the region), 8, 11, 37 (no regions, read failed, or a region
-// larger than the buffer: nothing is written past the buffer), 38.
-SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROMBuffer, SD_UINT32 RegionNo);
+// larger than the buffer: nothing is written past the buffer), 38. *pRead
+// (when given) gets the count of bytes read from the buffer's start: 0 unless
+// the region was read.
+SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROMBuffer, SD_UINT32 RegionNo,
+                               SD_UINT32* pRead = nullptr);
 // The region's size, proved readable by reading it once: 0, 8, 36, 37, 38, 115.
 // *regionSize is 0 unless the region is in the layout. Holds the process mutex.
 SD_UINT32 GetOptionROMRegionSize(SDMDevice* pDevice, SD_UINT32 regionNo, SD_UINT32* regionSize);

@@ -102,6 +102,35 @@ TEST_F(RegionIo, ReadsBoundedByLayoutAndBuffer) {
     EXPECT_TRUE(sleeps_.Lengths().empty());
 }
 
+// The layout names the board configuration twice its size first (a flagged
+// code word), while the library reads the region itself: every read ends
+// short of what the reader asked for. None succeeds, and none is retried as
+// busy; a whole read gives its count, a region the layout lacks none.
+TEST_F(RegionIo, AReadEndingShortOfTheLayoutSizeFails) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(kBoard, Pattern(0x10000, 3));
+    a.ShadowRegion(kBoard);
+    SDMDevice* dev = Discover(host);
+    ASSERT_NE(dev, nullptr);
+
+    SD_UINT32 size = 0;
+    EXPECT_EQ(GetOptionROMRegionSize(dev, kBoard, &size), REGIO_READ_FAILED);
+    EXPECT_EQ(size, 0x20000u);
+    std::vector<SD_UINT8> buf(0x20000, 0xEE);
+    EXPECT_EQ(GetOptionROMRegionData(dev, buf, kBoard, &size), REGIO_READ_FAILED);
+    SD_UINT32 read = 99;
+    EXPECT_EQ(getHBAOptionROMInfos(dev, buf, kBoard, &read), REGIO_REGION_FAILED);
+    EXPECT_EQ(read, 0u);
+    EXPECT_TRUE(sleeps_.Lengths().empty());
+
+    EXPECT_EQ(getHBAOptionROMInfos(dev, buf, kPreload, &read), 0u);
+    EXPECT_EQ(read, 0x10000u);
+    EXPECT_EQ(getHBAOptionROMInfos(dev, buf, 0x102, &read), 0u);
+    EXPECT_EQ(read, 0u);
+    EXPECT_TRUE(MutexFree());
+}
+
 TEST_F(RegionIo, BusyReadsRetriedOneSecondApartUpToThirtyCalls) {
     zvfix::HostBuilder host;
     auto& a = host.AddChip25TwoPort();
