@@ -67,13 +67,15 @@ int ResolveSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, const char* sig
 
 int CheckSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, const char* signature, const char* tableName) {
     if (pDevice == nullptr) return -1;
-    std::vector<SD_UINT8> adapter;
-    if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, region, &adapter); st != 0) {
+    // Only looked at: read into storage that is not cleared first.
+    FlashReadBuffer read;
+    if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, region, &read); st != 0) {
         scfxPrint("HBA %s (instance %d): The %s (region 0x%X) cannot be read (error %u); nothing was written to the "
                   "adapter!",
                   ModelOf(pDevice), static_cast<int>(pDevice->DeviceNumber), tableName, region, st);
         return -1;
     }
+    const std::span<const SD_UINT8> adapter = read.Bytes();
     if (CfgTableIsValid(adapter, signature)) return 0;
     return DamagedTable(pDevice, region, signature, tableName, adapter.size(), nullptr);
 }

@@ -15,9 +15,12 @@
 #include <unistd.h>
 
 #include "boardcfg/cna_versions.h"
+#include "boardcfg/config_table.h"
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
 #include "boardcfg/pep_board_config.h"
+#include "boardcfg/single_copy_tables.h"
+#include "boardcfg/table_region_io.h"
 #include "core/device_discovery.h"
 #include "core/oss_services.h"
 #include "fixtures/board_template_builder.h"
@@ -27,6 +30,7 @@
 #include "frontend/cli_settings.h"
 #include "frontend/install_dir.h"
 #include "frontend/output.h"
+#include "image/region_io.h"
 #include "support/discovered_host.h"
 #include "support/e2e_support.h"
 #include "support/sleep_log.h"
@@ -237,6 +241,22 @@ TEST_F(TableUpdate, BoardConfigKeepsTheAdaptersSettings) {
     EXPECT_EQ(Output(), "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: started\n"
                         "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: completed\n");
 
+}
+
+// The library holds the board configuration smaller than the layout names
+// it: no table is taken from the bytes read, the check names the region.
+TEST_F(TableUpdate, ATableReadShortOfItsLayoutSizeIsNoTable) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetRegion(kFbc, zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings));
+    a.ShadowRegion(kFbc);
+    const auto devs = Discover(host);
+    FlashReadBuffer read;
+    EXPECT_EQ(ReadConfigTableRegion(devs[0], kFbc, &read), REGIO_READ_FAILED);
+    EXPECT_TRUE(read.Bytes().empty());
+    EXPECT_EQ(CheckSingleCopyTable(devs[0], kFbc, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME), -1);
+    EXPECT_EQ(Output(), "HBA KV2692 (instance 0): The FBC board configuration (region 0xBA) cannot be read (error "
+                        "36); nothing was written to the adapter!\n");
 }
 
 TEST_F(TableUpdate, BoardConfigRefusalsAndBadTemplates) {
