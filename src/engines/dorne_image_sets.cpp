@@ -2,10 +2,9 @@
 #include "engines/dorne_image_sets.h"
 
 #include <algorithm>
-#include <new>
-#include <vector>
 
 #include "core/active_regions.h"
+#include "core/flash_read_buffer.h"
 #include "frontend/output.h"
 
 namespace {
@@ -24,19 +23,20 @@ void ReadRecord(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, SD_UINT32
                        out->regionSize);
         return;
     }
-    std::vector<SD_UINT8> region;
-    try {
-        region.assign(out->regionSize, 0);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    const SD_UINT32 st = getHBAOptionROMInfos(pDevice, region, code);
-    if (st != 0) {
+    // The whole region is read (as a check that it reads), into storage not
+    // cleared first: the record is taken only when the read reached past it.
+    // A region the library's layout lacks by now, or holds smaller, is not read.
+    FlashReadBuffer region;
+    if (!region.Allocate(out->regionSize)) return;
+    SD_UINT32 read = 0;
+    const SD_UINT32 st = getHBAOptionROMInfos(pDevice, region.Target(), code, &read);
+    if (st != 0 || read < IMAGE_STATUS_RECORD_SIZE) {
         VORNLogMessage(VORN_MSG_DEBUG, "DorneReadImageSets: region 0x%x unreadable (0x%x)", code, st);
         return;
     }
     out->readable = true;
-    std::copy(region.begin(), region.begin() + IMAGE_STATUS_RECORD_SIZE, out->bytes.begin());
+    const auto record = region.Target().first(IMAGE_STATUS_RECORD_SIZE);
+    std::copy(record.begin(), record.end(), out->bytes.begin());
     out->valid = CoreIsImageStatusRegionValid(out->bytes, IMAGE_STATUS_SIGNATURE_25);
     VORNLogMessage(VORN_MSG_DEBUG, "DorneReadImageSets: region 0x%x valid=%d mask=0x%x generation=%u", code,
                    out->valid ? 1 : 0, out->bytes[0], CoreGetImageStatusGenerationNumber(out->bytes));

@@ -7,6 +7,7 @@
 #include "core/image_status.h"
 #include "engines/dorne_image_sets.h"
 #include "fixtures/host_builder.h"
+#include "support/discovered_host.h"
 
 namespace {
 
@@ -118,6 +119,32 @@ TEST(DorneImageSets, OfflineMakesThePrimaryActiveUnlessItAlreadyIs) {
     // An invalid primary does not boot: its records are rebuilt and written.
     ASSERT_TRUE(DornePlanOfflineRecords(Sets(Blank(0x95), Valid(0x96, 0, 6)), &plan));
     EXPECT_EQ(Read(plan.primary), std::make_pair(1, 6));
+}
+
+// Records read from a host. The engine's layout names the primary record's
+// region, the library's no longer does: that record is unread, never taken
+// from bytes no read filled (the secondary's, read just before into memory
+// freed since, among them).
+class DorneImageSetsOnHost : public zvtest::DiscoveredHostTest {};
+
+TEST_F(DorneImageSetsOnHost, ARecordTheLibraryDoesNotReadIsUnread) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.SetImageStatus(1, 7, 0, 3);
+    a.faults.push_back(zvfix::FaultSpec::HideRegion(IMAGE_STATUS_REGION_PRIMARY));
+    const auto ports = Discover(host);
+    ASSERT_FALSE(ports.empty());
+    SDMOptRomLayoutCopy layout;
+    layout.Regions = {{IMAGE_STATUS_REGION_PRIMARY, 0x10000}, {IMAGE_STATUS_REGION_SECONDARY, 0x10000}};
+    for (int round = 0; round < 2; ++round) {
+        DorneImageSets sets;
+        DorneReadImageSets(ports[0], layout, &sets);
+        EXPECT_FALSE(sets.primary.readable) << round;
+        EXPECT_FALSE(sets.primary.valid) << round;
+        EXPECT_TRUE(sets.secondary.readable);
+        EXPECT_TRUE(sets.secondary.valid);
+        EXPECT_EQ(DorneBootState(sets.secondary).generation, 3);
+    }
 }
 
 }  // namespace
