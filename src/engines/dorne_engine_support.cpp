@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "frontend/adapter_entry_list.h"
 #include "frontend/output.h"
@@ -68,15 +67,18 @@ SD_INT32 DorneFetchLayout(SDMDevice* pDevice, SDMOptRomLayoutCopy* layout, Dorne
 }
 
 SD_INT32 DorneReadBootCodeBackup(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, SD_UINT32 code,
-                                 std::vector<SD_UINT8>* backup, DorneMessage& message) {
+                                 FlashReadBuffer* backup, DorneMessage& message) {
     const SD_UINT32 size = DorneRegionSize(layout, code);
-    try {
-        backup->assign(size, 0);
-    } catch (const std::bad_alloc&) {
+    if (!backup->Allocate(size)) {
         message.Set("Memory allocation error!");
         return DORNE_NO_MEMORY;
     }
-    const SD_UINT32 st = size == 0 ? REGIO_READ_FAILED : SDGetOptionRomEx(pDevice->DeviceHandle, 0, *backup, code);
+    SD_UINT32 read = 0;
+    SD_UINT32 st =
+        size == 0 ? REGIO_READ_FAILED : SDGetOptionRomEx(pDevice->DeviceHandle, 0, backup->Target(), code, &read);
+    // A region the library holds smaller than the layout said leaves bytes
+    // that were never read: none of them may pass for the adapter's defaults.
+    if (st == 0 && read != size) st = SDERR_DATA_UNDERRUN;
     if (st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "DorneReadBootCodeBackup: region 0x%x (size 0x%x) unreadable: 0x%x", code,
                        size, st);
@@ -85,6 +87,7 @@ SD_INT32 DorneReadBootCodeBackup(SDMDevice* pDevice, const SDMOptRomLayoutCopy& 
                     model.text);
         return DORNE_REGION_UNREADABLE;
     }
+    backup->MarkFilled();
     return DORNE_SUCCESS;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/flash_read_buffer.h"
 #include "core/sdm_device.h"
 #include "engines/engine_status.h"
 #include "image/region_io.h"
@@ -97,6 +98,7 @@ SD_INT32 DorneFetchLayout(SDMDevice* pDevice, SDMOptRomLayoutCopy* layout, Dorne
 
 // Reads the boot code region `code` as it is now (its layout size), the
 // source of the adapter's BIOS defaults in the new boot code: 0, or 0x73 /
-// 0x24 with its message.
+// 0x24 with its message. backup->Bytes() holds the region after 0 only; a
+// read that ends short of the layout size counts as unreadable.
 SD_INT32 DorneReadBootCodeBackup(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, SD_UINT32 code,
-                                 std::vector<SD_UINT8>* backup, DorneMessage& message);
+                                 FlashReadBuffer* backup, DorneMessage& message);

@@ -66,7 +66,7 @@ struct OfflineReady {
     std::vector<SD_UINT8> image;
     SD_UINT16 chipRev = 0;
     SDMOptRomLayoutCopy layout;
-    std::vector<SD_UINT8> bootBackup;
+    FlashReadBuffer bootBackup;
     DorneImageSets sets;
     DorneRecordPlan records;
     bool writeRecords = false;
@@ -172,7 +172,7 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     const DorneRecordPlan& records = ready.records;
     const bool writeRecords = ready.writeRecords;
     DorneValidated& valid = ready.valid;
-    std::vector<SD_UINT8>& bootBackup = ready.bootBackup;
+    const std::span<const SD_UINT8> bootBackup = ready.bootBackup.Bytes();
     ready.image.clear();
     ready.image.shrink_to_fit();
 

@@ -46,7 +46,7 @@ struct OnlineReady {
     SD_UINT16 chipRev = 0;
     SDMOptRomLayoutCopy layout;
     DorneImageSets sets;
-    std::vector<SD_UINT8> bootBackup;
+    FlashReadBuffer bootBackup;
     DorneRecordPlan records;
     DorneValidated valid;
 };
@@ -197,7 +197,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     const DorneImageSets& sets = ready.sets;
     const DorneRecordPlan& records = ready.records;
     DorneValidated& valid = ready.valid;
-    std::vector<SD_UINT8>& bootBackup = ready.bootBackup;
+    const std::span<const SD_UINT8> bootBackup = ready.bootBackup.Bytes();
 
     // ---- Session -------------------------------------------------------------------------
     VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: DisableReset=%u", DisableReset);

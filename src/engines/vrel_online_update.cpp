@@ -13,6 +13,7 @@
 
 #include "core/image_file.h"
 #include "core/active_regions.h"
+#include "core/flash_read_buffer.h"
 #include "core/host_info.h"
 #include "core/image_status.h"
 #include "core/input_file.h"
@@ -85,23 +86,26 @@ SD_INT32 read_file(const char* path, std::vector<SD_UINT8>& bytes) {
 }
 
 // Reads an active region into a copy of its layout size; a region the
-// layout lacks leaves the copy empty. 0, 115 or 36.
+// layout lacks leaves the copy empty. 0, 115 or 36 (also when the library
+// holds the region smaller than the layout said: its copy would not be whole).
 SD_INT32 copy_active_region(SDMDevice* device, const SDMOptRomLayoutCopy& layout, SD_UINT32 code,
-                            std::vector<SD_UINT8>& copy) {
+                            FlashReadBuffer& copy) {
+    copy.Release();
     const SDM_OPT_ROM_REGION* region = VrelFindLayoutRegion(layout, code);
     if (region == nullptr) return 0;
-    try {
-        copy.assign(region->Size, 0);
-    } catch (const std::bad_alloc&) {
+    if (!copy.Allocate(region->Size)) {
         refuse(VREL_NO_MEMORY, "Memory allocation error!");
         return VREL_NO_MEMORY;
     }
-    const SD_UINT32 status = SDGetOptionRomEx(device->DeviceHandle, 0, copy, code);
+    SD_UINT32 read = 0;
+    SD_UINT32 status = SDGetOptionRomEx(device->DeviceHandle, 0, copy.Target(), code, &read);
+    if (status == 0 && read != region->Size) status = SDERR_DATA_UNDERRUN;
     if (status != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Read of region 0x%x failed 0x%x (%s)", code, status,
                        SDGetErrorString(status));
         return VREL_LAYOUT_UNREADABLE;
     }
+    copy.MarkFilled();
     return 0;
 }
 
@@ -304,8 +308,8 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
     // For the debug log only.
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: flash layout version %u",
                    GetAdapterFlashLayoutVersion(pDevice));
-    std::vector<SD_UINT8> activeBoot;
-    std::vector<SD_UINT8> activeBoard;
+    FlashReadBuffer activeBoot;
+    FlashReadBuffer activeBoard;
     if (const SD_INT32 st = copy_active_region(pDevice, layout, activeBootRegion, activeBoot); st != 0) {
         if (st == VREL_LAYOUT_UNREADABLE)
             refuse(st, "Unable to read FC boot code region of adapter %d (%s)!", instance, model.c_str());
@@ -354,8 +358,8 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
     ctx.cardType = checked.cardType;
     ctx.chipRev = chipRev;
     ctx.versions = versions.get();
-    ctx.activeBootCode = activeBoot;
-    ctx.activeBoardConfig = activeBoard;
+    ctx.activeBootCode = activeBoot.Bytes();
+    ctx.activeBoardConfig = activeBoard.Bytes();
     ctx.allRegionsRequested = g_ptrOptionROMRequest != nullptr && g_ptrOptionROMRequest->Region == OPTROM_REGION_ALL;
     VrelWriteResult walk;
     walk.status = status;

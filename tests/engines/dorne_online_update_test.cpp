@@ -109,6 +109,17 @@ TEST_F(DorneOnline, NeitherRecordReadableRefusesBeforeTheSession) {
     EXPECT_TRUE(Events(lists).empty());
 }
 
+// The library holds the running boot code smaller than the layout names it:
+// the backup its BIOS defaults come from would not be whole. Both engines
+// refuse before anything is written.
+TEST_F(DorneOnline, ABootCodeReadShortOfItsLayoutSizeIsRefusedBeforeAnyWrite) {
+    host.adapters[0].ShadowRegion(0x07);
+    ListsHost lists(host, Table());
+    EXPECT_EQ(Update(), DORNE_REGION_UNREADABLE);
+    EXPECT_EQ(DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1), DORNE_REGION_UNREADABLE);
+    EXPECT_TRUE(Events(lists).empty());
+}
+
 TEST_F(DorneOnline, NvramIdsThatDisagreeWithTheBusAreRefused) {
     host.adapters[0].ports[0].nvram = zvfix::MakeNvram(0x1A77, 0x0299);
     ListsHost lists(host, Table());

@@ -167,6 +167,31 @@ TEST_F(VrelEngine, AnImageThatIsNoCompleteSetIsRefusedBeforeAnyWrite) {
     }
 }
 
+// The library holds an active region whose settings carry over smaller than
+// the layout names it: its copy would not be whole. Refused before the
+// session and any write.
+TEST_F(VrelEngine, AnActiveRegionReadShortOfItsLayoutSizeIsRefusedBeforeAnyWrite) {
+    const std::pair<uint32_t, std::string> cases[] = {
+        {0x07, "Unable to read FC boot code region of adapter 0 (KV2772)!\n"},
+        {0xBA, "Unable to read FC Brd config region of adapter 0 (KV2772)!\n"},
+    };
+    for (const auto& [region, line] : cases) {
+        zvfix::HostBuilder h;
+        zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+        a.subSystemId = kSsid;
+        a.ShadowRegion(region);
+        ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+        const std::string file = dir.Path() + "/mbi.bin";
+        zvtest::PrepareEngineRun(file, zvfix::BuildMultibootImage(Spec()), OPTROM_REGION_ALL);
+        EXPECT_EQ(VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0), VREL_LAYOUT_UNREADABLE)
+            << std::hex << region;
+        output = zvtest::ReadFile(GetOutPutFile());
+        EXPECT_TRUE(Has(output, line)) << output;
+        EXPECT_TRUE(zvfix::ReadJournalEvents(lists.Dir() + "/host").empty()) << std::hex << region;
+        freeUserOptionROMReq();
+    }
+}
+
 // The records go in order, image status, auxiliary status, memo block, and
 // the first that fails stops the rest; the output file ends with its failure.
 TEST_F(VrelEngine, ARecordThatCannotBeWrittenStopsTheRecordsAfterIt) {
