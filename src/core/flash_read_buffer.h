@@ -42,3 +42,10 @@ private:
     std::size_t size_ = 0;
     bool filled_ = false;
 };
+
+// Reads region `region` of the adapter behind `deviceHandle` into the whole of
+// buffer.Target() and marks it filled: 0, the library's status, or
+// SDERR_DATA_UNDERRUN when the library holds the region smaller than the
+// buffer (the bytes past what it read were never read). *pRead (when given)
+// gets the count the library read.
+SD_UINT32 FlashReadWhole(int deviceHandle, SD_UINT32 region, FlashReadBuffer& buffer, SD_UINT32* pRead = nullptr);

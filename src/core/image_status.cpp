@@ -306,14 +306,11 @@ SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> b
 // pair that can be written back whole).
 bool read_whole(SDMDevice* device, SD_UINT32 region, FlashReadBuffer& buffer) {
     SD_UINT32 read = 0;
-    if (SDGetOptionRomEx(device->DeviceHandle, 0, buffer.Target(), region, &read) != 0) return false;
-    if (read != buffer.Target().size()) {
+    const SD_UINT32 st = FlashReadWhole(device->DeviceHandle, region, buffer, &read);
+    if (st == SDERR_DATA_UNDERRUN)
         CoreLogMessage(ZV_MSG_DEBUG, "Image status region 0x%x holds 0x%x bytes, not 0x%zx", region, read,
                        buffer.Target().size());
-        return false;
-    }
-    buffer.MarkFilled();
-    return true;
+    return st == SDERR_SUCCESS;
 }
 
 // Writes one region buffer and reads it back.

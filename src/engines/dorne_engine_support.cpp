@@ -73,12 +73,9 @@ SD_INT32 DorneReadBootCodeBackup(SDMDevice* pDevice, const SDMOptRomLayoutCopy& 
         message.Set("Memory allocation error!");
         return DORNE_NO_MEMORY;
     }
-    SD_UINT32 read = 0;
-    SD_UINT32 st =
-        size == 0 ? REGIO_READ_FAILED : SDGetOptionRomEx(pDevice->DeviceHandle, 0, backup->Target(), code, &read);
     // A region the library holds smaller than the layout said leaves bytes
     // that were never read: none of them may pass for the adapter's defaults.
-    if (st == 0 && read != size) st = SDERR_DATA_UNDERRUN;
+    const SD_UINT32 st = size == 0 ? REGIO_READ_FAILED : FlashReadWhole(pDevice->DeviceHandle, code, *backup);
     if (st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "DorneReadBootCodeBackup: region 0x%x (size 0x%x) unreadable: 0x%x", code,
                        size, st);
@@ -87,7 +84,6 @@ SD_INT32 DorneReadBootCodeBackup(SDMDevice* pDevice, const SDMOptRomLayoutCopy& 
                     model.text);
         return DORNE_REGION_UNREADABLE;
     }
-    backup->MarkFilled();
     return DORNE_SUCCESS;
 }
 

@@ -97,15 +97,12 @@ SD_INT32 copy_active_region(SDMDevice* device, const SDMOptRomLayoutCopy& layout
         refuse(VREL_NO_MEMORY, "Memory allocation error!");
         return VREL_NO_MEMORY;
     }
-    SD_UINT32 read = 0;
-    SD_UINT32 status = SDGetOptionRomEx(device->DeviceHandle, 0, copy.Target(), code, &read);
-    if (status == 0 && read != region->Size) status = SDERR_DATA_UNDERRUN;
+    const SD_UINT32 status = FlashReadWhole(device->DeviceHandle, code, copy);
     if (status != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Read of region 0x%x failed 0x%x (%s)", code, status,
                        SDGetErrorString(status));
         return VREL_LAYOUT_UNREADABLE;
     }
-    copy.MarkFilled();
     return 0;
 }
 
