@@ -18,6 +18,7 @@
 #include "fixtures/lists_host.h"
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
+#include "mgmt/sdapi.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -171,6 +172,44 @@ TEST_F(ZmfgUpdate, NotActivatedWritesOutsideASessionReturnTheLibraryAnswer) {
               ZMFG_WRITTEN_NOT_ACTIVATED)
         << Output();
     EXPECT_EQ(Writes().size(), 5u);
+}
+
+// A write that fails inside a flash-update session still ends the session:
+// the failure is said with its status, and the next update of the adapter
+// opens a session of its own and writes.
+TEST_F(ZmfgUpdate, FailedWriteInsideASessionEndsTheSession) {
+    zvfix::AdapterSpec& a = host_.AddChip25(0x2261, 1);   // chip type 25: writes inside a session
+    for (uint32_t region : {zvfix::kRegionBoot1, zvfix::kRegionFirmware1, zvfix::kRegionPreload1})
+        a.faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000001, 1).OnRegion(region));
+    Start();
+    const std::string text = SDGetErrorString(0x20000001);
+    const struct {
+        uint32_t region;
+        Bytes file;
+        SD_INT32 status;
+        std::string message;
+    } cases[] = {
+        {zvfix::kRegionBoot1, zvfix::MakeBootCodeChain(0x2261), ZMFG_BOOT_WRITE_FAILED,
+         "with error (0x20000001) (" + text + ")!\n"},
+        {zvfix::kRegionFirmware1, zvfix::MakeFirmwareImage({.supported = 0x40}), ZMFG_FW_WRITE_FAILED,
+         "with error (0x20000001) (" + text + ")!\n"},
+        // Any other region names the status it ends with, not the library's answer.
+        {zvfix::kRegionPreload1, Pattern(0x100, 4), ZMFG_BOOT_WRITE_FAILED,
+         "with error (0x1ca) (" + std::string(SDGetErrorString(0x1CA)) + ")!\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = File(c.file);
+        const size_t before = Writes().size();
+        EXPECT_EQ(ZMFGFlashRegionUpdate(Port(0), file.c_str(), c.region), c.status) << std::hex << c.region;
+        EXPECT_TRUE(Has(Output(), "Flash update failed on this HBA (Instance 0) " + c.message)) << Output();
+        EXPECT_EQ(Writes().size(), before) << "the failed write stored nothing";
+
+        ASSERT_EQ(ZMFGFlashRegionUpdate(Port(0), file.c_str(), c.region), ZMFG_SUCCESS)
+            << std::hex << c.region << "\n" << Output();
+        ASSERT_EQ(Writes().size(), before + 1);
+        EXPECT_EQ(Writes().back().region, c.region);
+    }
+    EXPECT_TRUE(StartsWith(zvfix::ReadRegion(HostDir(), 0, zvfix::kRegionPreload1), cases[2].file));
 }
 
 TEST_F(ZmfgUpdate, SoftRomNeedsATessikPortAndAnActivatedWrite) {
