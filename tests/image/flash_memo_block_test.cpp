@@ -6,8 +6,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <tuple>
 
 #include "core/device_discovery.h"
@@ -93,6 +96,69 @@ TEST(FlashMemoBlockData, ExistingBlockWithBadChecksumIsRewrittenSound) {
     EXPECT_EQ(VerifyChecksum32Bit({}, 1), 40);
     EXPECT_EQ(VerifyChecksum32Bit(region, 0), 29);
     EXPECT_EQ(VerifyChecksum32Bit(std::span<const uint8_t>(region).first(44), 12), 29);
+}
+
+// A local time that is not UTC for the length of a test, so that a block
+// stamped with the UTC clock shows.
+class LocalTimeZone {
+public:
+    explicit LocalTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~LocalTimeZone() {
+        if (old_) setenv("TZ", old_->c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+// Rewrites the block within one second of the clock and gives the update-time
+// bytes that second must leave (year little-endian, month, day, hour, minute,
+// second; the reserved byte as `reserved`).
+zvfix::Bytes RewriteAndExpectedTime(zvfix::Bytes& region, const MultibootVersions* v, uint8_t reserved) {
+    SDMDevice dev{};
+    for (int tries = 0; tries < 5; ++tries) {
+        const std::time_t before = std::time(nullptr);
+        EXPECT_EQ(UpdateFlashMemoBlockData(&dev, region, v), 0);
+        const std::time_t after = std::time(nullptr);
+        if (after != before) continue;   // the clock ticked during the rewrite
+        std::tm t{};
+        localtime_r(&after, &t);
+        const int year = t.tm_year + 1900;
+        return zvfix::Bytes{static_cast<uint8_t>(year), static_cast<uint8_t>(year >> 8),
+                            static_cast<uint8_t>(t.tm_mon + 1), static_cast<uint8_t>(t.tm_mday),
+                            static_cast<uint8_t>(t.tm_hour), static_cast<uint8_t>(t.tm_min),
+                            static_cast<uint8_t>(t.tm_sec), reserved};
+    }
+    ADD_FAILURE() << "the clock never held still for one rewrite";
+    return {};
+}
+
+TEST(FlashMemoBlockData, BuildDateAndUpdateTimeAtTheirPlaces) {
+    const LocalTimeZone zone("ZVT-5:45");
+    // A fresh block: the image's build date as eight digits, the local time
+    // of the rewrite, the reserved byte erased.
+    MultibootVersions v = NewVersions();
+    std::tie(v.ImageBuildYear, v.ImageBuildMonth, v.ImageBuildDay) = std::tuple(1999, 12, 31);
+    zvfix::Bytes region(0x100, 0xFF);
+    zvfix::Bytes time = RewriteAndExpectedTime(region, &v, 0xFF);
+    EXPECT_EQ(std::string(region.begin() + 24, region.begin() + 36), "19991231TRMB");
+    EXPECT_EQ(zvfix::Bytes(region.begin() + 36, region.begin() + 44), time);
+    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
+
+    // An existing block rewritten without new versions keeps its build date
+    // and reserved byte; its update time is renewed.
+    region = zvfix::MakeMemoRegion({.buildDate = "20200229"}, 0x100);
+    region[43] = 0x5A;
+    time = RewriteAndExpectedTime(region, nullptr, 0x5A);
+    EXPECT_EQ(std::string(region.begin() + 24, region.begin() + 32), "20200229");
+    EXPECT_EQ(zvfix::Bytes(region.begin() + 36, region.begin() + 44), time);
+    EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(region).first(48)), 0u);
 }
 
 using MemoOnHost = zvtest::OutputHostTest;
