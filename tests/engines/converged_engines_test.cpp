@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "fixtures/lists_host.h"
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
+#include "support/boot_code_region.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
 #include "support/failing_alloc.h"
@@ -81,6 +83,9 @@ protected:
         // The host goes with `lists`.
         if (host.adapters[0].Region(0x81) != nullptr) nicVpd = zvfix::ReadRegion(hostDir, 0, 0x81);
         if (host.adapters[0].Region(0x74) != nullptr) firmware74 = zvfix::ReadRegion(hostDir, 0, 0x74);
+        bootCode.clear();
+        for (uint32_t code : {0x07u, 0xA2u})
+            if (host.adapters[0].Region(code) != nullptr) bootCode[code] = zvfix::ReadRegion(hostDir, 0, code);
         return status;
     }
 
@@ -91,6 +96,7 @@ protected:
     std::vector<zvfix::JournalEntry> journal;
     std::vector<uint32_t> regions;
     Bytes nicVpd, firmware74;
+    std::map<uint32_t, Bytes> bootCode;   // 0x07 and 0xA2 after the run
 };
 
 TEST_F(ConvergedEngine, K7RFinalMessagesFollowPortsResetAndVpd) {
@@ -231,6 +237,45 @@ TEST_F(ConvergedEngine, TorviVpdAndResetOutcomes) {
     ASSERT_EQ(Update(Family::Torvi21, image), 0) << output;
     EXPECT_TRUE(Has(output, "Updating Adapter NIC/CNA FW... Success\n"));
     EXPECT_TRUE(Has(output, "with errors in version updates in VPD.\n")) << output;
+}
+
+// The FC and the FCoE boot code each take the adapter's defaults from their
+// own current region, are patched for their own function, and carry the
+// image's table behind their ROM chain.
+TEST_F(ConvergedEngine, TorviBootCodesKeepTheirOwnDefaultsAndCarryTheTable) {
+    using zvfix::RomImageSpec;
+    const auto bios = [](uint16_t deviceId, uint8_t fill, uint16_t ssvid) {
+        RomImageSpec b = RomImageSpec::Bios(deviceId);
+        b.defaultsFill = fill;
+        b.ssvid = ssvid;
+        return b;
+    };
+    zvfix::MultibootImageSpec spec = zvfix::TorviImageSpec();
+    spec.Component(0x07)->data = zvfix::MakeRomChain({bios(0x2031, 0x11, 0x1A77), RomImageSpec::Efi(0x2031)});
+    spec.Component(0xA2)->data = zvfix::MakeRomChain({bios(0x8031, 0x11, 0x1A77), RomImageSpec::Efi(0x8031)});
+    zvfix::AdapterSpec& a = Adapter(Family::Torvi21);
+    a.SetRegion(0x07, zvfix::MakeRomChain({bios(0x2031, 0xC7, 0x0707)}));
+    a.SetRegion(0xA2, zvfix::MakeRomChain({bios(0x8031, 0xCA, 0x0A2A)}));
+    const Bytes image = zvfix::BuildMultibootImage(spec);
+    ASSERT_EQ(Update(Family::Torvi21, image), 0) << output;
+
+    const struct {
+        uint32_t code;
+        int fill;
+        uint16_t svid;
+        const char* hwType;
+    } regionsOf[] = {{0x07, 0xC7, 0x0707, "2031"}, {0xA2, 0xCA, 0x0A2A, "8031"}};
+    for (const auto& r : regionsOf) {
+        const Bytes& flash = bootCode.at(r.code);
+        EXPECT_EQ(zvtest::DefaultsFill(flash, 0), r.fill) << std::hex << r.code;
+        EXPECT_EQ(flash[32] | flash[33] << 8, r.svid) << std::hex << r.code;
+        EXPECT_EQ(std::string(flash.begin() + 9, flash.begin() + 13), r.hwType) << std::hex << r.code;
+        EXPECT_EQ(std::string(flash.begin() + 68, flash.begin() + 74), "KV8031") << std::hex << r.code;
+        EXPECT_TRUE(zvfix::BiosChecksumOk(flash, 0)) << std::hex << r.code;
+        EXPECT_TRUE(zvtest::TableThenErasedBehindChain(flash, spec.Component(static_cast<uint16_t>(r.code))->data.size(),
+                                                       image, spec))
+            << std::hex << r.code;
+    }
 }
 
 TEST_F(ConvergedEngine, TorviWritesNothingForAnotherRequestOrTooManyEntries) {

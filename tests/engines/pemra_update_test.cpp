@@ -20,6 +20,7 @@
 #include "fixtures/rom_chain_builder.h"
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
+#include "support/boot_code_region.h"
 #include "support/e2e_support.h"
 #include "support/failing_alloc.h"
 
@@ -109,6 +110,36 @@ TEST_F(PemraUpdate, WritesTheSequenceThenTheVpdAndLeavesEverythingElse) {
     EXPECT_TRUE(Has(out, "Updating Adapter NIC/CNA VPD... Success\n")) << out;
     EXPECT_TRUE(Has(out, "Option ROM update complete. Changes have been saved to both ports of this HBA.\n"
                          "You must reboot in order for changes to take effect.\n")) << out;
+}
+
+// The FCoE boot code takes the adapter's defaults and subsystem vendor id
+// from its current region, is patched for the FCoE function and carries the
+// image's table behind its ROM chain. A current region that cannot be read
+// stops the update before any write.
+TEST_F(PemraUpdate, FcoeBootCodeKeepsTheAdaptersDefaultsAndCarriesTheTable) {
+    zvfix::RomImageSpec current = zvfix::RomImageSpec::Bios(0x8044);
+    current.defaultsFill = 0xCA;
+    current.ssvid = 0x0A2A;
+    adapter_->SetRegion(0xA2, zvfix::MakeRomChain({current}));
+    const Bytes image = zvfix::BuildMultibootImage(spec_);
+    ASSERT_EQ(Run(image), PEMRA_SUCCESS) << Output();
+    const Bytes fcoe = zvfix::ReadRegion(HostDir(), 0, 0xA2);
+    EXPECT_EQ(zvtest::DefaultsFill(fcoe, 0), 0xCA);
+    EXPECT_EQ(fcoe[32] | fcoe[33] << 8, 0x0A2A);
+    EXPECT_EQ(std::string(fcoe.begin() + 9, fcoe.begin() + 13), "8044");
+    EXPECT_EQ(std::string(fcoe.begin() + 68, fcoe.begin() + 74), "KV8044");
+    EXPECT_TRUE(zvfix::BiosChecksumOk(fcoe, 0));
+    EXPECT_TRUE(zvtest::TableThenErasedBehindChain(fcoe, spec_.Component(0xA2)->data.size(), image, spec_));
+
+    freeUserOptionROMReq();
+    lists_.reset();
+    ResetOutputChannels();
+    zvtest::ClearLogs();
+    ASSERT_EQ(SetOutOutFile(), 0);
+    adapter_->faults.push_back(zvfix::FaultSpec::Fail("flash_read", 0x20000001).OnRegion(0xA2));
+    EXPECT_EQ(Run(image), PEMRA_BOOT_CODE_UNREADABLE);
+    EXPECT_TRUE(WrittenRegions().empty());
+    EXPECT_EQ(Output(), "Unable to read FCoE boot code region of adapter 0 (KV8044)!\n");
 }
 
 TEST_F(PemraUpdate, OtherRevisionCrbInitAndMissingOptionalRegionsAreLeftOut) {
