@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "core/core_quiet.h"
 #include "core/host_info.h"
 #include "core/input_file.h"
+#include "mgmt/root_only_dir.h"
 
 namespace {
 
@@ -343,46 +345,99 @@ int copy_file_at(const char* source, int dirFd, const char* name) {
     return 0;
 }
 
-// Opens the directory the files are copied into: never through a link
-// anywhere in its path (each name is opened inside the directory opened
-// before it, without following a link, so a link planted at any level is
-// refused, "dir/." included), and only one that no user but root may write;
-// its last name is made when missing. The descriptor, or -1 with the reason.
+// A link that root owns, in a directory that only root may write, cannot
+// have been planted by another user (/var/run -> /run, /bin -> usr/bin): the
+// target directory's path follows it, at most this many, so a loop ends.
+constexpr int kMaxTargetLinks = 40;
+
+struct TargetName {
+    std::string name;
+    bool fromLink;  // a name of a link's target, never made
+};
+
+// Puts the names of `path` on `rest` (the next one to open last).
+void push_path_names(std::vector<TargetName>& rest, const std::string& path, bool fromLink) {
+    const std::size_t first = rest.size();
+    for (std::size_t at = 0; at < path.size();) {
+        const std::size_t end = std::min(path.find('/', at), path.size());
+        if (end > at) rest.push_back({path.substr(at, end - at), fromLink});
+        at = end + 1;
+    }
+    std::reverse(rest.begin() + static_cast<std::ptrdiff_t>(first), rest.end());
+}
+
+// The target of the link `name` (whose lstat is `st`) in `dirFd`, when root
+// owns the link and only root may write its directory; else empty, with
+// the reason in `why`.
+std::string trusted_link_target(int dirFd, const char* name, const struct stat& st, std::string& why) {
+    struct stat dir {};
+    if ((st.st_uid != 0 && st.st_uid != ::geteuid()) || ::fstat(dirFd, &dir) != 0 || !zvapi_root_only(dir)) {
+        why = "it is a symbolic link";
+        return {};
+    }
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(dirFd, name, target, sizeof target);
+    if (n < 0) why = std::strerror(errno);
+    else if (n == 0) why = std::strerror(ENOENT);
+    else if (static_cast<std::size_t>(n) >= sizeof target) why = std::strerror(ENAMETOOLONG);
+    else return std::string(target, static_cast<std::size_t>(n));
+    return {};
+}
+
+// Opens the directory the files are copied into: each name is opened inside
+// the directory opened before it, without following a link, so a link
+// planted at any level is refused ("dir/." included); only root's own link
+// in a directory only root may write is followed, its target walked by the
+// same rule. A missing name is made only when it is the path's last (a
+// missing middle name, or a link's missing target, is refused), and the
+// directory reached must be one that no user but root may write. The
+// descriptor, or -1 with the reason.
 int open_target_directory(const char* destination, std::string& why) {
     const std::string path = destination;
     if (path.empty()) {
         why = std::strerror(ENOENT);
         return -1;
     }
-    std::vector<std::string> names;
-    for (std::size_t at = 0; at < path.size();) {
-        const std::size_t end = std::min(path.find('/', at), path.size());
-        if (end > at) names.emplace_back(path, at, end - at);
-        at = end + 1;
-    }
+    std::vector<TargetName> rest;
+    push_path_names(rest, path, false);
     int fd = ::open(path[0] == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         why = std::strerror(errno);
         return -1;
     }
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const char* name = names[i].c_str();
+    int links = 0;
+    while (!rest.empty()) {
+        const TargetName next = std::move(rest.back());
+        rest.pop_back();
+        const char* name = next.name.c_str();
         const auto open_directory = [&] { return ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
-        int next = open_directory();
+        int opened = open_directory();
         // A directory root makes is its own and written by no one else.
-        if (next < 0 && errno == ENOENT && i + 1 == names.size() && ::mkdirat(fd, name, 0755) == 0)
-            next = open_directory();
-        if (next < 0) {
-            const int err = errno;
-            struct stat st {};
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) why = "it is a symbolic link";
-            else if (err == ENOTDIR) why = "it is not a directory";
-            else why = std::strerror(err);
+        if (opened < 0 && errno == ENOENT && rest.empty() && !next.fromLink && ::mkdirat(fd, name, 0755) == 0)
+            opened = open_directory();
+        if (opened >= 0) {
             ::close(fd);
-            return -1;
+            fd = opened;
+            continue;
         }
+        const int err = errno;
+        struct stat st {};
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            const std::string target = trusted_link_target(fd, name, st, why);
+            if (!target.empty() && ++links <= kMaxTargetLinks) {
+                push_path_names(rest, target, true);
+                if (target[0] != '/') continue;
+                ::close(fd);
+                fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (fd >= 0) continue;
+                why = std::strerror(errno);
+                return -1;
+            }
+            if (!target.empty()) why = std::strerror(ELOOP);
+        } else if (err == ENOTDIR) why = "it is not a directory";
+        else why = std::strerror(err);
         ::close(fd);
-        fd = next;
+        return -1;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) why = std::strerror(errno);

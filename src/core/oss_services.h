@@ -78,12 +78,14 @@ int GetAppDataPath(char* buffer, size_t size);
 // removed first, and no link is followed); 0, or -1 (a destination that was
 // started is removed).
 int CopyFile(const char* source, const char* destination);
-// Copies the regular files of a directory into another (created, mode 0755,
-// when missing). The destination is opened one name at a time without
-// following a link and its files are made inside that very directory; it is
-// refused (the reason in `refusal`, e.g. "it is a symbolic link") when any
-// name of its path is a link or it is no directory, or when a user other than
-// root owns it or group or others may write it.
+// Copies the regular files of a directory into another (its last name made,
+// mode 0755, when missing; a missing name before it is not). The destination
+// is opened one name at a time and its files are made inside that very
+// directory; a link in its path is followed only when root owns it and only
+// root may write the directory it lies in (at most 40, its target walked by
+// the same rule). It is refused (the reason in `refusal`, e.g. "it is a
+// symbolic link") for any other link or a name that is no directory, or when
+// a user other than root owns it or group or others may write it.
 // -1 when either is null, the source cannot be opened, the destination cannot be
 // made, is refused or is the source itself, or any file failed (its name goes
 // to `failed`).

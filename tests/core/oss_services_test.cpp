@@ -4,13 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/oss_services.h"
 #include "support/e2e_support.h"
+#include "support/other_user.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -100,6 +104,44 @@ TEST_F(OssCopy, ReportsAFileThatCannotBeWritten) {
     EXPECT_EQ(CopyFile((src_.Path() + "/missing").c_str(), (target_.Path() + "/x").c_str()), -1);
     EXPECT_EQ(CopyDirectory(nullptr, target_.Path().c_str()), -1);
     EXPECT_EQ(CopyDirectory((src_.Path() + "/missing").c_str(), target_.Path().c_str()), -1);
+}
+
+// Root's own link in a directory only root may write (/var/run -> /run) is
+// followed, relative or absolute, through another such link; any other link,
+// a loop or a missing middle name is refused and nothing is made.
+TEST_F(OssCopy, FollowsOnlyRootsOwnLinksInRootOnlyDirectories) {
+    if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs root and the private /tmp";
+    const std::string d = target_.Path(), real = d + "/real";
+    fs::create_directories(real);
+    fs::create_symlink(real, d + "/abs");
+    fs::create_symlink("real", d + "/rel");
+    fs::create_symlink("abs", d + "/chain");
+    for (const std::string& to : {d + "/abs", d + "/rel/", d + "/chain/.", d + "/rel/new"}) {
+        EXPECT_EQ(CopyDirectory(src_.Path().c_str(), to.c_str()), 0) << to;
+    }
+    EXPECT_EQ(zvtest::ReadFile(real + "/flash.cfg"), "cfg\n");
+    EXPECT_EQ(zvtest::ReadFile(real + "/new/flash.cfg"), "cfg\n");
+
+    fs::create_symlink(real, d + "/theirs");
+    ASSERT_EQ(::lchown((d + "/theirs").c_str(), zvtest::kNobody, zvtest::kNobody), 0);
+    ASSERT_TRUE(zvtest::AsUser(zvtest::kNobody, [&] { return ::symlink(real.c_str(), "/tmp/planted") == 0; }));
+    ASSERT_EQ(::symlink(real.c_str(), "/tmp/roots"), 0);   // root's, but in a directory everyone may write
+    fs::create_symlink("/tmp/roots", d + "/via");
+    fs::create_symlink("loop2", d + "/loop1");
+    fs::create_symlink("loop1", d + "/loop2");
+    fs::create_symlink(d + "/none", d + "/dangling");
+    const std::string link = "it is a symbolic link";
+    for (const auto& [to, why] : std::vector<std::pair<std::string, std::string>>{
+             {d + "/theirs/new2", link}, {"/tmp/planted/new2", link}, {"/tmp/roots/new2", link},
+             {d + "/via/new2", link}, {d + "/loop1/new2", "Too many levels of symbolic links"},
+             {d + "/missing/new2", "No such file or directory"}, {d + "/abs/missing/new2", "No such file or directory"},
+             {d + "/dangling", "No such file or directory"}}) {
+        std::string refusal;
+        EXPECT_EQ(CopyDirectory(src_.Path().c_str(), to.c_str(), nullptr, &refusal), -1) << to;
+        EXPECT_EQ(refusal, why) << to;
+    }
+    for (const std::string& made : {real + "/new2", d + "/missing", real + "/missing", d + "/none"})
+        EXPECT_FALSE(fs::exists(made)) << made;
 }
 
 // The start of the polling loop wakes whoever waits for the end of

@@ -195,6 +195,25 @@ TEST_F(PlantedInputs, ExtractNeverCopiesIntoADirectoryAnotherUserCouldHavePlante
     EXPECT_EQ(FileText("/tmp/new/flash.cfg"), FileText(inst.Path() + "/flash.cfg"));
 }
 
+// Root's own link in a directory only root may write, as /var/run -> /run:
+// "-x" copies into its target; the same link owned by another user is refused.
+TEST_F(PlantedInputs, ExtractFollowsRootsOwnLinkInARootOnlyDirectory) {
+    AddChip25(0x0289);
+    Install();
+    ASSERT_EQ(::mkdir("/run/real", 0755), 0);
+    ASSERT_EQ(::symlink("/run/real", "/run/alias"), 0);
+    zvtest::RunResult r = RunWithin(Options({"-x", "/run/alias/out"}));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(FileText("/run/real/out/flash.cfg"), FileText(inst.Path() + "/flash.cfg"));
+
+    ASSERT_EQ(::lchown("/run/alias", kNobody, kNobody), 0);
+    r = RunWithin(Options({"-x", "/run/alias/again"}));
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Error: Directory /run/alias/again is refused: it is a symbolic link; nothing copied.\n"))
+        << r.out;
+    EXPECT_FALSE(zvtest::FileExists("/run/real/again"));
+}
+
 // Nothing another user can make blocks the update: the old lock name in /tmp
 // is no lock any more, and a lock file in "/run" that is not root's own is
 // said with its reason, never taken for a run in progress.

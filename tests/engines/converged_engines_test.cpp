@@ -184,6 +184,35 @@ TEST_F(ConvergedEngine, K7RWritesTheRegionSizeOfALongerRevision54Firmware) {
     EXPECT_TRUE(Has(debugLog, "Corrected region len=0x100000 \n")) << debugLog;
 }
 
+// The cut takes padding of either kind, zeroed or erased, and nothing else:
+// a tail that holds data leaves the flash untouched.
+TEST_F(ConvergedEngine, K7RCutsZeroedOrErasedPaddingButNeverData) {
+    const auto image = [](const Bytes& tail) {
+        zvfix::MultibootImageSpec spec = zvfix::K7RImageSpec();
+        Bytes& firmware = spec.Component(0x74)->data;
+        firmware.resize(0x100000, 0x5A);
+        firmware.insert(firmware.end(), tail.begin(), tail.end());
+        return std::make_pair(zvfix::BuildMultibootImage(spec), Bytes(firmware.begin(), firmware.begin() + 0x100000));
+    };
+    for (const SD_UINT8 pad : {SD_UINT8{0x00}, SD_UINT8{0xFF}}) {
+        SCOPED_TRACE(static_cast<int>(pad));
+        const auto [bytes, expected] = image(Bytes(0x800, pad));
+        Adapter(Family::K7R);
+        ASSERT_EQ(Update(Family::K7R, bytes), 0) << output;
+        EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E, 0x70, 0x72, 0x73, 0x74, 0x81}));
+        EXPECT_EQ(firmware74, expected);
+    }
+    Bytes zeroedWithData(0x800, 0x00);
+    zeroedWithData[0x400] = 0x01;
+    for (const Bytes& tail : {zeroedWithData, Bytes(0x800, 0x5A)}) {
+        Adapter(Family::K7R);
+        EXPECT_EQ(Update(Family::K7R, image(tail).first), 34) << output;
+        EXPECT_TRUE(regions.empty());
+        EXPECT_TRUE(Has(output, "Incompatible flash image (Region size mismatched)!\n")) << output;
+        EXPECT_EQ(firmware74, Bytes(0x100000, 0xFF)) << "the erased region is left as it was";
+    }
+}
+
 TEST_F(ConvergedEngine, K7RFailedWriteOrMissingBufferIsNotAllRegions) {
     Adapter(Family::K7R).faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x70));
     EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(zvfix::K7RImageSpec())), 34);
