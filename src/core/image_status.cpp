@@ -52,6 +52,17 @@ bool reseal(std::span<SD_UINT8> record) {
     return CoreValidateChecksum32(record, IMAGE_STATUS_RECORD_SIZE) == 0;
 }
 
+// Rebuilds whichever record of a pair is not valid (`firstValid`,
+// `secondValid`: as read), each from its partner as read: both records of a
+// pair the update rewrites hold, as after a clean run, whatever role each
+// takes next. Nothing without a signature (a chip that keeps no records).
+void rebuild_invalid(std::span<SD_UINT8> first, bool firstValid, std::span<SD_UINT8> second, bool secondValid,
+                     SD_UINT32 signature) {
+    if (signature == 0) return;
+    if (!firstValid) CoreRebuildImageStatusRecord(first, second, signature);
+    if (!secondValid) CoreRebuildImageStatusRecord(second, first, signature);
+}
+
 // The lowest set bit of an auxiliary request; board configuration when none.
 SD_UINT8 requested_component(SD_UINT32 request) {
     for (SD_UINT32 bit = 0; bit < 8; ++bit) {
@@ -218,10 +229,10 @@ int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> 
     const bool second = activateSet == 2;
     std::span<SD_UINT8> active = second ? secondary : primary;
     std::span<SD_UINT8> inactive = second ? primary : secondary;
-    const bool activeValid = second ? secondaryValid : primaryValid;
     // An erased record marked active would still be ignored by the adapter,
-    // and one left half erased differs from what a clean switch writes.
-    if (!activeValid && signature != 0) CoreRebuildImageStatusRecord(active, inactive, signature);
+    // and one left torn (active or not) differs from what a clean switch
+    // writes; a rebuilt record keeps generation 0, below the new one.
+    rebuild_invalid(primary, primaryValid, secondary, secondaryValid, signature);
     active[0] |= 0x01;
     put16(active, 1, generation);
     inactive[0] &= static_cast<SD_UINT8>(~0x01);
@@ -248,7 +259,6 @@ int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> s
 
     std::span<SD_UINT8> updated = set == 1 ? first : second;
     std::span<SD_UINT8> other = set == 1 ? second : first;
-    const bool updatedValid = set == 1 ? firstValid : secondValid;
     const bool otherValid = set == 1 ? secondValid : firstValid;
     // An invalid record says nothing about the components (erased bytes are not a bitmap).
     const SD_UINT8 otherBitmap = otherValid ? other[5] : 0;
@@ -264,8 +274,8 @@ int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> s
     }
     CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Component=0x%x serving=%u set=%d bitmap 0x%x -> 0x%x",
                    component, servingCopy, set, otherBitmap, bitmap);
-    // Same reason as for the image set: an erased record must become a real one.
-    if (!updatedValid) CoreRebuildImageStatusRecord(updated, other, AUX_IMAGE_STATUS_SIGNATURE);
+    // Same reason as for the image set: a record erased or torn must become a real one.
+    rebuild_invalid(first, firstValid, second, secondValid, AUX_IMAGE_STATUS_SIGNATURE);
     put16(updated, 1, CoreNextImageStatusGeneration(genFirst, genSecond));
     updated[7] = toolId;
     updated[5] = bitmap;

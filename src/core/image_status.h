@@ -104,10 +104,9 @@ void CoreRebuildImageStatusRecord(std::span<SD_UINT8> record, std::span<const SD
 // In-memory part of the image-set switch: given the primary and secondary
 // records (at least 16 bytes each, changed in place), makes set `activateSet`
 // (1 primary, 2 secondary) the active one with a new generation. A record that
-// is not valid for the chip and is being activated is first rebuilt whole
-// (CoreRebuildImageStatusRecord), so that it counts as active and holds what
-// a switch from a sound record writes; the record being deactivated only
-// loses its mask bit. Both checksums are recomputed.
+// is not valid for the chip, whichever role it takes, is first rebuilt whole
+// (CoreRebuildImageStatusRecord, generation 0), so that both hold what a
+// switch from sound records writes. Both checksums are recomputed.
 // 0, or -1 when a record is too short or a checksum does not hold.
 int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
                                int activateSet);
@@ -118,7 +117,7 @@ int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> 
 // other record's bitmap with the requested component pointing at the copy
 // that does not serve (`servingCopy` 1: the secondary, 2: the primary; 0, not
 // known: the component's bit inverted), and the active mask; clears the other
-// record's mask; recomputes both checksums. An invalid updated record is
+// record's mask; recomputes both checksums. An invalid record (either one) is
 // rebuilt whole first. The component is the lowest set bit of
 // `componentRequest` (board configuration when none); bits above the four
 // components are never moved. 0, or -1 when a record is too short or a

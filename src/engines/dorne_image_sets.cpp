@@ -114,7 +114,23 @@ DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets) {
 bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) {
     const DorneSetState p = DorneBootState(sets.primary);
     const DorneSetState s = DorneBootState(sets.secondary);
-    if (p.mask == 1 && s.mask == 0) return false;
+    if (p.mask == 1 && s.mask == 0) {
+        // The primary set boots already; only a secondary record that reads
+        // but does not hold (torn by a cut) is written, one generation
+        // behind, as a switch from the secondary leaves it. The primary's
+        // record is not rewritten.
+        if (!sets.secondary.readable || sets.secondary.valid) return false;
+        const SD_UINT16 behind = p.generation == 0 ? 0 : static_cast<SD_UINT16>(p.generation - 1);
+        plan->activeSet = 1;
+        plan->writePrimary = false;
+        plan->primaryGeneration = p.generation;
+        plan->secondaryGeneration = behind;
+        plan->primary = sets.primary.bytes;
+        plan->secondary = DornePrepareRecord(sets.secondary, sets.primary, false, behind);
+        VORNLogMessage(VORN_MSG_DEBUG, "DornePlanOfflineRecords: primary gen=%u active, secondary rebuilt with gen %u",
+                       p.generation, behind);
+        return true;
+    }
     // Neither record could be read: both are left as they are, and the
     // primary set is written as always.
     if (!sets.primary.readable && !sets.secondary.readable) return false;
@@ -131,6 +147,7 @@ bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) 
         newSecondary = 0;
     }
     plan->activeSet = 1;
+    plan->writePrimary = true;
     plan->primaryGeneration = newPrimary;
     plan->secondaryGeneration = newSecondary;
     plan->primary = DornePrepareRecord(sets.primary, sets.secondary, true, newPrimary);

@@ -45,6 +45,7 @@ SD_UINT32 DorneBootSet(const DorneImageSets& sets);
 // The records to write, in memory; each 16 bytes with its checksum.
 struct DorneRecordPlan {
     SD_UINT32 activeSet = 1;                 // the set the records make active
+    bool writePrimary = true;                // false: the primary's record stays as it is
     SD_UINT16 primaryGeneration = 0;
     SD_UINT16 secondaryGeneration = 0;
     std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> primary{};
@@ -55,8 +56,11 @@ struct DorneRecordPlan {
 // active with the larger generation plus one (16 bits, 0xFFFF becomes 1).
 DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets);
 // The off-line update always writes the primary set. False when the primary
-// set already boots by its mask (1/0), or neither record could be read: the
-// records then stay. Otherwise the
+// set already boots by its mask (1/0) and the secondary record holds or
+// cannot be read, or neither record could be read: the records then stay.
+// With the primary booting and the secondary record readable but not valid,
+// only the secondary is written (writePrimary false), rebuilt one generation
+// behind the primary (0 behind 0). Otherwise the
 // records make the primary set active: with the secondary active or ahead, the
 // primary takes the secondary's generation and the secondary one less; equal
 // generations move the primary one up; a primary ahead keeps both. A primary

@@ -209,7 +209,9 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     // ---- Then the records that make the primary set the one the adapter starts from ------
     if (status == DORNE_SUCCESS && writeRecords) {
         const std::array<SD_UINT32, 2> order = {IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY};
-        status = DorneWriteImageStatusRecords(writer, sets, records, order, false, true, true);
+        status = DorneWriteImageStatusRecords(writer, sets, records,
+                                              std::span(order).subspan(records.writePrimary ? 0 : 1), false, true,
+                                              true);
     }
 
     // The memo block goes last: the next run compares its version with the

@@ -2,6 +2,7 @@
 // auxiliary component flip, checked by decoding the bytes they leave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <tuple>
 #include <utility>
@@ -101,7 +102,9 @@ TEST(ImageStatusSwitch, ErasedRecordsBecomeRealActiveRecord) {
         EXPECT_TRUE(CoreIsImageStatusRegionValid(on, IMAGE_STATUS_SIGNATURE_27)) << set;
         EXPECT_EQ(CoreGetImageStatusGenerationNumber(on), 1);
         EXPECT_EQ(CoreGetImageStatusVersion(on), IMAGE_STATUS_FORMAT_MAJOR | (IMAGE_STATUS_FORMAT_MINOR << 8));
-        EXPECT_EQ(off[0], 0xFE);
+        // The other erased record is rebuilt too: valid, inactive, behind the active one.
+        EXPECT_TRUE(CoreIsImageStatusRegionValid(off, IMAGE_STATUS_SIGNATURE_27)) << set;
+        EXPECT_EQ(std::tuple(off[0], CoreGetImageStatusGenerationNumber(off)), std::tuple(0, 0));
         EXPECT_EQ(word_sum(off), 0u);
         EXPECT_EQ(active_set(p, s, 27), set);
     }
@@ -133,6 +136,37 @@ TEST(ImageStatusSwitch, AnErasedRecordIsRebuiltAsACleanSwitchWritesIt) {
     Record p = erased(), s = erased();
     ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 25, 2), 0);
     EXPECT_EQ(std::tuple(s[0], s[5], s[6], s[7]), std::tuple(1, 0, 0, 0));
+}
+
+// A record torn partway by a cut (its signature or checksum erased) that the
+// update deactivates: written back valid, inactive and behind the active
+// one, with the bytes its sound partner held before the update.
+TEST(ImageStatusSwitch, ATornRecordBeingDeactivatedIsRebuiltToo) {
+    const auto torn_from = [](Record r, size_t from) {
+        std::fill(r.begin() + static_cast<long>(from), r.end(), SD_UINT8{0xFF});
+        return r;
+    };
+    for (size_t from : {4u, 8u, 12u}) {
+        SCOPED_TRACE(from);
+        Record p = torn_from(make_record(1, 1, IMAGE_STATUS_SIGNATURE_27, 0, 6), from);
+        Record s = make_record(0, 0, IMAGE_STATUS_SIGNATURE_27, 0, 6);
+        ASSERT_EQ(active_set(p, s, 27), 1);
+        ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 27, 2), 0);
+        EXPECT_EQ(p, make_record(0, 0, IMAGE_STATUS_SIGNATURE_27, 0, 6));
+        EXPECT_EQ(s, make_record(1, 1, IMAGE_STATUS_SIGNATURE_27, 0, 6));
+        EXPECT_EQ(active_set(p, s, 27), 2);
+
+        // The auxiliary pair: the torn first record was active, the flip
+        // updates the second; the torn one keeps the second's earlier bitmap
+        // and tool id, while the updated one moves only the component.
+        Record first = torn_from(make_record(1, 1, AUX_IMAGE_STATUS_SIGNATURE, 0x04, 3), from);
+        Record second = make_record(0, 0, AUX_IMAGE_STATUS_SIGNATURE, 0x02, 5);
+        int set = 0;
+        ASSERT_EQ(CoreBuildAuxImageStatusFlip(first, second, AUX_COMPONENT_BOARD_CONFIG, 9, &set, 1), 0);
+        EXPECT_EQ(set, 2);
+        EXPECT_EQ(first, make_record(0, 0, AUX_IMAGE_STATUS_SIGNATURE, 0x02, 5));
+        EXPECT_EQ(second, make_record(1, 1, AUX_IMAGE_STATUS_SIGNATURE, 0x01, 9));
+    }
 }
 
 // The board configuration goes to the copy that does not serve (from the

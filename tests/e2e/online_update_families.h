@@ -20,6 +20,7 @@
 
 #include "fixtures/adapters_properties_builder.h"
 #include "fixtures/board_template_builder.h"
+#include "fixtures/byte_order.h"
 #include "fixtures/flash_cfg_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/image_component_builder.h"
@@ -167,9 +168,15 @@ inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, 
     const ToolRun fresh = RebootTool("--verify " + onlyNewPath + " " + dir);
     EXPECT_EQ(fresh.status, 0) << fresh.out;
     for (const auto& [a, b] : f.recordPairs) {
-        const bool one = Active(zvfix::ReadRegion(dir, 0, a));
-        const bool two = Active(zvfix::ReadRegion(dir, 0, b));
+        const Bytes first = zvfix::ReadRegion(dir, 0, a), second = zvfix::ReadRegion(dir, 0, b);
+        const bool one = Active(first);
+        const bool two = Active(second);
         EXPECT_NE(one, two) << std::hex << "records 0x" << a << "/0x" << b << " active " << one << two;
+        // Both hold, the inactive one too: the pair's signature and their checksums.
+        EXPECT_TRUE(zvfix::Le32(first, 12) == zvfix::Le32(second, 12) && zvfix::Le32(first, 12) != 0xFFFFFFFF &&
+                    zvfix::Le32(first, 8) == zvfix::ImageStatusChecksum(first) &&
+                    zvfix::Le32(second, 8) == zvfix::ImageStatusChecksum(second))
+            << std::hex << "records 0x" << a << "/0x" << b << " not both valid";
     }
     if (f.served) f.served(dir, control, false);
     const size_t settled = zvfix::ReadJournal(dir).size();

@@ -66,5 +66,8 @@ protected:
 
 TEST_F(RecordCut, Chip25OnlineUpdate) { Check(Chip25(true)); }
 TEST_F(RecordCut, Chip27OnlineUpdate) { Check(Chip27()); }
+// The off-line engine leaves the primary set booting from its record alone
+// when the secondary's write is cut: the rerun writes that one back.
+TEST_F(RecordCut, Chip25OfflineUpdate) { Check(Chip25(false, true)); }
 
 }  // namespace

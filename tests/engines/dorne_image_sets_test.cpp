@@ -121,6 +121,35 @@ TEST(DorneImageSets, OfflineMakesThePrimaryActiveUnlessItAlreadyIs) {
     EXPECT_EQ(Read(plan.primary), std::make_pair(1, 6));
 }
 
+// The primary boots but the secondary record does not hold (a cut erased or
+// tore it): only the secondary is written, one generation behind, as a clean
+// switch leaves it; the primary's record is not touched.
+TEST(DorneImageSets, OfflineRebuildsATornSecondaryBehindTheBootingPrimary) {
+    DorneStatusRecord torn = Valid(0x96, 0, 6);
+    std::fill(torn.bytes.begin() + 8, torn.bytes.end(), SD_UINT8{0xFF});
+    torn.valid = false;
+    for (const DorneStatusRecord& secondary : {Blank(0x96), torn}) {
+        DorneRecordPlan plan;
+        const DorneStatusRecord primary = Valid(0x95, 1, 7);
+        ASSERT_TRUE(DornePlanOfflineRecords(Sets(primary, secondary), &plan));
+        EXPECT_FALSE(plan.writePrimary);
+        EXPECT_EQ(plan.primary, primary.bytes);
+        EXPECT_EQ(Read(plan.secondary), std::make_pair(0, 6));
+        const zvfix::Bytes clean = zvfix::MakeImageStatusRecord(0, 6, zvfix::kSigImageStatus25);
+        EXPECT_TRUE(std::equal(clean.begin(), clean.end(), plan.secondary.begin()));
+
+        // Generation 0 has none behind it: the tie still goes to the primary.
+        ASSERT_TRUE(DornePlanOfflineRecords(Sets(Valid(0x95, 1, 0), secondary), &plan));
+        EXPECT_EQ(Read(plan.secondary), std::make_pair(0, 0));
+        // The next switch writes both records again.
+        ASSERT_TRUE(DornePlanOfflineRecords(Sets(Valid(0x95, 0, 3), Valid(0x96, 1, 9)), &plan));
+        EXPECT_TRUE(plan.writePrimary);
+    }
+    // A secondary that cannot be read is left alone.
+    DorneRecordPlan plan;
+    EXPECT_FALSE(DornePlanOfflineRecords(Sets(Valid(0x95, 1, 7), Blank(0x96, false)), &plan));
+}
+
 // Records read from a host. The engine's layout names the primary record's
 // region, the library's no longer does: that record is unread, never taken
 // from bytes no read filled (the secondary's, read just before into memory
