@@ -429,6 +429,14 @@ int UpdateAdapterMCTPSupport(int enable) {
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking for compatibility...");
 
     char line[VORN_LINE_SIZE];
+    // The host's update lock comes before the first adapter access: the count
+    // reads every adapter's flash, and would wait there on a run that is
+    // inside a flash operation instead of saying at once that it is running.
+    std::snprintf(line, sizeof line, "MCTP config %s: ", word);
+    if (!TakeUpdateLockOrSay(line)) {
+        DeleteFlashCtrVersionList();
+        return kPassAllFailed;
+    }
     SD_UINT32 count = 0;
     if (GetNumberOfAdapterToUpdate(family, &count) != 0) {
         std::snprintf(line, sizeof line, "MCTP config %s: No compatible HBA found!", word);
@@ -440,11 +448,6 @@ int UpdateAdapterMCTPSupport(int enable) {
     // Nothing has been written yet: an interrupt so far ends the run as before
     // the update, not after writing every adapter.
     VORNHandlePendingInterrupt();
-    std::snprintf(line, sizeof line, "MCTP config %s: ", word);
-    if (!TakeUpdateLockOrSay(line)) {
-        DeleteFlashCtrVersionList();
-        return kPassAllFailed;
-    }
     std::snprintf(line, sizeof line, "MCTP config %s: Started...", word);
     scfxPrint("%s", line);
     PrintOutPut("%s", line);

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,16 @@ TEST_F(MctpUpdate, WithoutFlashCfgTheRunEndsWithFive) {
     EXPECT_EQ(r.status, 5) << r.out << r.err;
     EXPECT_EQ(r.outputFile, "Unable to open file " + inst.Path() + "/flash.cfg!\n");
     EXPECT_FALSE(Has(r.out, "Started"));
+
+    // The file is read before the host's update lock is sought: the same
+    // while another run holds the lock.
+    const int lock = ::open("/run/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    const RunResult held = Run();
+    ::close(lock);
+    EXPECT_EQ(held.status, 5) << held.out << held.err;
+    EXPECT_EQ(held.outputFile, r.outputFile);
 }
 
 TEST_F(MctpUpdate, NoAdapterWithARecordEndsWithTenInBothForms) {
