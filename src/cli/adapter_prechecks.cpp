@@ -20,7 +20,8 @@ bool PrecheckAdapter(SDMDevice* port, const AdapterPrecheckRequest& request, Ada
         if (request.imageHeader != nullptr) scfxPrint("%s", request.imageHeader);
         out->imageStatus = CheckUpdateImage(port, request.imageFile, request.allPorts);
         // Another process's session refuses the engine only after the image
-        // passed; its tables and VPDs must not be written first.
+        // passed, and the tables and VPDs written ahead of the engine must not
+        // be written first (chip type 27 has none: its engine refuses it).
         if (out->imageStatus == 0) out->sessionStatus = CheckUpdateSession(port, request.allPorts);
         ReleaseOutputFileLines(out->Refused());
         VORNLogMessage(VORN_MSG_DEBUG, "PrecheckAdapter: HBA %u image status %d session status %d",

@@ -15,7 +15,7 @@ struct AdapterPrecheckRequest {
 struct AdapterPrecheck {
     SD_UINT32 damagedVpd = 0;       // an FC VPD region that cannot be rebuilt (its line is said)
     SD_INT32 imageStatus = 0;       // the update's refusal of the image (its lines are said)
-    SD_INT32 sessionStatus = 0;     // the engine's refusal of its session: another process holds one (said)
+    SD_INT32 sessionStatus = 0;     // the chip-type-25 engine's refusal of its session: another process holds one (said)
     FcVpdRepairPlan vpdRepair;      // the FC VPD regions to rebuild before the update
     bool Refused() const { return damagedVpd != 0 || imageStatus != 0 || sessionStatus != 0; }
     // The update's status for a refusal by the image or the session; 0 otherwise.
@@ -24,8 +24,9 @@ struct AdapterPrecheck {
 
 // Judges the adapter's FC VPDs (chip type 25, whose updates write them:
 // PlanFcVpdRepair) and, when an image will be written, the image as the
-// update would refuse it (CheckUpdateImage), then the flash-update session
-// its engine would open, refused while another process holds the adapter's
+// update would refuse it (CheckUpdateImage), then, on chip type 25, whose
+// tables and VPDs are written ahead of its engine, the flash-update session
+// that engine would open, refused while another process holds the adapter's
 // (CheckUpdateSession). These checks show their lines only when they refuse.
 // Nothing is written. False when refused.
 bool PrecheckAdapter(SDMDevice* port, const AdapterPrecheckRequest& request, AdapterPrecheck* out);

@@ -48,8 +48,8 @@ std::string ModelOf(const SDMDevice* port) {
 }
 
 // Before the first write to the adapter: its FC VPDs judged, the image
-// checked as the update would and its engine's session sought while another
-// process holds one (adapter_prechecks.h), then an FC VPD that a
+// checked as the update would and (chip type 25) its engine's session sought
+// while another process holds one (adapter_prechecks.h), then an FC VPD that a
 // cut write left damaged rebuilt from its intact other copy, with the
 // multiboot version the adapter carries. 0 when the update may go on; else
 // the adapter's status, its lines said.

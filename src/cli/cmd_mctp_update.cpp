@@ -113,14 +113,28 @@ void release_sessions_on_signal(int) {
     zvapi_shdb_leave_on_exit();
 }
 
-// The adapter's own record and the policy's verdict on it.
-int policy_of(SDMDevice* port, FlashCtrVersion& file, FlashCtrVersion& hba, ProgressBar* bar) {
-    BuildFlashCtrListFromHBA(port, &hba);
+// The adapter's own record and the policy's verdict on it, read before the
+// adapter's first write (whether its image will be written decides what is
+// checked first) but said where the update reads them, after its tables.
+struct AdapterPolicy {
+    int policy = FLASH_POLICY_NO_UPDATE;
+    bool multibootRead = false;
+};
+
+AdapterPolicy read_policy(SDMDevice* port, const FlashCtrVersion& file, FlashCtrVersion& hba) {
+    AdapterPolicy p;
+    p.multibootRead = ReadFlashCtrVersionFromHBA(port, &hba);
+    p.policy = FlashUpdatePolicyVerdict(CoreGetISPType(port), &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
+    return p;
+}
+
+void say_policy(SDMDevice* port, const FlashCtrVersion& file, const FlashCtrVersion& hba, const AdapterPolicy& p,
+                ProgressBar* bar) {
+    if (p.multibootRead) LogFlashCtrMultibootVersion(&hba);
     log_hba_entry("UpdateAdapteFwComponents", port, hba);
     ProgressBarIncrement(bar);
-    const int policy = GetFlashUpdatePolicy(port, &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
-    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: NeedUpdate=%d", policy);
-    return policy;
+    GetFlashUpdatePolicy(port, &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
+    VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: NeedUpdate=%d", p.policy);
 }
 
 // The adapter's pre-checks (adapter_prechecks.h): its FC VPDs, and its image
@@ -217,15 +231,17 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         log_file_entry("UpdateAdapteFwComponents", port, *file);
 
         const int instance = static_cast<int>(port->DeviceNumber);
-        // The policy's verdict first: whether the adapter needs its image
-        // decides whether a refusal of that image matters.
-        const int policy = policy_of(port, *file, *hba, pProgressBar);
+        // Whether the adapter needs its image decides whether a refusal of
+        // that image matters.
+        const AdapterPolicy verdict = read_policy(port, *file, *hba);
+        const int policy = verdict.policy;
         // Nothing is written to an adapter whose image could not be named
         // whole, or that the update dispatch would refuse: the refusal comes
         // before the preload and board-configuration steps, not after them.
         const bool nameTooLong = FlashCtrFileNameTooLong(file.get());
         const SD_INT32 refusal = nameTooLong ? UPD_SUCCESS : CheckUpdateRefusal(port, PortUpdateOption, false);
         if (nameTooLong || refusal != UPD_SUCCESS) {
+            say_policy(port, *file, *hba, verdict, pProgressBar);
             ProgressBarIncrement(pProgressBar);
             if (policy == FLASH_POLICY_NO_UPDATE) {
                 report_not_required(model, *hba);
@@ -254,6 +270,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
                       model, hba->Multiboot[0], hba->Multiboot[1], hba->Multiboot[2], file->Multiboot[0],
                       file->Multiboot[1], file->Multiboot[2]);
         if (!precheck_adapter(port, file->FileName, policy, PortUpdateOption, upgrading, &precheck)) {
+            say_policy(port, *file, *hba, verdict, pProgressBar);
             ++needed;
             if (precheck.damagedVpd != 0) {
                 scfxPrint("HBA %s (instance %d): MBI update skipped after a failed step; the adapter was not updated.",
@@ -270,6 +287,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         // A torn table the adapter keeps once, with no copy kept on the host to
         // rebuild it from: the adapter fails before anything is written to it.
         if (CheckSingleCopyTablesBeforeUpdate(port, kPreloadTemplate) != 0) {
+            say_policy(port, *file, *hba, verdict, pProgressBar);
             ++needed;
             continue;
         }
@@ -324,6 +342,7 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         } else {
             ProgressBarIncrement(pProgressBar);
         }
+        say_policy(port, *file, *hba, verdict, pProgressBar);
 
         if (!stepFailed && !RepairAdapterFcVpds(port, precheck, hba->Multiboot, DisableReset)) stepFailed = true;
         if (stepFailed) {
@@ -410,6 +429,14 @@ int UpdateAdapterMCTPSupport(int enable) {
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterMCTPSupport: Checking for compatibility...");
 
     char line[VORN_LINE_SIZE];
+    // The host's update lock comes before the first adapter access: the count
+    // reads every adapter's flash, and would wait there on a run that is
+    // inside a flash operation instead of saying at once that it is running.
+    std::snprintf(line, sizeof line, "MCTP config %s: ", word);
+    if (!TakeUpdateLockOrSay(line)) {
+        DeleteFlashCtrVersionList();
+        return kPassAllFailed;
+    }
     SD_UINT32 count = 0;
     if (GetNumberOfAdapterToUpdate(family, &count) != 0) {
         std::snprintf(line, sizeof line, "MCTP config %s: No compatible HBA found!", word);
@@ -421,11 +448,6 @@ int UpdateAdapterMCTPSupport(int enable) {
     // Nothing has been written yet: an interrupt so far ends the run as before
     // the update, not after writing every adapter.
     VORNHandlePendingInterrupt();
-    std::snprintf(line, sizeof line, "MCTP config %s: ", word);
-    if (!TakeUpdateLockOrSay(line)) {
-        DeleteFlashCtrVersionList();
-        return kPassAllFailed;
-    }
     std::snprintf(line, sizeof line, "MCTP config %s: Started...", word);
     scfxPrint("%s", line);
     PrintOutPut("%s", line);

@@ -261,15 +261,18 @@ FlashCtrVersion* GetVersionFromFlashCtrFile(SDMDevice* pDevice, FlashCtrVersion*
     return record;
 }
 
-void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UINT16 subSysDeviceId,
-                                    SD_UINT16 subSysVendorId, const DEVICENODEPROPERTY& node,
-                                    const SD_UINT8* multiboot) {
-    if (record == nullptr) return;
+namespace {
+
+// FillFlashCtrVersionFromAdapter without its core-log line: true when the
+// multiboot version was filled in.
+bool fill_from_adapter(FlashCtrVersion* record, int chipType, SD_UINT16 subSysDeviceId, SD_UINT16 subSysVendorId,
+                       const DEVICENODEPROPERTY& node, const SD_UINT8* multiboot) {
+    if (record == nullptr) return false;
     copy_text(record->SubSysDeviceID, sizeof record->SubSysDeviceID, id_text(subSysDeviceId));
     copy_text(record->SubSysVendorID, sizeof record->SubSysVendorID,
               id_text(subSysVendorId));
     copy_text(record->Model, sizeof record->Model, std::string(node.Model, strnlen(node.Model, sizeof node.Model)));
-    if (chipType < 8) return;
+    if (chipType < 8) return false;
 
     char text[64];
     const std::string rom(node.OptionRomVersion, strnlen(node.OptionRomVersion, sizeof node.OptionRomVersion));
@@ -286,14 +289,34 @@ void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UI
                       node.BIFwVersion[2]);
         FillVersion(text, record->Risc);
     }
-    if (chipType < 12 || multiboot == nullptr) return;
+    if (chipType < 12 || multiboot == nullptr) return false;
     std::snprintf(text, sizeof text, "%d.%02d.%02d", multiboot[0], multiboot[1], multiboot[2]);
-    CoreLogMessage(ZV_MSG_INFO, "BuildFlashCtrListFromHBA: MultibootVersion=%s", text);
     FillVersion(text, record->Multiboot);
+    return true;
+}
+
+}  // namespace
+
+void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UINT16 subSysDeviceId,
+                                    SD_UINT16 subSysVendorId, const DEVICENODEPROPERTY& node,
+                                    const SD_UINT8* multiboot) {
+    if (fill_from_adapter(record, chipType, subSysDeviceId, subSysVendorId, node, multiboot))
+        LogFlashCtrMultibootVersion(record);
+}
+
+void LogFlashCtrMultibootVersion(const FlashCtrVersion* record) {
+    if (record == nullptr) return;
+    CoreLogMessage(ZV_MSG_INFO, "BuildFlashCtrListFromHBA: MultibootVersion=%d.%02d.%02d", record->Multiboot[0],
+                   record->Multiboot[1], record->Multiboot[2]);
 }
 
 FlashCtrVersion* BuildFlashCtrListFromHBA(SDMDevice* pDevice, FlashCtrVersion* record) {
-    if (pDevice == nullptr || record == nullptr) return nullptr;
+    if (ReadFlashCtrVersionFromHBA(pDevice, record)) LogFlashCtrMultibootVersion(record);
+    return pDevice != nullptr ? record : nullptr;
+}
+
+bool ReadFlashCtrVersionFromHBA(SDMDevice* pDevice, FlashCtrVersion* record) {
+    if (pDevice == nullptr || record == nullptr) return false;
     const std::span<const SD_UINT8> nvram(pDevice->DeviceCurrentNVRAM);
     const auto ssdid = static_cast<SD_UINT16>(SDGetVariableValue(pDevice->DeviceHandle, nvram, 128) & 0xFFFF);
     const auto ssvid = static_cast<SD_UINT16>(SDGetVariableValue(pDevice->DeviceHandle, nvram, 127) & 0xFFFF);
@@ -301,9 +324,29 @@ FlashCtrVersion* BuildFlashCtrListFromHBA(SDMDevice* pDevice, FlashCtrVersion* r
     SD_UINT8 multiboot[3] = {0, 0, 0};
     const bool haveMultiboot =
         chipType >= 12 && ReadAdapterMultibootVersion(pDevice, multiboot) == 0;
-    FillFlashCtrVersionFromAdapter(record, chipType, ssdid, ssvid, pDevice->DeviceNodeProperty,
-                                   haveMultiboot ? multiboot : nullptr);
-    return record;
+    return fill_from_adapter(record, chipType, ssdid, ssvid, pDevice->DeviceNodeProperty,
+                             haveMultiboot ? multiboot : nullptr);
+}
+
+int FlashUpdatePolicyVerdict(int chipType, const FlashCtrVersion* pHBAVersion, const FlashCtrVersion* pFileVersion,
+                             int flashUpdateMode, int forceOption) {
+    if (pHBAVersion == nullptr || pFileVersion == nullptr) return FLASH_POLICY_NO_UPDATE;
+    const std::string hba = policy_text(pHBAVersion->Multiboot);
+    const std::string file = policy_text(pFileVersion->Multiboot);
+    switch (flashUpdateMode) {
+        case FLASH_MODE_FORCE_WRITE: return FLASH_POLICY_UPDATE;
+        case FLASH_MODE_STANDARD:
+            if (chipType < 15) return FLASH_POLICY_NO_UPDATE;
+            return striscmp(hba.c_str(), file.c_str()) != 0 || forceOption != 0 ? FLASH_POLICY_UPDATE
+                                                                                 : FLASH_POLICY_NO_UPDATE;
+        case FLASH_MODE_REWRITE:
+            if (chipType < 15) return FLASH_POLICY_NO_UPDATE;
+            return hba.compare(file) <= 0 ? FLASH_POLICY_UPDATE : FLASH_POLICY_NO_UPDATE;
+        case FLASH_MODE_DOWNGRADE:
+            return chipType >= 15 && striscmp(hba.c_str(), file.c_str()) != 0 ? FLASH_POLICY_DOWNGRADE
+                                                                                : FLASH_POLICY_NO_UPDATE;
+        default: return FLASH_POLICY_NO_UPDATE;
+    }
 }
 
 int GetFlashUpdatePolicy(const SDMDevice* pDevice, const FlashCtrVersion* pHBAVersion,
@@ -311,7 +354,7 @@ int GetFlashUpdatePolicy(const SDMDevice* pDevice, const FlashCtrVersion* pHBAVe
     const int chipType = pDevice != nullptr ? CoreGetISPType(pDevice) : 2;
     VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: ispType=%d FlashUpdateType=%d ForceUpdateMode=%d", chipType,
                    flashUpdateMode, forceOption);
-    int result = FLASH_POLICY_NO_UPDATE;
+    const int result = FlashUpdatePolicyVerdict(chipType, pHBAVersion, pFileVersion, flashUpdateMode, forceOption);
     if (pHBAVersion == nullptr || pFileVersion == nullptr) {
         VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: returns %d", result);
         return result;
@@ -323,7 +366,6 @@ int GetFlashUpdatePolicy(const SDMDevice* pDevice, const FlashCtrVersion* pHBAVe
     switch (flashUpdateMode) {
         case FLASH_MODE_FORCE_WRITE:
             CoreLogMessage(ZV_MSG_INFO, "Force Write mode.");
-            result = FLASH_POLICY_UPDATE;
             break;
         case FLASH_MODE_STANDARD:
         case FLASH_MODE_REWRITE:
@@ -332,13 +374,6 @@ int GetFlashUpdatePolicy(const SDMDevice* pDevice, const FlashCtrVersion* pHBAVe
                            file.c_str());
             VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: HBA %d - %s MBI version=%s", instance, model,
                            hba.c_str());
-            if (chipType >= 15) {
-                if (flashUpdateMode == FLASH_MODE_STANDARD)
-                    result = (striscmp(hba.c_str(), file.c_str()) != 0 || forceOption != 0) ? FLASH_POLICY_UPDATE
-                                                                                             : FLASH_POLICY_NO_UPDATE;
-                else
-                    result = hba.compare(file) <= 0 ? FLASH_POLICY_UPDATE : FLASH_POLICY_NO_UPDATE;
-            }
             break;
         case FLASH_MODE_DOWNGRADE:
             CoreLogMessage(ZV_MSG_INFO, "Force Downgrade mode.");
@@ -346,7 +381,6 @@ int GetFlashUpdatePolicy(const SDMDevice* pDevice, const FlashCtrVersion* pHBAVe
                            file.c_str());
             VORNLogMessage(VORN_MSG_DEBUG, "GetFlashUpdatePolicy: HBA %d - %s Adapter MBI version=%s", instance, model,
                            hba.c_str());
-            if (chipType >= 15 && striscmp(hba.c_str(), file.c_str()) != 0) result = FLASH_POLICY_DOWNGRADE;
             break;
         default:
             CoreLogMessage(ZV_MSG_ERROR, "GetFlashUpdatePolicy: Unknown command line option!");

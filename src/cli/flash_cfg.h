@@ -96,9 +96,17 @@ void FillFlashCtrVersionFromAdapter(FlashCtrVersion* record, int chipType, SD_UI
 // (GetExistingCNAFlashImageVersions; none when that read fails). Null for a
 // null device or record, else `record`.
 FlashCtrVersion* BuildFlashCtrListFromHBA(_tagSDMDevice* pDevice, FlashCtrVersion* record);
+// The same without its core-log line, for a caller that must know the record
+// before the point where it says it: true when the multiboot version was read
+// (LogFlashCtrMultibootVersion then says the line BuildFlashCtrListFromHBA says).
+bool ReadFlashCtrVersionFromHBA(_tagSDMDevice* pDevice, FlashCtrVersion* record);
+void LogFlashCtrMultibootVersion(const FlashCtrVersion* record);
 
 // 0 no update, 1 update, 2 downgrade, from the two multiboot versions, the
 // chip type of the port (2 without a port), the flash-update mode and the
 // force option.
 int GetFlashUpdatePolicy(const _tagSDMDevice* pDevice, const FlashCtrVersion* pHBAVersion,
                          const FlashCtrVersion* pFileVersion, int flashUpdateMode, int forceOption);
+// GetFlashUpdatePolicy's result for the chip type, without its lines.
+int FlashUpdatePolicyVerdict(int chipType, const FlashCtrVersion* pHBAVersion, const FlashCtrVersion* pFileVersion,
+                             int flashUpdateMode, int forceOption);

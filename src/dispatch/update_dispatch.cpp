@@ -293,17 +293,11 @@ SD_INT32 CheckUpdateImage(SDMDevice* pDevice, const char* ROMFileName, SD_INT32 
 SD_INT32 CheckUpdateSession(SDMDevice* pDevice, SD_INT32 AllPorts) {
     if (pDevice == nullptr || isVirtualPortHBA(pDevice) != 0) return UPD_SUCCESS;
     SDMDevice* port = AllPorts != 0 ? FindSDMDeviceToUpdateFlash(pDevice) : pDevice;
-    const SD_INT32 updateClass = doISPCheckForOptionROM(port);
-    if (updateClass != UPDCLASS_DORNE && updateClass != UPDCLASS_VREL) return UPD_SUCCESS;
+    if (doISPCheckForOptionROM(port) != UPDCLASS_DORNE) return UPD_SUCCESS;
     if (!is_go(update_type(port, AllPorts))) return UPD_SUCCESS;
-    // The engines open their session on the handle they are given.
-    if (!zvapi_flash_session_held(pDevice->DeviceHandle)) return UPD_SUCCESS;
-    SD_INT32 status = UPD_SUCCESS;
-    if (updateClass == UPDCLASS_VREL) {
-        status = VrelOnlineRefuseHeldSession();
-    } else if (dorne_online(pDevice)) {
-        status = DorneOnlineRefuseHeldSession();
-    }
+    // The engine opens its session on the handle it is given.
+    if (!zvapi_flash_session_held(pDevice->DeviceHandle) || !dorne_online(pDevice)) return UPD_SUCCESS;
+    const SD_INT32 status = DorneOnlineRefuseHeldSession(pDevice);
     VORNLogMessage(VORN_MSG_DEBUG, "CheckUpdateSession: HBA %u status %d", pDevice->DeviceNumber, status);
     return status;
 }

@@ -64,12 +64,14 @@ SD_INT32 CheckUpdateRefusal(SDMDevice* pDevice, SD_INT32 AllPorts, bool report =
 SD_INT32 CheckUpdateImage(SDMDevice* pDevice, const char* ROMFileName, SD_INT32 AllPorts);
 
 // Whether the update's engine would be refused its flash-update session
-// because another process holds one on the adapter: the on-line engines
-// (chip type 27, and chip type 25 when both the library and the adapter offer
-// on-line update) of an adapter the update would write. Then the engine's
-// line is written and its status (525) given; else 0. Asks the library's
-// shared database only: no session is opened or ended. The refusals of
-// CheckUpdateRefusal and CheckUpdateImage come before it.
+// because another process holds one on the adapter, for a command that
+// writes the adapter ahead of the update: the on-line Dorne engine (chip type
+// 25 when both the library and the adapter offer on-line update) of an
+// adapter the update would write. Then the engine's lines are written and its
+// status (525) given; else 0. (The chip-type-27 engine is left to refuse its
+// session itself: nothing is written to its adapter before it.) Asks the
+// library's shared database only: no session is opened or ended. The
+// refusals of CheckUpdateRefusal and CheckUpdateImage come before it.
 SD_INT32 CheckUpdateSession(SDMDevice* pDevice, SD_INT32 AllPorts);
 
 // Writes the line of a refusal that CheckUpdateRefusal gave (nothing for 0).

@@ -158,12 +158,32 @@ bool PrepareOnline(SDMDevice* pDevice, const char* file, DorneMessage& msg, Onli
     return checked.ready && checked.status == ENGINE_VALIDATION_SUCCESS;
 }
 
-}  // namespace
+// The line the engine says as it opens its session.
+void SetUpdatingLine(const SDMDevice* pDevice, DorneMessage& msg) {
+    const DorneModel model(pDevice);
+    if (GetNumberOfPortsOnThisHBA(pDevice) < 2) {
+        msg.Set("Updating Flash on HBA instance %d - %8s. Please wait...", static_cast<int>(pDevice->DeviceNumber),
+                model.text);
+    } else {
+        msg.Set("Updating Flash on HBA port(s) - %8s. Please wait...", model.text);
+    }
+}
 
-SD_INT32 DorneOnlineRefuseHeldSession() {
+SD_INT32 RefuseHeldSession() {
     DorneMessage msg;
     msg.Say("Flash update session in progress, please wait %d minutes and try again.", DORNE_SESSION_WAIT_MINUTES);
     return DORNE_SESSION_IN_PROGRESS;
+}
+
+}  // namespace
+
+SD_INT32 DorneOnlineRefuseHeldSession(SDMDevice* pDevice) {
+    if (pDevice != nullptr) {
+        DorneMessage msg;
+        SetUpdatingLine(pDevice, msg);
+        msg.Print();
+    }
+    return RefuseHeldSession();
 }
 
 SD_INT32 DorneOnlineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile) {
@@ -203,17 +223,13 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: DisableReset=%u", DisableReset);
     SD_UINT16 regionDisableReset = DisableReset != 0 ? DisableReset : 1;
     SD_UINT16 forceDisableReset = DisableReset;
-    if (GetNumberOfPortsOnThisHBA(pDevice) < 2) {
-        msg.Set("Updating Flash on HBA instance %d - %8s. Please wait...", instance, model.text);
-    } else {
-        msg.Set("Updating Flash on HBA port(s) - %8s. Please wait...", model.text);
-    }
+    SetUpdatingLine(pDevice, msg);
     image.clear();
     image.shrink_to_fit();
     msg.Print();
     SD_INT32 token = 0;
     const SD_UINT32 started = SDStartFlashUpdate(pDevice->DeviceHandle, 0, &token);
-    if (started == DORNE_SD_SESSION_OPEN) return DorneOnlineRefuseHeldSession();
+    if (started == DORNE_SD_SESSION_OPEN) return RefuseHeldSession();
     if (started != 0)
         VORNLogMessage(VORN_MSG_DEBUG, "DorneOnlineFlashUpdate: SDStartFlashUpdate answered 0x%x (%s)", started,
                        SDGetErrorString(started));

@@ -22,7 +22,8 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
 // to write; else the status it would return.
 SD_INT32 DorneOnlineCheckImage(SDMDevice* pDevice, const char* pFlashImageFile);
 
-// The engine's refusal when a flash-update session is already open on the
-// adapter: its line said, its status (0x20D) given. Also for a caller that
-// learns of another process's session before the engine would open its own.
-SD_INT32 DorneOnlineRefuseHeldSession();
+// The engine's refusal of its session, for a caller that learns of another
+// process's session on the adapter before the engine would open its own: the
+// lines the engine says as it is refused ("Updating Flash on HBA ..." and the
+// session-in-progress line), its status (0x20D) given.
+SD_INT32 DorneOnlineRefuseHeldSession(SDMDevice* pDevice);

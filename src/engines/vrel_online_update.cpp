@@ -200,11 +200,6 @@ SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_U
 
 }  // namespace
 
-SD_INT32 VrelOnlineRefuseHeldSession() {
-    scfxPrint("Flash update session in progress, please wait %d minutes and try again.", kSessionWaitMinutes);
-    return VREL_SESSION_IN_PROGRESS;
-}
-
 SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset,
                                SD_UINT32 uPrimaryOnly) {
     if (pDevice == nullptr) return VREL_NO_DEVICE;
@@ -338,7 +333,10 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
     std::vector<SD_UINT8>().swap(image);
     SD_INT32 token = 0;
     const SD_UINT32 started = SDStartFlashUpdate(pDevice->DeviceHandle, 0, &token);
-    if (started == SDERR_SESSION_IN_PROGRESS) return VrelOnlineRefuseHeldSession();
+    if (started == SDERR_SESSION_IN_PROGRESS) {
+        scfxPrint("Flash update session in progress, please wait %d minutes and try again.", kSessionWaitMinutes);
+        return VREL_SESSION_IN_PROGRESS;
+    }
     if (started != 0)
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: SDStartFlashUpdate returned 0x%x (%s)", started,
                        SDGetErrorString(started));

@@ -31,11 +31,6 @@ constexpr SD_INT32 VREL_UNSUPPORTED = 1203;
 SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UINT16 DisableReset,
                                SD_UINT32 uPrimaryOnly);
 
-// The engine's refusal when a flash-update session is already open on the
-// adapter: its line said, its status (525) given. Also for a caller that
-// learns of another process's session before the engine would open its own.
-SD_INT32 VrelOnlineRefuseHeldSession();
-
 // Makes the secondary set (uSetActiveRegion 2) or the primary set (any other
 // value) the one the adapter starts from, by the image-status records alone;
 // uComponentUpdate non-zero also makes the auxiliary records name that set's

@@ -2,11 +2,13 @@
 // progress is refused before it writes anything; two runs started together
 // never interleave their writes, and the adapter ends on the new set.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 
 #include "e2e/online_update_families.h"
 #include "e2e/run_helpers.h"
@@ -94,6 +96,65 @@ TEST_F(ConcurrentRuns, Chip27SecondRunNeverWritesTheAdapter) {
     zvfix::HostBuilder host;
     f.build(host);
     Check(f, host);
+}
+
+// The first run stopped inside its first flash write, holding the library's
+// flash semaphore besides the host's update lock: a second run says at once
+// that another update is in progress, before it reads any adapter's flash
+// (which would wait on the first), and writes nothing; the first then
+// completes as if alone.
+TEST_F(ConcurrentRuns, ARunStoppedInsideAFlashWriteRefusesTheSecondAtOnce) {
+    const Family f = Chip25(true, true);   // the first write is the preload table's
+    zvfix::HostBuilder host;
+    f.build(host);
+    f.install(inst);
+    const std::string oldOrNew = control.Path() + "/old-or-new.json", onlyNew = control.Path() + "/new.json";
+    std::vector<uint32_t> alone;
+    for (const zvfix::JournalEntry& e : ControlRun(f, host, inst, control.Path(), oldOrNew, onlyNew))
+        alone.push_back(e.region);
+
+    zvtest::TempDir dir, marks;
+    host.Write(dir.Path());
+    const Bytes before = zvfix::ReadFlash(dir.Path(), 0);
+    zvtest::RunOptions held;
+    held.env = {{"ZV_SIM_HOST", dir.Path()},
+                {"LD_PRELOAD", std::string(ZV_NOSLEEP_LIB) + ":" + ZV_WRITEHOLD_LIB},
+                {"ZV_TEST_WRITE_HOLD", "1:" + marks.Path() + "/held:" + marks.Path() + "/go"}};
+    zvtest::Running first = zvtest::Start(inst, held);
+    const auto ended = [](zvtest::Running& run) {
+        if (zvtest::WaitUntil(run, [&] { return zvtest::Ended(run); })) return true;
+        ::kill(run.pid, SIGKILL);
+        return false;
+    };
+    if (!zvtest::WaitUntil(first, [&] { return zvtest::FileExists(marks.Path() + "/held"); })) {
+        ::kill(first.pid, SIGKILL);
+        zvtest::Wait(first);
+        FAIL() << "the first run never reached its first flash write";
+    }
+
+    zvtest::RunOptions o;
+    o.env = {{"ZV_SIM_HOST", dir.Path()}};
+    o.keepLogs = true;
+    zvtest::Running second = zvtest::Start(inst, o);
+    const bool secondEnded = ended(second);
+    std::ofstream(marks.Path() + "/go") << "go\n";
+    const zvtest::RunResult b = zvtest::Wait(second);
+    const bool firstEnded = ended(first);
+    const zvtest::RunResult a = zvtest::Wait(first);
+
+    EXPECT_TRUE(secondEnded) << "the second run waited on the first run's flash write";
+    EXPECT_EQ(b.status, 3) << b.out << b.outputFile;
+    EXPECT_TRUE(Has(b.out, kRefused)) << b.out;
+    EXPECT_TRUE(Has(b.outputFile, kRefused)) << b.outputFile;
+    EXPECT_FALSE(Has(b.out, "Started...")) << b.out;
+    ASSERT_TRUE(firstEnded) << "the first run did not end once let go";
+    EXPECT_EQ(a.status, 1) << a.out << a.outputFile;
+    std::vector<uint32_t> regions;
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(dir.Path())) regions.push_back(e.region);
+    EXPECT_EQ(regions, alone) << "writes of the second run, or the first's cut";
+    EXPECT_NE(zvfix::ReadFlash(dir.Path(), 0), before);
+    const ToolRun verdict = RebootTool("--verify " + onlyNew + " " + dir.Path());
+    EXPECT_EQ(verdict.status, 0) << verdict.out;
 }
 
 }  // namespace

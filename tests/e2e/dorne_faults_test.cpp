@@ -92,7 +92,12 @@ TEST_F(DorneFaults, ASessionHeldOnOneAdapterRefusesItBeforeItsTablesAndTheOtherI
         // The held adapter comes first: its lines, then the other's.
         EXPECT_TRUE(r.outputFile.starts_with("MCTP config enable: Started...\n" + upgrading + "started\n"))
             << r.outputFile;
-        EXPECT_TRUE(Has(r.outputFile, session + upgrading + "failed\n" + model + "Upgrading " +
+        // Refused where the engine opens its session: after the image passed
+        // its checks and the engine's "Updating Flash" line.
+        const std::string updating =
+            std::string("Updating Flash on HBA port(s) -   ") + (chip25 ? "KV2692" : "KV2772") + ". Please wait...\n";
+        EXPECT_TRUE(Has(r.outputFile, upgrading + "started\nValidating Flash Image File... Success\n" + updating +
+                                          session + upgrading + "failed\n" + model + "Upgrading " +
                                           (chip25 ? "FWA version" : "MBI version")))
             << r.outputFile;
         EXPECT_EQ(zve2e::Count(r.outputFile, session), 1u);

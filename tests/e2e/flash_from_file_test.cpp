@@ -214,6 +214,7 @@ TEST_F(FlashFromFile, ASessionHeldByAnotherProcessRefusesItsAdapterBeforeTheVpdR
     SDCloseDevice(handle);
     EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
     EXPECT_TRUE(r.outputFile.starts_with("Validating Flash Image File... Success\n"
+                                         "Updating Flash on HBA port(s) -   KV2692. Please wait...\n"
                                          "Flash update session in progress, please wait 15 minutes and try again.\n"))
         << r.outputFile;
     // Each port of the held adapter is tried, as neither wrote it.

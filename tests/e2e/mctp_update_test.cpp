@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,16 @@ TEST_F(MctpUpdate, WithoutFlashCfgTheRunEndsWithFive) {
     EXPECT_EQ(r.status, 5) << r.out << r.err;
     EXPECT_EQ(r.outputFile, "Unable to open file " + inst.Path() + "/flash.cfg!\n");
     EXPECT_FALSE(Has(r.out, "Started"));
+
+    // The file is read before the host's update lock is sought: the same
+    // while another run holds the lock.
+    const int lock = ::open("/run/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    const RunResult held = Run();
+    ::close(lock);
+    EXPECT_EQ(held.status, 5) << held.out << held.err;
+    EXPECT_EQ(held.outputFile, r.outputFile);
 }
 
 TEST_F(MctpUpdate, NoAdapterWithARecordEndsWithTenInBothForms) {
@@ -232,6 +243,71 @@ TEST_F(MctpUpdate, AFailedPreloadStepCountsTheAdapterAsFailedNotAsNotRequired) {
     EXPECT_FALSE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. MBI version")) << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692 (instance 0): MBI update skipped after a failed step"));
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrade is not required. MBI version is up to date (06.05.01)\n"));
+}
+
+// The lines of one adapter's turn, in the debug log of a "-trace" run: from
+// its "File entry" line to the next adapter's, those that begin (after the
+// time stamp and type) with one of `keys`, each given as its key.
+std::vector<std::string> TurnLines(const std::string& debugLog, int instance, const std::vector<std::string>& keys) {
+    const std::string start = "UpdateAdapteFwComponents: File entry HBA " + std::to_string(instance) + " ";
+    std::vector<std::string> seen;
+    bool inTurn = false;
+    for (size_t at = 0; at < debugLog.size();) {
+        size_t end = debugLog.find('\n', at);
+        if (end == std::string::npos) end = debugLog.size();
+        const std::string line = debugLog.substr(at, end - at);
+        at = end + 1;
+        if (Has(line, "UpdateAdapteFwComponents: File entry HBA ")) inTurn = Has(line, start);
+        if (!inTurn) continue;
+        for (const std::string& key : keys) {
+            if (Has(line, key)) {
+                seen.push_back(key);
+                break;
+            }
+        }
+    }
+    return seen;
+}
+
+// Each chip-type-25 adapter's turn runs as the update orders it: the preload
+// table and the board configuration are checked first, and only then is the
+// adapter's own record read and the update policy decided ("-trace" shows it
+// in the debug log), whether or not the multiboot image is to be written.
+TEST_F(MctpUpdate, ThePolicyIsDecidedAfterTheTableSteps) {
+    AddChip25(Memo(6, 4, 0));   // its image is written
+    AddChip25(Memo(6, 5, 1));   // up to date
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
+    const Bytes image = zvfix::MakeDorneImage({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25, .cardType = 1});
+    inst.WriteFile(kImage, std::string(image.begin(), image.end()));
+    inst.WriteFile("Vx9FWA.dat", zvfix::BoardTemplateSpec{"JKOZ", "2.0.0", {{0x40, {0x4D, 0x43}}}, {}}.Text());
+    WriteFbcTemplate();
+
+    const RunResult r = Run({"-trace"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    const std::vector<std::string> keys = {
+        "UpdateAdapteFwComponents: File entry",  "UpdateAdapterMCTPSupport: Checking FWA preload...",
+        "UpdateAdapterMCTPSupport: Checking FBC...", "UpdateAdapteFwComponents: HBA entry",
+        "GetFlashUpdatePolicy: ispType=25",      "GetFlashUpdatePolicy: returns",
+        "UpdateAdapteFwComponents: NeedUpdate=", "UpdateAdapteFwComponents: flash update result="};
+    std::vector<std::string> written(keys.begin(), keys.end());
+    EXPECT_EQ(TurnLines(r.debugLog, 0, keys), written) << r.debugLog;
+    std::vector<std::string> upToDate(keys.begin(), keys.end() - 1);
+    EXPECT_EQ(TurnLines(r.debugLog, 2, keys), upToDate) << r.debugLog;
+    EXPECT_TRUE(Has(r.debugLog, "UpdateAdapteFwComponents: NeedUpdate=1\n")) << r.debugLog;
+    EXPECT_TRUE(Has(r.debugLog, "UpdateAdapteFwComponents: NeedUpdate=0\n")) << r.debugLog;
+    // The core log's lines of the record and the policy stay with them (on
+    // the console of a "-trace" run): the count reads the record too.
+    EXPECT_EQ(Count(r.out, "BuildFlashCtrListFromHBA: MultibootVersion=6.04.00\n"), 2u) << r.out;
+    EXPECT_EQ(Count(r.out, "BuildFlashCtrListFromHBA: MultibootVersion=6.04.00\nStandard mode.\n"), 1u) << r.out;
+    // The tables came first on flash too, and the image followed on the first adapter only.
+    const std::vector<uint32_t> first = zve2e::Written(hostDir.Path(), 0);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first.front(), zvfix::kRegionPreload1);
+    EXPECT_EQ(zve2e::Written(hostDir.Path(), 1), std::vector<uint32_t>{zvfix::kRegionPreload1});
+    EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrading FWA version from 1.0.0 to 2.0.0: completed\n"
+                                  "HBA KV2692: Upgrade is not required. FBC version is up to date (1.0.0)\n"
+                                  "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"))
+        << r.outputFile;
 }
 
 // An FC VPD that a write cut short left damaged is found before the versions

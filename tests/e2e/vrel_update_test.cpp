@@ -26,6 +26,7 @@
 #include "fixtures/multiboot_image_builder.h"
 #include "fixtures/rom_chain_builder.h"
 #include "e2e/online_update_families.h"
+#include "mgmt/sdapi.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -385,6 +386,56 @@ TEST_F(VrelUpdate, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlashB
         const RunResult r = Run(dir.Path(), {"-trace"});
         zve2e::ExpectRefusedAsNoCompleteSet(r, dir.Path(), before);
     }
+}
+
+// Another process holds the adapter's flash-update session. Nothing is
+// written to the adapter before its engine, so the engine meets that session
+// where it opens its own: after the image passed its checks and the
+// "Updating Flash" line, with 525 and the 15-minute line; an image it refuses
+// is refused for what it is, session or none. The MCTP command and "-b"
+// alike; "-b" ends with the engine's status. Nothing is written.
+TEST_F(VrelUpdate, AHeldSessionIsMetWhereTheEngineOpensItsOwnAfterTheImageChecks) {
+    AddChip27();
+    Install(Image());
+    const Bytes before = zvfix::ReadFlash(hostDir.Path(), 0);
+    setenv("ZV_SIM_HOST", hostDir.Path().c_str(), 1);
+    int handle = -1;
+    ASSERT_EQ(SDOpenDevice(1, &handle), 0u);   // the adapter's second port
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(handle, 0, &token), 0u);
+
+    const std::string upgrading = "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: ";
+    const std::string session = "Flash update session in progress, please wait 15 minutes and try again.\n";
+    const std::string met = "Validating Flash Image File... Success\n"
+                            "Updating Flash on HBA port(s) -   KV2772. Please wait...\n" + session;
+    const RunResult mctp = Run("", {"-trace"});
+    EXPECT_EQ(mctp.status, 3) << mctp.out << mctp.outputFile;
+    EXPECT_EQ(zvonline::EngineStatus(mctp), 525);
+    EXPECT_TRUE(Has(mctp.outputFile, "MCTP config enable: Started...\n" + upgrading + "started\n" + met + upgrading +
+                                         "failed\n"))
+        << mctp.outputFile;
+    const RunResult one = Run("", {"--zuka", "-b", "0", kImage});
+    EXPECT_EQ(one.status, 525 & 0xFF) << one.out << one.outputFile;
+    EXPECT_EQ(one.outputFile, met);
+
+    // An image the engine refuses: its own status, no word of the session.
+    inst.WriteFile(kImage, zvfix::StandInImage());
+    const RunResult bad = Run("", {"-trace"});
+    EXPECT_EQ(bad.status, 3) << bad.out << bad.outputFile;
+    const int refused = zvonline::EngineStatus(bad);
+    EXPECT_NE(refused, 525);
+    EXPECT_TRUE(Has(bad.outputFile, upgrading + "started\nValidating Flash Image File... Failed\n")) << bad.outputFile;
+    EXPECT_FALSE(Has(bad.outputFile, "Updating Flash on HBA")) << bad.outputFile;
+    EXPECT_FALSE(Has(bad.outputFile, session)) << bad.outputFile;
+    const RunResult badOne = Run("", {"--zuka", "-b", "0", kImage});
+    EXPECT_EQ(badOne.status, refused & 0xFF) << badOne.out << badOne.outputFile;
+    EXPECT_TRUE(badOne.outputFile.starts_with("Validating Flash Image File... Failed\n")) << badOne.outputFile;
+    EXPECT_FALSE(Has(badOne.outputFile, session)) << badOne.outputFile;
+
+    EXPECT_EQ(SDEndFlashUpdate(handle, 0, token), 0u) << "no run may end another process's session";
+    SDCloseDevice(handle);
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(zvfix::ReadFlash(hostDir.Path(), 0), before);
 }
 
 TEST_F(VrelUpdate, MixedHostWithOneAdapterFailingCompletesWithErrors) {
