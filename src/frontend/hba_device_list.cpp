@@ -387,8 +387,8 @@ SDMDevice* SortAdapterList(SDMDeviceList* core, SDMDeviceList* chain) {
 
 // Moves the chain's records into a new list in ascending serial-number order
 // (by adapter key, so adapters of unknown serial number stay apart; ports of
-// one adapter keep the chain's order; the chain is left
-// empty) and rebuilds the adapter-entry list from it. The chain is dropped
+// one adapter keep the chain's order; the chain is left empty) and rebuilds
+// the adapter-entry list from it. The chain is dropped
 // right after: a copy of each record would leave a freed record between the
 // adapter entries for every port, heap the process keeps until it ends.
 SDMDeviceList BuildVORNDeviceList(SDMDeviceList* chain) {

@@ -47,7 +47,6 @@ struct FileId {
 // opened without following a link and never as anything but a regular file of
 // this process's user. Created as an append-mode stdio open would: 0666 less
 // the umask. Gives the descriptor and the file's identity, or -1.
-
 int open_log_file(const char* path, FileId* id) {
     const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
