@@ -45,8 +45,9 @@ int DisplayAllHBAs() {
     bool first = true;
     for (SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr; d = d->next) {
         ++ports;
-        char serial[VORN_SERIAL_SIZE]{};
+        char serial[VORN_SERIAL_SIZE]{}, key[VORN_SERIAL_SIZE]{};
         GetAdapterSerialNo(d, serial, sizeof serial);
+        GetAdapterKey(d, key, sizeof key);
         const bool virt = isVirtualPortHBA(d) != 0;
         const int number = virt ? GetVirtualPortID(d) : GetPortIndex(d);
         char state[VORN_STATE_SIZE]{};
@@ -57,7 +58,7 @@ int DisplayAllHBAs() {
             if (SDGetHbaDevicePortProperty(d->DeviceHandle, 0, &pp) != SDERR_SUCCESS) pp = d->DevicePortProperty;
             speed = SpeedText(pp.PortSpeed);
         }
-        if (first || previous != serial) {
+        if (first || previous != key) {
             char model[sizeof d->DeviceNodeProperty.Model + 1]{};
             std::memcpy(model, d->DeviceNodeProperty.Model, sizeof d->DeviceNodeProperty.Model);
             PrintOutPut("HBA Model %s (SN %s):", model, serial);
@@ -65,7 +66,7 @@ int DisplayAllHBAs() {
             ++furtherPorts;
         }
         first = false;
-        previous = serial;
+        previous = key;
         const SD_UINT8* w = d->DevicePortProperty.WWN;
         if (virt)
             PrintOutPut("  vPort %2d WWPN " WWN_FMT " (HBA instance %2d) %s %s", number, WWN_ARGS(w),

@@ -19,10 +19,10 @@ int ModifyAllHBAsFLashDescriptorTable() {
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
         if (CoreGetISPType(port) != 24) continue;
         // One repair per adapter: its first port stands for the others.
-        char serial[VORN_SERIAL_SIZE] = {};
-        GetAdapterSerialNo(port, serial, sizeof serial);
-        if (previous[0] != '\0' && striscmp(serial, previous) == 0) continue;
-        std::memcpy(previous, serial, sizeof previous);
+        char key[VORN_SERIAL_SIZE] = {};
+        GetAdapterKey(port, key, sizeof key);
+        if (previous[0] != '\0' && striscmp(key, previous) == 0) continue;
+        std::memcpy(previous, key, sizeof previous);
         result = ModifyFlashDescriptorTableAdapter(port);
         if (result != 0 && result != 201 && result != FDT_ERASE_CODE_OK)
             scfxPrint("Unable to modify flash descriptor table of HBA instance %u - %.32s!", port->DeviceNumber,

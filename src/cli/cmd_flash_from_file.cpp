@@ -76,10 +76,10 @@ int PrepareAdapter(SDMDevice* port, const char* file, uint8_t portOption, SD_UIN
 
 bool Succeeded(int status) { return status == UPD_SUCCESS || status == UPD_SUCCESS_REBOOT; }
 
-std::string SerialOf(const SDMDevice* port) {
-    char serial[VORN_SERIAL_SIZE] = {};
-    GetAdapterSerialNo(port, serial, sizeof serial);
-    return serial;
+std::string AdapterKeyOf(const SDMDevice* port) {
+    char key[VORN_SERIAL_SIZE] = {};
+    GetAdapterKey(port, key, sizeof key);
+    return key;
 }
 
 }  // namespace
@@ -123,8 +123,8 @@ int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family,
     std::set<std::string> written;
     bool anySuccess = false;
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
-        const std::string serial = SerialOf(port);
-        if (written.count(serial) != 0) {
+        const std::string key = AdapterKeyOf(port);
+        if (written.count(key) != 0) {
             VORNLogMessage(VORN_MSG_DEBUG, "DoFlashUpdateAllAdaptersFromFile: HBA %u shares the flash just written",
                            port->DeviceNumber);
             continue;
@@ -133,7 +133,7 @@ int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family,
         VORNLogMessage(VORN_MSG_DEBUG, "DoFlashUpdateAllAdaptersFromFile: HBA %u returns %d", port->DeviceNumber,
                        status);
         if (Succeeded(status)) {
-            written.insert(serial);
+            written.insert(key);
             anySuccess = true;
         }
     }

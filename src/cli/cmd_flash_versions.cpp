@@ -97,10 +97,10 @@ int DisplayAllAdaptersFlashComponentsVersion() {
     char previous[VORN_SERIAL_SIZE] = {};
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
         if (isVirtualPortHBA(port) != 0) continue;
-        char serial[VORN_SERIAL_SIZE] = {};
-        GetAdapterSerialNo(port, serial, sizeof serial);
-        if (shown && std::strcmp(serial, previous) == 0) continue;
-        std::memcpy(previous, serial, sizeof previous);
+        char key[VORN_SERIAL_SIZE] = {};
+        GetAdapterKey(port, key, sizeof key);
+        if (shown && std::strcmp(key, previous) == 0) continue;
+        std::memcpy(previous, key, sizeof previous);
         shown = true;
         const std::string rule(56, '-');
         PrintOutPut("%s", rule.c_str());

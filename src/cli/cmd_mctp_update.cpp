@@ -76,10 +76,10 @@ bool family_takes(SD_UINT8 family, int chipType, bool count) {
     }
 }
 
-std::string serial_of(const SDMDevice* port) {
-    char serial[VORN_SERIAL_SIZE] = {};
-    GetAdapterSerialNo(port, serial, sizeof serial);
-    return serial;
+std::string key_of(const SDMDevice* port) {
+    char key[VORN_SERIAL_SIZE] = {};
+    GetAdapterKey(port, key, sizeof key);
+    return key;
 }
 
 std::string model_of(const SDMDevice* port) {
@@ -162,13 +162,13 @@ void print_both(const char* text) {
 
 // Both passes take the first physical port of each adapter in the device list's
 // serial-number order (every port with --ports), among the chip types that the
-// pass's family column admits; `previous` carries the last serial taken.
+// pass's family column admits; `previous` carries the last adapter key taken.
 bool takes_port(SDMDevice* port, SD_UINT8 family, bool countColumn, SD_UINT8 portOption, std::string& previous) {
     if (isVirtualPortHBA(port) != 0) return false;
     if (!family_takes(family, CoreGetISPType(port), countColumn)) return false;
-    const std::string serial = serial_of(port);
-    if (striscmp(serial.c_str(), previous.c_str()) == 0 && portOption == 0) return false;
-    previous = serial;
+    const std::string key = key_of(port);
+    if (striscmp(key.c_str(), previous.c_str()) == 0 && portOption == 0) return false;
+    previous = key;
     return true;
 }
 

@@ -24,10 +24,10 @@ constexpr std::size_t kModelTextMax = 31;
 
 std::string bounded(const char* text, std::size_t size) { return std::string(text, strnlen(text, size)); }
 
-std::string serial_of(const SDMDevice* port) {
-    char serial[VORN_SERIAL_SIZE] = {};
-    GetAdapterSerialNo(port, serial, sizeof serial);
-    return serial;
+std::string key_of(const SDMDevice* port) {
+    char key[VORN_SERIAL_SIZE] = {};
+    GetAdapterKey(port, key, sizeof key);
+    return key;
 }
 
 bool same_wwpn(const SDMDevice* a, const SDMDevice* b) {
@@ -49,13 +49,13 @@ std::string model_text(const SDMDevice* port) {
     return model;
 }
 
-// The second chip's port of a four-port adapter: same serial number, another
+// The second chip's port of a four-port adapter: same adapter key, another
 // WWPN, an odd port index above 2.
 SDMDevice* find_partner(SDMDevice* pDevice) {
     if (GetNumberOfPortsOnThisHBA(pDevice) <= 2) return nullptr;
-    const std::string serial = serial_of(pDevice);
+    const std::string key = key_of(pDevice);
     for (SDMDevice* p = GetMyDeviceList()->firstDevice; p != nullptr; p = p->next) {
-        if (striscmp(serial_of(p).c_str(), serial.c_str()) != 0) continue;
+        if (striscmp(key_of(p).c_str(), key.c_str()) != 0) continue;
         if (same_wwpn(p, pDevice)) continue;
         const int index = GetPortIndex(p);
         if (index > 2 && (index % 2) == 1) return p;
@@ -162,10 +162,10 @@ SDMDevice* FindSDMDeviceToUpdateFlash(SDMDevice* pDevice) {
     if (pDevice == nullptr) return nullptr;
     if (CoreGetISPType(pDevice) < 8) return pDevice;
     if ((pDevice->DeviceFlashSequenceNumber % 2) != 0) return pDevice;
-    const std::string serial = serial_of(pDevice);
+    const std::string key = key_of(pDevice);
     for (SDMDevice* p = GetMyDeviceList()->firstDevice; p != nullptr; p = p->next) {
         if (isVirtualPortHBA(p) != 0) continue;
-        if (striscmp(serial_of(p).c_str(), serial.c_str()) != 0) continue;
+        if (striscmp(key_of(p).c_str(), key.c_str()) != 0) continue;
         if (same_wwpn(p, pDevice)) continue;
         if (p->DeviceNumber == pDevice->DeviceNumber) continue;
         if (p->DeviceFlashSequenceNumber != pDevice->DeviceFlashSequenceNumber - 1) continue;

@@ -328,27 +328,20 @@ int DetectSupportedAdapter() {
 }
 
 namespace {
-// Visits every device-list port whose adapter serial number is the given
-// port's (the ports of one adapter) and returns how many there are.
-// Asked for every port of every adapter, several times per update: a port
-// with an entry is compared on its entry's text in place (as GetAdapterSerialNo
-// would copy it: at most VORN_SERIAL_SIZE - 1 characters), not copied first.
+// Visits every device-list port of the given port's adapter (same adapter key)
+// and returns how many there are. Asked for every port of every adapter,
+// several times per update: one entry look-up per port.
 template <class Visit>
 int visit_ports_of_adapter(const SDMDevice* port, Visit visit) {
     char mine[VORN_SERIAL_SIZE]{};
-    GetAdapterSerialNo(port, mine, sizeof mine);
+    GetAdapterKey(port, mine, sizeof mine);
     int n = 0;
     for (const SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr; d = d->next) {
-        const AdapterEntry* e = FindAdapterInAdapterListBySDMDevice(d);
-        if (e != nullptr) {
-            static_assert(sizeof e->SerialNumber >= VORN_SERIAL_SIZE - 1);
-            if (std::strncmp(e->SerialNumber, mine, VORN_SERIAL_SIZE - 1) != 0) continue;
-        }
         char other[VORN_SERIAL_SIZE]{};
-        GetAdapterSerialNo(d, other, sizeof other);
+        GetAdapterKey(d, other, sizeof other);
         if (std::strcmp(mine, other) != 0) continue;
         ++n;
-        visit(d, n, other);
+        visit(d, n);
     }
     return n;
 }
@@ -356,12 +349,14 @@ int visit_ports_of_adapter(const SDMDevice* port, Visit visit) {
 
 int GetNumberOfPortsOnThisHBA(const SDMDevice* port) {
     if (port == nullptr) return 0;
-    return visit_ports_of_adapter(port, [](const SDMDevice*, int, const char*) {});
+    return visit_ports_of_adapter(port, [](const SDMDevice*, int) {});
 }
 
 int QueryHBAType(const SDMDevice* port) {
     if (port == nullptr) return 0;
-    const int n = visit_ports_of_adapter(port, [](const SDMDevice* d, int index, const char* serial) {
+    const int n = visit_ports_of_adapter(port, [](const SDMDevice* d, int index) {
+        char serial[VORN_SERIAL_SIZE]{};
+        GetAdapterSerialNo(d, serial, sizeof serial);
         VORNLogMessage(VORN_MSG_DEBUG, "Found HBA port %d - %s " WWN_FMT, index, serial,
                        WWN_ARGS(d->DevicePortProperty.WWN));
     });
@@ -395,15 +390,15 @@ int CheckPortUpdateOption(const SDMDevice* port, int allPorts) {
         status = 1;
     } else {
         char mine[VORN_SERIAL_SIZE]{};
-        GetAdapterSerialNo(port, mine, sizeof mine);
+        GetAdapterKey(port, mine, sizeof mine);
         const SDMDevice* found = nullptr;
-        // The WWNs first: a serial number is asked only of the port's own records.
+        // The WWNs first: an adapter key is asked only of the port's own records.
         for (const SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr && found == nullptr; d = d->next) {
             if (!SameWwn(d->DeviceNodeProperty.WWN, port->DeviceNodeProperty.WWN) ||
                 !SameWwn(d->DevicePortProperty.WWN, port->DevicePortProperty.WWN))
                 continue;
             char other[VORN_SERIAL_SIZE]{};
-            GetAdapterSerialNo(d, other, sizeof other);
+            GetAdapterKey(d, other, sizeof other);
             if (std::strcmp(mine, other) == 0) found = d;
         }
         if (found == nullptr) {

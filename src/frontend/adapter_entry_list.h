@@ -116,7 +116,7 @@ int DetectSupportedAdapter();
 int CheckAdapterFlashUpdateStatus(const SDMDevice* port, int allPorts);
 int CheckPortUpdateOption(const SDMDevice* port, int allPorts);
 int GetPortIndexOEM(const SDMDevice* port);
-// Ports of the device list whose adapter serial number equals the port's.
+// Ports of the device list of the port's adapter (equal adapter key, GetAdapterKey).
 int GetNumberOfPortsOnThisHBA(const SDMDevice* port);
 int QueryHBAType(const SDMDevice* port);
 // Stores the flash-update session token in the entry of a physical FC port; 8

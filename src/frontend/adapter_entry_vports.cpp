@@ -19,7 +19,18 @@ namespace {
 
 bool same8(const SD_UINT8* a, const SD_UINT8* b) { return std::memcmp(a, b, 8) == 0; }
 
-bool same_serial(const char* a, const char* b) { return std::strncmp(a, b, VORN_SERIAL_SIZE) == 0; }
+// Entries of one adapter: equal adapter keys (GetAdapterKey).
+bool has_key(const AdapterEntry* e, const char* key) {
+    char mine[VORN_SERIAL_SIZE] = {};
+    AdapterEntryKey(e, mine, sizeof mine);
+    return std::strcmp(mine, key) == 0;
+}
+
+bool same_adapter(const AdapterEntry* a, const AdapterEntry* b) {
+    char key[VORN_SERIAL_SIZE] = {};
+    AdapterEntryKey(b, key, sizeof key);
+    return has_key(a, key);
+}
 
 std::string hex_text(const SD_UINT8* bytes, size_t n) {
     std::string out;
@@ -69,10 +80,10 @@ int DeleteAdapterNodeFromAdapterList(const AdapterEntry* pAdapterToDelete) {
 
 AdapterEntry* FindAndUpdateAdapterInAdapterListBySDMDevice(const SDMDevice* pDevice) {
     if (pDevice == nullptr) return nullptr;
-    char serial[VORN_SERIAL_SIZE] = {};
-    GetAdapterSerialNo(pDevice, serial, sizeof serial);
+    char key[VORN_SERIAL_SIZE] = {};
+    GetAdapterKey(pDevice, key, sizeof key);
     for (AdapterEntry* e = GetAdapterList()->first; e != nullptr; e = e->next) {
-        if (!same_serial(e->SerialNumber, serial) || !same8(e->WWNN, pDevice->DeviceNodeProperty.WWN) ||
+        if (!has_key(e, key) || !same8(e->WWNN, pDevice->DeviceNodeProperty.WWN) ||
             !same8(e->WWPN, pDevice->DevicePortProperty.WWN))
             continue;
         if (isVirtualPortHBA(pDevice) != 0) e->vPortId = static_cast<SD_UINT16>(GetVirtualPortID(pDevice));
@@ -85,7 +96,7 @@ AdapterEntry* FindAndUpdateAdapterInAdapterListBySDMDevice(const SDMDevice* pDev
 AdapterEntry* UpdateAdapterEntryInAdapterList(const AdapterEntry* pAdapterEntry) {
     if (pAdapterEntry == nullptr) return nullptr;
     for (AdapterEntry* e = GetAdapterList()->first; e != nullptr; e = e->next) {
-        if (!same_serial(e->SerialNumber, pAdapterEntry->SerialNumber) || !same8(e->WWPN, pAdapterEntry->WWPN) ||
+        if (!same_adapter(e, pAdapterEntry) || !same8(e->WWPN, pAdapterEntry->WWPN) ||
             !same8(e->WWNN, pAdapterEntry->WWNN))
             continue;
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterEntryInAdapterList: Updating wwpn " WWN_FMT " physical port=%u",
@@ -130,7 +141,7 @@ AdapterEntry* FindPhysicalAdapterEntryByVirtualPortInAdapterList(const AdapterEn
         VORNLogMessage(VORN_MSG_DEBUG, WWN_FMT, WWN_ARGS(e->WWPN));
         VORNLogMessage(VORN_MSG_DEBUG, "Instance=%u List  SN=%s interface=%u", e->Number, e->SerialNumber,
                        e->InterfaceType);
-        if (same_serial(e->SerialNumber, pVirtualPort->SerialNumber) && e->InterfaceType != ADAPTER_IF_VPORT) return e;
+        if (same_adapter(e, pVirtualPort) && e->InterfaceType != ADAPTER_IF_VPORT) return e;
     }
     return nullptr;
 }
@@ -169,7 +180,7 @@ AdapterEntry* UpdatePhysicalAdapterEntryByVirtualPortInAdapterList(const Adapter
     VORNLogMessage(VORN_MSG_DEBUG, "UpdatePhysicalAdapterEntryByVirtualPortInAdapterList: Enter...");
     if (pVirtualPort == nullptr) return nullptr;
     for (AdapterEntry* e = GetAdapterList()->first; e != nullptr; e = e->next) {
-        if (!same_serial(e->SerialNumber, pVirtualPort->SerialNumber) || e->InterfaceType != ADAPTER_IF_FC ||
+        if (!same_adapter(e, pVirtualPort) || e->InterfaceType != ADAPTER_IF_FC ||
             e->PortID[0] != pVirtualPort->PortID[0] || e->PortID[1] != pVirtualPort->PortID[1])
             continue;
         e->QoSType = pVirtualPort->QoSType;
@@ -186,7 +197,7 @@ AdapterEntry* UpdatePhysicalAdapterEntryByVirtualPortInAdapterList(const Adapter
 int UpdateAdapterEntryNodeInAdapterList(const AdapterEntry* pAdapterEntry, int iToggle, int iForceUpdate) {
     if (pAdapterEntry == nullptr) return 8;
     for (AdapterEntry* e = GetAdapterList()->first; e != nullptr; e = e->next) {
-        if (!same_serial(e->SerialNumber, pAdapterEntry->SerialNumber) || !same8(e->WWPN, pAdapterEntry->WWPN) ||
+        if (!same_adapter(e, pAdapterEntry) || !same8(e->WWPN, pAdapterEntry->WWPN) ||
             !same8(e->WWNN, pAdapterEntry->WWNN))
             continue;
         if (e != pAdapterEntry) {
@@ -261,10 +272,10 @@ int UpdateOtherPortDeviceNodeProperty(const SDMDevice* pDevice, const DEVICENODE
         const int p = GetPortIndex(pDevice);
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateOtherPortDeviceNodeProperty: portIndex=%d", p);
         char mine[VORN_SERIAL_SIZE] = {};
-        GetAdapterSerialNo(pDevice, mine, sizeof mine);
+        GetAdapterKey(pDevice, mine, sizeof mine);
         for (SDMDevice* d = GetMyDeviceList()->firstDevice; d != nullptr; d = d->next) {
             char other[VORN_SERIAL_SIZE] = {};
-            GetAdapterSerialNo(d, other, sizeof other);
+            GetAdapterKey(d, other, sizeof other);
             if (std::strcmp(mine, other) != 0 || same8(d->DeviceNodeProperty.WWN, pDevice->DeviceNodeProperty.WWN) ||
                 same8(d->DevicePortProperty.WWN, pDevice->DevicePortProperty.WWN) || d->DeviceNumber == pDevice->DeviceNumber)
                 continue;

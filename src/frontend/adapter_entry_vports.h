@@ -26,18 +26,18 @@ int CompareAdapterEntryWWPN(const AdapterEntry* p1, const AdapterEntry* p2);
 // Takes the entry with the same WWNN and WWPN out of the list and deletes it:
 // DeleteAdapter's result (0), -1 when none.
 int DeleteAdapterNodeFromAdapterList(const AdapterEntry* pAdapterToDelete);
-// The entry of the port (serial number, WWNN, WWPN); sets its virtual-port id
+// The entry of the port (adapter key, WWNN, WWPN); sets its virtual-port id
 // (virtual ports) and port number. Null when none.
 AdapterEntry* FindAndUpdateAdapterInAdapterListBySDMDevice(const SDMDevice* pDevice);
 // Copies the QoS fields, PortNumber and vPortId of the given entry into the
-// list's entry of the same serial number, WWPN and WWNN; that entry, or null.
+// list's entry of the same adapter key, WWPN and WWNN; that entry, or null.
 AdapterEntry* UpdateAdapterEntryInAdapterList(const AdapterEntry* pAdapterEntry);
 // 8 for a null port or one without an entry, else 0.
 int UpdateAdapterEntryList(const SDMDevice* pDevice);
 // Changes nothing; 0.
 int UpdateAdapterEntryVportList(const SDMDeviceList* HBAList);
 
-// The physical entry (same serial number, not a virtual port) of a virtual
+// The physical entry (same adapter key, not a virtual port) of a virtual
 // port's entry; null when none.
 AdapterEntry* FindPhysicalAdapterEntryByVirtualPortInAdapterList(const AdapterEntry* pVirtualPort);
 // The core port whose WWPN is that physical entry's.
@@ -48,7 +48,7 @@ int UpdatePhysicalAdapterEntryVportArray(const SDMDevice* pDevice, AdapterEntry*
 // The physical FC entry of the virtual port's adapter and fabric area takes
 // its QoS type; null when none.
 AdapterEntry* UpdatePhysicalAdapterEntryByVirtualPortInAdapterList(const AdapterEntry* pVirtualPort);
-// The list's entry of the same serial number, WWPN and WWNN takes the given
+// The list's entry of the same adapter key, WWPN and WWNN takes the given
 // entry's fields (its links stay), then its ConfigStatus becomes iToggle
 // (force) or toggles. 8 for null, else 0.
 int UpdateAdapterEntryNodeInAdapterList(const AdapterEntry* pAdapterEntry, int iToggle, int iForceUpdate);

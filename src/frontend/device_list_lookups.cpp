@@ -18,10 +18,10 @@ namespace {
 
 bool same8(const SD_UINT8* a, const SD_UINT8* b) { return std::memcmp(a, b, 8) == 0; }
 
-std::string serial_of(const SDMDevice* d) {
-    char serial[VORN_SERIAL_SIZE] = {};
-    GetAdapterSerialNo(d, serial, sizeof serial);
-    return serial;
+std::string key_of(const SDMDevice* d) {
+    char key[VORN_SERIAL_SIZE] = {};
+    GetAdapterKey(d, key, sizeof key);
+    return key;
 }
 
 void model_of(const SDMDevice* d, char (&model)[33]) {
@@ -72,10 +72,10 @@ SDMDevice* FindAdapterPortMultiPortHBA(const SDMDevice* pDevice) {
     model_of(pDevice, model);
     VORNLogMessage(VORN_MSG_DEBUG, "FindAdapterPortMultiPortHBA: HBA %s " WWN_FMT, model,
                    WWN_ARGS(pDevice->DevicePortProperty.WWN));
-    const std::string mine = serial_of(pDevice);
+    const std::string mine = key_of(pDevice);
     for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) {
         // A port with the same node name is passed over even when its port name differs.
-        if (serial_of(d) != mine || same8(d->DeviceNodeProperty.WWN, pDevice->DeviceNodeProperty.WWN) ||
+        if (key_of(d) != mine || same8(d->DeviceNodeProperty.WWN, pDevice->DeviceNodeProperty.WWN) ||
             same8(d->DevicePortProperty.WWN, pDevice->DevicePortProperty.WWN) || d->DeviceNumber == pDevice->DeviceNumber)
             continue;
         model_of(d, model);
@@ -95,10 +95,10 @@ SDMDevice* FindVMwareVirtualPort(const SDMDevice* pDevice, const char* pPhysAdap
                    id & 0xFF);
     for (SDMDevice* d = GetDeviceList()->firstDevice; d != nullptr; d = d->next) {
         if (isVirtualPortHBA(d) == 0) continue;
-        char serial[VORN_SERIAL_SIZE] = {};
-        GetAdapterSerialNo(d, serial, sizeof serial);
+        char key[VORN_SERIAL_SIZE] = {};
+        GetAdapterKey(d, key, sizeof key);
         const SD_UINT32 other = d->DevicePortProperty.PortID & 0xFFFFFF;
-        if (striscmp(serial, pPhysAdapterSN) != 0 || ((other >> 16) & 0xFF) != ((id >> 16) & 0xFF) ||
+        if (striscmp(key, pPhysAdapterSN) != 0 || ((other >> 16) & 0xFF) != ((id >> 16) & 0xFF) ||
             d->DeviceNumber == pDevice->DeviceNumber || d->DeviceNodeProperty.NumberOfPorts != vp_id)
             continue;
         VORNLogMessage(VORN_MSG_DEBUG, "FindVMwareVirtualPort: *HBA %u Interface=%u PortId %02X-%02X-%02X",

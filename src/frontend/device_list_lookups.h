@@ -17,13 +17,14 @@ SDMDevice* FindAdapterByWWPN(const SD_UINT8* HBAWWPN);
 SDMDevice* GetAdapterFromAdapterLocalList(const SDMDevice* pDeviceToFind);
 // Core device list.
 SDMDevice* FindSDMDeviceInSDMDeviceList(uint32_t deviceNumber);
-// Another port of the same adapter (same serial number) whose node WWN, port
+// Another port of the same adapter (same adapter key) whose node WWN, port
 // WWN and instance all differ from the given port's.
 SDMDevice* FindAdapterPortMultiPortHBA(const SDMDevice* pDevice);
-// A virtual port of a VMware driver on the physical port's adapter: serial
-// number equal (regardless of case) to pPhysAdapterSN, same fabric domain,
-// another instance, and virtual-port id vp_id. Null for a null or virtual
-// port or one without a port id.
+// A virtual port of a VMware driver on the physical port's adapter: adapter
+// key (GetAdapterKey) equal (regardless of case) to pPhysAdapterSN, the
+// physical adapter's key; same fabric domain, another instance, and
+// virtual-port id vp_id. Null for a null or virtual port or one without a
+// port id.
 SDMDevice* FindVMwareVirtualPort(const SDMDevice* pDevice, const char* pPhysAdapterSN, uint32_t vp_id);
 // The library's record of virtual port `vportid` of the port with instance
 // `iAdapterNumber` (indexes 0 to 63 asked in turn); the caller releases it

@@ -80,11 +80,7 @@ int GetSerialNo(const SDMDevice* port, char* text, size_t size) {
         if (retrieveSpecificVpdField(port, "SN", std::span<char>(serial, sizeof serial)) != VPD_SUCCESS) serial[0] = '\0';
     }
     if (serial[0] == '\0') CopyText(serial, sizeof serial, port->DeviceNodeProperty.SerialNumber);
-    if (serial[0] == '\0') {
-        // Unknown: keep adapters apart by their PCI bus and device.
-        const CHIPPROPERTY& c = port->DeviceChipProperty;
-        std::snprintf(serial, sizeof serial, "N/A-%02X:%02X", c.PciBusNumber & 0xFF, (c.PciSlotNumber >> 3) & 0x1F);
-    }
+    if (serial[0] == '\0') std::snprintf(serial, sizeof serial, "%s", "N/A");
     VORNLogMessage(VORN_MSG_DEBUG, "GetSerialNo: HBA %u %s ISP=0x%x serialNo=%s", port->DeviceNumber,
                    port->DeviceNodeProperty.Model, static_cast<unsigned>(chip), serial);
     std::snprintf(text, size, "%s", serial);
@@ -103,6 +99,51 @@ int GetAdapterSerialNo(const SDMDevice* port, char* text, size_t size) {
         return 0;
     }
     return GetSerialNo(port, text, size);
+}
+
+bool IsUnknownAdapterSerial(const char* serial) {
+    return serial == nullptr || serial[0] == '\0' || std::strcmp(serial, "N/A") == 0;
+}
+
+namespace {
+// A control character, which no serial number text holds, keeps the key of an
+// unknown serial number from ever equalling a real one.
+void PutKey(char* key, size_t size, const char* serial, unsigned bus, unsigned device) {
+    if (IsUnknownAdapterSerial(serial)) {
+        std::snprintf(key, size, "N/A\x1F%02X:%02X", bus & 0xFF, device & 0x1F);
+        return;
+    }
+    // Asked for every port several times per update: a plain copy.
+    const size_t n = std::min(std::strlen(serial), size - 1);
+    std::memcpy(key, serial, n);
+    key[n] = '\0';
+}
+}  // namespace
+
+void AdapterEntryKey(const AdapterEntry* entry, char* key, size_t size) {
+    if (key == nullptr || size == 0) return;
+    key[0] = '\0';
+    if (entry == nullptr) return;
+    char serial[VORN_SERIAL_SIZE]{};
+    CopyText(serial, sizeof serial, entry->SerialNumber);
+    PutKey(key, size, serial, entry->PciBusNumber, entry->PciDeviceNumber);
+}
+
+int GetAdapterKey(const SDMDevice* port, char* key, size_t size) {
+    if (key == nullptr || size == 0) return 8;
+    if (port == nullptr) {
+        std::snprintf(key, size, "%s", "N/A");
+        return 0;
+    }
+    if (const AdapterEntry* e = FindAdapterInAdapterListBySDMDevice(port); e != nullptr) {
+        AdapterEntryKey(e, key, size);
+        return 0;
+    }
+    char serial[VORN_SERIAL_SIZE]{};
+    GetSerialNo(port, serial, sizeof serial);
+    const CHIPPROPERTY& c = port->DeviceChipProperty;
+    PutKey(key, size, serial, c.PciBusNumber, c.PciSlotNumber >> 3);
+    return 0;
 }
 
 // ---- Port state ----------------------------------------------------------------------
@@ -199,14 +240,14 @@ int UpdateHBADeviceNodeProperty(SDMDevice* port) {
     if (port == nullptr) return 8;
     DEVICENODEPROPERTY node{};
     if (SDGetHbaDeviceNodeProperty(port->DeviceHandle, &node) != SDERR_SUCCESS) return 8;
-    char serial[VORN_SERIAL_SIZE]{};
-    GetAdapterSerialNo(port, serial, sizeof serial);
+    char mine[VORN_SERIAL_SIZE]{};
+    GetAdapterKey(port, mine, sizeof mine);
     port->DeviceNodeProperty = node;
     // The other ports of the adapter carry the same versions; refresh their records too.
     for (SDMDevice* d = g_MyDeviceList.firstDevice; d != nullptr; d = d->next) {
         char other[VORN_SERIAL_SIZE]{};
-        GetAdapterSerialNo(d, other, sizeof other);
-        if (std::strcmp(serial, other) != 0) continue;
+        GetAdapterKey(d, other, sizeof other);
+        if (std::strcmp(mine, other) != 0) continue;
         if (d->DeviceNumber == port->DeviceNumber) {
             d->DeviceNodeProperty = node;
             continue;
@@ -285,8 +326,10 @@ SDMDevice* CopyRecord(const SDMDevice* source) {
 // own go into the physical port's entry, by virtual-port id.
 void RecordVMwareVirtualPorts(const SDMDevice* port, AdapterEntry* entry) {
     if (entry->InterfaceType != ADAPTER_IF_FC) return;
+    char key[VORN_SERIAL_SIZE]{};
+    AdapterEntryKey(entry, key, sizeof key);
     for (SD_UINT32 id = 0; id < ADAPTER_VPORT_BLOCKS; ++id) {
-        const SDMDevice* v = FindVMwareVirtualPort(port, entry->SerialNumber, id);
+        const SDMDevice* v = FindVMwareVirtualPort(port, key, id);
         if (v == nullptr) continue;
         std::memcpy(entry->WindowsVPortArray[id], v->DevicePortProperty.WWN, 8);
         entry->vPortId = static_cast<SD_UINT16>(id);
@@ -343,30 +386,33 @@ SDMDevice* SortAdapterList(SDMDeviceList* core, SDMDeviceList* chain) {
 }
 
 // Moves the chain's records into a new list in ascending serial-number order
-// (ports of equal serial number keep the chain's order; the chain is left
-// empty) and rebuilds the adapter-entry list from it. The chain is dropped
+// (by adapter key, so adapters of unknown serial number stay apart; ports of
+// one adapter keep the chain's order; the chain is left empty) and rebuilds
+// the adapter-entry list from it. The chain is dropped
 // right after: a copy of each record would leave a freed record between the
 // adapter entries for every port, heap the process keeps until it ends.
 SDMDeviceList BuildVORNDeviceList(SDMDeviceList* chain) {
     SDMDeviceList list{};
-    std::vector<std::string> serials;
+    std::vector<std::string> keys;
     SDMDevice* d = chain->firstDevice;
     *chain = SDMDeviceList{};
     while (d != nullptr) {
         SDMDevice* const record = d;
         d = d->next;
         record->next = record->prev = nullptr;
-        char serial[VORN_SERIAL_SIZE]{};
-        GetAdapterSerialNo(record, serial, sizeof serial);
-        // After every record whose serial number is not greater.
+        char key[VORN_SERIAL_SIZE]{};
+        GetAdapterKey(record, key, sizeof key);
+        // After every record whose key is not greater.
         SDMDevice* at = list.firstDevice;
         size_t index = 0;
-        while (at != nullptr && serials[index] <= serial) {
+        while (at != nullptr && keys[index] <= key) {
             at = at->next;
             ++index;
         }
         InsertBefore(list, at, record);
-        serials.insert(serials.begin() + static_cast<std::ptrdiff_t>(index), serial);
+        keys.insert(keys.begin() + static_cast<std::ptrdiff_t>(index), key);
+        char serial[VORN_SERIAL_SIZE]{};
+        GetAdapterSerialNo(record, serial, sizeof serial);
         VORNLogMessage(VORN_MSG_DEBUG, "BuildVORNDeviceList: Adapter instance %u port %d (%d) (%s) " WWN_FMT,
                        record->DeviceNumber, static_cast<int>(record->DeviceChipProperty.PortNumber),
                        static_cast<int>(record->DeviceChipProperty.PciSlotNumber & 7), serial,

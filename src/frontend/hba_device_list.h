@@ -34,13 +34,22 @@ void InitMyDeviceList();
 int CloneFreeVORNDeviceList();
 
 // Serial number read from the adapter: VPD "SN" for chip types above 7, else (or
-// when that fails) the node property's. When neither is known the text is "N/A"
-// followed by the PCI bus and device ("N/A-03:00"), so that two adapters without
-// a readable serial number are never taken for one. 0, or 8 for a null argument.
+// when that fails) the node property's; "N/A" when neither is known. 0, or 8
+// for a null argument.
 int GetSerialNo(const SDMDevice* port, char* text, size_t size);
 // "N/A" for a null port; the serial number of the port's adapter entry when it
 // has one, else GetSerialNo. 0, or 8 for a null text.
 int GetAdapterSerialNo(const SDMDevice* port, char* text, size_t size);
+// Whether a serial number text stands for an unknown one (empty or "N/A").
+bool IsUnknownAdapterSerial(const char* serial);
+// What tells the port's adapter from every other one, for grouping ports into
+// adapters and ordering adapters; never shown or logged. The adapter serial
+// number as GetAdapterSerialNo gives it; for an unknown one, "N/A" with the PCI
+// bus and device added, so that two adapters without a readable serial number
+// are never taken for one (and sort where "N/A" does). 0, or 8 for a null text.
+int GetAdapterKey(const SDMDevice* port, char* key, size_t size);
+// The same key from an adapter entry (empty for a null entry).
+void AdapterEntryKey(const AdapterEntry* entry, char* key, size_t size);
 // Writes the port's state text ("Online", "Link Down" ...); 1 when the port
 // property cannot be read, else the port's device status value (0 when all is well).
 int GetAdapterStatus(SDMDevice* port, char* text, size_t size);

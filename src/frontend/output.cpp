@@ -1,10 +1,12 @@
 // The front end's output channels. The output file and the debug log are each
-// opened once per name and kept open; every line goes out in one write of its
-// own, so that it is in the file at once, also when the run is interrupted.
+// kept open while their name still names the file that was opened; every line
+// goes out in one write of its own, so that it is in the file at once, also
+// when the run is interrupted, and in the file the name names at that moment.
 #include "frontend/output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,19 +36,39 @@ std::mutex g_noticeMutex;
 std::vector<std::string> g_earlyNotices;
 constexpr size_t kMaxEarlyNotices = 16;
 
+// Which file a descriptor or a name stands for.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId&) const = default;
+};
+
 // The output file and the debug log live in a directory root writes: they are
-// opened without following a link, never as anything but a regular file of
-// this process's user, and created with mode 0640 whatever the umask allows.
-int open_log_file(const char* path) {
-    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
+// opened without following a link and never as anything but a regular file of
+// this process's user. Created as an append-mode stdio open would: 0666 less
+// the umask. Gives the descriptor and the file's identity, or -1.
+int open_log_file(const char* path, FileId* id) {
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct statx st {};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_UID, &st) != 0 || !S_ISREG(st.stx_mode) ||
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_UID | STATX_INO, &st) != 0 || !S_ISREG(st.stx_mode) ||
         st.stx_uid != ::geteuid()) {
         ::close(fd);
         return -1;
     }
+    *id = {makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino};
     return fd;
+}
+
+// The identity of what the name names now (a link is not followed); false
+// when nothing has the name.
+// Only the inode number is asked: a query of the change time makes the next
+// flash write dirty its inode, which its fdatasync then writes.
+bool name_id(const char* path, FileId* id) {
+    struct statx st {};
+    if (::statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_INO, &st) != 0) return false;
+    *id = {makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino};
+    return true;
 }
 
 // One write per line keeps lines whole.
@@ -60,12 +82,14 @@ void write_text(int fd, const std::string& text) {
     }
 }
 
-// A file kept open for the name it was opened under; opened again when the
-// name changes, the file was removed or the last open failed.
+// A file kept open for the name it was opened under, while that name names
+// it. Opened again when the name changes, names another file or nothing (a
+// log rotation renamed or removed it), or the last open failed.
 struct KeptFile {
     std::mutex mutex;
     std::string name;
     int fd = -1;
+    FileId id;
 
     void Close() {
         if (fd >= 0) ::close(fd);
@@ -79,14 +103,10 @@ struct KeptFile {
     // False when the file cannot be opened.
     bool Write(const char* path, const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex);
-        // A file removed meanwhile is made anew, as a reopen would.
-        // Only the link count: a query of the change time makes the next
-        // flash write dirty its inode, which its fdatasync then writes.
-        struct statx st {};
-        if (fd >= 0 && (::statx(fd, "", AT_EMPTY_PATH, STATX_NLINK, &st) != 0 || st.stx_nlink == 0)) Close();
-        if (fd < 0 || name != path) {
-            Close();
-            fd = open_log_file(path);
+        FileId now;
+        if (fd >= 0 && (name != path || !name_id(path, &now) || now != id)) Close();
+        if (fd < 0) {
+            fd = open_log_file(path, &id);
             if (fd < 0) return false;
             name = path;
         }

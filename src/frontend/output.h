@@ -18,8 +18,9 @@ constexpr size_t VORN_PATH_SIZE = 260;
 void PrintOutPut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Output-file line (newline added) and the same without the newline; dropped while
 // the output file has no name or cannot be opened. The file is never opened
-// through a link or as anything but a regular file of this user; mode 0640. It
-// stays open while its name stays; each line is written at once.
+// through a link or as anything but a regular file of this user; created 0666
+// less the umask. Each line is written at once, to the file the name names
+// at that moment.
 void scfxPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void scfxDiagnosticsPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Debug line: written only while quiet mode is off and the debug-log flag is on.

@@ -164,15 +164,15 @@ SD_INT32 FixAllAdaptersOptionRomBootCode() {
     char previous[VORN_SERIAL_SIZE] = {};
     for (SDMDevice* port = list->firstDevice; port != nullptr; port = port->next) {
         if (isVirtualPortHBA(port) != 0) continue;
-        char serial[VORN_SERIAL_SIZE] = {};
-        GetAdapterSerialNo(port, serial, sizeof serial);
+        char key[VORN_SERIAL_SIZE] = {};
+        GetAdapterKey(port, key, sizeof key);
         // The list keeps the ports of one adapter together: its first port
         // stands for the adapter.
-        if (striscmp(serial, previous) != 0) {
+        if (striscmp(key, previous) != 0) {
             const SD_INT32 st = FixAdapterOptionRomBootCode(port);
             if (st != 0) overall = st;
         }
-        std::snprintf(previous, sizeof previous, "%s", serial);
+        std::snprintf(previous, sizeof previous, "%s", key);
     }
     return overall;
 }

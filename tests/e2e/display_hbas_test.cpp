@@ -95,6 +95,7 @@ TEST_F(DisplayHbas, VirtualAndFcoePortsAreLeftOutAndDownPortsShowNoSpeed) {
                   kRule + "\nTotal Korvex HBA(s) : 2\n");
 }
 
+// Both say "N/A", on the console and in the debug log, and each keeps its own ports.
 TEST_F(DisplayHbas, AdaptersWithoutReadableSerialStayApart) {
     zvfix::HostBuilder h;
     for (int i = 0; i < 2; ++i) {
@@ -102,12 +103,21 @@ TEST_F(DisplayHbas, AdaptersWithoutReadableSerialStayApart) {
         a.serial = "";
         a.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
     }
-    const RunResult r = Run(h);
+    const RunResult r = Run(h, {"-trace", "-g"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    const std::string list = AfterHostBlock(r.out);
-    EXPECT_NE(list.find("HBA Model KV2692 (SN N/A-03:00):\n"), std::string::npos) << list;
-    EXPECT_NE(list.find("HBA Model KV2692 (SN N/A-04:00):\n"), std::string::npos) << list;
-    EXPECT_NE(list.find("Total Korvex HBA(s) : 2\n"), std::string::npos) << list;
+    // The clean-up lines of "-trace" follow.
+    EXPECT_TRUE(AfterHostBlock(r.out).starts_with(
+        "HBA Model KV2692 (SN N/A):\n"
+        "  Port 1 WWPN 21-00-00-11-AA-00-00-00 (HBA 0) Online 32 Gbps\n"
+        "  Port 2 WWPN 21-00-00-11-AA-00-00-01 (HBA 1) Online 32 Gbps\n"
+        "HBA Model KV2692 (SN N/A):\n"
+        "  Port 1 WWPN 21-00-00-11-AA-00-01-00 (HBA 2) Online 32 Gbps\n"
+        "  Port 2 WWPN 21-00-00-11-AA-00-01-01 (HBA 3) Online 32 Gbps\n" +
+        kRule + "\nTotal Korvex HBA(s) : 2\n"))
+        << r.out;
+    EXPECT_TRUE(zvtest::Has(r.debugLog, "GetSerialNo: HBA 3 KV2692 ISP=0x19 serialNo=N/A\n")) << r.debugLog;
+    EXPECT_EQ(zve2e::Count(r.debugLog, ") (N/A) 21-00-00-11-AA-00-0"), 4u) << r.debugLog;
+    EXPECT_FALSE(zvtest::Has(r.debugLog, "N/A-")) << r.debugLog;
 }
 
 TEST_F(DisplayHbas, NoPortEndsWithEight) {

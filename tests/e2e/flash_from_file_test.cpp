@@ -98,6 +98,20 @@ TEST_F(FlashFromFile, AllWithAChip25ImageWritesEachChip25AdapterOnceAndNothingEl
     EXPECT_EQ(Slice(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionMemo1), 20, 2), Bytes({6, 10}));   // MBI 6.10.12
 }
 
+// Adapters whose serial numbers cannot be read are two adapters all the same:
+// each is written, once.
+TEST_F(FlashFromFile, AllWritesEachAdapterWithoutASerialNumberOnce) {
+    AddChip25().serial = "";
+    AddChip25().serial = "";
+    const RunResult r = Run(Chip25Image(), {"--vobi", "-b", "ALL", kFile});
+    EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
+    for (int adapter : {0, 1}) {
+        const std::vector<uint32_t> w = Written(hostDir.Path(), adapter);
+        EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1) << "adapter " << adapter;
+        EXPECT_EQ(Slice(zvfix::ReadRegion(hostDir.Path(), adapter, zvfix::kRegionMemo1), 20, 2), Bytes({6, 10}));
+    }
+}
+
 // Only a family option selects adapters: without one no adapter matches.
 TEST_F(FlashFromFile, FamilyOptionSkipsTheOtherFamiliesAndNoneSelectsNothing) {
     AddChip25();

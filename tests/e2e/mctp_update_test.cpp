@@ -226,6 +226,34 @@ TEST_F(MctpUpdate, MissingPreloadTemplateIsNoFailureAndTheMultibootStepRuns) {
     EXPECT_EQ(zvfix::ReadRegion(hostDir.Path(), 0, zvfix::kRegionPreload1), preload);
 }
 
+// Two adapters whose serial numbers cannot be read: both are updated, each
+// once, and every line names the serial number as "N/A".
+TEST_F(MctpUpdate, AdaptersWithoutASerialNumberAreEachUpdatedOnce) {
+    AddChip25(Memo(6, 4, 0)).serial = "";
+    AddChip25(Memo(6, 4, 0)).serial = "";
+    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
+    const Bytes image = zvfix::MakeDorneImage({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25, .cardType = 1});
+    inst.WriteFile(kImage, std::string(image.begin(), image.end()));
+    WriteFbcTemplate();
+    const Bytes before0 = zvfix::ReadFlash(hostDir.Path(), 0), before1 = zvfix::ReadFlash(hostDir.Path(), 1);
+
+    RunResult r = Run({"-trace"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(Count(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"), 2u)
+        << r.outputFile;
+    EXPECT_TRUE(Has(r.debugLog, "GetSerialNo: HBA 2 KV2692 ISP=0x19 serialNo=N/A\n")) << r.debugLog;
+    EXPECT_FALSE(Has(r.debugLog, "N/A-")) << r.debugLog;
+    // The same image, written once to each adapter.
+    std::vector<std::tuple<uint32_t, uint32_t, uint64_t>> writes[2];
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir.Path()))
+        if (e.op == "write" && e.adapter >= 0 && e.adapter < 2)
+            writes[e.adapter].emplace_back(e.region, e.offset, e.hash);
+    EXPECT_FALSE(writes[0].empty());
+    EXPECT_EQ(writes[0], writes[1]);
+    EXPECT_TRUE(zvfix::ReadFlash(hostDir.Path(), 0) != before0) << "adapter 0 not written";
+    EXPECT_TRUE(zvfix::ReadFlash(hostDir.Path(), 1) != before1) << "adapter 1 not written";
+}
+
 TEST_F(MctpUpdate, AFailedPreloadStepCountsTheAdapterAsFailedNotAsNotRequired) {
     AddChip25(Memo(6, 5, 1));
     AddChip27(Memo(6, 5, 1));

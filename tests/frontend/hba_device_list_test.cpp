@@ -1,7 +1,7 @@
 // The front end's device list over simulated hosts: which ports it holds, in
-// which order, the serial number each port reports, and the port state texts.
-// (Virtual and FCoE ports left out and adapters without a serial kept apart
-// are checked by whole runs of the adapter display.)
+// which order, the serial number each port reports, adapters without one kept
+// apart, and the port state texts. (Virtual and FCoE ports left out are
+// checked by whole runs of the adapter display.)
 #include "frontend/hba_device_list.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,8 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/lists_host.h"
 #include "frontend/adapter_entry_list.h"
+#include "frontend/adapter_entry_vports.h"
+#include "frontend/device_list_lookups.h"
 
 namespace {
 
@@ -78,6 +80,53 @@ TEST(DeviceList, PortsOfAnAdapterAreThoseWhoseSerialNumbersReadTheSame) {
     std::vector<std::string> seen;
     for (const SDMDevice* p : ports) seen.push_back(Serial(p) + ":" + std::to_string(GetNumberOfPortsOnThisHBA(p)));
     EXPECT_EQ(seen, (std::vector<std::string>{"ZV-:3", "ZV-:3", "ZV-:3", "ZV-A:2", "ZV-A:2", "ZV-AB:1"}));
+}
+
+// Adapters whose serial number cannot be read all say "N/A", yet each keeps
+// its own ports: counts, siblings, version refreshes and the adapter-entry
+// look-ups never reach into another such adapter.
+TEST(DeviceList, AdaptersWithoutASerialSayNaButKeepTheirOwnPorts) {
+    zvfix::HostBuilder h;
+    auto& unreadable = h.AddChip25TwoPort();            // bus 3: the VPD cannot be read
+    unreadable.serial = "";
+    unreadable.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
+    h.AddChip25TwoPort().serial = "";                    // bus 4: an empty serial number
+    h.AddChip25TwoPort().serial = "N/A";                 // bus 5: a serial number reading "N/A"
+    ListsHost lists(h);
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 6u);
+    const auto bus = [](const SDMDevice* d) { return static_cast<int>(d->DeviceChipProperty.PciBusNumber); };
+    // The list keeps each adapter's ports together, adapters in PCI order.
+    std::vector<int> buses;
+    for (const SDMDevice* p : ports) buses.push_back(bus(p));
+    EXPECT_EQ(buses, (std::vector<int>{3, 3, 4, 4, 5, 5}));
+    for (SDMDevice* p : ports) {
+        EXPECT_EQ(Serial(p), "N/A") << bus(p);
+        EXPECT_EQ(GetNumberOfPortsOnThisHBA(p), 2) << bus(p);
+        const SDMDevice* sibling = FindAdapterPortMultiPortHBA(p);
+        ASSERT_NE(sibling, nullptr);
+        EXPECT_EQ(bus(sibling), bus(p));
+    }
+    // The adapter-entry look-up by port finds the port's own entry.
+    for (SDMDevice* p : ports) {
+        const AdapterEntry* e = FindAndUpdateAdapterInAdapterListBySDMDevice(p);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->PciBusNumber, bus(p));
+        EXPECT_STREQ(e->SerialNumber, "N/A");
+    }
+    // New versions of the second adapter's first port reach its second port only.
+    SDMDevice* first = ports[2]->DeviceChipProperty.PciSlotNumber % 8 == 0 ? ports[2] : ports[3];
+    SDMDevice* second = first == ports[2] ? ports[3] : ports[2];
+    DEVICENODEPROPERTY versions = first->DeviceNodeProperty;
+    std::memcpy(versions.FirmwareVersion, "9.99.99", 8);
+    for (SDMDevice* p : ports) std::strcpy(p->DeviceNodeProperty.FirmwareVersion, "stale");
+    EXPECT_EQ(UpdateOtherPortDeviceNodeProperty(first, &versions), 0);
+    for (SDMDevice* p : ports)
+        EXPECT_STREQ(p->DeviceNodeProperty.FirmwareVersion, p == second ? "9.99.99" : "stale") << p->DeviceNumber;
+    EXPECT_EQ(UpdateHBADeviceNodeProperty(ports[0]), 0);
+    for (SDMDevice* p : ports)
+        EXPECT_STREQ(p->DeviceNodeProperty.FirmwareVersion, bus(p) == 3 ? "9.08.01" : p == second ? "9.99.99" : "stale")
+            << p->DeviceNumber;
 }
 
 TEST(DeviceList, EmptyHostGivesEmptyListsAndCleanUpIsRepeatable) {

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include "core/core_quiet.h"
 #include "frontend/output.h"
@@ -112,7 +114,7 @@ TEST_F(Output, UnwritableDebugLogFallsBackToTheConsole) {
     EXPECT_STREQ(GetDebugLogFile(), "");
 }
 
-TEST_F(Output, FilesAreNeverWrittenThroughALinkAndKeepMode0640) {
+TEST_F(Output, FilesAreNeverWrittenThroughALinkAndAreMadeUnderTheUmask) {
     ::unlink("/tmp/victim");
     ASSERT_EQ(SetOutOutFile(), 0);
     ASSERT_EQ(::symlink("/tmp/victim", GetOutPutFile()), 0);
@@ -120,13 +122,63 @@ TEST_F(Output, FilesAreNeverWrittenThroughALinkAndKeepMode0640) {
     EXPECT_FALSE(zvtest::FileExists("/tmp/victim"));
     ::unlink(GetOutPutFile());
 
-    const mode_t old = ::umask(0);
-    scfxPrint("kept");
-    ::umask(old);
-    struct stat st {};
-    ASSERT_EQ(::lstat(GetOutPutFile(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "kept\n");
+    // As an append-mode stdio open makes them: 0666 less the umask.
+    ASSERT_EQ(SetDebugLogFile("zenbrix.log"), 0);
+    CoreSetQuietMode(0);
+    SetEnableDebugLog(1);
+    for (const auto& [mask, mode] : {std::pair<mode_t, mode_t>{022, 0644}, {077, 0600}}) {
+        ::unlink(GetOutPutFile());
+        ::unlink(GetDebugLogFile());
+        const mode_t old = ::umask(mask);
+        scfxPrint("kept");
+        VORNLogMessage(VORN_MSG_DEBUG, "logged");
+        ::umask(old);
+        for (const char* path : {GetOutPutFile(), GetDebugLogFile()}) {
+            struct stat st {};
+            ASSERT_EQ(::lstat(path, &st), 0) << path;
+            EXPECT_EQ(st.st_mode & 07777, mode) << path << " under umask 0" << std::oct << mask;
+        }
+        EXPECT_EQ(zvtest::ReadFile(GetOutPutFile()), "kept\n");
+    }
+}
+
+// A log rotation renames the file between two lines: the next line goes to a
+// new file at the name, and the renamed file keeps only what it had. Whatever
+// is at the name then is opened under the same rules: a regular file of ours
+// takes the line, a link does not.
+TEST_F(Output, ALineGoesToTheFileTheNameNamesAtThatMoment) {
+    ASSERT_EQ(SetOutOutFile(), 0);
+    ASSERT_EQ(SetDebugLogFile("zenbrix.log"), 0);
+    CoreSetQuietMode(0);
+    SetEnableDebugLog(1);
+    const std::string out = GetOutPutFile(), log = GetDebugLogFile();
+    scfxPrint("first");
+    VORNLogMessage(VORN_MSG_DEBUG, "first");
+    ASSERT_EQ(::rename(out.c_str(), (out + ".1").c_str()), 0);
+    ASSERT_EQ(::rename(log.c_str(), (log + ".1").c_str()), 0);
+    scfxPrint("second");
+    VORNLogMessage(VORN_MSG_DEBUG, "second");
+    EXPECT_EQ(zvtest::ReadFile(out + ".1"), "first\n");
+    EXPECT_EQ(zvtest::ReadFile(out), "second\n");
+    EXPECT_TRUE(zvtest::ReadFile(log + ".1").ends_with(" Debug: first\n")) << zvtest::ReadFile(log + ".1");
+    EXPECT_EQ(zvtest::ReadFile(log).find("first"), std::string::npos);
+    EXPECT_TRUE(zvtest::ReadFile(log).ends_with(" Debug: second\n")) << zvtest::ReadFile(log);
+
+    // Rotated again, a fresh file made at the name by the rotation.
+    ASSERT_EQ(::rename(out.c_str(), (out + ".2").c_str()), 0);
+    std::ofstream(out) << "made by the rotation\n";
+    scfxPrint("third");
+    EXPECT_EQ(zvtest::ReadFile(out), "made by the rotation\nthird\n");
+    EXPECT_EQ(zvtest::ReadFile(out + ".2"), "second\n");
+
+    // A link at the name: the line is dropped, nothing written through it.
+    ::unlink("/tmp/victim");
+    ASSERT_EQ(::rename(out.c_str(), (out + ".3").c_str()), 0);
+    ASSERT_EQ(::symlink("/tmp/victim", out.c_str()), 0);
+    scfxPrint("fourth");
+    EXPECT_FALSE(zvtest::FileExists("/tmp/victim"));
+    EXPECT_EQ(zvtest::ReadFile(out + ".3"), "made by the rotation\nthird\n");
+    for (const std::string& old : {out + ".1", out + ".2", out + ".3", log + ".1", out}) ::unlink(old.c_str());
 }
 
 TEST_F(Output, NoticesReachStandardErrorAndTheOutputFileOnceItIsNamed) {
