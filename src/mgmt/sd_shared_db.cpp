@@ -334,6 +334,20 @@ Opened open_locked(int dir, bool create, long long limitMs, bool honourInterrupt
     }
 }
 
+// The id of the set recorded in an open shared file; -1 when it records none
+// or is no shared file of this layout.
+SD_INT32 recorded_set(int fd) {
+    // The header only, field by field: the whole layout is too big for a stack.
+    unsigned char head[offsetof(zvapi_shdb_file, Users)] = {};
+    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return -1;
+    SD_UINT32 version = 0;
+    SD_INT32 id = -1;
+    std::memcpy(&version, head + offsetof(zvapi_shdb_file, Version), sizeof version);
+    std::memcpy(&id, head + offsetof(zvapi_shdb_file, SemId), sizeof id);
+    if (std::memcmp(head, kMagic, sizeof kMagic) != 0 || version != ZVSHDB_VERSION) return -1;
+    return id;
+}
+
 // The recorded set when it fits, else a fresh one of root's, recorded; -1
 // with *why set when none can be made. Called under the file's lock.
 int find_or_make_set(zvapi_shdb_file* db, std::string* why) {
@@ -362,17 +376,9 @@ int zvapi_shdb_sem_id() {
     const int fd = ::openat(dir, ZVSHDB_NAME, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     ::close(dir);
     if (fd < 0) return -1;
-    // The header only, field by field: the whole layout is too big for a stack.
-    unsigned char head[offsetof(zvapi_shdb_file, Users)] = {};
     struct stat st {};
-    const bool read = ::fstat(fd, &st) == 0 && own_shared_file(st, &why) &&
-                      ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head);
+    const int id = ::fstat(fd, &st) == 0 && own_shared_file(st, &why) ? recorded_set(fd) : -1;
     ::close(fd);
-    SD_UINT32 version = 0;
-    SD_INT32 id = -1;
-    std::memcpy(&version, head + offsetof(zvapi_shdb_file, Version), sizeof version);
-    std::memcpy(&id, head + offsetof(zvapi_shdb_file, SemId), sizeof id);
-    if (!read || std::memcmp(head, kMagic, sizeof kMagic) != 0 || version != ZVSHDB_VERSION) return -1;
     return id >= 0 && sem_fits(id, &why) ? id : -1;
 }
 
@@ -504,17 +510,18 @@ SD_UINT32 zvapi_shdb_attach() {
 }
 
 namespace {
-// Unregisters this process. The last user removes the name and the set, but
-// only under the file's lock and while the name still names the file it
-// mapped: a file made afresh meanwhile (after a restart that dropped this
-// one) is another generation's.
+// Unregisters this process. The last user removes the name only under the
+// file's lock and while the name still names the file it mapped: a file made
+// afresh meanwhile (after a restart that dropped this one) is another
+// generation's. Its own set goes with it either way.
 void leave(long long limitMs) {
     auto self = static_cast<SD_INT32>(getpid());
     std::string why;
     const int dir = open_dir(&why);
     int fd = -1;
+    const Opened opened = dir >= 0 ? open_locked(dir, false, limitMs, false, &fd, &why) : Opened::Failed;
     bool locked = false;
-    if (dir >= 0 && open_locked(dir, false, limitMs, false, &fd, &why) == Opened::Locked) {
+    if (opened == Opened::Locked) {
         struct stat st {};
         locked = ::fstat(fd, &st) == 0 && st.st_dev == g_dbDev && st.st_ino == g_dbIno;
     }
@@ -524,15 +531,21 @@ void leave(long long limitMs) {
     prune_users(g_db);
     const bool last =
         std::all_of(std::begin(g_db->Users), std::end(g_db->Users), [](SD_INT32 u) { return u == 0; });
-    if (locked && last) {
-        ::unlinkat(dir, ZVSHDB_NAME, 0);
+    if (last) {
+        if (locked) ::unlinkat(dir, ZVSHDB_NAME, 0);
         int id;
         {
             std::lock_guard<std::mutex> lock(g_semMutex);
             id = g_semId;
-            g_semId = -1;
         }
-        if (id >= 0) semctl(id, 0, IPC_RMID);
+        // The set is this generation's alone, also once its file was dropped
+        // from the name: it goes unless the file now at the name records it
+        // (or that file could not be looked at).
+        const bool ours = locked || opened == Opened::Missing || (opened == Opened::Locked && recorded_set(fd) != id);
+        if (ours && id >= 0) {
+            sem_forget(id);
+            semctl(id, 0, IPC_RMID);
+        }
     }
     if (fd >= 0) {
         ::flock(fd, LOCK_UN);

@@ -112,8 +112,9 @@ void zvapi_reset_setup_error();   // tests
 // regular file with a single name that neither group nor others may open, is
 // a set-up failure (zvapi_setup_error says why), never followed or used.
 SD_UINT32 zvapi_shdb_attach();
-// Unregisters this process; the last user removes the file and semaphores
-// (under the file's lock, and only while the name still names its file).
+// Unregisters this process; the last user removes the file (under the file's
+// lock, and only while the name still names its file) and its semaphores
+// (unless a newer file at the name records them).
 void zvapi_shdb_detach();
 // The same for a process that is about to end on a signal: the mapping stays,
 // as other threads may still touch it.

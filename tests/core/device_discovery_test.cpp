@@ -363,6 +363,51 @@ TEST_F(Discovery, LunLevelFailoverMarksCurrentPaths) {
     EXPECT_EQ(luns, (std::vector<std::pair<int, int>>{{0x05, 1}, {0x06, 1}}));
 }
 
+// The current path of a LUN is the path entry its index names, and only
+// when that entry is this adapter's (the answer's instance) and leads to the
+// target's own port; the paths are asked by the target's node WWN. An index
+// of 255 or more marks it current without an entry; a LUN numbered 4096 or
+// above has no index and is never marked.
+TEST_F(Discovery, TheCurrentPathIsTheIndexedEntryOfThisAdapterToTheTargetsPort) {
+    enum class To { TargetPort, OtherPort, TargetNode };
+    struct Row {
+        const char* what;
+        uint8_t index;
+        std::vector<std::pair<uint32_t, To>> entries;   // (adapter instance, where the path leads)
+        int current;                                    // of LUNs 0 and 1
+    };
+    const std::vector<Row> rows = {
+        {"first entry named, it leads to the target", 0, {{0, To::TargetPort}}, 1},
+        {"second entry named, it leads to the target", 1, {{0, To::OtherPort}, {0, To::TargetPort}}, 1},
+        {"first entry named, it leads elsewhere", 0, {{0, To::OtherPort}, {0, To::TargetPort}}, 0},
+        {"another adapter's path to the target", 0, {{1, To::TargetPort}}, 0},
+        {"an entry naming the target's node, not its port", 0, {{0, To::TargetNode}}, 0},
+        {"no index (255)", 255, {{0, To::OtherPort}}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        zvfix::HostBuilder host;
+        auto& p = OnePort(host);
+        p.foCapability = 0x30000004;
+        auto& t = p.AddTarget();
+        t.AddLun(1);
+        t.AddLun(4096);
+        zvfix::FoPathSpec paths{.wwn = t.nodeWwn, .currentPathIndex = row.index, .entries = {}};
+        for (auto [instance, to] : row.entries)
+            paths.entries.emplace_back(instance, to == To::TargetPort   ? t.portWwn
+                                                 : to == To::TargetNode ? t.nodeWwn
+                                                                        : 0x2100005000000E01ull);
+        p.foPaths.push_back(paths);
+        Discover(host);
+
+        SDMTarget* target = Must(TargetByPort(Devices().at(0), t.portWwn));
+        std::vector<int> marks;   // LUNs 0, 1, 4096
+        for (SD_UINT16 id : {0, 1, 4096}) marks.push_back(Must(LunById(target, id))->LunIsCurrentPath);
+        EXPECT_EQ(marks, (std::vector<int>{row.current, row.current, 0}));
+        RemoveAllDevicesFromDeviceList();
+    }
+}
+
 TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
     zvfix::HostBuilder host;
     for (bool gen7 : {false, true}) {

@@ -2,6 +2,7 @@
 // in flash, what the adapter starts from after a reboot, and the retries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -207,6 +208,52 @@ TEST_F(FlashStatus, NvramWritesOnChip27GoToTheIdleCopyWhichServesAfterReboot) {
     nvram[100] ^= 0x5A;
     EXPECT_EQ(CoreIsValidNvram(&device_, nvram), 0);
     EXPECT_EQ(CoreUpdateNVRam(&device_, nvram, 0), -1);
+}
+
+// The board configuration and the NVRAM/VPD may serve from different copies:
+// an NVRAM write goes to the idle copy of the NVRAM/VPD component, and the
+// auxiliary records then name that copy while the board configuration keeps
+// its own. Naming the board configuration's copy would lose the write at the
+// next reboot (or point the adapter at the copy not written).
+TEST_F(FlashStatus, NvramWritesFollowTheNvramCopyNotTheBoardConfigurations) {
+    struct Row {
+        const char* what;
+        uint8_t bitmap;          // components serving from their second copy
+        uint32_t written, kept;  // NVRAM copies of the first port
+    };
+    for (const Row& row : {Row{"board config on copy 2, NVRAM on copy 1", 0x01, 0x10D, 0x15},
+                           Row{"board config on copy 1, NVRAM on copy 2", 0x02, 0x15, 0x10D}}) {
+        SCOPED_TRACE(row.what);
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip27();
+        a.SetImageStatus(1, 1, 0, 0);
+        a.SetAuxImageStatus(1, 3, row.bitmap, 0, 2, row.bitmap);
+        Open(host);
+        const SD_UINT8 board = (row.bitmap & 0x01) ? 2 : 1;
+        const SD_UINT8 idleNvram = (row.bitmap & 0x02) ? 1 : 2;
+        const zvfix::Bytes kept = Region(row.kept);
+        const zvfix::Bytes nvram = zvfix::MakeNvram(0x1A77, 0x0777);
+        ASSERT_EQ(CoreUpdateNVRam(&device_, nvram, 0), 0);
+
+        const zvfix::Bytes written = Region(row.written);
+        EXPECT_TRUE(std::equal(nvram.begin(), nvram.end(), written.begin())) << "not on the idle NVRAM copy";
+        EXPECT_EQ(Region(row.kept), kept) << "the serving NVRAM copy was written";
+        ACTIVE_REGIONS flash{};
+        ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+        EXPECT_EQ((std::vector<int>{flash.ActiveVpdNvram, flash.ActiveBoardConfig}),
+                  (std::vector<int>{idleNvram, board}));
+
+        Close();
+        ASSERT_EQ(zvfix::Reboot(dir_), 0);
+        Reopen();
+        std::vector<SD_UINT8> read(512);
+        ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
+        EXPECT_EQ(read, nvram) << "the write was lost at the reboot";
+        SD_ACTIVE_REGIONS lib{};
+        ASSERT_EQ(SDGetActiveRegions(device_.DeviceHandle, 0, &lib), 0u);
+        EXPECT_EQ(lib.ActiveBoardConfig, board);
+        Close();
+    }
 }
 
 }  // namespace

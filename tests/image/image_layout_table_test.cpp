@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <tuple>
 
 #include "core/host_info.h"
@@ -169,6 +170,66 @@ TEST(ImageLayoutTable, CardTypeListsClaimingMoreThanTheImageHolds) {
     const Bytes whole = zvfix::BuildMultibootImage(spec);
     EXPECT_EQ(ValidateDorneILTImageHeader(0x029B, 0x1077, whole, 0), 0);
     EXPECT_EQ(ValidateDorneILTImageHeader(0x029B, 0x1077, Bytes(whole.begin(), whole.end() - 1), 0), 451);
+}
+
+// Each record of the table read from a buffer that ends exactly where the
+// record ends is read whole; the same buffer one byte shorter gives nothing,
+// never a record completed from bytes past the buffer.
+TEST(ImageLayoutTable, ARecordEndingAtTheBuffersEndIsReadAndOneByteShortIsNot) {
+    zvfix::MultibootImageSpec spec;
+    spec.componentAlign = 1;
+    spec.components = {MbiComponent::Filled(0x07, 0x40), MbiComponent::Filled(0x01, 0x23)};
+    spec.cardTypeLists = {{0, {{}, {.ssdid = 0x029C}}, std::nullopt}, {1, {{.ssdid = 0x029D}}, std::nullopt}};
+    const Bytes img = zvfix::BuildMultibootImage(spec);
+    const size_t ts = zvfix::MbiTimeStampOffset(spec);
+    ASSERT_EQ(zvfix::MbiTableLength(spec), ts + 80);
+    const ILT_Region_t last = ILT_Region_GetRegionByIndex(img, 1).value();
+    const size_t componentEnd = zvfix::MbiComponentOffset(spec, 1) + 0x23;
+    ASSERT_EQ(componentEnd, img.size());
+
+    auto firstList = [](IltBytes b) { return ILT_CardTypeList_First(b); };
+    struct Row {
+        const char* what;
+        size_t end;
+        std::function<bool(IltBytes)> read;
+    };
+    const std::vector<Row> rows = {
+        {"header", 32, [](IltBytes b) { return ILT_Header_Get(b).has_value(); }},
+        {"last region entry", ts, [](IltBytes b) { return ILT_Region_GetRegionByIndex(b, 1).has_value(); }},
+        {"time stamp", ts + 32, [](IltBytes b) { return ILT_Region_GetTimeStampEntry(b).has_value(); }},
+        {"card-type header", ts + 40,
+         [](IltBytes b) { return ILT_CardType_Header_GetCardListHeader(b).has_value(); }},
+        {"first list", ts + 48, [&](IltBytes b) { return firstList(b).has_value(); }},
+        {"first list's last entry", ts + 64,
+         [&](IltBytes b) {
+             const auto pos = firstList(b);
+             return pos && ILT_CardTypeList_GetEntry(b, *pos, 1).has_value();
+         }},
+        {"second list", ts + 72, [](IltBytes b) { return ILT_CardTypeList_GetCardTypeListByIndex(b, 1).has_value(); }},
+        {"second list's entry", ts + 80,
+         [&](IltBytes b) {
+             const auto pos = firstList(b);
+             const auto next = pos ? ILT_CardTypeList_Next(b, *pos) : std::nullopt;
+             return next && ILT_CardTypeList_GetEntry(b, *next, 0).has_value();
+         }},
+        {"last component", componentEnd,
+         [&](IltBytes b) { return ILT_Region_GetComponent(b, last).has_value(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        // Copies of exactly that length, so that a read past the end is a read past the allocation.
+        const Bytes whole(img.begin(), img.begin() + static_cast<long>(row.end));
+        const Bytes shorter(img.begin(), img.begin() + static_cast<long>(row.end - 1));
+        EXPECT_TRUE(row.read(whole));
+        EXPECT_FALSE(row.read(shorter));
+    }
+    // The values read at the very end are the record's own.
+    const Bytes atEnd(img.begin(), img.begin() + static_cast<long>(ts + 80));
+    const auto second = ILT_CardTypeList_Next(atEnd, *ILT_CardTypeList_First(atEnd));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->list.listForCardType, 1);
+    EXPECT_EQ(ILT_CardTypeList_GetEntry(atEnd, *second, 0)->subSystemDID, 0x029D);
+    EXPECT_EQ(ILT_Region_GetComponent(img, last)->back(), img.back());
 }
 
 TEST(ImageLayoutTable, AccessorsAndRegionLength) {

@@ -3,7 +3,8 @@
 // ftok("/tmp", 'Z')) neither stops the library nor is touched by it; a set
 // recorded in the file is used only when it is root's own and fits; a /run
 // that others may write stops the start with its reason; concurrent users
-// leave nothing behind; an interrupt ends the wait for the file's lock; a
+// leave nothing behind; the last user of a dropped file leaves the newer
+// file at the name alone; an interrupt ends the wait for the file's lock; a
 // closed flash gate lets no further flash operation start.
 #include <gtest/gtest.h>
 
@@ -269,6 +270,61 @@ TEST_F(SharedSafety, ConcurrentUsersNeverFailAndLeaveNoFileOrSetBehind) {
     EXPECT_FALSE(zvtest::SharedFileExists());
     EXPECT_TRUE(SemaphoreSetsOf(0).empty()) << SemaphoreSetsOf(0).size() << " sets left";
     EXPECT_EQ(zvapi_setup_error(), "");
+}
+
+// A user whose file was dropped from the name while it ran (a restart that
+// cleared /run) is the last of its own generation, but the file another
+// process made afresh at the name is not its: removing it would let a third
+// process make yet another, and two would guard one adapter with different
+// semaphores. Its own set goes with it, unless the newer file records it.
+TEST_F(SharedSafety, TheLastUserOfADroppedFileLeavesTheNewerFileAtTheName) {
+    for (const bool sameSet : {false, true}) {
+        SCOPED_TRACE(sameSet ? "the newer file records the older set" : "the newer file made its own set");
+        int toChild[2], toParent[2];
+        ASSERT_EQ(pipe(toChild), 0);
+        ASSERT_EQ(pipe(toParent), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // The older user: attaches, reports its set, then leaves when told.
+            int id = zvapi_shdb_attach() == 0 ? zvapi_shdb_sem_id() : -1;
+            char go = 0;
+            if (write(toParent[1], &id, sizeof id) != sizeof id || read(toChild[0], &go, 1) != 1) _exit(2);
+            zvapi_shdb_detach();
+            _exit(0);
+        }
+        int older = -1;
+        ASSERT_EQ(read(toParent[0], &older, sizeof older), static_cast<ssize_t>(sizeof older));
+        ASSERT_GE(older, 0);
+        ASSERT_EQ(unlink(ZVSHDB_PATH), 0);
+        if (sameSet) WriteSharedFile(older);
+
+        ASSERT_EQ(zvapi_shdb_attach(), 0u);
+        const int newer = zvapi_shdb_sem_id();
+        ASSERT_GE(newer, 0);
+        EXPECT_EQ(newer == older, sameSet);
+        struct stat made {};
+        ASSERT_EQ(stat(ZVSHDB_PATH, &made), 0);
+
+        ASSERT_EQ(write(toChild[1], "x", 1), 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+
+        struct stat now {};
+        ASSERT_EQ(stat(ZVSHDB_PATH, &now), 0) << "the newer file was removed by the older generation's last user";
+        EXPECT_EQ(now.st_ino, made.st_ino);
+        EXPECT_EQ(zvapi_shdb_sem_id(), newer);
+        EXPECT_NE(SemaphoreSetState(newer), "") << "the set the newer file records stays";
+        if (!sameSet) {
+            EXPECT_EQ(SemaphoreSetState(older), "") << "the older user's own set goes with it";
+        }
+
+        zvapi_shdb_detach();
+        EXPECT_FALSE(zvtest::SharedFileExists());
+        EXPECT_TRUE(SemaphoreSetsOf(0).empty());
+    }
 }
 
 // Another run holds the file's lock for good: an interrupt ends the wait at
