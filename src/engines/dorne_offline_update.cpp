@@ -187,6 +187,7 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     DorneRegionWriter writer;
     writer.device = pDevice;
     writer.combined = valid.combined;
+    writer.kept = valid.kept;
     writer.bootBackup = bootBackup;
     writer.regionDisableReset = &DisableReset;
     writer.forceDisableReset = &forceDisableReset;

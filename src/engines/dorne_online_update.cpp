@@ -239,6 +239,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     DorneRegionWriter writer;
     writer.device = pDevice;
     writer.combined = valid.combined;
+    writer.kept = valid.kept;
     writer.bootBackup = bootBackup;
     writer.regionDisableReset = &regionDisableReset;
     writer.forceDisableReset = &forceDisableReset;

@@ -93,6 +93,8 @@ void Failed(DorneRegionWriter& w, SD_UINT32 result, bool print = true) {
 
 }  // namespace
 
+bool DorneWritesType(SD_UINT32 type) { return type <= 0xFFFF && KindOf(static_cast<SD_UINT16>(type)) != nullptr; }
+
 int DorneBuildWritePlan(const DornePlanInput& in, DorneWritePlan* plan) {
     plan->entries.clear();
     plan->toWrite = 0;
@@ -193,7 +195,7 @@ SD_INT32 DorneWriteRegion(DorneRegionWriter& w, const DorneRegionWrite& e) {
         OSSSleep(kPauseAfterWrite);
         return failStatus;
     }
-    const auto component = w.combined.subspan(e.offset, e.length);
+    const auto component = CombinedEntryData(w.kept, e.entryIndex, w.combined.subspan(e.offset, e.length));
     std::copy(component.begin(), component.end(), buffer.begin());
     if (e.type == DORNE_REGION_BOOT_CODE) {
         const SD_UINT16 table = ILT_Header_GetTableLength(w.combined);

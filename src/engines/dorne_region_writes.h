@@ -10,6 +10,7 @@
 #include "engines/dorne_engine_support.h"
 #include "engines/dorne_image_sets.h"
 #include "image/ilt_accessors.h"
+#include "image/image_combination_shared.h"
 
 // The sequence codes the engines walk, in order (set-1 codes; 0 ends nothing,
 // it is passed over).
@@ -41,6 +42,10 @@ struct DornePlanInput {
     bool allRegions = true;                  // the image-update request names every region
 };
 
+// Whether the engines write entries of the region type (the other types of
+// an image are passed over).
+bool DorneWritesType(SD_UINT32 type);
+
 // Builds the plan. 0, or -4 when an entry to be written does not lie inside
 // the image or does not fit its flash region (the boot code with the image
 // layout table after it), or its region is missing from the layout; -1 when
@@ -50,6 +55,7 @@ int DorneBuildWritePlan(const DornePlanInput& in, DorneWritePlan* plan);
 struct DorneRegionWriter {
     SDMDevice* device = nullptr;
     IltBytes combined;                       // the combined image (data and its table)
+    std::span<const CombinedEntryBytes> kept;   // entries written from their own bytes instead
     std::span<const SD_UINT8> bootBackup;    // the adapter's boot code, source of its BIOS defaults
     SD_UINT16* regionDisableReset = nullptr; // handed to every write; 0x20000100 sets it to 1
     SD_UINT16* forceDisableReset = nullptr;  // set to 1 when a write answered 0x20000100

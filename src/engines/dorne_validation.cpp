@@ -6,6 +6,7 @@
 
 #include "frontend/output.h"
 #include "image/image_combination.h"
+#include "image/image_combination_shared.h"
 #include "image/image_layout_table.h"
 #include "image/image_validation_multiboot.h"
 #include "image/image_validation_region_fit.h"
@@ -29,7 +30,7 @@ SD_INT32 Chain(const DorneValidationInput& in, DorneValidated* out) {
     if (out->cardType == CARD_TYPE_NONE) return ENGINE_VALIDATION_NO_CARD_TYPE;
     // The image as one set for this adapter, before any component is read or combined.
     if (const int st = ValidateImageSetAsWhole(in.image, out->cardType, chipRev, in.layout->Regions,
-                                               IMAGE_SET_NEEDS_DORNE);
+                                               {IMAGE_SET_NEEDS_DORNE, DorneWritesType});
         st != 0)
         return st;
 
@@ -49,6 +50,9 @@ SD_INT32 Chain(const DorneValidationInput& in, DorneValidated* out) {
                                                                   out->cardType, *in.ids, chipRev);
     VORNLogMessage(VORN_MSG_DEBUG, "DorneValidateImage: %d components combined", combined);
     if (combined != expected) return ENGINE_VALIDATION_COMBINE_COUNT;
+    if (CombineSharedEntries(in.image, out->combined, out->cardType, chipRev, *in.ids, CombineDorneImage,
+                             DorneWritesType, &out->kept) != 0)
+        return ENGINE_VALIDATION_COMBINE_COUNT;
 
     for (const SD_UINT32 code : sequence) {
         if (code == 0 || !DorneHasRegion(*in.layout, code)) continue;

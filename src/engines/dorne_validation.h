@@ -28,6 +28,7 @@ struct DorneValidationInput {
 
 struct DorneValidated {
     std::vector<SD_UINT8> combined;            // what is written
+    std::vector<CombinedEntryBytes> kept;      // entries written from their own bytes instead (shared bytes)
     MultibootVersions versions{};              // the image's versions
     SD_INT16 cardType = CARD_TYPE_NONE;
     DorneWritePlan plan;                       // entries of the combined image, in write order

@@ -127,6 +127,7 @@ bool counterparts_fit(const SDMOptRomLayoutCopy& layout, std::span<const SD_UINT
 struct Validation {
     SD_INT32 status = 0;
     SD_INT16 cardType = CARD_TYPE_NONE;
+    std::vector<CombinedEntryBytes> kept;   // entries written from their own bytes instead
 };
 
 // The validation chain, up to the region sizes; its status goes to EngineValidationFinish.
@@ -145,7 +146,8 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
         return v;
     }
     // The image as one set for this adapter, before any component is read or combined.
-    if ((v.status = ValidateImageSetAsWhole(image, v.cardType, chipRev, layout.Regions, IMAGE_SET_NEEDS_VREL)) != 0)
+    if ((v.status = ValidateImageSetAsWhole(image, v.cardType, chipRev, layout.Regions,
+                                            {IMAGE_SET_NEEDS_VREL, VrelWritesType})) != 0)
         return v;
     const SD_INT8 count = HowManyImagesForCardTypeGeneric(image, v.cardType, chipRev);
     const SD_INT8 verified =
@@ -156,7 +158,8 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
     }
     const SD_INT16 merged =
         CombineVrelImageComponentsInBuffer(combined, image, static_cast<SD_UINT16>(count), v.cardType, ids, chipRev);
-    if (merged != count) {
+    if (merged != count || CombineSharedEntries(image, combined, v.cardType, chipRev, ids, CombineVrelImage,
+                                                VrelWritesType, &v.kept) != 0) {
         v.status = ENGINE_VALIDATION_COMBINE_COUNT;
         return v;
     }
@@ -348,6 +351,7 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
     ctx.instance = instance;
     ctx.model = model;
     ctx.combined = combined;
+    ctx.kept = checked.kept;
     ctx.layout = &layout;
     ctx.active = active;
     ctx.cardType = checked.cardType;

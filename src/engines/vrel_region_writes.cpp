@@ -1,6 +1,7 @@
 // Region walk of the Vrel engine: build, write and read back each region.
 #include "engines/vrel_region_writes.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -152,7 +153,7 @@ public:
     EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines)
         : ctx_(ctx), result_(result), lines_(lines) {}
 
-    SD_INT32 Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT32 regionSize);
+    SD_INT32 Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT16 index, SD_UINT32 regionSize);
 
 private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
@@ -202,7 +203,7 @@ SD_INT32 EntryWriter::Prepare(const CodeRow& row, std::span<SD_UINT8> buffer) {
     return 0;
 }
 
-SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT32 regionSize) {
+SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT16 index, SD_UINT32 regionSize) {
     // Kept from region to region: a fresh megabyte per region costs more in
     // page faults than its fill. The boot code gets its table after the
     // component, and it and the board configuration get the adapter's own
@@ -219,10 +220,13 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
     }
     // The checks before the session made sure that data (and, for the boot
     // code, the table after it) fit the region; a misfit here still writes nothing.
-    if (GetSpecificImageComponentInBuffer(buffer, ctx_.combined, &entry) != 0) {
+    const auto inCombined = ILT_Region_GetComponent(ctx_.combined, entry);
+    const auto data = CombinedEntryData(ctx_.kept, index, inCombined.value_or(IltBytes{}));
+    if (!inCombined || data.size() > buffer.size()) {
         lines_.Message("Incompatible flash image (Region size mismatched)!");
         return row.failure;
     }
+    std::copy(data.begin(), data.end(), buffer.begin());
     if (row.code == kBootCode || row.code == kBootCodeExp) {
         const std::size_t dataSize = componentSize;
         const std::size_t tableLength = ILT_Header_GetTableLength(ctx_.combined);
@@ -290,6 +294,8 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
 
 }  // namespace
 
+bool VrelWritesType(SD_UINT32 type) { return row_of(type) != nullptr; }
+
 const SDM_OPT_ROM_REGION* VrelFindLayoutRegion(const SDMOptRomLayoutCopy& layout, SD_UINT32 code) {
     for (const SDM_OPT_ROM_REGION& r : layout.Regions)
         if (r.Region == code) return &r;
@@ -325,7 +331,7 @@ void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> or
                     break;
                 }
             }
-            result->status = writer.Write(*row, *entry, layoutRegion->Size);
+            result->status = writer.Write(*row, *entry, index, layoutRegion->Size);
             // Every region buffer built is followed by the pause.
             OSSSleep(5);
         }

@@ -8,6 +8,7 @@
 
 #include "core/sdm_device.h"
 #include "image/flash_memo_block.h"
+#include "image/image_combination_shared.h"
 #include "image/region_io.h"
 #include "mgmt/sd_types.h"
 
@@ -20,6 +21,7 @@ struct VrelWriteContext {
     int instance = 0;
     std::string model;
     std::span<const SD_UINT8> combined;            // the combined image, its table at the start
+    std::span<const CombinedEntryBytes> kept;      // entries written from their own bytes instead
     const SDMOptRomLayoutCopy* layout = nullptr;
     SD_ACTIVE_REGIONS active{};                    // chooses each code's counterpart
     SD_INT16 cardType = 0;
@@ -43,6 +45,10 @@ struct VrelWriteResult {
 // `message` for the engine's final line.
 void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, VrelWriteResult* result,
                       std::span<char> message);
+
+// Whether the walk writes entries of the region type (a code of the order
+// with a row of its own; the other types of an image are passed over).
+bool VrelWritesType(SD_UINT32 type);
 
 // The region that holds `code` in the layout, or null.
 const SDM_OPT_ROM_REGION* VrelFindLayoutRegion(const SDMOptRomLayoutCopy& layout, SD_UINT32 code);

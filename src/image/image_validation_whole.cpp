@@ -13,24 +13,16 @@ namespace {
 
 constexpr const char* kWho = "ValidateImageSetAsWhole";
 
-struct Serving {
-    int index;
-    SD_UINT16 region;
-    std::uint64_t begin;
-    std::uint64_t end;
-};
-
 bool InLayout(std::span<const SDM_OPT_ROM_REGION> layout, SD_UINT32 code) {
     return std::any_of(layout.begin(), layout.end(), [code](const SDM_OPT_ROM_REGION& r) { return r.Region == code; });
 }
 
-// One serving entry on its own: 0 or 507.
-int CheckEntry(IltBytes image, const ILT_Region_t& r, int index, std::size_t tableEnd,
-               std::span<const SDM_OPT_ROM_REGION> layout) {
+// One serving entry the engine writes: 0 or 507.
+int CheckWritten(IltBytes image, const ILT_Region_t& r, int index, std::size_t tableEnd,
+                 std::span<const SDM_OPT_ROM_REGION> layout) {
     const std::uint64_t offset = HLPR_GetDoubleWord(r.offsetLo, r.offsetHi);
     const std::uint64_t size = HLPR_GetDoubleWord(r.sizeLo, r.sizeHi);
-    // 0 and 0xFFFF are what a cleared or erased entry holds, never a region.
-    if (r.regionType == 0 || r.regionType == 0xFFFF || !InLayout(layout, r.regionType)) {
+    if (!InLayout(layout, r.regionType)) {
         VORNLogMessage(VORN_MSG_DEBUG, "%s: entry %d names region 0x%x, which the adapter's flash layout lacks", kWho,
                        index, r.regionType);
         return ILT_WRONG_COMPONENT;
@@ -73,12 +65,12 @@ std::size_t ILT_TableExtent(IltBytes image) {
 }
 
 int ValidateImageSetAsWhole(IltBytes image, SD_INT16 cardType, SD_UINT16 adapterChipRev,
-                            std::span<const SDM_OPT_ROM_REGION> layout, std::span<const SD_UINT32> needs) {
+                            std::span<const SDM_OPT_ROM_REGION> layout, const ImageSetRules& rules) {
     const std::size_t tableEnd = ILT_TableExtent(image);
     const int entries = static_cast<int>(ILT_Header_GetNumOfRegionEntries(image)) - 1;
-    // Every serving entry names a distinct region of the layout, so this
-    // stays as short as the layout however many entries the table claims.
-    std::vector<Serving> serving;
+    std::vector<bool> found(rules.needs.size(), false);
+    int serving = 0;
+    int written = 0;
     for (int i = 0; cardType >= 0 && i < entries; ++i) {
         const auto r = ILT_Region_GetRegionByIndex(image, static_cast<SD_UINT16>(i));
         if (!r) {
@@ -88,30 +80,21 @@ int ValidateImageSetAsWhole(IltBytes image, SD_INT16 cardType, SD_UINT16 adapter
         if (!CardTypeComapre(r->swapModeCardType, static_cast<SD_UINT16>(cardType)) ||
             !HwRevComapre(adapterChipRev, r->chipRev))
             continue;
-        if (const int st = CheckEntry(image, *r, i, tableEnd, layout); st != 0) return st;
-        const std::uint64_t begin = HLPR_GetDoubleWord(r->offsetLo, r->offsetHi);
-        const Serving s{i, r->regionType, begin, begin + HLPR_GetDoubleWord(r->sizeLo, r->sizeHi)};
-        for (const Serving& o : serving) {
-            if (o.region == s.region) {
-                VORNLogMessage(VORN_MSG_DEBUG, "%s: entries %d and %d both carry region 0x%x", kWho, o.index, i,
-                               s.region);
-                return ILT_WRONG_COMPONENT;
-            }
-            if (s.begin < o.end && o.begin < s.end) {
-                VORNLogMessage(VORN_MSG_DEBUG, "%s: entries %d (region 0x%x) and %d (region 0x%x) share bytes", kWho,
-                               o.index, o.region, i, s.region);
-                return ILT_WRONG_COMPONENT;
-            }
-        }
-        serving.push_back(s);
+        ++serving;
+        for (std::size_t k = 0; k < rules.needs.size(); ++k)
+            if (rules.needs[k] == r->regionType) found[k] = true;
+        // What is never written cannot put wrong bytes into flash.
+        if (rules.writes == nullptr || !rules.writes(r->regionType)) continue;
+        if (const int st = CheckWritten(image, *r, i, tableEnd, layout); st != 0) return st;
+        ++written;
     }
-    for (const SD_UINT32 code : needs) {
-        if (std::none_of(serving.begin(), serving.end(), [code](const Serving& s) { return s.region == code; })) {
+    for (std::size_t k = 0; k < rules.needs.size(); ++k) {
+        if (!found[k]) {
             VORNLogMessage(VORN_MSG_DEBUG, "%s: no entry for region 0x%x serves card type %d, chip revision 0x%x", kWho,
-                           code, cardType, adapterChipRev);
+                           rules.needs[k], cardType, adapterChipRev);
             return ILT_WRONG_COMPONENT;
         }
     }
-    VORNLogMessage(VORN_MSG_DEBUG, "%s: %zu components make the set", kWho, serving.size());
+    VORNLogMessage(VORN_MSG_DEBUG, "%s: %d entries serve the adapter, %d of them written", kWho, serving, written);
     return 0;
 }

@@ -77,6 +77,16 @@ protected:
     }
 
     Bytes Region(uint32_t code) const { return zvfix::ReadRegion(hostDir.Path(), 0, code); }
+    // After a reboot the adapter runs `set`, its `regions` as they are now.
+    void ExpectRunsAfterReboot(int set, const std::vector<uint32_t>& regions) const {
+        zvfix::BootManifest manifest;
+        manifest.ExpectAsNow(hostDir.Path(), 0, set, regions);
+        ASSERT_EQ(zvfix::Reboot(hostDir.Path()), 0);
+        const auto verdict = zvfix::CheckBoot(hostDir.Path(), manifest);
+        ASSERT_EQ(verdict.size(), 1u);
+        EXPECT_EQ(verdict[0].set, set);
+        EXPECT_TRUE(verdict[0].Intact());
+    }
     Bytes Record(uint8_t mask, uint16_t generation) const {
         return Erased(zvfix::MakeImageStatusRecord(mask, generation, zvfix::kSigImageStatus25), 0x10000);
     }

@@ -107,16 +107,31 @@ TEST_F(DorneUpdate, PrimaryActiveGetsTheSecondarySetItsRecordsMemoAndVpdAndRunsI
     for (uint32_t code : kFcVpd) EXPECT_EQ(VpdKeyword(Region(code), "V9"), std::string("060501\0\0", 8)) << code;
 
     // After a reboot the adapter runs set 2, and the next run has nothing to do.
-    zvfix::BootManifest manifest;
-    manifest.ExpectAsNow(hostDir.Path(), 0, 2, kSet2);
-    ASSERT_EQ(zvfix::Reboot(hostDir.Path()), 0);
-    const auto verdict = zvfix::CheckBoot(hostDir.Path(), manifest);
-    ASSERT_EQ(verdict.size(), 1u);
-    EXPECT_EQ(verdict[0].set, 2);
-    EXPECT_TRUE(verdict[0].Intact());
+    ExpectRunsAfterReboot(2, kSet2);
     r = Run();
     EXPECT_EQ(r.status, 2) << r.out << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. MBI version is up to date (06.05.01)\n"));
+}
+
+// Chip type 25 keeps one copy of the MPI and PEP firmware for both sets: an
+// image without them writes the rest of the set, leaves the running copies
+// as they were, and the adapter runs the new set after a reboot.
+TEST_F(DorneUpdate, AnImageWithoutMpiAndPepFirmwareLeavesTheSharedCopiesAndBoots) {
+    AddAdapter(1, 7, 0, 3);
+    zvfix::MultibootImageSpec spec = DemoSpec();
+    std::erase_if(spec.components, [](const zvfix::MbiComponent& c) { return c.region == 0xD3 || c.region == 0xD1; });
+    Install(zvfix::BuildMultibootImage(spec));
+    const Bytes mpi = Region(0xD3), pep = Region(0xD1);
+
+    const zvtest::RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(EngineStatus(r), 201) << r.debugLog;
+    const std::vector<uint32_t> set = {0x9F, 0x09, 0xE5, 0x67, 0x02};
+    EXPECT_EQ(WrittenRegions(), Writes(set, {0x96, 0x95}));
+    EXPECT_EQ(Region(0xD3), mpi);
+    EXPECT_EQ(Region(0xD1), pep);
+    EXPECT_EQ(Region(0x02), Erased(spec.Component(0x01)->data, 0x100000));
+    ExpectRunsAfterReboot(2, set);
 }
 
 TEST_F(DorneUpdate, SecondaryActiveGetsThePrimarySet) {

@@ -364,17 +364,47 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
     }
 }
 
+// Two entries for the PEP board configuration serve the adapter: both are
+// written, in table order, and the second's bytes are what the region holds.
+TEST_F(VrelUpdate, TwoEntriesForOneRegionAreBothWrittenInTableOrderTheSecondLast) {
+    AddChip27();
+    zvfix::MultibootImageSpec s =
+        zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+    zvfix::MbiComponent second = *s.Component(0xCF);
+    second.data = zvfix::MakeConfigTable("IKOZ", 0x600, 0x300, {2, 0, 9});
+    second.version = {2, 0, 9};
+    s.components.push_back(second);
+    s.imageVersion = {6, 5, 1};
+    const Bytes image = zvfix::BuildMultibootImage(s);
+    Install(image);
+
+    const RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    std::vector<uint32_t> expected = kSet2;
+    expected.insert(std::find(expected.begin(), expected.end(), 0x106u), 0x106u);
+    for (uint32_t code : {0x96u, 0x95u, 0x126u, 0x125u, 0x124u}) expected.push_back(code);
+    EXPECT_EQ(Written(hostDir.Path()), expected);
+    EXPECT_EQ(zve2e::Count(r.outputFile, "Verifying Adapter PEP Board Config... Success\n"), 2u) << r.outputFile;
+    // Past the header the adapter's ids are patched into: the second
+    // component's bytes, as long as it is, then erased.
+    const Bytes pep = Region(0x106);
+    const size_t at = zvfix::MbiComponentOffset(s, s.components.size() - 1);
+    EXPECT_EQ(Slice(pep, 0x300, 0x300), Slice(image, at + 0x300, 0x300));
+    EXPECT_TRUE(std::all_of(pep.begin() + 0x600, pep.end(), [](uint8_t b) { return b == 0xFF; }));
+    ExpectNotRequiredAfterReboot();
+}
+
 // An image that is no complete set for the adapter fails it at validation:
 // nothing is written, every flash byte stays, and the run says so.
 TEST_F(VrelUpdate, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlashByte) {
     const zvfix::MultibootImageSpec good =
         zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
-    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
-        // The firmware's entry cleared, a component over another, a second
-        // MPI firmware stand for the rest (the engine's test takes every variant).
+    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good, 27)) {
+        // The firmware's entry cleared, a component over the table, no PEP
+        // firmware stand for the rest (the engine's test takes every variant).
         const std::string name = v.name;
-        if (name != "firmware entry for region 0" && name != "PEP firmware over the MPI firmware" &&
-            name != "two MPI firmware entries")
+        if (name != "firmware entry for region 0" && name != "MPI firmware over the layout table" &&
+            name != "no PEP firmware")
             continue;
         SCOPED_TRACE(v.name);
         host = zvfix::HostBuilder();

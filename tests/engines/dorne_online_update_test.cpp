@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -16,6 +17,7 @@
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
+#include "support/plain_region_hashes.h"
 
 namespace {
 
@@ -134,7 +136,7 @@ TEST_F(DorneOnline, BothEnginesRefuseAnImageThatIsNoCompleteSetBeforeAnyWrite) {
     for (const bool online : {true, false}) {
         // One host for every variant: a refused image leaves it as it was.
         ListsHost lists(host, Table());
-        for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good)) {
+        for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good, 25)) {
             zvtest::PrepareEngineRun(image, zvfix::BuildMultibootImage(v.spec), OPTROM_REGION_ALL);
             const SD_INT32 status = online ? DorneOnlineFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1)
                                            : DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
@@ -145,6 +147,33 @@ TEST_F(DorneOnline, BothEnginesRefuseAnImageThatIsNoCompleteSetBeforeAnyWrite) {
                 << v.name << "\n" << output;
             EXPECT_FALSE(zvtest::Has(output, "Please wait")) << v.name;
             EXPECT_TRUE(Events(lists).empty()) << v.name;
+            freeUserOptionROMReq();
+        }
+    }
+}
+
+// Images no set check may refuse: no MPI or PEP firmware (the running
+// copies serve both sets), a second entry for a region, a type the engines
+// never write, components sharing bytes. Both engines write each whole,
+// every component copied as it is with exactly the bytes its entry names.
+TEST_F(DorneOnline, BothEnginesWriteSoundImagesEachComponentWithTheBytesItsEntryNames) {
+    static constexpr uint32_t kPlain[] = {0x01, 0x66, 0x9E, 0xD1, 0xD3, 0xE1};
+    const zvfix::MultibootImageSpec good = zvfix::DorneImageSpec({0x2261, 0x1A77, 0x0289, 1});
+    for (const bool online : {true, false}) {
+        for (const zvfix::MbiVariant& v : zvfix::SoundSetVariants(good, 25)) {
+            SCOPED_TRACE(std::string(v.name) + (online ? " on line" : " off line"));
+            ListsHost lists(host, Table());
+            const zvfix::Bytes bytes = zvfix::BuildMultibootImage(v.spec);
+            zvtest::PrepareEngineRun(image, bytes, OPTROM_REGION_ALL);
+            const SD_INT32 status = online ? DorneOnlineFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1)
+                                           : DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
+            EXPECT_EQ(status, online ? DORNE_SUCCESS_REBOOT : DORNE_SUCCESS)
+                << zvtest::ReadFile(GetOutPutFile());
+            const auto events = Events(lists);
+            for (const uint64_t hash : zvtest::PlainRegionHashes(bytes, 25, kPlain))
+                EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                                        [hash](const zvfix::JournalEntry& e) { return e.hash == hash; }))
+                    << std::hex << hash;
             freeUserOptionROMReq();
         }
     }

@@ -22,6 +22,7 @@
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
+#include "support/plain_region_hashes.h"
 
 namespace {
 
@@ -154,7 +155,7 @@ TEST_F(VrelEngine, AnImageThatIsNoCompleteSetIsRefusedBeforeAnyWrite) {
     // One host for every variant: a refused image leaves it as it was.
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string file = dir.Path() + "/mbi.bin";
-    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(Spec())) {
+    for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(Spec(), 27)) {
         zvtest::PrepareEngineRun(file, zvfix::BuildMultibootImage(v.spec), OPTROM_REGION_ALL);
         EXPECT_EQ(VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0), 507) << v.name;
         output = zvtest::ReadFile(GetOutPutFile());
@@ -164,6 +165,21 @@ TEST_F(VrelEngine, AnImageThatIsNoCompleteSetIsRefusedBeforeAnyWrite) {
             << v.name << "\n" << output;
         EXPECT_FALSE(Has(output, "Please wait")) << v.name;
         freeUserOptionROMReq();
+    }
+}
+
+// Images no set check may refuse: a second entry for a region, a type the
+// engine never writes (also empty, also inside the table, and one its layout
+// lacks), components sharing bytes. Each is written whole, every component
+// copied as it is with exactly the bytes its entry names.
+TEST_F(VrelEngine, SoundImagesAreWrittenEachComponentWithTheBytesItsEntryNames) {
+    static constexpr uint32_t kPlain[] = {0x01, 0x9E, 0xD1, 0xD2, 0xD3, 0x101, 0x102, 0x103};
+    for (const zvfix::MbiVariant& v : zvfix::SoundSetVariants(Spec(), 27)) {
+        const Bytes image = zvfix::BuildMultibootImage(v.spec);
+        EXPECT_EQ(Update(image), VREL_SUCCESS_REBOOT) << v.name << "\n" << output;
+        for (const uint64_t hash : zvtest::PlainRegionHashes(image, 27, kPlain))
+            EXPECT_TRUE(std::any_of(writes.begin(), writes.end(), [hash](const Write& w) { return w.hash == hash; }))
+                << v.name << ": " << std::hex << hash;
     }
 }
 
