@@ -51,9 +51,9 @@ int getFileSize(const char* path, uint32_t* size) {
 
 namespace {
 // A file this program writes as root: never through a link, never into
-// anything but a regular file, mode 0640 at most.
+// anything but a regular file; its mode is what the umask leaves of 0666.
 FILE* open_for_writing(const char* path) {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     struct stat st {};
     FILE* f = nullptr;

@@ -16,7 +16,8 @@ int isDirExists(const char* path);
 // (or the size does not fit 32 bits).
 int getFileSize(const char* path, uint32_t* size);
 // Writes the bytes to a new file (never through a link or into anything but a
-// regular file; mode 0640); 1 when it cannot be created or written, else 0.
+// regular file; mode 0666 less the umask); 1 when it cannot be created or
+// written, else 0.
 int saveBufferToFile(std::span<const uint8_t> buffer, const char* path);
 // Writes the bytes, then reads them back into the cleared buffer; 0 or -1.
 int DumpToFile(const SDMDevice* port, std::span<uint8_t> buffer, const char* path);

@@ -30,7 +30,7 @@ int PreserveFlashDefaultArea(const SDMDevice* pDevice, std::span<const SD_UINT8>
 
 int dumpFlashBufferToFile(const SDMDevice* /*pDevice*/, std::span<SD_UINT8> buf, const char* path) {
     if (path == nullptr) return -1;
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) ::close(fd);

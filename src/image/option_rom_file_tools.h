@@ -13,7 +13,7 @@
 // images of the new boot code and fixes their checksums. 0, or -1 for other
 // chips or a malformed chain.
 int PreserveFlashDefaultArea(const SDMDevice* pDevice, std::span<const SD_UINT8> current, std::span<SD_UINT8> next);
-// Writes the buffer to a new file (never through a link; mode 0640), clears
+// Writes the buffer to a new file (never through a link; mode 0666 less the umask), clears
 // the buffer and reads it back: 0, or -1 after an output-file line.
 int dumpFlashBufferToFile(const SDMDevice* pDevice, std::span<SD_UINT8> buf, const char* path);
 // Writes the data structure of every image of the file's chain to the debug

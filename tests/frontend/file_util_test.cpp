@@ -3,6 +3,7 @@
 #include "frontend/file_util.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -63,6 +64,29 @@ TEST(FileUtil, SaveAndDumpWriteTheBytesAndRefuseWhatTheyCannotCreate) {
     EXPECT_EQ(saveBufferToFile(data, missing.c_str()), 1);
     EXPECT_EQ(saveBufferToFile(data, nullptr), 1);
     EXPECT_EQ(DumpToFile(nullptr, buffer, nullptr), -1);
+}
+
+// Saved files and dumps are made as any new file is: 0666 less the umask, so
+// the administrator's umask decides who may read them.
+TEST(FileUtil, SavedAndDumpedFilesTakeTheirModeFromTheUmask) {
+    zvtest::TempDir dir;
+    const Bytes data = {0x01, 0x02};
+    Bytes buffer = data;
+    for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+        const mode_t old = ::umask(mask);
+        const std::string saved = dir.Path() + "/saved-" + std::to_string(mask);
+        const std::string dumped = dir.Path() + "/dumped-" + std::to_string(mask);
+        const int savedRc = saveBufferToFile(data, saved.c_str());
+        const int dumpedRc = DumpToFile(nullptr, buffer, dumped.c_str());
+        ::umask(old);
+        ASSERT_EQ(savedRc, 0);
+        ASSERT_EQ(dumpedRc, 0);
+        struct stat st {};
+        ASSERT_EQ(::stat(saved.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << saved;
+        ASSERT_EQ(::stat(dumped.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << dumped;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The option-ROM file helpers no command reaches: a flash buffer saved and
 // read back, a file's images listed, an 8 Gb adapter's defaults carried over.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +33,19 @@ TEST(OptionRomFileTools, DumpWritesReadsBackAndRefusesALink) {
     EXPECT_EQ(other, Bytes(0x10, 0x11));   // the link's target was not written through
     std::remove(link.c_str());
     std::remove(path.c_str());
+}
+
+TEST(OptionRomFileTools, ADumpTakesItsModeFromTheUmask) {
+    const std::string path = Path("optrom_dump_mode.bin");
+    std::remove(path.c_str());
+    Bytes buf(0x100, 0x5A);
+    const mode_t old = ::umask(022);
+    const int rc = dumpFlashBufferToFile(nullptr, buf, path.c_str());
+    ::umask(old);
+    ASSERT_EQ(rc, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 TEST(OptionRomFileTools, ScanListsAFileAndRefusesAMissingOne) {
