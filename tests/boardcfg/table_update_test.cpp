@@ -633,12 +633,17 @@ TEST_F(TableUpdate, ATemplateNamesAWholeTableOnlyWhenItsLinesCoverEveryByte) {
     header.patches.resize(2);   // the header alone: its length reaches further
     EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(header, "JKOZ"), erased, CFGTBL_SIG_FW_PRELOAD));
 
-    // The board configuration's own length stops at 0x1000, short of its SerDes table.
+    // The board configuration's own length stops at 0x1000, short of its
+    // SerDes table, which the torn region still holds: a template of the
+    // board configuration alone does not name it.
     const zvfix::Bytes fbc = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings, 0x1400, 0x400);
+    zvfix::Bytes torn = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings, 0x10000, 0x400);
+    std::fill(torn.begin() + 64, torn.begin() + 0x1000, uint8_t{0xFF});
     const zvfix::BoardTemplateSpec both = zvfix::WholeTableTemplate("CBF(", "2.0.0", fbc);
-    EXPECT_TRUE(BoardTemplateNamesWholeTable(parse(both, "CBF("), erased, CFGTBL_SIG_FC_BRDCFG));
+    EXPECT_TRUE(BoardTemplateNamesWholeTable(parse(both, "CBF("), torn, CFGTBL_SIG_FC_BRDCFG));
     const zvfix::BoardTemplateSpec tableOnly =
         zvfix::WholeTableTemplate("CBF(", "2.0.0", std::span<const uint8_t>(fbc).first(0x1000));
+    EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(tableOnly, "CBF("), torn, CFGTBL_SIG_FC_BRDCFG));
     EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(tableOnly, "CBF("), erased, CFGTBL_SIG_FC_BRDCFG));
 }
 
