@@ -326,6 +326,16 @@ TEST_F(TornTables, ATemplateThatNamesTheWholeTableRepairsItWithoutACopy) {
         EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
     }
     EXPECT_TRUE(Copies().empty());
+
+    // A cut in the repair leaves it torn and no copy of it: the rerun repairs it again.
+    zvtest::TempDir cut;
+    CutRun(host, zvfix::PowerLossSpec::During(1, 64), cut.Path());
+    EXPECT_TRUE(Copies().empty());
+    const zvtest::RunResult again = RunOn(inst, cut.Path());
+    EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+    for (uint32_t code : {0x13u, 0xBAu}) {
+        EXPECT_EQ(zvfix::ReadRegion(cut.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
+    }
 }
 
 // The copy is on disk before its table's write: its bytes synced, then
