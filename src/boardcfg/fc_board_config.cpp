@@ -101,14 +101,13 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
     // or checksum holds no version and no settings worth keeping, and is never
     // "up to date".
     const bool singleCopy = !regions.flip && chip == 25;
-    const SingleCopyTable single{regions.read, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME};
-    if (singleCopy && RollBackSingleCopyTables(pDevice, {&single, 1}) != 0) return FBC_FAILED;
+    if (singleCopy && RollBackSingleCopyTables(pDevice, {&FBC_SINGLE_COPY, 1}) != 0) return FBC_FAILED;
     if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, regions.read, &adapter); st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: Unable to read FBC of HBA %d (%u)",
                        pDevice->DeviceNumber, st);
         return FBC_FAILED;
     }
-    if (singleCopy && CheckSingleCopyTableBase(pDevice, single, adapter, loaded == 0 ? &tpl : nullptr) != 0) {
+    if (singleCopy && CheckSingleCopyTableBase(pDevice, FBC_SINGLE_COPY, adapter, loaded == 0 ? &tpl : nullptr) != 0) {
         return FBC_FAILED;
     }
     const bool intact = CfgTableIsValid(adapter, CFGTBL_SIG_FC_BRDCFG);

@@ -5,6 +5,8 @@
 #include <array>
 #include <vector>
 
+#include "boardcfg/config_table.h"
+#include "boardcfg/single_copy_tables.h"
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
@@ -19,6 +21,8 @@ constexpr int FBC_FAILED = 360;
 
 // The table as the lines about the adapter's flash name it.
 constexpr const char* FBC_TABLE_NAME = "FBC board configuration";
+// Chip type 25 keeps it once.
+constexpr SingleCopyTable FBC_SINGLE_COPY{CFGTBL_REGION_FC_BRDCFG, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME};
 // The chip type 25 template, opened by this name from the current directory.
 constexpr const char* FBC_TEMPLATE_CHIP25 = "Vx9FBC.dat";
 

@@ -126,15 +126,14 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
     // The template is laid over the adapter's own table (and must fit its
     // region), once a copy an unfinished write left is back on it. A damaged
     // table is taken only when the template names every byte of it.
-    const SingleCopyTable single{CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME};
-    if (RollBackSingleCopyTables(pDevice, {&single, 1}) != 0) return FWA_FAILED;
+    if (RollBackSingleCopyTables(pDevice, {&FWA_SINGLE_COPY, 1}) != 0) return FWA_FAILED;
     std::vector<SD_UINT8> adapter;
     if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, CFGTBL_REGION_FW_PRELOAD, &adapter); st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateFWPreloadTableToHBA: Unable to read FWA of HBA %d %s (%u)",
                        pDevice->DeviceNumber, model, st);
         return FWA_FAILED;
     }
-    if (CheckSingleCopyTableBase(pDevice, single, adapter, &tpl) != 0) return FWA_FAILED;
+    if (CheckSingleCopyTableBase(pDevice, FWA_SINGLE_COPY, adapter, &tpl) != 0) return FWA_FAILED;
     const bool damaged = !CfgTableIsValid(adapter, CFGTBL_SIG_FW_PRELOAD);
 
     std::vector<SD_UINT8> table = adapter;

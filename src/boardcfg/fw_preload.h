@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "boardcfg/config_table.h"
+#include "boardcfg/single_copy_tables.h"
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
@@ -22,6 +24,8 @@ constexpr int FWA_FAILED = 350;
 constexpr const char* FWA_TEMPLATE_CHIP25 = "Vx9FWA.dat";
 // The table as the lines about the adapter's flash name it.
 constexpr const char* FWA_TABLE_NAME = "FWA preload table";
+// Chip type 25 keeps it once.
+constexpr SingleCopyTable FWA_SINGLE_COPY{CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME};
 
 typedef struct _FwPreloadVersion {
     SD_UINT32 SignatureId;

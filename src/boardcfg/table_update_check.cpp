@@ -2,7 +2,6 @@
 // its turn, and damaged tables no template repairs found before the update writes.
 #include "boardcfg/table_update_check.h"
 
-#include "boardcfg/config_table.h"
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
 #include "boardcfg/single_copy_tables.h"
@@ -12,9 +11,6 @@
 
 namespace {
 
-constexpr SingleCopyTable kPreload{CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME};
-constexpr SingleCopyTable kBoardConfig{CFGTBL_REGION_FC_BRDCFG, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME};
-
 bool KeepsTablesOnce(SDMDevice* pDevice) {
     return pDevice != nullptr && isVirtualPortHBA(pDevice) == 0 && CoreGetISPType(pDevice) == 25;
 }
@@ -23,7 +19,7 @@ bool KeepsTablesOnce(SDMDevice* pDevice) {
 
 int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice) {
     if (!KeepsTablesOnce(pDevice)) return 0;
-    const SingleCopyTable tables[] = {kPreload, kBoardConfig};
+    const SingleCopyTable tables[] = {FWA_SINGLE_COPY, FBC_SINGLE_COPY};
     return RollBackSingleCopyTables(pDevice, tables);
 }
 
@@ -32,9 +28,9 @@ int CheckSingleCopyTablesBeforeUpdate(SDMDevice* pDevice, const char* pFwPreload
     int rc = 0;
     char path[2 * VORN_DIR_SIZE];
     if (FindFwPreloadTemplate(pDevice, pFwPreloadFileName, path, sizeof path) &&
-        CheckSingleCopyTable(pDevice, kPreload, path) != 0) {
+        CheckSingleCopyTable(pDevice, FWA_SINGLE_COPY, path) != 0) {
         rc = -1;
     }
-    if (CheckSingleCopyTable(pDevice, kBoardConfig, FBC_TEMPLATE_CHIP25) != 0) rc = -1;
+    if (CheckSingleCopyTable(pDevice, FBC_SINGLE_COPY, FBC_TEMPLATE_CHIP25) != 0) rc = -1;
     return rc;
 }

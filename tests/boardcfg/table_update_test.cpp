@@ -255,7 +255,7 @@ TEST_F(TableUpdate, ATableReadShortOfItsLayoutSizeIsNoTable) {
     FlashReadBuffer read;
     EXPECT_EQ(ReadConfigTableRegion(devs[0], kFbc, &read), REGIO_READ_FAILED);
     EXPECT_TRUE(read.Bytes().empty());
-    EXPECT_EQ(CheckSingleCopyTable(devs[0], {kFbc, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME}, nullptr), -1);
+    EXPECT_EQ(CheckSingleCopyTable(devs[0], FBC_SINGLE_COPY, nullptr), -1);
     EXPECT_EQ(Output(), "HBA KV2692 (instance 0): The FBC board configuration (region 0xBA) cannot be read (error "
                         "36); nothing was written to the adapter!\n");
 }
@@ -567,8 +567,7 @@ TEST_F(TableUpdate, KeptCopiesGoBackAllOrNoneAndAFailedWriteBackKeepsThem) {
     a.SetRegion(kFbc, fbc);
     a.faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(kFwa));
     const auto devs = Discover(host);
-    const SingleCopyTable tables[] = {{kFwa, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME},
-                                      {kFbc, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME}};
+    const SingleCopyTable tables[] = {FWA_SINGLE_COPY, FBC_SINGLE_COPY};
     zvfix::Bytes oldFwa = fwa, oldFbc = fbc;
     oldFwa[0x300] = 0x24;
     zvfix::FixTableChecksum(oldFwa);
