@@ -615,10 +615,10 @@ TEST_F(TableUpdate, KeptCopiesGoBackAllOrNoneAndAFailedWriteBackKeepsThem) {
 // table it makes: the header's length, and for the FC board configuration its
 // SerDes table at 0x1200 too, which a short length does not cover.
 TEST_F(TableUpdate, ATemplateNamesAWholeTableOnlyWhenItsLinesCoverEveryByte) {
-    const auto parse = [](const zvfix::BoardTemplateSpec& spec, const char* signature) {
+    const auto parse = [](const zvfix::BoardTemplateSpec& text, const char* signature) {
         BoardTemplate tpl;
         std::string reason;
-        EXPECT_TRUE(ParseBoardTemplate(spec.Text(), signature, BRDTPL_MAX_TABLE_SIZE, &tpl, &reason)) << reason;
+        EXPECT_TRUE(ParseBoardTemplate(text.Text(), signature, BRDTPL_MAX_TABLE_SIZE, &tpl, &reason)) << reason;
         return tpl;
     };
     const std::vector<uint8_t> erased(0x10000, 0xFF);

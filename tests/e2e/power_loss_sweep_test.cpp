@@ -75,17 +75,17 @@ protected:
                 name << "cut at 0x" << std::hex << cut;
                 if (region == writes[n - 1].region) moments.emplace_back(name.str(), zvfix::PowerLossSpec::During(n, cut));
             }
-            for (const auto& [moment, spec] : moments) {
+            for (const auto& [moment, loss] : moments) {
                 std::ostringstream where;
                 where << f.name << ": write " << n << " (region 0x" << std::hex << writes[n - 1].region << ") "
                       << moment;
                 SCOPED_TRACE(where.str());
-                const bool torn = spec.moment == "during";
+                const bool torn = loss.moment == "during";
                 const bool sharedRegion = torn && f.singleCopy.count(writes[n - 1].region) != 0;
                 ++points;
                 if (sharedRegion) ++shared;
                 const int before = PartCount();
-                const std::vector<uint32_t> unlike = Point(f, host, n, spec, oldOrNew, onlyNew, twice);
+                const std::vector<uint32_t> unlike = Point(f, host, n, loss, oldOrNew, onlyNew, twice);
                 if (!unlike.empty()) {
                     ++differing;
                     std::ostringstream codes;
