@@ -94,23 +94,21 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
                        pDevice->DeviceNumber);
         return FBC_FAILED;
     }
+    // Chip type 25 keeps this table once: a copy an unfinished write left is
+    // written back first, and a table damaged then is taken only when the
+    // template names every byte of it, never from its erased bytes. On chip
+    // type 27 the table as the adapter reads it: one that fails its own length
+    // or checksum holds no version and no settings worth keeping, and is never
+    // "up to date".
+    const bool singleCopy = !regions.flip && chip == 25;
+    if (singleCopy && RollBackSingleCopyTables(pDevice, {&FBC_SINGLE_COPY, 1}) != 0) return FBC_FAILED;
     if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, regions.read, &adapter); st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: Unable to read FBC of HBA %d (%u)",
                        pDevice->DeviceNumber, st);
         return FBC_FAILED;
     }
-    // Chip type 25 keeps this table once: a torn one is rebuilt from the copy
-    // kept on the host, never from its erased bytes. On chip type 27 the table
-    // as the adapter reads it: one that fails its own length or checksum holds
-    // no version and no settings worth keeping, and is never "up to date".
-    const bool singleCopy = !regions.flip && chip == 25;
-    SingleCopyTableBase base;
-    if (singleCopy) {
-        if (ResolveSingleCopyTable(pDevice, regions.read, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME, std::move(adapter),
-                                   &base) != 0) {
-            return FBC_FAILED;
-        }
-        adapter = std::move(base.bytes);
+    if (singleCopy && CheckSingleCopyTableBase(pDevice, FBC_SINGLE_COPY, adapter, loaded == 0 ? &tpl : nullptr) != 0) {
+        return FBC_FAILED;
     }
     const bool intact = CfgTableIsValid(adapter, CFGTBL_SIG_FC_BRDCFG);
     if (!intact && CfgTableHasSignature(adapter, CFGTBL_SIG_FC_BRDCFG)) {
@@ -133,16 +131,11 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
     // template (every version part counts) replaces a sound table.
     const int cmp = CfgCompareVersions(newV, oldV, 3);
     plan->singleCopy = singleCopy;
-    plan->restored = base.restored;
-    plan->copyPath = base.copyPath;
     if (intact && cmp <= 0) {
         plan->result = cmp == 0 ? FBC_UP_TO_DATE : FBC_TEMPLATE_OLDER;
-        if (!base.restored) return 0;
-        // Torn on the adapter and the template is not newer: the kept copy
-        // goes back as it was, never downgraded.
-        plan->newVersion = plan->oldVersion;
-        plan->table = adapter;
-    } else if (!BuildTable(pDevice, tpl, adapter, intact, &plan->table)) {
+        return 0;
+    }
+    if (!BuildTable(pDevice, tpl, adapter, intact, &plan->table)) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapterFCBoardConfigFromFile: FBC validation failed!");
         PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "started");
         PrintUpgradeLine(model, plan->oldVersion, plan->newVersion, "failed");
@@ -150,7 +143,8 @@ int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgF
         return FBC_INVALID_DATA;
     }
     plan->write = true;
-    if (singleCopy) plan->before = std::move(adapter);
+    // A damaged table the template repairs whole keeps no copy of its torn bytes.
+    if (singleCopy && intact) plan->before = std::move(adapter);
     plan->writeRegion = regions.write;
     plan->flip = regions.flip;
     plan->active = regions.active;
@@ -166,7 +160,6 @@ int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan) {
         scfxPrint("HBA %s: Upgrade is not required. FBC version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
         return plan.result;
     }
-    if (plan.restored) ReportSingleCopyTableRestored(plan.device, plan.writeRegion, FBC_TABLE_NAME, plan.copyPath);
     PrintUpgradeLine(model, o, n, "started");
     auto finish = [&](int result) {
         PrintUpgradeLine(model, o, n, result == FBC_UPDATED ? "completed" : "failed");

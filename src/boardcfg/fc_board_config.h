@@ -3,9 +3,10 @@
 #pragma once
 
 #include <array>
-#include <string>
 #include <vector>
 
+#include "boardcfg/config_table.h"
+#include "boardcfg/single_copy_tables.h"
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
@@ -20,6 +21,10 @@ constexpr int FBC_FAILED = 360;
 
 // The table as the lines about the adapter's flash name it.
 constexpr const char* FBC_TABLE_NAME = "FBC board configuration";
+// Chip type 25 keeps it once.
+constexpr SingleCopyTable FBC_SINGLE_COPY{CFGTBL_REGION_FC_BRDCFG, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME};
+// The chip type 25 template, opened by this name from the current directory.
+constexpr const char* FBC_TEMPLATE_CHIP25 = "Vx9FBC.dat";
 
 // The MCTP update's adapter type.
 constexpr SD_UINT32 FBC_HBA_TYPE_MIN = 7;
@@ -40,9 +45,7 @@ struct FcBoardConfigPlan {
     bool flip = false;                     // chip type 27: the written copy becomes the active one
     SD_ACTIVE_REGIONS active{};
     bool singleCopy = false;               // chip type 25: kept on the host while it is written
-    std::vector<SD_UINT8> before;          // what it was built from
-    bool restored = false;                 // the adapter's table was damaged: built from the kept copy
-    std::string copyPath;
+    std::vector<SD_UINT8> before;          // what it was built from (empty: a damaged table repaired whole)
 };
 // 0 (plan ready), or 8, 1, 15, 360 with their lines, as the whole update.
 int PrepareAdapterFCBoardConfigUpdate(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
@@ -53,10 +56,11 @@ int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan);
 // Rebuilds the port's FC board configuration from the template opened by the
 // name given. Writes the table only when the template's version is newer
 // (the force option aside), then reads it back. Chip type 25 keeps the table
-// once: one that fails its own length or checksum is rebuilt from the copy
-// kept on the host before the write that tore it, its settings carried over
-// (rewritten, with the template laid over it when that is newer); without an
-// intact copy nothing is written (360, said with the region). On chip type 27
-// a damaged running copy counts as 0.0.0 and its settings are not kept.
+// once: a copy kept on the host by a write that may not have finished is
+// first written back (boardcfg/single_copy_tables.h); a table that then fails
+// its own length or checksum is rewritten only from a template that names
+// every byte of it (as 0.0.0), and otherwise nothing is written (360, said
+// with the region). On chip type 27 a damaged running copy counts as 0.0.0
+// and its settings are not kept.
 int UpdateAdapterFCBoardConfigFromFile(SDMDevice* pDevice, const char* pFCBrdCfgFileName, int iEnableAllPorts,
                                        SD_UINT32 uHBAType);

@@ -124,20 +124,19 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
     }
 
     // The template is laid over the adapter's own table (and must fit its
-    // region), or over the copy kept on the host when a cut write tore it.
+    // region), once a copy an unfinished write left is back on it. A damaged
+    // table is taken only when the template names every byte of it.
+    if (RollBackSingleCopyTables(pDevice, {&FWA_SINGLE_COPY, 1}) != 0) return FWA_FAILED;
     std::vector<SD_UINT8> adapter;
     if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, CFGTBL_REGION_FW_PRELOAD, &adapter); st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "UpdateFWPreloadTableToHBA: Unable to read FWA of HBA %d %s (%u)",
                        pDevice->DeviceNumber, model, st);
         return FWA_FAILED;
     }
-    SingleCopyTableBase base;
-    if (ResolveSingleCopyTable(pDevice, CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME,
-                               std::move(adapter), &base) != 0) {
-        return FWA_FAILED;
-    }
+    if (CheckSingleCopyTableBase(pDevice, FWA_SINGLE_COPY, adapter, &tpl) != 0) return FWA_FAILED;
+    const bool damaged = !CfgTableIsValid(adapter, CFGTBL_SIG_FW_PRELOAD);
 
-    std::vector<SD_UINT8> table = base.bytes;
+    std::vector<SD_UINT8> table = adapter;
     if (!ApplyBoardTemplate(tpl, table) ||
         !CfgTablePatchIds(table, CFGTBL_SIG_FW_PRELOAD, pDevice->DeviceChipProperty.SubVendorID,
                           pDevice->DeviceChipProperty.SubSystemID)) {
@@ -145,26 +144,19 @@ int PrepareFWPreloadTableUpdate(SDMDevice* pDevice, const char* pFwPreloadFileNa
         scfxPrint("File %s appears to be corrupted!", path);
         return FWA_CORRUPTED;
     }
-    RetrieveFwPreloadVersion(pDevice, base.bytes, FWA_SOURCE_ADAPTER);
+    RetrieveFwPreloadVersion(pDevice, adapter, FWA_SOURCE_ADAPTER);
     RetrieveFwPreloadVersion(pDevice, table, FWA_SOURCE_TEMPLATE);
     const FwPreloadVersion& v = *GetFwPreloadVersion();
-    plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
+    // A damaged table holds no version: it is never up to date.
+    if (!damaged) plan->oldVersion = {v.ExistingVersionMajor, v.ExistingVersionMinor, v.ExistingVersionSubMinor};
     plan->newVersion = {v.NewVersionMajor, v.NewVersionMinor, v.NewVersionSubMinor};
     const int cmp = CfgCompareVersions(plan->newVersion, plan->oldVersion, 3);
     plan->checked = true;
-    plan->write = cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
-    plan->restored = base.restored;
-    plan->copyPath = base.copyPath;
-    if (base.restored && !plan->write) {
-        // Torn on the adapter, and the template is not to be taken: the kept
-        // copy goes back as it was.
-        plan->write = true;
-        plan->newVersion = plan->oldVersion;
-        table = base.bytes;
-    }
+    plan->write = damaged || cmp > 0 || (cmp != 0 && GetForceUpdateOption() != 0);
     if (plan->write) {
         plan->table = std::move(table);
-        plan->before = std::move(base.bytes);
+        // Repaired whole by the template: no copy of the torn bytes is kept.
+        if (!damaged) plan->before = std::move(adapter);
     }
     return FWA_SUCCESS;
 }
@@ -177,9 +169,6 @@ int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan) {
     if (!plan.write) {
         scfxPrint("HBA %s: Upgrade is not required. FWA version is up to date (%x.%x.%x)", model, o[0], o[1], o[2]);
         return FWA_SUCCESS;
-    }
-    if (plan.restored) {
-        ReportSingleCopyTableRestored(plan.device, CFGTBL_REGION_FW_PRELOAD, FWA_TABLE_NAME, plan.copyPath);
     }
     scfxPrint("HBA %s: Upgrading FWA version from %x.%x.%x to %x.%x.%x: started", model, o[0], o[1], o[2], n[0],
               n[1], n[2]);

@@ -5,9 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <span>
-#include <string>
 #include <vector>
 
+#include "boardcfg/config_table.h"
+#include "boardcfg/single_copy_tables.h"
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
@@ -23,6 +24,8 @@ constexpr int FWA_FAILED = 350;
 constexpr const char* FWA_TEMPLATE_CHIP25 = "Vx9FWA.dat";
 // The table as the lines about the adapter's flash name it.
 constexpr const char* FWA_TABLE_NAME = "FWA preload table";
+// Chip type 25 keeps it once.
+constexpr SingleCopyTable FWA_SINGLE_COPY{CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME};
 
 typedef struct _FwPreloadVersion {
     SD_UINT32 SignatureId;
@@ -69,9 +72,8 @@ struct FwPreloadPlan {
     std::array<SD_UINT8, 3> oldVersion{};
     std::array<SD_UINT8, 3> newVersion{};
     std::vector<SD_UINT8> table;           // the rebuilt table when `write`
-    std::vector<SD_UINT8> before;          // what it was built from (kept on the host while it is written)
-    bool restored = false;                 // the adapter's table was damaged: built from the kept copy
-    std::string copyPath;
+    std::vector<SD_UINT8> before;          // what it was built from (kept on the host while it is written);
+                                           // empty for a damaged table the template repairs whole
 };
 // 0 (plan ready, also when there is nothing to do), or 1, 13, 350, 215 with
 // their lines, as UpdateFWPreloadTableToHBA.
@@ -81,10 +83,10 @@ int CommitFWPreloadTableUpdate(const FwPreloadPlan& plan);
 
 // Brings the port's preload table up to the template: rewritten when the
 // template is newer, or differs with the force option. The adapter keeps this
-// table once: a table that fails its own length or checksum is rebuilt from
-// the copy kept on the host before the write that tore it (rewritten, with
-// the template laid over it when that is newer), and without an intact copy
-// nothing is written (350, said with the region). 0
-// (nothing to do, no template, up to date), 201 (rewritten and read back), 1,
-// 13, 350, 215 (null port).
+// table once: a copy kept on the host by a write that may not have finished
+// is first written back (boardcfg/single_copy_tables.h); a table that then
+// fails its own length or checksum is rewritten only from a template that
+// names every byte of it, and otherwise nothing is written (350, said with
+// the region). 0 (nothing to do, no template, up to date), 201 (rewritten and
+// read back), 1, 13, 350, 215 (null port).
 int UpdateFWPreloadTableToHBA(SDMDevice* pDevice, const char* pFwPreloadFileName);

@@ -1,104 +1,173 @@
-// Torn single-copy tables rebuilt from the copy kept on the host, and the
-// copy kept around each write of such a table.
+// Single-copy tables: the copies kept around each write written back when a
+// run finds one, the base a table update may start from, and the guarded write.
 #include "boardcfg/single_copy_tables.h"
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+
 #include "boardcfg/config_table.h"
-#include "boardcfg/table_copies.h"
 #include "boardcfg/table_region_io.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/output.h"
 
 namespace {
 
-std::string SerialOf(const SDMDevice* device) {
-    char serial[VORN_SERIAL_SIZE] = {};
-    GetAdapterSerialNo(device, serial, sizeof serial);
-    return serial;
-}
-
 const char* ModelOf(const SDMDevice* device) { return device->DeviceNodeProperty.Model; }
+int InstanceOf(const SDMDevice* device) { return static_cast<int>(device->DeviceNumber); }
 
-// The adapter's table is damaged: the intact copy, or the lines that say why
-// there is none. 0 or -1.
-int DamagedTable(const SDMDevice* device, SD_UINT32 region, const char* signature, const char* tableName,
-                 std::size_t size, SingleCopyTableBase* base) {
-    const std::string serial = SerialOf(device);
-    std::vector<SD_UINT8> copy;
-    std::string why;
-    TableCopyStatus st = LoadTableCopy(serial.c_str(), region, size, &copy, &why);
-    if (st == TableCopyStatus::Ok && !CfgTableIsValid(copy, signature)) {
-        st = TableCopyStatus::NotIntact;
-        why = "the copy " + std::string(TBLCOPY_DIR) + "/" + TableCopyFileName(serial.c_str(), region) +
-              " is not intact";
-    }
-    if (st == TableCopyStatus::Ok) {
-        if (base != nullptr) {
-            base->bytes = std::move(copy);
-            base->restored = true;
-            base->copyPath = std::string(TBLCOPY_DIR) + "/" + TableCopyFileName(serial.c_str(), region);
-        }
-        return 0;
-    }
-    const int instance = static_cast<int>(device->DeviceNumber);
-    if (!why.empty()) scfxPrint("HBA %s (instance %d): No table copy is used: %s.", ModelOf(device), instance, why.c_str());
+void SayDamaged(const SDMDevice* device, const SingleCopyTable& table) {
     scfxPrint("HBA %s (instance %d): The %s (region 0x%X) on the adapter is damaged and no intact copy of it is kept "
               "in %s; nothing was written to the adapter!",
-              ModelOf(device), instance, tableName, region, TBLCOPY_DIR);
-    return -1;
+              ModelOf(device), InstanceOf(device), table.name, table.region, TBLCOPY_DIR);
+}
+
+// Whether the patches cover every byte of [begin, end).
+bool Covers(const BoardTemplate& tpl, std::size_t begin, std::size_t end) {
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    for (const auto& p : tpl.patches) spans.emplace_back(p.offset, std::size_t{p.offset} + p.bytes.size());
+    std::sort(spans.begin(), spans.end());
+    std::size_t reached = begin;
+    for (const auto& [from, to] : spans) {
+        if (from > reached) break;
+        reached = std::max(reached, to);
+    }
+    return reached >= end;
+}
+
+// A copy kept of one table, read and checked.
+struct KeptCopy {
+    const SingleCopyTable* table = nullptr;
+    std::vector<SD_UINT8> bytes;
+};
+
+// The copy of one table when there is one. False when it cannot be used (said).
+bool LoadKeptCopy(SDMDevice* device, const TableCopyOwner& owner, const SingleCopyTable& table, KeptCopy* out) {
+    FlashReadBuffer now;
+    const SD_UINT32 read = ReadConfigTableRegion(device, table.region, &now);
+    std::string why;
+    TableCopyStatus st = TableCopyStatus::Refused;
+    if (read != 0) {
+        why = "the region cannot be read (error " + std::to_string(read) + ")";
+    } else {
+        st = LoadTableCopy(owner, table.region, now.Bytes().size(), &out->bytes, &why);
+        if (st == TableCopyStatus::Ok && !CfgTableIsValid(out->bytes, table.signature)) {
+            st = TableCopyStatus::NotIntact;
+            why = "the copy " + TableCopyPath(owner, table.region) + " is not intact";
+        }
+    }
+    if (st == TableCopyStatus::Ok) {
+        out->table = &table;
+        return true;
+    }
+    if (st == TableCopyStatus::Missing) return true;   // gone since it was seen
+    scfxPrint("HBA %s (instance %d): No table copy is used: %s.", ModelOf(device), InstanceOf(device), why.c_str());
+    if (read == 0 && CfgTableIsValid(now.Bytes(), table.signature)) {
+        scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished and no intact "
+                  "copy of it is kept in %s; nothing was written to the adapter!",
+                  ModelOf(device), InstanceOf(device), table.name, table.region, TBLCOPY_DIR);
+    } else {
+        SayDamaged(device, table);
+    }
+    return false;
 }
 
 }  // namespace
 
-int ResolveSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, const char* signature, const char* tableName,
-                           std::vector<SD_UINT8> adapter, SingleCopyTableBase* base) {
-    if (pDevice == nullptr || base == nullptr) return -1;
-    *base = SingleCopyTableBase{};
-    if (CfgTableIsValid(adapter, signature)) {
-        // Sound on the adapter: a copy an earlier run left behind (cut after
-        // its write, before the copy went) is of no more use.
-        RemoveTableCopy(SerialOf(pDevice).c_str(), region);
-        base->bytes = std::move(adapter);
-        return 0;
-    }
-    VORNLogMessage(VORN_MSG_DEBUG, "ResolveSingleCopyTable: Region 0x%x of HBA %d is damaged", region,
-                   pDevice->DeviceNumber);
-    return DamagedTable(pDevice, region, signature, tableName, adapter.size(), base);
+TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice) {
+    if (pDevice == nullptr) return {};
+    char serial[VORN_SERIAL_SIZE] = {};
+    GetAdapterSerialNo(pDevice, serial, sizeof serial);
+    return TableCopyOwnerOf(serial, std::span<const SD_UINT8, 8>(pDevice->DevicePortProperty.WWN));
 }
 
-int CheckSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, const char* signature, const char* tableName) {
+int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables) {
+    if (pDevice == nullptr) return -1;
+    const TableCopyOwner owner = SingleCopyTableOwner(pDevice);
+    std::vector<KeptCopy> kept;
+    bool usable = true;
+    for (const SingleCopyTable& table : tables) {
+        if (!TableCopyPresent(owner, table.region)) continue;
+        KeptCopy copy;
+        if (!LoadKeptCopy(pDevice, owner, table, &copy)) {
+            usable = false;
+        } else if (copy.table != nullptr) {
+            kept.push_back(std::move(copy));
+        }
+    }
+    if (!usable) return -1;
+    for (const KeptCopy& copy : kept) {
+        const SingleCopyTable& table = *copy.table;
+        const std::string path = TableCopyPath(owner, table.region);
+        scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished; the table is "
+                  "written back from the copy %s.",
+                  ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, path.c_str());
+        // Read back whole before the copy goes: a cut here leaves it for the next run.
+        if (const long st = WriteConfigTableRegion(pDevice, table.region, copy.bytes); st != 0) {
+            scfxPrint("HBA %s (instance %d): The %s (region 0x%X) could not be written back (error %ld); the copy %s is "
+                      "kept for the next run!",
+                      ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, st, path.c_str());
+            return -1;
+        }
+        RemoveTableCopy(owner, table.region);
+    }
+    return 0;
+}
+
+bool BoardTemplateNamesWholeTable(const BoardTemplate& tpl, std::span<const SD_UINT8> region, const char* signature) {
+    std::vector<SD_UINT8> table(region.begin(), region.end());
+    if (!ApplyBoardTemplate(tpl, table)) return false;
+    const SD_UINT32 length = CfgTableCoveredSize(table);
+    if (length == 0 || !Covers(tpl, 0, length)) return false;
+    if (std::strcmp(signature, CFGTBL_SIG_FC_BRDCFG) != 0) return true;
+    if (table.size() <= CFGTBL_FC_SERDES_OFFSET) return false;
+    const SD_UINT32 serdes = CfgTableCoveredSize(std::span<const SD_UINT8>(table).subspan(CFGTBL_FC_SERDES_OFFSET));
+    return serdes != 0 && Covers(tpl, CFGTBL_FC_SERDES_OFFSET, CFGTBL_FC_SERDES_OFFSET + serdes);
+}
+
+int CheckSingleCopyTableBase(const SDMDevice* pDevice, const SingleCopyTable& table,
+                             std::span<const SD_UINT8> adapter, const BoardTemplate* tpl) {
+    if (pDevice == nullptr) return -1;
+    if (CfgTableIsValid(adapter, table.signature)) return 0;
+    VORNLogMessage(VORN_MSG_DEBUG, "CheckSingleCopyTableBase: Region 0x%x of HBA %d is damaged", table.region,
+                   pDevice->DeviceNumber);
+    // A template that names every byte is the repair: nothing of the torn bytes is kept.
+    if (tpl != nullptr && BoardTemplateNamesWholeTable(*tpl, adapter, table.signature)) return 0;
+    SayDamaged(pDevice, table);
+    return -1;
+}
+
+int CheckSingleCopyTable(SDMDevice* pDevice, const SingleCopyTable& table, const char* templatePath) {
     if (pDevice == nullptr) return -1;
     // Only looked at: read into storage that is not cleared first.
     FlashReadBuffer read;
-    if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, region, &read); st != 0) {
+    if (const SD_UINT32 st = ReadConfigTableRegion(pDevice, table.region, &read); st != 0) {
         scfxPrint("HBA %s (instance %d): The %s (region 0x%X) cannot be read (error %u); nothing was written to the "
                   "adapter!",
-                  ModelOf(pDevice), static_cast<int>(pDevice->DeviceNumber), tableName, region, st);
+                  ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, st);
         return -1;
     }
     const std::span<const SD_UINT8> adapter = read.Bytes();
-    if (CfgTableIsValid(adapter, signature)) return 0;
-    return DamagedTable(pDevice, region, signature, tableName, adapter.size(), nullptr);
+    if (CfgTableIsValid(adapter, table.signature)) return 0;
+    BoardTemplate tpl;
+    const bool haveTemplate = templatePath != nullptr &&
+                              LoadBoardTemplateFile(templatePath, table.signature, BRDTPL_MAX_TABLE_SIZE, &tpl) == 0;
+    return CheckSingleCopyTableBase(pDevice, table, adapter, haveTemplate ? &tpl : nullptr);
 }
 
 long WriteSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, std::span<const SD_UINT8> before,
                           std::span<const SD_UINT8> table) {
     if (pDevice == nullptr) return -1;
-    const std::string serial = SerialOf(pDevice);
+    const TableCopyOwner owner = SingleCopyTableOwner(pDevice);
+    if (before.empty()) return WriteConfigTableRegion(pDevice, region, table);
     std::string why;
-    if (SaveTableCopy(serial.c_str(), region, before, &why) != 0) {
+    if (SaveTableCopy(owner, region, before, &why) != 0) {
         scfxPrint("HBA %s (instance %d): The copy of region 0x%X cannot be kept: %s; the table was not written!",
-                  ModelOf(pDevice), static_cast<int>(pDevice->DeviceNumber), region, why.c_str());
+                  ModelOf(pDevice), InstanceOf(pDevice), region, why.c_str());
         return -1;
     }
     const long st = WriteConfigTableRegion(pDevice, region, table);
     // Read back whole: the copy has done its work. Otherwise it stays for the next run.
-    if (st == 0) RemoveTableCopy(serial.c_str(), region);
+    if (st == 0) RemoveTableCopy(owner, region);
     return st;
-}
-
-void ReportSingleCopyTableRestored(const SDMDevice* pDevice, SD_UINT32 region, const char* tableName,
-                                   const std::string& copyPath) {
-    if (pDevice == nullptr) return;
-    scfxPrint("HBA %s (instance %d): The %s (region 0x%X) is damaged; it is rebuilt from the copy %s.",
-              ModelOf(pDevice), static_cast<int>(pDevice->DeviceNumber), tableName, region, copyPath.c_str());
 }

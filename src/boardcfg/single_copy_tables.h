@@ -1,47 +1,63 @@
 // Configuration tables the adapter keeps once (chip type 25: the preload
 // table 0x13 and the FC board configuration 0xBA). A write cut short leaves
-// such a table torn with nothing on the adapter to rebuild it from, so the
-// update starts from the copy kept on the host (boardcfg/table_copies.h) when
-// the adapter's table is damaged, keeps a copy before every write, and drops
-// it once the table is read back whole.
+// such a table torn with nothing on the adapter to rebuild it from, so every
+// write is guarded as a rollback journal guards a page: the table as it was
+// is kept on the host (boardcfg/table_copies.h) before the write and dropped
+// once the table reads back whole; a copy still kept means its write may not
+// have finished, and it is written back before anything reads the table.
 #pragma once
 
 #include <span>
-#include <string>
 #include <vector>
 
+#include "boardcfg/board_template.h"
+#include "boardcfg/table_copies.h"
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
-// What a table update starts from.
-struct SingleCopyTableBase {
-    std::vector<SD_UINT8> bytes;   // the adapter's table, or the kept copy when the adapter's is damaged
-    bool restored = false;         // `bytes` are the kept copy
-    std::string copyPath;          // the copy's file when restored
+// A table the adapter keeps once.
+struct SingleCopyTable {
+    SD_UINT32 region = 0;
+    const char* signature = "";
+    const char* name = "";        // as the lines about the adapter's flash name it, e.g. "FWA preload table"
 };
 
-// The table to start from: the adapter's own (`adapter`, the whole region)
-// when it holds a sound table of `signature` (a copy left from an earlier run
-// is then removed), else the intact copy kept on the host. -1 when the table
-// is damaged and no intact copy is kept: the line naming the region and
-// saying that nothing was written is said (`tableName` e.g. "FWA preload table").
-int ResolveSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, const char* signature, const char* tableName,
-                           std::vector<SD_UINT8> adapter, SingleCopyTableBase* base);
+// Whose copies the port's are: its adapter's serial number, or its WWPN when
+// that is unknown (the port is its adapter's first port).
+TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice);
 
-// Whether the region of the adapter holds a damaged table with no intact copy
-// kept on the host (said as ResolveSingleCopyTable says it). Nothing is
-// written or removed. -1 for such a table, or when the region cannot be read;
-// 0 otherwise.
-int CheckSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, const char* signature, const char* tableName);
+// Writes back every copy kept of these tables of the adapter. All are read
+// and checked first: a copy that cannot be used (refused, not intact, kept
+// for another adapter, not a sound table) is said with the region and
+// nothing is written (-1). Then each is written to its region, read back and
+// only then removed; a write that fails is said and keeps its copy, and
+// those after it, for the next run (-1). 0 when nothing was kept or every
+// copy went back.
+int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables);
 
-// Keeps `before` (the table as the update found it, or as restored) on the
-// host, writes `table` to the region without a reset and reads it back, then
-// removes the copy. 0; the write's or read-back's status (the copy stays);
-// or -1 when the copy cannot be kept (said; nothing written).
+// Whether the template names every byte of the table it makes over `region`
+// (the region's bytes): the table's length and, for the FC board
+// configuration, its SerDes table too. Such a template needs no copy.
+bool BoardTemplateNamesWholeTable(const BoardTemplate& tpl, std::span<const SD_UINT8> region, const char* signature);
+
+// Whether the region's bytes (`adapter`) can be the base of the table's
+// update: a sound table, or a damaged one that `tpl` (null: none) names
+// whole, which repairs it. Otherwise -1 and "HBA <model> (instance <n>): The
+// FWA preload table (region 0x13) on the adapter is damaged and no intact
+// copy of it is kept in /var/lib/tarvikolen; nothing was written to the
+// adapter!" is said.
+int CheckSingleCopyTableBase(const SDMDevice* pDevice, const SingleCopyTable& table,
+                             std::span<const SD_UINT8> adapter, const BoardTemplate* tpl);
+
+// The same for the table as the region holds it now, the template read from
+// `templatePath` (null: none) only when the table is damaged. Nothing is
+// written. -1 also when the region cannot be read (said).
+int CheckSingleCopyTable(SDMDevice* pDevice, const SingleCopyTable& table, const char* templatePath);
+
+// Keeps `before` (the table as the update found it) on the host, writes
+// `table` to the region without a reset and reads it back, then removes the
+// copy. An empty `before` keeps no copy: a damaged table that its template
+// repairs whole. 0; the write's or read-back's status (the copy stays); or
+// -1 when the copy cannot be kept (said; nothing written).
 long WriteSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, std::span<const SD_UINT8> before,
                           std::span<const SD_UINT8> table);
-
-// "HBA <model> (instance <n>): The <table> (region 0x13) is damaged; it is
-// rebuilt from the copy <path>."
-void ReportSingleCopyTableRestored(const SDMDevice* pDevice, SD_UINT32 region, const char* tableName,
-                                   const std::string& copyPath);

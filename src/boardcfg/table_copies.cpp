@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,9 @@ namespace {
 constexpr char kMagic[4] = {'T', 'K', 'T', 'C'};
 constexpr const char* kSuffix = ".copy";
 constexpr const char* kNewSuffix = ".copy.new";
+constexpr const char* kNoOwner = "the adapter has neither a serial number nor a port name to keep it by";
+// Format 2 sums everything after the sum itself: the owner and the data.
+constexpr std::size_t kSummedFrom = 24;
 
 void PutLE32(std::vector<SD_UINT8>& b, std::size_t off, SD_UINT32 v) {
     for (int i = 0; i < 4; ++i) b[off + i] = static_cast<SD_UINT8>(v >> (8 * i));
@@ -104,17 +109,40 @@ bool WriteAll(int fd, std::span<const SD_UINT8> bytes) {
 
 }  // namespace
 
-std::string TableCopyFileName(const char* serial, SD_UINT32 region) {
-    if (serial == nullptr || *serial == '\0' || std::strcmp(serial, "N/A") == 0) return {};
+TableCopyOwner TableCopyOwnerOf(const char* serial, std::span<const SD_UINT8, 8> firstPortWwpn) {
+    if (serial != nullptr && *serial != '\0' && std::strncmp(serial, "N/A", 3) != 0) {
+        return {TableCopyOwnerKind::Serial, serial};
+    }
+    if (std::all_of(firstPortWwpn.begin(), firstPortWwpn.end(), [](SD_UINT8 b) { return b == 0; })) return {};
+    std::string id;
+    for (std::size_t i = 0; i < 8; ++i) {
+        char part[4];
+        std::snprintf(part, sizeof part, i == 0 ? "%02X" : ":%02X", firstPortWwpn[i]);
+        id += part;
+    }
+    return {TableCopyOwnerKind::Wwpn, id};
+}
+
+std::string TableCopyFileName(const TableCopyOwner& owner, SD_UINT32 region) {
+    if (owner.kind == TableCopyOwnerKind::None || owner.id.empty() || owner.id.size() > TBLCOPY_OWNER_SIZE) return {};
     std::string name;
-    for (const char* p = serial; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_') {
-            name += static_cast<char>(c);
-        } else {
-            char esc[4];
-            std::snprintf(esc, sizeof esc, "%%%02X", c);
-            name += esc;
+    if (owner.kind == TableCopyOwnerKind::Wwpn) {
+        // Hex digits and ':', which a serial number's name always escapes.
+        const bool plain = std::all_of(owner.id.begin(), owner.id.end(), [](char c) {
+            return c == ':' || std::isxdigit(static_cast<unsigned char>(c)) != 0;
+        });
+        if (!plain) return {};
+        name = owner.id;
+    } else {
+        for (const char ch : owner.id) {
+            const unsigned char c = static_cast<unsigned char>(ch);
+            if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '_') {
+                name += static_cast<char>(c);
+            } else {
+                char esc[4];
+                std::snprintf(esc, sizeof esc, "%%%02X", c);
+                name += esc;
+            }
         }
     }
     char tail[32];
@@ -122,38 +150,69 @@ std::string TableCopyFileName(const char* serial, SD_UINT32 region) {
     return name + tail;
 }
 
-std::vector<SD_UINT8> EncodeTableCopy(SD_UINT32 region, std::span<const SD_UINT8> data) {
+std::string TableCopyPath(const TableCopyOwner& owner, SD_UINT32 region) {
+    return std::string(TBLCOPY_DIR) + "/" + TableCopyFileName(owner, region);
+}
+
+std::vector<SD_UINT8> EncodeTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::span<const SD_UINT8> data) {
     std::vector<SD_UINT8> file(TBLCOPY_HEADER_SIZE + data.size());
     std::memcpy(file.data(), kMagic, 4);
     PutLE32(file, 4, TBLCOPY_FORMAT);
     PutLE32(file, 8, region);
     PutLE32(file, 12, static_cast<SD_UINT32>(data.size()));
-    const SD_UINT64 h = Fnv1a64(data);
+    const std::size_t idLength = std::min(owner.id.size(), TBLCOPY_OWNER_SIZE);
+    PutLE32(file, 24, static_cast<SD_UINT32>(owner.kind));
+    PutLE32(file, 28, static_cast<SD_UINT32>(idLength));
+    std::copy_n(owner.id.begin(), idLength, file.begin() + 32);
+    std::copy(data.begin(), data.end(), file.begin() + TBLCOPY_HEADER_SIZE);
+    // The sum covers whose copy it is as well as the data.
+    const SD_UINT64 h = Fnv1a64(std::span<const SD_UINT8>(file).subspan(kSummedFrom));
     PutLE32(file, 16, static_cast<SD_UINT32>(h));
     PutLE32(file, 20, static_cast<SD_UINT32>(h >> 32));
-    std::copy(data.begin(), data.end(), file.begin() + TBLCOPY_HEADER_SIZE);
     return file;
 }
 
-bool DecodeTableCopy(std::span<const SD_UINT8> file, SD_UINT32 region, std::size_t size, std::vector<SD_UINT8>* data) {
-    if (data == nullptr || size > TBLCOPY_MAX_DATA || file.size() != TBLCOPY_HEADER_SIZE + size) return false;
-    if (std::memcmp(file.data(), kMagic, 4) != 0 || GetLE32(file, 4) != TBLCOPY_FORMAT || GetLE32(file, 8) != region ||
-        GetLE32(file, 12) != size) {
-        return false;
+TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyOwner& owner, SD_UINT32 region,
+                                std::size_t size, std::vector<SD_UINT8>* data) {
+    constexpr TableCopyDecode kNot = TableCopyDecode::NotIntact;
+    if (data == nullptr || size > TBLCOPY_MAX_DATA || file.size() < TBLCOPY_V1_HEADER_SIZE) return kNot;
+    const SD_UINT32 format = GetLE32(file, 4);
+    const std::size_t header = format == 1 ? TBLCOPY_V1_HEADER_SIZE : TBLCOPY_HEADER_SIZE;
+    if ((format != 1 && format != TBLCOPY_FORMAT) || file.size() != header + size) return kNot;
+    if (std::memcmp(file.data(), kMagic, 4) != 0 || GetLE32(file, 8) != region || GetLE32(file, 12) != size) {
+        return kNot;
     }
-    const std::span<const SD_UINT8> body = file.subspan(TBLCOPY_HEADER_SIZE);
     const SD_UINT64 h = SD_UINT64{GetLE32(file, 16)} | SD_UINT64{GetLE32(file, 20)} << 32;
-    if (Fnv1a64(body) != h) return false;
+    const std::span<const SD_UINT8> body = file.subspan(header);
+    if (format == 1) {
+        // Kept by serial number only, with nothing but the name to say whose.
+        if (owner.kind != TableCopyOwnerKind::Serial || Fnv1a64(body) != h) return kNot;
+        data->assign(body.begin(), body.end());
+        return TableCopyDecode::Ok;
+    }
+    if (Fnv1a64(file.subspan(kSummedFrom)) != h) return kNot;
+    const SD_UINT32 kind = GetLE32(file, 24);
+    const SD_UINT32 idLength = GetLE32(file, 28);
+    const std::span<const SD_UINT8> idField = file.subspan(32, TBLCOPY_OWNER_SIZE);
+    if ((kind != static_cast<SD_UINT32>(TableCopyOwnerKind::Serial) &&
+         kind != static_cast<SD_UINT32>(TableCopyOwnerKind::Wwpn)) ||
+        idLength == 0 || idLength > TBLCOPY_OWNER_SIZE ||
+        std::any_of(idField.begin() + idLength, idField.end(), [](SD_UINT8 b) { return b != 0; })) {
+        return kNot;
+    }
+    const bool same = kind == static_cast<SD_UINT32>(owner.kind) && idLength == owner.id.size() &&
+                      std::memcmp(owner.id.data(), idField.data(), idLength) == 0;
+    if (!same) return TableCopyDecode::OtherOwner;
     data->assign(body.begin(), body.end());
-    return true;
+    return TableCopyDecode::Ok;
 }
 
-int SaveTableCopy(const char* serial, SD_UINT32 region, std::span<const SD_UINT8> data, std::string* why) {
+int SaveTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::span<const SD_UINT8> data, std::string* why) {
     std::string scratch;
     std::string& reason = why != nullptr ? *why : scratch;
-    const std::string name = TableCopyFileName(serial, region);
+    const std::string name = TableCopyFileName(owner, region);
     if (name.empty()) {
-        reason = "the adapter's serial number is unknown";
+        reason = kNoOwner;
         return -1;
     }
     if (data.size() > TBLCOPY_MAX_DATA) {
@@ -172,7 +231,7 @@ int SaveTableCopy(const char* serial, SD_UINT32 region, std::span<const SD_UINT8
     if (fd < 0) {
         reason = Errno(("the copy " + path + " cannot be made").c_str(), errno);
     } else {
-        const std::vector<SD_UINT8> bytes = EncodeTableCopy(region, data);
+        const std::vector<SD_UINT8> bytes = EncodeTableCopy(owner, region, data);
         if (::fchmod(fd, 0600) != 0 || !WriteAll(fd, bytes) || ::fsync(fd) != 0) {
             reason = Errno(("the copy " + path + " cannot be written").c_str(), errno);
         } else if (::renameat(dir, fresh.c_str(), dir, name.c_str()) != 0) {
@@ -189,21 +248,21 @@ int SaveTableCopy(const char* serial, SD_UINT32 region, std::span<const SD_UINT8
     return rc;
 }
 
-TableCopyStatus LoadTableCopy(const char* serial, SD_UINT32 region, std::size_t size, std::vector<SD_UINT8>* data,
-                              std::string* why) {
+TableCopyStatus LoadTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::size_t size,
+                              std::vector<SD_UINT8>* data, std::string* why) {
     std::string scratch;
     std::string& reason = why != nullptr ? *why : scratch;
     reason.clear();
     if (data == nullptr) return TableCopyStatus::Missing;
-    const std::string name = TableCopyFileName(serial, region);
+    const std::string name = TableCopyFileName(owner, region);
     if (name.empty()) {
-        reason = "the adapter's serial number is unknown";
+        reason = kNoOwner;
         return TableCopyStatus::Refused;
     }
+    const std::string path = std::string(TBLCOPY_DIR) + "/" + name;
     const int dir = OpenCopyDir(false, &reason);
     if (dir < 0) return reason.empty() ? TableCopyStatus::Missing : TableCopyStatus::Refused;
     ::close(dir);
-    const std::string path = std::string(TBLCOPY_DIR) + "/" + name;
     InputFileStatus st = InputFileStatus::Missing;
     const int fd = CoreOpenInputFile(path.c_str(), O_RDONLY, &st);
     if (fd < 0) {
@@ -219,11 +278,12 @@ TableCopyStatus LoadTableCopy(const char* serial, SD_UINT32 region, std::size_t 
     } else if (!TrustedOwner(info.st_uid)) {
         reason = "the copy " + path + " is refused: a user other than root owns it";
         result = TableCopyStatus::Refused;
-    } else if (static_cast<std::uint64_t>(info.st_size) != TBLCOPY_HEADER_SIZE + std::uint64_t{size} ||
-               size > TBLCOPY_MAX_DATA) {
+    } else if (const auto length = static_cast<std::uint64_t>(info.st_size);
+               size > TBLCOPY_MAX_DATA || (length != TBLCOPY_HEADER_SIZE + std::uint64_t{size} &&
+                                           length != TBLCOPY_V1_HEADER_SIZE + std::uint64_t{size})) {
         reason = "the copy " + path + " is not intact";
     } else {
-        std::vector<SD_UINT8> bytes(TBLCOPY_HEADER_SIZE + size);
+        std::vector<SD_UINT8> bytes(static_cast<std::size_t>(length));
         std::size_t got = 0;
         while (got < bytes.size()) {
             const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
@@ -231,8 +291,13 @@ TableCopyStatus LoadTableCopy(const char* serial, SD_UINT32 region, std::size_t 
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
         }
-        if (got == bytes.size() && DecodeTableCopy(bytes, region, size, data)) {
+        const TableCopyDecode decoded = got == bytes.size() ? DecodeTableCopy(bytes, owner, region, size, data)
+                                                            : TableCopyDecode::NotIntact;
+        if (decoded == TableCopyDecode::Ok) {
             result = TableCopyStatus::Ok;
+        } else if (decoded == TableCopyDecode::OtherOwner) {
+            reason = "the copy " + path + " is refused: it was kept for another adapter";
+            result = TableCopyStatus::Refused;
         } else {
             reason = "the copy " + path + " is not intact";
         }
@@ -241,8 +306,13 @@ TableCopyStatus LoadTableCopy(const char* serial, SD_UINT32 region, std::size_t 
     return result;
 }
 
-void RemoveTableCopy(const char* serial, SD_UINT32 region) {
-    const std::string name = TableCopyFileName(serial, region);
+bool TableCopyPresent(const TableCopyOwner& owner, SD_UINT32 region) {
+    const std::string name = TableCopyFileName(owner, region);
+    return !name.empty() && CoreNameExists((std::string(TBLCOPY_DIR) + "/" + name).c_str());
+}
+
+void RemoveTableCopy(const TableCopyOwner& owner, SD_UINT32 region) {
+    const std::string name = TableCopyFileName(owner, region);
     if (name.empty()) return;
     std::string why;
     const int dir = OpenCopyDir(false, &why);

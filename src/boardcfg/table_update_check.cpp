@@ -1,7 +1,7 @@
-// Damaged single-copy tables without a kept copy, found before the update writes.
+// Single-copy tables of an adapter: kept copies written back at the start of
+// its turn, and damaged tables no template repairs found before the update writes.
 #include "boardcfg/table_update_check.h"
 
-#include "boardcfg/config_table.h"
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
 #include "boardcfg/single_copy_tables.h"
@@ -9,14 +9,28 @@
 #include "frontend/adapter_entry_list.h"
 #include "frontend/install_dir.h"
 
+namespace {
+
+bool KeepsTablesOnce(SDMDevice* pDevice) {
+    return pDevice != nullptr && isVirtualPortHBA(pDevice) == 0 && CoreGetISPType(pDevice) == 25;
+}
+
+}  // namespace
+
+int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice) {
+    if (!KeepsTablesOnce(pDevice)) return 0;
+    const SingleCopyTable tables[] = {FWA_SINGLE_COPY, FBC_SINGLE_COPY};
+    return RollBackSingleCopyTables(pDevice, tables);
+}
+
 int CheckSingleCopyTablesBeforeUpdate(SDMDevice* pDevice, const char* pFwPreloadFileName) {
-    if (pDevice == nullptr || isVirtualPortHBA(pDevice) != 0 || CoreGetISPType(pDevice) != 25) return 0;
+    if (!KeepsTablesOnce(pDevice)) return 0;
     int rc = 0;
     char path[2 * VORN_DIR_SIZE];
     if (FindFwPreloadTemplate(pDevice, pFwPreloadFileName, path, sizeof path) &&
-        CheckSingleCopyTable(pDevice, CFGTBL_REGION_FW_PRELOAD, CFGTBL_SIG_FW_PRELOAD, FWA_TABLE_NAME) != 0) {
+        CheckSingleCopyTable(pDevice, FWA_SINGLE_COPY, path) != 0) {
         rc = -1;
     }
-    if (CheckSingleCopyTable(pDevice, CFGTBL_REGION_FC_BRDCFG, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME) != 0) rc = -1;
+    if (CheckSingleCopyTable(pDevice, FBC_SINGLE_COPY, FBC_TEMPLATE_CHIP25) != 0) rc = -1;
     return rc;
 }

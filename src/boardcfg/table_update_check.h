@@ -1,12 +1,20 @@
-// The check the MCTP update makes of an adapter's configuration tables before
-// it writes anything to the adapter.
+// What the MCTP update does with an adapter's single-copy configuration
+// tables before anything else reads or writes them, and the check it makes of
+// them before it writes anything else to the adapter.
 #pragma once
 
 #include "core/sdm_device.h"
 
-// Chip type 25 keeps its preload table and its FC board configuration once:
-// each that the update may rewrite (the preload table only when its template
-// `pFwPreloadFileName` is found) and that is damaged must have an intact copy
-// kept on the host. Both are judged and each failure said with its region.
-// 0, or -1 (the adapter is to be left untouched). Other chip types: 0.
+// Chip type 25 keeps its preload table and its FC board configuration once.
+// A copy of either still kept on the host means that its write may not have
+// finished: each is written back to its region and read back before it is
+// removed (boardcfg/single_copy_tables.h). 0 (also for other chip types and
+// virtual ports); -1 when a copy cannot be used or written back (said; the
+// adapter is to fail).
+int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice);
+
+// Each table the update may rewrite (the preload table only when its template
+// `pFwPreloadFileName` is found) that is damaged must be one its template
+// names whole. Both are judged and each failure said with its region. 0, or
+// -1 (the adapter is to be left untouched). Other chip types: 0.
 int CheckSingleCopyTablesBeforeUpdate(SDMDevice* pDevice, const char* pFwPreloadFileName);

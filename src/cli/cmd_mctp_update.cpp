@@ -230,6 +230,13 @@ int UpdateAdapteFwComponents(ProgressBar* pProgressBar, SD_UINT8 AdapterType, SD
         }
         log_file_entry("UpdateAdapteFwComponents", port, *file);
 
+        // A table copy still kept means its write may not have finished: it
+        // goes back before the adapter's versions are read from its tables.
+        if (RollBackTableCopiesBeforeUpdate(port) != 0) {
+            ++needed;
+            continue;
+        }
+
         const int instance = static_cast<int>(port->DeviceNumber);
         // Whether the adapter needs its image decides whether a refusal of
         // that image matters.

@@ -19,6 +19,7 @@
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
 #include "boardcfg/pep_board_config.h"
+#include "boardcfg/board_template.h"
 #include "boardcfg/single_copy_tables.h"
 #include "boardcfg/table_region_io.h"
 #include "core/device_discovery.h"
@@ -115,7 +116,7 @@ protected:
     static void KeepCopy(const std::string& serial, uint32_t region, const zvfix::Bytes& table) {
         ::mkdir(zvfix::kTableCopyDir, 0700);
         const std::string path = zvfix::TableCopyPath(serial, region);
-        zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(region, table));
+        zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(region, table, serial));
         ::chmod(path.c_str(), 0600);
     }
     std::string install_;
@@ -254,7 +255,7 @@ TEST_F(TableUpdate, ATableReadShortOfItsLayoutSizeIsNoTable) {
     FlashReadBuffer read;
     EXPECT_EQ(ReadConfigTableRegion(devs[0], kFbc, &read), REGIO_READ_FAILED);
     EXPECT_TRUE(read.Bytes().empty());
-    EXPECT_EQ(CheckSingleCopyTable(devs[0], kFbc, CFGTBL_SIG_FC_BRDCFG, FBC_TABLE_NAME), -1);
+    EXPECT_EQ(CheckSingleCopyTable(devs[0], FBC_SINGLE_COPY, nullptr), -1);
     EXPECT_EQ(Output(), "HBA KV2692 (instance 0): The FBC board configuration (region 0xBA) cannot be read (error "
                         "36); nothing was written to the adapter!\n");
 }
@@ -346,11 +347,11 @@ TEST_F(TableUpdate, EveryVersionPartCountsAndOnlyThePreloadTableIsForcedBack) {
 
 // A table cut short by a power loss keeps its header and version, the rest of
 // its first erase block reads erased. The adapter keeps these tables once: the
-// table is rebuilt from the copy kept on the host before the write that tore
-// it (so every byte the template does not name is the adapter's own again,
-// the board configuration's settings too), then the template is laid over it.
-// Without a copy nothing is written and the line names the region, never
-// "completed" over erased settings.
+// copy kept on the host before the write that tore it goes back first (so
+// every byte the template does not name is the adapter's own again, the
+// board configuration's settings too), then the update runs as it would
+// have. Without a copy nothing is written and the line names the region,
+// never "completed" over erased settings.
 TEST_F(TableUpdate, ATornTableIsRebuiltFromTheCopyKeptOnTheHostOrNotWritten) {
     if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
     zvfix::HostBuilder host;
@@ -390,12 +391,12 @@ TEST_F(TableUpdate, ATornTableIsRebuiltFromTheCopyKeptOnTheHostOrNotWritten) {
     EXPECT_FALSE(zvtest::FileExists(zvfix::TableCopyPath(serials[0], kFwa))) << "read back whole: the copy goes";
     EXPECT_FALSE(zvtest::FileExists(zvfix::TableCopyPath(serials[0], kFbc)));
     const std::string copies = std::string(zvfix::kTableCopyDir) + "/" + serials[0];
-    EXPECT_EQ(Output(), "HBA KV2692 (instance 0): The FWA preload table (region 0x13) is damaged; it is rebuilt from "
-                        "the copy " + copies + "-0x13.copy.\n"
+    EXPECT_EQ(Output(), "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region 0x13) may not "
+                        "have finished; the table is written back from the copy " + copies + "-0x13.copy.\n"
                         "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.1.0: started\n"
                         "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.1.0: completed\n"
-                        "HBA KV2692 (instance 0): The FBC board configuration (region 0xBA) is damaged; it is rebuilt "
-                        "from the copy " + copies + "-0xBA.copy.\n"
+                        "HBA KV2692 (instance 0): An earlier write of the FBC board configuration (region 0xBA) may "
+                        "not have finished; the table is written back from the copy " + copies + "-0xBA.copy.\n"
                         "HBA KV2692: Upgrading FBC version from 2.0.0 to 2.1.0: started\n"
                         "HBA KV2692: Upgrading FBC version from 2.0.0 to 2.1.0: completed\n");
 
@@ -414,11 +415,13 @@ TEST_F(TableUpdate, ATornTableIsRebuiltFromTheCopyKeptOnTheHostOrNotWritten) {
     // Sound again: now up to date.
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[1], "Vx9FWA.dat"), FWA_SUCCESS);
     EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[1], "Vx9FBC.dat", 1, 8), FBC_UP_TO_DATE);
-    EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 2u);
+    EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 4u) << "each table written back, then updated";
 }
 
 // A torn table whose template is not newer than the kept copy: the copy goes
-// back as it was (never "up to date" over the torn bytes, never downgraded).
+// back as it was, and then the table is up to date as it is (never "up to
+// date" over the torn bytes, never an upgrade from a version to itself,
+// never downgraded).
 TEST_F(TableUpdate, ATornTableWhoseTemplateIsNotNewerGetsItsCopyBackAsItWas) {
     if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
     zvfix::HostBuilder host;
@@ -435,12 +438,18 @@ TEST_F(TableUpdate, ATornTableWhoseTemplateIsNotNewerGetsItsCopyBackAsItWas) {
     FwaTemplate("2.0.0");
     FbcTemplate(dir_ + "/Vx9FBC.dat", "1.9.0");
 
-    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
-    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_SUCCESS);
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_TEMPLATE_OLDER);
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), fwa);
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFbc), fbc);
-    EXPECT_TRUE(zvtest::Has(Output(), "HBA KV2692: Upgrading FBC version from 2.0.0 to 2.0.0: completed\n")) << Output();
-    EXPECT_FALSE(zvtest::Has(Output(), "up to date")) << Output();
+    const std::string copies = std::string(zvfix::kTableCopyDir) + "/" + a.serial;
+    EXPECT_EQ(Output(), "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region 0x13) may not "
+                        "have finished; the table is written back from the copy " + copies + "-0x13.copy.\n"
+                        "HBA KV2692: Upgrade is not required. FWA version is up to date (2.0.0)\n"
+                        "HBA KV2692 (instance 0): An earlier write of the FBC board configuration (region 0xBA) may "
+                        "not have finished; the table is written back from the copy " + copies + "-0xBA.copy.\n"
+                        "HBA KV2692: Upgrade is not required. FBC version is up to date (2.0.0)\n");
+    EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 2u);
 }
 
 // A copy that is not a whole copy of the region, or that root cannot trust,
@@ -459,7 +468,7 @@ TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
     FwaTemplate("2.1.0");
     const std::string dir = zvfix::kTableCopyDir, path = zvfix::TableCopyPath(a.serial, kFwa);
     const std::string copy = "the copy " + path;
-    const zvfix::Bytes file = zvfix::MakeTableCopyFile(kFwa, sound);
+    const zvfix::Bytes file = zvfix::MakeTableCopyFile(kFwa, sound, a.serial);
 
     struct Row {
         const char* what;
@@ -468,8 +477,16 @@ TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
     };
     const Row rows[] = {
         {"no copy", [] {}, ""},
-        {"a copy of another region", [&] { KeepCopy(a.serial, kFwa, sound); zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFbc, sound)); },
+        {"a copy of another region", [&] { KeepCopy(a.serial, kFwa, sound); zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFbc, sound, a.serial)); },
          copy + " is not intact"},
+        {"another adapter's copy under this adapter's name", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFwa, sound, "ZV00990000"));
+         }, copy + " is refused: it was kept for another adapter"},
+        {"another adapter's copy kept by its WWPN", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFwa, sound, a.serial, zvfix::kCopyOwnerWwpn));
+         }, copy + " is refused: it was kept for another adapter"},
         {"a copy cut short", [&] { KeepCopy(a.serial, kFwa, sound); ::truncate(path.c_str(), 24 + 0x8000); },
          copy + " is not intact"},
         {"a copy with a changed byte", [&] {
@@ -481,6 +498,8 @@ TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
         {"a copy that holds no sound table", [&] { KeepCopy(a.serial, kFwa, erased); }, copy + " is not intact"},
         {"a copy others may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(path.c_str(), 0666); },
          copy + " is refused: group or other users may write it"},
+        {"a copy its group may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(path.c_str(), 0620); },
+         copy + " is refused: group or other users may write it"},
         {"a copy through a link", [&] {
              KeepCopy(a.serial, kFwa, sound);
              ::rename(path.c_str(), (dir + "/elsewhere").c_str());
@@ -488,7 +507,9 @@ TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
          }, copy + " is refused: it is a symbolic link"},
         {"a copy another user owns", [&] { KeepCopy(a.serial, kFwa, sound); ::chown(path.c_str(), 65534, 65534); },
          copy + " is refused: a user other than root owns it"},
-        {"a directory others may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(dir.c_str(), 0777); },
+        {"a directory others may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(dir.c_str(), 0707); },
+         "the directory " + dir + " is refused: group or other users may write it"},
+        {"a directory its group may write", [&] { KeepCopy(a.serial, kFwa, sound); ::chmod(dir.c_str(), 0770); },
          "the directory " + dir + " is refused: group or other users may write it"},
         {"a directory another user owns", [&] { KeepCopy(a.serial, kFwa, sound); ::chown(dir.c_str(), 65534, 65534); },
          "the directory " + dir + " is refused: a user other than root owns it"},
@@ -517,20 +538,119 @@ TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
     EXPECT_EQ(WritesTo(kFwa), 0u);
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), erased);
 
-    // The intact copy brings the whole table back, header and all.
-    ClearCopies();
-    KeepCopy(a.serial, kFwa, sound);
-    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
-    const zvfix::Bytes now = zvfix::ReadRegion(hostDir_, 0, kFwa);
-    EXPECT_EQ(Version(now), (std::vector<uint8_t>{2, 1, 0, 0}));
-    EXPECT_EQ(now[0x300], 0x42);
-    EXPECT_TRUE(SumsToZero(now));
+    // The intact copy brings the whole table back, header and all; so does a
+    // copy an earlier version of this program kept (format 1, which names its
+    // adapter only by the file's name).
+    for (const bool format1 : {true, false}) {
+        SCOPED_TRACE(format1 ? "format 1" : "format 2");
+        ClearCopies();
+        KeepCopy(a.serial, kFwa, sound);
+        if (format1) zvfix::WriteBytes(path, zvfix::MakeFormat1TableCopyFile(kFwa, sound));
+        EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+        const zvfix::Bytes now = zvfix::ReadRegion(hostDir_, 0, kFwa);
+        EXPECT_EQ(Version(now), (std::vector<uint8_t>{2, 1, 0, 0}));
+        EXPECT_EQ(now[0x300], 0x42);
+        EXPECT_TRUE(SumsToZero(now));
+        EXPECT_FALSE(zvtest::FileExists(path));
+    }
+}
+
+// The copies of an adapter are all read and judged before any goes back: one
+// that cannot be used leaves the other unwritten too. A write-back that fails
+// keeps its copy, and those after it, for the next run.
+TEST_F(TableUpdate, KeptCopiesGoBackAllOrNoneAndAFailedWriteBackKeepsThem) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host, {2, 0, 0, 0});
+    const zvfix::Bytes fwa = a.regionData.at(kFwa);
+    const zvfix::Bytes fbc = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings);
+    a.SetRegion(kFbc, fbc);
+    a.faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(kFwa));
+    const auto devs = Discover(host);
+    const SingleCopyTable tables[] = {FWA_SINGLE_COPY, FBC_SINGLE_COPY};
+    zvfix::Bytes oldFwa = fwa, oldFbc = fbc;
+    oldFwa[0x300] = 0x24;
+    zvfix::FixTableChecksum(oldFwa);
+    oldFbc[0x500] = 0x24;
+    zvfix::FixTableChecksum(oldFbc);
+    const std::string fwaCopy = zvfix::TableCopyPath(a.serial, kFwa), fbcCopy = zvfix::TableCopyPath(a.serial, kFbc);
+
+    KeepCopy(a.serial, kFwa, oldFwa);
+    KeepCopy(a.serial, kFbc, oldFbc);
+    ::chmod(fbcCopy.c_str(), 0622);
+    EXPECT_EQ(RollBackSingleCopyTables(devs[0], tables), -1);
+    EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 0u) << "the preload table's sound copy is not written either";
+    EXPECT_EQ(Output(), "HBA KV2692 (instance 0): No table copy is used: the copy " + fbcCopy +
+                            " is refused: group or other users may write it.\n"
+                            "HBA KV2692 (instance 0): An earlier write of the FBC board configuration (region 0xBA) "
+                            "may not have finished and no intact copy of it is kept in /var/lib/tarvikolen; nothing "
+                            "was written to the adapter!\n");
+
+    ::chmod(fbcCopy.c_str(), 0600);
+    size_t seen = Output().size();
+    EXPECT_EQ(RollBackSingleCopyTables(devs[0], tables), -1);
+    EXPECT_TRUE(zvtest::FileExists(fwaCopy) && zvtest::FileExists(fbcCopy)) << "both kept for the next run";
+    EXPECT_EQ(WritesTo(kFbc), 0u);
+    EXPECT_EQ(Output().substr(seen),
+              "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region 0x13) may not have finished; "
+              "the table is written back from the copy " + fwaCopy + ".\n"
+              "HBA KV2692 (instance 0): The FWA preload table (region 0x13) could not be written back (error 5); the "
+              "copy " + fwaCopy + " is kept for the next run!\n");
+
+    seen = Output().size();
+    EXPECT_EQ(RollBackSingleCopyTables(devs[0], tables), 0);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), oldFwa);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFbc), oldFbc);
+    EXPECT_FALSE(zvtest::FileExists(fwaCopy) || zvtest::FileExists(fbcCopy));
+    EXPECT_EQ(Output().substr(seen),
+              "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region 0x13) may not have finished; "
+              "the table is written back from the copy " + fwaCopy + ".\n"
+              "HBA KV2692 (instance 0): An earlier write of the FBC board configuration (region 0xBA) may not have "
+              "finished; the table is written back from the copy " + fbcCopy + ".\n");
+    EXPECT_EQ(RollBackSingleCopyTables(devs[0], tables), 0) << "nothing kept: nothing to do";
+    EXPECT_EQ(WritesTo(kFwa) + WritesTo(kFbc), 2u);
+}
+
+// A template names a table whole when its patch lines cover every byte of the
+// table it makes: the header's length, and for the FC board configuration its
+// SerDes table at 0x1200 too, which a short length does not cover.
+TEST_F(TableUpdate, ATemplateNamesAWholeTableOnlyWhenItsLinesCoverEveryByte) {
+    const auto parse = [](const zvfix::BoardTemplateSpec& text, const char* signature) {
+        BoardTemplate tpl;
+        std::string reason;
+        EXPECT_TRUE(ParseBoardTemplate(text.Text(), signature, BRDTPL_MAX_TABLE_SIZE, &tpl, &reason)) << reason;
+        return tpl;
+    };
+    const std::vector<uint8_t> erased(0x10000, 0xFF);
+    const zvfix::Bytes fwa = zvfix::MakeConfigTable("JKOZ", {2, 0, 0, 0}, 0x80, kSsvid, kSsdid);
+    zvfix::BoardTemplateSpec whole = zvfix::WholeTableTemplate("JKOZ", "2.0.0", fwa);
+    EXPECT_TRUE(BoardTemplateNamesWholeTable(parse(whole, "JKOZ"), erased, CFGTBL_SIG_FW_PRELOAD));
+    zvfix::BoardTemplateSpec gap = whole;
+    gap.patches[5].second.pop_back();   // one byte short
+    EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(gap, "JKOZ"), erased, CFGTBL_SIG_FW_PRELOAD));
+    zvfix::BoardTemplateSpec header = whole;
+    header.patches.resize(2);   // the header alone: its length reaches further
+    EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(header, "JKOZ"), erased, CFGTBL_SIG_FW_PRELOAD));
+
+    // The board configuration's own length stops at 0x1000, short of its
+    // SerDes table, which the torn region still holds: a template of the
+    // board configuration alone does not name it.
+    const zvfix::Bytes fbc = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings, 0x1400, 0x400);
+    zvfix::Bytes torn = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings, 0x10000, 0x400);
+    std::fill(torn.begin() + 64, torn.begin() + 0x1000, uint8_t{0xFF});
+    const zvfix::BoardTemplateSpec both = zvfix::WholeTableTemplate("CBF(", "2.0.0", fbc);
+    EXPECT_TRUE(BoardTemplateNamesWholeTable(parse(both, "CBF("), torn, CFGTBL_SIG_FC_BRDCFG));
+    const zvfix::BoardTemplateSpec tableOnly =
+        zvfix::WholeTableTemplate("CBF(", "2.0.0", std::span<const uint8_t>(fbc).first(0x1000));
+    EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(tableOnly, "CBF("), torn, CFGTBL_SIG_FC_BRDCFG));
+    EXPECT_FALSE(BoardTemplateNamesWholeTable(parse(tableOnly, "CBF("), erased, CFGTBL_SIG_FC_BRDCFG));
 }
 
 // Each write of a single-copy table is guarded by a copy of the table as it
 // was: written (0600, in a 0700 directory of root's) before the flash write,
 // kept when the write fails, removed once the table reads back whole. A copy
-// left behind by an earlier run goes when the table is found sound. Without a
+// left behind by an earlier run is written back even over a sound table (its
+// write may not have finished), and the update then runs from it. Without a
 // usable directory the table is not written.
 TEST_F(TableUpdate, AWriteOfASingleCopyTableKeepsACopyUntilItReadsBack) {
     if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
@@ -544,7 +664,7 @@ TEST_F(TableUpdate, AWriteOfASingleCopyTableKeepsACopyUntilItReadsBack) {
     ::rmdir(dir.c_str());
 
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_FAILED);
-    const zvfix::Bytes kept = zvfix::MakeTableCopyFile(kFwa, before);
+    const zvfix::Bytes kept = zvfix::MakeTableCopyFile(kFwa, before, a.serial);
     EXPECT_EQ(zvtest::ReadFile(path), std::string(kept.begin(), kept.end())) << "the table as it was";
     struct stat d {}, f {};
     ASSERT_EQ(::lstat(dir.c_str(), &d), 0);
@@ -555,27 +675,32 @@ TEST_F(TableUpdate, AWriteOfASingleCopyTableKeepsACopyUntilItReadsBack) {
     EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
     EXPECT_FALSE(zvtest::FileExists(path));
 
-    // A stale copy beside a sound, up-to-date table goes, with a fresh copy a
-    // cut left half written.
+    // A copy beside a sound, up-to-date table goes back all the same (the
+    // table is then brought up to the template again), and a fresh copy a
+    // cut left half written goes with it.
     KeepCopy(a.serial, kFwa, before);
     zvfix::WriteBytes(path + ".new", {'T', 'K'});
-    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_SUCCESS);
+    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_UPDATED);
+    EXPECT_TRUE(zvtest::Has(Output(), "Upgrading FWA version from 1.2.3 to 2.0.0: completed\n")) << Output();
     EXPECT_FALSE(zvtest::FileExists(path));
     EXPECT_FALSE(zvtest::FileExists(path + ".new"));
 
-    // A directory others may write keeps no copy: the table is not written.
-    ::chmod(dir.c_str(), 0777);
+    // A directory its group or others may write keeps no copy: the table is not written.
     FwaTemplate("2.0.1");
-    const size_t writes = WritesTo(kFwa), seen = Output().size();
     const zvfix::Bytes sound = zvfix::ReadRegion(hostDir_, 0, kFwa);
-    EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_FAILED);
-    EXPECT_EQ(WritesTo(kFwa), writes);
-    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), sound);
-    EXPECT_EQ(Output().substr(seen),
-              "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: started\n"
-              "HBA KV2692 (instance 0): The copy of region 0x13 cannot be kept: the directory /var/lib/tarvikolen is "
-              "refused: group or other users may write it; the table was not written!\n"
-              "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: failed\n");
+    for (const mode_t mode : {0777, 0770, 0707}) {
+        SCOPED_TRACE(mode);
+        ::chmod(dir.c_str(), mode);
+        const size_t writes = WritesTo(kFwa), seen = Output().size();
+        EXPECT_EQ(UpdateFWPreloadTableToHBA(devs[0], "Vx9FWA.dat"), FWA_FAILED);
+        EXPECT_EQ(WritesTo(kFwa), writes);
+        EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), sound);
+        EXPECT_EQ(Output().substr(seen),
+                  "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: started\n"
+                  "HBA KV2692 (instance 0): The copy of region 0x13 cannot be kept: the directory /var/lib/tarvikolen "
+                  "is refused: group or other users may write it; the table was not written!\n"
+                  "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: failed\n");
+    }
 }
 
 // ---- Version readers -----------------------------------------------------------------------

@@ -53,6 +53,14 @@ struct Family {
     // host: whole and old or new (oldAllowed), or new.
     std::function<void(const std::string& dir, const std::string& control, bool oldAllowed)> served;
     int sanitizerStride = 6;                            // the power-loss sweep's stride in the sanitizer build
+    // Torn writes of a region cut at these bytes too (region, cut), besides
+    // the sweep's own cuts: e.g. at the end of the first erase block.
+    std::vector<std::pair<uint32_t, uint32_t>> regionCuts;
+    // What changes in the installation before the reruns (`install` puts it back).
+    std::function<void(zvtest::InstallDir&)> beforeRerun;
+    // Regions the rerun may leave whole as the pristine host has them or as
+    // the control run left them (what the changed installation no longer writes).
+    std::set<uint32_t> oldOrNew;
 };
 
 // Every write point, or in the sanitizer build every `sanitizerStride`th one
@@ -191,7 +199,7 @@ inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, 
 // block the checksum, the update time and the multiboot build byte (kept from
 // the block the update finds, lost when a cut tore it) are not compared.
 inline std::vector<uint32_t> RegionsUnlikeControl(const Family& f, const zvfix::AdapterSpec& a, const std::string& dir,
-                                                  const std::string& control) {
+                                                  const std::string& control, const std::string& pristine = {}) {
     std::set<uint32_t> skip(f.ownChoice);
     for (const auto& codes : {f.set1, f.set2}) {
         for (uint32_t code : codes) {
@@ -211,7 +219,9 @@ inline std::vector<uint32_t> RegionsUnlikeControl(const Family& f, const zvfix::
                 std::fill(b->begin() + 36, b->begin() + 44, uint8_t{0});   // update time
             }
         }
-        if (now != clean) differing.push_back(r.code);
+        if (now != clean && !(f.oldOrNew.count(r.code) != 0 && now == zvfix::ReadRegion(pristine, 0, r.code))) {
+            differing.push_back(r.code);
+        }
     }
     return differing;
 }
@@ -321,8 +331,10 @@ inline Bytes Chip25OwnPreloadTable() {
     return t;
 }
 
-inline Bytes Chip25OwnBoardConfig() {
-    Bytes t = zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, kChip25Settings);
+// `lengthWords` 0x400: the board configuration's length (0x1000 bytes) stops
+// short of its SerDes table at 0x1200, which its checksum then does not see.
+inline Bytes Chip25OwnBoardConfig(uint32_t lengthWords = 0x500) {
+    Bytes t = zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, kChip25Settings, 0x10000, lengthWords);
     // Around the carried settings (0x1C0, 0x332...) and short of the SerDes table at 0x1200.
     for (size_t i = 0x20; i < 0x1C0; ++i) t[i] = static_cast<uint8_t>(i * 5 + 1) & 0x7F;
     for (size_t i = 0x400; i < 0x600; ++i) t[i] = static_cast<uint8_t>(i * 3 + 2) & 0x7F;
@@ -335,7 +347,7 @@ inline void WriteChip25OrdinaryTemplates(zvtest::InstallDir& inst) {
     inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.1.0", {{0x40, {0x11}}}}.Text());
 }
 
-inline Family Chip25OrdinaryTemplates(bool online) {
+inline Family Chip25OrdinaryTemplates(bool online, uint32_t boardConfigWords = 0x500) {
     Family f = Chip25(online, true);
     f.name += " (ordinary templates)";
     f.singleCopy.insert({zvfix::kRegionPreload1, zvfix::kRegionBoardConfig1});
@@ -343,15 +355,35 @@ inline Family Chip25OrdinaryTemplates(bool online) {
     // sanitizers the first write (the preload table) and a few more.
     f.sanitizerStride = 8;
     const auto build = f.build;
-    f.build = [build](zvfix::HostBuilder& h) {
+    f.build = [build, boardConfigWords](zvfix::HostBuilder& h) {
         build(h);
         h.adapters.back().SetRegion(zvfix::kRegionPreload1, Chip25OwnPreloadTable());
-        h.adapters.back().SetRegion(zvfix::kRegionBoardConfig1, Chip25OwnBoardConfig());
+        h.adapters.back().SetRegion(zvfix::kRegionBoardConfig1, Chip25OwnBoardConfig(boardConfigWords));
     };
     f.install = [](zvtest::InstallDir& inst) {
         InstallChip25(inst, zvfix::BuildMultibootImage(Chip25ImageSpec()));
         WriteChip25OrdinaryTemplates(inst);
     };
+    return f;
+}
+
+// A board configuration whose length stops short of its SerDes table: a cut
+// at the end of its first erase block leaves the table sound by its own
+// checksum and the SerDes table erased.
+inline Family Chip25ShortBoardConfig(bool online) {
+    Family f = Chip25OrdinaryTemplates(online, 0x400);
+    f.name += ", board configuration short of its SerDes table";
+    f.regionCuts = {{zvfix::kRegionBoardConfig1, 0x1000}};
+    return f;
+}
+
+// The reruns find no preload template: a preload table the cut run left
+// torn, or kept a copy of, is not the template's business any more.
+inline Family Chip25NoPreloadTemplateOnRerun(bool online) {
+    Family f = Chip25OrdinaryTemplates(online);
+    f.name += ", Vx9FWA.dat gone before the rerun";
+    f.beforeRerun = [](zvtest::InstallDir& inst) { std::remove((inst.Path() + "/Vx9FWA.dat").c_str()); };
+    f.oldOrNew = {zvfix::kRegionPreload1};
     return f;
 }
 

@@ -9,8 +9,10 @@
 // runs twice before the adapters restart (the second-run flows of each
 // family): what the two runs leave must be what one run leaves. The chip-type-25 hosts give the
 // preload and board-configuration steps work, once with templates that name
-// every byte of both tables and once with ordinary ones. Each family's sweep
-// prints its counts.
+// every byte of both tables and once with ordinary ones; with ordinary ones
+// also a board configuration that stops short of its SerDes table (cut too
+// at the end of its first erase block) and reruns without the preload
+// template. Each family's sweep prints its counts.
 //
 // Regions the two image sets share (one copy on flash) cannot be protected by
 // switching sets: there the boot verdict after the cut judges only the
@@ -50,10 +52,9 @@ protected:
         const std::string oldOrNew = control.Path() + "/old-or-new.json", onlyNew = control.Path() + "/new.json";
         const std::vector<zvfix::JournalEntry> writes = ControlRun(f, host, inst, control.Path(), oldOrNew, onlyNew);
         ASSERT_FALSE(writes.empty());
+        host.Write(pristine.Path());
         {
             // The verdict names what differs: the untouched host holds none of the new set.
-            zvtest::TempDir pristine;
-            host.Write(pristine.Path());
             const ToolRun v = RebootTool("--verify " + onlyNew + " " + pristine.Path());
             EXPECT_EQ(v.status, 3);
             EXPECT_TRUE(v.out.starts_with("adapter 0 (ZV00010000): boots set " + std::to_string(f.runningSet) +
@@ -64,17 +65,27 @@ protected:
         int points = 0, shared = 0, failed = 0, differing = 0;
         const int stride = WriteStride(f.sanitizerStride);
         for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
-            for (const char* moment : {"after", "before", "during", "early"}) {
+            std::vector<std::pair<std::string, zvfix::PowerLossSpec>> moments = {
+                {"after", zvfix::PowerLossSpec::After(n)},
+                {"before", zvfix::PowerLossSpec::Before(n)},
+                {"during", zvfix::PowerLossSpec::During(n)},
+                {"early", zvfix::PowerLossSpec::During(n, 16)}};
+            for (const auto& [region, cut] : f.regionCuts) {
+                std::ostringstream name;
+                name << "cut at 0x" << std::hex << cut;
+                if (region == writes[n - 1].region) moments.emplace_back(name.str(), zvfix::PowerLossSpec::During(n, cut));
+            }
+            for (const auto& [moment, loss] : moments) {
                 std::ostringstream where;
                 where << f.name << ": write " << n << " (region 0x" << std::hex << writes[n - 1].region << ") "
                       << moment;
                 SCOPED_TRACE(where.str());
-                const bool torn = std::strcmp(moment, "during") == 0 || std::strcmp(moment, "early") == 0;
+                const bool torn = loss.moment == "during";
                 const bool sharedRegion = torn && f.singleCopy.count(writes[n - 1].region) != 0;
                 ++points;
                 if (sharedRegion) ++shared;
                 const int before = PartCount();
-                const std::vector<uint32_t> unlike = Point(f, host, n, moment, oldOrNew, onlyNew, twice);
+                const std::vector<uint32_t> unlike = Point(f, host, n, loss, oldOrNew, onlyNew, twice);
                 if (!unlike.empty()) {
                     ++differing;
                     std::ostringstream codes;
@@ -94,19 +105,16 @@ protected:
     }
 
     // The regions the rerun left unlike the control run's.
-    std::vector<uint32_t> Point(const Family& f, zvfix::HostBuilder host, size_t n, const std::string& moment,
+    std::vector<uint32_t> Point(const Family& f, zvfix::HostBuilder host, size_t n, const zvfix::PowerLossSpec& cut,
                                 const std::string& oldOrNew, const std::string& onlyNew, bool twice) {
         zvtest::TempDir dir;
-        host.powerLoss = moment == "after"    ? zvfix::PowerLossSpec::After(n)
-                         : moment == "before" ? zvfix::PowerLossSpec::Before(n)
-                         : moment == "during" ? zvfix::PowerLossSpec::During(n)
-                                              : zvfix::PowerLossSpec::During(n, 16);
+        host.powerLoss = cut;
         host.Write(dir.Path());
         const zvtest::RunResult r = RunOn(inst, dir.Path());
         EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
         const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
-        EXPECT_EQ(journal.size(), moment == "before" ? n - 1 : n);
-        if (moment == "during" || moment == "early") {
+        EXPECT_EQ(journal.size(), cut.moment == "before" ? n - 1 : n);
+        if (cut.moment == "during") {
             EXPECT_TRUE(!journal.empty() && journal.back().fault == "torn");
         }
 
@@ -124,15 +132,17 @@ protected:
 
         host.powerLoss.reset();
         RewriteHostJson(host, dir.Path());
+        if (f.beforeRerun) f.beforeRerun(inst);
         if (twice) {
             const zvtest::RunResult once = RunOn(inst, dir.Path());
             EXPECT_TRUE(once.status == 1 || once.status == 2) << once.status << "\n" << once.out << once.outputFile;
         }
         ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
-        return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path());
+        if (f.beforeRerun) f.install(inst);
+        return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
     }
     zvtest::InstallDir inst;
-    zvtest::TempDir control;
+    zvtest::TempDir control, pristine;
 };
 
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
@@ -145,5 +155,10 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25
 // comes back from the copy the update kept on the host.
 TEST_F(PowerLossSweep, Chip25OnlineUpdateOrdinaryTemplates) { Sweep(Chip25OrdinaryTemplates(true)); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateOrdinaryTemplates) { Sweep(Chip25OrdinaryTemplates(false)); }
+// A cut at the end of the board configuration's first erase block erases its
+// SerDes table while its own checksum still holds: the copy goes back all the same.
+TEST_F(PowerLossSweep, Chip25OnlineUpdateBoardConfigShortOfItsSerdesTable) { Sweep(Chip25ShortBoardConfig(true)); }
+// The reruns find no preload template: the preload table's copy goes back all the same.
+TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip25NoPreloadTemplateOnRerun(true)); }
 
 }  // namespace

@@ -1,16 +1,19 @@
 // The chip-type-25 preload table (0x13) and FC board configuration (0xBA) are
 // on flash once. A power cut in the middle of writing one leaves it torn:
-// the rerun rebuilds it from the copy the cut run kept on the host, so every
-// byte ordinary templates do not name is what it was; without a copy the
-// adapter fails before anything is written to it, never "completed" over
-// erased settings.
+// the rerun writes back the copy the cut run kept on the host before it
+// reads anything of the adapter, so every byte ordinary templates do not
+// name is what it was; without a copy the adapter fails before anything is
+// written to it, never "completed" over erased settings, unless its template
+// names the whole table.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <tuple>
 #include <string>
 #include <vector>
@@ -38,6 +41,26 @@ protected:
         a.SetRegion(zvfix::kRegionPreload1, Chip25OwnPreloadTable());
         a.SetRegion(zvfix::kRegionBoardConfig1, Chip25OwnBoardConfig());
         return a;
+    }
+    // A run of `host` (written afresh into `dir` when `fresh`, else onto the
+    // flash a cut run left) that the power cut ends, and the power back.
+    void CutRun(zvfix::HostBuilder host, const zvfix::PowerLossSpec& cut, const std::string& dir, bool fresh = true) {
+        host.powerLoss = cut;
+        if (fresh) {
+            host.Write(dir);
+        } else {
+            RewriteHostJson(host, dir);
+        }
+        const zvtest::RunResult killed = RunOn(inst, dir);
+        EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out << killed.outputFile;
+        EXPECT_EQ(RebootTool("--power-cycle " + dir).status, 0);
+        host.powerLoss.reset();
+        RewriteHostJson(host, dir);
+    }
+    static void PlaceCopy(const std::string& path, const Bytes& file) {
+        ::mkdir(zvfix::kTableCopyDir, 0700);
+        zvfix::WriteBytes(path, file);
+        ::chmod(path.c_str(), 0600);
     }
     static std::vector<std::string> Copies() {
         std::vector<std::string> names;
@@ -78,7 +101,7 @@ TEST_F(TornTables, ACutTableIsRebuiltFromTheCopyKeptOnTheHostAsACleanRunLeavesIt
 
         // The copy outlived the cut: the table as it was, root's own, in a directory only root may enter.
         const std::string path = zvfix::TableCopyPath(a.serial, region);
-        const Bytes kept = zvfix::MakeTableCopyFile(region, before.at(region));
+        const Bytes kept = zvfix::MakeTableCopyFile(region, before.at(region), a.serial);
         EXPECT_EQ(zvtest::ReadFile(path), std::string(kept.begin(), kept.end()));
         struct stat d {}, f {};
         ASSERT_EQ(::lstat(zvfix::kTableCopyDir, &d), 0);
@@ -91,8 +114,9 @@ TEST_F(TornTables, ACutTableIsRebuiltFromTheCopyKeptOnTheHostAsACleanRunLeavesIt
         const zvtest::RunResult again = RunOn(inst, dir.Path());
         EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
         const char* table = write == 1 ? "FWA preload table (region 0x13)" : "FBC board configuration (region 0xBA)";
-        EXPECT_TRUE(Has(again.outputFile, "HBA KV2692 (instance 0): The " + std::string(table) +
-                                              " is damaged; it is rebuilt from the copy " + path + ".\n"))
+        EXPECT_TRUE(Has(again.outputFile, "HBA KV2692 (instance 0): An earlier write of the " + std::string(table) +
+                                              " may not have finished; the table is written back from the copy " +
+                                              path + ".\n"))
             << again.outputFile;
         EXPECT_FALSE(Has(again.outputFile, "from 0.0.0")) << again.outputFile;
         for (uint32_t code : {0x13u, 0xBAu}) {
@@ -141,6 +165,224 @@ TEST_F(TornTables, WithoutACopyTheAdapterFailsBeforeAnythingIsWrittenToIt) {
     EXPECT_TRUE(zve2e::Written(dir.Path(), 0).empty());
     EXPECT_TRUE(zve2e::Written(dir.Path(), 1).empty());
     EXPECT_FALSE(zve2e::Written(dir.Path(), 2).empty());
+}
+
+// A copy still kept means its write may not have finished: it goes back
+// before anything reads the adapter's tables, whatever the table looks like
+// and whether a template is there, and the update then runs as from the
+// table as it was. A cut while it goes back leaves it for the next run.
+TEST_F(TornTables, AKeptCopyGoesBackFirstWhateverTheTableLooksLike) {
+    zvfix::HostBuilder host;
+    zvfix::AdapterSpec& a = AddAdapter(host);
+    // The board configuration's length stops short of its SerDes table at 0x1200.
+    a.SetRegion(zvfix::kRegionBoardConfig1, Chip25OwnBoardConfig(0x400));
+    zvtest::TempDir control;
+    host.Write(control.Path());
+    const Bytes fwaBefore = zvfix::ReadRegion(control.Path(), 0, 0x13);
+    ASSERT_EQ(RunOn(inst, control.Path()).status, 1);
+    ASSERT_EQ(zve2e::Written(control.Path()).size(), 16u);
+    const auto clean = [&](uint32_t code) { return zvfix::ReadRegion(control.Path(), 0, code); };
+    const std::string fwaCopy = zvfix::TableCopyPath(a.serial, 0x13), fbcCopy = zvfix::TableCopyPath(a.serial, 0xBA);
+    const std::string back = " may not have finished; the table is written back from the copy ";
+    {
+        SCOPED_TRACE("the SerDes table erased, the board configuration sound by its own checksum");
+        zvtest::TempDir dir;
+        CutRun(host, zvfix::PowerLossSpec::During(2, 0x1000), dir.Path());
+        const Bytes torn = zvfix::ReadRegion(dir.Path(), 0, 0xBA);
+        EXPECT_EQ(zve2e::Slice(torn, 0, 0x1000), zve2e::Slice(clean(0xBA), 0, 0x1000));
+        EXPECT_EQ(zve2e::Slice(torn, 0x1200, 4), Bytes(4, 0xFF));
+        const zvtest::RunResult again = RunOn(inst, dir.Path());
+        EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, "MCTP config enable: Started...\n"
+                                          "HBA KV2692 (instance 0): An earlier write of the FBC board configuration "
+                                          "(region 0xBA)" + back + fbcCopy + ".\n"
+                                          "HBA KV2692: Upgrade is not required. FWA version is up to date (1.1.0)\n"
+                                          "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: started\n"
+                                          "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: completed\n"))
+            << again.outputFile;
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0xBA), clean(0xBA));
+        EXPECT_TRUE(Copies().empty());
+    }
+    {
+        SCOPED_TRACE("the preload table torn, and no preload template on the rerun");
+        zvtest::TempDir dir;
+        CutRun(host, zvfix::PowerLossSpec::During(1, 64), dir.Path());
+        std::filesystem::remove(inst.Path() + "/Vx9FWA.dat");
+        const zvtest::RunResult again = RunOn(inst, dir.Path());
+        WriteChip25OrdinaryTemplates(inst);
+        EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, "MCTP config enable: Started...\n"
+                                          "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region "
+                                          "0x13)" + back + fwaCopy + ".\n"
+                                          "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: started\n"))
+            << again.outputFile;
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x13), fwaBefore) << "as it was: no template takes it further";
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0xBA), clean(0xBA));
+        EXPECT_TRUE(Copies().empty());
+    }
+    {
+        SCOPED_TRACE("a cut while the copy goes back");
+        zvtest::TempDir dir;
+        CutRun(host, zvfix::PowerLossSpec::During(1, 64), dir.Path());
+        const std::string kept = zvtest::ReadFile(fwaCopy);
+        ASSERT_FALSE(kept.empty());
+        CutRun(host, zvfix::PowerLossSpec::During(1, 64), dir.Path(), false);
+        ASSERT_EQ(zve2e::Written(dir.Path()), (std::vector<uint32_t>{0x13, 0x13}));
+        EXPECT_EQ(zvtest::ReadFile(fwaCopy), kept) << "kept for the next run";
+        const zvtest::RunResult again = RunOn(inst, dir.Path());
+        EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+        for (uint32_t code : {0x13u, 0xBAu}) EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, code), clean(code));
+        EXPECT_TRUE(Copies().empty());
+    }
+}
+
+// A copy that cannot be used, here another adapter's renamed to this
+// adapter's name, is never written: the adapter fails before anything is
+// written to it, and the copy stays for the administrator to look at.
+TEST_F(TornTables, ACopyThatCannotBeUsedFailsTheAdapterBeforeAnythingIsWritten) {
+    zvfix::HostBuilder host;
+    const zvfix::AdapterSpec& a = AddAdapter(host);
+    zvtest::TempDir dir;
+    host.Write(dir.Path());
+    const std::string path = zvfix::TableCopyPath(a.serial, 0xBA);
+    const Bytes other = zvfix::MakeTableCopyFile(0xBA, zvfix::ReadRegion(dir.Path(), 0, 0xBA), "ZV00990000");
+    PlaceCopy(path, other);
+
+    const zvtest::RunResult r = RunOn(inst, dir.Path());
+    EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
+    EXPECT_TRUE(Has(r.out, "MCTP config enable: Failed.\n")) << r.out;
+    EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Started...\n"
+                                  "HBA KV2692 (instance 0): No table copy is used: the copy " + path +
+                                  " is refused: it was kept for another adapter.\n"
+                                  "HBA KV2692 (instance 0): An earlier write of the FBC board configuration (region "
+                                  "0xBA) may not have finished and no intact copy of it is kept in /var/lib/tarvikolen; "
+                                  "nothing was written to the adapter!\n"
+                                  "MCTP config enable: Failed.\n"))
+        << r.outputFile;
+    EXPECT_TRUE(zve2e::Written(dir.Path()).empty());
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(other.begin(), other.end()));
+}
+
+// An adapter whose serial number cannot be read keeps its copies by its
+// first port's WWPN, in the file's name and in its header, and its tables are
+// written like any other adapter's.
+TEST_F(TornTables, AnAdapterWithoutASerialNumberKeepsItsCopiesByItsFirstPortsWwpn) {
+    zvfix::HostBuilder host;
+    zvfix::AdapterSpec& a = AddAdapter(host);
+    a.serial = "";
+    a.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
+    zvtest::TempDir control;
+    host.Write(control.Path());
+    const Bytes before = zvfix::ReadRegion(control.Path(), 0, 0x13);
+    const zvtest::RunResult clean = RunOn(inst, control.Path());
+    ASSERT_EQ(clean.status, 1) << clean.out << clean.outputFile;
+
+    zvtest::TempDir dir;
+    CutRun(host, zvfix::PowerLossSpec::During(1, 64), dir.Path());
+    const std::string wwpn = zvfix::WwpnText(a.ports[0].portWwn);
+    const std::string path = zvfix::TableCopyPath(wwpn, 0x13);
+    EXPECT_EQ(Copies(), (std::vector<std::string>{wwpn + "-0x13.copy"}));
+    const Bytes kept = zvfix::MakeTableCopyFile(0x13, before, wwpn, zvfix::kCopyOwnerWwpn);
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(kept.begin(), kept.end()));
+
+    const zvtest::RunResult again = RunOn(inst, dir.Path());
+    EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+    EXPECT_TRUE(Has(again.outputFile, "An earlier write of the FWA preload table (region 0x13) may not have finished; "
+                                      "the table is written back from the copy " + path + ".\n"))
+        << again.outputFile;
+    for (uint32_t code : {0x13u, 0xBAu}) {
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
+    }
+    EXPECT_TRUE(Copies().empty());
+}
+
+// A template that names every byte of its table needs no copy: written over
+// a damaged table with none kept, it is the repair (from 0.0.0: a damaged
+// table holds no version), and it keeps no copy of the torn bytes.
+TEST_F(TornTables, ATemplateThatNamesTheWholeTableRepairsItWithoutACopy) {
+    WriteChip25TableTemplates(inst);
+    zvfix::HostBuilder host;
+    zvfix::AdapterSpec& a = AddAdapter(host);
+    zvtest::TempDir control;
+    host.Write(control.Path());
+    ASSERT_EQ(RunOn(inst, control.Path()).status, 1);
+    for (uint32_t code : {zvfix::kRegionPreload1, zvfix::kRegionBoardConfig1}) {
+        Bytes torn = a.regionData.at(code);
+        for (size_t i = 64; i < std::min<size_t>(torn.size(), 0x1000); ++i) torn[i] = 0xFF;
+        a.SetRegion(code, torn);
+    }
+    zvtest::TempDir dir;
+    host.Write(dir.Path());
+
+    const zvtest::RunResult r = RunOn(inst, dir.Path());
+    EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Started...\n"
+                                  "HBA KV2692: Upgrading FWA version from 0.0.0 to 1.1.0: started\n"
+                                  "HBA KV2692: Upgrading FWA version from 0.0.0 to 1.1.0: completed\n"
+                                  "HBA KV2692: Upgrading FBC version from 0.0.0 to 1.1.0: started\n"
+                                  "HBA KV2692: Upgrading FBC version from 0.0.0 to 1.1.0: completed\n"))
+        << r.outputFile;
+    for (uint32_t code : {0x13u, 0xBAu}) {
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
+    }
+    EXPECT_TRUE(Copies().empty());
+
+    // A cut in the repair leaves it torn and no copy of it: the rerun repairs it again.
+    zvtest::TempDir cut;
+    CutRun(host, zvfix::PowerLossSpec::During(1, 64), cut.Path());
+    EXPECT_TRUE(Copies().empty());
+    const zvtest::RunResult again = RunOn(inst, cut.Path());
+    EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+    for (uint32_t code : {0x13u, 0xBAu}) {
+        EXPECT_EQ(zvfix::ReadRegion(cut.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
+    }
+}
+
+// The copy is on disk before its table's write: its bytes synced, then
+// renamed into place, then its directory synced, and only then the flash written.
+TEST_F(TornTables, TheCopyIsOnDiskBeforeTheFlashIsWritten) {
+    zvfix::HostBuilder host;
+    const zvfix::AdapterSpec& a = AddAdapter(host);
+    zvtest::TempDir dir;
+    host.Write(dir.Path());
+    const std::string log = dir.Path() + "/sync.log";
+    zvtest::RunOptions o;
+    o.env = {{"ZV_SIM_HOST", dir.Path()},
+             {"LD_PRELOAD", std::string(ZV_NOSLEEP_LIB) + ":" + ZV_SYNCLOG_LIB},
+             {"ZV_TEST_SYNC_LOG", log}};
+    const zvtest::RunResult r = zvtest::RunProgram(inst, o);
+    ASSERT_EQ(r.status, 1) << r.out << r.outputFile;
+
+    // The calls that matter here, consecutive flash writes as one.
+    const std::string copyDir = zvfix::kTableCopyDir;
+    std::vector<std::string> steps;
+    std::istringstream lines(zvtest::ReadFile(log));
+    for (std::string line; std::getline(lines, line);) {
+        std::string step;
+        if (line.starts_with("flash ")) {
+            step = "flash";
+        } else if (line == "sync " + copyDir) {
+            step = "directory synced";
+        } else if (line.starts_with("sync " + copyDir + "/")) {
+            step = "synced " + line.substr(6 + copyDir.size());
+        } else if (line.starts_with("rename " + copyDir + "/")) {
+            step = "renamed to " + line.substr(line.rfind('/') + 1);
+        }
+        if (!step.empty() && !(step == "flash" && !steps.empty() && steps.back() == "flash")) steps.push_back(step);
+    }
+    std::ostringstream all;
+    for (const std::string& step : steps) all << step << "\n";
+    SCOPED_TRACE(all.str());
+    ASSERT_EQ(zve2e::Written(dir.Path()).front(), 0x13u);
+    for (const char* region : {"0x13", "0xBA"}) {
+        const std::string name = a.serial + "-" + region + ".copy";
+        const auto at = std::find(steps.begin(), steps.end(), "synced " + name + ".new");
+        ASSERT_NE(at, steps.end()) << name;
+        const std::vector<std::string> next(at, at + std::min<std::ptrdiff_t>(4, steps.end() - at));
+        EXPECT_EQ(next, (std::vector<std::string>{"synced " + name + ".new", "renamed to " + name, "directory synced",
+                                                  "flash"}));
+    }
+    EXPECT_EQ(steps.front(), "synced " + a.serial + "-0x13.copy.new") << "nothing written before the first copy";
 }
 
 }  // namespace
