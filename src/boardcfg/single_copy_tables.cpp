@@ -78,7 +78,23 @@ TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice) {
     if (pDevice == nullptr) return {};
     char serial[VORN_SERIAL_SIZE] = {};
     GetAdapterSerialNo(pDevice, serial, sizeof serial);
-    return TableCopyOwnerOf(serial, std::span<const SD_UINT8, 8>(pDevice->DevicePortProperty.WWN));
+    // Without a serial number the adapter is named by its first port's WWPN,
+    // whichever of its ports the update is at (each port with --ports), so
+    // that all of them find the one copy.
+    const SDMDevice* first = pDevice;
+    if (IsUnknownAdapterSerial(serial)) {
+        char key[VORN_SERIAL_SIZE] = {};
+        char other[VORN_SERIAL_SIZE] = {};
+        GetAdapterKey(pDevice, key, sizeof key);
+        for (const SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
+            GetAdapterKey(port, other, sizeof other);
+            if (std::strcmp(key, other) == 0) {
+                first = port;
+                break;
+            }
+        }
+    }
+    return TableCopyOwnerOf(serial, std::span<const SD_UINT8, 8>(first->DevicePortProperty.WWN));
 }
 
 int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables) {

@@ -22,8 +22,8 @@ struct SingleCopyTable {
     const char* name = "";        // as the lines about the adapter's flash name it, e.g. "FWA preload table"
 };
 
-// Whose copies the port's are: its adapter's serial number, or its WWPN when
-// that is unknown (the port is its adapter's first port).
+// Whose copies the port's are: its adapter's serial number, or when that is
+// unknown the WWPN of the adapter's first port in the device list.
 TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice);
 
 // Writes back every copy kept of these tables of the adapter. All are read

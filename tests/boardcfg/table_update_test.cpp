@@ -29,6 +29,7 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "frontend/cli_settings.h"
+#include "frontend/hba_device_list.h"
 #include "frontend/install_dir.h"
 #include "frontend/output.h"
 #include "image/region_io.h"
@@ -701,6 +702,31 @@ TEST_F(TableUpdate, AWriteOfASingleCopyTableKeepsACopyUntilItReadsBack) {
                   "is refused: group or other users may write it; the table was not written!\n"
                   "HBA KV2692: Upgrading FWA version from 2.0.0 to 2.0.1: failed\n");
     }
+}
+
+// An adapter without a serial number names its copies by its first port's
+// WWPN from whichever of its ports the update is at (each one with --ports),
+// and two such adapters never share a name.
+TEST_F(TableUpdate, EveryPortOfAnAdapterWithoutASerialNumberNamesItsFirstPortsCopies) {
+    zvfix::HostBuilder host;
+    for (int i = 0; i < 2; ++i) {
+        auto& a = Chip25(host);
+        a.serial = "";
+        a.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
+    }
+    Discover(host);
+    ASSERT_EQ(BuildHBADevices(), 0);
+    std::vector<std::string> names;
+    for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
+        names.push_back(TableCopyFileName(SingleCopyTableOwner(port), kFwa));
+    }
+    ASSERT_EQ(names.size(), 4u);
+    const std::string first0 = zvfix::WwpnText(host.adapters[0].ports[0].portWwn) + "-0x13.copy";
+    const std::string first1 = zvfix::WwpnText(host.adapters[1].ports[0].portWwn) + "-0x13.copy";
+    std::vector<std::string> expected = {first0, first0, first1, first1};
+    if (names[0] != first0) std::swap(expected[0], expected[2]), std::swap(expected[1], expected[3]);
+    EXPECT_EQ(names, expected);
+    CloneFreeVORNDeviceList();
 }
 
 // ---- Version readers -----------------------------------------------------------------------
