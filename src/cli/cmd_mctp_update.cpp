@@ -119,17 +119,21 @@ void release_sessions_on_signal(int) {
 struct AdapterPolicy {
     int policy = FLASH_POLICY_NO_UPDATE;
     bool multibootRead = false;
+    DeferredDebugLines readLines;   // what reading the record said (the memo block's lines)
 };
 
 AdapterPolicy read_policy(SDMDevice* port, const FlashCtrVersion& file, FlashCtrVersion& hba) {
     AdapterPolicy p;
+    DeferDebugLines();
     p.multibootRead = ReadFlashCtrVersionFromHBA(port, &hba);
+    p.readLines = EndDeferDebugLines();
     p.policy = FlashUpdatePolicyVerdict(CoreGetISPType(port), &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
     return p;
 }
 
 void say_policy(SDMDevice* port, const FlashCtrVersion& file, const FlashCtrVersion& hba, const AdapterPolicy& p,
                 ProgressBar* bar) {
+    WriteDeferredDebugLines(p.readLines);
     if (p.multibootRead) LogFlashCtrMultibootVersion(&hba);
     log_hba_entry("UpdateAdapteFwComponents", port, hba);
     ProgressBarIncrement(bar);

@@ -123,6 +123,20 @@ bool g_holding = false;
 std::string g_held;
 constexpr size_t kMaxHeld = 64 * 1024;
 
+// Debug lines kept back while a deferral lasts (DeferDebugLines).
+std::mutex g_deferMutex;
+bool g_deferring = false;
+DeferredDebugLines g_deferred;
+constexpr size_t kMaxDeferredLines = 256;
+
+// Keeps the line back when a deferral lasts; false when it is to be written now.
+bool defer_debug_line(int type, const char* text) {
+    std::lock_guard<std::mutex> lock(g_deferMutex);
+    if (!g_deferring) return false;
+    if (g_deferred.lines.size() < kMaxDeferredLines) g_deferred.lines.emplace_back(type, text);
+    return true;
+}
+
 void append_to_output_file(const char* text, bool newline) {
     if (g_OutPutFileName[0] == '\0') return;
     std::string line(text);
@@ -184,6 +198,7 @@ void VORNLogMessage(int type, const char* format, ...) {
 
 void VORNOSSLogMessage(int type, const char* text) {
     if (text == nullptr || CoreGetQuietMode() != 0 || g_EnableDebugMessage == 0) return;
+    if (defer_debug_line(type, text)) return;
     const char* stamp = CoreGetTimestamp(2);
     char when[32];
     std::snprintf(when, sizeof when, "%s", stamp);
@@ -278,8 +293,27 @@ void ReleaseOutputFileLines(bool keep) {
     if (keep && !held.empty() && g_OutPutFileName[0] != '\0') g_OutputFile.Write(g_OutPutFileName, held);
 }
 
+void DeferDebugLines() {
+    std::lock_guard<std::mutex> lock(g_deferMutex);
+    g_deferring = true;
+    g_deferred.lines.clear();
+}
+
+DeferredDebugLines EndDeferDebugLines() {
+    std::lock_guard<std::mutex> lock(g_deferMutex);
+    g_deferring = false;
+    DeferredDebugLines out;
+    out.lines.swap(g_deferred.lines);
+    return out;
+}
+
+void WriteDeferredDebugLines(const DeferredDebugLines& deferred) {
+    for (const auto& [type, text] : deferred.lines) VORNOSSLogMessage(type, text.c_str());
+}
+
 void ResetOutputChannels() {
     ReleaseOutputFileLines(false);
+    EndDeferDebugLines();
     {
         std::lock_guard<std::mutex> lock(g_noticeMutex);
         g_earlyNotices.clear();

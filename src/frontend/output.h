@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
 
 // Message types of the front end's debug lines (same numbers as the core log levels).
 constexpr int VORN_MSG_NONE = 0;
@@ -47,6 +50,15 @@ void VORNReportNotice(const char* text);
 void HoldOutputFileLines();
 // Ends the hold: writes what was kept back (keep) or drops it.
 void ReleaseOutputFileLines(bool keep);
+// Debug lines said between these two calls are kept back, in order, instead
+// of written (a step that reads ahead of its turn says them in its turn);
+// WriteDeferredDebugLines writes them then. Not nested.
+struct DeferredDebugLines {
+    std::vector<std::pair<int, std::string>> lines;   // type and text
+};
+void DeferDebugLines();
+DeferredDebugLines EndDeferDebugLines();
+void WriteDeferredDebugLines(const DeferredDebugLines& deferred);
 // Forgets both file names (used between runs inside one test process).
 void ResetOutputChannels();
 
