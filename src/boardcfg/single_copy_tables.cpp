@@ -8,6 +8,7 @@
 
 #include "boardcfg/config_table.h"
 #include "boardcfg/table_region_io.h"
+#include "frontend/adapter_entry_list.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/output.h"
 
@@ -78,22 +79,11 @@ TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice) {
     if (pDevice == nullptr) return {};
     char serial[VORN_SERIAL_SIZE] = {};
     GetAdapterSerialNo(pDevice, serial, sizeof serial);
-    // Without a serial number the adapter is named by its first port's WWPN,
-    // whichever of its ports the update is at (each port with --ports), so
-    // that all of them find the one copy.
-    const SDMDevice* first = pDevice;
-    if (IsUnknownAdapterSerial(serial)) {
-        char key[VORN_SERIAL_SIZE] = {};
-        char other[VORN_SERIAL_SIZE] = {};
-        GetAdapterKey(pDevice, key, sizeof key);
-        for (const SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
-            GetAdapterKey(port, other, sizeof other);
-            if (std::strcmp(key, other) == 0) {
-                first = port;
-                break;
-            }
-        }
-    }
+    const TableCopyOwner owner = TableCopyOwnerOf(serial, std::span<const SD_UINT8, 8>(pDevice->DevicePortProperty.WWN));
+    if (owner.kind != TableCopyOwnerKind::Wwpn) return owner;
+    // Named by a WWPN: the adapter's first port's, whichever of its ports the
+    // update is at (each port with --ports), so that all of them find the one copy.
+    const SDMDevice* first = GetFirstPortOnThisHBA(pDevice);
     return TableCopyOwnerOf(serial, std::span<const SD_UINT8, 8>(first->DevicePortProperty.WWN));
 }
 

@@ -352,6 +352,16 @@ int GetNumberOfPortsOnThisHBA(const SDMDevice* port) {
     return visit_ports_of_adapter(port, [](const SDMDevice*, int) {});
 }
 
+const SDMDevice* GetFirstPortOnThisHBA(const SDMDevice* port) {
+    const SDMDevice* first = port;
+    if (port != nullptr) {
+        visit_ports_of_adapter(port, [&first](const SDMDevice* d, int index) {
+            if (index == 1) first = d;
+        });
+    }
+    return first;
+}
+
 int QueryHBAType(const SDMDevice* port) {
     if (port == nullptr) return 0;
     const int n = visit_ports_of_adapter(port, [](const SDMDevice* d, int index) {

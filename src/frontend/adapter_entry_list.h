@@ -119,6 +119,9 @@ int GetPortIndexOEM(const SDMDevice* port);
 // Ports of the device list of the port's adapter (equal adapter key, GetAdapterKey).
 int GetNumberOfPortsOnThisHBA(const SDMDevice* port);
 int QueryHBAType(const SDMDevice* port);
+// The first of them in the device list (its lowest WWPN); the port itself
+// when the list holds none of them, null for a null port.
+const SDMDevice* GetFirstPortOnThisHBA(const SDMDevice* port);
 // Stores the flash-update session token in the entry of a physical FC port; 8
 // when the port is not one or has no entry, else 0.
 int UpdateFlashAccessAdapterEntry(const SDMDevice* port, SD_UINT32 token);
