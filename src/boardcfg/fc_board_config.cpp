@@ -165,11 +165,17 @@ int CommitAdapterFCBoardConfigUpdate(const FcBoardConfigPlan& plan) {
         PrintUpgradeLine(model, o, n, result == FBC_UPDATED ? "completed" : "failed");
         return result;
     };
+    // The copy written does not serve; an earlier update since the adapter
+    // started may have marked it to serve next: the records name the serving
+    // copy again before it is rewritten, and the flip is built from them as found.
+    CoreRecordsFound found;
+    if (plan.flip && CoreHoldAuxImageStatus(plan.device, plan.active, AUX_COMPONENT_BOARD_CONFIG, &found) != 0)
+        return finish(FBC_FAILED);
     const long written = plan.singleCopy ? WriteSingleCopyTable(plan.device, plan.writeRegion, plan.before, plan.table)
                                          : WriteConfigTableRegion(plan.device, plan.writeRegion, plan.table);
     if (written != 0) return finish(FBC_FAILED);
     SD_ACTIVE_REGIONS active = plan.active;
-    if (plan.flip && CoreUpdateAuxImageStatus(plan.device, &active, 0, AUX_COMPONENT_BOARD_CONFIG) != 0) {
+    if (plan.flip && CoreUpdateAuxImageStatus(plan.device, &active, 0, AUX_COMPONENT_BOARD_CONFIG, &found) != 0) {
         return finish(FBC_FAILED);
     }
     return finish(FBC_UPDATED);

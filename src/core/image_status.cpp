@@ -292,6 +292,112 @@ int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> s
     return 0;
 }
 
+namespace {
+
+// The copy (1 or 2; 0 unknown) that serves a component, by a decision over
+// the four records or by the library's answer.
+template <typename Regions>
+SD_UINT8 serving_copy(const Regions& r, SD_UINT8 component) {
+    switch (component) {
+        case AUX_COMPONENT_BOARD_CONFIG: return r.ActiveBoardConfig;
+        case AUX_COMPONENT_VPD_NVRAM: return r.ActiveVpdNvram;
+        case AUX_COMPONENT_NPIV_01: return r.ActiveNpivConfig01;
+        case AUX_COMPONENT_NPIV_23: return r.ActiveNpivConfig23;
+        default: return 0;
+    }
+}
+
+SD_UINT8 component_bits(const ACTIVE_REGIONS& r) {
+    SD_UINT8 bits = 0;
+    for (const SD_UINT8 c : {AUX_COMPONENT_BOARD_CONFIG, AUX_COMPONENT_VPD_NVRAM, AUX_COMPONENT_NPIV_01,
+                             AUX_COMPONENT_NPIV_23})
+        if (serving_copy(r, c) == 2) bits = static_cast<SD_UINT8>(bits | c);
+    return bits;
+}
+
+ACTIVE_REGIONS decide_aux(std::span<const SD_UINT8> primary, std::span<const SD_UINT8> secondary,
+                          std::span<const SD_UINT8> first, std::span<const SD_UINT8> second) {
+    ACTIVE_REGIONS r{};
+    CoreDecideFlashActiveRegions(primary, secondary, first, second, 27, &r);
+    return r;
+}
+
+}  // namespace
+
+bool CoreBuildImageStatusHold(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
+                              int runningSet) {
+    const SD_UINT32 signature = CoreImageStatusSignatureForChip(chipType);
+    if (!is_record(primary) || !is_record(secondary) || signature == 0 || (runningSet != 1 && runningSet != 2))
+        return false;
+    ACTIVE_REGIONS now{};
+    CoreDecideFlashActiveRegions(primary, secondary, {}, {}, chipType, &now);
+    if (now.ActiveGlobalRegions == runningSet) return false;
+    const std::span<SD_UINT8> running = runningSet == 1 ? primary : secondary;
+    const std::span<SD_UINT8> other = runningSet == 1 ? secondary : primary;
+    // The running set's record decides by its active bit against a cleared
+    // one; an invalid other record counts as cleared and stays as it is.
+    if (!CoreIsImageStatusRegionValid(running, signature)) CoreRebuildImageStatusRecord(running, other, signature);
+    running[0] |= 0x01;
+    reseal(running);
+    if (CoreIsImageStatusRegionValid(other, signature)) {
+        other[0] &= static_cast<SD_UINT8>(~0x01);
+        reseal(other);
+    }
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreHoldImageStatus: records named set %u, held on running set %d",
+                   now.ActiveGlobalRegions, runningSet);
+    return true;
+}
+
+int CoreBuildAuxImageStatusHold(std::span<SD_UINT8> first, std::span<SD_UINT8> second,
+                                std::span<const SD_UINT8> primary, std::span<const SD_UINT8> secondary,
+                                SD_UINT32 componentRequest, SD_UINT8 servingCopy) {
+    if (!is_record(first) || !is_record(second) || (servingCopy != 1 && servingCopy != 2)) return 0;
+    const SD_UINT8 component = requested_component(componentRequest);
+    const ACTIVE_REGIONS now = decide_aux(primary, secondary, first, second);
+    if (serving_copy(now, component) == 0 || serving_copy(now, component) == servingCopy) return 0;
+    const bool firstValid = CoreIsImageStatusRegionValid(first, AUX_IMAGE_STATUS_SIGNATURE);
+    const bool secondValid = CoreIsImageStatusRegionValid(second, AUX_IMAGE_STATUS_SIGNATURE);
+    const SD_UINT8 maskFirst = firstValid ? (first[0] & 0x01) : 0;
+    const SD_UINT8 maskSecond = secondValid ? (second[0] & 0x01) : 0;
+    const bool wantSecondCopy = servingCopy == 2;
+    const auto names = [&](std::span<const SD_UINT8> r) { return ((r[5] & component) != 0) == wantSecondCopy; };
+    const auto name = [&](std::span<SD_UINT8> r) {
+        r[5] = static_cast<SD_UINT8>(wantSecondCopy ? (r[5] | component) : (r[5] & ~component));
+    };
+
+    int target;   // 1 first, 2 second: the record that decides from now on
+    if (maskFirst != maskSecond) {
+        target = maskFirst == 1 ? 1 : 2;
+        const std::span<SD_UINT8> idle = target == 1 ? second : first;
+        // The record the last switch deactivated names the serving copy:
+        // moving the active bit back undoes that switch and nothing else.
+        if ((target == 1 ? secondValid : firstValid) && names(idle)) target = 3 - target;
+        else name(target == 1 ? first : second);
+    } else {
+        // Neither decides (the image-status records did, for every component):
+        // one of them takes the decision, with every other component where it served.
+        const SD_UINT16 genFirst = firstValid ? CoreGetImageStatusGenerationNumber(first) : 0;
+        const SD_UINT16 genSecond = secondValid ? CoreGetImageStatusGenerationNumber(second) : 0;
+        target = (secondValid && (!firstValid || genSecond > genFirst)) ? 2 : 1;
+        const std::span<SD_UINT8> t = target == 1 ? first : second;
+        if (!(target == 1 ? firstValid : secondValid))
+            CoreRebuildImageStatusRecord(t, target == 1 ? second : first, AUX_IMAGE_STATUS_SIGNATURE);
+        t[5] = static_cast<SD_UINT8>((t[5] & ~0x0F) | component_bits(now));
+        name(t);
+    }
+    const std::span<SD_UINT8> decides = target == 1 ? first : second;
+    const std::span<SD_UINT8> other = target == 1 ? second : first;
+    decides[0] |= 0x01;
+    reseal(decides);
+    if (CoreIsImageStatusRegionValid(other, AUX_IMAGE_STATUS_SIGNATURE)) {
+        other[0] &= static_cast<SD_UINT8>(~0x01);
+        reseal(other);
+    }
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreHoldAuxImageStatus: component 0x%x served from copy %u next, held on copy %u",
+                   component, serving_copy(now, component), servingCopy);
+    return target;
+}
+
 // ---- Flash I/O ----------------------------------------------------------------------------
 
 namespace {
@@ -350,7 +456,97 @@ int resolve_regions(SDMDevice* device, SD_ACTIVE_REGIONS* pRegions, SD_UINT32 re
     return 0;
 }
 
+// The records as found before a hold, over the ones read (the rest of each region as read).
+void take_found(const CoreRecordsFound* found, std::span<SD_UINT8> first, std::span<SD_UINT8> second) {
+    if (found == nullptr || !found->held) return;
+    std::copy(found->first.begin(), found->first.end(), first.begin());
+    std::copy(found->second.begin(), found->second.end(), second.begin());
+}
+
+// Reads a record pair whole (two regions of IMAGE_STATUS_REGION_SIZE): 0 or a negative status.
+int read_pair(SDMDevice* device, SD_UINT32 firstRegion, SD_UINT32 secondRegion, FlashReadBuffer& first,
+              FlashReadBuffer& second) {
+    if (!first.Allocate(IMAGE_STATUS_REGION_SIZE) || !second.Allocate(IMAGE_STATUS_REGION_SIZE))
+        return CORE_FLASH_NO_MEMORY;
+    if (!read_whole(device, firstRegion, first) || !read_whole(device, secondRegion, second)) return CORE_FLASH_FAILED;
+    return 0;
+}
+
+// Keeps the pair's records as read into *found.
+void keep_found(std::span<const SD_UINT8> first, std::span<const SD_UINT8> second, CoreRecordsFound* found) {
+    *found = CoreRecordsFound{};
+    std::copy_n(first.begin(), IMAGE_STATUS_RECORD_SIZE, found->first.begin());
+    std::copy_n(second.begin(), IMAGE_STATUS_RECORD_SIZE, found->second.begin());
+}
+
+// Writes the records of a held pair that changed from *found, the one that
+// decides now (`firstDecides`) first, each read back; marks *found held
+// once the first write is made.
+int write_held(SDMDevice* device, SD_UINT32 firstRegion, std::span<const SD_UINT8> first, SD_UINT32 secondRegion,
+               std::span<const SD_UINT8> second, bool firstDecides, CoreRecordsFound* found) {
+    SD_UINT16 reset = 0;
+    const struct {
+        SD_UINT32 region;
+        std::span<const SD_UINT8> bytes;
+        const std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE>& was;
+    } order[2] = {{firstDecides ? firstRegion : secondRegion, firstDecides ? first : second,
+                   firstDecides ? found->first : found->second},
+                  {firstDecides ? secondRegion : firstRegion, firstDecides ? second : first,
+                   firstDecides ? found->second : found->first}};
+    for (const auto& w : order) {
+        if (std::equal(w.was.begin(), w.was.end(), w.bytes.begin())) continue;
+        found->held = true;
+        if (const int st = write_and_verify(device, w.region, w.bytes, &reset, true); st != 0) return st;
+    }
+    return 0;
+}
+
 }  // namespace
+
+int CoreHoldImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found) {
+    if (device == nullptr || found == nullptr) return CORE_FLASH_NO_ADAPTER;
+    *found = CoreRecordsFound{};
+    const int chipType = CoreGetISPType(device);
+    if (chipType <= 24) return CORE_FLASH_NOT_SUPPORTED;
+    FlashReadBuffer primaryRead;
+    FlashReadBuffer secondaryRead;
+    if (const int st = read_pair(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY, primaryRead,
+                                 secondaryRead);
+        st != 0)
+        return st;
+    const std::span<SD_UINT8> primary = primaryRead.Target();
+    const std::span<SD_UINT8> secondary = secondaryRead.Target();
+    keep_found(primary, secondary, found);
+    const int runningSet = running.ActiveGlobalRegions;
+    if (!CoreBuildImageStatusHold(primary, secondary, chipType, runningSet)) return 0;
+    return write_held(device, IMAGE_STATUS_REGION_PRIMARY, primary, IMAGE_STATUS_REGION_SECONDARY, secondary,
+                      runningSet == 1, found);
+}
+
+int CoreHoldAuxImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, SD_UINT32 componentRequest,
+                           CoreRecordsFound* found) {
+    if (device == nullptr || found == nullptr) return CORE_FLASH_NO_ADAPTER;
+    *found = CoreRecordsFound{};
+    if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
+    FlashReadBuffer primaryRead, secondaryRead, firstRead, secondRead;
+    if (const int st = read_pair(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY, primaryRead,
+                                 secondaryRead);
+        st != 0)
+        return st;
+    if (const int st =
+            read_pair(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND, firstRead, secondRead);
+        st != 0)
+        return st;
+    const std::span<SD_UINT8> first = firstRead.Target();
+    const std::span<SD_UINT8> second = secondRead.Target();
+    keep_found(first, second, found);
+    const SD_UINT8 copy = serving_copy(running, requested_component(componentRequest));
+    const int decides = CoreBuildAuxImageStatusHold(first, second, primaryRead.Target(), secondaryRead.Target(),
+                                                    componentRequest, copy);
+    if (decides == 0) return 0;
+    return write_held(device, AUX_IMAGE_STATUS_REGION_FIRST, first, AUX_IMAGE_STATUS_REGION_SECOND, second,
+                      decides == 1, found);
+}
 
 int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 region,
                           SD_UINT32 uRegionSize, SD_UINT16* pDisableReset) {
@@ -408,7 +604,8 @@ int CoreCheckOptionRomData(SDMDevice* device, SD_UINT32 region, SD_UINT32 uRegio
     return CORE_FLASH_MISCOMPARE;
 }
 
-int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash) {
+int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash,
+                          const CoreRecordsFound* found) {
     if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
     const int chipType = CoreGetISPType(device);
     if (chipType <= 24) return CORE_FLASH_NOT_SUPPORTED;
@@ -426,6 +623,7 @@ int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions
         return CORE_FLASH_FAILED;
     const std::span<SD_UINT8> primary = primaryRead.Target();
     const std::span<SD_UINT8> secondary = secondaryRead.Target();
+    take_found(found, primary, secondary);
     if (CoreBuildImageStatusSwitch(primary, secondary, chipType, activateSet) != 0) return CORE_FLASH_FAILED;
 
     SD_UINT16 reset = 0;
@@ -440,7 +638,7 @@ int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions
 }
 
 int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
-                             SD_UINT32 UComponentRequest) {
+                             SD_UINT32 UComponentRequest, const CoreRecordsFound* found) {
     if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
     if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
     SD_ACTIVE_REGIONS regions{};
@@ -459,14 +657,10 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
         return CORE_FLASH_FAILED;
     const std::span<SD_UINT8> first = firstRead.Target();
     const std::span<SD_UINT8> second = secondRead.Target();
+    take_found(found, first, second);
     // The copy that serves now is the one the write of this component did
     // not go to (the writers pick the copy from the same answer).
-    const SD_UINT8 component = requested_component(UComponentRequest);
-    const SD_UINT8 serving = component == AUX_COMPONENT_BOARD_CONFIG ? regions.ActiveBoardConfig
-                             : component == AUX_COMPONENT_VPD_NVRAM  ? regions.ActiveVpdNvram
-                             : component == AUX_COMPONENT_NPIV_01    ? regions.ActiveNpivConfig01
-                             : component == AUX_COMPONENT_NPIV_23    ? regions.ActiveNpivConfig23
-                                                                     : 0;
+    const SD_UINT8 serving = serving_copy(regions, requested_component(UComponentRequest));
     int set = 0;
     if (CoreBuildAuxImageStatusFlip(first, second, UComponentRequest, CoreGetToolId(), &set,
                                     serving == 1 || serving == 2 ? serving : 0) != 0)
@@ -506,8 +700,14 @@ int CoreUpdateNVRam(SDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT
     SD_ACTIVE_REGIONS regions{};
     const int active = CoreGetActiveRegions(device, &regions);
     if (active != 0) return active;
+    // The write goes to the copy that does not serve, which an earlier write
+    // since the adapter started may have marked to serve next: the records
+    // name the serving copy again before it is rewritten.
+    CoreRecordsFound found;
+    if (const int held = CoreHoldAuxImageStatus(device, regions, AUX_COMPONENT_VPD_NVRAM, &found); held != 0)
+        return held;
     if (SDUpdateNVRam(device->DeviceHandle, disableReset, 3, buffer) != 0) return CORE_FLASH_FAILED;
-    const int flipped = CoreUpdateAuxImageStatus(device, &regions, 1, AUX_COMPONENT_VPD_NVRAM);
+    const int flipped = CoreUpdateAuxImageStatus(device, &regions, 1, AUX_COMPONENT_VPD_NVRAM, &found);
     if (flipped != 0) return flipped;
     if (activate != 0) {
         const SD_UINT32 status = SDReloadNvramAndInitFw(device->DeviceHandle, 0);

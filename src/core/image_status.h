@@ -125,9 +125,64 @@ int CoreBuildImageStatusSwitch(std::span<SD_UINT8> primary, std::span<SD_UINT8> 
 int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> second, SD_UINT32 componentRequest,
                                 SD_UINT8 toolId, int* pSet, SD_UINT8 servingCopy = 0);
 
+// ---- Records held on what runs ---------------------------------------------------------
+//
+// Until the adapter restarts it runs the set (and the component copies) it
+// started with, so a second run before the reboot rewrites the set an earlier
+// run already marked to start from next. A cut in that rewrite would leave
+// the adapter starting from a torn set. Before its first write such a run
+// therefore makes the records name what runs now again (active bits moved
+// back, generations kept), and builds its final switch from the records as it
+// found them: what it ends with is what a run over records never held writes.
+
+// The 16-byte records of a pair as an update found them, kept when it held
+// the pair on what runs (`held`); the update's final switch is built from them.
+struct CoreRecordsFound {
+    bool held = false;
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> first{};
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> second{};
+};
+
+// In-memory part of the image-set hold: when the boot rule picks the set
+// other than `runningSet` (1 or 2) from the records (at least 16 bytes each,
+// changed in place), the running set's record is made active (rebuilt whole
+// first when not valid) and the other's active bit cleared, generations
+// kept, checksums recomputed. false when the rule picks `runningSet` already
+// (or the records are too short, or the chip keeps none): nothing changed.
+bool CoreBuildImageStatusHold(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
+                              int runningSet);
+
+// In-memory part of the auxiliary hold on chip type 27: when the records
+// (`first`, `second`: 0x125 and 0x126, changed in place; `primary`,
+// `secondary`: the image-status records, for the rule when neither auxiliary
+// record decides) do not serve the requested component (lowest set bit of
+// `componentRequest`, board configuration when none) from `servingCopy` (1
+// or 2), they are changed so that they do: the idle record, when it is valid
+// and names that copy, becomes the active one (active bits moved back);
+// otherwise the deciding record names that copy; when neither record decides,
+// the valid one of the higher generation (rebuilt whole when neither is)
+// decides, naming for the other components the copies that served until now.
+// Generations kept. 0 when nothing changed, else 1 or 2: the record that
+// decides now (first or second), to be written first.
+int CoreBuildAuxImageStatusHold(std::span<SD_UINT8> first, std::span<SD_UINT8> second,
+                                std::span<const SD_UINT8> primary, std::span<const SD_UINT8> secondary,
+                                SD_UINT32 componentRequest, SD_UINT8 servingCopy);
+
 // ---- Flash I/O through the management library -----------------------------------------
 
 struct _tagSDMDevice;
+
+// Before the first write to the set not running (`running`: the set the
+// adapter runs now): the image-status records held on the running set when
+// they name the other one; every record written is read back, the running
+// set's first. *found gets the records as read (and `held`). 0, or a
+// negative status when they cannot be read or written.
+int CoreHoldImageStatus(_tagSDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found);
+// Before a write to a component's copy that does not serve (`running` tells
+// the serving copies; 0: unknown, nothing is held): the auxiliary records held
+// on the serving copy when they name the other one. As above.
+int CoreHoldAuxImageStatus(_tagSDMDevice* device, const SD_ACTIVE_REGIONS& running, SD_UINT32 componentRequest,
+                           CoreRecordsFound* found);
 
 // Writes the first `uRegionSize` bytes of `buffer` (at most its size) to
 // `region`, retrying a busy adapter (30 answers, 10 s apart). 0x20000100 counts
@@ -142,14 +197,18 @@ int CoreCheckOptionRomData(_tagSDMDevice* device, SD_UINT32 region, SD_UINT32 uR
                            std::span<const SD_UINT8> expected);
 // Makes the inactive image set the active one (regions 0x95/0x96). With
 // `uReadFromFlash` the active regions are asked for and handed back in
-// *pInActiveRegions; otherwise the caller's record is taken. 0 or a negative status.
-int CoreUpdateImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash);
+// *pInActiveRegions; otherwise the caller's record is taken. With `found`
+// held, the switch is built from the records as found before the hold. 0 or
+// a negative status.
+int CoreUpdateImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash,
+                          const CoreRecordsFound* found = nullptr);
 // Makes the auxiliary records (0x125/0x126) name, for one component, the copy
 // that does not serve by the active regions (the copy the component's writers
 // write), however often that ran since the adapter started; when the regions
-// do not tell, the component's copy is flipped.
+// do not tell, the component's copy is flipped. With `found` held, the flip
+// is built from the records as found before the hold.
 int CoreUpdateAuxImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
-                             SD_UINT32 UComponentRequest);
+                             SD_UINT32 UComponentRequest, const CoreRecordsFound* found = nullptr);
 // Writes a valid NVRAM image; on chip type 27 and above the NVRAM/VPD copy is
 // flipped and, with `activate`, the adapter reloads it. 0, -1, -53 or the
 // status of the active-regions query.

@@ -44,10 +44,11 @@ void confirm(const SetNames& n, const char* kind) {
 
 }  // namespace
 
-SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, std::span<char> lastLine) {
+SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, std::span<char> lastLine,
+                              const CoreRecordsFound* found) {
     const SetNames n = names_of(*pActive);
     item(lastLine, "Updating Adapter %s Image Status... ", n.updated);
-    const int status = CoreUpdateImageStatus(pDevice, pActive, 0);
+    const int status = CoreUpdateImageStatus(pDevice, pActive, 0, found);
     if (status != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: CoreUpdateImageStatus failed (%d)", status);
         scfxPrint("Failed");
@@ -59,10 +60,10 @@ SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, st
 }
 
 SD_INT32 VrelWriteAuxImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, SD_UINT32 uComponentUpdate,
-                                 std::span<char> lastLine) {
+                                 std::span<char> lastLine, const CoreRecordsFound* found) {
     const SetNames n = names_of(*pActive);
     item(lastLine, "Updating Adapter %s Aux Image Status... ", n.updated);
-    const int status = CoreUpdateAuxImageStatus(pDevice, pActive, 0, uComponentUpdate);
+    const int status = CoreUpdateAuxImageStatus(pDevice, pActive, 0, uComponentUpdate, found);
     if (status != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: CoreUpdateAuxImageStatus failed (%d)", status);
         scfxPrint("Failed");

@@ -6,6 +6,7 @@
 
 #include <span>
 
+#include "core/image_status.h"
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
@@ -13,8 +14,10 @@ constexpr SD_INT32 VREL_IMAGE_STATUS_FAILED = 203;
 constexpr SD_INT32 VREL_AUX_IMAGE_STATUS_FAILED = 204;
 
 // Makes the set that is not active in *pActive the active one: 0 or 203. The
-// progress item is also formatted into `lastLine` (may be empty).
-SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, std::span<char> lastLine);
-// Flips the auxiliary records for `uComponentUpdate`: 0 or 204.
+// progress item is also formatted into `lastLine` (may be empty). With
+// `found` held, the switch is built from the records found before the hold.
+SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, std::span<char> lastLine,
+                              const CoreRecordsFound* found = nullptr);
+// Flips the auxiliary records for `uComponentUpdate`: 0 or 204. `found` as above.
 SD_INT32 VrelWriteAuxImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, SD_UINT32 uComponentUpdate,
-                                 std::span<char> lastLine);
+                                 std::span<char> lastLine, const CoreRecordsFound* found = nullptr);

@@ -182,13 +182,17 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
 // finds the set it boots still old and writes the update again, which leaves
 // both record pairs clean; a memo block written first would make that rerun
 // a "not required" over records left half switched.
+// With the records held on what runs before the first write, both switches
+// are built from the records as the walk found them.
 SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_UINT32 updateSet,
-                              const FlashComponentVersion& versions, bool boardConfigHandled,
+                              const FlashComponentVersion& versions, const VrelWriteResult& walk,
                               std::span<char> message) {
     OSSSleep(4);
-    if (const SD_INT32 st = VrelWriteImageStatus(device, active, message); st != 0) return st;
-    if (boardConfigHandled) {
-        if (const SD_INT32 st = VrelWriteAuxImageStatus(device, active, AUX_COMPONENT_BOARD_CONFIG, message); st != 0)
+    if (const SD_INT32 st = VrelWriteImageStatus(device, active, message, &walk.imageStatusFound); st != 0) return st;
+    if (walk.boardConfigHandled) {
+        if (const SD_INT32 st = VrelWriteAuxImageStatus(device, active, AUX_COMPONENT_BOARD_CONFIG, message,
+                                                        &walk.auxStatusFound);
+            st != 0)
             return st;
     }
     // The block of the set just written, named explicitly. Its own "Failed"
@@ -373,7 +377,7 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
         status = VREL_NOTHING_WRITTEN;
     }
     if (status == 0 && walk.written) {
-        status = write_status_records(pDevice, &active, updateSet, *versions, walk.boardConfigHandled, message);
+        status = write_status_records(pDevice, &active, updateSet, *versions, walk, message);
     } else if (status == 0) {
         OSSSleep(5);
     }

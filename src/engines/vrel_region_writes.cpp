@@ -15,6 +15,7 @@
 #include "core/image_status.h"
 #include "core/oss_services.h"
 #include "engines/region_write_buffer.h"
+#include "engines/vrel_image_status.h"
 #include "frontend/output.h"
 #include "image/card_types.h"
 #include "image/firmware_image.h"
@@ -158,6 +159,7 @@ public:
 private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
+    SD_INT32 HoldRecords(const CodeRow& row);
 
     const VrelWriteContext& ctx_;
     VrelWriteResult* result_;
@@ -168,6 +170,35 @@ SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
     lines_.Message("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", ctx_.instance, answer,
                    SDGetErrorString(answer));
     return row.failure;
+}
+
+// Before the first write to the set not running, and before the first write
+// to the board-configuration copy that does not serve: a run since the
+// adapter started may have marked that set or copy to start from next, and a
+// cut in its rewrite would leave the adapter starting from a torn one. The
+// records are first made to name what runs now (nothing is written where
+// they do already).
+SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
+    if (!result_->imageStatusHeld) {
+        if (const int st = CoreHoldImageStatus(ctx_.device, ctx_.active, &result_->imageStatusFound); st != 0) {
+            VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Image status not held on the running set (%d)", st);
+            scfxPrint("Failed");
+            return VREL_IMAGE_STATUS_FAILED;
+        }
+        result_->imageStatusHeld = true;
+    }
+    if (row.code == kFcBoardConfig && !result_->auxStatusHeld) {
+        if (const int st =
+                CoreHoldAuxImageStatus(ctx_.device, ctx_.active, AUX_COMPONENT_BOARD_CONFIG, &result_->auxStatusFound);
+            st != 0) {
+            VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Aux image status not held on the serving copy (%d)",
+                           st);
+            scfxPrint("Failed");
+            return VREL_AUX_IMAGE_STATUS_FAILED;
+        }
+        result_->auxStatusHeld = true;
+    }
+    return 0;
 }
 
 // The steps between the progress line and the write: the adapter's own
@@ -245,6 +276,7 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
     lines_.Progress(row.progress, v[0], v[1], v[2]);
 
     if (const SD_INT32 prepared = Prepare(row, buffer); prepared != 0) return prepared;
+    if (const SD_INT32 held = HoldRecords(row); held != 0) return held;
 
     SD_UINT16 regionDisableReset = 1;
     const SD_UINT32 answer = AppUpdateOptionRomEx3(ctx_.device, buffer, region, regionSize, &regionDisableReset);

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "core/image_status.h"
 #include "core/sdm_device.h"
 #include "image/flash_memo_block.h"
 #include "image/image_combination_shared.h"
@@ -38,6 +39,12 @@ struct VrelWriteResult {
     bool boardConfigHandled = false;     // an FC board-configuration entry was handled
     SD_INT16 regionsUpdated = 0;         // written and verified
     SD_UINT16 forceDisableReset = 0;     // a write answered "flashed, not activated"
+    // The records as the walk found them before it held them on what runs
+    // (the final switch is built from these); each pair is held once.
+    CoreRecordsFound imageStatusFound;
+    CoreRecordsFound auxStatusFound;
+    bool imageStatusHeld = false;
+    bool auxStatusHeld = false;
 };
 
 // Walks `order` (set-1 codes, 0 ends nothing: zero slots are passed over) until

@@ -5,6 +5,10 @@
 
 #include "engines/vrel_image_status.h"
 
+#include "core/active_regions.h"
+#include "core/image_status.h"
+#include "core/sdm_device.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -238,6 +242,75 @@ TEST_F(VrelEngine, LockdownIsItsOwnFailure) {
     EXPECT_TRUE(Has(output, "Updating Adapter Signature... Failed\n"
                             "Flash update failed with HBA instance 0 (KV2772). Firmware lockdown mode enabled!\n"))
         << output;
+}
+
+// A run before the reboot rewrites the set and the board-configuration copy
+// that the first run marked to start from next. It first makes the records
+// name what runs again, so that a failure (or a cut) in the rewrite leaves
+// the adapter starting from the set it runs, and it ends with the records a
+// run over records never held writes.
+TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
+    zvfix::HostBuilder h;
+    zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+    a.subSystemId = kSsid;
+    a.fwAttributes = kImageFwAttributes;
+    // The third run's RISC firmware, the last component, is cut short.
+    zvfix::FaultSpec cut = zvfix::FaultSpec::PartialWrite(0x100).OnRegion(0x02).Skip(2);
+    cut.count = -1;   // every retry too
+    a.faults = {cut};
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+    const std::string host = lists.Dir() + "/host";
+    const std::string file = dir.Path() + "/mbi.bin";
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    const auto run = [&] {
+        const size_t before = zvfix::ReadJournal(host).size();
+        zvtest::PrepareEngineRun(file, image, OPTROM_REGION_ALL);
+        const SD_INT32 status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0);
+        freeUserOptionROMReq();
+        std::vector<uint32_t> regions;
+        const auto journal = zvfix::ReadJournal(host);
+        for (size_t i = before; i < journal.size(); ++i) regions.push_back(journal[i].region);
+        return std::make_pair(status, regions);
+    };
+    const auto record = [&](uint32_t code) {
+        const Bytes r = zvfix::ReadRegion(host, 0, code);
+        return Bytes(r.begin(), r.begin() + IMAGE_STATUS_RECORD_SIZE);
+    };
+
+    const auto [first, firstWrites] = run();
+    ASSERT_EQ(first, VREL_SUCCESS_REBOOT) << output;
+    ASSERT_EQ(firstWrites.size(), 18u);
+    // What a run over these records writes when nothing holds them first.
+    Bytes p = record(0x95), s = record(0x96), x1 = record(0x125), x2 = record(0x126);
+    ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 27, 2), 0);
+    int set = 0;
+    ASSERT_EQ(CoreBuildAuxImageStatusFlip(x1, x2, AUX_COMPONENT_BOARD_CONFIG, CoreGetToolId(), &set, 1), 0);
+
+    const auto [second, secondWrites] = run();
+    ASSERT_EQ(second, VREL_SUCCESS_REBOOT);
+    // Held first: the running set's record, then the other; the auxiliary
+    // records just before the board configuration's copy that does not serve.
+    ASSERT_EQ(secondWrites.size(), 22u);
+    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 3),
+              (std::vector<uint32_t>{0x95, 0x96, 0x9F}));
+    const auto board = std::find(secondWrites.begin(), secondWrites.end(), 0x10Bu);
+    ASSERT_NE(board, secondWrites.end());
+    EXPECT_EQ(std::vector<uint32_t>(board - 2, board), (std::vector<uint32_t>{0x125, 0x126}))
+        << "the record that names the serving copy made active first";
+    EXPECT_EQ(record(0x95), p);
+    EXPECT_EQ(record(0x96), s);
+    EXPECT_EQ(record(0x125), x1);
+    EXPECT_EQ(record(0x126), x2);
+
+    // The third run fails inside the set: the records name the running set
+    // and the serving board configuration, both whole.
+    const auto [third, thirdWrites] = run();
+    EXPECT_EQ(third, 459);
+    EXPECT_EQ(thirdWrites.front(), 0x95u);
+    ACTIVE_REGIONS decided{};
+    CoreDecideFlashActiveRegions(record(0x95), record(0x96), record(0x125), record(0x126), 27, &decided);
+    EXPECT_EQ(decided.ActiveGlobalRegions, 1);
+    EXPECT_EQ(decided.ActiveBoardConfig, 1);
 }
 
 // No command switches the set alone; the records it writes decide the boot.
