@@ -334,10 +334,18 @@ bool CoreBuildImageStatusHold(std::span<SD_UINT8> primary, std::span<SD_UINT8> s
     if (now.ActiveGlobalRegions == runningSet) return false;
     const std::span<SD_UINT8> running = runningSet == 1 ? primary : secondary;
     const std::span<SD_UINT8> other = runningSet == 1 ? secondary : primary;
+    const auto generationOf = [signature](std::span<const SD_UINT8> r) -> SD_UINT16 {
+        return CoreIsImageStatusRegionValid(r, signature) ? get16(r, 1) : 0;
+    };
+    const SD_UINT16 generation = CoreNextImageStatusGeneration(generationOf(primary), generationOf(secondary));
     // The running set's record decides by its active bit against a cleared
-    // one; an invalid other record counts as cleared and stays as it is.
+    // one (an invalid other record counts as cleared and stays as it is), and
+    // by the newer generation while the other's bit is not yet cleared: a cut
+    // between the two writes leaves the running set to start from, never a
+    // pair that names a set whose memo block says it is complete.
     if (!CoreIsImageStatusRegionValid(running, signature)) CoreRebuildImageStatusRecord(running, other, signature);
     running[0] |= 0x01;
+    put16(running, 1, generation);
     reseal(running);
     if (CoreIsImageStatusRegionValid(other, signature)) {
         other[0] &= static_cast<SD_UINT8>(~0x01);

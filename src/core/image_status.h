@@ -132,8 +132,8 @@ int CoreBuildAuxImageStatusFlip(std::span<SD_UINT8> first, std::span<SD_UINT8> s
 // run already marked to start from next. A cut in that rewrite would leave
 // the adapter starting from a torn set. Before its first write such a run
 // therefore makes the records name what runs now again (active bits moved
-// back, generations kept), and builds its final switch from the records as it
-// found them: what it ends with is what a run over records never held writes.
+// back), and builds its final switch from the records as it found them: what
+// it ends with is what a run over records never held writes.
 
 // The 16-byte records of a pair as an update found them, kept when it held
 // the pair on what runs (`held`); the update's final switch is built from them.
@@ -145,9 +145,9 @@ struct CoreRecordsFound {
 
 // In-memory part of the image-set hold: when the boot rule picks the set
 // other than `runningSet` (1 or 2) from the records (at least 16 bytes each,
-// changed in place), the running set's record is made active (rebuilt whole
-// first when not valid) and the other's active bit cleared, generations
-// kept, checksums recomputed. false when the rule picks `runningSet` already
+// changed in place), the running set's record is made active with the next
+// generation (rebuilt whole first when not valid) and the other's active bit
+// cleared, its generation kept; checksums recomputed. false when the rule picks `runningSet` already
 // (or the records are too short, or the chip keeps none): nothing changed.
 bool CoreBuildImageStatusHold(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
                               int runningSet);

@@ -11,6 +11,7 @@
 
 #include "core/active_regions.h"
 #include "core/chip_types.h"
+#include "core/flash_read_buffer.h"
 #include "core/host_info.h"
 #include "core/image_status.h"
 #include "core/oss_services.h"
@@ -18,6 +19,7 @@
 #include "engines/vrel_image_status.h"
 #include "frontend/output.h"
 #include "image/card_types.h"
+#include "image/flash_memo_block.h"
 #include "image/firmware_image.h"
 #include "image/ilt_accessors.h"
 #include "image/ilt_entry_data.h"
@@ -160,6 +162,7 @@ private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
+    SD_INT32 HoldMemoBlock();
 
     const VrelWriteContext& ctx_;
     VrelWriteResult* result_;
@@ -198,6 +201,38 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
         }
         result_->auxStatusHeld = true;
     }
+    // Records held mean an earlier run since the start wrote this set whole,
+    // memo block last: it says the new version. Until this run writes its own
+    // block last, the set's block says what runs, so that a cut that leaves
+    // the new set starting from records or a board configuration not yet
+    // switched is updated again by the rerun, not called up to date.
+    if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held)) {
+        if (const SD_INT32 st = HoldMemoBlock(); st != 0) {
+            scfxPrint("Failed");
+            return st;
+        }
+        result_->memoHeld = true;
+    }
+    return 0;
+}
+
+// Copies the running set's memo block over the block of the set written.
+SD_INT32 EntryWriter::HoldMemoBlock() {
+    const SD_UINT32 updateSet = ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1;
+    const SD_UINT32 from = GetFlashMemoBlockRegionOfSet(3 - updateSet);
+    const SD_UINT32 to = GetFlashMemoBlockRegionOfSet(updateSet);
+    const SDM_OPT_ROM_REGION* source = VrelFindLayoutRegion(*ctx_.layout, from);
+    const SDM_OPT_ROM_REGION* target = VrelFindLayoutRegion(*ctx_.layout, to);
+    FlashReadBuffer block;
+    if (source == nullptr || target == nullptr || source->Size != target->Size || !block.Allocate(source->Size) ||
+        FlashReadWhole(ctx_.device->DeviceHandle, from, block) != 0 ||
+        CoreUpdateOptionRomEx(ctx_.device, block.Bytes(), to, target->Size, nullptr) != 0 ||
+        CoreCheckOptionRomData(ctx_.device, to, target->Size, block.Bytes()) != 0) {
+        VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x not held as 0x%x", to, from);
+        return FLASH_MEMO_WRITE_FAILED;
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x held as 0x%x until the set is written", to,
+                   from);
     return 0;
 }
 

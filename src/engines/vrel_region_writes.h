@@ -45,6 +45,7 @@ struct VrelWriteResult {
     CoreRecordsFound auxStatusFound;
     bool imageStatusHeld = false;
     bool auxStatusHeld = false;
+    bool memoHeld = false;               // the set's memo block says what runs until it is written
 };
 
 // Walks `order` (set-1 codes, 0 ends nothing: zero slots are passed over) until

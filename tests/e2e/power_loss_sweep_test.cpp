@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -62,6 +63,18 @@ protected:
                 << v.out;
         }
 
+        EveryPoint(f, writes, twice ? ", rerun twice before the reboot" : "",
+                   [&](size_t n, const zvfix::PowerLossSpec& loss) {
+                       return Point(f, host, n, loss, oldOrNew, onlyNew, twice);
+                   });
+    }
+
+    // Every power-loss point of `writes` (every write, or every stride-th):
+    // after, before, during and early in it, and at the family's own cuts;
+    // `point` runs one and gives the regions the rerun left unlike a clean
+    // run's. Prints the counts and fails when any point failed.
+    void EveryPoint(const Family& f, const std::vector<zvfix::JournalEntry>& writes, const std::string& flow,
+                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point) {
         int points = 0, shared = 0, failed = 0, differing = 0;
         const int stride = WriteStride(f.sanitizerStride);
         for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
@@ -77,15 +90,15 @@ protected:
             }
             for (const auto& [moment, loss] : moments) {
                 std::ostringstream where;
-                where << f.name << ": write " << n << " (region 0x" << std::hex << writes[n - 1].region << ") "
-                      << moment;
+                where << f.name << flow << ": write " << n << " (region 0x" << std::hex << writes[n - 1].region
+                      << ") " << moment;
                 SCOPED_TRACE(where.str());
                 const bool torn = loss.moment == "during";
                 const bool sharedRegion = torn && f.singleCopy.count(writes[n - 1].region) != 0;
                 ++points;
                 if (sharedRegion) ++shared;
                 const int before = PartCount();
-                const std::vector<uint32_t> unlike = Point(f, host, n, loss, oldOrNew, onlyNew, twice);
+                const std::vector<uint32_t> unlike = point(n, loss);
                 if (!unlike.empty()) {
                     ++differing;
                     std::ostringstream codes;
@@ -98,10 +111,81 @@ protected:
         }
         std::printf("[ sweep    ] %s%s: %zu writes, stride %d, %d power-loss points (%d torn single-copy writes), "
                     "%d failed, %d left a region differing from a clean run\n",
-                    f.name.c_str(), twice ? ", rerun twice before the reboot" : "", writes.size(), stride, points,
-                    shared, failed, differing);
+                    f.name.c_str(), flow.c_str(), writes.size(), stride, points, shared, failed, differing);
         std::fflush(stdout);
         EXPECT_EQ(failed, 0);
+    }
+
+    // Killed without clean-up, the library's shared state stays until the
+    // power comes back; then it is gone.
+    void ExpectVolatileStateGoesWithThePower(const std::string& dir, const std::string& manifest, ToolRun* verdict) {
+        EXPECT_TRUE(zvtest::FileExists(ZVSHDB_PATH));
+        const int semId = zvapi_shdb_sem_id();
+        EXPECT_GE(semId, 0);
+        *verdict = RebootTool("--power-cycle --verify " + manifest + " " + dir);
+        EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
+        EXPECT_EQ(zvtest::SemaphoreSetState(semId), "");
+        EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty()) << "no set is left";
+    }
+
+    // A complete run, then a second run before the reboot (the same
+    // installation, or with `disable` MCTP disable with an image of other
+    // bytes) cut at every one of its writes. The first run marked the set and
+    // the board-configuration copy it wrote to start from next; the second
+    // writes them again. After the cut the adapter boots one complete set (the
+    // one it ran, or either run's in the other set) and serves one whole board
+    // configuration; the rerun settles as after a first run.
+    void SweepSecondRun(const Family& f, bool disable) {
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(firstInst);
+        f.install(inst);
+        if (disable) f.disable(inst);
+        host.Write(pristine.Path());
+        const std::string oldOrFirst = control.Path() + "/old-or-first.json", first = control.Path() + "/first.json";
+        ASSERT_FALSE(ControlRun(f, host, firstInst, control.Path(), oldOrFirst, first).empty());
+        // The second run whole, over a host the first run left.
+        host.Write(twiceRun.Path());
+        ASSERT_EQ(RunOn(firstInst, twiceRun.Path()).status, 1);
+        const size_t firstWrites = zvfix::ReadJournal(twiceRun.Path()).size();
+        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path());
+        ASSERT_EQ(whole.status, 1) << whole.out << whole.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(firstWrites), all.end());
+        const std::string oldOrSecond = twiceRun.Path() + "/old-or-second.json";
+        const std::string second = twiceRun.Path() + "/second.json";
+        WriteSetManifest(f, pristine.Path(), twiceRun.Path(), oldOrSecond);
+        WriteNewSetManifest(f, twiceRun.Path(), second);
+
+        EveryPoint(f, writes, disable ? ", then disabled before the reboot" : ", then rerun before the reboot",
+                   [&](size_t n, const zvfix::PowerLossSpec& cut) {
+            zvtest::TempDir dir;
+            host.powerLoss.reset();
+            host.Write(dir.Path());
+            EXPECT_EQ(RunOn(firstInst, dir.Path()).status, 1);
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult r = RunOn(inst, dir.Path());
+            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
+
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), oldOrFirst, &verdict);
+            if (verdict.status != 0) {
+                const ToolRun other = RebootTool("--verify " + oldOrSecond + " " + dir.Path());
+                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
+            }
+            if (f.servedCopy) {
+                const Bytes served = f.servedCopy(dir.Path());
+                EXPECT_TRUE(served == f.servedCopy(pristine.Path()) || served == f.servedCopy(control.Path()) ||
+                            served == f.servedCopy(twiceRun.Path()))
+                    << "the board configuration that serves is neither run's nor the one the adapter ran";
+            }
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, disable);
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
+        });
     }
 
     // The regions the rerun left unlike the control run's.
@@ -118,16 +202,10 @@ protected:
             EXPECT_TRUE(!journal.empty() && journal.back().fault == "torn");
         }
 
-        // Killed without clean-up, the library's shared state stays until the
-        // power comes back; then one complete set boots.
-        EXPECT_TRUE(zvtest::FileExists(ZVSHDB_PATH));
-        const int semId = zvapi_shdb_sem_id();
-        EXPECT_GE(semId, 0);
-        const ToolRun verdict = RebootTool("--power-cycle --verify " + oldOrNew + " " + dir.Path());
+        // After the power cycle one complete set boots.
+        ToolRun verdict;
+        ExpectVolatileStateGoesWithThePower(dir.Path(), oldOrNew, &verdict);
         EXPECT_EQ(verdict.status, 0) << verdict.out;
-        EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
-        EXPECT_EQ(zvtest::SemaphoreSetState(semId), "");
-        EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty()) << "no set is left";
         if (f.served) f.served(dir.Path(), control.Path(), true);
 
         host.powerLoss.reset();
@@ -141,14 +219,18 @@ protected:
         if (f.beforeRerun) f.install(inst);
         return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
     }
-    zvtest::InstallDir inst;
-    zvtest::TempDir control, pristine;
+    zvtest::InstallDir inst, firstInst;
+    zvtest::TempDir control, pristine, twiceRun;
 };
 
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdate) { Sweep(Chip25(false, true)); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdate) { Sweep(Chip27()); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip27(), true); }
+// A second run before the reboot rewrites the set and the board
+// configuration the first one marked to start from next.
+TEST_F(PowerLossSweep, Chip27OnlineUpdateSecondRunBeforeRebootCut) { SweepSecondRun(Chip27(), false); }
+TEST_F(PowerLossSweep, Chip27OnlineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip27(), true); }
 TEST_F(PowerLossSweep, Chip25OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25(true, true), true); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25(false, true), true); }
 // Templates that name a few bytes: what a cut tears in a single-copy table
