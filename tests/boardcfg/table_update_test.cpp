@@ -293,6 +293,10 @@ TEST_F(TableUpdate, BoardConfigOfChip27GoesToTheOtherCopyAndFlipsIt) {
     zvfix::HostBuilder host;
     auto& b = host.AddChip27();
     b.SetRegion(kFbc, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings));
+    // The second write of the other copy (before the reboot) is cut short.
+    zvfix::FaultSpec cut = zvfix::FaultSpec::PartialWrite(0x80).OnRegion(zvfix::kRegionBoardConfig2).Skip(1);
+    cut.count = -1;
+    b.faults = {cut};
     const auto devs = Discover(host);
     FbcTemplate(dir_ + "/Vx9FBC.dat", "1.2.0");
     const zvfix::Bytes running = zvfix::ReadRegion(hostDir_, 0, kFbc);
@@ -308,6 +312,16 @@ TEST_F(TableUpdate, BoardConfigOfChip27GoesToTheOtherCopyAndFlipsIt) {
     const zvfix::Bytes aux2 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionAuxStatus2);
     const zvfix::Bytes& active = (aux1[0] & 1) != 0 ? aux1 : aux2;
     EXPECT_EQ(active[5] & 0x01, 0x01);
+
+    // Again before the reboot: the copy marked to serve next is written
+    // again, so the records first name the serving copy, which a write cut
+    // short in the other leaves serving.
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_FAILED);
+    const zvfix::Bytes held1 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionAuxStatus1);
+    const zvfix::Bytes held2 = zvfix::ReadRegion(hostDir_, 0, zvfix::kRegionAuxStatus2);
+    ASSERT_NE(held1[0] & 1, held2[0] & 1);
+    EXPECT_EQ(((held1[0] & 1) != 0 ? held1 : held2)[5] & 0x01, 0) << "the torn copy serves";
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFbc), running);
 }
 
 // Every version part counts; the preload table follows the force option back,

@@ -210,6 +210,29 @@ TEST_F(FlashStatus, NvramWritesOnChip27GoToTheIdleCopyWhichServesAfterReboot) {
     EXPECT_EQ(CoreUpdateNVRam(&device_, nvram, 0), -1);
 }
 
+// The second write before the reboot goes to the copy the first one marked to
+// serve next. The records name the serving copy again first, so that a write
+// cut short there leaves the adapter served by a whole NVRAM.
+TEST_F(FlashStatus, ASecondNvramWriteCutShortLeavesTheServingCopyServing) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip27();
+    a.SetImageStatus(1, 1, 0, 0);
+    a.SetAuxImageStatus(1, 1, 0x00, 0, 0, 0x00);
+    a.faults = {{.op = "nvram_write", .kind = "partial", .skip = 1, .count = -1, .bytes = 0x40}};
+    Open(host);
+    std::vector<SD_UINT8> serving(512);
+    ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, serving), 0u);
+    ASSERT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0555), 0), 0);
+    EXPECT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0556), 0), CORE_FLASH_FAILED);
+
+    Close();
+    ASSERT_EQ(zvfix::Reboot(dir_), 0);
+    Reopen();
+    std::vector<SD_UINT8> read(512);
+    ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
+    EXPECT_EQ(read, serving) << "served from the copy the write was cut short in";
+}
+
 // The board configuration and the NVRAM/VPD may serve from different copies:
 // an NVRAM write goes to the idle copy of the NVRAM/VPD component, and the
 // auxiliary records then name that copy while the board configuration keeps

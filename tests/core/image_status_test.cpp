@@ -252,4 +252,80 @@ TEST(AuxImageStatusFlip, EqualMasksDecideByGenerationAndErasedRecordsBecomeValid
     EXPECT_EQ(std::tuple(out.ActiveVpdNvram, out.ActiveBoardConfig, out.ToolID), std::tuple(2, 1, 9));
 }
 
+// A run before the reboot holds the records on what runs before it rewrites
+// the set they mark to start from next: what the boot rule then picks, and
+// what each record keeps.
+TEST(ImageStatusHold, TheRunningSetDecidesAtEveryStepAndTheOtherKeepsItsGeneration) {
+    constexpr SD_UINT32 sig = IMAGE_STATUS_SIGNATURE_27;
+    const auto boots = [](const Record& p, const Record& s) {
+        ACTIVE_REGIONS out{};
+        CoreDecideFlashActiveRegions(p, s, {}, {}, 27, &out);
+        return int{out.ActiveGlobalRegions};
+    };
+    // Marked for set 2 by a complete run: set 1 takes the next generation,
+    // so that it decides with the other bit still set (a cut between the writes).
+    Record p = make_record(0, 5, sig), s = make_record(1, 6, sig);
+    ASSERT_TRUE(CoreBuildImageStatusHold(p, s, 27, 1));
+    EXPECT_EQ(std::tuple(p[0] & 1, CoreGetImageStatusGenerationNumber(p), s[0] & 1, CoreGetImageStatusGenerationNumber(s)),
+              std::tuple(1, 7, 0, 6));
+    EXPECT_TRUE(CoreIsImageStatusRegionValid(p, sig) && CoreIsImageStatusRegionValid(s, sig));
+    EXPECT_EQ(boots(p, make_record(1, 6, sig)), 1) << "only the running set's record written";
+
+    // Already on the running set: nothing changes.
+    const Record before = p;
+    EXPECT_FALSE(CoreBuildImageStatusHold(p, s, 27, 1));
+    EXPECT_EQ(p, before);
+
+    // The running set's record erased by a cut: rebuilt as a record of its
+    // own from its partner, then active; the secondary running works alike.
+    Record e = erased(), t = make_record(1, 9, sig, 0, 7);
+    ASSERT_TRUE(CoreBuildImageStatusHold(e, t, 27, 1));
+    EXPECT_EQ(std::tuple(boots(e, t), CoreGetImageStatusGenerationNumber(e), CoreGetImageStatusToolId(e)),
+              std::tuple(1, 10, 7));
+    Record q = make_record(1, 3, sig), r = erased();
+    ASSERT_TRUE(CoreBuildImageStatusHold(q, r, 27, 2));
+    EXPECT_EQ(std::tuple(boots(q, r), q[0] & 1, CoreGetImageStatusGenerationNumber(q)), std::tuple(2, 0, 3));
+    EXPECT_EQ(boots(make_record(1, 3, sig), r), 2) << "only the running set's record written";
+}
+
+TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
+    constexpr SD_UINT32 sig = AUX_IMAGE_STATUS_SIGNATURE;
+    const Record p = make_record(1, 7, IMAGE_STATUS_SIGNATURE_27), s = make_record(0, 6, IMAGE_STATUS_SIGNATURE_27);
+    const auto served = [&](const Record& a, const Record& b, const Record& gp, const Record& gs) {
+        ACTIVE_REGIONS out{};
+        CoreDecideFlashActiveRegions(gp, gs, a, b, 27, &out);
+        return std::tuple(int{out.ActiveBoardConfig}, int{out.ActiveVpdNvram});
+    };
+    struct Case {
+        const char* what;
+        Record first, second, gp, gs;
+        int decides;                  // the record written first
+        Record heldFirst, heldSecond;
+    };
+    const Case cases[] = {
+        {"the last flip is undone: its active bit moves back", make_record(0, 4, sig, 0x02, 9),
+         make_record(1, 5, sig, 0x03, 9), p, s, 1, make_record(1, 4, sig, 0x02, 9), make_record(0, 5, sig, 0x03, 9)},
+        {"both name the copy written: the deciding one names the serving copy", make_record(0, 4, sig, 0x03, 9),
+         make_record(1, 5, sig, 0x03, 9), p, s, 2, make_record(0, 4, sig, 0x03, 9), make_record(1, 5, sig, 0x02, 9)},
+        {"neither decides: the newer takes the decision, the rest where it served", make_record(0, 4, sig, 0x00, 9),
+         make_record(0, 5, sig, 0x00, 9), make_record(0, 5, IMAGE_STATUS_SIGNATURE_27),
+         make_record(0, 6, IMAGE_STATUS_SIGNATURE_27), 2, make_record(0, 4, sig, 0x00, 9),
+         make_record(1, 5, sig, 0x0E, 9)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Record first = c.first, second = c.second;
+        const int vpdBefore = std::get<1>(served(first, second, c.gp, c.gs));
+        EXPECT_EQ(CoreBuildAuxImageStatusHold(first, second, c.gp, c.gs, AUX_COMPONENT_BOARD_CONFIG, 1), c.decides);
+        EXPECT_EQ(first, c.heldFirst);
+        EXPECT_EQ(second, c.heldSecond);
+        EXPECT_EQ(served(first, second, c.gp, c.gs), std::tuple(1, vpdBefore));
+        // A cut after the first write leaves the serving copy serving too.
+        const Record& untouched = c.decides == 1 ? c.second : c.first;
+        EXPECT_EQ(std::get<0>(c.decides == 1 ? served(first, untouched, c.gp, c.gs) : served(untouched, second, c.gp, c.gs)), 1);
+        // Held already: nothing more.
+        EXPECT_EQ(CoreBuildAuxImageStatusHold(first, second, c.gp, c.gs, AUX_COMPONENT_BOARD_CONFIG, 1), 0);
+    }
+}
+
 }  // namespace
