@@ -70,6 +70,10 @@ SD_UINT32 DorneBootSet(const DorneImageSets& sets) {
     return regions.ActiveGlobalRegions == 2 ? 2 : 1;
 }
 
+bool DornePrimaryBootsByMask(const DorneImageSets& sets) {
+    return DorneBootState(sets.primary).mask == 1 && DorneBootState(sets.secondary).mask == 0;
+}
+
 std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> DornePrepareRecord(const DorneStatusRecord& record,
                                                                  const DorneStatusRecord& partner, bool active,
                                                                  SD_UINT16 generation) {
@@ -114,7 +118,7 @@ DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets) {
 bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) {
     const DorneSetState p = DorneBootState(sets.primary);
     const DorneSetState s = DorneBootState(sets.secondary);
-    if (p.mask == 1 && s.mask == 0) {
+    if (DornePrimaryBootsByMask(sets)) {
         // The primary set boots already; only a secondary record that reads
         // but does not hold (torn by a cut) is written, one generation
         // behind, as a switch from the secondary leaves it. The primary's

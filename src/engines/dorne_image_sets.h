@@ -41,6 +41,9 @@ void DorneReadImageSets(SDMDevice* pDevice, const SDMOptRomLayoutCopy& layout, D
 DorneSetState DorneBootState(const DorneStatusRecord& record);
 // The set the adapter boots from these records: 1 or 2.
 SD_UINT32 DorneBootSet(const DorneImageSets& sets);
+// The primary set boots by its mask alone (masks 1/0; an unread or invalid
+// record counts as mask 0).
+bool DornePrimaryBootsByMask(const DorneImageSets& sets);
 
 // The records to write, in memory; each 16 bytes with its checksum.
 struct DorneRecordPlan {

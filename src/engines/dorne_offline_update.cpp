@@ -135,6 +135,9 @@ bool PrepareOffline(SDMDevice* pDevice, const char* file, DorneMessage& msg, Off
     vin.layout = &r.layout;
     vin.imageSet = REGION_SET_PRIMARY;
     vin.allRegions = g_ptrOptionROMRequest != nullptr && g_ptrOptionROMRequest->Region == OPTROM_REGION_ALL;
+    // Only where the primary boots already is the set written in place; where
+    // the records switch to it, it must be complete.
+    vin.inPlace = DornePrimaryBootsByMask(r.sets);
     const EngineValidationResult checked = DorneValidateImage(vin, &r.valid, msg);
     *status = checked.status;
     // Not ready, or nothing to write.

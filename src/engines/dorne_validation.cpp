@@ -29,8 +29,10 @@ SD_INT32 Chain(const DorneValidationInput& in, DorneValidated* out) {
     out->cardType = ILT_TorviCardTypeList_GetMyCardTypeFromCardList(in.image, in.ssdid, in.ssvid);
     if (out->cardType == CARD_TYPE_NONE) return ENGINE_VALIDATION_NO_CARD_TYPE;
     // The image as one set for this adapter, before any component is read or combined.
+    const std::span<const SD_UINT32> needs =
+        in.inPlace ? std::span<const SD_UINT32>() : std::span<const SD_UINT32>(IMAGE_SET_NEEDS_DORNE);
     if (const int st = ValidateImageSetAsWhole(in.image, out->cardType, chipRev, in.layout->Regions,
-                                               {IMAGE_SET_NEEDS_DORNE, DorneWritesType});
+                                               {needs, DorneWritesType});
         st != 0)
         return st;
 

@@ -24,6 +24,9 @@ struct DorneValidationInput {
     const SDMOptRomLayoutCopy* layout = nullptr;
     SD_UINT32 imageSet = 1;                    // the set that will be written
     bool allRegions = true;                    // the image-update request names every region
+    // The set is rewritten in place and keeps booting: a component the image
+    // has no entry for stays as it is on flash, so none is needed from it.
+    bool inPlace = false;
 };
 
 struct DorneValidated {

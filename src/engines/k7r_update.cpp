@@ -56,17 +56,17 @@ SD_INT32 write_through(SDMDevice* pDevice, std::span<const SD_UINT8> pBuffer, SD
 
 // The rev-0x54 firmware entry may be longer than the flash region that holds
 // it: only the region's size of it is written. Every other entry must fit.
-// Only padding is cut off, erased (all 0xFF) or zeroed (all 0x00): a tail
-// holding data would leave a truncated firmware on flash under a successful
-// update, so that entry stays too long and the plan is refused.
+// Only padding is cut off: zeroed or erased bytes in any mix (zeros then 0xFF
+// is the usual fill). A tail holding any other byte is data; cutting it would
+// leave a truncated firmware on flash under a successful update, so that
+// entry stays too long and the plan is refused.
 void cut_firmware_to_region(std::span<const SD_UINT8> combined, std::span<CnaPlannedWrite> plan) {
     for (CnaPlannedWrite& w : plan) {
         if (w.region != CNA_REGION_K7R_FW_REV54 || w.length <= w.layoutSize) continue;
         if (std::uint64_t{w.offset} + w.length > combined.size()) continue;
         const auto tail = combined.subspan(std::size_t{w.offset} + w.layoutSize, w.length - w.layoutSize);
-        const SD_UINT8 pad = tail.front();
-        const bool padding = (pad == 0x00 || pad == 0xFF) &&
-                             std::all_of(tail.begin(), tail.end(), [pad](SD_UINT8 b) { return b == pad; });
+        const bool padding =
+            std::all_of(tail.begin(), tail.end(), [](SD_UINT8 b) { return b == 0x00 || b == 0xFF; });
         if (!padding) {
             VORNLogMessage(VORN_MSG_DEBUG, "Region 0x%x: 0x%x bytes past the flash region hold data; not cut",
                            w.region, w.length - w.layoutSize);

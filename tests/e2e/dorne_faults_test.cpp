@@ -261,7 +261,14 @@ TEST_F(DorneFaults, AnImageThatIsNoCompleteSetFailsValidationAndLeavesEveryFlash
             SCOPED_TRACE(std::string(v.name) + (offline ? " off line" : " on line"));
             host = zvfix::HostBuilder();
             if (offline) host.libraryVersion = "v6.03 build12";
-            AddAdapter(1, 7, 0, 3);
+            // Off line the records must switch to the primary set: with it
+            // booting already the set is written in place, and an image that
+            // lacks the firmware leaves the one on flash.
+            if (offline) {
+                AddAdapter(0, 3, 1, 7);
+            } else {
+                AddAdapter(1, 7, 0, 3);
+            }
             zvtest::TempDir dir;
             Install(zvfix::BuildMultibootImage(v.spec), dir.Path());
             const Bytes before = zvfix::ReadFlash(dir.Path(), 0);

@@ -256,4 +256,50 @@ TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
     EXPECT_EQ(Region(0x95), records);
 }
 
+// Off line with the primary set booting (masks 1/0) the set is rewritten in
+// place: an image with boot code alone updates the boot code and leaves every
+// other component as it is, a complete update. Where the records would switch
+// to the primary set (masks 0/1) the same image is no complete set.
+TEST_F(DorneUpdate, OfflineInPlaceImageWithBootCodeAloneUpdatesTheBootCode) {
+    zvfix::MultibootImageSpec spec = DemoSpec();
+    std::erase_if(spec.components, [](const zvfix::MbiComponent& c) { return c.region != 0x07; });
+    const Bytes image = zvfix::BuildMultibootImage(spec);
+    host.libraryVersion = "v6.03 build12";
+    AddAdapter(1, 7, 0, 3);
+    Install(image);
+    std::map<uint32_t, Bytes> before;
+    for (uint32_t code : kSet1) before[code] = Region(code);
+    const Bytes primaryRecord = Region(0x95), secondaryRecord = Region(0x96);
+
+    const zvtest::RunResult r = Run();
+    ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+    EXPECT_EQ(EngineStatus(r), 0) << r.debugLog;
+    EXPECT_TRUE(Has(r.outputFile, "Please wait...\nUpdating Adapter FC Boot Code... Success\n" +
+                                      VpdAndMemoLines(false) + kRebootNotice))
+        << r.outputFile;
+    EXPECT_TRUE(Has(r.out, "MCTP config enable: Update is complete.\n")) << r.out;
+    EXPECT_EQ(WrittenRegions(), Writes({0x07}, {}));
+    const Bytes boot = Region(0x07);
+    EXPECT_NE(boot, before[0x07]);
+    EXPECT_EQ(std::memcmp(boot.data() + spec.Component(0x07)->data.size(), "ZILT", 4), 0);
+    for (uint32_t code : kSet1) {
+        if (code != 0x07) {
+            EXPECT_EQ(Region(code), before[code]) << std::hex << code;
+        }
+    }
+    EXPECT_EQ(Region(0x95), primaryRecord);
+    EXPECT_EQ(Region(0x96), secondaryRecord);
+    ExpectRunsAfterReboot(1, kSet1);
+
+    host = zvfix::HostBuilder();
+    host.libraryVersion = "v6.03 build12";
+    AddAdapter(0, 3, 1, 7);
+    zvtest::TempDir dir;
+    Install(image, dir.Path());
+    const Bytes flash = zvfix::ReadFlash(dir.Path(), 0);
+    const zvtest::RunResult refused = Run(dir.Path());
+    EXPECT_EQ(EngineStatus(refused), 507);
+    zve2e::ExpectRefusedAsNoCompleteSet(refused, dir.Path(), flash);
+}
+
 }  // namespace

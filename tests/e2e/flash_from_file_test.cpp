@@ -40,23 +40,23 @@ std::string AsText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 class FlashFromFile : public zve2e::IsolatedTest {
 protected:
     // Every adapter of the host supported, under its chip text.
-    RunResult Run(const Bytes& file, std::vector<std::string> args) {
-        host.Write(hostDir.Path());
+    RunResult Run(const Bytes& file, std::vector<std::string> args, const std::string& dir = "") {
+        host.Write(dir.empty() ? hostDir.Path() : dir);
         inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
         inst.WriteFile(kFile, AsText(file));
-        return RunAgain(std::move(args));
+        return RunAgain(std::move(args), dir);
     }
 
     // A run over the host and files as earlier runs left them.
-    RunResult RunAgain(std::vector<std::string> args) {
+    RunResult RunAgain(std::vector<std::string> args, const std::string& dir = "") {
         zvtest::RunOptions o;
         o.args = std::move(args);
-        o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
+        o.env = {{"ZV_SIM_HOST", dir.empty() ? hostDir.Path() : dir}};
         return zvtest::RunProgram(inst, o);
     }
 
-    zvfix::AdapterSpec& AddChip25() {
-        zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
+    zvfix::AdapterSpec& AddChip25(int ports = 2) {
+        zvfix::AdapterSpec& a = host.AddChip25(0x2261, ports);
         a.subSystemId = 0x0289;
         a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, 4, 0, 0}}));
         return a;
@@ -99,16 +99,22 @@ TEST_F(FlashFromFile, AllWithAChip25ImageWritesEachChip25AdapterOnceAndNothingEl
 }
 
 // Adapters whose serial numbers cannot be read are two adapters all the same:
-// each is written, once.
+// each is written, once, two-port and four-port alike.
 TEST_F(FlashFromFile, AllWritesEachAdapterWithoutASerialNumberOnce) {
-    AddChip25().serial = "";
-    AddChip25().serial = "";
-    const RunResult r = Run(Chip25Image(), {"--vobi", "-b", "ALL", kFile});
-    EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
-    for (int adapter : {0, 1}) {
-        const std::vector<uint32_t> w = Written(hostDir.Path(), adapter);
-        EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1) << "adapter " << adapter;
-        EXPECT_EQ(Slice(zvfix::ReadRegion(hostDir.Path(), adapter, zvfix::kRegionMemo1), 20, 2), Bytes({6, 10}));
+    for (const int ports : {2, 4}) {
+        SCOPED_TRACE(std::to_string(ports) + " ports");
+        host = zvfix::HostBuilder();
+        zvtest::TempDir dir;
+        AddChip25(ports).serial = "";
+        AddChip25(ports).serial = "";
+        const RunResult r = Run(Chip25Image(), {"--vobi", "-b", "ALL", kFile}, dir.Path());
+        EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
+        for (int adapter : {0, 1}) {
+            const std::vector<uint32_t> w = Written(dir.Path(), adapter);
+            EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionMemo1), 1) << "adapter " << adapter;
+            EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1) << "adapter " << adapter;
+            EXPECT_EQ(Slice(zvfix::ReadRegion(dir.Path(), adapter, zvfix::kRegionMemo1), 20, 2), Bytes({6, 10}));
+        }
     }
 }
 

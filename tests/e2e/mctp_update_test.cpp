@@ -53,10 +53,10 @@ protected:
         return a;
     }
 
-    // A chip-type-25 two-port adapter with a preload table and an FC board
-    // configuration of version 1.0.0 and a memo block that says `mbi`.
-    zvfix::AdapterSpec& AddChip25(const zvfix::MemoBlockSpec& mbi) {
-        zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
+    // A chip-type-25 adapter (two ports unless asked) with a preload table and
+    // an FC board configuration of version 1.0.0 and a memo block that says `mbi`.
+    zvfix::AdapterSpec& AddChip25(const zvfix::MemoBlockSpec& mbi, int ports = 2) {
+        zvfix::AdapterSpec& a = host.AddChip25(0x2261, ports);
         a.subSystemId = kSsid25;
         a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock(mbi));
         a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
@@ -66,8 +66,8 @@ protected:
 
     // Writes the host, the adapter table (every adapter supported), flash.cfg
     // and the image file.
-    void Install(const std::vector<zvfix::FlashCfgRow>& rows) {
-        host.Write(hostDir.Path());
+    void Install(const std::vector<zvfix::FlashCfgRow>& rows, const std::string& dir = "") {
+        host.Write(dir.empty() ? hostDir.Path() : dir);
         inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
         inst.WriteFile("flash.cfg", zvfix::FlashCfg(rows));
         inst.WriteFile(kImage, zvfix::StandInImage());
@@ -227,31 +227,42 @@ TEST_F(MctpUpdate, MissingPreloadTemplateIsNoFailureAndTheMultibootStepRuns) {
 }
 
 // Two adapters whose serial numbers cannot be read: both are updated, each
-// once, and every line names the serial number as "N/A".
+// once, and every line names the serial number as "N/A". Four-port adapters
+// alike: each is one adapter, written once, from its own ports.
 TEST_F(MctpUpdate, AdaptersWithoutASerialNumberAreEachUpdatedOnce) {
-    AddChip25(Memo(6, 4, 0)).serial = "";
-    AddChip25(Memo(6, 4, 0)).serial = "";
-    Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)});
-    const Bytes image = zvfix::MakeDorneImage({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25, .cardType = 1});
-    inst.WriteFile(kImage, std::string(image.begin(), image.end()));
-    WriteFbcTemplate();
-    const Bytes before0 = zvfix::ReadFlash(hostDir.Path(), 0), before1 = zvfix::ReadFlash(hostDir.Path(), 1);
+    for (const int ports : {2, 4}) {
+        SCOPED_TRACE(std::to_string(ports) + " ports");
+        host = zvfix::HostBuilder();
+        zvtest::TempDir dir;
+        AddChip25(Memo(6, 4, 0), ports).serial = "";
+        AddChip25(Memo(6, 4, 0), ports).serial = "";
+        Install({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", kImage)}, dir.Path());
+        const Bytes image =
+            zvfix::MakeDorneImage({.deviceId = 0x2261, .ssvid = kVendor, .ssdid = kSsid25, .cardType = 1});
+        inst.WriteFile(kImage, std::string(image.begin(), image.end()));
+        WriteFbcTemplate();
+        const Bytes before0 = zvfix::ReadFlash(dir.Path(), 0), before1 = zvfix::ReadFlash(dir.Path(), 1);
 
-    RunResult r = Run({"-trace"});
-    EXPECT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
-    EXPECT_EQ(Count(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"), 2u)
-        << r.outputFile;
-    EXPECT_TRUE(Has(r.debugLog, "GetSerialNo: HBA 2 KV2692 ISP=0x19 serialNo=N/A\n")) << r.debugLog;
-    EXPECT_FALSE(Has(r.debugLog, "N/A-")) << r.debugLog;
-    // The same image, written once to each adapter.
-    std::vector<std::tuple<uint32_t, uint32_t, uint64_t>> writes[2];
-    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(hostDir.Path()))
-        if (e.op == "write" && e.adapter >= 0 && e.adapter < 2)
-            writes[e.adapter].emplace_back(e.region, e.offset, e.hash);
-    EXPECT_FALSE(writes[0].empty());
-    EXPECT_EQ(writes[0], writes[1]);
-    EXPECT_TRUE(zvfix::ReadFlash(hostDir.Path(), 0) != before0) << "adapter 0 not written";
-    EXPECT_TRUE(zvfix::ReadFlash(hostDir.Path(), 1) != before1) << "adapter 1 not written";
+        RunResult r = Run({"-trace"}, false, dir.Path());
+        EXPECT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
+        EXPECT_EQ(Count(r.outputFile, "HBA KV2692: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"),
+                  2u)
+            << r.outputFile;
+        EXPECT_TRUE(Has(r.debugLog, "GetSerialNo: HBA 2 KV2692 ISP=0x19 serialNo=N/A\n")) << r.debugLog;
+        EXPECT_FALSE(Has(r.debugLog, "N/A-")) << r.debugLog;
+        EXPECT_EQ(Count(r.outputFile, "Please wait...\n"), 2u) << r.outputFile;
+        // The same image, written once to each adapter: its memo block once.
+        std::vector<std::tuple<uint32_t, uint32_t, uint64_t>> writes[2];
+        for (const zvfix::JournalEntry& e : zvfix::ReadJournal(dir.Path()))
+            if (e.op == "write" && e.adapter >= 0 && e.adapter < 2)
+                writes[e.adapter].emplace_back(e.region, e.offset, e.hash);
+        EXPECT_FALSE(writes[0].empty());
+        EXPECT_EQ(writes[0], writes[1]);
+        for (const auto& w : writes)
+            EXPECT_EQ(std::count_if(w.begin(), w.end(), [](const auto& x) { return std::get<0>(x) == 0xDF; }), 1);
+        EXPECT_TRUE(zvfix::ReadFlash(dir.Path(), 0) != before0) << "adapter 0 not written";
+        EXPECT_TRUE(zvfix::ReadFlash(dir.Path(), 1) != before1) << "adapter 1 not written";
+    }
 }
 
 TEST_F(MctpUpdate, AFailedPreloadStepCountsTheAdapterAsFailedNotAsNotRequired) {

@@ -165,7 +165,7 @@ TEST_F(ConvergedEngine, K7RWritesTheRegionSizeOfALongerRevision54Firmware) {
         // A tail past the region that holds data is never cut off: the
         // firmware would reach the flash truncated. Refused, nothing written.
         zvfix::MultibootImageSpec withData = big;
-        withData.Component(0x74)->data.back() = 0x00;
+        withData.Component(0x74)->data.back() = 0x01;
         Adapter(Family::K7R);
         trace = true;
         EXPECT_EQ(Update(Family::K7R, zvfix::BuildMultibootImage(withData)), 34) << output;
@@ -194,9 +194,15 @@ TEST_F(ConvergedEngine, K7RCutsZeroedOrErasedPaddingButNeverData) {
         firmware.insert(firmware.end(), tail.begin(), tail.end());
         return std::make_pair(zvfix::BuildMultibootImage(spec), Bytes(firmware.begin(), firmware.begin() + 0x100000));
     };
-    for (const SD_UINT8 pad : {SD_UINT8{0x00}, SD_UINT8{0xFF}}) {
-        SCOPED_TRACE(static_cast<int>(pad));
-        const auto [bytes, expected] = image(Bytes(0x800, pad));
+    // Zeroed, erased, or both in either order.
+    const auto mixed = [](SD_UINT8 first, SD_UINT8 second) {
+        Bytes tail(0x800, first);
+        std::fill(tail.begin() + 0x300, tail.end(), second);
+        return tail;
+    };
+    for (const Bytes& tail : {Bytes(0x800, 0x00), Bytes(0x800, 0xFF), mixed(0x00, 0xFF), mixed(0xFF, 0x00)}) {
+        SCOPED_TRACE(static_cast<int>(tail.front()));
+        const auto [bytes, expected] = image(tail);
         Adapter(Family::K7R);
         ASSERT_EQ(Update(Family::K7R, bytes), 0) << output;
         EXPECT_EQ(regions, (std::vector<uint32_t>{0x07, 0x4F, 0x2E, 0x70, 0x72, 0x73, 0x74, 0x81}));
@@ -204,7 +210,9 @@ TEST_F(ConvergedEngine, K7RCutsZeroedOrErasedPaddingButNeverData) {
     }
     Bytes zeroedWithData(0x800, 0x00);
     zeroedWithData[0x400] = 0x01;
-    for (const Bytes& tail : {zeroedWithData, Bytes(0x800, 0x5A)}) {
+    Bytes mixedWithData = mixed(0x00, 0xFF);
+    mixedWithData[0x7FF] = 0x01;
+    for (const Bytes& tail : {zeroedWithData, mixedWithData, Bytes(0x800, 0x5A)}) {
         Adapter(Family::K7R);
         EXPECT_EQ(Update(Family::K7R, image(tail).first), 34) << output;
         EXPECT_TRUE(regions.empty());

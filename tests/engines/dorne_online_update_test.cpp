@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "engines/dorne_engine_support.h"
 #include "engines/dorne_offline_update.h"
@@ -130,13 +131,22 @@ TEST_F(DorneOnline, NvramIdsThatDisagreeWithTheBusAreRefused) {
 }
 
 // An image that is no complete set for the adapter is refused by the
-// validation both engines share, before the session and any write.
+// validation both engines share, before the session and any write. Off line
+// with the primary set booting already (masks 1/0) the set is rewritten in
+// place, so an image that merely lacks a component is no broken set there.
 TEST_F(DorneOnline, BothEnginesRefuseAnImageThatIsNoCompleteSetBeforeAnyWrite) {
     const zvfix::MultibootImageSpec good = zvfix::DorneImageSpec({0x2261, 0x1A77, 0x0289, 1});
-    for (const bool online : {true, false}) {
+    // No entry for boot code or RISC firmware (one for region 0 is never written).
+    const auto lacking = [](zvfix::MbiVariant v) {
+        return v.spec.Component(0x07) == nullptr || v.spec.Component(0x01) == nullptr;
+    };
+    for (const auto& [online, primaryBoots] : {std::pair{true, true}, {false, false}, {false, true}}) {
+        zvfix::HostBuilder h = host;
+        if (!primaryBoots) h.adapters[0].SetImageStatus(0, 3, 1, 7);
         // One host for every variant: a refused image leaves it as it was.
-        ListsHost lists(host, Table());
+        ListsHost lists(h, Table());
         for (const zvfix::MbiVariant& v : zvfix::BrokenSetVariants(good, 25)) {
+            if (!online && primaryBoots && lacking(v)) continue;
             zvtest::PrepareEngineRun(image, zvfix::BuildMultibootImage(v.spec), OPTROM_REGION_ALL);
             const SD_INT32 status = online ? DorneOnlineFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1)
                                            : DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
@@ -147,6 +157,56 @@ TEST_F(DorneOnline, BothEnginesRefuseAnImageThatIsNoCompleteSetBeforeAnyWrite) {
                 << v.name << "\n" << output;
             EXPECT_FALSE(zvtest::Has(output, "Please wait")) << v.name;
             EXPECT_TRUE(Events(lists).empty()) << v.name;
+            freeUserOptionROMReq();
+        }
+    }
+}
+
+// Off line with the primary set booting (masks 1/0) the set is written in
+// place: an image without some components writes those it has and leaves the
+// others on flash as they were. Where the records switch to the primary set
+// (masks 0/1) such an image stays refused, nothing written.
+TEST_F(DorneOnline, OfflineInPlaceLeavesTheComponentsAnImageLacksOnFlash) {
+    const zvfix::MultibootImageSpec good = zvfix::DorneImageSpec({0x2261, 0x1A77, 0x0289, 1});
+    static constexpr uint32_t kSet1[] = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
+    const std::vector<std::vector<uint32_t>> keeps = {{0x07}, {0x9E, 0xE1, 0xD3, 0xD1, 0x66, 0x01},
+                                                      {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66}};
+    for (const std::vector<uint32_t>& keep : keeps) {
+        zvfix::MultibootImageSpec spec = good;
+        std::erase_if(spec.components, [&](const zvfix::MbiComponent& c) {
+            return std::find(keep.begin(), keep.end(), c.region) == keep.end();
+        });
+        SCOPED_TRACE(::testing::PrintToString(keep));
+        for (const bool primaryBoots : {true, false}) {
+            zvfix::HostBuilder h = host;
+            if (!primaryBoots) h.adapters[0].SetImageStatus(0, 3, 1, 7);
+            ListsHost lists(h, Table());
+            const std::string hostDir = lists.Dir() + "/host";
+            std::map<uint32_t, zvfix::Bytes> before;
+            for (const uint32_t code : kSet1) before[code] = zvfix::ReadRegion(hostDir, 0, code);
+            zvtest::PrepareEngineRun(image, zvfix::BuildMultibootImage(spec), OPTROM_REGION_ALL);
+            const SD_INT32 status = DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
+            const std::string output = zvtest::ReadFile(GetOutPutFile());
+            if (!primaryBoots) {
+                EXPECT_EQ(status, 507) << output;
+                EXPECT_TRUE(Events(lists).empty());
+                freeUserOptionROMReq();
+                continue;
+            }
+            EXPECT_EQ(status, DORNE_SUCCESS) << output;
+            std::vector<uint32_t> setWrites;
+            for (const auto& e : zvfix::ReadJournal(hostDir))
+                if (before.count(e.region) != 0) setWrites.push_back(e.region);
+            std::vector<uint32_t> expected;
+            for (const uint32_t code : kSet1)
+                if (std::find(keep.begin(), keep.end(), code) != keep.end()) expected.push_back(code);
+            EXPECT_EQ(setWrites, expected);
+            for (const uint32_t code : kSet1) {
+                if (std::find(keep.begin(), keep.end(), code) == keep.end()) {
+                    EXPECT_EQ(zvfix::ReadRegion(hostDir, 0, code), before[code]) << std::hex << code;
+                }
+            }
+            EXPECT_EQ(zvfix::ReadRegion(hostDir, 0, 0x95)[0], 1) << "the primary set still boots";
             freeUserOptionROMReq();
         }
     }

@@ -148,6 +148,40 @@ TEST_F(VrelEngine, NothingIsWrittenForAnotherRequestOrAnImageThatDoesNotFit) {
         EXPECT_TRUE(Has(output, "Validating Flash Image File... Incompatible flash image (Region size mismatched)!\n"))
             << output;
     }
+
+    // A component exactly as large as its region (the boot code and its
+    // expansion with the table after them) is written to the other set's
+    // copy; one byte more is refused before any write.
+    struct Fit {
+        uint16_t region;
+        uint32_t counterpart;
+        size_t room;
+    };
+    const size_t table = zvfix::MbiTableLength(Spec());
+    for (const Fit& f : {Fit{0x13, 0x107, 0x10000}, Fit{0xD2, 0x105, 0x10000}, Fit{0x07, 0x09, 0x40000 - table},
+                         Fit{0x11, 0x0A, 0x40000 - table}}) {
+        for (const size_t over : {0, 1}) {
+            SCOPED_TRACE(::testing::Message() << std::hex << f.region << " +" << over);
+            zvfix::MultibootImageSpec s = Spec();
+            Bytes& data = s.Component(f.region)->data;
+            data.resize(f.room + over, 0xA5);
+            const SD_INT32 status = Update(zvfix::BuildMultibootImage(s));
+            if (over != 0) {
+                EXPECT_EQ(status, 34);
+                EXPECT_TRUE(writes.empty());
+                continue;
+            }
+            EXPECT_EQ(status, VREL_SUCCESS_REBOOT) << output;
+            EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
+                                    [&f](const Write& w) { return w.region == f.counterpart; }),
+                      1);
+            // Copied as it is: every byte of the region is the component's.
+            if (f.region == 0xD2) {
+                EXPECT_TRUE(std::find(writes.begin(), writes.end(), Write{0x105, zvfix::JournalHash64(data)}) !=
+                            writes.end());
+            }
+        }
+    }
 }
 
 // An image that is no complete set for the adapter is refused by the
