@@ -1,7 +1,8 @@
 // Image-status and auxiliary records: whatever the flash held, a switch that
 // reports success leaves the requested set valid and active and the other
 // one inactive and sealed; a flip updates one record with only the requested
-// component changed; short records read as zero; checksums stay in bounds.
+// component changed; a hold leaves what runs deciding; short records read
+// as zero; checksums stay in bounds.
 //
 // Input (fixed layout, missing bytes read as erased 0xFF):
 //   0 flags (bit 0: activate set 2, bit 1: chip type 27), 1 component request,
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/active_regions.h"
 #include "core/image_status.h"
 #include "fuzz_support.h"
 
@@ -65,6 +67,47 @@ void CheckFlip(Bytes x, Bytes y, SD_UINT8 request, SD_UINT8 toolId, SD_UINT8 ser
     ZVFUZZ_CHECK(CoreGetImageStatusComponentsBitMap(upd) == expected);
 }
 
+// A hold leaves the running set deciding (and after its first write alone
+// too), and the switch built from the records as found is the same.
+void CheckHold(Bytes primary, Bytes secondary, int chipType, int running) {
+    const Bytes p0 = primary, s0 = secondary;
+    const auto boots = [chipType](const Bytes& p, const Bytes& s) {
+        ACTIVE_REGIONS r{};
+        CoreDecideFlashActiveRegions(p, s, {}, {}, chipType, &r);
+        return int{r.ActiveGlobalRegions};
+    };
+    if (!CoreBuildImageStatusHold(primary, secondary, chipType, running)) {
+        ZVFUZZ_CHECK(primary == p0 && secondary == s0);
+        return;
+    }
+    ZVFUZZ_CHECK(boots(primary, secondary) == running);
+    // Unless the generation wrapped, the running set's record alone decides too.
+    const SD_UINT32 signature = chipType == 27 ? IMAGE_STATUS_SIGNATURE_27 : IMAGE_STATUS_SIGNATURE_25;
+    const Bytes& other = running == 1 ? s0 : p0;
+    const SD_UINT16 held = CoreGetImageStatusGenerationNumber(running == 1 ? primary : secondary);
+    if (!CoreIsImageStatusRegionValid(other, signature) || held > CoreGetImageStatusGenerationNumber(other))
+        ZVFUZZ_CHECK(boots(running == 1 ? primary : p0, running == 1 ? s0 : secondary) == running);
+}
+
+// An auxiliary hold serves the component from the running copy, decided by a valid record.
+void CheckAuxHold(Bytes x, Bytes y, const Bytes& primary, const Bytes& secondary, SD_UINT8 request, SD_UINT8 copy) {
+    ACTIVE_REGIONS before{}, after{};
+    CoreDecideFlashActiveRegions(primary, secondary, x, y, 27, &before);
+    const int decides = CoreBuildAuxImageStatusHold(x, y, primary, secondary, request, copy);
+    CoreDecideFlashActiveRegions(primary, secondary, x, y, 27, &after);
+    const SD_UINT8 component = request == 0 ? AUX_COMPONENT_BOARD_CONFIG : static_cast<SD_UINT8>(request & -request);
+    if (decides == 0 || component > AUX_COMPONENT_NPIV_23) return;
+    ZVFUZZ_CHECK(decides == 1 || decides == 2);
+    ZVFUZZ_CHECK(CoreIsImageStatusRegionValid(decides == 1 ? x : y, AUX_IMAGE_STATUS_SIGNATURE));
+    const SD_UINT8 served[4][2] = {{before.ActiveBoardConfig, after.ActiveBoardConfig},
+                                   {before.ActiveVpdNvram, after.ActiveVpdNvram},
+                                   {before.ActiveNpivConfig01, after.ActiveNpivConfig01},
+                                   {before.ActiveNpivConfig23, after.ActiveNpivConfig23}};
+    for (int i = 0; i < 4; ++i) {
+        if ((1 << i) == component) ZVFUZZ_CHECK(served[i][1] == copy);
+    }
+}
+
 void CheckShort(const Bytes& record, size_t n) {
     const Bytes cut(record.begin(), record.begin() + static_cast<long>(n));   // exact size on the heap
     ZVFUZZ_CHECK((CoreGetImageStatusSignature(cut) | CoreGetImageStatusGenerationNumber(cut) |
@@ -100,6 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Bytes aux1 = Take(data, size, 38, 16), aux2 = Take(data, size, 54, 16);
     CheckSwitch(primary, secondary, chipType, set);
     CheckFlip(aux1, aux2, head[1], head[2], static_cast<SD_UINT8>(head[4] % 3));
+    CheckHold(primary, secondary, chipType, set);
+    CheckAuxHold(aux1, aux2, primary, secondary, head[1], static_cast<SD_UINT8>(1 + (head[2] & 1)));
     CheckShort(primary, head[3] % IMAGE_STATUS_RECORD_SIZE);
     CheckChecksum(size > 70 ? Bytes(data + 70, data + size) : Bytes{}, head[4], head[5]);
     return 0;
