@@ -1,7 +1,8 @@
 // Copies of single-copy tables kept on the host: a file's bytes are taken as a
 // copy only when they are exactly what the writer makes of that data for that
 // adapter (or a whole copy of the older format, for an adapter keyed by its
-// serial number), never read past, another adapter's copy is told apart, and
+// serial number), never read past, another adapter's copy is told apart (a
+// copy is the adapter's when it names one of its names exactly), and
 // a copy's file name never leaves its directory.
 //
 // Input: a byte of region code, a byte whose low bit picks the owner's kind
@@ -37,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ZVFUZZ_CHECK(DecodeTableCopy(again, owner, region, file.size(), &table) == TableCopyDecode::Ok && table == file);
         const TableCopyOwner other{owner.kind, owner.id + "0"};
         ZVFUZZ_CHECK(DecodeTableCopy(again, other, region, file.size(), &table) == TableCopyDecode::OtherOwner);
+        // Looked for under any of an adapter's names, the copy is its own
+        // when the header names one of them exactly, wherever it stands.
+        const TableCopyOwner names[] = {other, owner};
+        ZVFUZZ_CHECK(DecodeTableCopy(again, other, names, region, file.size(), &table) == TableCopyDecode::Ok &&
+                     table == file);
+        ZVFUZZ_CHECK(DecodeTableCopy(again, owner, std::span<const TableCopyOwner>(names, 1), region, file.size(),
+                                     &table) == TableCopyDecode::OtherOwner);
     }
 
     const std::string name = TableCopyFileName(owner, region);

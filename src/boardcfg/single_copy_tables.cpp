@@ -11,6 +11,7 @@
 #include "frontend/adapter_entry_list.h"
 #include "frontend/hba_device_list.h"
 #include "frontend/output.h"
+#include "image/fc_vpd_update.h"
 
 namespace {
 
@@ -36,26 +37,46 @@ bool Covers(const BoardTemplate& tpl, std::size_t begin, std::size_t end) {
     return reached >= end;
 }
 
-// A copy kept of one table, read and checked.
+// A copy kept of one table, read and checked, and the name of its file.
 struct KeptCopy {
     const SingleCopyTable* table = nullptr;
+    TableCopyOwner name;
     std::vector<SD_UINT8> bytes;
 };
 
-// The copy of one table when there is one. False when it cannot be used (said).
-bool LoadKeptCopy(SDMDevice* device, const TableCopyOwner& owner, const SingleCopyTable& table, KeptCopy* out) {
+// "A and B", "A, B and C".
+std::string ListOfPaths(std::span<const TableCopyOwner* const> names, SD_UINT32 region) {
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
+        list += TableCopyPath(*names[i], region);
+    }
+    return list;
+}
+
+// The copy of one table kept for the adapter known by `owners`, when there
+// is one: `names` are those of its names that something has. False when it
+// cannot be used (said).
+bool LoadKeptCopy(SDMDevice* device, std::span<const TableCopyOwner> owners,
+                  std::span<const TableCopyOwner* const> names, const SingleCopyTable& table, KeptCopy* out) {
     FlashReadBuffer now;
     const SD_UINT32 read = ReadConfigTableRegion(device, table.region, &now);
     std::string why;
     TableCopyStatus st = TableCopyStatus::Refused;
     if (read != 0) {
         why = "the region cannot be read (error " + std::to_string(read) + ")";
-    } else {
-        st = LoadTableCopy(owner, table.region, now.Bytes().size(), &out->bytes, &why);
+    } else if (names.size() > 1) {
+        // The header holds no order: neither may be written over a later table.
+        why = "the copies " + ListOfPaths(names, table.region) + (names.size() == 2 ? " are both" : " are all") +
+              " kept under this adapter's names, and nothing tells which of them is the later";
+    } else if (!names.empty()) {
+        const TableCopyOwner& name = *names.front();
+        st = LoadTableCopy(name, owners, table.region, now.Bytes().size(), &out->bytes, &why);
         if (st == TableCopyStatus::Ok && !CfgTableIsValid(out->bytes, table.signature)) {
             st = TableCopyStatus::NotIntact;
-            why = "the copy " + TableCopyPath(owner, table.region) + " is not intact";
+            why = "the copy " + TableCopyPath(name, table.region) + " is not intact";
         }
+        out->name = name;
     }
     if (st == TableCopyStatus::Ok) {
         out->table = &table;
@@ -87,16 +108,52 @@ TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice) {
     return TableCopyOwnerOf(serial, std::span<const SD_UINT8, 8>(first->DevicePortProperty.WWN));
 }
 
-int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables) {
-    if (pDevice == nullptr) return -1;
+std::vector<TableCopyOwner> SingleCopyTableOwners(SDMDevice* pDevice) {
+    std::vector<TableCopyOwner> owners;
+    if (pDevice == nullptr) return owners;
     const TableCopyOwner owner = SingleCopyTableOwner(pDevice);
+    if (owner.kind != TableCopyOwnerKind::None) owners.push_back(owner);
+    const std::span<const SD_UINT8, 8> wwpn(GetFirstPortOnThisHBA(pDevice)->DevicePortProperty.WWN);
+    if (owner.kind == TableCopyOwnerKind::Serial) {
+        // Kept while the serial number could not be read.
+        if (TableCopyOwner byWwpn = TableCopyOwnerOf(nullptr, wwpn); byWwpn.kind == TableCopyOwnerKind::Wwpn) {
+            owners.push_back(std::move(byWwpn));
+        }
+        return owners;
+    }
+    // Kept while the serial number could be read: the VPD it was read from
+    // is still on the adapter's flash when only its running copy is torn.
+    for (const std::string& serial : FcVpdSerialNumbers(pDevice)) {
+        TableCopyOwner bySerial = TableCopyOwnerOf(serial.c_str(), wwpn);
+        const bool known = std::any_of(owners.begin(), owners.end(), [&](const TableCopyOwner& o) {
+            return o.kind == bySerial.kind && o.id == bySerial.id;
+        });
+        if (bySerial.kind == TableCopyOwnerKind::Serial && !known) owners.push_back(std::move(bySerial));
+    }
+    return owners;
+}
+
+int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables, SD_UINT32* failedRegion) {
+    if (failedRegion != nullptr) *failedRegion = 0;
+    if (pDevice == nullptr) return -1;
+    const auto failed = [failedRegion](SD_UINT32 region) {
+        if (failedRegion != nullptr && *failedRegion == 0) *failedRegion = region;
+    };
+    const std::vector<TableCopyOwner> owners = SingleCopyTableOwners(pDevice);
     std::vector<KeptCopy> kept;
     bool usable = true;
     for (const SingleCopyTable& table : tables) {
-        if (!TableCopyPresent(owner, table.region)) continue;
+        // Under every name the adapter has had: its serial number may have
+        // become readable, or unreadable, since the copy was kept.
+        std::vector<const TableCopyOwner*> names;
+        for (const TableCopyOwner& owner : owners) {
+            if (TableCopyPresent(owner, table.region)) names.push_back(&owner);
+        }
+        if (names.empty()) continue;
         KeptCopy copy;
-        if (!LoadKeptCopy(pDevice, owner, table, &copy)) {
+        if (!LoadKeptCopy(pDevice, owners, names, table, &copy)) {
             usable = false;
+            failed(table.region);
         } else if (copy.table != nullptr) {
             kept.push_back(std::move(copy));
         }
@@ -104,7 +161,7 @@ int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable
     if (!usable) return -1;
     for (const KeptCopy& copy : kept) {
         const SingleCopyTable& table = *copy.table;
-        const std::string path = TableCopyPath(owner, table.region);
+        const std::string path = TableCopyPath(copy.name, table.region);
         scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished; the table is "
                   "written back from the copy %s.",
                   ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, path.c_str());
@@ -113,9 +170,10 @@ int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable
             scfxPrint("HBA %s (instance %d): The %s (region 0x%X) could not be written back (error %ld); the copy %s is "
                       "kept for the next run!",
                       ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, st, path.c_str());
+            failed(table.region);
             return -1;
         }
-        RemoveTableCopy(owner, table.region);
+        RemoveTableCopy(copy.name, table.region);
     }
     return 0;
 }

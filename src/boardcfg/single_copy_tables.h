@@ -23,17 +23,31 @@ struct SingleCopyTable {
 };
 
 // Whose copies the port's are: its adapter's serial number, or when that is
-// unknown the WWPN of the adapter's first port in the device list.
+// unknown the WWPN of the adapter's first port in the device list. A copy
+// is kept by this name.
 TableCopyOwner SingleCopyTableOwner(const SDMDevice* pDevice);
 
-// Writes back every copy kept of these tables of the adapter. All are read
+// Every name the adapter's copies may have been kept by, since its serial
+// number may have become readable, or unreadable, after a copy was kept:
+// SingleCopyTableOwner first, then the WWPN of its first port when that is
+// a serial number, or, when it is the WWPN, each serial number that a sound
+// FC VPD copy on the adapter's flash holds (a torn running VPD is rebuilt
+// from it). Nothing is written.
+std::vector<TableCopyOwner> SingleCopyTableOwners(SDMDevice* pDevice);
+
+// Writes back every copy kept of these tables of the adapter, looked for
+// under each of its names (SingleCopyTableOwners); the header of a copy
+// decides whether it is this adapter's (it names one of them). All are read
 // and checked first: a copy that cannot be used (refused, not intact, kept
-// for another adapter, not a sound table) is said with the region and
-// nothing is written (-1). Then each is written to its region, read back and
-// only then removed; a write that fails is said and keeps its copy, and
-// those after it, for the next run (-1). 0 when nothing was kept or every
-// copy went back.
-int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables);
+// for another adapter, not a sound table, or kept under two of the
+// adapter's names, when nothing tells which is the later) is said with the
+// region and nothing is written (-1, the first such table's region in
+// *failedRegion when given). Then each is written to its region, read back
+// and only then its file removed; a write that fails is said and keeps its
+// copy, and those after it, for the next run (-1, that table's region).
+// 0 when nothing was kept or every copy went back.
+int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable> tables,
+                             SD_UINT32* failedRegion = nullptr);
 
 // Whether the template names every byte of the table it makes over `region`
 // (the region's bytes): the table's length and, for the FC board

@@ -174,6 +174,12 @@ std::vector<SD_UINT8> EncodeTableCopy(const TableCopyOwner& owner, SD_UINT32 reg
 
 TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyOwner& owner, SD_UINT32 region,
                                 std::size_t size, std::vector<SD_UINT8>* data) {
+    return DecodeTableCopy(file, owner, std::span<const TableCopyOwner>(&owner, 1), region, size, data);
+}
+
+TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyOwner& name,
+                                std::span<const TableCopyOwner> adapter, SD_UINT32 region, std::size_t size,
+                                std::vector<SD_UINT8>* data) {
     constexpr TableCopyDecode kNot = TableCopyDecode::NotIntact;
     if (data == nullptr || size > TBLCOPY_MAX_DATA || file.size() < TBLCOPY_V1_HEADER_SIZE) return kNot;
     const SD_UINT32 format = GetLE32(file, 4);
@@ -186,7 +192,7 @@ TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyO
     const std::span<const SD_UINT8> body = file.subspan(header);
     if (format == 1) {
         // Kept by serial number only, with nothing but the name to say whose.
-        if (owner.kind != TableCopyOwnerKind::Serial || Fnv1a64(body) != h) return kNot;
+        if (name.kind != TableCopyOwnerKind::Serial || Fnv1a64(body) != h) return kNot;
         data->assign(body.begin(), body.end());
         return TableCopyDecode::Ok;
     }
@@ -200,9 +206,13 @@ TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyO
         std::any_of(idField.begin() + idLength, idField.end(), [](SD_UINT8 b) { return b != 0; })) {
         return kNot;
     }
-    const bool same = kind == static_cast<SD_UINT32>(owner.kind) && idLength == owner.id.size() &&
-                      std::memcmp(owner.id.data(), idField.data(), idLength) == 0;
-    if (!same) return TableCopyDecode::OtherOwner;
+    // Exactly one of the adapter's names: a serial number that only begins
+    // or ends like this one's is another adapter's.
+    const bool mine = std::any_of(adapter.begin(), adapter.end(), [&](const TableCopyOwner& owner) {
+        return kind == static_cast<SD_UINT32>(owner.kind) && idLength == owner.id.size() &&
+               std::memcmp(owner.id.data(), idField.data(), idLength) == 0;
+    });
+    if (!mine) return TableCopyDecode::OtherOwner;
     data->assign(body.begin(), body.end());
     return TableCopyDecode::Ok;
 }
@@ -250,16 +260,21 @@ int SaveTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::span<const
 
 TableCopyStatus LoadTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::size_t size,
                               std::vector<SD_UINT8>* data, std::string* why) {
+    return LoadTableCopy(owner, std::span<const TableCopyOwner>(&owner, 1), region, size, data, why);
+}
+
+TableCopyStatus LoadTableCopy(const TableCopyOwner& name, std::span<const TableCopyOwner> adapter, SD_UINT32 region,
+                              std::size_t size, std::vector<SD_UINT8>* data, std::string* why) {
     std::string scratch;
     std::string& reason = why != nullptr ? *why : scratch;
     reason.clear();
     if (data == nullptr) return TableCopyStatus::Missing;
-    const std::string name = TableCopyFileName(owner, region);
-    if (name.empty()) {
+    const std::string file = TableCopyFileName(name, region);
+    if (file.empty()) {
         reason = kNoOwner;
         return TableCopyStatus::Refused;
     }
-    const std::string path = std::string(TBLCOPY_DIR) + "/" + name;
+    const std::string path = std::string(TBLCOPY_DIR) + "/" + file;
     const int dir = OpenCopyDir(false, &reason);
     if (dir < 0) return reason.empty() ? TableCopyStatus::Missing : TableCopyStatus::Refused;
     ::close(dir);
@@ -291,7 +306,7 @@ TableCopyStatus LoadTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
         }
-        const TableCopyDecode decoded = got == bytes.size() ? DecodeTableCopy(bytes, owner, region, size, data)
+        const TableCopyDecode decoded = got == bytes.size() ? DecodeTableCopy(bytes, name, adapter, region, size, data)
                                                             : TableCopyDecode::NotIntact;
         if (decoded == TableCopyDecode::Ok) {
             result = TableCopyStatus::Ok;

@@ -60,9 +60,16 @@ std::string TableCopyPath(const TableCopyOwner& owner, SD_UINT32 region);
 std::vector<SD_UINT8> EncodeTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::span<const SD_UINT8> data);
 enum class TableCopyDecode { Ok, NotIntact, OtherOwner };
 // Ok with the data when the bytes are a whole copy of `region` of `size`
-// bytes for `owner`; OtherOwner for a whole copy that names another adapter.
-// A format-1 copy names no adapter: its file name, kept by serial number,
-// was its only key, and it is taken for a serial-number owner.
+// bytes that names one of `adapter` (everything the adapter is known by:
+// its serial number, its first port's WWPN), exactly, kind and name;
+// OtherOwner for a whole copy that names another adapter. `name` is the
+// owner the file is named by: a format-1 copy names no adapter, its file
+// name, kept by serial number, was its only key, and it is taken only at a
+// serial-number name.
+TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyOwner& name,
+                                std::span<const TableCopyOwner> adapter, SD_UINT32 region, std::size_t size,
+                                std::vector<SD_UINT8>* data);
+// The same for a copy named by `owner` and taken only for `owner`.
 TableCopyDecode DecodeTableCopy(std::span<const SD_UINT8> file, const TableCopyOwner& owner, SD_UINT32 region,
                                 std::size_t size, std::vector<SD_UINT8>* data);
 
@@ -73,8 +80,12 @@ int SaveTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::span<const
 // Whether anything has the copy's name (nothing is opened or read): a copy
 // that may need writing back, usable or not.
 bool TableCopyPresent(const TableCopyOwner& owner, SD_UINT32 region);
-// Reads the copy of `region` (`size` bytes) through the program's reader rule.
-// Anything but Ok and Missing comes with the reason in *why.
+// Reads the copy of `region` (`size` bytes) named by `name` through the
+// program's reader rule; it is used only when it names one of `adapter`
+// (DecodeTableCopy). Anything but Ok and Missing comes with the reason in *why.
+TableCopyStatus LoadTableCopy(const TableCopyOwner& name, std::span<const TableCopyOwner> adapter, SD_UINT32 region,
+                              std::size_t size, std::vector<SD_UINT8>* data, std::string* why);
+// The same for a copy named by `owner` and taken only for `owner`.
 TableCopyStatus LoadTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::size_t size,
                               std::vector<SD_UINT8>* data, std::string* why);
 // Removes the copy when there is one (nothing when the directory is refused).

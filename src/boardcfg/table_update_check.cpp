@@ -20,7 +20,9 @@ bool KeepsTablesOnce(SDMDevice* pDevice) {
 int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice) {
     if (!KeepsTablesOnce(pDevice)) return 0;
     const SingleCopyTable tables[] = {FWA_SINGLE_COPY, FBC_SINGLE_COPY};
-    return RollBackSingleCopyTables(pDevice, tables);
+    SD_UINT32 failed = 0;
+    if (RollBackSingleCopyTables(pDevice, tables, &failed) == 0) return 0;
+    return failed == FWA_SINGLE_COPY.region ? FWA_FAILED : FBC_FAILED;
 }
 
 int CheckSingleCopyTablesBeforeUpdate(SDMDevice* pDevice, const char* pFwPreloadFileName) {

@@ -8,9 +8,12 @@
 // Chip type 25 keeps its preload table and its FC board configuration once.
 // A copy of either still kept on the host means that its write may not have
 // finished: each is written back to its region and read back before it is
-// removed (boardcfg/single_copy_tables.h). 0 (also for other chip types and
-// virtual ports); -1 when a copy cannot be used or written back (said; the
-// adapter is to fail).
+// removed (boardcfg/single_copy_tables.h). Every command that writes such an
+// adapter calls it before its first write. 0 (also for other chip types and
+// virtual ports); when a copy cannot be used or written back (said; the
+// adapter is to fail, nothing written when the copy could not be used), the
+// status of the first such table: 350 the preload table, 360 the board
+// configuration.
 int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice);
 
 // Each table the update may rewrite (the preload table only when its template

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "boardcfg/table_update_check.h"
 #include "cli/adapter_prechecks.h"
 #include "cli/commands.h"
 #include "cli/flash_cfg.h"
@@ -47,16 +48,22 @@ std::string ModelOf(const SDMDevice* port) {
     return std::string(m, strnlen(m, sizeof port->DeviceNodeProperty.Model));
 }
 
-// Before the first write to the adapter: its FC VPDs judged, the image
-// checked as the update would and (chip type 25) its engine's session sought
-// while another process holds one (adapter_prechecks.h), then an FC VPD that a
-// cut write left damaged rebuilt from its intact other copy, with the
-// multiboot version the adapter carries. 0 when the update may go on; else
-// the adapter's status, its lines said.
+// Before the first write to the adapter: a table copy that a cut write left
+// on the host (chip type 25) written back as the MCTP update writes it back,
+// its FC VPDs judged, the image checked as the update would and (chip type
+// 25) its engine's session sought while another process holds one
+// (adapter_prechecks.h), then an FC VPD that a cut write left damaged rebuilt
+// from its intact other copy, with the multiboot version the adapter
+// carries. 0 when the update may go on; else the adapter's status, its lines
+// said.
 int PrepareAdapter(SDMDevice* port, const char* file, uint8_t portOption, SD_UINT16 disableReset) {
     // What the update refuses on its own (lockdown, driver, support) it
     // refuses before it writes anything; no VPD is rebuilt on such an adapter.
     if (CheckUpdateRefusal(port, portOption, false) != UPD_SUCCESS) return UPD_SUCCESS;
+    // A table copy still kept means its write may not have finished: it goes
+    // back before anything else is written to the adapter. One that cannot be
+    // used fails the adapter with nothing written (350 or 360, its lines said).
+    if (const int st = RollBackTableCopiesBeforeUpdate(port); st != 0) return st;
     AdapterPrecheckRequest request;
     request.imageFile = file;
     request.allPorts = portOption;

@@ -20,7 +20,10 @@ int DisplayAdapterFlashComponentsVersion(SDMDevice* port, int a, int b);
 // "-b": image update from a file, to the adapters the family option selects
 // (none without one): every port (0 when one succeeded, else 34) or one port
 // (the update dispatch's status, 19 when skipped, 161 when an FC VPD is left
-// damaged). Both take the host's update lock first (3 when it is held).
+// damaged, 350 or 360 when a table copy a cut write left on the host cannot
+// be used or written back). Both take the host's update lock first (3 when
+// it is held); a chip-type-25 adapter's table copies go back before anything
+// else is written to it.
 int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family, uint8_t portOption);  // cmd_flash_from_file.cpp
 int DoFlashUpdateAdapterPortFromFile(SDMDevice* port, const char* file, int mode, uint8_t family,
                                      uint8_t portOption, int a, int b);

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "boardcfg/table_update_check.h"
 #include "cli/flash_cfg.h"
 #include "core/core_log.h"
 #include "dispatch/update_dispatch.h"
@@ -35,6 +36,13 @@ int updateOptionROMAllHBAs(const char* /*ROMFileName*/, SD_INT32 AllPorts, SD_UI
         if (file->SubSysDeviceID[0] == '\0' || file->FileName[0] == '\0') {
             VORNLogMessage(VORN_MSG_WARNING, "Unable to find a matched entry for current adapter (HBA %u - %.32s)!",
                            port->DeviceNumber, model);
+            continue;
+        }
+        // A table copy that a cut write left (chip type 25) goes back before the
+        // adapter's versions are read, as in the MCTP update; one that cannot
+        // be used fails the port with nothing written.
+        if (RollBackTableCopiesBeforeUpdate(port) != 0) {
+            ++needed;
             continue;
         }
         BuildFlashCtrListFromHBA(port, hba.get());

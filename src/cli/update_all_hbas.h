@@ -5,7 +5,9 @@
 #include "mgmt/sd_types.h"
 
 // Needs flash.cfg read (BuildFlashCtrListFromFile). For every port of the
-// device list: its record and its own versions, the update policy, and the
+// device list: its record, a table copy a cut write left written back
+// (RollBackTableCopiesBeforeUpdate; one that cannot be used fails the port),
+// its own versions, the update policy, and the
 // record's image written through updateOptionROMSingleHBA where the policy
 // says so (0, 201 and 2 count as done). 0 all done, 2 none needed, 3 none
 // done, 4 some done, 9 no port, -1 memory exhausted; the summary goes to the

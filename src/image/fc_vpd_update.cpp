@@ -2,12 +2,14 @@
 // of a region damaged by a write cut short.
 #include "image/fc_vpd_update.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <utility>
 
 #include "core/active_regions.h"
 #include "core/oss_services.h"
+#include "frontend/hba_device_list.h"
 #include "frontend/output.h"
 #include "frontend/vpd.h"
 #include "image/region_sequences.h"
@@ -65,6 +67,27 @@ SD_UINT32 FcVpdOtherCopy(SD_UINT32 region) {
         if (region == b) return a;
     }
     return 0;
+}
+
+std::vector<std::string> FcVpdSerialNumbers(SDMDevice* pDevice) {
+    std::vector<std::string> serials;
+    if (pDevice == nullptr) return serials;
+    SDMOptRomLayoutCopy layout;
+    SD_UINT32 unused = 0;
+    if (GetOptionRomRegionLayout(pDevice, &layout, 0, &unused) != 0) return serials;
+    for (const auto& [primary, secondary] : kVpdCopies) {
+        for (const SD_UINT32 code : {primary, secondary}) {
+            std::vector<SD_UINT8> vpd;
+            // As long as the serial number the device list reads (GetSerialNo).
+            char serial[VORN_SERIAL_SIZE] = {};
+            if (!ReadFcVpd(pDevice, layout, code, &vpd) || !VpdIsSound(vpd) ||
+                getSerialNoFromVPD(vpd, std::span<char>(serial, sizeof serial)) != VPD_SUCCESS || serial[0] == '\0') {
+                continue;
+            }
+            if (std::find(serials.begin(), serials.end(), serial) == serials.end()) serials.emplace_back(serial);
+        }
+    }
+    return serials;
 }
 
 bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT8> source) {

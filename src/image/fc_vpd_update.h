@@ -6,6 +6,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/sdm_device.h"
@@ -49,6 +50,13 @@ SD_UINT32 FcVpdOtherCopy(SD_UINT32 region);
 // checksum byte aside, which an update rewrites) and erased (0xFF) from there
 // on. Blank (all erased) is such a copy; buffers of different sizes are not.
 bool IsCutShortCopyOf(std::span<const SD_UINT8> damaged, std::span<const SD_UINT8> source);
+
+// The serial numbers ("SN") that the adapter's sound FC VPD copies on flash
+// hold, each once, in the order of the regions (0x14, 0x10C, 0x16, 0x10E,
+// 0xD4, 0x110, 0xD6, 0x112, as the layout holds them). Nothing is written.
+// For an adapter whose serial number cannot be read through its running VPD
+// (torn by a write cut short, which the repair rebuilds from its other copy).
+std::vector<std::string> FcVpdSerialNumbers(SDMDevice* pDevice);
 
 // One FC VPD region to rebuild: its code, the function's other copy and
 // that copy's bytes as read.

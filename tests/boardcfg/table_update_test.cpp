@@ -498,6 +498,14 @@ TEST_F(TableUpdate, AnUnusableCopyIsNotUsedAndTheDamagedRegionIsNamed) {
              KeepCopy(a.serial, kFwa, sound);
              zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFwa, sound, "ZV00990000"));
          }, copy + " is refused: it was kept for another adapter"},
+        {"the copy of an adapter whose serial number this one's begins with", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFwa, sound, a.serial.substr(0, a.serial.size() - 1)));
+         }, copy + " is refused: it was kept for another adapter"},
+        {"the copy of an adapter whose serial number begins with this one's", [&] {
+             KeepCopy(a.serial, kFwa, sound);
+             zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFwa, sound, a.serial + "0"));
+         }, copy + " is refused: it was kept for another adapter"},
         {"another adapter's copy kept by its WWPN", [&] {
              KeepCopy(a.serial, kFwa, sound);
              zvfix::WriteBytes(path, zvfix::MakeTableCopyFile(kFwa, sound, a.serial, zvfix::kCopyOwnerWwpn));
@@ -740,6 +748,140 @@ TEST_F(TableUpdate, EveryPortOfAnAdapterWithoutASerialNumberNamesItsFirstPortsCo
     std::vector<std::string> expected = {first0, first0, first1, first1};
     if (names[0] != first0) std::swap(expected[0], expected[2]), std::swap(expected[1], expected[3]);
     EXPECT_EQ(names, expected);
+    CloneFreeVORNDeviceList();
+}
+
+// A torn board configuration that a template naming every byte of it (the
+// table and its SerDes table) repairs keeps no copy of its torn bytes: a
+// write that fails leaves no copy behind, and the next one repairs it.
+TEST_F(TableUpdate, ABoardConfigRepairedWholeByItsTemplateKeepsNoCopyOfItsTornBytes) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host, {2, 0, 0, 0});
+    const zvfix::Bytes whole = zvfix::MakeFcBoardConfig({2, 1, 0, 0}, kSsvid, kSsdid, kAdapterSettings, 0x1400, 0x400);
+    zvfix::Bytes torn = zvfix::MakeFcBoardConfig({2, 0, 0, 0}, kSsvid, kSsdid, kAdapterSettings, 0x10000, 0x400);
+    std::fill(torn.begin() + 64, torn.begin() + 0x1000, uint8_t{0xFF});
+    a.SetRegion(kFbc, torn);
+    a.faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(kFbc));
+    const auto devs = Discover(host);
+    zvfix::WriteTextFile(dir_ + "/Vx9FBC.dat", zvfix::WholeTableTemplate("CBF(", "2.1.0", whole).Text());
+    const auto noCopy = [&] {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(zvfix::kTableCopyDir, ec)) {
+            ADD_FAILURE() << "a copy was kept: " << e.path();
+        }
+    };
+
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_FAILED);
+    EXPECT_EQ(WritesTo(kFbc), 0u) << "the write failed";
+    noCopy();
+    EXPECT_EQ(UpdateAdapterFCBoardConfigFromFile(devs[0], "Vx9FBC.dat", 1, 8), FBC_UPDATED);
+    noCopy();
+    const zvfix::Bytes t = zvfix::ReadRegion(hostDir_, 0, kFbc);
+    EXPECT_EQ(Version(t), (std::vector<uint8_t>{2, 1, 0, 0}));
+    EXPECT_TRUE(SumsToZero(t));
+    EXPECT_TRUE(SumsToZero(t, 0x1200));
+    EXPECT_EQ(Output(), "HBA KV2692: Upgrading FBC version from 0.0.0 to 2.1.0: started\n"
+                        "HBA KV2692: Upgrading FBC version from 0.0.0 to 2.1.0: failed\n"
+                        "HBA KV2692: Upgrading FBC version from 0.0.0 to 2.1.0: started\n"
+                        "HBA KV2692: Upgrading FBC version from 0.0.0 to 2.1.0: completed\n");
+}
+
+// An adapter's serial number may become readable, or unreadable, between the
+// run that kept a copy and the next: the copy is looked for under each of
+// the adapter's names, and its header decides whether it is this adapter's.
+// Two copies of one table under two of its names are both refused: nothing
+// tells which is the later.
+TEST_F(TableUpdate, AKeptCopyIsLookedForUnderEveryNameOfItsAdapter) {
+    if (!Isolated()) GTEST_SKIP() << "the copies live in the private /var/lib of an isolated test process";
+    zvfix::HostBuilder host;
+    auto& a = Chip25(host, {2, 0, 0, 0});
+    auto& b = Chip25(host, {2, 0, 0, 0});
+    b.serial = "";
+    b.vpd.sn = "ZV00880000";
+    b.faults.push_back(zvfix::FaultSpec::Fail("vpd_read", 0x20000075));
+    const zvfix::Bytes fwa = a.regionData.at(kFwa);
+    zvfix::Bytes old = fwa;
+    old[0x300] = 0x24;
+    zvfix::FixTableChecksum(old);
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 4u);
+    ASSERT_EQ(BuildHBADevices(), 0);   // the front end's device list, where an adapter's first port is found
+    SDMDevice* const portA = devs[0];
+    SDMDevice* const portB = devs[2];
+    ASSERT_EQ(portB->DevicePortProperty.WWN[7], static_cast<uint8_t>(b.ports[0].portWwn));
+    const std::string wwpnA = zvfix::WwpnText(a.ports[0].portWwn), wwpnB = zvfix::WwpnText(b.ports[0].portWwn);
+    const SingleCopyTable tables[] = {FWA_SINGLE_COPY};
+    const auto place = [](const std::string& name, const zvfix::Bytes& file) {
+        ::mkdir(zvfix::kTableCopyDir, 0700);
+        const std::string path = zvfix::TableCopyPath(name, kFwa);
+        zvfix::WriteBytes(path, file);
+        ::chmod(path.c_str(), 0600);
+        return path;
+    };
+    const auto names = [](SDMDevice* port) {
+        std::vector<std::pair<TableCopyOwnerKind, std::string>> v;
+        for (const TableCopyOwner& o : SingleCopyTableOwners(port)) v.emplace_back(o.kind, o.id);
+        return v;
+    };
+    const std::string back = "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region 0x13) may not "
+                             "have finished; the table is written back from the copy ";
+
+    // The names: the serial number first when it reads, else the WWPN first
+    // and the serial number its VPD on flash holds.
+    using Names = std::vector<std::pair<TableCopyOwnerKind, std::string>>;
+    EXPECT_EQ(names(portA), (Names{{TableCopyOwnerKind::Serial, a.serial}, {TableCopyOwnerKind::Wwpn, wwpnA}}));
+    EXPECT_EQ(names(devs[1]), names(portA)) << "the first port's WWPN from either port";
+    EXPECT_EQ(names(portB), (Names{{TableCopyOwnerKind::Wwpn, wwpnB}, {TableCopyOwnerKind::Serial, "ZV00880000"}}));
+
+    // Kept by the WWPN while the serial number could not be read: found now that it reads.
+    std::string path = place(wwpnA, zvfix::MakeTableCopyFile(kFwa, old, wwpnA, zvfix::kCopyOwnerWwpn));
+    size_t seen = Output().size();
+    EXPECT_EQ(RollBackSingleCopyTables(portA, tables), 0);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), old);
+    EXPECT_FALSE(zvtest::FileExists(path)) << "the file used is removed";
+    EXPECT_EQ(Output().substr(seen), back + path + ".\n");
+
+    // Kept by the serial number while it could be read: found now that it does not.
+    path = place("ZV00880000", zvfix::MakeTableCopyFile(kFwa, old, "ZV00880000"));
+    seen = Output().size();
+    EXPECT_EQ(RollBackSingleCopyTables(portB, tables), 0);
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, kFwa), old);
+    EXPECT_FALSE(zvtest::FileExists(path));
+    EXPECT_EQ(Output().substr(seen), "HBA KV2692 (instance 2): An earlier write of the FWA preload table (region 0x13) "
+                                     "may not have finished; the table is written back from the copy " + path + ".\n");
+
+    // The header decides: another adapter's copy under this one's WWPN name,
+    // or one of the older format there (it only ever had serial-number names).
+    const size_t writes = WritesTo(kFwa);
+    const std::string fwaLine = "HBA KV2692 (instance 0): An earlier write of the FWA preload table (region 0x13) may not "
+                                "have finished and no intact copy of it is kept in /var/lib/tarvikolen; nothing was "
+                                "written to the adapter!\n";
+    for (const bool format1 : {false, true}) {
+        path = place(wwpnA, format1 ? zvfix::MakeFormat1TableCopyFile(kFwa, fwa)
+                                    : zvfix::MakeTableCopyFile(kFwa, fwa, wwpnB, zvfix::kCopyOwnerWwpn));
+        seen = Output().size();
+        EXPECT_EQ(RollBackSingleCopyTables(portA, tables), -1);
+        EXPECT_EQ(Output().substr(seen), "HBA KV2692 (instance 0): No table copy is used: the copy " + path +
+                                             (format1 ? " is not intact" : " is refused: it was kept for another adapter") +
+                                             ".\n" + fwaLine);
+        EXPECT_TRUE(zvtest::FileExists(path));
+        ::unlink(path.c_str());
+    }
+
+    // A copy under either name: neither is written, both stay.
+    const std::string bySerial = place(a.serial, zvfix::MakeTableCopyFile(kFwa, fwa, a.serial));
+    const std::string byWwpn = place(wwpnA, zvfix::MakeTableCopyFile(kFwa, fwa, wwpnA, zvfix::kCopyOwnerWwpn));
+    seen = Output().size();
+    SD_UINT32 failed = 0;
+    EXPECT_EQ(RollBackSingleCopyTables(portA, tables, &failed), -1);
+    EXPECT_EQ(failed, kFwa);
+    EXPECT_EQ(Output().substr(seen), "HBA KV2692 (instance 0): No table copy is used: the copies " + bySerial + " and " +
+                                         byWwpn + " are both kept under this adapter's names, and nothing tells which "
+                                         "of them is the later.\n" + fwaLine);
+    EXPECT_TRUE(zvtest::FileExists(bySerial) && zvtest::FileExists(byWwpn));
+    EXPECT_EQ(WritesTo(kFwa), writes) << "nothing written";
+    EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kFwa), old);
     CloneFreeVORNDeviceList();
 }
 

@@ -327,15 +327,145 @@ TEST_F(TornTables, ATemplateThatNamesTheWholeTableRepairsItWithoutACopy) {
     }
     EXPECT_TRUE(Copies().empty());
 
-    // A cut in the repair leaves it torn and no copy of it: the rerun repairs it again.
-    zvtest::TempDir cut;
-    CutRun(host, zvfix::PowerLossSpec::During(1, 64), cut.Path());
-    EXPECT_TRUE(Copies().empty());
-    const zvtest::RunResult again = RunOn(inst, cut.Path());
-    EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
-    for (uint32_t code : {0x13u, 0xBAu}) {
-        EXPECT_EQ(zvfix::ReadRegion(cut.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
+    // A cut in the repair, of the preload table (the run's first write) or of
+    // the board configuration (its second), leaves it torn and no copy of
+    // its torn bytes: the rerun repairs it again.
+    for (uint64_t write : {1, 2}) {
+        SCOPED_TRACE("cut in write " + std::to_string(write));
+        zvtest::TempDir cut;
+        CutRun(host, zvfix::PowerLossSpec::During(write, 64), cut.Path());
+        EXPECT_EQ(zve2e::Written(cut.Path()).back(), write == 1 ? 0x13u : 0xBAu);
+        EXPECT_TRUE(Copies().empty()) << "no copy of the torn bytes";
+        const zvtest::RunResult again = RunOn(inst, cut.Path());
+        EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+        EXPECT_FALSE(Has(again.outputFile, "may not have finished")) << again.outputFile;
+        for (uint32_t code : {0x13u, 0xBAu}) {
+            EXPECT_EQ(zvfix::ReadRegion(cut.Path(), 0, code), zvfix::ReadRegion(control.Path(), 0, code));
+        }
+        EXPECT_TRUE(Copies().empty());
     }
+}
+
+// A copy is named by the serial number, or by the first port's WWPN while
+// the serial number cannot be read (here: the VPDs the adapter runs from,
+// torn; the node property names no serial number either). Whichever name it
+// has, the next run finds it when the serial number has since become
+// readable (the VPDs whole again) or unreadable (torn; their other copies,
+// which the update rebuilds them from, still hold it), and writes it back.
+TEST_F(TornTables, AKeptCopyIsFoundUnderEitherNameItsAdapterHasHad) {
+    zvfix::HostBuilder host;
+    zvfix::AdapterSpec& a = AddAdapter(host);
+    a.serial = "";
+    a.vpd.sn = "ZV00770000";
+    zvtest::TempDir control;
+    host.Write(control.Path());
+    ASSERT_EQ(RunOn(inst, control.Path()).status, 1);
+    const Bytes sound = zvfix::ReadRegion(control.Path(), 0, 0x10C);
+    Bytes torn = sound;
+    std::fill(torn.begin() + 40, torn.end(), uint8_t{0xFF});   // from inside the part number on
+    const uint32_t running[] = {zvfix::VpdRegion(0, false), zvfix::VpdRegion(1, false)};
+    const std::string wwpnCopy = zvfix::TableCopyPath(zvfix::WwpnText(a.ports[0].portWwn), 0xBA);
+    const std::string serialCopy = zvfix::TableCopyPath("ZV00770000", 0xBA);
+    const std::string back = "HBA KV2692 (instance 0): An earlier write of the FBC board configuration (region 0xBA) "
+                             "may not have finished; the table is written back from the copy ";
+    {
+        SCOPED_TRACE("kept by the WWPN while the VPDs were torn, found once they are whole again");
+        zvfix::HostBuilder tornHost = host;
+        for (const uint32_t code : running) tornHost.adapters[0].SetRegion(code, torn);
+        zvtest::TempDir dir;
+        CutRun(tornHost, zvfix::PowerLossSpec::During(2, 64), dir.Path());
+        ASSERT_EQ(Copies(), (std::vector<std::string>{zvfix::WwpnText(a.ports[0].portWwn) + "-0xBA.copy"}));
+        for (const uint32_t code : running) zvfix::WriteRegion(dir.Path(), 0, code, sound);
+        const zvtest::RunResult again = RunOn(inst, dir.Path());
+        EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, back + wwpnCopy + ".\n")) << again.outputFile;
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0xBA), zvfix::ReadRegion(control.Path(), 0, 0xBA));
+        EXPECT_TRUE(Copies().empty());
+    }
+    {
+        SCOPED_TRACE("kept by the serial number, found while torn VPDs hide it");
+        zvtest::TempDir dir;
+        CutRun(host, zvfix::PowerLossSpec::During(2, 64), dir.Path());
+        ASSERT_EQ(Copies(), (std::vector<std::string>{"ZV00770000-0xBA.copy"}));
+        for (const uint32_t code : running) zvfix::WriteRegion(dir.Path(), 0, code, torn);
+        const zvtest::RunResult again = RunOn(inst, dir.Path());
+        EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, back + serialCopy + ".\n")) << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, "Rebuilding Adapter FC VPD region 0x14 from region 0x10C... Success\n"))
+            << again.outputFile;
+        EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0xBA), zvfix::ReadRegion(control.Path(), 0, 0xBA));
+        EXPECT_TRUE(Copies().empty());
+    }
+}
+
+// "-b" writes a chip-type-25 adapter too: a copy a cut MCTP run left (inside
+// its board-configuration write) goes back, is read back and removed before
+// anything else is written to the adapter, by the code the MCTP run uses;
+// the image set and the VPDs follow, and the board configuration is whole.
+TEST_F(TornTables, AnImageWrittenFromAFileWritesAKeptCopyBackFirst) {
+    zvfix::HostBuilder host;
+    const zvfix::AdapterSpec& a = AddAdapter(host);
+    const Bytes fbcBefore = a.regionData.at(zvfix::kRegionBoardConfig1);
+    zvtest::TempDir dir;
+    CutRun(host, zvfix::PowerLossSpec::During(2, 64), dir.Path());
+    ASSERT_NE(zvfix::ReadRegion(dir.Path(), 0, 0xBA), fbcBefore) << "torn";
+    const std::string path = zvfix::TableCopyPath(a.serial, 0xBA);
+    ASSERT_EQ(Copies(), (std::vector<std::string>{a.serial + "-0xBA.copy"}));
+    const Bytes fwaAfterCut = zvfix::ReadRegion(dir.Path(), 0, 0x13);
+    const size_t cutWrites = zvfix::ReadJournal(dir.Path()).size();
+
+    const zvtest::RunResult r = RunOn(inst, dir.Path(), {"--vobi", "-b", "0", "kv_mbi.bin"});
+    EXPECT_TRUE(r.status == 0 || r.status == 201) << r.status << r.out << r.outputFile;
+    EXPECT_TRUE(r.outputFile.starts_with("HBA KV2692 (instance 0): An earlier write of the FBC board configuration "
+                                         "(region 0xBA) may not have finished; the table is written back from the "
+                                         "copy " + path + ".\n"))
+        << r.outputFile;
+    const std::vector<uint32_t> written = zve2e::Written(dir.Path());
+    ASSERT_GT(written.size(), cutWrites + 1);
+    EXPECT_EQ(written[cutWrites], 0xBAu) << "the copy goes back first";
+    EXPECT_EQ(std::count(written.begin() + static_cast<long>(cutWrites), written.end(), 0xBAu), 1);
+    EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0xBA), fbcBefore);
+    EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x13), fwaAfterCut) << "no table step in -b";
+    EXPECT_TRUE(Copies().empty());
+
+    // After the reboot the table is the adapter's own, and the MCTP run takes it from its own version.
+    ASSERT_EQ(RebootTool(dir.Path()).status, 0);
+    EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0xBA), fbcBefore);
+    const zvtest::RunResult mctp = RunOn(inst, dir.Path());
+    EXPECT_TRUE(Has(mctp.outputFile, "HBA KV2692: Upgrading FBC version from 1.0.0 to 1.1.0: completed\n"))
+        << mctp.status << mctp.outputFile;
+    EXPECT_FALSE(Has(mctp.outputFile, "may not have finished")) << mctp.outputFile;
+}
+
+// A copy that cannot be used fails "-b" on its adapter as it fails the MCTP
+// run: the same lines, nothing written, the copy left for the administrator.
+TEST_F(TornTables, AnImageWrittenFromAFileFailsAnAdapterWhoseCopyCannotBeUsed) {
+    zvfix::HostBuilder host;
+    const zvfix::AdapterSpec& a = AddAdapter(host);
+    zvtest::TempDir dir;
+    host.Write(dir.Path());
+    const std::string path = zvfix::TableCopyPath(a.serial, 0xBA);
+    const Bytes other = zvfix::MakeTableCopyFile(0xBA, zvfix::ReadRegion(dir.Path(), 0, 0xBA), "ZV00990000");
+    PlaceCopy(path, other);
+    const auto on = [&](int instance) {
+        const std::string hba = "HBA KV2692 (instance " + std::to_string(instance) + "): ";
+        return hba + "No table copy is used: the copy " + path + " is refused: it was kept for another adapter.\n" +
+               hba + "An earlier write of the FBC board configuration (region 0xBA) may not have finished and no "
+                     "intact copy of it is kept in /var/lib/tarvikolen; nothing was written to the adapter!\n";
+    };
+
+    zvtest::RunResult r = RunOn(inst, dir.Path(), {"--vobi", "-b", "0", "kv_mbi.bin"});
+    EXPECT_EQ(r.status, 360 & 0xFF) << r.out << r.outputFile;   // the board configuration's status
+    EXPECT_EQ(r.outputFile, on(0));
+    EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(other.begin(), other.end()));
+
+    // Every port of the adapter: each fails the same way, as neither wrote it.
+    r = RunOn(inst, dir.Path(), {"--vobi", "-b", "ALL", "kv_mbi.bin"});
+    EXPECT_EQ(r.status, 34) << r.out << r.outputFile;
+    EXPECT_EQ(r.outputFile, on(0) + on(1));
+    EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(other.begin(), other.end()));
 }
 
 // The copy is on disk before its table's write: its bytes synced, then
