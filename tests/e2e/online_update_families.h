@@ -200,31 +200,30 @@ inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, 
     EXPECT_EQ(zvfix::ReadJournal(dir).size(), settled);
 }
 
-// The manifest of one complete set per image set: the running set as the
-// pristine host holds it (`before`), the other as `after` holds it.
-inline void WriteSetManifest(const Family& f, const std::string& before, const std::string& after,
-                             const std::string& path) {
-    const std::vector<uint32_t>& oldCodes = f.runningSet == 1 ? f.set1 : f.set2;
-    const std::vector<uint32_t>& newCodes = f.runningSet == 1 ? f.set2 : f.set1;
+// The manifest of both image sets as a host dir holds them.
+inline void WriteSetManifest(const Family& f, const std::string& dir, const std::string& path) {
     zvfix::BootManifest m;
-    for (size_t i = 0; i < oldCodes.size(); ++i) {
-        if (f.singleCopy.count(oldCodes[i]) != 0 || f.ownChoice.count(oldCodes[i]) != 0) continue;
-        ExpectRegion(m, f.runningSet, oldCodes[i], zvfix::ReadRegion(before, 0, oldCodes[i]));
-        ExpectRegion(m, 3 - f.runningSet, newCodes[i], zvfix::ReadRegion(after, 0, newCodes[i]));
+    for (const auto& [set, codes] : {std::pair{1, f.set1}, std::pair{2, f.set2}}) {
+        for (uint32_t code : codes) {
+            if (f.singleCopy.count(code) == 0 && f.ownChoice.count(code) == 0)
+                ExpectRegion(m, set, code, zvfix::ReadRegion(dir, 0, code));
+        }
     }
     m.Write(path);
 }
 
-// The image set both sets get from `after` (as ControlRun's `onlyNew`).
-inline void WriteNewSetManifest(const Family& f, const std::string& after, const std::string& path) {
-    const std::vector<uint32_t>& oldCodes = f.runningSet == 1 ? f.set1 : f.set2;
-    const std::vector<uint32_t>& newCodes = f.runningSet == 1 ? f.set2 : f.set1;
+// Either set as the one the records of a host dir name holds it (as
+// ControlRun's `onlyNew`).
+inline void WriteNewSetManifest(const Family& f, const std::string& dir, const std::string& path) {
+    const bool first = Active(zvfix::ReadRegion(dir, 0, zvfix::kRegionImageStatus1));
+    const std::vector<uint32_t>& named = first ? f.set1 : f.set2;
+    const std::vector<uint32_t>& other = first ? f.set2 : f.set1;
     zvfix::BootManifest m;
-    for (size_t i = 0; i < newCodes.size(); ++i) {
-        if (f.singleCopy.count(newCodes[i]) != 0 || f.ownChoice.count(newCodes[i]) != 0) continue;
-        const Bytes now = zvfix::ReadRegion(after, 0, newCodes[i]);
-        ExpectRegion(m, 3 - f.runningSet, newCodes[i], now);
-        ExpectRegion(m, f.runningSet, oldCodes[i], now);
+    for (size_t i = 0; i < named.size(); ++i) {
+        if (f.singleCopy.count(named[i]) != 0 || f.ownChoice.count(named[i]) != 0) continue;
+        const Bytes now = zvfix::ReadRegion(dir, 0, named[i]);
+        ExpectRegion(m, first ? 1 : 2, named[i], now);
+        ExpectRegion(m, first ? 2 : 1, other[i], now);
     }
     m.Write(path);
 }
@@ -338,6 +337,14 @@ inline Family Chip25(bool online, bool tables = false) {
         if (tables) WriteChip25TableTemplates(inst);
     };
     f.set1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
+    f.disable = [tables](zvtest::InstallDir& inst) {
+        zvfix::MultibootImageSpec s = Chip25ImageSpec();
+        *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 10, 7}, zvfix::kDorneRiscSupported, "ISP27xx");
+        *s.Component(0xE1) = zvfix::MbiComponent::Firmware(0xE1, {2, 1, 7}, 0, "MPI");
+        InstallChip25(inst, zvfix::BuildMultibootImage(s));
+        if (tables) WriteChip25TableTemplates(inst);
+        inst.WriteFile("package.cfg", "");
+    };
     f.set2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
     f.session = online;
     // Each region's own status (the off-line engine gives the PEP firmware the
