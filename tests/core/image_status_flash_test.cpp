@@ -59,6 +59,15 @@ protected:
         return CoreUpdateImageStatus(&device_, &regions, 0);
     }
     zvfix::Bytes Region(uint32_t code) const { return zvfix::ReadRegion(dir_, 0, code); }
+    // The NVRAM the first port is served after a reboot.
+    std::vector<SD_UINT8> NvramAfterReboot() {
+        Close();
+        EXPECT_EQ(zvfix::Reboot(dir_), 0);
+        Reopen();
+        std::vector<SD_UINT8> read(512);
+        EXPECT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
+        return read;
+    }
     int ActiveSetAfterReboot() {
         Close();
         EXPECT_EQ(zvfix::Reboot(dir_), 0);
@@ -197,12 +206,7 @@ TEST_F(FlashStatus, NvramWritesOnChip27GoToTheIdleCopyWhichServesAfterReboot) {
     ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
     EXPECT_EQ(flash.ActiveVpdNvram, 2);
 
-    Close();
-    ASSERT_EQ(zvfix::Reboot(dir_), 0);
-    Reopen();
-    std::vector<SD_UINT8> read(512);
-    ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
-    EXPECT_EQ(read, second);
+    EXPECT_EQ(NvramAfterReboot(), second);
 
     // A broken image is refused before anything is written.
     nvram[100] ^= 0x5A;
@@ -225,12 +229,7 @@ TEST_F(FlashStatus, ASecondNvramWriteCutShortLeavesTheServingCopyServing) {
     ASSERT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0555), 0), 0);
     EXPECT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0556), 0), CORE_FLASH_FAILED);
 
-    Close();
-    ASSERT_EQ(zvfix::Reboot(dir_), 0);
-    Reopen();
-    std::vector<SD_UINT8> read(512);
-    ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
-    EXPECT_EQ(read, serving) << "served from the copy the write was cut short in";
+    EXPECT_EQ(NvramAfterReboot(), serving) << "served from the copy the write was cut short in";
 }
 
 // The board configuration and the NVRAM/VPD may serve from different copies:
@@ -266,12 +265,7 @@ TEST_F(FlashStatus, NvramWritesFollowTheNvramCopyNotTheBoardConfigurations) {
         EXPECT_EQ((std::vector<int>{flash.ActiveVpdNvram, flash.ActiveBoardConfig}),
                   (std::vector<int>{idleNvram, board}));
 
-        Close();
-        ASSERT_EQ(zvfix::Reboot(dir_), 0);
-        Reopen();
-        std::vector<SD_UINT8> read(512);
-        ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, read), 0u);
-        EXPECT_EQ(read, nvram) << "the write was lost at the reboot";
+        EXPECT_EQ(NvramAfterReboot(), nvram) << "the write was lost at the reboot";
         SD_ACTIVE_REGIONS lib{};
         ASSERT_EQ(SDGetActiveRegions(device_.DeviceHandle, 0, &lib), 0u);
         EXPECT_EQ(lib.ActiveBoardConfig, board);

@@ -62,6 +62,12 @@ protected:
         zvfix::WriteBytes(path, file);
         ::chmod(path.c_str(), 0600);
     }
+    // Another adapter's copy of the board configuration, renamed to this adapter's name.
+    static std::string PlaceAnotherAdaptersCopy(const zvfix::AdapterSpec& a, const std::string& dir) {
+        const std::string path = zvfix::TableCopyPath(a.serial, 0xBA);
+        PlaceCopy(path, zvfix::MakeTableCopyFile(0xBA, zvfix::ReadRegion(dir, 0, 0xBA), "ZV00990000"));
+        return path;
+    }
     static std::vector<std::string> Copies() {
         std::vector<std::string> names;
         std::error_code ec;
@@ -244,9 +250,8 @@ TEST_F(TornTables, ACopyThatCannotBeUsedFailsTheAdapterBeforeAnythingIsWritten) 
     const zvfix::AdapterSpec& a = AddAdapter(host);
     zvtest::TempDir dir;
     host.Write(dir.Path());
-    const std::string path = zvfix::TableCopyPath(a.serial, 0xBA);
-    const Bytes other = zvfix::MakeTableCopyFile(0xBA, zvfix::ReadRegion(dir.Path(), 0, 0xBA), "ZV00990000");
-    PlaceCopy(path, other);
+    const std::string path = PlaceAnotherAdaptersCopy(a, dir.Path());
+    const std::string placed = zvtest::ReadFile(path);
 
     const zvtest::RunResult r = RunOn(inst, dir.Path());
     EXPECT_EQ(r.status, 3) << r.out << r.outputFile;
@@ -260,7 +265,7 @@ TEST_F(TornTables, ACopyThatCannotBeUsedFailsTheAdapterBeforeAnythingIsWritten) 
                                   "MCTP config enable: Failed.\n"))
         << r.outputFile;
     EXPECT_TRUE(zve2e::Written(dir.Path()).empty());
-    EXPECT_EQ(zvtest::ReadFile(path), std::string(other.begin(), other.end()));
+    EXPECT_EQ(zvtest::ReadFile(path), placed);
 }
 
 // An adapter whose serial number cannot be read keeps its copies by its
@@ -444,9 +449,8 @@ TEST_F(TornTables, AnImageWrittenFromAFileFailsAnAdapterWhoseCopyCannotBeUsed) {
     const zvfix::AdapterSpec& a = AddAdapter(host);
     zvtest::TempDir dir;
     host.Write(dir.Path());
-    const std::string path = zvfix::TableCopyPath(a.serial, 0xBA);
-    const Bytes other = zvfix::MakeTableCopyFile(0xBA, zvfix::ReadRegion(dir.Path(), 0, 0xBA), "ZV00990000");
-    PlaceCopy(path, other);
+    const std::string path = PlaceAnotherAdaptersCopy(a, dir.Path());
+    const std::string placed = zvtest::ReadFile(path);
     const auto on = [&](int instance) {
         const std::string hba = "HBA KV2692 (instance " + std::to_string(instance) + "): ";
         return hba + "No table copy is used: the copy " + path + " is refused: it was kept for another adapter.\n" +
@@ -458,14 +462,14 @@ TEST_F(TornTables, AnImageWrittenFromAFileFailsAnAdapterWhoseCopyCannotBeUsed) {
     EXPECT_EQ(r.status, 360 & 0xFF) << r.out << r.outputFile;   // the board configuration's status
     EXPECT_EQ(r.outputFile, on(0));
     EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
-    EXPECT_EQ(zvtest::ReadFile(path), std::string(other.begin(), other.end()));
+    EXPECT_EQ(zvtest::ReadFile(path), placed);
 
     // Every port of the adapter: each fails the same way, as neither wrote it.
     r = RunOn(inst, dir.Path(), {"--vobi", "-b", "ALL", "kv_mbi.bin"});
     EXPECT_EQ(r.status, 34) << r.out << r.outputFile;
     EXPECT_EQ(r.outputFile, on(0) + on(1));
     EXPECT_TRUE(zvfix::ReadJournal(dir.Path()).empty());
-    EXPECT_EQ(zvtest::ReadFile(path), std::string(other.begin(), other.end()));
+    EXPECT_EQ(zvtest::ReadFile(path), placed);
 }
 
 // The copy is on disk before its table's write: its bytes synced, then
