@@ -624,11 +624,10 @@ int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions
 
     FlashReadBuffer primaryRead;
     FlashReadBuffer secondaryRead;
-    if (!primaryRead.Allocate(IMAGE_STATUS_REGION_SIZE) || !secondaryRead.Allocate(IMAGE_STATUS_REGION_SIZE))
-        return CORE_FLASH_NO_MEMORY;
-    if (!read_whole(device, IMAGE_STATUS_REGION_PRIMARY, primaryRead) ||
-        !read_whole(device, IMAGE_STATUS_REGION_SECONDARY, secondaryRead))
-        return CORE_FLASH_FAILED;
+    if (const int st = read_pair(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY, primaryRead,
+                                 secondaryRead);
+        st != 0)
+        return st;
     const std::span<SD_UINT8> primary = primaryRead.Target();
     const std::span<SD_UINT8> secondary = secondaryRead.Target();
     take_found(found, primary, secondary);
@@ -658,11 +657,10 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
 
     FlashReadBuffer firstRead;
     FlashReadBuffer secondRead;
-    if (!firstRead.Allocate(IMAGE_STATUS_REGION_SIZE) || !secondRead.Allocate(IMAGE_STATUS_REGION_SIZE))
-        return CORE_FLASH_NO_MEMORY;
-    if (!read_whole(device, AUX_IMAGE_STATUS_REGION_FIRST, firstRead) ||
-        !read_whole(device, AUX_IMAGE_STATUS_REGION_SECOND, secondRead))
-        return CORE_FLASH_FAILED;
+    if (const int st =
+            read_pair(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND, firstRead, secondRead);
+        st != 0)
+        return st;
     const std::span<SD_UINT8> first = firstRead.Target();
     const std::span<SD_UINT8> second = secondRead.Target();
     take_found(found, first, second);

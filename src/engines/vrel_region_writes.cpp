@@ -201,11 +201,11 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
         }
         result_->auxStatusHeld = true;
     }
-    // Records held mean an earlier run since the start wrote this set whole,
-    // memo block last: it says the new version. Until this run writes its own
-    // block last, the set's block says what runs, so that a cut that leaves
-    // the new set starting from records or a board configuration not yet
-    // switched is updated again by the rerun, not called up to date.
+    // Records held mean an earlier run since the start wrote this set, its
+    // memo block last: the block may say the new version. Until this run
+    // writes its own block last, the set's block says what runs, so that a cut
+    // that leaves the new set starting before its board configuration (or its
+    // records) are switched is updated again by the rerun, not called up to date.
     if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held)) {
         if (const SD_INT32 st = HoldMemoBlock(); st != 0) {
             scfxPrint("Failed");
