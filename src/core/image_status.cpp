@@ -471,14 +471,22 @@ void take_found(const CoreRecordsFound* found, std::span<SD_UINT8> first, std::s
     std::copy(found->second.begin(), found->second.end(), second.begin());
 }
 
-// Reads a record pair whole (two regions of IMAGE_STATUS_REGION_SIZE): 0 or a negative status.
-int read_pair(SDMDevice* device, SD_UINT32 firstRegion, SD_UINT32 secondRegion, FlashReadBuffer& first,
-              FlashReadBuffer& second) {
-    if (!first.Allocate(IMAGE_STATUS_REGION_SIZE) || !second.Allocate(IMAGE_STATUS_REGION_SIZE))
-        return CORE_FLASH_NO_MEMORY;
-    if (!read_whole(device, firstRegion, first) || !read_whole(device, secondRegion, second)) return CORE_FLASH_FAILED;
-    return 0;
-}
+// A record pair read whole: its two regions (IMAGE_STATUS_REGION_SIZE each),
+// the records at their starts.
+struct PairRead {
+    FlashReadBuffer firstRead;
+    FlashReadBuffer secondRead;
+    // 0 or a negative status.
+    int Read(SDMDevice* device, SD_UINT32 firstRegion, SD_UINT32 secondRegion) {
+        if (!firstRead.Allocate(IMAGE_STATUS_REGION_SIZE) || !secondRead.Allocate(IMAGE_STATUS_REGION_SIZE))
+            return CORE_FLASH_NO_MEMORY;
+        if (!read_whole(device, firstRegion, firstRead) || !read_whole(device, secondRegion, secondRead))
+            return CORE_FLASH_FAILED;
+        return 0;
+    }
+    std::span<SD_UINT8> First() const { return firstRead.Target(); }
+    std::span<SD_UINT8> Second() const { return secondRead.Target(); }
+};
 
 // Keeps the pair's records as read into *found.
 void keep_found(std::span<const SD_UINT8> first, std::span<const SD_UINT8> second, CoreRecordsFound* found) {
@@ -516,14 +524,11 @@ int CoreHoldImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, Cor
     *found = CoreRecordsFound{};
     const int chipType = CoreGetISPType(device);
     if (chipType <= 24) return CORE_FLASH_NOT_SUPPORTED;
-    FlashReadBuffer primaryRead;
-    FlashReadBuffer secondaryRead;
-    if (const int st = read_pair(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY, primaryRead,
-                                 secondaryRead);
-        st != 0)
+    PairRead pair;
+    if (const int st = pair.Read(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY); st != 0)
         return st;
-    const std::span<SD_UINT8> primary = primaryRead.Target();
-    const std::span<SD_UINT8> secondary = secondaryRead.Target();
+    const std::span<SD_UINT8> primary = pair.First();
+    const std::span<SD_UINT8> secondary = pair.Second();
     keep_found(primary, secondary, found);
     const int runningSet = running.ActiveGlobalRegions;
     if (!CoreBuildImageStatusHold(primary, secondary, chipType, runningSet)) return 0;
@@ -536,20 +541,17 @@ int CoreHoldAuxImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, 
     if (device == nullptr || found == nullptr) return CORE_FLASH_NO_ADAPTER;
     *found = CoreRecordsFound{};
     if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
-    FlashReadBuffer primaryRead, secondaryRead, firstRead, secondRead;
-    if (const int st = read_pair(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY, primaryRead,
-                                 secondaryRead);
-        st != 0)
+    PairRead image;
+    if (const int st = image.Read(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY); st != 0)
         return st;
-    if (const int st =
-            read_pair(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND, firstRead, secondRead);
-        st != 0)
+    PairRead aux;
+    if (const int st = aux.Read(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND); st != 0)
         return st;
-    const std::span<SD_UINT8> first = firstRead.Target();
-    const std::span<SD_UINT8> second = secondRead.Target();
+    const std::span<SD_UINT8> first = aux.First();
+    const std::span<SD_UINT8> second = aux.Second();
     keep_found(first, second, found);
     const SD_UINT8 copy = serving_copy(running, requested_component(componentRequest));
-    const int decides = CoreBuildAuxImageStatusHold(first, second, primaryRead.Target(), secondaryRead.Target(),
+    const int decides = CoreBuildAuxImageStatusHold(first, second, image.First(), image.Second(),
                                                     componentRequest, copy);
     if (decides == 0) return 0;
     return write_held(device, AUX_IMAGE_STATUS_REGION_FIRST, first, AUX_IMAGE_STATUS_REGION_SECOND, second,
@@ -622,14 +624,11 @@ int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions
     if (status != 0) return status;
     const int activateSet = regions.ActiveGlobalRegions == 1 ? 2 : 1;
 
-    FlashReadBuffer primaryRead;
-    FlashReadBuffer secondaryRead;
-    if (const int st = read_pair(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY, primaryRead,
-                                 secondaryRead);
-        st != 0)
+    PairRead pair;
+    if (const int st = pair.Read(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY); st != 0)
         return st;
-    const std::span<SD_UINT8> primary = primaryRead.Target();
-    const std::span<SD_UINT8> secondary = secondaryRead.Target();
+    const std::span<SD_UINT8> primary = pair.First();
+    const std::span<SD_UINT8> secondary = pair.Second();
     take_found(found, primary, secondary);
     if (CoreBuildImageStatusSwitch(primary, secondary, chipType, activateSet) != 0) return CORE_FLASH_FAILED;
 
@@ -655,14 +654,11 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
                    regions.ActiveGlobalRegions, regions.ActiveBoardConfig, regions.ActiveVpdNvram,
                    regions.ActiveNpivConfig01, regions.ActiveNpivConfig23);
 
-    FlashReadBuffer firstRead;
-    FlashReadBuffer secondRead;
-    if (const int st =
-            read_pair(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND, firstRead, secondRead);
-        st != 0)
+    PairRead pair;
+    if (const int st = pair.Read(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND); st != 0)
         return st;
-    const std::span<SD_UINT8> first = firstRead.Target();
-    const std::span<SD_UINT8> second = secondRead.Target();
+    const std::span<SD_UINT8> first = pair.First();
+    const std::span<SD_UINT8> second = pair.Second();
     take_found(found, first, second);
     // The copy that serves now is the one the write of this component did
     // not go to (the writers pick the copy from the same answer).
