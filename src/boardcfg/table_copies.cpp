@@ -258,11 +258,6 @@ int SaveTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::span<const
     return rc;
 }
 
-TableCopyStatus LoadTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::size_t size,
-                              std::vector<SD_UINT8>* data, std::string* why) {
-    return LoadTableCopy(owner, std::span<const TableCopyOwner>(&owner, 1), region, size, data, why);
-}
-
 TableCopyStatus LoadTableCopy(const TableCopyOwner& name, std::span<const TableCopyOwner> adapter, SD_UINT32 region,
                               std::size_t size, std::vector<SD_UINT8>* data, std::string* why) {
     std::string scratch;

@@ -85,8 +85,5 @@ bool TableCopyPresent(const TableCopyOwner& owner, SD_UINT32 region);
 // (DecodeTableCopy). Anything but Ok and Missing comes with the reason in *why.
 TableCopyStatus LoadTableCopy(const TableCopyOwner& name, std::span<const TableCopyOwner> adapter, SD_UINT32 region,
                               std::size_t size, std::vector<SD_UINT8>* data, std::string* why);
-// The same for a copy named by `owner` and taken only for `owner`.
-TableCopyStatus LoadTableCopy(const TableCopyOwner& owner, SD_UINT32 region, std::size_t size,
-                              std::vector<SD_UINT8>* data, std::string* why);
 // Removes the copy when there is one (nothing when the directory is refused).
 void RemoveTableCopy(const TableCopyOwner& owner, SD_UINT32 region);

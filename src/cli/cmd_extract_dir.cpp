@@ -1,6 +1,8 @@
 // "-x": copies the installation directory's regular files into a directory.
 #include <sys/stat.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,14 +15,24 @@ bool same_directory(const char* a, const char* b) {
     struct stat sa {}, sb {};
     return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+// An Error line: standard error (unless the run is silent) and the output
+// file. Sized for two whole paths, so a long target is never cut.
+__attribute__((format(printf, 1, 2))) void say_error(const char* format, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    VORNReportNotice(line);
+}
 }  // namespace
 
 int ExtractDirectory(const char* source, const char* target) {
     if (source == nullptr || target == nullptr) return -1;
     // Copying onto the installation directory itself would truncate its files.
     if (same_directory(source, target)) {
-        PrintOutPut("Error: %s is the installation directory; nothing copied.", target);
-        scfxPrint("Error: %s is the installation directory; nothing copied.", target);
+        say_error("Error: %s is the installation directory; nothing copied.", target);
         return -1;
     }
     std::vector<std::string> failed;
@@ -29,17 +41,14 @@ int ExtractDirectory(const char* source, const char* target) {
     // A target another user could have planted (a link to a directory of
     // root's, a directory others may write) receives nothing.
     if (!refusal.empty()) {
-        PrintOutPut("Error: Directory %s is refused: %s; nothing copied.", target, refusal.c_str());
-        scfxPrint("Error: Directory %s is refused: %s; nothing copied.", target, refusal.c_str());
+        say_error("Error: Directory %s is refused: %s; nothing copied.", target, refusal.c_str());
         return -1;
     }
     for (const auto& name : failed) {
-        PrintOutPut("Error: Unable to copy %s to %s", name.c_str(), target);
-        scfxPrint("Error: Unable to copy %s to %s", name.c_str(), target);
+        say_error("Error: Unable to copy %s to %s", name.c_str(), target);
     }
     if (failed.empty()) {
-        PrintOutPut("Error: Unable to copy %s to %s", source, target);
-        scfxPrint("Error: Unable to copy %s to %s", source, target);
+        say_error("Error: Unable to copy %s to %s", source, target);
     }
     return -1;
 }

@@ -170,15 +170,17 @@ TEST_F(CliStartup, AgentPropertiesDecidesQuietModeForTheFrontEnd) {
     RunResult r = RunProgram(inst, args({"-s", "-x", inst.Path()}));
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
     EXPECT_NE(r.outputFile.find("is the installation directory"), std::string::npos);
 
     inst.WriteFile("agent.properties", "node.agent.polling.interval=10\n");
     r = RunProgram(inst, args({"-s", "-x", inst.Path()}));
-    EXPECT_NE(r.out.find("is the installation directory"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("is the installation directory"), std::string::npos) << r.err;
 
     inst.WriteFile("agent.properties", "node.agent.quiet.mode.enable=1\n");
     r = RunProgram(inst, args({"-s", "-x", inst.Path()}));
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
@@ -198,7 +200,10 @@ TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
     for (const std::string& self : {inst.Path(), std::string("."), inst.Path() + "/templates/.."}) {
         r = RunProgram(inst, args({"-x", self}));
         EXPECT_EQ(r.status, 255) << self;
-        EXPECT_NE(r.out.find("is the installation directory"), std::string::npos);
+        // An Error line: standard error, never the console's ordinary output.
+        EXPECT_NE(r.err.find("Error: " + self + " is the installation directory; nothing copied.\n"),
+                  std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("installation directory"), std::string::npos) << r.out;
         EXPECT_EQ(fs::file_size(inst.Binary()), size);
         EXPECT_EQ(zvtest::ReadFile(inst.Path() + "/flash.cfg"), "record\n");
     }
@@ -207,7 +212,9 @@ TEST_F(CliStartup, ExtractCopiesTheInstallationFromAnotherDirectory) {
     fs::create_directories(target.Path() + "/blocked/flash.cfg");
     r = RunProgram(inst, args({"-x", target.Path() + "/blocked"}));
     EXPECT_EQ(r.status, 255);
-    EXPECT_NE(r.out.find("Unable to copy flash.cfg"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Error: Unable to copy flash.cfg to " + target.Path() + "/blocked\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("Unable to copy"), std::string::npos) << r.out;
 }
 
 // An interrupt before the update (cleaned up, status 1) is tested on a run

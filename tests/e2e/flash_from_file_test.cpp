@@ -17,6 +17,7 @@
 #include "e2e/online_update_families.h"
 #include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
+#include "fixtures/converged_image_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/multiboot_image_builder.h"
@@ -115,6 +116,32 @@ TEST_F(FlashFromFile, AllWritesEachAdapterWithoutASerialNumberOnce) {
             EXPECT_EQ(std::count(w.begin(), w.end(), zvfix::kRegionFirmware2), 1) << "adapter " << adapter;
             EXPECT_EQ(Slice(zvfix::ReadRegion(dir.Path(), adapter, zvfix::kRegionMemo1), 20, 2), Bytes({6, 10}));
         }
+    }
+
+    // Chip type 24, four ports on two chips: the dispatch writes the second
+    // chip through its own port. Each chip is written once, both in its
+    // adapter's turn: the adapter's writes are one unbroken stretch of the
+    // journal, holding every region twice.
+    SCOPED_TRACE("chip type 24, four ports");
+    host = zvfix::HostBuilder();
+    zvtest::TempDir dir;
+    for (int i = 0; i < 2; ++i) {
+        zvfix::AdapterSpec& a = host.AddAdapter(0x2031, 4);
+        a.serial = "";
+        zvfix::SetConvergedVpds(a, "");
+    }
+    const RunResult r = Run(zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter)),
+                            {"--wexi", "-b", "ALL", kFile}, dir.Path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err << r.outputFile;
+    std::vector<int> turns;
+    for (const zvfix::JournalEntry& e : zvfix::ReadJournal(dir.Path()))
+        if (turns.empty() || turns.back() != e.adapter) turns.push_back(e.adapter);
+    EXPECT_EQ(turns.size(), 2u) << testing::PrintToString(turns);
+    for (int adapter : {0, 1}) {
+        const std::vector<uint32_t> w = Written(dir.Path(), adapter);
+        for (const uint32_t region : {0x07u, 0x2Eu, 0xA2u, 0x4Fu, 0x70u, 0x72u, 0x73u, 0xA4u, 0x01u, 0x97u, 0x89u})
+            EXPECT_EQ(std::count(w.begin(), w.end(), region), 2) << "adapter " << adapter << " region " << region;
+        EXPECT_EQ(Slice(zvfix::ReadRegion(dir.Path(), adapter, zvfix::kRegionMemo24), 20, 3), Bytes({6, 10, 12}));
     }
 }
 

@@ -262,6 +262,19 @@ TEST_F(MctpUpdate, AdaptersWithoutASerialNumberAreEachUpdatedOnce) {
             EXPECT_EQ(std::count_if(w.begin(), w.end(), [](const auto& x) { return std::get<0>(x) == 0xDF; }), 1);
         EXPECT_TRUE(zvfix::ReadFlash(dir.Path(), 0) != before0) << "adapter 0 not written";
         EXPECT_TRUE(zvfix::ReadFlash(dir.Path(), 1) != before1) << "adapter 1 not written";
+        // Twelve bar steps for each adapter, whatever its ports: every
+        // drawing is 24 wide, from the empty bar to the full one.
+        const std::string title = "Progress Status :\t[";
+        std::vector<std::string> drawings;
+        for (size_t at = r.out.find(title); at != std::string::npos; at = r.out.find(title, at + 1)) {
+            const size_t end = r.out.find(']', at);
+            ASSERT_NE(end, std::string::npos) << r.out;
+            drawings.push_back(r.out.substr(at + title.size(), end - at - title.size()));
+        }
+        ASSERT_FALSE(drawings.empty()) << r.out;
+        for (const std::string& d : drawings) EXPECT_EQ(d.size(), 24u) << d;
+        EXPECT_EQ(drawings.front(), ">" + std::string(23, ' '));
+        EXPECT_EQ(drawings.back(), std::string(24, '='));
     }
 }
 

@@ -392,7 +392,10 @@ TEST_F(TornTables, AKeptCopyIsFoundUnderEitherNameItsAdapterHasHad) {
         zvtest::TempDir dir;
         CutRun(host, zvfix::PowerLossSpec::During(2, 64), dir.Path());
         ASSERT_EQ(Copies(), (std::vector<std::string>{"ZV00770000-0xBA.copy"}));
-        for (const uint32_t code : running) zvfix::WriteRegion(dir.Path(), 0, code, torn);
+        // Every primary FC VPD torn, of the functions the adapter runs and
+        // the others alike: only the secondary copies still name it.
+        for (uint32_t function = 0; function < 4; ++function)
+            zvfix::WriteRegion(dir.Path(), 0, zvfix::VpdRegion(function, false), torn);
         const zvtest::RunResult again = RunOn(inst, dir.Path());
         EXPECT_EQ(again.status, 1) << again.out << again.outputFile;
         EXPECT_TRUE(Has(again.outputFile, back + serialCopy + ".\n")) << again.outputFile;

@@ -212,7 +212,10 @@ TEST_F(ConvergedEngine, K7RCutsZeroedOrErasedPaddingButNeverData) {
     zeroedWithData[0x400] = 0x01;
     Bytes mixedWithData = mixed(0x00, 0xFF);
     mixedWithData[0x7FF] = 0x01;
-    for (const Bytes& tail : {zeroedWithData, mixedWithData, Bytes(0x800, 0x5A)}) {
+    // Data in the first byte past the region (the last the firmware holds), padding after it.
+    Bytes dataAtTheEdge = mixed(0x00, 0xFF);
+    dataAtTheEdge[0] = 0x01;
+    for (const Bytes& tail : {zeroedWithData, mixedWithData, dataAtTheEdge, Bytes(0x800, 0x5A)}) {
         Adapter(Family::K7R);
         EXPECT_EQ(Update(Family::K7R, image(tail).first), 34) << output;
         EXPECT_TRUE(regions.empty());
