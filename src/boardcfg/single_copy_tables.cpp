@@ -166,9 +166,9 @@ int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable
     for (const KeptCopy& copy : kept) {
         const SingleCopyTable& table = *copy.table;
         const std::string path = TableCopyPath(copy.name, table.region);
-        scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished; the table is "
+        scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished; the %s is "
                   "written back from the copy %s.",
-                  ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, path.c_str());
+                  ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, table.kind, path.c_str());
         // Read back whole before the copy goes: a cut here leaves it for the next run.
         if (const long st = WriteConfigTableRegion(pDevice, table.region, copy.bytes); st != 0) {
             scfxPrint("HBA %s (instance %d): The %s (region 0x%X) could not be written back (error %ld); the copy %s is "

@@ -24,6 +24,7 @@ struct SingleCopyTable {
     const char* name = "";        // as the lines about the adapter's flash name it, e.g. "FWA preload table"
     // Whether the region's bytes are whole; none: a configuration table of `signature`.
     bool (*sound)(std::span<const SD_UINT8>) = nullptr;
+    const char* kind = "table";   // what the lines call it: "the table is written back ..."
 };
 
 // Whose copies the port's are: its adapter's serial number, or when that is

@@ -14,9 +14,9 @@
 #include "image/flash_memo_block.h"
 #include "mgmt/sd_types.h"
 
-constexpr SingleCopyTable NIC_VPD_SINGLE_COPY{0x81, "", "NIC VPD", &VpdIsSound};
-constexpr SingleCopyTable FC_VPD0_SINGLE_COPY{0x14, "", "FC VPD", &VpdIsSound};
-constexpr SingleCopyTable FC_VPD1_SINGLE_COPY{0x16, "", "FC VPD", &VpdIsSound};
+constexpr SingleCopyTable NIC_VPD_SINGLE_COPY{0x81, "", "NIC VPD", &VpdIsSound, "VPD"};
+constexpr SingleCopyTable FC_VPD0_SINGLE_COPY{0x14, "", "FC VPD", &VpdIsSound, "VPD"};
+constexpr SingleCopyTable FC_VPD1_SINGLE_COPY{0x16, "", "FC VPD", &VpdIsSound, "VPD"};
 
 // The copy of the VPD could not be kept (said): nothing was written.
 constexpr SD_INT32 VPD_COPY_NOT_KEPT = -1;

@@ -135,6 +135,11 @@ protected:
         zvonline::RewriteHostJson(host, dir.Path());
         const RunResult again = zvonline::RunOn(inst, dir.Path(), args);
         EXPECT_EQ(again.status, 0) << again.out << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, "(region 0x" + HexOf(region) +
+                                              ") may not have finished; the VPD is written back from the copy " +
+                                              zvfix::kTableCopyDir + "/"))
+            << again.outputFile;
+        EXPECT_FALSE(Has(again.outputFile, "Unsuccessful")) << again.outputFile;
         for (const auto& [code, clean] : cleanVpd)
             EXPECT_TRUE(zvfix::ReadRegion(dir.Path(), 0, code) == clean)
                 << "VPD 0x" << HexOf(code) << " unlike a clean run's";
