@@ -6,6 +6,7 @@
 // the rerun leaves every VPD as a clean run does, and no copy behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -233,6 +234,33 @@ TEST_F(ConvergedUpdate, Torvi21VpdWritesCutAtEveryMoment) {
 }
 TEST_F(ConvergedUpdate, Torvi24VpdWritesCutAtEveryMoment) {
     SweepVpdWrites("Torvi 24", host.AddTorvi(0x2031), zvfix::TorviImageSpec(zvfix::kTorvi24Adapter), "--wexi");
+}
+
+// A VPD copy that holds no sound VPD cannot be written back: "-b" fails the
+// adapter with 161 before anything is written and leaves the copy.
+TEST_F(ConvergedUpdate, AVpdCopyThatHoldsNoSoundVpdFailsTheAdapterBeforeAnyWrite) {
+    const zvfix::AdapterSpec& a = Add(host.AddTorvi(0x2031));
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter));
+    host.Write(hostDir.Path());
+    Bytes vpd = zvfix::ReadRegion(hostDir.Path(), 0, 0x81);
+    vpd[5] ^= 0x01;   // its checksum no longer holds
+    ClearCopies();
+    ::mkdir(zvfix::kTableCopyDir, 0700);
+    const std::string path = zvfix::TableCopyPath(a.serial, 0x81);
+    const Bytes copy = zvfix::MakeTableCopyFile(0x81, vpd, a.serial);
+    zvfix::WriteBytes(path, copy);
+    ::chmod(path.c_str(), 0600);
+
+    inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
+    inst.WriteFile(kFile, std::string(image.begin(), image.end()));
+    const RunResult r = zvonline::RunOn(inst, hostDir.Path(), {"--wexi", "-b", "0", kFile});
+    EXPECT_EQ(r.status, 161) << r.out << r.outputFile;
+    EXPECT_EQ(r.outputFile, "HBA KV2031 (instance 0): No table copy is used: the copy " + path +
+                                " is not intact.\nHBA KV2031 (instance 0): An earlier write of the NIC VPD (region "
+                                "0x81) may not have finished and no intact copy of it is kept in /var/lib/tarvikolen; "
+                                "nothing was written to the adapter!\n");
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(copy.begin(), copy.end()));
 }
 
 }  // namespace
