@@ -37,6 +37,10 @@ bool Covers(const BoardTemplate& tpl, std::size_t begin, std::size_t end) {
     return reached >= end;
 }
 
+bool IsSound(const SingleCopyTable& table, std::span<const SD_UINT8> bytes) {
+    return table.sound != nullptr ? table.sound(bytes) : CfgTableIsValid(bytes, table.signature);
+}
+
 // A copy kept of one table, read and checked, and the name of its file.
 struct KeptCopy {
     const SingleCopyTable* table = nullptr;
@@ -72,7 +76,7 @@ bool LoadKeptCopy(SDMDevice* device, std::span<const TableCopyOwner> owners,
     } else if (!names.empty()) {
         const TableCopyOwner& name = *names.front();
         st = LoadTableCopy(name, owners, table.region, now.Bytes().size(), &out->bytes, &why);
-        if (st == TableCopyStatus::Ok && !CfgTableIsValid(out->bytes, table.signature)) {
+        if (st == TableCopyStatus::Ok && !IsSound(table, out->bytes)) {
             st = TableCopyStatus::NotIntact;
             why = "the copy " + TableCopyPath(name, table.region) + " is not intact";
         }
@@ -84,7 +88,7 @@ bool LoadKeptCopy(SDMDevice* device, std::span<const TableCopyOwner> owners,
     }
     if (st == TableCopyStatus::Missing) return true;   // gone since it was seen
     scfxPrint("HBA %s (instance %d): No table copy is used: %s.", ModelOf(device), InstanceOf(device), why.c_str());
-    if (read == 0 && CfgTableIsValid(now.Bytes(), table.signature)) {
+    if (read == 0 && IsSound(table, now.Bytes())) {
         scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished and no intact "
                   "copy of it is kept in %s; nothing was written to the adapter!",
                   ModelOf(device), InstanceOf(device), table.name, table.region, TBLCOPY_DIR);
@@ -162,9 +166,9 @@ int RollBackSingleCopyTables(SDMDevice* pDevice, std::span<const SingleCopyTable
     for (const KeptCopy& copy : kept) {
         const SingleCopyTable& table = *copy.table;
         const std::string path = TableCopyPath(copy.name, table.region);
-        scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished; the table is "
+        scfxPrint("HBA %s (instance %d): An earlier write of the %s (region 0x%X) may not have finished; the %s is "
                   "written back from the copy %s.",
-                  ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, path.c_str());
+                  ModelOf(pDevice), InstanceOf(pDevice), table.name, table.region, table.kind, path.c_str());
         // Read back whole before the copy goes: a cut here leaves it for the next run.
         if (const long st = WriteConfigTableRegion(pDevice, table.region, copy.bytes); st != 0) {
             scfxPrint("HBA %s (instance %d): The %s (region 0x%X) could not be written back (error %ld); the copy %s is "
@@ -219,19 +223,26 @@ int CheckSingleCopyTable(SDMDevice* pDevice, const SingleCopyTable& table, const
     return CheckSingleCopyTableBase(pDevice, table, adapter, haveTemplate ? &tpl : nullptr);
 }
 
-long WriteSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, std::span<const SD_UINT8> before,
-                          std::span<const SD_UINT8> table) {
+long WriteKeepingCopy(SDMDevice* pDevice, SD_UINT32 region, std::span<const SD_UINT8> before,
+                      const std::function<long()>& write, const char* what) {
     if (pDevice == nullptr) return -1;
     const TableCopyOwner owner = SingleCopyTableOwner(pDevice);
-    if (before.empty()) return WriteConfigTableRegion(pDevice, region, table);
     std::string why;
     if (SaveTableCopy(owner, region, before, &why) != 0) {
-        scfxPrint("HBA %s (instance %d): The copy of region 0x%X cannot be kept: %s; the table was not written!",
-                  ModelOf(pDevice), InstanceOf(pDevice), region, why.c_str());
+        scfxPrint("HBA %s (instance %d): The copy of region 0x%X cannot be kept: %s; %s was not written!",
+                  ModelOf(pDevice), InstanceOf(pDevice), region, why.c_str(), what);
         return -1;
     }
-    const long st = WriteConfigTableRegion(pDevice, region, table);
+    const long st = write();
     // Read back whole: the copy has done its work. Otherwise it stays for the next run.
     if (st == 0) RemoveTableCopy(owner, region);
     return st;
+}
+
+long WriteSingleCopyTable(SDMDevice* pDevice, SD_UINT32 region, std::span<const SD_UINT8> before,
+                          std::span<const SD_UINT8> table) {
+    if (pDevice == nullptr) return -1;
+    if (before.empty()) return WriteConfigTableRegion(pDevice, region, table);
+    return WriteKeepingCopy(
+        pDevice, region, before, [&] { return WriteConfigTableRegion(pDevice, region, table); }, "the table");
 }

@@ -1,5 +1,6 @@
 // Configuration tables the adapter keeps once (chip type 25: the preload
-// table 0x13 and the FC board configuration 0xBA). A write cut short leaves
+// table 0x13 and the FC board configuration 0xBA; a converged adapter's VPDs
+// are kept the same way, boardcfg/vpd_copies.h). A write cut short leaves
 // such a table torn with nothing on the adapter to rebuild it from, so every
 // write is guarded as a rollback journal guards a page: the table as it was
 // is kept on the host (boardcfg/table_copies.h) before the write and dropped
@@ -7,6 +8,7 @@
 // have finished, and it is written back before anything reads the table.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -20,6 +22,9 @@ struct SingleCopyTable {
     SD_UINT32 region = 0;
     const char* signature = "";
     const char* name = "";        // as the lines about the adapter's flash name it, e.g. "FWA preload table"
+    // Whether the region's bytes are whole; none: a configuration table of `signature`.
+    bool (*sound)(std::span<const SD_UINT8>) = nullptr;
+    const char* kind = "table";   // what the lines call it: "the table is written back ..."
 };
 
 // Whose copies the port's are: its adapter's serial number, or when that is
@@ -67,6 +72,14 @@ int CheckSingleCopyTableBase(const SDMDevice* pDevice, const SingleCopyTable& ta
 // `templatePath` (null: none) only when the table is damaged. Nothing is
 // written. -1 also when the region cannot be read (said).
 int CheckSingleCopyTable(SDMDevice* pDevice, const SingleCopyTable& table, const char* templatePath);
+
+// Keeps `before` (the region's bytes as the update found them) on the host,
+// then runs `write` (0 once the region reads back as it wrote it), then
+// removes the copy; after a failed write it stays for the next run. 0; the
+// write's status; or -1 when the copy cannot be kept (said with `what`, e.g.
+// "the table"; nothing written).
+long WriteKeepingCopy(SDMDevice* pDevice, SD_UINT32 region, std::span<const SD_UINT8> before,
+                      const std::function<long()>& write, const char* what);
 
 // Keeps `before` (the table as the update found it) on the host, writes
 // `table` to the region without a reset and reads it back, then removes the

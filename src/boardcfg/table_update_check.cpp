@@ -5,9 +5,11 @@
 #include "boardcfg/fc_board_config.h"
 #include "boardcfg/fw_preload.h"
 #include "boardcfg/single_copy_tables.h"
+#include "boardcfg/vpd_copies.h"
 #include "core/chip_types.h"
 #include "frontend/adapter_entry_list.h"
 #include "frontend/install_dir.h"
+#include "image/vpd_version_keywords.h"
 
 namespace {
 
@@ -18,6 +20,7 @@ bool KeepsTablesOnce(SDMDevice* pDevice) {
 }  // namespace
 
 int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice) {
+    if (KeepsVpdCopies(pDevice)) return RollBackVpdCopies(pDevice) == 0 ? 0 : VPD_UPDATE_CORRUPTED;
     if (!KeepsTablesOnce(pDevice)) return 0;
     const SingleCopyTable tables[] = {FWA_SINGLE_COPY, FBC_SINGLE_COPY};
     SD_UINT32 failed = 0;

@@ -13,7 +13,8 @@
 // virtual ports); when a copy cannot be used or written back (said; the
 // adapter is to fail, nothing written when the copy could not be used), the
 // status of the first such table: 350 the preload table, 360 the board
-// configuration.
+// configuration. A converged adapter's VPDs are kept the same way
+// (boardcfg/vpd_copies.h): 161 when one of those cannot be used or written back.
 int RollBackTableCopiesBeforeUpdate(SDMDevice* pDevice);
 
 // Each table the update may rewrite (the preload table only when its template

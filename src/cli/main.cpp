@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     CoreSetQuietMode(1);
 
     int rc = getConfigPath();
-    if (rc != 0) return rc;
+    if (rc != 0) return VORNExitStatus(rc);
 
     switch (ParseArg(argc, argv)) {
         case VORN_PARSE_USAGE:
@@ -46,12 +46,12 @@ int main(int argc, char** argv) {
     rc = CmdInit(argc, argv);
     if (rc != 0) {
         cleanup();
-        return rc & 0xFF;
+        return VORNExitStatus(rc);
     }
     rc = ProcessArg();
     // An update that a termination signal ended stops here, before the clean-up.
     UpdateStopIfTerminating();
     VORNHandlePendingInterrupt();
     cleanup();
-    return rc & 0xFF;
+    return VORNExitStatus(rc);
 }

@@ -100,6 +100,11 @@ void VORNHandlePendingInterrupt() {
     std::exit(1);
 }
 
+int VORNExitStatus(int result) {
+    const int low = result & 0xFF;
+    return result != 0 && low == 0 ? 255 : low;
+}
+
 int getConfigPath() {
     const char* install = zvtrace_get_install_dir();
     if (install != nullptr && *install != '\0') {

@@ -27,6 +27,11 @@ int getConfigPath();
 // output file).
 constexpr int VORN_STATUS_LIBRARY_UNUSABLE = 12;
 
+// The process's exit status for a command's result: its low 8 bits, except
+// that a failure never reads as success: a non-zero result whose low byte is
+// 0 (an engine's 512, say) ends the process with 255, as -1 does.
+int VORNExitStatus(int result);
+
 // Initialisation of the lower layers and the front-end lists; the device-update
 // status, or VORN_STATUS_LIBRARY_UNUSABLE.
 int CmdInit(int argc, char** argv);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "boardcfg/vpd_copies.h"
 #include "core/oss_services.h"
 #include "engines/engine_status.h"
 #include "engines/k7r_engine_common.h"
@@ -218,7 +219,8 @@ SD_INT32 CNAK7ORevA0ptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashI
     const SD_UINT32 vpdSize = CnaLayoutSize(run, CNA_REGION_NIC_VPD);
     if (CnaRequestRegion() == CNA_ALL_REGIONS && vpdSize != 0) {
         CnaProgress(progress_text(CNA_REGION_NIC_VPD));
-        if (UpdateAndRestoreK7RVPD(pDevice, &run.versions, vpdSize, DisableReset) == 0) {
+        // Kept on the host around its write: a cut there must not cost the serial number.
+        if (UpdateVpdVersionsKeepingCopy(pDevice, &run.versions, CNA_REGION_NIC_VPD, vpdSize, DisableReset) == 0) {
             CnaComplete("Success");
             vpdStatus = 0;
         } else {

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "boardcfg/vpd_copies.h"
 #include "core/chip_types.h"
 #include "core/oss_services.h"
 #include "engines/engine_status.h"
@@ -73,8 +74,10 @@ SD_INT32 validate(CnaEngineRun& run, std::span<const SD_UINT32> sequence) {
 // One FC VPD step: its line ends "Success" (a blank VPD too) or "Unsuccessful".
 SD_INT32 update_fc_vpd(CnaEngineRun& run, SD_UINT32 region, SD_UINT16 disableReset) {
     CnaProgress(progress_text(region));
-    const SD_INT32 st = UpdateAndRestoreTorviFcVPD(run.device, &run.versions, CnaLayoutSize(run, region), region,
-                                                   disableReset);
+    SD_INT32 st = UpdateVpdVersionsKeepingCopy(run.device, &run.versions, region, CnaLayoutSize(run, region),
+                                               disableReset);
+    // An FC function without a VPD has nothing to carry the versions.
+    if (st == VPD_UPDATE_BLANK) st = VPD_UPDATE_SUCCESS;
     CnaComplete(st == 0 ? "Success" : "Unsuccessful");
     return st;
 }
@@ -186,7 +189,8 @@ SD_INT32 CNATorviOptionROMRegionUpdate(SDMDevice* pDevice, const char* pFlashIma
     const SD_UINT32 nicVpdSize = CnaLayoutSize(run, CNA_REGION_NIC_VPD);
     if (CnaRequestRegion() == CNA_ALL_REGIONS && nicVpdSize != 0) {
         CnaProgress(progress_text(CNA_REGION_NIC_VPD));
-        const SD_INT32 st = UpdateAndRestoreK7RVPD(pDevice, &run.versions, nicVpdSize, DisableReset);
+        const SD_INT32 st =
+            UpdateVpdVersionsKeepingCopy(pDevice, &run.versions, CNA_REGION_NIC_VPD, nicVpdSize, DisableReset);
         CnaComplete(st == 0 ? "Success" : st == VPD_UPDATE_BLANK ? "N/A" : "Unsuccessful");
     }
     OSSSleep(kSecondsBetweenVpds);

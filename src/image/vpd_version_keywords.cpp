@@ -186,6 +186,13 @@ void FormatVpdFirmwarePackageVersion(const MultibootVersions& v, std::span<char>
                   v.NewMultibootVersionMinor, v.NewMultibootVersionSubMinor);
 }
 
+SD_INT32 SetVpdVersionKeywords(SDMDevice* pDevice, const MultibootVersions& versions, std::span<SD_UINT8> vpd) {
+    SD_INT32 st = VPD_UPDATE_SUCCESS;
+    if (CoreGetISPType(pDevice) < kComponentKeywordChipLimit) st = UpdateComponentKeywords(vpd, versions);
+    if (st == VPD_UPDATE_SUCCESS) st = UpdateMultibootKeywords(vpd, versions);
+    return st;
+}
+
 SD_INT32 WriteVpdRegionWithVersions(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
                                     std::span<const SD_UINT8> base, std::span<SD_UINT8> pReturnVpdForRestore,
                                     SD_UINT16 DisableReset) {
@@ -196,9 +203,7 @@ SD_INT32 WriteVpdRegionWithVersions(SDMDevice* pDevice, const MultibootVersions*
     std::copy(base.begin(), base.end(), vpd.begin());
     const auto size = static_cast<SD_UINT32>(vpd.size());
 
-    SD_INT32 st = VPD_UPDATE_SUCCESS;
-    if (CoreGetISPType(pDevice) < kComponentKeywordChipLimit) st = UpdateComponentKeywords(vpd, *pVersions);
-    if (st == VPD_UPDATE_SUCCESS) st = UpdateMultibootKeywords(vpd, *pVersions);
+    SD_INT32 st = SetVpdVersionKeywords(pDevice, *pVersions, vpd);
     if (st != VPD_UPDATE_SUCCESS) return st;
 
     const SD_UINT32 written = AppUpdateOptionRomEx2(pDevice, vpd, iRegionNo, size, DisableReset);
@@ -221,23 +226,31 @@ SD_INT32 WriteVpdRegionWithVersions(SDMDevice* pDevice, const MultibootVersions*
     return st;
 }
 
+SD_INT32 ReadSoundVpdRegion(SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize, std::vector<SD_UINT8>* vpd) {
+    if (pDevice == nullptr || vpd == nullptr) return VPD_UPDATE_NO_DEVICE;
+    // An unreadable VPD is not a blank one: nothing is known of what the region holds.
+    if (const SD_INT32 st = ReadVpdRegionImage(pDevice, iRegionNo, iVpdSize, vpd, "UpdateK7RVpdRegion");
+        st != VPD_UPDATE_SUCCESS) {
+        return st;
+    }
+    if (IsBlankVpd(*vpd) != 0) return VPD_UPDATE_BLANK;
+    if (verifyVpdStartTag(*vpd) != 0 || verifyVpdEndTag(*vpd) != 0) return VPD_UPDATE_CORRUPTED;
+    // New keywords and a new checksum over damaged bytes would pass the
+    // damage off as a sound VPD: such a region is not written.
+    if (!VpdIsSound(*vpd)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: VPD region 0x%x fails its checksum or end tag.",
+                       iRegionNo);
+        return VPD_UPDATE_CORRUPTED;
+    }
+    return VPD_UPDATE_SUCCESS;
+}
+
 SD_INT32 UpdateK7RVpdRegion(SDMDevice* pDevice, const MultibootVersions* pVersions, SD_UINT32 iRegionNo,
                             SD_UINT32 iVpdSize, std::span<SD_UINT8> pReturnVpdForRestore, SD_UINT16 DisableReset) {
     if (pDevice == nullptr || pVersions == nullptr) return VPD_UPDATE_NO_DEVICE;
     std::vector<SD_UINT8> vpd;
-    // An unreadable VPD is not a blank one: nothing is known of what the region holds.
-    if (const SD_INT32 st = ReadVpdRegionImage(pDevice, iRegionNo, iVpdSize, &vpd, "UpdateK7RVpdRegion");
-        st != VPD_UPDATE_SUCCESS) {
+    if (const SD_INT32 st = ReadSoundVpdRegion(pDevice, iRegionNo, iVpdSize, &vpd); st != VPD_UPDATE_SUCCESS) {
         return st;
-    }
-    if (IsBlankVpd(vpd) != 0) return VPD_UPDATE_BLANK;
-    if (verifyVpdStartTag(vpd) != 0 || verifyVpdEndTag(vpd) != 0) return VPD_UPDATE_CORRUPTED;
-    // New keywords and a new checksum over damaged bytes would pass the
-    // damage off as a sound VPD: such a region is not written.
-    if (!VpdIsSound(vpd)) {
-        VORNLogMessage(VORN_MSG_DEBUG, "UpdateK7RVpdRegion: VPD region 0x%x fails its checksum or end tag.",
-                       iRegionNo);
-        return VPD_UPDATE_CORRUPTED;
     }
     return WriteVpdRegionWithVersions(pDevice, pVersions, iRegionNo, vpd, pReturnVpdForRestore, DisableReset);
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "core/sdm_device.h"
 #include "image/flash_memo_block.h"
@@ -36,6 +37,16 @@ bool IsVpdVersionRegion(SD_UINT32 iRegionNo);
 // Formats the keyword texts (exposed for the checks of what is written).
 void FormatVpdMultibootVersion(const MultibootVersions& v, std::span<char> out);   // "RM", "V9"
 void FormatVpdFirmwarePackageVersion(const MultibootVersions& v, std::span<char> out);   // "VV"
+
+// Reads the VPD region (`iVpdSize` bytes) into `vpd` and judges it as the
+// update does before it writes: 0 when it is sound (both tags, the walk to the
+// end tag, a good checksum); 166 blank; 161 a tag missing or not sound; 36
+// (not a VPD region, size 0, or unreadable); 8; 115. Nothing is written.
+SD_INT32 ReadSoundVpdRegion(SDMDevice* pDevice, SD_UINT32 iRegionNo, SD_UINT32 iVpdSize, std::vector<SD_UINT8>* vpd);
+
+// Sets the version keywords of `vpd` in place for the adapter's chip type:
+// 0, 168 "VV" refused, or another keyword's update status. Nothing is written.
+SD_INT32 SetVpdVersionKeywords(SDMDevice* pDevice, const MultibootVersions& versions, std::span<SD_UINT8> vpd);
 
 // Writes `base` (a sound VPD image of the region's size) to the region with
 // its version keywords set, then reads it back; after a read-back that

@@ -1,16 +1,24 @@
 // "-b" on converged adapters run as a user would: the K7R and Torvi engines
 // through the dispatch, checked on the regions they leave in flash, the memo
 // block, the VPD lines and the exit status; an image that does not fit is
-// refused before anything is written.
+// refused before anything is written. The power goes at every VPD write of
+// each family (before, during, early in and after it): after a power cycle
+// the rerun leaves every VPD as a clean run does, and no copy behind.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "e2e/online_update_families.h"
 #include "e2e/run_helpers.h"
 #include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
 #include "fixtures/converged_image_builder.h"
 #include "fixtures/host_builder.h"
 #include "support/e2e_support.h"
@@ -24,6 +32,12 @@ using zvtest::RunResult;
 constexpr const char* kFile = "mbi.bin";
 
 using zvtest::Has;
+
+std::string HexOf(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", v);
+    return text;
+}
 
 class ConvergedUpdate : public zve2e::IsolatedTest {
 protected:
@@ -41,6 +55,112 @@ protected:
         o.args = std::move(args);
         o.env = {{"ZV_SIM_HOST", hostDir.Path()}};
         return zvtest::RunProgram(inst, o);
+    }
+
+    // "-b" on the family's adapter cut at every write of one of its VPDs,
+    // each moment once; prints the counts.
+    void SweepVpdWrites(const char* name, zvfix::AdapterSpec& adapter, const zvfix::MultibootImageSpec& spec,
+                        const char* familyOption) {
+        Add(adapter);
+        const Bytes image = zvfix::BuildMultibootImage(spec);
+        inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
+        inst.WriteFile(kFile, std::string(image.begin(), image.end()));
+        const std::vector<std::string> args = {familyOption, "-b", "0", kFile};
+        const uint32_t vpdCodes[] = {0x81, 0x14, 0x16};
+
+        zvtest::TempDir control;
+        host.Write(control.Path());
+        ClearCopies();
+        const RunResult clean = zvonline::RunOn(inst, control.Path(), args);
+        ASSERT_EQ(clean.status, 0) << clean.out << clean.outputFile;
+        std::map<uint32_t, Bytes> cleanVpd;
+        for (uint32_t code : vpdCodes) cleanVpd[code] = zvfix::ReadRegion(control.Path(), 0, code);
+        const std::vector<zvfix::JournalEntry> writes = zvfix::ReadJournal(control.Path());
+
+        int vpdWrites = 0, points = 0, failed = 0;
+        for (size_t n = 1; n <= writes.size(); ++n) {
+            if (cleanVpd.count(writes[n - 1].region) == 0) continue;
+            ++vpdWrites;
+            const std::pair<const char*, zvfix::PowerLossSpec> moments[] = {
+                {"before", zvfix::PowerLossSpec::Before(n)},
+                {"during", zvfix::PowerLossSpec::During(n)},
+                {"early", zvfix::PowerLossSpec::During(n, 16)},
+                {"after", zvfix::PowerLossSpec::After(n)}};
+            // Each moment once as it is, once with the rerun cut too early in
+            // its first write: the write-back of the copy the cut left.
+            for (const auto& [moment, loss] : moments) {
+                for (const bool cutWriteBack : {false, true}) {
+                    SCOPED_TRACE(std::string(name) + ": write " + std::to_string(n) + " (region 0x" +
+                                 HexOf(writes[n - 1].region) + ") " + moment +
+                                 (cutWriteBack ? ", the write-back cut" : ""));
+                    ++points;
+                    const int before = PartCount();
+                    CutRerunAndCompare(loss, cutWriteBack, writes[n - 1].region, args, cleanVpd);
+                    if (PartCount() != before) ++failed;
+                    if (failed > 4) FAIL() << "too many failing points, sweep stopped";
+                }
+            }
+        }
+        std::printf("[ sweep    ] %s -b, VPD writes: %zu writes, %d of VPDs, %d power-loss points, %d failed\n", name,
+                    writes.size(), vpdWrites, points, failed);
+        std::fflush(stdout);
+        EXPECT_GT(vpdWrites, 0);
+        EXPECT_EQ(failed, 0);
+    }
+
+    // One point: the run cut at `loss`, a power cycle (and with `cutWriteBack`
+    // the rerun cut early in its first write, which must be the write-back of
+    // `region`, and another power cycle), then a rerun that completes and
+    // leaves every VPD as the clean run did, and no copy.
+    void CutRerunAndCompare(const zvfix::PowerLossSpec& loss, bool cutWriteBack, uint32_t region,
+                            const std::vector<std::string>& args, const std::map<uint32_t, Bytes>& cleanVpd) {
+        ClearCopies();
+        zvtest::TempDir dir;
+        zvfix::HostBuilder cut = host;
+        cut.powerLoss = loss;
+        cut.Write(dir.Path());
+        const RunResult first = zvonline::RunOn(inst, dir.Path(), args);
+        EXPECT_EQ(first.status, 128 + SIGKILL) << first.outputFile;
+        ASSERT_EQ(zvonline::RebootTool("--power-cycle " + dir.Path()).status, 0);
+        if (cutWriteBack) {
+            const size_t written = zvfix::ReadJournal(dir.Path()).size();
+            cut.powerLoss = zvfix::PowerLossSpec::During(1, 16);
+            zvonline::RewriteHostJson(cut, dir.Path());
+            const RunResult second = zvonline::RunOn(inst, dir.Path(), args);
+            EXPECT_EQ(second.status, 128 + SIGKILL) << second.outputFile;
+            const std::vector<zvfix::JournalEntry> now = zvfix::ReadJournal(dir.Path());
+            ASSERT_GT(now.size(), written);
+            EXPECT_EQ(now[written].region, region) << "the rerun's first write is the write-back";
+            ASSERT_EQ(zvonline::RebootTool("--power-cycle " + dir.Path()).status, 0);
+        }
+        zvonline::RewriteHostJson(host, dir.Path());
+        const RunResult again = zvonline::RunOn(inst, dir.Path(), args);
+        EXPECT_EQ(again.status, 0) << again.out << again.outputFile;
+        EXPECT_TRUE(Has(again.outputFile, "(region 0x" + HexOf(region) +
+                                              ") may not have finished; the VPD is written back from the copy " +
+                                              zvfix::kTableCopyDir + "/"))
+            << again.outputFile;
+        EXPECT_FALSE(Has(again.outputFile, "Unsuccessful")) << again.outputFile;
+        for (const auto& [code, clean] : cleanVpd)
+            EXPECT_TRUE(zvfix::ReadRegion(dir.Path(), 0, code) == clean)
+                << "VPD 0x" << HexOf(code) << " unlike a clean run's";
+        EXPECT_EQ(CopiesKept(), 0) << "a copy is left behind";
+    }
+
+    static void ClearCopies() {
+        std::error_code ec;
+        std::filesystem::remove_all(zvfix::kTableCopyDir, ec);
+    }
+    static int CopiesKept() {
+        std::error_code ec;
+        int n = 0;
+        for (auto it = std::filesystem::directory_iterator(zvfix::kTableCopyDir, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+            ++n;
+        return n;
+    }
+    static int PartCount() {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
     }
 
     zvfix::HostBuilder host;
@@ -101,6 +221,46 @@ TEST_F(ConvergedUpdate, TorviImageWritesRegionsMemoBlockAndVpds) {
     EXPECT_TRUE(Has(r.outputFile, "Updating Adapter NIC/CNA VPD... Success\nUpdating Adapter FC VPD... Success\n"
                                   "Updating Adapter FC VPD... Success\n"))
         << r.outputFile;
+}
+
+TEST_F(ConvergedUpdate, K7R54VpdWritesCutAtEveryMoment) {
+    SweepVpdWrites("K7R 0x54", host.AddK7R(0x54), zvfix::K7RImageSpec(zvfix::kK7RAdapter, 0x54), "--sivo");
+}
+TEST_F(ConvergedUpdate, K7R11VpdWritesCutAtEveryMoment) {
+    SweepVpdWrites("K7R 0x11", host.AddK7R(0x11), zvfix::K7RImageSpec(zvfix::kK7RAdapter, 0x11), "--sivo");
+}
+TEST_F(ConvergedUpdate, Torvi21VpdWritesCutAtEveryMoment) {
+    SweepVpdWrites("Torvi 21", host.AddTorvi(0x8031), zvfix::TorviImageSpec(zvfix::kTorvi21Adapter), "--wexi");
+}
+TEST_F(ConvergedUpdate, Torvi24VpdWritesCutAtEveryMoment) {
+    SweepVpdWrites("Torvi 24", host.AddTorvi(0x2031), zvfix::TorviImageSpec(zvfix::kTorvi24Adapter), "--wexi");
+}
+
+// A VPD copy that holds no sound VPD cannot be written back: "-b" fails the
+// adapter with 161 before anything is written and leaves the copy.
+TEST_F(ConvergedUpdate, AVpdCopyThatHoldsNoSoundVpdFailsTheAdapterBeforeAnyWrite) {
+    const zvfix::AdapterSpec& a = Add(host.AddTorvi(0x2031));
+    const Bytes image = zvfix::BuildMultibootImage(zvfix::TorviImageSpec(zvfix::kTorvi24Adapter));
+    host.Write(hostDir.Path());
+    Bytes vpd = zvfix::ReadRegion(hostDir.Path(), 0, 0x81);
+    vpd[5] ^= 0x01;   // its checksum no longer holds
+    ClearCopies();
+    ::mkdir(zvfix::kTableCopyDir, 0700);
+    const std::string path = zvfix::TableCopyPath(a.serial, 0x81);
+    const Bytes copy = zvfix::MakeTableCopyFile(0x81, vpd, a.serial);
+    zvfix::WriteBytes(path, copy);
+    ::chmod(path.c_str(), 0600);
+
+    inst.WriteFile("adapters.properties", zvfix::AdapterTableFor(host));
+    inst.WriteFile(kFile, std::string(image.begin(), image.end()));
+    const RunResult r = zvonline::RunOn(inst, hostDir.Path(), {"--wexi", "-b", "0", kFile});
+    EXPECT_EQ(r.status, 161) << r.out << r.outputFile;
+    EXPECT_EQ(r.outputFile, "HBA KV2031 (instance 0): No table copy is used: the copy " + path +
+                                " is not intact.\nHBA KV2031 (instance 0): An earlier write of the NIC VPD (region "
+                                "0x81) may not have finished and no intact copy of it is kept in /var/lib/tarvikolen; "
+                                "nothing was written to the adapter!\n");
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
+    EXPECT_EQ(zvtest::ReadFile(path), std::string(copy.begin(), copy.end()));
 }
 
 }  // namespace

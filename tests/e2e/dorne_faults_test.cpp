@@ -139,30 +139,34 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
         int status;
         const char* line;
         std::vector<uint32_t> written;
+        int exitStatus;   // of "-b", which ends with the engine's status: never 0 for a failure
     } cases[] = {
         {false, zvfix::FaultSpec::Lockdown(), 0x1D3,
          "Updating Adapter Signature... Failed\n"
          "Flash update failed with HBA instance 0 (KV2692). Firmware lockdown mode enabled!\n",
-         {}},
+         {}, 0xD3},
         {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9F), 0x1FE,
          "Updating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
-         {0x9F}},
+         {0x9F}, 0xFE},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02), 0x1CB,
          "Updating Adapter FC RISC Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
-         {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}},
+         {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}, 0xCB},
+        {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0xD1), 0x200,
+         "Updating Adapter PEP Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
+         {0x9F, 0x09, 0xE5, 0xD3}, 255},
         {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x09), 0x1CA,
-         "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0x9F, 0x09}},
+         "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0x9F, 0x09}, 0xCA},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
-         "Updating Adapter Secondary Image Status... Failed\n", kSet2},
+         "Updating Adapter Secondary Image Status... Failed\n", kSet2, 0x03},
         {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E), 0x1FE,
          "Please wait...\nUpdating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
-         {0x9E}},
+         {0x9E}, 0xFE},
         {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0xD1), 0x1FF,
          "Updating Adapter MPI Fw ... Success\nUpdating Adapter PEP Fw... Success\n"
          "Verifying Adapter PEP Fw... Failed\nVerifying Adapter PEP Fw... \n",
-         {0x9E, 0x07, 0xE1, 0xD3, 0xD1}},
+         {0x9E, 0x07, 0xE1, 0xD3, 0xD1}, 0xFF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -193,6 +197,12 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
         EXPECT_TRUE(verdict[0].Intact());
         EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x95), oldPrimary);
         EXPECT_EQ(zvfix::ReadRegion(dir.Path(), 0, 0x96), oldSecondary);
+
+        zvtest::TempDir one;
+        host.Write(one.Path());
+        const zvtest::RunResult b = zvonline::RunOn(inst, one.Path(), {"--kamu", "-b", "0", kImage});
+        EXPECT_EQ(b.status, c.exitStatus) << b.out << b.outputFile;
+        EXPECT_TRUE(Has(b.outputFile, c.line)) << b.outputFile;
     }
 }
 

@@ -331,11 +331,12 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
         const char* line;
         int status;
         uint32_t last;
+        int exitStatus;   // of "-b", which ends with the engine's status: never 0 for a failure
     };
     const Case cases[] = {
-        {zvfix::FaultSpec::CorruptWrite().OnRegion(0xF1), "Verifying Adapter PEP FW... Failed\n", 512, 0xF1},
+        {zvfix::FaultSpec::CorruptWrite().OnRegion(0xF1), "Verifying Adapter PEP FW... Failed\n", 512, 0xF1, 255},
         {zvfix::FaultSpec::Fail("fw_attributes_send", 5), "Updating Adapter FC RISC Fw version 9.12.1... Failed\n",
-         459, 0x10B},
+         459, 0x10B, 459 & 0xFF},
     };
     const std::vector<uint32_t> set1 = {0x95, 0x96, 0x125, 0x126, 0xDF, 0x07, 0x11, 0xD1, 0xBA, 0x01};
     for (const Case& c : cases) {
@@ -361,6 +362,12 @@ TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStops
         const std::vector<zvfix::BootVerdict> verdict = zvfix::CheckBoot(dir.Path(), manifest);
         ASSERT_EQ(verdict.size(), 1u);
         EXPECT_TRUE(verdict[0].Intact()) << verdict[0].set;
+
+        zvtest::TempDir one;
+        host.Write(one.Path());
+        const RunResult b = Run(one.Path(), {"--zuka", "-b", "0", kImage});
+        EXPECT_EQ(b.status, c.exitStatus) << b.out << b.outputFile;
+        EXPECT_TRUE(Has(b.outputFile, c.line)) << b.outputFile;
     }
 }
 
