@@ -303,7 +303,7 @@ TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip2
 TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip25(false, true), true); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) { SweepSecondRunWith(Chip25(false, true), {"--force"}, 1); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
-    SweepSecondRunWith(Chip25(false, true), {"-b", "0", "kv_mbi.bin"}, 0);
+    SweepSecondRunWith(Chip25(false, true), {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
 }
 
 }  // namespace
