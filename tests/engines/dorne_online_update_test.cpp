@@ -218,10 +218,12 @@ TEST_F(DorneOnline, OfflineInPlaceLeavesTheComponentsAnImageLacksOnFlash) {
 // finds the records starting the primary the first run wrote. Before its
 // first region write it makes them name the running set (the secondary's
 // record first), so a failed write leaves the whole secondary to start from;
-// a whole run ends with the records the first one left.
+// a whole run ends with the records the first one left, and a hold that
+// fails writes nothing else.
 TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
     host.adapters[0].SetImageStatus(0, 3, 1, 9);
-    // The third run's boot-code write fails.
+    // The third run's hold fails at its first write; the fourth run's boot-code write fails.
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000073, 1).OnRegion(0x96).Skip(3));
     host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000075).OnRegion(0x07).Skip(2));
     ListsHost lists(host, Table());
     const std::string hostDir = lists.Dir() + "/host";
@@ -253,6 +255,12 @@ TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
               std::vector<uint32_t>({0x96, 0x95, 0x9E}));
     EXPECT_EQ(record(0x95), primary);
     EXPECT_EQ(record(0x96), secondary);
+
+    // A hold that fails ends the run before any region is written.
+    const auto [heldStatus, heldWrites] = run();
+    EXPECT_EQ(heldStatus, DORNE_PRIMARY_STATUS_FAILED);
+    EXPECT_TRUE(heldWrites.empty()) << heldWrites.size();
+    EXPECT_EQ(record(0x95), primary);
 
     const auto [thirdStatus, thirdWrites] = run();
     EXPECT_EQ(thirdStatus, DORNE_BOOT_CODE_FAILED);
