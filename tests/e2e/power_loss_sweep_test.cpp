@@ -301,7 +301,9 @@ TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip2
 // secondary running, a second run before the reboot rewrites the set the
 // first marked to start from next.
 TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip25(false, true), true); }
-TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) { SweepSecondRunWith(Chip25(false, true), {"--force"}, 1); }
+TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) {
+    SweepSecondRunWith(Chip25(false, true), {"--force"}, 1);
+}
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
     SweepSecondRunWith(Chip25(false, true), {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
 }
