@@ -162,3 +162,36 @@ bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan) 
                    p.mask, p.generation, s.mask, s.generation, newPrimary, newSecondary);
     return true;
 }
+
+bool DornePlanHold(const DorneImageSets& sets, SD_UINT32 runningSet, DorneRecordPlan* hold) {
+    // Only the secondary can run while the records start the primary the
+    // off-line update rewrites.
+    if (runningSet != 2 || !sets.primary.valid || DorneBootSet(sets) != 1) return false;
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> primary = sets.primary.bytes;
+    std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE> secondary = sets.secondary.bytes;
+    if (!CoreBuildImageStatusHold(primary, secondary, kDorneChipType, 2)) return false;
+    hold->activeSet = 2;
+    hold->writePrimary = true;
+    hold->primary = primary;
+    hold->secondary = secondary;
+    hold->primaryGeneration = CoreGetImageStatusGenerationNumber(primary);
+    hold->secondaryGeneration = CoreGetImageStatusGenerationNumber(secondary);
+    return true;
+}
+
+bool DornePlanRecordsAfterHold(const DorneImageSets& found, bool planned, DorneRecordPlan* plan) {
+    if (!planned) {
+        const DorneSetState p = DorneBootState(found.primary);
+        const SD_UINT16 behind = p.generation == 0 ? 0 : static_cast<SD_UINT16>(p.generation - 1);
+        plan->activeSet = 1;
+        plan->primary = found.primary.bytes;
+        plan->primaryGeneration = p.generation;
+        plan->secondaryGeneration = found.secondary.valid ? DorneBootState(found.secondary).generation : behind;
+        plan->secondary = found.secondary.valid
+                              ? found.secondary.bytes
+                              : DornePrepareRecord(found.secondary, found.primary, false, behind);
+    }
+    // The hold rewrote both: the primary's record goes back too.
+    plan->writePrimary = true;
+    return true;
+}

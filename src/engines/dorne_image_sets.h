@@ -70,6 +70,19 @@ DorneRecordPlan DornePlanOnlineRecords(const DorneImageSets& sets);
 // generation of 0xFFFF becomes 1 and the secondary's then 0.
 bool DornePlanOfflineRecords(const DorneImageSets& sets, DorneRecordPlan* plan);
 
+// The records held on the set the adapter runs (`runningSet`, 1 or 2, as the
+// library names it) before the off-line update rewrites the primary: when
+// the records start the primary while the secondary runs, the secondary's
+// record active with the next generation and the primary's active bit
+// cleared (CoreBuildImageStatusHold). False, `hold` unchanged, otherwise.
+bool DornePlanHold(const DorneImageSets& sets, SD_UINT32 runningSet, DorneRecordPlan* hold);
+// After such a hold: the records the final switch writes, both of them.
+// Those of `plan` when `planned` (the plan from the records as found), else
+// the records as found (the primary booting by its mask; a secondary that
+// was not valid rebuilt one generation behind): the run ends as a run over
+// records never held. Always true.
+bool DornePlanRecordsAfterHold(const DorneImageSets& found, bool planned, DorneRecordPlan* plan);
+
 // A record made active (set) or inactive: an invalid or unread record is
 // first rebuilt whole with the chip's signature (CoreRebuildImageStatusRecord,
 // taking what `partner`, the other set's record, carries); then bit 0 of the

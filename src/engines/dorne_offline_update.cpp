@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/active_regions.h"
 #include "core/oss_services.h"
 #include "engines/dorne_engine_support.h"
 #include "engines/dorne_image_file.h"
@@ -172,8 +173,8 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     const SD_UINT16 chipRev = ready.chipRev;
     const SDMOptRomLayoutCopy& layout = ready.layout;
     const DorneImageSets& sets = ready.sets;
-    const DorneRecordPlan& records = ready.records;
-    const bool writeRecords = ready.writeRecords;
+    DorneRecordPlan& records = ready.records;
+    bool writeRecords = ready.writeRecords;
     DorneValidated& valid = ready.valid;
     const std::span<const SD_UINT8> bootBackup = ready.bootBackup.Bytes();
     ready.image.clear();
@@ -185,7 +186,6 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
         msg.Say("Updating Flash on HBA port(s) - %8s. Please wait...", model.text);
     }
 
-    // ---- The primary set's regions, each read back ----------------------------------------
     SD_UINT16 forceDisableReset = DisableReset;
     DorneRegionWriter writer;
     writer.device = pDevice;
@@ -196,7 +196,24 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     writer.forceDisableReset = &forceDisableReset;
     writer.online = false;
     writer.message = &msg;
+
+    // ---- The records held on the set that runs -------------------------------------------
+    // Until the reboot the adapter runs the set it started with; an earlier
+    // run may have marked the primary to start from next. A cut in its
+    // rewrite would then boot a torn set: the records name the running set
+    // again first (its record first, each read back), and the final switch
+    // is the one planned from the records as found.
+    // A hold that fails ends the run before any region is written.
     SD_INT32 status = DORNE_SUCCESS;
+    if (SD_ACTIVE_REGIONS running{}; DorneBootSet(sets) == 1 && CoreGetActiveRegions(pDevice, &running) == 0) {
+        if (DorneRecordPlan hold; DornePlanHold(sets, running.ActiveGlobalRegions, &hold)) {
+            const std::array<SD_UINT32, 2> order = {IMAGE_STATUS_REGION_SECONDARY, IMAGE_STATUS_REGION_PRIMARY};
+            status = DorneWriteImageStatusRecords(writer, sets, hold, order, false, true, true);
+            if (status == DORNE_SUCCESS) writeRecords = DornePlanRecordsAfterHold(sets, writeRecords, &records);
+        }
+    }
+
+    // ---- The primary set's regions, each read back ----------------------------------------
     std::size_t written = 0;
     for (const DorneRegionWrite& e : valid.plan.entries) {
         if (status != DORNE_SUCCESS) break;

@@ -2,6 +2,9 @@
 // or libraries without on-line update: the primary image set is written
 // without a session, every region read back, and the image-status records
 // are rewritten last to make the primary set the one the adapter starts from.
+// While the secondary set runs and the records already start the primary (a
+// run since the adapter started wrote it), they first name the running set
+// again, so that a cut in the rewrite never leaves a torn set to start from.
 // Nothing is activated: the new image runs after the next reboot.
 #pragma once
 

@@ -219,6 +219,58 @@ protected:
         if (f.beforeRerun) f.install(inst);
         return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
     }
+
+    // As SweepSecondRun, the second run (and its rerun after the power cycle)
+    // given `args`, e.g. "--force" or "-b" with the installed image, exiting
+    // `status` when whole. A plain run after the rerun finds the set in place.
+    void SweepSecondRunWith(const Family& f, const std::vector<std::string>& args, int status) {
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(firstInst);
+        f.install(inst);
+        host.Write(pristine.Path());
+        const std::string oldOrFirst = control.Path() + "/old-or-first.json", first = control.Path() + "/first.json";
+        ASSERT_FALSE(ControlRun(f, host, firstInst, control.Path(), oldOrFirst, first).empty());
+        host.Write(twiceRun.Path());
+        ASSERT_EQ(RunOn(firstInst, twiceRun.Path()).status, 1);
+        const size_t firstWrites = zvfix::ReadJournal(twiceRun.Path()).size();
+        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), args);
+        ASSERT_EQ(whole.status, status) << whole.out << whole.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(firstWrites), all.end());
+        const std::string oldOrSecond = twiceRun.Path() + "/old-or-second.json";
+        const std::string second = twiceRun.Path() + "/second.json";
+        WriteSetManifest(f, twiceRun.Path(), oldOrSecond);
+        WriteNewSetManifest(f, twiceRun.Path(), second);
+        std::string flow = ", then";
+        for (const std::string& a : args) flow += " " + a;
+
+        EveryPoint(f, writes, flow + " before the reboot", [&](size_t n, const zvfix::PowerLossSpec& cut) {
+            zvtest::TempDir dir;
+            host.powerLoss.reset();
+            host.Write(dir.Path());
+            EXPECT_EQ(RunOn(firstInst, dir.Path()).status, 1);
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult r = RunOn(inst, dir.Path(), args);
+            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
+
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), oldOrFirst, &verdict);
+            if (verdict.status != 0) {
+                const ToolRun other = RebootTool("--verify " + oldOrSecond + " " + dir.Path());
+                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
+            }
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult again = RunOn(inst, dir.Path(), args);
+            EXPECT_EQ(again.status, status) << again.out << again.outputFile;
+            ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, true);
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
+        });
+    }
+
     zvtest::InstallDir inst, firstInst;
     zvtest::TempDir control, pristine, twiceRun;
 };
@@ -245,5 +297,15 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateOrdinaryTemplates) { Sweep(Chip25Ordin
 TEST_F(PowerLossSweep, Chip25OnlineUpdateBoardConfigShortOfItsSerdesTable) { Sweep(Chip25ShortBoardConfig(true)); }
 // The reruns find no preload template: the preload table's copy goes back all the same.
 TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip25NoPreloadTemplateOnRerun(true)); }
+// The chip-type-25 off-line engine always writes the primary set: with the
+// secondary running, a second run before the reboot rewrites the set the
+// first marked to start from next.
+TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip25(false, true), true); }
+TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) {
+    SweepSecondRunWith(Chip25(false, true), {"--force"}, 1);
+}
+TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
+    SweepSecondRunWith(Chip25(false, true), {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
+}
 
 }  // namespace

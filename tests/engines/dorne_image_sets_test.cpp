@@ -150,6 +150,31 @@ TEST(DorneImageSets, OfflineRebuildsATornSecondaryBehindTheBootingPrimary) {
     EXPECT_FALSE(DornePlanOfflineRecords(Sets(Valid(0x95, 1, 7), Blank(0x96, false)), &plan));
 }
 
+// Off line, the secondary running while the records start the primary: the
+// hold names the running set; afterwards the records go back as found, a
+// torn secondary rebuilt behind the primary as a clean switch leaves it.
+TEST(DorneImageSets, OfflineHoldNamesTheRunningSecondaryAndEndsWithTheRecordsAsFound) {
+    DorneRecordPlan hold;
+    EXPECT_FALSE(DornePlanHold(Sets(Valid(0x95, 1, 9), Valid(0x96, 0, 8)), 1, &hold));
+    EXPECT_FALSE(DornePlanHold(Sets(Valid(0x95, 0, 3), Valid(0x96, 1, 9)), 2, &hold));
+    ASSERT_TRUE(DornePlanHold(Sets(Valid(0x95, 1, 9), Valid(0x96, 0, 8)), 2, &hold));
+    EXPECT_EQ(Read(hold.secondary), std::make_pair(1, 10));
+    EXPECT_EQ(Read(hold.primary), std::make_pair(0, 9));
+
+    DorneStatusRecord torn = Valid(0x96, 0, 8);
+    std::fill(torn.bytes.begin() + 8, torn.bytes.end(), SD_UINT8{0xFF});
+    torn.valid = false;
+    for (const DorneStatusRecord& secondary : {Valid(0x96, 0, 8), torn, Blank(0x96, false)}) {
+        const DorneImageSets found = Sets(Valid(0x95, 1, 9), secondary);
+        DorneRecordPlan plan;
+        ASSERT_TRUE(DornePlanRecordsAfterHold(found, DornePlanOfflineRecords(found, &plan), &plan));
+        EXPECT_TRUE(plan.writePrimary);
+        EXPECT_EQ(plan.primary, found.primary.bytes);
+        const zvfix::Bytes clean = zvfix::MakeImageStatusRecord(0, 8, zvfix::kSigImageStatus25);
+        EXPECT_TRUE(std::equal(clean.begin(), clean.end(), plan.secondary.begin()));
+    }
+}
+
 // Records read from a host. The engine's layout names the primary record's
 // region, the library's no longer does: that record is unread, never taken
 // from bytes no read filled (the secondary's, read just before into memory

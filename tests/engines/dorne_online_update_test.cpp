@@ -207,9 +207,65 @@ TEST_F(DorneOnline, OfflineInPlaceLeavesTheComponentsAnImageLacksOnFlash) {
                 }
             }
             EXPECT_EQ(zvfix::ReadRegion(hostDir, 0, 0x95)[0], 1) << "the primary set still boots";
+            // The primary runs too: nothing to hold, no record written.
+            for (const auto& e : zvfix::ReadJournal(hostDir)) EXPECT_TRUE(e.region != 0x95 && e.region != 0x96);
             freeUserOptionROMReq();
         }
     }
+}
+
+// Off line with the secondary set running, a second run before the reboot
+// finds the records starting the primary the first run wrote. Before its
+// first region write it makes them name the running set (the secondary's
+// record first), so a failed write leaves the whole secondary to start from;
+// a whole run ends with the records the first one left, and a hold that
+// fails writes nothing else.
+TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
+    host.adapters[0].SetImageStatus(0, 3, 1, 9);
+    // The third run's hold fails at its first write; the fourth run's boot-code write fails.
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000073, 1).OnRegion(0x96).Skip(3));
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000075).OnRegion(0x07).Skip(2));
+    ListsHost lists(host, Table());
+    const std::string hostDir = lists.Dir() + "/host";
+    const auto record = [&](uint32_t code) {
+        const zvfix::Bytes r = zvfix::ReadRegion(hostDir, 0, code);
+        return zvfix::Bytes(r.begin(), r.begin() + 16);
+    };
+    const auto run = [&] {
+        const size_t before = zvfix::ReadJournal(hostDir).size();
+        zvtest::PrepareEngineRun(image, zvfix::MakeDorneImage({0x2261, 0x1A77, 0x0289, 1}), OPTROM_REGION_ALL);
+        const SD_INT32 status = DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
+        freeUserOptionROMReq();
+        std::vector<uint32_t> regions;
+        const auto journal = zvfix::ReadJournal(hostDir);
+        for (size_t i = before; i < journal.size(); ++i) regions.push_back(journal[i].region);
+        return std::make_pair(status, regions);
+    };
+    const auto [firstStatus, firstWrites] = run();
+    ASSERT_EQ(firstStatus, DORNE_SUCCESS);
+    ASSERT_GE(firstWrites.size(), 2u);
+    EXPECT_NE(firstWrites[0], 0x96u) << "the first run finds the running set named: nothing held";
+    const zvfix::Bytes primary = record(0x95), secondary = record(0x96);
+    EXPECT_EQ(primary, zvfix::MakeImageStatusRecord(1, 9, zvfix::kSigImageStatus25));
+
+    const auto [secondStatus, secondWrites] = run();
+    EXPECT_EQ(secondStatus, DORNE_SUCCESS);
+    ASSERT_GE(secondWrites.size(), 3u);
+    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 3),
+              std::vector<uint32_t>({0x96, 0x95, 0x9E}));
+    EXPECT_EQ(record(0x95), primary);
+    EXPECT_EQ(record(0x96), secondary);
+
+    // A hold that fails ends the run before any region is written.
+    const auto [heldStatus, heldWrites] = run();
+    EXPECT_EQ(heldStatus, DORNE_PRIMARY_STATUS_FAILED);
+    EXPECT_TRUE(heldWrites.empty()) << heldWrites.size();
+    EXPECT_EQ(record(0x95), primary);
+
+    const auto [thirdStatus, thirdWrites] = run();
+    EXPECT_EQ(thirdStatus, DORNE_BOOT_CODE_FAILED);
+    EXPECT_EQ(record(0x96), zvfix::MakeImageStatusRecord(1, 10, zvfix::kSigImageStatus25));
+    EXPECT_EQ(record(0x95)[0] & 1, 0) << "the secondary set starts next";
 }
 
 // Images no set check may refuse: no MPI or PEP firmware (the running
