@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -408,22 +409,62 @@ TEST_F(Discovery, TheCurrentPathIsTheIndexedEntryOfThisAdapterToTheTargetsPort) 
     }
 }
 
+// The 72 bytes the library hands over for one remote port, laid out by hand.
+std::vector<SD_UINT8> SecureEntryBytes(const zvfix::SecurePortEntry& e) {
+    std::vector<SD_UINT8> b(72, 0);
+    for (int i = 0; i < 3; ++i) b[i] = static_cast<SD_UINT8>(e.portId >> (16 - 8 * i));
+    for (int i = 0; i < 8; ++i) b[4 + i] = static_cast<SD_UINT8>(e.portWwn >> (56 - 8 * i));
+    b[12] = e.remoteType, b[13] = e.remoteState, b[14] = e.authState, b[15] = e.rekeyMode;
+    const int64_t words[3] = {e.rekeyCount, e.rekeyConfigValue, e.rekeyConsumedValue};
+    for (int w = 0; w < 3; ++w)
+        for (int i = 0; i < 8; ++i) b[16 + 8 * w + i] = static_cast<SD_UINT8>(static_cast<uint64_t>(words[w]) >> (8 * i));
+    return b;
+}
+
+std::vector<SD_UINT8> HeldEntry(const SDMTarget* t) {
+    const auto* p = reinterpret_cast<const SD_UINT8*>(&t->TargetSecurePortInfo);
+    return {p, p + sizeof t->TargetSecurePortInfo};
+}
+
 TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
     zvfix::HostBuilder host;
+    std::vector<zvfix::SecurePortEntry> gen7Entries;
     for (bool gen7 : {false, true}) {
         auto& a = gen7 ? host.AddChip27(0x2281, 1) : host.AddChip25(0x2261, 1);
-        auto& t = a.ports[0].AddTarget();
-        a.ports[0].securePorts.push_back(
-            {.portWwn = t.portWwn, .portId = t.portId, .securityState = 1, .securityFlags = 0x30});
+        auto& port = a.ports[0];
+        auto& first = port.AddTarget();
+        auto& second = port.AddTarget();
+        port.securePorts.push_back({.portWwn = first.portWwn, .portId = first.portId, .remoteType = 1,
+                                    .remoteState = 1, .authState = 2, .rekeyMode = 1, .rekeyCount = 5,
+                                    .rekeyConfigValue = 3600, .rekeyConsumedValue = 1200});
+        // Codes outside the named ones, and counts past 32 bits.
+        port.securePorts.push_back({.portWwn = second.portWwn, .portId = second.portId, .remoteType = 2,
+                                    .remoteState = 0, .authState = 7, .rekeyMode = 9,
+                                    .rekeyCount = int64_t{1} << 32, .rekeyConfigValue = 0x123456789AB,
+                                    .rekeyConsumedValue = 0x7000000000000001});
+        // The first target's name under another port id belongs to no target.
+        port.securePorts.push_back({.portWwn = first.portWwn, .portId = first.portId ^ 0x10, .remoteType = 2});
+        if (gen7) gen7Entries = port.securePorts;
     }
-    Discover(host);
+    const std::string out = Discover(host);
     ASSERT_EQ(Devices().size(), 2u);
-    SDMTarget* t25 = Devices()[0]->TargetList.firstTarget;
-    SDMTarget* t27 = Devices()[1]->TargetList.firstTarget;
-    ASSERT_TRUE(t25 && t27);
-    EXPECT_EQ(t25->TargetSecurePortInfo.SecurityState, 0u);
-    EXPECT_EQ(t27->TargetSecurePortInfo.SecurityState, 1u);
-    EXPECT_EQ(t27->TargetSecurePortInfo.SecurityFlags, 0x30u);
+    for (SDMTarget* t : Targets(Devices()[0])) EXPECT_EQ(HeldEntry(t), std::vector<SD_UINT8>(72, 0));
+    const std::vector<SDMTarget*> gen7 = Targets(Devices()[1]);
+    ASSERT_EQ(gen7.size(), 2u);
+    EXPECT_EQ(HeldEntry(gen7[0]), SecureEntryBytes(gen7Entries[0]));
+    EXPECT_EQ(HeldEntry(gen7[1]), SecureEntryBytes(gen7Entries[1]));
+
+    char id[64];
+    std::snprintf(id, sizeof id, "Secure port [1] Remote port id: %06x\n", gen7Entries[1].portId);
+    for (const std::string& line : std::vector<std::string>{
+             "Secure port [0] Remote type: Target\n", "Secure port [0] Remote state: Good\n",
+          "Secure port [0] Auth state: Needed\n", "Secure port [0] Rekey mode: Time\n",
+          "Secure port [0] Rekey count: 5\n", "Secure port [0] Rekey configured value: 3600\n",
+          "Secure port [0] Rekey consumed value: 1200\n", "Secure port [1] Remote type: Initiator\n",
+          "Secure port [1] Remote state: Bad\n", "Secure port [1] Auth state: Unknown\n",
+          "Secure port [1] Rekey mode: Unknown\n", "Secure port [1] Rekey count: 4294967296\n",
+          "Secure port [1] Rekey consumed value: 8070450532247928833\n", id})
+        EXPECT_EQ(Count(out, line), 1u) << line;
 }
 
 }  // namespace

@@ -279,15 +279,20 @@ TEST_F(Lists, SecurePortsAndFeaturesTrustTheSpanNotTheCount) {
         state->SecurePorts.push_back(Entry(sizeof(SECUREPORTENTRY), i));
         state->Features.push_back(Entry(sizeof(FEATURE_GET_ENTRY), i));
     }
+    // The first ask: the 40-byte header alone, room for no entry.
+    std::vector<SD_UINT8> sp(40, 0);
+    ASSERT_EQ(SDGetSecurePortInfo(h, sp), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount, 3u);
     // The count claims room for 100 entries; the span holds 2.
-    std::vector<SD_UINT8> sp(SECUREPORTINFO_BYTES(2), 0);
+    sp.assign(SECUREPORTINFO_BYTES(2), 0);
     reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 100;
     ASSERT_EQ(SDGetSecurePortInfo(h, sp), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount, 3u);
     sp.assign(SECUREPORTINFO_BYTES(3), 0);
     reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 3;
     ASSERT_EQ(SDGetSecurePortInfo(h, sp), 0u);
-    EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->Entries[2].PortWWN[0], 3);
+    ASSERT_EQ(sp.size(), 40u + 3 * 72);
+    EXPECT_EQ(std::tuple(sp[39], sp[40], sp[40 + 72], sp[40 + 2 * 72], sp.back()), std::tuple(0, 1, 2, 3, 3));
 
     std::vector<SD_UINT8> fl(FEATURE_GET_LIST_BYTES(1), 0);
     reinterpret_cast<FEATURE_GET_LIST*>(fl.data())->NoOfEntries = 1;
