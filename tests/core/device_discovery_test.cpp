@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/oss_services.h"
@@ -338,6 +339,33 @@ TEST_F(Discovery, PortDatabaseAndPersistentTargetsByBindingMode) {
         EXPECT_EQ(TargetByPort(d, persisted.portWwn) != nullptr, !byName);
         EXPECT_EQ(TargetByPort(d, idless.portWwn) != nullptr, byName);
         RemoveAllDevicesFromDeviceList();
+    }
+}
+
+// Every entry of a port database of several remote ports becomes its own
+// target with its own fields.
+TEST_F(Discovery, PortDatabaseWithSeveralTargets) {
+    zvfix::HostBuilder host;
+    auto& p = OnePort(host);
+    for (uint16_t i = 0; i < 3; ++i)
+        p.portDb7.push_back({.nodeWwn = 0x2000005000000C00ull + i, .portWwn = 0x2100005000000C00ull + i,
+                             .portId = 0x0C0100u + i, .controlFlags = static_cast<uint8_t>(0x11 + i),
+                             .bus = static_cast<uint16_t>(i), .targetId = static_cast<uint16_t>(20 + i),
+                             .deviceFlags = i == 2 ? 0x800u : 0u, .loopId = static_cast<uint16_t>(0x80 + i),
+                             .baseLun = static_cast<uint16_t>(3 * i)});
+    Discover(host);
+    SDMDevice* d = Devices().at(0);
+    ASSERT_EQ(Targets(d).size(), 3u);
+    for (uint16_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        SDMTarget* t = Must(TargetByPort(d, 0x2100005000000C00ull + i));
+        EXPECT_TRUE(SameWwn(t->DiscTargetProperty.NodeWWN, 0x2000005000000C00ull + i));
+        EXPECT_EQ(t->DiscTargetProperty.PortID & 0xFFFFFF, 0x0C0100u + i);
+        EXPECT_EQ(std::tuple(t->DiscTargetProperty.BusNumber, t->DiscTargetProperty.TargetID), std::tuple(i, 20 + i));
+        EXPECT_EQ(std::tuple(t->TargetMultipathControl, t->TargetLoopID, t->TargetBaseLunNumber),
+                  std::tuple(0x11 + i, 0x80 + i, 3 * i));
+        EXPECT_EQ(t->TargetFlags & SDM_TGT_NVME, i == 2 ? SDM_TGT_NVME : 0u);
+        EXPECT_EQ(t->TargetAgentFlags, SDM_AGENT_CONFIGURED);
     }
 }
 
