@@ -65,14 +65,17 @@ typedef struct _DEVICENODEPROPERTY {
     SD_UINT16 InterfaceType;       // 1 FC, 3 virtual port, 4 FCoE
     SD_UINT16 NumberOfPorts;
     SD_UINT32 BIValid;             // bit 0 firmware, 1 EFI, 2 FCode, 5 MPI, 6 PEP
-    SD_UINT16 BIFwVersion[4];
-    SD_UINT16 BIEfiVersion[4];
-    SD_UINT16 BIFCodeVersion[4];
-    SD_UINT16 BIMpiFwVersion[4];
-    SD_UINT16 BIPepFwVersion[4];
-    SD_UINT16 MpiFwVersion[4];
-    SD_UINT16 PepFwVersion[4];
+    // Versions as bytes: major, minor, sub-minor, reserved.
+    SD_UINT8 BIFwVersion[4];
+    SD_UINT8 BIEfiVersion[4];
+    SD_UINT8 BIFCodeVersion[4];
+    SD_UINT8 BIMpiFwVersion[4];
+    SD_UINT8 BIPepFwVersion[4];
+    SD_UINT8 MpiFwVersion[4];
+    SD_UINT8 PepFwVersion[4];
 } DEVICENODEPROPERTY, *PDEVICENODEPROPERTY;
+static_assert(offsetof(DEVICENODEPROPERTY, BIValid) == 364 && offsetof(DEVICENODEPROPERTY, BIFwVersion) == 368);
+static_assert(offsetof(DEVICENODEPROPERTY, PepFwVersion) == 392 && sizeof(DEVICENODEPROPERTY) == 396);
 
 typedef struct _DEVICEPORTPROPERTY {
     SD_UINT8 WWN[8];               // port WWN

@@ -168,7 +168,7 @@ void Version4(const json& obj, const char* key, std::array<SD_UINT16, 4>& field,
     }
     field = {};
     for (size_t i = 0; i < v.size(); ++i) {
-        field[i] = static_cast<SD_UINT16>(ToU64(v[i], w + "[" + std::to_string(i) + "]", 0xFFFF));
+        field[i] = static_cast<SD_UINT16>(ToU64(v[i], w + "[" + std::to_string(i) + "]", 0xFF));
     }
 }
 

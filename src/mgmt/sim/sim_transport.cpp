@@ -70,9 +70,10 @@ void PutWwn(SD_UINT8 (&dst)[8], SD_UINT64 wwn) {
     }
 }
 
-void Put4(SD_UINT16 (&dst)[4], const std::array<SD_UINT16, 4>& v) {
+// The driver reports each version part as one byte (host.json bounds them).
+void Put4(SD_UINT8 (&dst)[4], const std::array<SD_UINT16, 4>& v) {
     for (int i = 0; i < 4; ++i) {
-        dst[i] = v[static_cast<size_t>(i)];
+        dst[i] = static_cast<SD_UINT8>(v[static_cast<size_t>(i)]);
     }
 }
 
