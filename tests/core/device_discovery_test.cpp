@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/oss_services.h"
@@ -273,6 +274,25 @@ TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
     EXPECT_STREQ(target->TargetVendorID, "N/A");
     EXPECT_EQ(sleeps_.Lengths(), std::vector<long>(9, 1000));
     EXPECT_EQ(Count(out, "CheckTargetReady: Target failed Test Unit Ready (0x20000067)"), 1u);
+}
+
+// The serial number keeps the 60 bytes the 64-byte answer holds; its size is
+// the page's length up to the 64-byte field.
+TEST_F(Discovery, SerialSizeIsThePageLengthUpTo64) {
+    for (const auto& [length, size] : {std::pair{59u, 59u}, {62u, 62u}, {200u, 64u}}) {
+        SCOPED_TRACE(length);
+        zvfix::HostBuilder host;
+        auto& t = OnePort(host).AddTarget();
+        t.luns[0].serial.clear();
+        for (unsigned i = 0; i < length; ++i) t.luns[0].serial += static_cast<char>('A' + i % 26);
+        Discover(host);
+        SDMTarget* target = Must(TargetByPort(Devices().at(0), t.portWwn));
+        EXPECT_EQ(target->SerialSize, size);
+        const size_t kept = std::min(length, 60u);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber), kept), t.luns[0].serial.substr(0, kept));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber) + kept, 64 - kept), std::string(64 - kept, '\0'));
+        RemoveAllDevicesFromDeviceList();
+    }
 }
 
 TEST_F(Discovery, IdentityPagesOsNamesAndTheDriversLunLimit) {

@@ -260,7 +260,7 @@ zvsim_lun ParseLun(const json& v, const std::string& w, SD_UINT64 targetWwn) {
     Str(v, "revision", l.revision, w, 4);
     Num(v, "last_lba", l.lastLba, w);
     Num(v, "block_length", l.blockLength, w);
-    Str(v, "serial", l.serial, w, 60);
+    Str(v, "serial", l.serial, w, 255);   // the page length is one byte
     if (l.serial.empty()) {
         char buf[40];
         snprintf(buf, sizeof buf, "SIM%016llX%04X", static_cast<unsigned long long>(targetWwn), l.lun);
