@@ -51,13 +51,13 @@ std::string Cleaned(const std::string& text) {
     return out;
 }
 
-std::string Version3(const SD_UINT16* v) {
+std::string Version3(const SD_UINT8* v) {
     char text[32];
     std::snprintf(text, sizeof text, "%d.%02d.%02d", v[0], v[1], v[2]);
     return text;
 }
 
-std::string Version2(const SD_UINT16* v) {
+std::string Version2(const SD_UINT8* v) {
     char text[24];
     std::snprintf(text, sizeof text, "%d.%02d", v[0], v[1]);
     return text;

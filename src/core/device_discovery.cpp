@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -205,7 +206,28 @@ int port_summary_pass(SDMDevice* device, SD_UINT32 mode, bool byName) {
     return result;
 }
 
-const char* secure_type(SD_UINT32 state) { return state != 0 ? "Secured" : "Not secured"; }
+// Names of the secure-port codes; "Unknown" for any other.
+const char* code_name(SD_UINT8 code, std::initializer_list<const char*> names) {
+    return code < names.size() ? names.begin()[code] : "Unknown";
+}
+const char* remote_type_name(SD_UINT8 t) { return code_name(t, {"Unknown", "Target", "Initiator"}); }
+const char* remote_state_name(SD_UINT8 s) { return code_name(s, {"Bad", "Good"}); }
+const char* auth_state_name(SD_UINT8 s) { return code_name(s, {"Undef", "Rekey", "Needed", "ELS Rcvd"}); }
+const char* rekey_mode_name(SD_UINT8 m) { return code_name(m, {"Unknown", "Time", "Bytes"}); }
+
+SECUREPORTENTRY secure_entry(std::span<const SD_UINT8> info, size_t i) {
+    SECUREPORTENTRY e{};
+    std::memcpy(&e, info.data() + SECUREPORTINFO_BYTES(i), sizeof e);
+    return e;
+}
+
+// Entries present in a secure-port buffer: the count it says, bounded by its size.
+size_t secure_entries(std::span<const SD_UINT8> info) {
+    if (info.size() < SECUREPORTINFO_BYTES(0)) return 0;
+    SD_UINT32 count = 0;
+    std::memcpy(&count, info.data(), sizeof count);
+    return std::min<size_t>(count, (info.size() - SECUREPORTINFO_BYTES(0)) / sizeof(SECUREPORTENTRY));
+}
 }  // namespace
 
 // ---- Binding mode ----------------------------------------------------------------------
@@ -458,19 +480,21 @@ int CoreGetSecurePortInfo(SDMDevice* device, std::vector<SD_UINT8>& info) {
 }
 
 void CorePrintSecurePortInfo(std::span<const SD_UINT8> info) {
-    if (info.size() < sizeof(SD_UINT32)) return;
-    SD_UINT32 count = 0;
-    std::memcpy(&count, info.data(), sizeof count);
-    const size_t fit = (info.size() - offsetof(SECUREPORTINFO, Entries)) / sizeof(SECUREPORTENTRY);
-    const size_t n = std::min<size_t>(count, fit);
+    const size_t n = secure_entries(info);
     for (size_t i = 0; i < n; ++i) {
-        SECUREPORTENTRY e{};
-        std::memcpy(&e, info.data() + offsetof(SECUREPORTINFO, Entries) + i * sizeof e, sizeof e);
-        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Remote WWPN: " WWN_FMT, i, WWN_ARGS(e.PortWWN));
+        const SECUREPORTENTRY e = secure_entry(info, i);
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Remote WWPN: " WWN_FMT, i, WWN_ARGS(e.RemoteWWPN));
         CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Remote port id: %06x", i,
-                       static_cast<unsigned>(e.PortID & 0xFFFFFF));
-        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] State: %s (flags 0x%x)", i, secure_type(e.SecurityState),
-                       static_cast<unsigned>(e.SecurityFlags));
+                       static_cast<unsigned>(SDMPortIdFromBytes(e.RemotePID)));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Remote type: %s", i, remote_type_name(e.RemoteType));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Remote state: %s", i, remote_state_name(e.RemoteState));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Auth state: %s", i, auth_state_name(e.AuthState));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Rekey mode: %s", i, rekey_mode_name(e.RekeyMode));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Rekey count: %lld", i, static_cast<long long>(e.RekeyCount));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Rekey configured value: %lld", i,
+                       static_cast<long long>(e.RekeyConfigValue));
+        CoreLogMessage(ZV_MSG_DEBUG, "Secure port [%zu] Rekey consumed value: %lld", i,
+                       static_cast<long long>(e.RekeyConsumedValue));
     }
 }
 
@@ -486,16 +510,13 @@ int RetrieveSecureInfoForTargets(SDMDevice* device) {
     std::vector<SD_UINT8> info;
     if (CoreGetSecurePortInfo(device, info) != 0) return -1;
     CorePrintSecurePortInfo(info);
-    SD_UINT32 count = 0;
-    std::memcpy(&count, info.data(), sizeof count);
-    const size_t fit = (info.size() - offsetof(SECUREPORTINFO, Entries)) / sizeof(SECUREPORTENTRY);
-    const size_t n = std::min<size_t>(count, fit);
+    const size_t n = secure_entries(info);
     for (size_t i = 0; i < n; ++i) {
-        SECUREPORTENTRY e{};
-        std::memcpy(&e, info.data() + offsetof(SECUREPORTINFO, Entries) + i * sizeof e, sizeof e);
+        const SECUREPORTENTRY e = secure_entry(info, i);
+        const SD_UINT32 pid = SDMPortIdFromBytes(e.RemotePID);
         for (SDMTarget* t = device->TargetList.firstTarget; t != nullptr; t = t->next)
-            if (std::memcmp(t->DiscTargetProperty.PortWWN, e.PortWWN, 8) == 0 &&
-                SDMSamePortId(t->DiscTargetProperty.PortID, e.PortID))
+            if (std::memcmp(t->DiscTargetProperty.PortWWN, e.RemoteWWPN, 8) == 0 &&
+                SDMSamePortId(t->DiscTargetProperty.PortID, pid))
                 t->TargetSecurePortInfo = e;
     }
     return 0;

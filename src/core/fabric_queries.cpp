@@ -130,21 +130,20 @@ SD_UINT32 els_send(SDMDevice* device, SD_UINT32 code, std::span<const SD_UINT8> 
     }
 }
 
-// The library's QoS entries as one record per target.
-bool qos_record_of(const SD_LUN_QOS& list, const SD_UINT8* wwpn, LUN_QOS& out) {
-    bool found = false;
-    const SD_UINT32 n = std::min<SD_UINT32>(list.NumberOfEntries, std::size(list.Entries));
-    for (SD_UINT32 i = 0; i < n; ++i) {
-        const SD_LUN_QOS_ENTRY& e = list.Entries[i];
-        if (std::memcmp(e.TargetWWPN, wwpn, 8) != 0) continue;
-        if (!found) {
-            std::memset(out.LunQosData, 0, sizeof out.LunQosData);
-            found = true;
-        }
-        if (e.Lun < LUN_QOS_LUNS) out.LunQosData[e.Lun] = static_cast<SD_UINT8>(std::min<SD_UINT32>(e.Qos, 0xFF));
-    }
-    if (found) std::memcpy(out.WWPN, wwpn, 8);
-    return found;
+// The library's QoS record of one target into `out` (asked by its WWPN): the
+// library's status.
+SD_UINT32 qos_record_of(SDMDevice* pDevice, const SD_UINT8* wwpn, SD_LUN_QOS& out, const char* caller) {
+    out = SD_LUN_QOS{};
+    std::memcpy(out.WWPN, wwpn, sizeof out.WWPN);
+    const SD_UINT32 st = SDGetLunQos(pDevice->DeviceHandle, 0, &out);
+    if (st != SDERR_SUCCESS)
+        CoreLogMessage(ZV_MSG_DEBUG, "%s: SDGetLunQos failed (0x%x) (%s)", caller, st, SDGetErrorString(st));
+    return st;
+}
+
+// True when the library answered for that very WWPN.
+bool qos_answers_for(const SD_LUN_QOS& rec, const SD_UINT8* wwpn) {
+    return std::memcmp(rec.WWPN, wwpn, sizeof rec.WWPN) == 0;
 }
 
 }  // namespace
@@ -402,14 +401,10 @@ int CoreGetTargetLunQoSData(SDMDevice* pDevice, LUN_QOS* pLunQoS) {
     const int enabled = CoreIsLunQoSEnable(pDevice);
     if (enabled != 0) return enabled;
     if (pLunQoS == nullptr) return -1;
-    SD_LUN_QOS list{};
-    const SD_UINT32 st = SDGetLunQos(pDevice->DeviceHandle, 0, &list);
-    if (st != SDERR_SUCCESS) {
-        CoreLogMessage(ZV_MSG_DEBUG, "CoreGetTargetLunQoSData: SDGetLunQos failed (0x%x) (%s)", st, SDGetErrorString(st));
-        return -1;
-    }
-    LUN_QOS found = *pLunQoS;
-    if (qos_record_of(list, pLunQoS->WWPN, found)) *pLunQoS = found;
+    SD_LUN_QOS rec{};
+    if (qos_record_of(pDevice, pLunQoS->WWPN, rec, "CoreGetTargetLunQoSData") != SDERR_SUCCESS) return -1;
+    if (qos_answers_for(rec, pLunQoS->WWPN))
+        std::memcpy(pLunQoS->LunQosData, rec.LunQosData, sizeof pLunQoS->LunQosData);
     return 0;
 }
 
@@ -418,32 +413,11 @@ int CoreSetTargetLunQoSConfig(SDMDevice* pDevice, const LUN_QOS* pLunQoS) {
     const int enabled = CoreIsLunQoSEnable(pDevice);
     if (enabled != 0) return enabled;
     if (pLunQoS == nullptr) return -1;
-    SD_LUN_QOS list{};
-    SD_UINT32 st = SDGetLunQos(pDevice->DeviceHandle, 0, &list);
-    if (st != SDERR_SUCCESS) {
-        CoreLogMessage(ZV_MSG_DEBUG, "CoreSetTargetLunQoSConfig: SDGetLunQos failed (0x%x) (%s)", st, SDGetErrorString(st));
-        return -1;
-    }
-    LUN_QOS current{};
-    if (!qos_record_of(list, pLunQoS->WWPN, current)) return 0;
-
-    // The other targets' entries, then this target's LUNs.
-    SD_LUN_QOS updated{};
-    const SD_UINT32 n = std::min<SD_UINT32>(list.NumberOfEntries, std::size(list.Entries));
-    for (SD_UINT32 i = 0; i < n; ++i)
-        if (std::memcmp(list.Entries[i].TargetWWPN, pLunQoS->WWPN, 8) != 0) updated.Entries[updated.NumberOfEntries++] = list.Entries[i];
-    for (SD_UINT32 lun = 0; lun < LUN_QOS_LUNS; ++lun) {
-        if (pLunQoS->LunQosData[lun] == 0) continue;
-        if (updated.NumberOfEntries >= std::size(updated.Entries)) {
-            CoreLogMessage(ZV_MSG_DEBUG, "CoreSetTargetLunQoSConfig: more than %zu QoS entries", std::size(updated.Entries));
-            return -1;
-        }
-        SD_LUN_QOS_ENTRY& e = updated.Entries[updated.NumberOfEntries++];
-        std::memcpy(e.TargetWWPN, pLunQoS->WWPN, 8);
-        e.Lun = lun;
-        e.Qos = pLunQoS->LunQosData[lun];
-    }
-    st = SDSetLunQos(pDevice->DeviceHandle, 0, &updated);
+    SD_LUN_QOS rec{};
+    if (qos_record_of(pDevice, pLunQoS->WWPN, rec, "CoreSetTargetLunQoSConfig") != SDERR_SUCCESS) return -1;
+    if (!qos_answers_for(rec, pLunQoS->WWPN)) return 0;
+    std::memcpy(rec.LunQosData, pLunQoS->LunQosData, sizeof rec.LunQosData);
+    const SD_UINT32 st = SDSetLunQos(pDevice->DeviceHandle, 0, &rec);
     if (st != SDERR_SUCCESS) {
         CoreLogMessage(ZV_MSG_DEBUG, "CoreSetTargetLunQoSConfig: SDSetLunQos failed (0x%x) (%s)", st, SDGetErrorString(st));
         return -1;
@@ -480,10 +454,10 @@ int CoreSaveTargetLunQoSConfig(SDMDevice* pDevice, int hwPort) {
     for (SDMTarget* t = pDevice->TargetList.firstTarget; t != nullptr && at + sizeof(LUN_QOS) <= area.size();
          t = t->next, at += sizeof(LUN_QOS)) {
         if (t->LunList.count == 0) continue;
-        SD_LUN_QOS list{};
-        if (SDGetLunQos(pDevice->DeviceHandle, 0, &list) != SDERR_SUCCESS) continue;
-        LUN_QOS slot{};
-        if (qos_record_of(list, t->DiscTargetProperty.PortWWN, slot)) std::memcpy(area.data() + at, &slot, sizeof slot);
+        SD_LUN_QOS rec{};
+        if (qos_record_of(pDevice, t->DiscTargetProperty.PortWWN, rec, "CoreSaveTargetLunQoSConfig") == SDERR_SUCCESS &&
+            qos_answers_for(rec, t->DiscTargetProperty.PortWWN))
+            std::memcpy(area.data() + at, &rec, sizeof rec);
     }
     area[0] = 1;   // version
     area[4] = static_cast<SD_UINT8>(length);

@@ -156,14 +156,14 @@ SD_UINT32 CoreGetLunQoSFlashOffset(int chipType, int hwPort);
 // 0 when the library reports QoS enabled; -52 when it is off or cannot be
 // asked; -1 for a null device.
 int CoreIsLunQoSEnable(SDMDevice* pDevice);
-// The record's 256 LUN bytes from the library's QoS entries of its WWPN
-// (unchanged when the library holds none for it): 0; the enable check's
-// result when QoS is off; -1 for a null record or when the library fails.
+// The record's 256 LUN bytes from the library's QoS record of its WWPN
+// (unchanged when the library answers for another WWPN): 0; the enable
+// check's result when QoS is off; -1 for a null record or when the library
+// fails.
 int CoreGetTargetLunQoSData(SDMDevice* pDevice, LUN_QOS* pLunQoS);
-// Replaces the library's entries of the record's WWPN (when it holds any)
-// with the record's non-zero LUN bytes: 0; the enable check's result; -1 for
-// a null device or record, a failing read or write, or more entries than
-// the library's record holds (nothing written then).
+// Replaces the 256 LUN bytes of the library's record of the record's WWPN
+// (when the library answers for it) and writes it back: 0; the enable
+// check's result; -1 for a null device or record, or a failing read or write.
 int CoreSetTargetLunQoSConfig(SDMDevice* pDevice, const LUN_QOS* pLunQoS);
 // Rebuilds the port's flash copy from the library's entries: 0; the enable
 // check's result; -18 when the area cannot be read; -19 when it cannot be

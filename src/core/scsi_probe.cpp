@@ -307,11 +307,12 @@ int RetrieveSerialNumberForTarget(SDMDevice* device, SDMTarget* target, SDMLun* 
     const Answer a = inquiry_vpd(device, target, lun->LunID, 0x80, page);
     target->TargetSerialOffset = 4;
     if (a.status != SDERR_SUCCESS || page[1] != 0x80) return 0;
-    // Only the 60 bytes after the page header are kept, so the size says no more.
+    // The 60 bytes after the page header fit the 64-byte answer; the size is
+    // the page's own, bounded by the field.
     constexpr size_t kKept = 64 - 4;
     std::memset(target->SerialNumber, 0, sizeof target->SerialNumber);
     std::memcpy(target->SerialNumber, page.data() + 4, kKept);
-    target->SerialSize = page[3] > kKept ? static_cast<SD_UINT32>(kKept) : page[3];
+    target->SerialSize = std::min<SD_UINT32>(page[3], sizeof target->SerialNumber);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // driver feature list.
 #pragma once
 
+#include <cstddef>
 #include <span>
 
 #include "mgmt/sd_types.h"
@@ -45,17 +46,24 @@ typedef struct _FOPORTSUMMARYLISTBUFFER {
     FOPORTSUMMARYENTRY Entries[FO_MAX_ENTRIES];
 } FOPORTSUMMARYLISTBUFFER, *PFOPORTSUMMARYLISTBUFFER;
 
+// One target's LUN bytes: 4128 bytes, the LUN bytes from byte 32.
 typedef struct _FOEXTERNALLUNDATAENTRY {
     SD_UINT8 NodeName[8];
     SD_UINT8 PortName[8];
     SD_UINT16 TargetId;
+    SD_UINT8 Reserved[14];
     SD_UINT8 Data[FO_MAX_LUNS];
 } FOEXTERNALLUNDATAENTRY;
+static_assert(sizeof(FOEXTERNALLUNDATAENTRY) == 4128);
+static_assert(offsetof(FOEXTERNALLUNDATAENTRY, TargetId) == 16 && offsetof(FOEXTERNALLUNDATAENTRY, Data) == 32);
 
+// A 32-byte header, then 256 entries: 1,056,800 bytes.
 typedef struct _FOLUNDATALIST {
     SD_UINT16 EntryCount;
+    SD_UINT8 Reserved[30];
     FOEXTERNALLUNDATAENTRY Entries[FO_MAX_ENTRIES];
 } FOLUNDATALIST, *PFOLUNDATALIST;
+static_assert(offsetof(FOLUNDATALIST, Entries) == 32 && sizeof(FOLUNDATALIST) == 1056800);
 
 typedef struct _FOGETPATHS {
     SD_UINT32 HbaInstance;

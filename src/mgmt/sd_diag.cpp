@@ -1,6 +1,7 @@
 // Private statistics, firmware and MPI dumps, transceiver data and LUN
 // quality of service.
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -87,15 +88,16 @@ SD_UINT32 SDGetLunQos(int Device, SD_UINT32 HbaDevPortNum, PSD_LUN_QOS pLunQos) 
     auto call = zvapi_enter(Device);
     if (call.port == nullptr) return SDERR_INVALID_HANDLE;
     if (pLunQos == nullptr) return SDERR_INVALID_PARAMETER;
-    SD_UINT32 st = zvapi_request_record(*call.port, ZVOP_QOS_GET, {}, pLunQos);
-    if (st == SDERR_SUCCESS) pLunQos->NumberOfEntries = std::min<SD_UINT32>(pLunQos->NumberOfEntries, 32);
-    return st;
+    // The caller names the target by its WWPN; the answer replaces the record.
+    SD_UINT8 wwpn[8];
+    std::memcpy(wwpn, pLunQos->WWPN, sizeof wwpn);
+    return zvapi_request_record(*call.port, ZVOP_QOS_GET, wwpn, pLunQos);
 }
 
 SD_UINT32 SDSetLunQos(int Device, SD_UINT32 HbaDevPortNum, const SD_LUN_QOS* pLunQos) {
     (void)HbaDevPortNum;
     auto call = zvapi_enter(Device);
     if (call.port == nullptr) return SDERR_INVALID_HANDLE;
-    if (pLunQos == nullptr || pLunQos->NumberOfEntries > 32) return SDERR_INVALID_PARAMETER;
+    if (pLunQos == nullptr) return SDERR_INVALID_PARAMETER;
     return zvapi_request(*call.port, ZVOP_QOS_SET, zvapi_bytes(*pLunQos), {}, nullptr);
 }

@@ -1,7 +1,10 @@
 // Records and status codes of the HBA management interface (the SD functions).
-// These are in-memory records exchanged with callers, not on-flash layouts.
+// The records the library and the driver exchange as byte lists (port
+// database, secure ports, lockdown, LUN QoS) have fixed layouts, held by the
+// size and offset checks beside them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 typedef uint8_t SD_UINT8;
@@ -62,14 +65,17 @@ typedef struct _DEVICENODEPROPERTY {
     SD_UINT16 InterfaceType;       // 1 FC, 3 virtual port, 4 FCoE
     SD_UINT16 NumberOfPorts;
     SD_UINT32 BIValid;             // bit 0 firmware, 1 EFI, 2 FCode, 5 MPI, 6 PEP
-    SD_UINT16 BIFwVersion[4];
-    SD_UINT16 BIEfiVersion[4];
-    SD_UINT16 BIFCodeVersion[4];
-    SD_UINT16 BIMpiFwVersion[4];
-    SD_UINT16 BIPepFwVersion[4];
-    SD_UINT16 MpiFwVersion[4];
-    SD_UINT16 PepFwVersion[4];
+    // Versions as bytes: major, minor, sub-minor, reserved.
+    SD_UINT8 BIFwVersion[4];
+    SD_UINT8 BIEfiVersion[4];
+    SD_UINT8 BIFCodeVersion[4];
+    SD_UINT8 BIMpiFwVersion[4];
+    SD_UINT8 BIPepFwVersion[4];
+    SD_UINT8 MpiFwVersion[4];
+    SD_UINT8 PepFwVersion[4];
 } DEVICENODEPROPERTY, *PDEVICENODEPROPERTY;
+static_assert(offsetof(DEVICENODEPROPERTY, BIValid) == 364 && offsetof(DEVICENODEPROPERTY, BIFwVersion) == 368);
+static_assert(offsetof(DEVICENODEPROPERTY, PepFwVersion) == 392 && sizeof(DEVICENODEPROPERTY) == 396);
 
 typedef struct _DEVICEPORTPROPERTY {
     SD_UINT8 WWN[8];               // port WWN
@@ -148,22 +154,33 @@ typedef struct _TARGETADDRESS {
     SD_UINT16 LUN;
 } TARGETADDRESS;
 
+// One device of the port database: 292 bytes, the named fields first.
 typedef struct _DEVICEINFOENTRY {
     SD_UINT8 NodeWWN[8];
     SD_UINT8 PortWWN[8];
-    SD_UINT8 PortID[3];
+    SD_UINT8 PortID[3];            // 24-bit id, most significant byte first
     SD_UINT8 ControlFlags;
     TARGETADDRESS TargetAddress;
+    SD_UINT8 Reserved1[2];
     SD_UINT32 DeviceFlags;         // 0x800 NVMe target
     SD_UINT16 LoopID;
     SD_UINT16 BaseLunNumber;
+    SD_UINT8 Reserved[256];
 } DEVICEINFOENTRY, *PDEVICEINFOENTRY;
+static_assert(sizeof(TARGETADDRESS) == 6);
+static_assert(sizeof(DEVICEINFOENTRY) == 292);
+static_assert(offsetof(DEVICEINFOENTRY, PortID) == 16 && offsetof(DEVICEINFOENTRY, ControlFlags) == 19);
+static_assert(offsetof(DEVICEINFOENTRY, TargetAddress) == 20 && offsetof(DEVICEINFOENTRY, DeviceFlags) == 28);
+static_assert(offsetof(DEVICEINFOENTRY, LoopID) == 32 && offsetof(DEVICEINFOENTRY, BaseLunNumber) == 34);
+static_assert(offsetof(DEVICEINFOENTRY, Reserved) == 36);
 
+// The header and one entry: 300 bytes, the size of the first (counting) ask.
 typedef struct _DEVICEINFO {
     SD_UINT32 TotalDevices;
     SD_UINT32 ReturnListEntryCount;
     DEVICEINFOENTRY EntryList[1];  // ReturnListEntryCount entries follow
 } DEVICEINFO, *PDEVICEINFO;
+static_assert(offsetof(DEVICEINFO, EntryList) == 8 && sizeof(DEVICEINFO) == 300);
 
 // ---- Destination of SCSI and ELS requests ----------------------------------------
 constexpr SD_UINT16 SD_ADDRESS_BY_NODE_WWN = 1;
@@ -221,20 +238,42 @@ typedef struct _VPORT_INFO {
     SD_UINT32 instance;
 } VPORT_INFO, *PVPORT_INFO;
 
-typedef struct _EDIFPORTENTRY {
-    SD_UINT8 PortWWN[8];
-    SD_UINT32 PortID;
-    SD_UINT32 SecurityState;       // 0 not secured, non-zero secured
-    SD_UINT32 SecurityFlags;
-} EDIFPORTENTRY, SECUREPORTENTRY, *PEDIFPORTENTRY;
+// Security (EDIF) state of one remote port: 72 bytes.
+constexpr SD_UINT8 EDIF_REMOTE_TARGET = 1, EDIF_REMOTE_INITIATOR = 2;
+constexpr SD_UINT8 EDIF_STATE_BAD = 0, EDIF_STATE_GOOD = 1;
+constexpr SD_UINT8 EDIF_AUTH_UNDEF = 0, EDIF_AUTH_REKEY = 1, EDIF_AUTH_NEEDED = 2, EDIF_AUTH_ELS_RCVD = 3;
+constexpr SD_UINT8 EDIF_REKEY_BY_TIME = 1, EDIF_REKEY_BY_BYTES = 2;
 
+typedef struct _EDIFPORTENTRY {
+    SD_UINT8 RemotePID[4];         // 24-bit id in the first three, most significant first
+    SD_UINT8 RemoteWWPN[8];
+    SD_UINT8 RemoteType;           // 1 target, 2 initiator
+    SD_UINT8 RemoteState;          // 0 bad, 1 good
+    SD_UINT8 AuthState;            // 0 undefined, 1 rekey, 2 needed, 3 ELS received
+    SD_UINT8 RekeyMode;            // 1 by time, 2 by bytes
+    SD_INT64 RekeyCount;
+    SD_INT64 RekeyConfigValue;
+    SD_INT64 RekeyConsumedValue;
+    SD_UINT8 Reserved[32];
+} EDIFPORTENTRY, SECUREPORTENTRY, *PEDIFPORTENTRY;
+static_assert(sizeof(EDIFPORTENTRY) == 72);
+static_assert(offsetof(EDIFPORTENTRY, RemoteWWPN) == 4 && offsetof(EDIFPORTENTRY, RemoteType) == 12);
+static_assert(offsetof(EDIFPORTENTRY, RemoteState) == 13 && offsetof(EDIFPORTENTRY, AuthState) == 14);
+static_assert(offsetof(EDIFPORTENTRY, RekeyMode) == 15 && offsetof(EDIFPORTENTRY, RekeyCount) == 16);
+static_assert(offsetof(EDIFPORTENTRY, RekeyConfigValue) == 24 && offsetof(EDIFPORTENTRY, RekeyConsumedValue) == 32);
+static_assert(offsetof(EDIFPORTENTRY, Reserved) == 40);
+
+// A 40-byte header, then PortCount entries.
 typedef struct _SECUREPORTINFO {
     SD_UINT32 PortCount;           // in: entries the buffer holds; out: entries
+    SD_UINT8 Reserved[36];
     SECUREPORTENTRY Entries[1];
 } SECUREPORTINFO, *PSECUREPORTINFO;
+static_assert(offsetof(SECUREPORTINFO, Entries) == 40);
 
+// Bytes a secure-port buffer needs for n entries (40 for none).
 constexpr unsigned long SECUREPORTINFO_BYTES(unsigned long n) {
-    return sizeof(SECUREPORTINFO) + (n > 0 ? n - 1 : 0) * sizeof(SECUREPORTENTRY);
+    return offsetof(SECUREPORTINFO, Entries) + n * sizeof(SECUREPORTENTRY);
 }
 
 typedef struct _FEATURE_GET_ENTRY {
@@ -265,19 +304,22 @@ typedef struct _SYSTEM_LOCKDOWN_INFO {
     SD_UINT32 Signature;
     MPI_LOCKDOWN_INFO MPIFwLockdown;
     SD_UINT32 ISPFwLockdown;
+    SD_UINT32 Reserved[10];
 } SYSTEM_LOCKDOWN_INFO, *PSYSTEM_LOCKDOWN_INFO, SYSTEM_MPI_LOCKDOWN_INFO;
+static_assert(sizeof(SYSTEM_LOCKDOWN_INFO) == 64);
+static_assert(offsetof(SYSTEM_LOCKDOWN_INFO, MPIFwLockdown) == 4 && offsetof(SYSTEM_LOCKDOWN_INFO, ISPFwLockdown) == 20);
+static_assert(offsetof(SYSTEM_LOCKDOWN_INFO, Reserved) == 24);
 
 // ---- Quality of service --------------------------------------------------------
-typedef struct _SD_LUN_QOS_ENTRY {
-    SD_UINT8 TargetWWPN[8];
-    SD_UINT32 Lun;
-    SD_UINT32 Qos;
-} SD_LUN_QOS_ENTRY;
+// QoS of one target, keyed by its WWPN: one byte for each of LUNs 0 to 255.
+constexpr SD_UINT32 SD_LUN_QOS_LUNS = 256;
 
 typedef struct _SD_LUN_QOS {
-    SD_UINT32 NumberOfEntries;
-    SD_LUN_QOS_ENTRY Entries[32];
+    SD_UINT8 WWPN[8];
+    SD_UINT8 Reserved[8];
+    SD_UINT8 LunQosData[SD_LUN_QOS_LUNS];
 } SD_LUN_QOS, *PSD_LUN_QOS;
+static_assert(sizeof(SD_LUN_QOS) == 272 && offsetof(SD_LUN_QOS, LunQosData) == 16);
 
 // ---- NVMe host record ------------------------------------------------------------
 constexpr SD_UINT32 SD_NVME_HOST_INFO_SIZE = 512;   // host NQN text from byte 16

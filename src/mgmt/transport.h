@@ -67,7 +67,7 @@ enum zvapi_op : SD_UINT32 {
     ZVOP_SFP_READ,                 // in: zvapi_sfp_io; out: bytes
     ZVOP_SFP_WRITE,                // in: zvapi_sfp_io followed by the bytes
     ZVOP_QOS_ENABLE,               // out: SD_UINT32
-    ZVOP_QOS_GET,                  // out: SD_LUN_QOS
+    ZVOP_QOS_GET,                  // in: SD_UINT8[8] target WWPN; out: SD_LUN_QOS (WWPN 0: no such target)
     ZVOP_QOS_SET,                  // in: SD_LUN_QOS
     // Failover.
     ZVOP_FO_CAPABILITY,            // out: SD_UINT32

@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/oss_services.h"
@@ -273,6 +276,25 @@ TEST_F(Discovery, TargetThatStaysBusyIsAddedUnprobedAfterTenTries) {
     EXPECT_EQ(Count(out, "CheckTargetReady: Target failed Test Unit Ready (0x20000067)"), 1u);
 }
 
+// The serial number keeps the 60 bytes the 64-byte answer holds; its size is
+// the page's length up to the 64-byte field.
+TEST_F(Discovery, SerialSizeIsThePageLengthUpTo64) {
+    for (const auto& [length, size] : {std::pair{59u, 59u}, {62u, 62u}, {200u, 64u}}) {
+        SCOPED_TRACE(length);
+        zvfix::HostBuilder host;
+        auto& t = OnePort(host).AddTarget();
+        t.luns[0].serial.clear();
+        for (unsigned i = 0; i < length; ++i) t.luns[0].serial += static_cast<char>('A' + i % 26);
+        Discover(host);
+        SDMTarget* target = Must(TargetByPort(Devices().at(0), t.portWwn));
+        EXPECT_EQ(target->SerialSize, size);
+        const size_t kept = std::min(length, 60u);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber), kept), t.luns[0].serial.substr(0, kept));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(target->SerialNumber) + kept, 64 - kept), std::string(64 - kept, '\0'));
+        RemoveAllDevicesFromDeviceList();
+    }
+}
+
 TEST_F(Discovery, IdentityPagesOsNamesAndTheDriversLunLimit) {
     zvfix::HostBuilder host;
     auto& a = host.AddChip25(0x2261, 1);
@@ -337,6 +359,33 @@ TEST_F(Discovery, PortDatabaseAndPersistentTargetsByBindingMode) {
         EXPECT_EQ(TargetByPort(d, persisted.portWwn) != nullptr, !byName);
         EXPECT_EQ(TargetByPort(d, idless.portWwn) != nullptr, byName);
         RemoveAllDevicesFromDeviceList();
+    }
+}
+
+// Every entry of a port database of several remote ports becomes its own
+// target with its own fields.
+TEST_F(Discovery, PortDatabaseWithSeveralTargets) {
+    zvfix::HostBuilder host;
+    auto& p = OnePort(host);
+    for (uint16_t i = 0; i < 3; ++i)
+        p.portDb7.push_back({.nodeWwn = 0x2000005000000C00ull + i, .portWwn = 0x2100005000000C00ull + i,
+                             .portId = 0x0C0100u + i, .controlFlags = static_cast<uint8_t>(0x11 + i),
+                             .bus = static_cast<uint16_t>(i), .targetId = static_cast<uint16_t>(20 + i),
+                             .deviceFlags = i == 2 ? 0x800u : 0u, .loopId = static_cast<uint16_t>(0x80 + i),
+                             .baseLun = static_cast<uint16_t>(3 * i)});
+    Discover(host);
+    SDMDevice* d = Devices().at(0);
+    ASSERT_EQ(Targets(d).size(), 3u);
+    for (uint16_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        SDMTarget* t = Must(TargetByPort(d, 0x2100005000000C00ull + i));
+        EXPECT_TRUE(SameWwn(t->DiscTargetProperty.NodeWWN, 0x2000005000000C00ull + i));
+        EXPECT_EQ(t->DiscTargetProperty.PortID & 0xFFFFFF, 0x0C0100u + i);
+        EXPECT_EQ(std::tuple(t->DiscTargetProperty.BusNumber, t->DiscTargetProperty.TargetID), std::tuple(i, 20 + i));
+        EXPECT_EQ(std::tuple(t->TargetMultipathControl, t->TargetLoopID, t->TargetBaseLunNumber),
+                  std::tuple(0x11 + i, 0x80 + i, 3 * i));
+        EXPECT_EQ(t->TargetFlags & SDM_TGT_NVME, i == 2 ? SDM_TGT_NVME : 0u);
+        EXPECT_EQ(t->TargetAgentFlags, SDM_AGENT_CONFIGURED);
     }
 }
 
@@ -408,22 +457,62 @@ TEST_F(Discovery, TheCurrentPathIsTheIndexedEntryOfThisAdapterToTheTargetsPort) 
     }
 }
 
+// The 72 bytes the library hands over for one remote port, laid out by hand.
+std::vector<SD_UINT8> SecureEntryBytes(const zvfix::SecurePortEntry& e) {
+    std::vector<SD_UINT8> b(72, 0);
+    for (int i = 0; i < 3; ++i) b[i] = static_cast<SD_UINT8>(e.portId >> (16 - 8 * i));
+    for (int i = 0; i < 8; ++i) b[4 + i] = static_cast<SD_UINT8>(e.portWwn >> (56 - 8 * i));
+    b[12] = e.remoteType, b[13] = e.remoteState, b[14] = e.authState, b[15] = e.rekeyMode;
+    const int64_t words[3] = {e.rekeyCount, e.rekeyConfigValue, e.rekeyConsumedValue};
+    for (int w = 0; w < 3; ++w)
+        for (int i = 0; i < 8; ++i) b[16 + 8 * w + i] = static_cast<SD_UINT8>(static_cast<uint64_t>(words[w]) >> (8 * i));
+    return b;
+}
+
+std::vector<SD_UINT8> HeldEntry(const SDMTarget* t) {
+    const auto* p = reinterpret_cast<const SD_UINT8*>(&t->TargetSecurePortInfo);
+    return {p, p + sizeof t->TargetSecurePortInfo};
+}
+
 TEST_F(Discovery, SecurePortStateOnlyOnChipType27) {
     zvfix::HostBuilder host;
+    std::vector<zvfix::SecurePortEntry> gen7Entries;
     for (bool gen7 : {false, true}) {
         auto& a = gen7 ? host.AddChip27(0x2281, 1) : host.AddChip25(0x2261, 1);
-        auto& t = a.ports[0].AddTarget();
-        a.ports[0].securePorts.push_back(
-            {.portWwn = t.portWwn, .portId = t.portId, .securityState = 1, .securityFlags = 0x30});
+        auto& port = a.ports[0];
+        auto& first = port.AddTarget();
+        auto& second = port.AddTarget();
+        port.securePorts.push_back({.portWwn = first.portWwn, .portId = first.portId, .remoteType = 1,
+                                    .remoteState = 1, .authState = 2, .rekeyMode = 1, .rekeyCount = 5,
+                                    .rekeyConfigValue = 3600, .rekeyConsumedValue = 1200});
+        // Codes outside the named ones, and counts past 32 bits.
+        port.securePorts.push_back({.portWwn = second.portWwn, .portId = second.portId, .remoteType = 2,
+                                    .remoteState = 0, .authState = 7, .rekeyMode = 9,
+                                    .rekeyCount = int64_t{1} << 32, .rekeyConfigValue = 0x123456789AB,
+                                    .rekeyConsumedValue = 0x7000000000000001});
+        // The first target's name under another port id belongs to no target.
+        port.securePorts.push_back({.portWwn = first.portWwn, .portId = first.portId ^ 0x10, .remoteType = 2});
+        if (gen7) gen7Entries = port.securePorts;
     }
-    Discover(host);
+    const std::string out = Discover(host);
     ASSERT_EQ(Devices().size(), 2u);
-    SDMTarget* t25 = Devices()[0]->TargetList.firstTarget;
-    SDMTarget* t27 = Devices()[1]->TargetList.firstTarget;
-    ASSERT_TRUE(t25 && t27);
-    EXPECT_EQ(t25->TargetSecurePortInfo.SecurityState, 0u);
-    EXPECT_EQ(t27->TargetSecurePortInfo.SecurityState, 1u);
-    EXPECT_EQ(t27->TargetSecurePortInfo.SecurityFlags, 0x30u);
+    for (SDMTarget* t : Targets(Devices()[0])) EXPECT_EQ(HeldEntry(t), std::vector<SD_UINT8>(72, 0));
+    const std::vector<SDMTarget*> gen7 = Targets(Devices()[1]);
+    ASSERT_EQ(gen7.size(), 2u);
+    EXPECT_EQ(HeldEntry(gen7[0]), SecureEntryBytes(gen7Entries[0]));
+    EXPECT_EQ(HeldEntry(gen7[1]), SecureEntryBytes(gen7Entries[1]));
+
+    char id[64];
+    std::snprintf(id, sizeof id, "Secure port [1] Remote port id: %06x\n", gen7Entries[1].portId);
+    for (const std::string& line : std::vector<std::string>{
+             "Secure port [0] Remote type: Target\n", "Secure port [0] Remote state: Good\n",
+          "Secure port [0] Auth state: Needed\n", "Secure port [0] Rekey mode: Time\n",
+          "Secure port [0] Rekey count: 5\n", "Secure port [0] Rekey configured value: 3600\n",
+          "Secure port [0] Rekey consumed value: 1200\n", "Secure port [1] Remote type: Initiator\n",
+          "Secure port [1] Remote state: Bad\n", "Secure port [1] Auth state: Unknown\n",
+          "Secure port [1] Rekey mode: Unknown\n", "Secure port [1] Rekey count: 4294967296\n",
+          "Secure port [1] Rekey consumed value: 8070450532247928833\n", id})
+        EXPECT_EQ(Count(out, line), 1u) << line;
 }
 
 }  // namespace

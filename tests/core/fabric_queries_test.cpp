@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "core/core_init.h"
@@ -320,7 +321,7 @@ TEST_F(FabricQueries, QualityOfServiceRecordsAndTheirFlashCopy) {
     p.AddTarget(0x5000000000000A01).AddLun(3);
     p.AddTarget(0x5000000000000A02).luns.clear();
     p.qosEnable = 1;
-    p.qos = {{0x5000000000000A01, 0, 7}, {0x5000000000000A01, 3, 9}, {0x5000000000000B00, 1, 4}};
+    p.qos = {{.wwpn = 0x5000000000000A01, .luns = {{0, 7}, {3, 9}}}, {.wwpn = 0x5000000000000B00, .luns = {{1, 4}}}};
     auto devices = Discover(host);
     ASSERT_FALSE(devices.empty());
     SDMDevice* d = devices[0];
@@ -330,21 +331,27 @@ TEST_F(FabricQueries, QualityOfServiceRecordsAndTheirFlashCopy) {
     ASSERT_EQ(CoreGetTargetLunQoSData(d, &rec), 0);
     EXPECT_EQ(Bytes(rec.LunQosData, rec.LunQosData + 5), (Bytes{7, 0, 0, 9, 0}));
 
-    // New LUN bytes for this target; the other target's entry stays.
-    rec.LunQosData[0] = 0, rec.LunQosData[5] = 2;
-    ASSERT_EQ(CoreSetTargetLunQoSConfig(d, &rec), 0);
-    SD_LUN_QOS list{};
-    ASSERT_EQ(SDGetLunQos(d->DeviceHandle, 0, &list), 0u);
-    ASSERT_EQ(list.NumberOfEntries, 3u);   // 0x...B00's LUN 1 first
-    EXPECT_EQ((std::vector{list.Entries[0].Lun, list.Entries[1].Lun, list.Entries[2].Lun}),
-              (std::vector<SD_UINT32>{1, 3, 5}));
-
-    // More LUNs than the library's record holds: refused, nothing changed.
+    // All 256 LUN bytes travel, zero ones too: 254 non-zero, LUNs 0 and 255 zero.
     LUN_QOS many = rec;
-    std::fill(std::begin(many.LunQosData), std::end(many.LunQosData), 1);
-    EXPECT_EQ(CoreSetTargetLunQoSConfig(d, &many), -1);
-    ASSERT_EQ(SDGetLunQos(d->DeviceHandle, 0, &list), 0u);
-    EXPECT_EQ(list.NumberOfEntries, 3u);
+    for (size_t i = 0; i < LUN_QOS_LUNS; ++i) many.LunQosData[i] = static_cast<SD_UINT8>(i + 1);
+    many.LunQosData[0] = 0;
+    ASSERT_EQ(CoreSetTargetLunQoSConfig(d, &many), 0);
+    LUN_QOS back{};
+    std::memcpy(back.WWPN, many.WWPN, 8);
+    ASSERT_EQ(CoreGetTargetLunQoSData(d, &back), 0);
+    EXPECT_EQ(Bytes(back.LunQosData, back.LunQosData + 256), Bytes(many.LunQosData, many.LunQosData + 256));
+    // The other target's record stays; a WWPN the port does not know gets no record.
+    SD_LUN_QOS other{};
+    std::memcpy(other.WWPN, Wwn(0x5000000000000B00).data(), 8);
+    ASSERT_EQ(SDGetLunQos(d->DeviceHandle, 0, &other), 0u);
+    EXPECT_EQ(std::tuple(other.LunQosData[0], other.LunQosData[1], other.LunQosData[2]), std::tuple(0, 4, 0));
+    LUN_QOS stranger = many;
+    std::memcpy(stranger.WWPN, Wwn(0x5000000000000C00).data(), 8);
+    ASSERT_EQ(CoreSetTargetLunQoSConfig(d, &stranger), 0);
+    SD_LUN_QOS none{};
+    std::memcpy(none.WWPN, stranger.WWPN, 8);
+    ASSERT_EQ(SDGetLunQos(d->DeviceHandle, 0, &none), 0u);
+    EXPECT_EQ(Bytes(none.WWPN, none.WWPN + 8), Bytes(8, 0));
 
     // The flash copy: header, one slot per target (zero for the one without LUNs), a zero word sum.
     ASSERT_EQ(CoreSaveTargetLunQoSConfig(d, 1), 0);
@@ -359,7 +366,7 @@ TEST_F(FabricQueries, QualityOfServiceRecordsAndTheirFlashCopy) {
     for (size_t i = 0; i < length; i += 2) sum = static_cast<uint16_t>(sum + (area[at + i] | area[at + i + 1] << 8));
     EXPECT_EQ(sum, 0);
     EXPECT_EQ(std::memcmp(&area[at + 16], Wwn(0x5000000000000A01).data(), 8), 0);
-    EXPECT_EQ(area[at + 16 + 16 + 5], 2);
+    EXPECT_EQ(Bytes(&area[at + 16 + 16], &area[at + 16 + 16 + 256]), Bytes(many.LunQosData, many.LunQosData + 256));
     EXPECT_EQ(Bytes(area.begin() + at + 16 + 272, area.begin() + at + length), Bytes(272, 0));
 }
 

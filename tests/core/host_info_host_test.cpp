@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,6 +44,27 @@ TEST_F(HostInfoOnHost, LibraryAndFailoverDataOfTheFirstAdapter) {
 
     EXPECT_EQ(CoreGetSanCongMgmtFabricConnectionMode(Devices()[1]), 0x05);
     EXPECT_EQ(CoreGetSanCongMgmtFabricConnectionMode(Devices()[0]), 0x00);
+}
+
+// The library hands over the whole 64-byte record, also with the lockdown
+// status: the named words in order, then ten reserved words of zero.
+TEST_F(HostInfoOnHost, LockdownAnswerIsTheWholeRecord) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.lockdownStatus = 0x20000113;
+    a.lockdownSignature = 0x11223344;
+    a.configDisable = 0x8, a.fwUpdateDisable = 0x1, a.mpiDisable = 0x10000, a.lockdownSupport = 0x7, a.ispFwLockdown = 2;
+    Discover(host);
+    ASSERT_FALSE(Devices().empty());
+    SYSTEM_LOCKDOWN_INFO info;
+    std::memset(&info, 0xEE, sizeof info);
+    ASSERT_EQ(CoreGetAdapterLockDownState(Devices()[0], &info), 0);
+    std::vector<SD_UINT8> expected(64, 0);
+    const uint32_t words[6] = {0x11223344, 0x8, 0x1, 0x10000, 0x7, 2};
+    for (int w = 0; w < 6; ++w)
+        for (int b = 0; b < 4; ++b) expected[4 * w + b] = static_cast<SD_UINT8>(words[w] >> (8 * b));
+    const auto* got = reinterpret_cast<const SD_UINT8*>(&info);
+    EXPECT_EQ(std::vector<SD_UINT8>(got, got + sizeof info), expected);
 }
 
 TEST_F(HostInfoOnHost, BoardConfigTakesTheDeviceSubsystemIds) {

@@ -259,14 +259,16 @@ std::vector<SD_UINT8> Entry(size_t size, SD_UINT8 fill) { return std::vector<SD_
 TEST_F(Lists, PortDatabaseReportsTheTotalWhenTooSmall) {
     int h = OpenNew();
     for (SD_UINT8 i = 1; i <= 5; ++i) state->PortDb.push_back(Entry(sizeof(DEVICEINFOENTRY), i));
-    std::vector<SD_UINT8> small(sizeof(DEVICEINFO) + sizeof(DEVICEINFOENTRY), 0);   // two entries
+    std::vector<SD_UINT8> small(300, 0);   // the counting ask: room for one entry
     ASSERT_EQ(SDGetPortDatabase(h, 7, small), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(reinterpret_cast<DEVICEINFO*>(small.data())->TotalDevices, 5u);
-    std::vector<SD_UINT8> big(sizeof(DEVICEINFO) + 4 * sizeof(DEVICEINFOENTRY), 0);
+    std::vector<SD_UINT8> big(300 + 292 * 4, 0);
     ASSERT_EQ(SDGetPortDatabase(h, 7, big), 0u);
     auto* info = reinterpret_cast<DEVICEINFO*>(big.data());
     EXPECT_EQ(std::tuple(info->TotalDevices, info->ReturnListEntryCount), std::tuple(5u, 5u));
-    EXPECT_EQ(info->EntryList[4].NodeWWN[0], 5);
+    // Entries 292 bytes apart from byte 8.
+    EXPECT_EQ(std::tuple(big[7], big[8], big[8 + 291], big[8 + 292], big[8 + 4 * 292], big[8 + 5 * 292 - 1]),
+              std::tuple(0, 1, 1, 2, 5, 5));
     SD_UINT32 mode = 0;
     std::memcpy(&mode, state->Calls.back().In.data(), 4);
     EXPECT_EQ(mode, 7u);
@@ -279,15 +281,20 @@ TEST_F(Lists, SecurePortsAndFeaturesTrustTheSpanNotTheCount) {
         state->SecurePorts.push_back(Entry(sizeof(SECUREPORTENTRY), i));
         state->Features.push_back(Entry(sizeof(FEATURE_GET_ENTRY), i));
     }
+    // The first ask: the 40-byte header alone, room for no entry.
+    std::vector<SD_UINT8> sp(40, 0);
+    ASSERT_EQ(SDGetSecurePortInfo(h, sp), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount, 3u);
     // The count claims room for 100 entries; the span holds 2.
-    std::vector<SD_UINT8> sp(SECUREPORTINFO_BYTES(2), 0);
+    sp.assign(SECUREPORTINFO_BYTES(2), 0);
     reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 100;
     ASSERT_EQ(SDGetSecurePortInfo(h, sp), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount, 3u);
     sp.assign(SECUREPORTINFO_BYTES(3), 0);
     reinterpret_cast<SECUREPORTINFO*>(sp.data())->PortCount = 3;
     ASSERT_EQ(SDGetSecurePortInfo(h, sp), 0u);
-    EXPECT_EQ(reinterpret_cast<SECUREPORTINFO*>(sp.data())->Entries[2].PortWWN[0], 3);
+    ASSERT_EQ(sp.size(), 40u + 3 * 72);
+    EXPECT_EQ(std::tuple(sp[39], sp[40], sp[40 + 72], sp[40 + 2 * 72], sp.back()), std::tuple(0, 1, 2, 3, 3));
 
     std::vector<SD_UINT8> fl(FEATURE_GET_LIST_BYTES(1), 0);
     reinterpret_cast<FEATURE_GET_LIST*>(fl.data())->NoOfEntries = 1;

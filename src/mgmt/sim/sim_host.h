@@ -148,7 +148,7 @@ struct zvsim_port {
     SD_UINT32 fwDumpSize = 0, mpiDumpSize = 0;
     std::map<SD_UINT16, std::vector<SD_UINT8>> sfp;             // by device address
     SD_UINT32 qosEnable = 0;
-    std::vector<SD_LUN_QOS_ENTRY> qos;
+    std::vector<SD_LUN_QOS> qos;                                 // one record per target WWPN
     // What the fabric's services answer (common transport requests).
     std::vector<zvsim_fabric_element> fabricElements;
     SD_UINT64 fabricPortName = 0, attachedPortName = 0;

@@ -168,7 +168,7 @@ void Version4(const json& obj, const char* key, std::array<SD_UINT16, 4>& field,
     }
     field = {};
     for (size_t i = 0; i < v.size(); ++i) {
-        field[i] = static_cast<SD_UINT16>(ToU64(v[i], w + "[" + std::to_string(i) + "]", 0xFFFF));
+        field[i] = static_cast<SD_UINT16>(ToU64(v[i], w + "[" + std::to_string(i) + "]", 0xFF));
     }
 }
 
@@ -260,7 +260,7 @@ zvsim_lun ParseLun(const json& v, const std::string& w, SD_UINT64 targetWwn) {
     Str(v, "revision", l.revision, w, 4);
     Num(v, "last_lba", l.lastLba, w);
     Num(v, "block_length", l.blockLength, w);
-    Str(v, "serial", l.serial, w, 60);
+    Str(v, "serial", l.serial, w, 255);   // the page length is one byte
     if (l.serial.empty()) {
         char buf[40];
         snprintf(buf, sizeof buf, "SIM%016llX%04X", static_cast<unsigned long long>(targetWwn), l.lun);
@@ -565,13 +565,25 @@ zvsim_port ParsePort(const json& v, const std::string& w, int adapterIndex, int 
         RequireObject(sec[i], sw);
         SECUREPORTENTRY e{};
         SD_UINT64 wwn = 0;
+        SD_UINT32 portId = 0;
         Wwn(sec[i], "port_wwn", wwn, sw);
         for (int k = 0; k < 8; ++k) {
-            e.PortWWN[k] = static_cast<SD_UINT8>(wwn >> (56 - 8 * k));
+            e.RemoteWWPN[k] = static_cast<SD_UINT8>(wwn >> (56 - 8 * k));
         }
-        Num(sec[i], "port_id", e.PortID, sw);
-        Num(sec[i], "security_state", e.SecurityState, sw);
-        Num(sec[i], "security_flags", e.SecurityFlags, sw);
+        Num(sec[i], "port_id", portId, sw);
+        if (portId > 0xFFFFFF) {
+            Fail(sw + ".port_id", "more than 24 bits");
+        }
+        e.RemotePID[0] = static_cast<SD_UINT8>(portId >> 16);
+        e.RemotePID[1] = static_cast<SD_UINT8>(portId >> 8);
+        e.RemotePID[2] = static_cast<SD_UINT8>(portId);
+        Num(sec[i], "remote_type", e.RemoteType, sw);
+        Num(sec[i], "remote_state", e.RemoteState, sw);
+        Num(sec[i], "auth_state", e.AuthState, sw);
+        Num(sec[i], "rekey_mode", e.RekeyMode, sw);
+        Num(sec[i], "rekey_count", e.RekeyCount, sw);
+        Num(sec[i], "rekey_config_value", e.RekeyConfigValue, sw);
+        Num(sec[i], "rekey_consumed_value", e.RekeyConsumedValue, sw);
         p.securePorts.push_back(e);
     }
     const json& ev = Arr(v, "events", w);
@@ -647,22 +659,37 @@ zvsim_port ParsePort(const json& v, const std::string& w, int adapterIndex, int 
         const std::string qw = w + ".qos";
         RequireObject(q, qw);
         Num(q, "enable", p.qosEnable, qw);
-        const json& entries = Arr(q, "entries", qw);
-        if (entries.size() > 32) {
-            Fail(qw + ".entries", "more than 32 entries");
+        const json& targets = Arr(q, "targets", qw);
+        if (targets.size() > 256) {
+            Fail(qw + ".targets", "more than 256 targets");
         }
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const std::string ew = qw + ".entries[" + std::to_string(i) + "]";
-            RequireObject(entries[i], ew);
-            SD_LUN_QOS_ENTRY e{};
+        for (size_t i = 0; i < targets.size(); ++i) {
+            const std::string tw = qw + ".targets[" + std::to_string(i) + "]";
+            RequireObject(targets[i], tw);
+            SD_LUN_QOS rec{};
             SD_UINT64 wwn = 0;
-            Wwn(entries[i], "target_wwpn", wwn, ew);
-            for (int k = 0; k < 8; ++k) {
-                e.TargetWWPN[k] = static_cast<SD_UINT8>(wwn >> (56 - 8 * k));
+            Wwn(targets[i], "wwpn", wwn, tw);
+            if (wwn == 0) {
+                Fail(tw + ".wwpn", "required, non-zero");
             }
-            Num(entries[i], "lun", e.Lun, ew);
-            Num(entries[i], "qos", e.Qos, ew);
-            p.qos.push_back(e);
+            for (int k = 0; k < 8; ++k) {
+                rec.WWPN[k] = static_cast<SD_UINT8>(wwn >> (56 - 8 * k));
+            }
+            for (const SD_LUN_QOS& held : p.qos) {
+                if (std::memcmp(held.WWPN, rec.WWPN, sizeof rec.WWPN) == 0) {
+                    Fail(tw + ".wwpn", "given twice");
+                }
+            }
+            if (targets[i].contains("luns")) {
+                const json& luns = targets[i]["luns"];
+                RequireObject(luns, tw + ".luns");
+                for (auto it = luns.begin(); it != luns.end(); ++it) {
+                    const std::string lw = tw + ".luns." + it.key();
+                    const SD_UINT64 lun = ToU64(json(it.key()), tw + ".luns key", SD_LUN_QOS_LUNS - 1);
+                    rec.LunQosData[lun] = static_cast<SD_UINT8>(ToU64(it.value(), lw, 0xFF));
+                }
+            }
+            p.qos.push_back(rec);
         }
     }
     return p;

@@ -70,9 +70,10 @@ void PutWwn(SD_UINT8 (&dst)[8], SD_UINT64 wwn) {
     }
 }
 
-void Put4(SD_UINT16 (&dst)[4], const std::array<SD_UINT16, 4>& v) {
+// The driver reports each version part as one byte (host.json bounds them).
+void Put4(SD_UINT8 (&dst)[4], const std::array<SD_UINT16, 4>& v) {
     for (int i = 0; i < 4; ++i) {
-        dst[i] = v[static_cast<size_t>(i)];
+        dst[i] = static_cast<SD_UINT8>(v[static_cast<size_t>(i)]);
     }
 }
 
@@ -97,6 +98,32 @@ SD_UINT64 WwnOf(const SD_UINT8 (&b)[8]) {
         v = v << 8 | x;
     }
     return v;
+}
+
+SD_LUN_QOS* FindQos(std::vector<SD_LUN_QOS>& list, const SD_UINT8 (&wwpn)[8]) {
+    for (SD_LUN_QOS& q : list) {
+        if (std::memcmp(q.WWPN, wwpn, sizeof q.WWPN) == 0) {
+            return &q;
+        }
+    }
+    return nullptr;
+}
+
+// A remote port the port knows: a discovered target or a port-database entry.
+bool KnowsTarget(const zvsim_port& p, SD_UINT64 wwpn) {
+    for (const zvsim_target& t : p.targets) {
+        if (t.portWwn == wwpn) {
+            return true;
+        }
+    }
+    for (const auto& [mode, list] : p.portDb) {
+        for (const DEVICEINFOENTRY& e : list) {
+            if (WwnOf(e.PortWWN) == wwpn) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // A flash request stays inside the flash and, when it names a region, inside that region.
@@ -707,17 +734,30 @@ SD_UINT32 zvsim_transport::Dispatch(zvsim_adapter& a, zvsim_port& p, PortRuntime
         case ZVOP_QOS_ENABLE:
             return PutRecord(p.qosEnable, out, outLen);
         case ZVOP_QOS_GET: {
+            // The record of the WWPN asked for; a target of the port without
+            // one answers its WWPN with zero bytes, any other WWPN a zero record.
+            SD_UINT8 wwpn[8] = {};
+            if (!GetIn(in, wwpn)) {
+                return SDERR_INVALID_PARAMETER;
+            }
             SD_LUN_QOS q{};
-            q.NumberOfEntries = static_cast<SD_UINT32>(std::min<size_t>(rt.qos.size(), 32));
-            std::copy_n(rt.qos.begin(), q.NumberOfEntries, q.Entries);
+            if (const SD_LUN_QOS* held = FindQos(rt.qos, wwpn)) {
+                q = *held;
+            } else if (KnowsTarget(p, WwnOf(wwpn))) {
+                std::memcpy(q.WWPN, wwpn, sizeof wwpn);
+            }
             return PutRecord(q, out, outLen);
         }
         case ZVOP_QOS_SET: {
             SD_LUN_QOS q{};
-            if (!GetIn(in, q) || q.NumberOfEntries > 32) {
+            if (!GetIn(in, q) || WwnOf(q.WWPN) == 0) {
                 return SDERR_INVALID_PARAMETER;
             }
-            rt.qos.assign(q.Entries, q.Entries + q.NumberOfEntries);
+            if (SD_LUN_QOS* held = FindQos(rt.qos, q.WWPN)) {
+                *held = q;
+            } else {
+                rt.qos.push_back(q);
+            }
             return SDERR_SUCCESS;
         }
         case ZVOP_FO_CAPABILITY:

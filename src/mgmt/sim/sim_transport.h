@@ -44,7 +44,7 @@ private:
         bool eventsDelivered = false;
         std::map<size_t, std::vector<size_t>> scriptPos;   // target index -> answers used per script
         std::map<SD_UINT16, std::vector<SD_UINT8>> sfp;
-        std::vector<SD_LUN_QOS_ENTRY> qos;
+        std::vector<SD_LUN_QOS> qos;
         std::array<SD_UINT32, 8> foParams{};
         bool havePersistTargets = false, havePersistLuns = false;
         std::vector<zvsim_port::FoTarget> persistTargets;

@@ -263,20 +263,18 @@ TEST_F(SimFlash, ListAnswersReportTheBytesNeeded) {
     EXPECT_EQ(len, a.layout.size() * sizeof(zvapi_flash_region));
     const SD_UINT32 mode7 = 7;
     EXPECT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode7), small, &len), SDERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(len, 3 * sizeof(DEVICEINFOENTRY));
-    std::vector<DEVICEINFOENTRY> db(3);
-    ASSERT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode7),
-                         {reinterpret_cast<SD_UINT8*>(db.data()), 3 * sizeof(DEVICEINFOENTRY)}, &len),
-              SDERR_SUCCESS);
-    EXPECT_EQ(db[2].PortID[2], 0x05);
-    EXPECT_EQ(db[1].PortWWN[7], 4);
+    EXPECT_EQ(len, 3u * 292);
+    std::vector<SD_UINT8> db(3 * 292);
+    ASSERT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode7), db, &len), SDERR_SUCCESS);
+    // Port id at bytes 16-18 and port WWN at 8-15 of each 292-byte entry.
+    EXPECT_EQ(std::tuple(db[2 * 292 + 16], db[2 * 292 + 18], db[292 + 15], db[292 + 7]), std::tuple(1, 5, 4, 3));
     const SD_UINT32 mode8 = 8;
     EXPECT_EQ(t->Request(0, ZVOP_PORT_DATABASE, zvapi_bytes(mode8), small, &len), SDERR_SUCCESS);
     EXPECT_EQ(len, 0u);
     EXPECT_EQ(t->Request(0, ZVOP_FEATURES, {}, small, &len), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(len, 2 * sizeof(FEATURE_GET_ENTRY));
     EXPECT_EQ(t->Request(0, ZVOP_SECURE_PORTS, {}, small, &len), SDERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(len, sizeof(SECUREPORTENTRY));
+    EXPECT_EQ(len, 72u);
     // Fixed records are not cut either.
     CHIPPROPERTY chip{};
     EXPECT_EQ(t->Request(0, ZVOP_CHIP_PROPERTY, {}, std::span(small).first(4), &len), SDERR_BUFFER_TOO_SMALL);

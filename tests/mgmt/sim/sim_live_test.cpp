@@ -98,6 +98,10 @@ TEST_F(SimLive, AnUpdateOfTheOtherSetShowsAfterTheReboot) {
     EXPECT_EQ(std::tuple(n.BIFwVersion[0], n.BIFCodeVersion[1]), std::tuple(10, 16));
     EXPECT_EQ(n.BIValid & 0x2, 0u) << "the new boot code has no EFI image";
     EXPECT_EQ(n.MpiFwVersion[1], 5) << "chip type 25 has one MPI copy for both sets";
+    // The driver's record holds each version part as one byte, the flash
+    // firmware version from byte 368.
+    const auto* raw = reinterpret_cast<const SD_UINT8*>(&n);
+    EXPECT_EQ(std::tuple(raw[368], raw[369], raw[370], raw[371]), std::tuple(10, 0, 5, 0));
     EXPECT_EQ(Attributes(*t), 0x100000007ULL);
 }
 
