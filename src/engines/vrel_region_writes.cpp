@@ -162,6 +162,9 @@ private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
+    SD_UINT32 MemoRegion() const;
+    void ReadMemoBlock();
+    bool MemoNamesThisVersion() const;
     SD_INT32 HoldMemoBlock();
 
     const VrelWriteContext& ctx_;
@@ -201,12 +204,19 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
         }
         result_->auxStatusHeld = true;
     }
-    // Records held mean an earlier run since the start wrote this set, its
-    // memo block last: the block may say the new version. Until this run
-    // writes its own block last, the set's block says what runs, so that a cut
-    // that leaves the new set starting before its board configuration (or its
-    // records) are switched is updated again by the rerun, not called up to date.
-    if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held)) {
+    // The set's memo block, written last, is what a rerun calls up to date.
+    // Until this run writes its own block there, the block says what runs
+    // whenever it might claim this run's version: records held mean an
+    // earlier run since the start wrote this set, its memo block last; a
+    // block naming this version was left by an earlier run (enable, disable
+    // with another image, enable again). Otherwise a cut that leaves the new
+    // set starting before its board configuration (or its records) are
+    // switched would be called up to date by the rerun, not updated again.
+    if (!result_->memoRead) {
+        result_->memoRead = true;
+        ReadMemoBlock();
+    }
+    if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held || MemoNamesThisVersion())) {
         if (const SD_INT32 st = HoldMemoBlock(); st != 0) {
             scfxPrint("Failed");
             return st;
@@ -216,15 +226,42 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
     return 0;
 }
 
+SD_UINT32 EntryWriter::MemoRegion() const {
+    return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1);
+}
+
+// The set's memo region as found; left empty when it cannot be read (its
+// hold then fails, and the final write reads the region itself).
+void EntryWriter::ReadMemoBlock() {
+    const SD_UINT32 region = MemoRegion();
+    const SDM_OPT_ROM_REGION* layout = VrelFindLayoutRegion(*ctx_.layout, region);
+    FlashReadBuffer block;
+    result_->memoFound.clear();
+    if (layout == nullptr || !block.Allocate(layout->Size) ||
+        FlashReadWhole(ctx_.device->DeviceHandle, region, block) != 0)
+        return;
+    const std::span<const SD_UINT8> bytes = block.Bytes();
+    result_->memoFound.assign(bytes.begin(), bytes.end());
+}
+
+bool EntryWriter::MemoNamesThisVersion() const {
+    SFlashMemoBlock found{};
+    if (isCorrectFlashMemoBlockSignature(result_->memoFound) == 0 || !FlashMemoBlockDecode(result_->memoFound, &found))
+        return false;
+    const FlashComponentVersion& v = *ctx_.versions;
+    return found.mbi_ver.major == v.ImageMajorVersion && found.mbi_ver.minor == v.ImageMinorVersion &&
+           found.mbi_ver.sub == v.ImageSubMinorVersion;
+}
+
 // Copies the running set's memo block over the block of the set written.
 SD_INT32 EntryWriter::HoldMemoBlock() {
-    const SD_UINT32 updateSet = ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1;
-    const SD_UINT32 from = GetFlashMemoBlockRegionOfSet(3 - updateSet);
-    const SD_UINT32 to = GetFlashMemoBlockRegionOfSet(updateSet);
+    const SD_UINT32 to = MemoRegion();
+    const SD_UINT32 from = GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
     const SDM_OPT_ROM_REGION* source = VrelFindLayoutRegion(*ctx_.layout, from);
     const SDM_OPT_ROM_REGION* target = VrelFindLayoutRegion(*ctx_.layout, to);
     FlashReadBuffer block;
-    if (source == nullptr || target == nullptr || source->Size != target->Size || !block.Allocate(source->Size) ||
+    if (result_->memoFound.empty() || source == nullptr || target == nullptr || source->Size != target->Size ||
+        result_->memoFound.size() != target->Size || !block.Allocate(source->Size) ||
         FlashReadWhole(ctx_.device->DeviceHandle, from, block) != 0 ||
         CoreUpdateOptionRomEx(ctx_.device, block.Bytes(), to, target->Size, nullptr) != 0 ||
         CoreCheckOptionRomData(ctx_.device, to, target->Size, block.Bytes()) != 0) {

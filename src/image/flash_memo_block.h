@@ -237,8 +237,21 @@ SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet);
 // caller knows it; the image-status records may not say it yet), with the
 // image's versions (may be null): 0, 526, or 8 for a null device, a chip type
 // below 25 or another set.
+// `found`, when not empty, is the region (whole) as the update found it
+// before it held the block on the running set's: the new block is built from
+// it rather than from what the region holds now, so that the build byte and
+// the region's other bytes stay the set's own (526 when its size is not the
+// region's).
 int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
-                                   SD_UINT32 iRegionSet);
+                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found = {});
+
+// Chip type 27: the memo-block region of the set the image-status records
+// start next, when that is not the set the adapter runs now (a run since the
+// adapter started switched them); 0 otherwise (other chip types, the same
+// set, or records or library that do not tell).
+SD_UINT32 GetFlashMemoBlockNextBootRegion(SDMDevice* pDevice);
+// Copies the block of a given memo-block region: statuses as GetAdapterFlashMemoBlock.
+int GetFlashMemoBlockOfRegion(SDMDevice* pDevice, SD_UINT32 region, SFlashMemoBlock* pFlashRecord);
 
 // "Jan.", "Feb.", "Mar.", "Apr.", "May", "June", "July", "Aug.", "Sept.",
 // "Oct.", "Nov.", "Dec." for months 1 to 12, an empty text otherwise (cut to

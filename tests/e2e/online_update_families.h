@@ -492,4 +492,19 @@ inline Family Chip27() {
     return f;
 }
 
+// MCTP disable on chip type 27 with an image of another multiboot version
+// (6.06.00) and a board configuration of its own.
+inline void InstallChip27DisableOtherVersion(zvtest::InstallDir& inst) {
+    zvfix::MultibootImageSpec s =
+        zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+    s.imageVersion = {6, 6, 0};
+    *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 12, 7}, zvfix::kVrelRiscSupported, "ISP28xx");
+    *s.Component(0xD3) = zvfix::MbiComponent::Firmware(0xD3, {4, 2, 7}, 0, "MPI");
+    s.Component(0xBA)->data = zvfix::MakeFcBoardConfig({5, 2, 0});
+    s.Component(0xBA)->version = {5, 2, 0};
+    const Bytes image = zvfix::BuildMultibootImage(s);
+    inst.WriteFile("kv_gen7_mbi.bin", std::string(image.begin(), image.end()));
+    inst.WriteFile("package.cfg", "");
+}
+
 }  // namespace zvonline

@@ -21,6 +21,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <vector>
@@ -221,6 +223,78 @@ protected:
     }
     zvtest::InstallDir inst, firstInst;
     zvtest::TempDir control, pristine, twiceRun;
+
+    // Enable with X, reboot, disable with Y (another multiboot version and a
+    // board configuration of its own), with `reboot` a reboot, then enable
+    // with X again, cut at every write of that last run. Without the reboot
+    // the adapter runs X while the records start Y's set; with it, the set
+    // the last run writes still carries the memo block the first enable left
+    // there. After the power cycle one complete set boots with a whole board
+    // configuration; the rerun, rebooted, boots X's set serving X's board
+    // configuration, as a clean last run leaves them.
+    void SweepEnableAgainAfterDisable(const Family& f, bool reboot) {
+        namespace fs = std::filesystem;
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(inst);
+        f.install(firstInst);
+        InstallChip27DisableOtherVersion(firstInst);
+        // The history before the last run, once; each point starts from a copy.
+        host.Write(pristine.Path());
+        ASSERT_EQ(RunOn(inst, pristine.Path()).status, 1);
+        ASSERT_EQ(RebootTool(pristine.Path()).status, 0);
+        const zvtest::RunResult disabled = RunOn(firstInst, pristine.Path());
+        ASSERT_EQ(disabled.status, 1) << disabled.out << disabled.outputFile;
+        if (reboot) {
+            ASSERT_EQ(RebootTool(pristine.Path()).status, 0);
+        }
+        const size_t historyWrites = zvfix::ReadJournal(pristine.Path()).size();
+        const auto fromHistory = [&](const std::string& dir) {
+            fs::copy(pristine.Path(), dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        };
+        const std::string before = twiceRun.Path() + "/before.json", after = twiceRun.Path() + "/after.json";
+        const std::string onlyNew = twiceRun.Path() + "/new.json";
+        WriteSetManifest(f, pristine.Path(), before);
+        fromHistory(control.Path());
+        const zvtest::RunResult clean = RunOn(inst, control.Path());
+        ASSERT_EQ(clean.status, 1) << clean.out << clean.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(control.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(historyWrites), all.end());
+        WriteSetManifest(f, control.Path(), after);
+        WriteNewSetManifest(f, control.Path(), onlyNew);
+        std::vector<Bytes> whole;
+        for (const std::string& dir : {pristine.Path(), control.Path()})
+            for (const uint32_t code : f.ownChoice) whole.push_back(zvfix::ReadRegion(dir, 0, code));
+        Family settled = f;
+        settled.served = [servedCopy = f.servedCopy](const std::string& dir, const std::string& clean, bool) {
+            EXPECT_EQ(servedCopy(dir), servedCopy(clean)) << "the board configuration that serves is not X's";
+        };
+
+        EveryPoint(f, writes, reboot ? ", enabled again after a disable and a reboot" : ", enabled again after a disable before the reboot",
+                   [&](size_t n, const zvfix::PowerLossSpec& cut) {
+            zvtest::TempDir dir;
+            fromHistory(dir.Path());
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult r = RunOn(inst, dir.Path());
+            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
+
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), before, &verdict);
+            if (verdict.status != 0) {
+                const ToolRun other = RebootTool("--verify " + after + " " + dir.Path());
+                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
+            }
+            const Bytes served = f.servedCopy(dir.Path());
+            EXPECT_TRUE(std::any_of(whole.begin(), whole.end(), [&served](const Bytes& b) { return b == served; }))
+                << "the board configuration that serves is torn";
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            ExpectRerunSettles(settled, inst, dir.Path(), control.Path(), onlyNew);
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
+        });
+    }
 };
 
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
@@ -245,5 +319,15 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateOrdinaryTemplates) { Sweep(Chip25Ordin
 TEST_F(PowerLossSweep, Chip25OnlineUpdateBoardConfigShortOfItsSerdesTable) { Sweep(Chip25ShortBoardConfig(true)); }
 // The reruns find no preload template: the preload table's copy goes back all the same.
 TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip25NoPreloadTemplateOnRerun(true)); }
+
+// Enable, reboot, disable with another version, (reboot,) enable again: the
+// set the last run writes, or the set the records start, names the version
+// of the run from an earlier one.
+TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableAndReboot) {
+    SweepEnableAgainAfterDisable(Chip27(), true);
+}
+TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeReboot) {
+    SweepEnableAgainAfterDisable(Chip27(), false);
+}
 
 }  // namespace
