@@ -21,6 +21,7 @@
 #include "core/core_log.h"
 #include "core/core_quiet.h"
 #include "core/image_file.h"
+#include "core/image_status.h"
 #include "core/oss_services.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/adapter_entry_list.h"
@@ -125,9 +126,17 @@ struct AdapterPolicy {
 
 // The multiboot version of the set the records start next, when a run since
 // the adapter started switched them away from the set it runs (chip type 27,
-// one memo block per set): zeros when that block cannot be read. False when
-// the records start the running set.
+// one memo block per set): zeros when that block cannot be read, and when
+// the image-status records are a pair left unsettled (both active: a run was
+// cut between their two writes, and only a run that switches them again
+// settles them). False when the records start the running set.
 bool read_next_boot_multiboot(SDMDevice* port, SD_UINT8 (&version)[3]) {
+    if (CoreGetISPType(port) == 27 && CoreImageStatusPairUnsettled(port)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: HBA %d image status records both active",
+                       static_cast<int>(port->DeviceNumber));
+        version[0] = version[1] = version[2] = 0;
+        return true;
+    }
     const SD_UINT32 region = GetFlashMemoBlockNextBootRegion(port);
     if (region == 0) return false;
     SFlashMemoBlock block{};

@@ -268,9 +268,8 @@ protected:
         if (!reboot) {
             // Before the reboot the set the records start holds Y: the last
             // run is required, and the adapter boots X's set serving X's board
-            // configuration. (Cut at its writes, the hold's first write
-            // already starts X's set with Y's board configuration and the
-            // rerun finds nothing to do: not swept.)
+            // configuration. Its holds name what runs, board configuration
+            // first (the running set's block names X already).
             const ToolRun booted = RebootTool("--verify " + onlyNew + " " + control.Path());
             EXPECT_EQ(booted.status, 0) << booted.out;
             EXPECT_EQ(f.servedCopy(control.Path()), zvfix::ReadRegion(control.Path(), 0, zvfix::kRegionBoardConfig1));
@@ -278,7 +277,6 @@ protected:
                       zvfix::ReadRegion(pristine.Path(), 0, zvfix::kRegionBoardConfig1));
             EXPECT_TRUE(zvtest::Has(clean.outputFile, "Upgrading MBI version from 06.05.01 to 06.05.01: completed"))
                 << clean.outputFile;
-            return;
         }
         Family settled = f;
         settled.served = [servedCopy = f.servedCopy](const std::string& dir, const std::string& clean, bool) {
@@ -341,7 +339,7 @@ TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip2
 TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableAndReboot) {
     SweepEnableAgainAfterDisable(Chip27(), true);
 }
-TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeRebootIsRequired) {
+TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeReboot) {
     SweepEnableAgainAfterDisable(Chip27(), false);
 }
 

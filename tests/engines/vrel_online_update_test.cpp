@@ -303,8 +303,15 @@ TEST_F(VrelEngine, LockdownIsItsOwnFailure) {
 // that the first run marked to start from next. It first makes the records
 // name what runs again, so that a failure (or a cut) in the rewrite leaves
 // the adapter starting from the set it runs, and it ends with the records a
-// run over records never held writes.
+// run over records never held writes. The image-status records are held
+// first; where the running set's memo block names the run's version already
+// (enable, reboot, disable with another image, enable again), a cut between
+// the two holds would leave the running set starting with the other set's
+// board configuration and a rerun calling it up to date: there the
+// board-configuration records are held first.
 TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
+  for (const bool runningNamesVersion : {false, true}) {
+    SCOPED_TRACE(runningNamesVersion ? "the running set's memo block names the run's version" : "it names another");
     zvfix::HostBuilder h;
     zvfix::AdapterSpec& a = h.AddChip27(0x2281);
     a.subSystemId = kSsid;
@@ -314,7 +321,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     cut.count = -1;   // every retry too
     a.faults = {cut};
     // Each set's memo block with a build byte and region bytes of its own.
-    a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11));
+    a.SetRegion(0xDF, runningNamesVersion ? MemoRegion({7, 2, 3, 0xFF}, 0x11) : MemoRegion({6, 4, 0, 0xFF}, 0x11));
     a.SetRegion(0x124, MemoRegion({6, 4, 0, 7}, 0x22));
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string host = lists.Dir() + "/host";
@@ -351,14 +358,19 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     // Held first: the running set's record, then the other, and the set's
     // memo block (as the running set's until the set is written); the
     // auxiliary records just before the board configuration's copy that
-    // does not serve.
+    // does not serve, or before everything else. The record that names the
+    // serving copy is made active first.
     ASSERT_EQ(secondWrites.size(), 23u);
-    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 4),
-              (std::vector<uint32_t>{0x95, 0x96, 0x124, 0x9F}));
     const auto board = std::find(secondWrites.begin(), secondWrites.end(), 0x10Bu);
     ASSERT_NE(board, secondWrites.end());
-    EXPECT_EQ(std::vector<uint32_t>(board - 2, board), (std::vector<uint32_t>{0x125, 0x126}))
-        << "the record that names the serving copy made active first";
+    if (runningNamesVersion) {
+        EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 6),
+                  (std::vector<uint32_t>{0x125, 0x126, 0x95, 0x96, 0x124, 0x9F}));
+    } else {
+        EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 4),
+                  (std::vector<uint32_t>{0x95, 0x96, 0x124, 0x9F}));
+        EXPECT_EQ(std::vector<uint32_t>(board - 2, board), (std::vector<uint32_t>{0x125, 0x126}));
+    }
     EXPECT_EQ(record(0x95), p);
     EXPECT_EQ(record(0x96), s);
     EXPECT_EQ(record(0x125), x1);
@@ -371,11 +383,12 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     // and the serving board configuration, both whole.
     const auto [third, thirdWrites] = run();
     EXPECT_EQ(third, 459);
-    EXPECT_EQ(thirdWrites.front(), 0x95u);
+    EXPECT_EQ(thirdWrites.front(), runningNamesVersion ? 0x125u : 0x95u);
     ACTIVE_REGIONS decided{};
     CoreDecideFlashActiveRegions(record(0x95), record(0x96), record(0x125), record(0x126), 27, &decided);
     EXPECT_EQ(decided.ActiveGlobalRegions, 1);
     EXPECT_EQ(decided.ActiveBoardConfig, 1);
+  }
 }
 
 // The set a run writes may still carry the memo block an earlier run left
