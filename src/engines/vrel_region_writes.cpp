@@ -442,8 +442,8 @@ bool walk_writes(const VrelWriteContext& ctx, const CodeRow& row, const ILT_Regi
         !HwRevComapre(ctx.chipRev, entry.chipRev))
         return false;
     if (!ctx.allRegionsRequested) return false;
-    return !(row.strictChipRev &&
-             ((entry.chipRev != 0 && entry.chipRev != ctx.chipRev) || ValidateImageChipRevision(&entry, ctx.chipRev) != 0));
+    return !(row.strictChipRev && ((entry.chipRev != 0 && entry.chipRev != ctx.chipRev) ||
+                                   ValidateImageChipRevision(&entry, ctx.chipRev) != 0));
 }
 
 // Whether the walk of `order` comes to an entry of `code` (when nothing fails before it).

@@ -355,7 +355,8 @@ protected:
         ASSERT_EQ(clean.status, 1) << clean.out << clean.outputFile;
         WriteNewSetManifest(f, control.Path(), onlyNew);
 
-        EveryPoint(f, writes, ", enabled after a disable with another version cut", [&](size_t n, const zvfix::PowerLossSpec& cut) {
+        const std::string flow = ", enabled after a disable with another version cut";
+        EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) {
             zvtest::TempDir dir;
             fromHistory(dir.Path());
             host.powerLoss = cut;
