@@ -21,6 +21,7 @@
 #include "core/core_log.h"
 #include "core/core_quiet.h"
 #include "core/image_file.h"
+#include "core/image_status.h"
 #include "core/oss_services.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/adapter_entry_list.h"
@@ -31,6 +32,7 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "frontend/str_util.h"
+#include "image/flash_memo_block.h"
 #include "mgmt/sd_shared_db.h"
 #include "mgmt/sdapi.h"
 
@@ -122,12 +124,45 @@ struct AdapterPolicy {
     DeferredDebugLines readLines;   // what reading the record said (the memo block's lines)
 };
 
+// The multiboot version of the set the records start next, when a run since
+// the adapter started switched them away from the set it runs (chip type 27,
+// one memo block per set): zeros when that block cannot be read, and when
+// the image-status records are a pair left unsettled (both active: a run was
+// cut between their two writes, and only a run that switches them again
+// settles them). False when the records start the running set.
+bool read_next_boot_multiboot(SDMDevice* port, SD_UINT8 (&version)[3]) {
+    if (CoreGetISPType(port) == 27 && CoreImageStatusPairUnsettled(port)) {
+        VORNLogMessage(VORN_MSG_DEBUG, "UpdateAdapteFwComponents: HBA %d image status records both active",
+                       static_cast<int>(port->DeviceNumber));
+        version[0] = version[1] = version[2] = 0;
+        return true;
+    }
+    const SD_UINT32 region = GetFlashMemoBlockNextBootRegion(port);
+    if (region == 0) return false;
+    SFlashMemoBlock block{};
+    const bool read = GetFlashMemoBlockOfRegion(port, region, &block) == FLASH_MEMO_SUCCESS;
+    version[0] = read ? block.mbi_ver.major : 0;
+    version[1] = read ? block.mbi_ver.minor : 0;
+    version[2] = read ? block.mbi_ver.sub : 0;
+    return true;
+}
+
 AdapterPolicy read_policy(SDMDevice* port, const FlashCtrVersion& file, FlashCtrVersion& hba) {
     AdapterPolicy p;
     DeferDebugLines();
     p.multibootRead = ReadFlashCtrVersionFromHBA(port, &hba);
+    const int chipType = CoreGetISPType(port);
+    p.policy = FlashUpdatePolicyVerdict(chipType, &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
+    // The set the adapter will boot decides too: an update is not required
+    // only when the set the records start next holds the version as well.
+    FlashCtrVersion next = hba;
+    if (p.policy == FLASH_POLICY_NO_UPDATE && read_next_boot_multiboot(port, next.Multiboot)) {
+        p.policy = FlashUpdatePolicyVerdict(chipType, &next, &file, GetFlashUpdateMode(), GetForceUpdateOption());
+        VORNLogMessage(VORN_MSG_DEBUG,
+                       "UpdateAdapteFwComponents: HBA %d starts next from a set with MBI version %02d.%02d.%02d",
+                       static_cast<int>(port->DeviceNumber), next.Multiboot[0], next.Multiboot[1], next.Multiboot[2]);
+    }
     p.readLines = EndDeferDebugLines();
-    p.policy = FlashUpdatePolicyVerdict(CoreGetISPType(port), &hba, &file, GetFlashUpdateMode(), GetForceUpdateOption());
     return p;
 }
 

@@ -356,6 +356,14 @@ bool CoreBuildImageStatusHold(std::span<SD_UINT8> primary, std::span<SD_UINT8> s
     return true;
 }
 
+bool CoreIsImageStatusPairUnsettled(std::span<const SD_UINT8> primary, std::span<const SD_UINT8> secondary,
+                                    int chipType) {
+    const SD_UINT32 signature = CoreImageStatusSignatureForChip(chipType);
+    return signature != 0 && CoreIsImageStatusRegionValid(primary, signature) &&
+           CoreIsImageStatusRegionValid(secondary, signature) && (primary[0] & 0x01) != 0 &&
+           (secondary[0] & 0x01) != 0;
+}
+
 int CoreBuildAuxImageStatusHold(std::span<SD_UINT8> first, std::span<SD_UINT8> second,
                                 std::span<const SD_UINT8> primary, std::span<const SD_UINT8> secondary,
                                 SD_UINT32 componentRequest, SD_UINT8 servingCopy) {
@@ -534,6 +542,15 @@ int CoreHoldImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, Cor
     if (!CoreBuildImageStatusHold(primary, secondary, chipType, runningSet)) return 0;
     return write_held(device, IMAGE_STATUS_REGION_PRIMARY, primary, IMAGE_STATUS_REGION_SECONDARY, secondary,
                       runningSet == 1, found);
+}
+
+bool CoreImageStatusPairUnsettled(SDMDevice* device) {
+    if (device == nullptr) return false;
+    const int chipType = CoreGetISPType(device);
+    if (chipType <= 24) return false;
+    PairRead pair;
+    return pair.Read(device, IMAGE_STATUS_REGION_PRIMARY, IMAGE_STATUS_REGION_SECONDARY) == 0 &&
+           CoreIsImageStatusPairUnsettled(pair.First(), pair.Second(), chipType);
 }
 
 int CoreHoldAuxImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, SD_UINT32 componentRequest,

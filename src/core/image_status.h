@@ -152,6 +152,13 @@ struct CoreRecordsFound {
 bool CoreBuildImageStatusHold(std::span<SD_UINT8> primary, std::span<SD_UINT8> secondary, int chipType,
                               int runningSet);
 
+// A pair left unsettled: both records valid for the chip and both active,
+// as a cut between the two writes of a hold or a switch leaves them (the
+// newer generation decides the boot meanwhile). Erased or torn records are
+// not: they are what a fresh adapter or a cut inside a write leaves.
+bool CoreIsImageStatusPairUnsettled(std::span<const SD_UINT8> primary, std::span<const SD_UINT8> secondary,
+                                    int chipType);
+
 // In-memory part of the auxiliary hold on chip type 27: when the records
 // (`first`, `second`: 0x125 and 0x126, changed in place; `primary`,
 // `secondary`: the image-status records, for the rule when neither auxiliary
@@ -178,6 +185,9 @@ struct _tagSDMDevice;
 // set's first. *found gets the records as read (and `held`). 0, or a
 // negative status when they cannot be read or written.
 int CoreHoldImageStatus(_tagSDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found);
+// Whether the adapter's image-status records are a pair left unsettled
+// (above); false too when they cannot be read.
+bool CoreImageStatusPairUnsettled(_tagSDMDevice* device);
 // Before a write to a component's copy that does not serve (`running` tells
 // the serving copies; 0: unknown, nothing is held): the auxiliary records held
 // on the serving copy when they name the other one. As above.

@@ -183,7 +183,8 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
 // both record pairs clean; a memo block written first would make that rerun
 // a "not required" over records left half switched.
 // With the records held on what runs before the first write, both switches
-// are built from the records as the walk found them.
+// are built from the records as the walk found them, and the memo block from
+// the set's block as found before its hold.
 SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_UINT32 updateSet,
                               const FlashComponentVersion& versions, const VrelWriteResult& walk,
                               std::span<char> message) {
@@ -199,7 +200,8 @@ SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_U
     // is the last line of a failure here: the records' item lines before it
     // succeeded, so none of them is repeated as the closing message.
     message[0] = '\0';
-    const int memo = UpdateVrelFlashMemoBlockRegion(device, &versions, updateSet);
+    const int memo = UpdateVrelFlashMemoBlockRegion(
+        device, &versions, updateSet, walk.memoHeld ? std::span<const SD_UINT8>(walk.memoFound) : std::span<const SD_UINT8>{});
     if (memo != 0) return memo;
     OSSSleep(5);
     return 0;

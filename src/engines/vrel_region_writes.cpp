@@ -153,8 +153,9 @@ void print_boot_versions(const FlashComponentVersion& v, bool expansion) {
 // (0 when the region was written and verified).
 class EntryWriter {
 public:
-    EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines)
-        : ctx_(ctx), result_(result), lines_(lines) {}
+    // `boardConfigAhead`: the walk will write an FC board-configuration entry.
+    EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines, bool boardConfigAhead)
+        : ctx_(ctx), result_(result), lines_(lines), boardConfigAhead_(boardConfigAhead) {}
 
     SD_INT32 Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT16 index, SD_UINT32 regionSize);
 
@@ -162,11 +163,17 @@ private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
+    SD_UINT32 MemoRegion() const;
+    void ReadMemoBlock();
+    bool MemoNamesThisVersion() const;
+    bool RunningMemoNamesThisVersion() const;
     SD_INT32 HoldMemoBlock();
 
     const VrelWriteContext& ctx_;
     VrelWriteResult* result_;
     Lines& lines_;
+    bool boardConfigAhead_;
+    bool boardConfigFirst_ = false;   // its records are held before the image-status records
 };
 
 SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
@@ -181,16 +188,22 @@ SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
 // cut in its rewrite would leave the adapter starting from a torn one. The
 // records are first made to name what runs now (nothing is written where
 // they do already).
+// A cut between the two holds leaves the adapter starting one set with the
+// other's board configuration; the rerun must find that set short of this
+// version so that it updates again. The image-status records go first (the
+// running set starts next), unless the running set's memo block names this
+// version already (enable, reboot, disable with another image, enable again
+// before the reboot): then the board configuration's records go first, the
+// walk being about to write it, so that the set the records named, whose
+// block names another version, still starts next until the board
+// configuration serves from the running set's copy again.
 SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
-    if (!result_->imageStatusHeld) {
-        if (const int st = CoreHoldImageStatus(ctx_.device, ctx_.active, &result_->imageStatusFound); st != 0) {
-            VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Image status not held on the running set (%d)", st);
-            scfxPrint("Failed");
-            return VREL_IMAGE_STATUS_FAILED;
-        }
-        result_->imageStatusHeld = true;
+    if (!result_->memoRead) {
+        result_->memoRead = true;
+        ReadMemoBlock();
+        boardConfigFirst_ = boardConfigAhead_ && RunningMemoNamesThisVersion();
     }
-    if (row.code == kFcBoardConfig && !result_->auxStatusHeld) {
+    if ((row.code == kFcBoardConfig || boardConfigFirst_) && !result_->auxStatusHeld) {
         if (const int st =
                 CoreHoldAuxImageStatus(ctx_.device, ctx_.active, AUX_COMPONENT_BOARD_CONFIG, &result_->auxStatusFound);
             st != 0) {
@@ -201,12 +214,23 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
         }
         result_->auxStatusHeld = true;
     }
-    // Records held mean an earlier run since the start wrote this set, its
-    // memo block last: the block may say the new version. Until this run
-    // writes its own block last, the set's block says what runs, so that a cut
-    // that leaves the new set starting before its board configuration (or its
-    // records) are switched is updated again by the rerun, not called up to date.
-    if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held)) {
+    if (!result_->imageStatusHeld) {
+        if (const int st = CoreHoldImageStatus(ctx_.device, ctx_.active, &result_->imageStatusFound); st != 0) {
+            VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Image status not held on the running set (%d)", st);
+            scfxPrint("Failed");
+            return VREL_IMAGE_STATUS_FAILED;
+        }
+        result_->imageStatusHeld = true;
+    }
+    // The set's memo block, written last, is what a rerun calls up to date.
+    // Until this run writes its own block there, the block says what runs
+    // whenever it might claim this run's version: records held mean an
+    // earlier run since the start wrote this set, its memo block last; a
+    // block naming this version was left by an earlier run (enable, disable
+    // with another image, enable again). Otherwise a cut that leaves the new
+    // set starting before its board configuration (or its records) are
+    // switched would be called up to date by the rerun, not updated again.
+    if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held || MemoNamesThisVersion())) {
         if (const SD_INT32 st = HoldMemoBlock(); st != 0) {
             scfxPrint("Failed");
             return st;
@@ -216,15 +240,55 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
     return 0;
 }
 
+SD_UINT32 EntryWriter::MemoRegion() const {
+    return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1);
+}
+
+// The set's memo region as found; left empty when it cannot be read (its
+// hold then fails, and the final write reads the region itself).
+void EntryWriter::ReadMemoBlock() {
+    const SD_UINT32 region = MemoRegion();
+    const SDM_OPT_ROM_REGION* layout = VrelFindLayoutRegion(*ctx_.layout, region);
+    FlashReadBuffer block;
+    result_->memoFound.clear();
+    if (layout == nullptr || !block.Allocate(layout->Size) ||
+        FlashReadWhole(ctx_.device->DeviceHandle, region, block) != 0)
+        return;
+    const std::span<const SD_UINT8> bytes = block.Bytes();
+    result_->memoFound.assign(bytes.begin(), bytes.end());
+}
+
+namespace {
+
+bool block_names(std::span<const SD_UINT8> region, const FlashComponentVersion& v) {
+    SFlashMemoBlock found{};
+    if (isCorrectFlashMemoBlockSignature(region) == 0 || !FlashMemoBlockDecode(region, &found)) return false;
+    return found.mbi_ver.major == v.ImageMajorVersion && found.mbi_ver.minor == v.ImageMinorVersion &&
+           found.mbi_ver.sub == v.ImageSubMinorVersion;
+}
+
+}  // namespace
+
+bool EntryWriter::MemoNamesThisVersion() const { return block_names(result_->memoFound, *ctx_.versions); }
+
+// False too when the block cannot be read.
+bool EntryWriter::RunningMemoNamesThisVersion() const {
+    const SD_UINT32 region = GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
+    const SDM_OPT_ROM_REGION* layout = VrelFindLayoutRegion(*ctx_.layout, region);
+    FlashReadBuffer block;
+    return layout != nullptr && block.Allocate(layout->Size) &&
+           FlashReadWhole(ctx_.device->DeviceHandle, region, block) == 0 && block_names(block.Bytes(), *ctx_.versions);
+}
+
 // Copies the running set's memo block over the block of the set written.
 SD_INT32 EntryWriter::HoldMemoBlock() {
-    const SD_UINT32 updateSet = ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1;
-    const SD_UINT32 from = GetFlashMemoBlockRegionOfSet(3 - updateSet);
-    const SD_UINT32 to = GetFlashMemoBlockRegionOfSet(updateSet);
+    const SD_UINT32 to = MemoRegion();
+    const SD_UINT32 from = GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
     const SDM_OPT_ROM_REGION* source = VrelFindLayoutRegion(*ctx_.layout, from);
     const SDM_OPT_ROM_REGION* target = VrelFindLayoutRegion(*ctx_.layout, to);
     FlashReadBuffer block;
-    if (source == nullptr || target == nullptr || source->Size != target->Size || !block.Allocate(source->Size) ||
+    if (result_->memoFound.empty() || source == nullptr || target == nullptr || source->Size != target->Size ||
+        result_->memoFound.size() != target->Size || !block.Allocate(source->Size) ||
         FlashReadWhole(ctx_.device->DeviceHandle, from, block) != 0 ||
         CoreUpdateOptionRomEx(ctx_.device, block.Bytes(), to, target->Size, nullptr) != 0 ||
         CoreCheckOptionRomData(ctx_.device, to, target->Size, block.Bytes()) != 0) {
@@ -369,10 +433,39 @@ const SDM_OPT_ROM_REGION* VrelFindLayoutRegion(const SDMOptRomLayoutCopy& layout
     return nullptr;
 }
 
+namespace {
+
+// Whether the walk writes this entry of the combined image for `row`.
+bool walk_writes(const VrelWriteContext& ctx, const CodeRow& row, const ILT_Region_t& entry) {
+    if (entry.regionType != row.code) return false;
+    if (!CardTypeComapre(entry.swapModeCardType, static_cast<SD_UINT16>(ctx.cardType)) ||
+        !HwRevComapre(ctx.chipRev, entry.chipRev))
+        return false;
+    if (!ctx.allRegionsRequested) return false;
+    return !(row.strictChipRev && ((entry.chipRev != 0 && entry.chipRev != ctx.chipRev) ||
+                                   ValidateImageChipRevision(&entry, ctx.chipRev) != 0));
+}
+
+// Whether the walk of `order` comes to an entry of `code` (when nothing fails before it).
+bool walk_reaches(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, SD_UINT32 code) {
+    const CodeRow* row = row_of(code);
+    if (row == nullptr || VrelFindLayoutRegion(*ctx.layout, code) == nullptr ||
+        std::find(order.begin(), order.end(), code) == order.end())
+        return false;
+    const SD_UINT16 entries = ILT_Header_GetNumOfRegionEntries(ctx.combined);
+    for (SD_UINT16 index = 0; index + 1 < entries; ++index) {
+        const auto entry = ILT_Region_GetRegionByIndex(ctx.combined, index);
+        if (entry && walk_writes(ctx, *row, *entry)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, VrelWriteResult* result,
                       std::span<char> message) {
     Lines lines(message);
-    EntryWriter writer(ctx, result, lines);
+    EntryWriter writer(ctx, result, lines, walk_reaches(ctx, order, kFcBoardConfig));
     for (const SD_UINT32 code : order) {
         if (result->status != 0) break;
         const CodeRow* row = row_of(code);
@@ -382,15 +475,7 @@ void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> or
         const SD_UINT16 entries = ILT_Header_GetNumOfRegionEntries(ctx.combined);
         for (SD_UINT16 index = 0; index + 1 < entries && result->status == 0; ++index) {
             const auto entry = ILT_Region_GetRegionByIndex(ctx.combined, index);
-            if (!entry || entry->regionType != code) continue;
-            if (!CardTypeComapre(entry->swapModeCardType, static_cast<SD_UINT16>(ctx.cardType)) ||
-                !HwRevComapre(ctx.chipRev, entry->chipRev))
-                continue;
-            if (!ctx.allRegionsRequested) continue;
-            if (row->strictChipRev &&
-                ((entry->chipRev != 0 && entry->chipRev != ctx.chipRev) ||
-                 ValidateImageChipRevision(&*entry, ctx.chipRev) != 0))
-                continue;
+            if (!entry || !walk_writes(ctx, *row, *entry)) continue;
             if (code == kFirmware) {
                 const int revision = ValidateImageChipRevision(&*entry, ctx.chipRev);
                 if (revision != 0) {

@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/image_status.h"
 #include "core/sdm_device.h"
@@ -46,6 +47,11 @@ struct VrelWriteResult {
     bool imageStatusHeld = false;
     bool auxStatusHeld = false;
     bool memoHeld = false;               // the set's memo block says what runs until it is written
+    // The memo-block region of the set written as the walk found it before
+    // its first write (empty: unread); the final block is built from it
+    // once the hold wrote over it.
+    bool memoRead = false;
+    std::vector<SD_UINT8> memoFound;
 };
 
 // Walks `order` (set-1 codes, 0 ends nothing: zero slots are passed over) until

@@ -1,6 +1,7 @@
 // Reading and rewriting the flash memo block.
 #include "image/flash_memo_block.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -137,7 +138,21 @@ SD_UINT32 GetFlashMemoBlockWriteRegion(const SDMDevice* pDevice) {
 int GetAdapterFlashMemoBlock(SDMDevice* pDevice, SFlashMemoBlock* pFlashRecord) {
     if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
     if (pFlashRecord == nullptr) return FLASH_MEMO_NULL_RECORD;
-    const SD_UINT32 region = GetFlashMemoBlockReadRegion(pDevice);
+    return GetFlashMemoBlockOfRegion(pDevice, GetFlashMemoBlockReadRegion(pDevice), pFlashRecord);
+}
+
+SD_UINT32 GetFlashMemoBlockNextBootRegion(SDMDevice* pDevice) {
+    if (pDevice == nullptr || CoreGetISPType(pDevice) != 27) return 0;
+    SD_ACTIVE_REGIONS running{};
+    ACTIVE_REGIONS next{};
+    if (CoreGetActiveRegions(pDevice, &running) != 0 || CoreGetAdapterFlashActiveRegions(pDevice, &next) != 0) return 0;
+    if (next.ActiveGlobalRegions == running.ActiveGlobalRegions) return 0;
+    return GetFlashMemoBlockRegionOfSet(next.ActiveGlobalRegions);
+}
+
+int GetFlashMemoBlockOfRegion(SDMDevice* pDevice, SD_UINT32 region, SFlashMemoBlock* pFlashRecord) {
+    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
+    if (pFlashRecord == nullptr) return FLASH_MEMO_NULL_RECORD;
     if (region == 0) return FLASH_MEMO_UNSUPPORTED_CHIP;
 
     SD_UINT32 size = 0;
@@ -222,9 +237,11 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 
 namespace {
 
-// Reads the region, rewrites its block and writes the whole region back, with
-// the progress item on the output file.
-int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion) {
+// Reads the region (or takes `found`, the region as an update found it),
+// rewrites its block and writes the whole region back, with the progress item
+// on the output file.
+int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion,
+                              std::span<const SD_UINT8> found = {}) {
     scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
     auto fail = [] {
         scfxPrint("Failed");
@@ -239,7 +256,12 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
         return fail();
     }
     SD_UINT32 got = 0;
-    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) return fail();
+    if (!found.empty()) {
+        if (found.size() != size) return fail();
+        std::copy(found.begin(), found.end(), buffer.begin());
+    } else if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) {
+        return fail();
+    }
     if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
     SD_UINT16 disableReset = 0;
     const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
@@ -260,8 +282,56 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
 }  // namespace
 
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
+    return UpdateFlashMemoBlockRegion(pDevice, pVersion, {});
+}
+
+int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion,
+                               std::span<const SD_UINT8> found) {
     if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
-    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
+    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion, found);
+}
+
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* found) {
+    if (pDevice == nullptr || found == nullptr) return FLASH_MEMO_NO_DEVICE;
+    found->clear();
+    auto fail = [region] {
+        VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x not written", region);
+        scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
+        scfxPrint("Failed");
+        return FLASH_MEMO_WRITE_FAILED;
+    };
+    SD_UINT32 size = 0;
+    SD_UINT32 got = 0;
+    std::vector<SD_UINT8> buffer;
+    if (GetOptionROMRegionSize(pDevice, region, &size) != 0) return fail();
+    try {
+        buffer.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return fail();
+    }
+    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) return fail();
+    *found = buffer;
+    SFlashMemoBlock m{};
+    if (size < FLASH_MEMO_BLOCK_SIZE || isCorrectFlashMemoBlockSignature(buffer) == 0 ||
+        !FlashMemoBlockDecode(buffer, &m) || (m.mbi_ver.major == 0 && m.mbi_ver.minor == 0 && m.mbi_ver.sub == 0))
+        return 0;
+    m.mbi_ver.major = m.mbi_ver.minor = m.mbi_ver.sub = 0;
+    m.checksum = 0;
+    FlashMemoBlockEncode(m, buffer);
+    ComputeChecksum32(std::span<SD_UINT8>(buffer).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
+    SD_UINT16 disableReset = 0;
+    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
+    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
+    std::vector<SD_UINT8> stored;
+    try {
+        stored.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return fail();
+    }
+    if (GetOptionROMRegionData(pDevice, stored, region, &got) != 0 || got != size || stored != buffer) return fail();
+    VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x names no version until it is written",
+                   region);
+    return 0;
 }
 
 SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {
@@ -271,7 +341,7 @@ SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {
 }
 
 int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
-                                   SD_UINT32 iRegionSet) {
+                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found) {
     if (pDevice == nullptr || CoreGetISPType(pDevice) < 25) return FLASH_MEMO_NO_DEVICE;
     const SD_UINT32 region = GetFlashMemoBlockRegionOfSet(iRegionSet);
     if (region == 0) {
@@ -280,7 +350,7 @@ int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersi
         return FLASH_MEMO_NO_DEVICE;
     }
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateVrelFlashMemoBlockRegion: Set %u, region 0x%x", iRegionSet, region);
-    if (pFlashImageComponents == nullptr) return WriteFlashMemoBlockRegion(pDevice, region, nullptr);
+    if (pFlashImageComponents == nullptr) return WriteFlashMemoBlockRegion(pDevice, region, nullptr, found);
 
     const FlashComponentVersion& c = *pFlashImageComponents;
     MultibootVersions v{};
@@ -294,7 +364,7 @@ int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersi
     v.ImageBuildYear = c.ImageBuildYear;
     v.ImageBuildMonth = c.ImageBuildMonth;
     v.ImageBuildDay = c.ImageBuildDay;
-    return WriteFlashMemoBlockRegion(pDevice, region, &v);
+    return WriteFlashMemoBlockRegion(pDevice, region, &v, found);
 }
 
 void GetAbbreviationNameOfMonth(int IdxMonth, std::span<char> pAbbrNameOfMonth) {

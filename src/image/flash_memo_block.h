@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
@@ -230,6 +231,18 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 // item on the output file: 0, 8, 526 (also when a buffer cannot be had).
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
 
+// The same, built from `found` (the region whole as the update found it,
+// before ClearFlashMemoBlockVersion) when it is not empty: 526 when its size
+// is not the region's.
+int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion,
+                               std::span<const SD_UINT8> found);
+// Makes the block of `region` name no multiboot version (major, minor and
+// sub zero, checksum right, every other byte of the region as found),
+// written and read back; *found gets the region as read. Nothing is written
+// when the region holds no block or its block names none already. 0, 8, or
+// 526 with the memo block's progress item "Failed" on the output file.
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* found);
+
 // The memo-block region of an image set on chip types 25 and up: 0xDF for
 // set 1, 0x124 for set 2; 0 for any other set.
 SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet);
@@ -237,8 +250,21 @@ SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet);
 // caller knows it; the image-status records may not say it yet), with the
 // image's versions (may be null): 0, 526, or 8 for a null device, a chip type
 // below 25 or another set.
+// `found`, when not empty, is the region (whole) as the update found it
+// before it held the block on the running set's: the new block is built from
+// it rather than from what the region holds now, so that the build byte and
+// the region's other bytes stay the set's own (526 when its size is not the
+// region's).
 int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
-                                   SD_UINT32 iRegionSet);
+                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found = {});
+
+// Chip type 27: the memo-block region of the set the image-status records
+// start next, when that is not the set the adapter runs now (a run since the
+// adapter started switched them); 0 otherwise (other chip types, the same
+// set, or records or library that do not tell).
+SD_UINT32 GetFlashMemoBlockNextBootRegion(SDMDevice* pDevice);
+// Copies the block of a given memo-block region: statuses as GetAdapterFlashMemoBlock.
+int GetFlashMemoBlockOfRegion(SDMDevice* pDevice, SD_UINT32 region, SFlashMemoBlock* pFlashRecord);
 
 // "Jan.", "Feb.", "Mar.", "Apr.", "May", "June", "July", "Aug.", "Sept.",
 // "Oct.", "Nov.", "Dec." for months 1 to 12, an empty text otherwise (cut to

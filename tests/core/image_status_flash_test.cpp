@@ -216,20 +216,29 @@ TEST_F(FlashStatus, NvramWritesOnChip27GoToTheIdleCopyWhichServesAfterReboot) {
 
 // The second write before the reboot goes to the copy the first one marked to
 // serve next. The records name the serving copy again first, so that a write
-// cut short there leaves the adapter served by a whole NVRAM.
+// cut short there leaves the adapter served by a whole NVRAM. The serving copy
+// is the NVRAM's own, also where the board configuration serves from the other.
 TEST_F(FlashStatus, ASecondNvramWriteCutShortLeavesTheServingCopyServing) {
-    zvfix::HostBuilder host;
-    auto& a = host.AddChip27();
-    a.SetImageStatus(1, 1, 0, 0);
-    a.SetAuxImageStatus(1, 1, 0x00, 0, 0, 0x00);
-    a.faults = {{.op = "nvram_write", .kind = "partial", .skip = 1, .count = -1, .bytes = 0x40}};
-    Open(host);
-    std::vector<SD_UINT8> serving(512);
-    ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, serving), 0u);
-    ASSERT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0555), 0), 0);
-    EXPECT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0556), 0), CORE_FLASH_FAILED);
+    struct Row {
+        const char* what;
+        uint8_t bitmap;   // components serving from their second copy
+    };
+    for (const Row& row : {Row{"both on copy 1", 0x00}, Row{"board config on copy 1, NVRAM on copy 2", 0x02}}) {
+        SCOPED_TRACE(row.what);
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip27();
+        a.SetImageStatus(1, 1, 0, 0);
+        a.SetAuxImageStatus(1, 1, row.bitmap, 0, 0, row.bitmap);
+        a.faults = {{.op = "nvram_write", .kind = "partial", .skip = 1, .count = -1, .bytes = 0x40}};
+        Open(host);
+        std::vector<SD_UINT8> serving(512);
+        ASSERT_EQ(SDGetNVRam(device_.DeviceHandle, 0, 1, serving), 0u);
+        ASSERT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0555), 0), 0);
+        EXPECT_EQ(CoreUpdateNVRam(&device_, zvfix::MakeNvram(0x1A77, 0x0556), 0), CORE_FLASH_FAILED);
 
-    EXPECT_EQ(NvramAfterReboot(), serving) << "served from the copy the write was cut short in";
+        EXPECT_EQ(NvramAfterReboot(), serving) << "served from the copy the write was cut short in";
+        Close();
+    }
 }
 
 // The board configuration and the NVRAM/VPD may serve from different copies:

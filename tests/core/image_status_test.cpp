@@ -270,6 +270,17 @@ TEST(ImageStatusHold, TheRunningSetDecidesAtEveryStepAndTheOtherKeepsItsGenerati
               std::tuple(1, 7, 0, 6));
     EXPECT_TRUE(CoreIsImageStatusRegionValid(p, sig) && CoreIsImageStatusRegionValid(s, sig));
     EXPECT_EQ(boots(p, make_record(1, 6, sig)), 1) << "only the running set's record written";
+    // That cut leaves both records active: a pair unsettled, which the MCTP
+    // command updates again. Settled once the other's bit is cleared; erased
+    // or torn records (a fresh adapter's, a cut inside a write) and records
+    // of another chip's signature are no such pair.
+    EXPECT_TRUE(CoreIsImageStatusPairUnsettled(p, make_record(1, 6, sig), 27));
+    EXPECT_FALSE(CoreIsImageStatusPairUnsettled(p, s, 27));
+    Record torn = make_record(1, 6, sig);
+    torn[8] ^= 0x01;
+    for (const Record& other : {erased(), torn})
+        EXPECT_FALSE(CoreIsImageStatusPairUnsettled(p, other, 27) || CoreIsImageStatusPairUnsettled(other, p, 27));
+    EXPECT_FALSE(CoreIsImageStatusPairUnsettled(p, make_record(1, 6, sig), 25));
 
     // Already on the running set: nothing changes.
     const Record before = p;

@@ -492,4 +492,33 @@ inline Family Chip27() {
     return f;
 }
 
+// MCTP disable on chip type 27 with an image of another multiboot version
+// (6.06.00) and a board configuration of its own.
+inline void InstallChip27DisableOtherVersion(zvtest::InstallDir& inst) {
+    zvfix::MultibootImageSpec s =
+        zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+    s.imageVersion = {6, 6, 0};
+    *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 12, 7}, zvfix::kVrelRiscSupported, "ISP28xx");
+    *s.Component(0xD3) = zvfix::MbiComponent::Firmware(0xD3, {4, 2, 7}, 0, "MPI");
+    s.Component(0xBA)->data = zvfix::MakeFcBoardConfig({5, 2, 0});
+    s.Component(0xBA)->version = {5, 2, 0};
+    const Bytes image = zvfix::BuildMultibootImage(s);
+    inst.WriteFile("kv_gen7_mbi.bin", std::string(image.begin(), image.end()));
+    inst.WriteFile("package.cfg", "");
+}
+
+// MCTP disable on chip type 25 with an image of another multiboot version
+// (6.06.00) and firmware of its own.
+inline void InstallChip25DisableOtherVersion(zvtest::InstallDir& inst, bool tables) {
+    zvfix::MultibootImageSpec s = Chip25ImageSpec();
+    s.imageVersion = {6, 6, 0};
+    *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 10, 7}, zvfix::kDorneRiscSupported, "ISP27xx");
+    *s.Component(0xE1) = zvfix::MbiComponent::Firmware(0xE1, {2, 1, 7}, 0, "MPI");
+    InstallChip25(inst, zvfix::BuildMultibootImage(s));
+    inst.WriteFile("flash.cfg",
+                   zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.06.00", "kv_mbi.bin")}));
+    if (tables) WriteChip25TableTemplates(inst);
+    inst.WriteFile("package.cfg", "");
+}
+
 }  // namespace zvonline

@@ -21,6 +21,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <vector>
@@ -73,11 +75,13 @@ protected:
     // after, before, during and early in it, and at the family's own cuts;
     // `point` runs one and gives the regions the rerun left unlike a clean
     // run's. Prints the counts and fails when any point failed.
+    // (From write `first` on.)
     void EveryPoint(const Family& f, const std::vector<zvfix::JournalEntry>& writes, const std::string& flow,
-                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point) {
+                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point,
+                    size_t first = 1) {
         int points = 0, shared = 0, failed = 0, differing = 0;
         const int stride = WriteStride(f.sanitizerStride);
-        for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
+        for (size_t n = first; n <= writes.size(); n += static_cast<size_t>(stride)) {
             std::vector<std::pair<std::string, zvfix::PowerLossSpec>> moments = {
                 {"after", zvfix::PowerLossSpec::After(n)},
                 {"before", zvfix::PowerLossSpec::Before(n)},
@@ -273,6 +277,158 @@ protected:
 
     zvtest::InstallDir inst, firstInst;
     zvtest::TempDir control, pristine, twiceRun;
+
+    // Enable with X, reboot, disable with Y (another multiboot version and a
+    // board configuration of its own), with `reboot` a reboot, then enable
+    // with X again, cut at every write of that last run. Without the reboot
+    // the adapter runs X while the records start Y's set; with it, the set
+    // the last run writes still carries the memo block the first enable left
+    // there. After the power cycle one complete set boots with a whole board
+    // configuration; the rerun, rebooted, boots X's set serving X's board
+    // configuration, as a clean last run leaves them.
+    void SweepEnableAgainAfterDisable(const Family& f, bool reboot) {
+        namespace fs = std::filesystem;
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(inst);
+        f.install(firstInst);
+        InstallChip27DisableOtherVersion(firstInst);
+        // The history before the last run, once; each point starts from a copy.
+        host.Write(pristine.Path());
+        ASSERT_EQ(RunOn(inst, pristine.Path()).status, 1);
+        ASSERT_EQ(RebootTool(pristine.Path()).status, 0);
+        const zvtest::RunResult disabled = RunOn(firstInst, pristine.Path());
+        ASSERT_EQ(disabled.status, 1) << disabled.out << disabled.outputFile;
+        if (reboot) {
+            ASSERT_EQ(RebootTool(pristine.Path()).status, 0);
+        }
+        const size_t historyWrites = zvfix::ReadJournal(pristine.Path()).size();
+        const auto fromHistory = [&](const std::string& dir) {
+            fs::copy(pristine.Path(), dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        };
+        const std::string before = twiceRun.Path() + "/before.json", after = twiceRun.Path() + "/after.json";
+        const std::string onlyNew = twiceRun.Path() + "/new.json";
+        WriteSetManifest(f, pristine.Path(), before);
+        fromHistory(control.Path());
+        const zvtest::RunResult clean = RunOn(inst, control.Path());
+        ASSERT_EQ(clean.status, 1) << clean.out << clean.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(control.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(historyWrites), all.end());
+        WriteSetManifest(f, control.Path(), after);
+        WriteNewSetManifest(f, control.Path(), onlyNew);
+        std::vector<Bytes> whole;
+        for (const std::string& dir : {pristine.Path(), control.Path()})
+            for (const uint32_t code : f.ownChoice) whole.push_back(zvfix::ReadRegion(dir, 0, code));
+        if (!reboot) {
+            // Before the reboot the set the records start holds Y: the last
+            // run is required, and the adapter boots X's set serving X's board
+            // configuration. Its holds name what runs, board configuration
+            // first (the running set's block names X already).
+            const ToolRun booted = RebootTool("--verify " + onlyNew + " " + control.Path());
+            EXPECT_EQ(booted.status, 0) << booted.out;
+            EXPECT_EQ(f.servedCopy(control.Path()), zvfix::ReadRegion(control.Path(), 0, zvfix::kRegionBoardConfig1));
+            EXPECT_NE(zvfix::ReadRegion(control.Path(), 0, zvfix::kRegionBoardConfig1),
+                      zvfix::ReadRegion(pristine.Path(), 0, zvfix::kRegionBoardConfig1));
+            EXPECT_TRUE(zvtest::Has(clean.outputFile, "Upgrading MBI version from 06.05.01 to 06.05.01: completed"))
+                << clean.outputFile;
+        }
+        Family settled = f;
+        settled.served = [servedCopy = f.servedCopy](const std::string& dir, const std::string& clean, bool) {
+            EXPECT_EQ(servedCopy(dir), servedCopy(clean)) << "the board configuration that serves is not X's";
+        };
+
+        EveryPoint(f, writes, reboot ? ", enabled again after a disable and a reboot" : ", enabled again after a disable before the reboot",
+                   [&](size_t n, const zvfix::PowerLossSpec& cut) {
+            zvtest::TempDir dir;
+            fromHistory(dir.Path());
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult r = RunOn(inst, dir.Path());
+            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
+
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), before, &verdict);
+            if (verdict.status != 0) {
+                const ToolRun other = RebootTool("--verify " + after + " " + dir.Path());
+                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
+            }
+            const Bytes served = f.servedCopy(dir.Path());
+            EXPECT_TRUE(std::any_of(whole.begin(), whole.end(), [&served](const Bytes& b) { return b == served; }))
+                << "the board configuration that serves is torn";
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            ExpectRerunSettles(settled, inst, dir.Path(), control.Path(), onlyNew);
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
+        });
+    }
+
+    // Enable with X, reboot, then MCTP disable with Y (another multiboot
+    // version) cut at every write from its switch on, power cycle, then enable
+    // with X again. The chip-type-25 on-line engine keeps one memo block for
+    // the adapter, which says X from the first enable until the disable writes
+    // it last. After the power cycle one complete set boots, X's or Y's; the
+    // enable then settles as after the clean history (enable, reboot,
+    // disable, reboot, enable): the set that starts next holds X.
+    void SweepEnableAfterCutDisable(const Family& f) {
+        namespace fs = std::filesystem;
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(inst);
+        f.install(firstInst);
+        InstallChip25DisableOtherVersion(firstInst, true);
+        host.Write(pristine.Path());
+        ASSERT_EQ(RunOn(inst, pristine.Path()).status, 1);
+        ASSERT_EQ(RebootTool(pristine.Path()).status, 0);
+        const size_t historyWrites = zvfix::ReadJournal(pristine.Path()).size();
+        const auto fromHistory = [&](const std::string& dir) {
+            fs::copy(pristine.Path(), dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        };
+        const std::string before = twiceRun.Path() + "/before.json", after = twiceRun.Path() + "/after.json";
+        const std::string onlyNew = twiceRun.Path() + "/new.json";
+        WriteSetManifest(f, pristine.Path(), before);
+        fromHistory(twiceRun.Path());
+        const zvtest::RunResult disabled = RunOn(firstInst, twiceRun.Path());
+        ASSERT_EQ(disabled.status, 1) << disabled.out << disabled.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(historyWrites), all.end());
+        // Cut from the write just before the switch on (the memo block made
+        // to name no version).
+        const auto switched = std::find_if(writes.begin(), writes.end(), [](const zvfix::JournalEntry& e) {
+            return e.region == zvfix::kRegionImageStatus1 || e.region == zvfix::kRegionImageStatus2;
+        });
+        ASSERT_TRUE(switched != writes.end() && switched != writes.begin());
+        const size_t fromWrite = static_cast<size_t>(switched - writes.begin());
+        WriteSetManifest(f, twiceRun.Path(), after);
+        fromHistory(control.Path());
+        ASSERT_EQ(RunOn(firstInst, control.Path()).status, 1);
+        ASSERT_EQ(RebootTool(control.Path()).status, 0);
+        const zvtest::RunResult clean = RunOn(inst, control.Path());
+        ASSERT_EQ(clean.status, 1) << clean.out << clean.outputFile;
+        WriteNewSetManifest(f, control.Path(), onlyNew);
+
+        const std::string flow = ", enabled after a disable with another version cut";
+        EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) {
+            zvtest::TempDir dir;
+            fromHistory(dir.Path());
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult r = RunOn(firstInst, dir.Path());
+            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
+
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), before, &verdict);
+            if (verdict.status != 0) {
+                const ToolRun other = RebootTool("--verify " + after + " " + dir.Path());
+                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
+            }
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
+        }, fromWrite);
+    }
 };
 
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
@@ -306,6 +462,22 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) {
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
     SweepSecondRunWith(Chip25(false, true), {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
+}
+
+// Enable, reboot, disable with another version, (reboot,) enable again: the
+// set the last run writes, or the set the records start, names the version
+// of the run from an earlier one.
+TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableAndReboot) {
+    SweepEnableAgainAfterDisable(Chip27(), true);
+}
+TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeReboot) {
+    SweepEnableAgainAfterDisable(Chip27(), false);
+}
+
+// Enable, reboot, disable with another version cut, enable again: the one
+// memo block of a chip-type-25 adapter still names the enable's version.
+TEST_F(PowerLossSweep, Chip25OnlineUpdateEnableAfterADisableWithAnotherVersionCut) {
+    SweepEnableAfterCutDisable(Chip25(true, true));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/image_component_builder.h"
 #include "fixtures/lists_host.h"
+#include "fixtures/memo_block_builder.h"
 #include "frontend/output.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
@@ -64,11 +66,13 @@ protected:
         a.faults = std::move(faults);
         // The running firmware has the image firmware's attributes: on-line activation may go ahead.
         a.fwAttributes = kImageFwAttributes;
+        if (shape) shape(a);
         ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
         const std::string file = dir.Path() + "/mbi.bin";
         zvtest::PrepareEngineRun(file, image, region);
         const SD_INT32 status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
         output = zvtest::ReadFile(GetOutPutFile());
+        memo2 = zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x124);
         writes.clear();
         events.clear();
         for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(lists.Dir() + "/host")) {
@@ -84,7 +88,24 @@ protected:
     std::string output;
     std::vector<Write> writes;
     std::vector<std::string> events;
+    std::function<void(zvfix::AdapterSpec&)> shape;   // the adapter before the run, beyond the defaults
+    Bytes memo2;                                       // set 2's memo region after the run
 };
+
+// A memo region of set 1 or 2: the block naming `mbi` (with its build byte),
+// and bytes of the set's own after it.
+Bytes MemoRegion(std::array<uint8_t, 4> mbi, uint8_t tail) {
+    Bytes r = zvfix::MakeMemoRegion({.mbi = mbi}, 0x200);
+    std::fill(r.begin() + 0x100, r.begin() + 0x140, tail);
+    return r;
+}
+
+// The memo region without what each write stamps: checksum and update time.
+Bytes Unstamped(Bytes r) {
+    std::fill(r.begin() + 12, r.begin() + 16, uint8_t{0});
+    std::fill(r.begin() + 36, r.begin() + 44, uint8_t{0});
+    return r;
+}
 
 TEST_F(VrelEngine, ActivationFollowsTheCallerAndTheAdaptersAnswers) {
     const Bytes image = zvfix::BuildMultibootImage(Spec());
@@ -282,8 +303,15 @@ TEST_F(VrelEngine, LockdownIsItsOwnFailure) {
 // that the first run marked to start from next. It first makes the records
 // name what runs again, so that a failure (or a cut) in the rewrite leaves
 // the adapter starting from the set it runs, and it ends with the records a
-// run over records never held writes.
+// run over records never held writes. The image-status records are held
+// first; where the running set's memo block names the run's version already
+// (enable, reboot, disable with another image, enable again), a cut between
+// the two holds would leave the running set starting with the other set's
+// board configuration and a rerun calling it up to date: there the
+// board-configuration records are held first.
 TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
+  for (const bool runningNamesVersion : {false, true}) {
+    SCOPED_TRACE(runningNamesVersion ? "the running set's memo block names the run's version" : "it names another");
     zvfix::HostBuilder h;
     zvfix::AdapterSpec& a = h.AddChip27(0x2281);
     a.subSystemId = kSsid;
@@ -292,6 +320,9 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     zvfix::FaultSpec cut = zvfix::FaultSpec::PartialWrite(0x100).OnRegion(0x02).Skip(2);
     cut.count = -1;   // every retry too
     a.faults = {cut};
+    // Each set's memo block with a build byte and region bytes of its own.
+    a.SetRegion(0xDF, runningNamesVersion ? MemoRegion({7, 2, 3, 0xFF}, 0x11) : MemoRegion({6, 4, 0, 0xFF}, 0x11));
+    a.SetRegion(0x124, MemoRegion({6, 4, 0, 7}, 0x22));
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string host = lists.Dir() + "/host";
     const std::string file = dir.Path() + "/mbi.bin";
@@ -319,34 +350,120 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     ASSERT_EQ(CoreBuildImageStatusSwitch(p, s, 27, 2), 0);
     int set = 0;
     ASSERT_EQ(CoreBuildAuxImageStatusFlip(x1, x2, AUX_COMPONENT_BOARD_CONFIG, CoreGetToolId(), &set, 1), 0);
+    const Bytes memo = zvfix::ReadRegion(host, 0, 0x124);
+    ASSERT_EQ(memo[23], 7);
 
     const auto [second, secondWrites] = run();
     ASSERT_EQ(second, VREL_SUCCESS_REBOOT);
     // Held first: the running set's record, then the other, and the set's
     // memo block (as the running set's until the set is written); the
     // auxiliary records just before the board configuration's copy that
-    // does not serve.
+    // does not serve, or before everything else. The record that names the
+    // serving copy is made active first.
     ASSERT_EQ(secondWrites.size(), 23u);
-    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 4),
-              (std::vector<uint32_t>{0x95, 0x96, 0x124, 0x9F}));
     const auto board = std::find(secondWrites.begin(), secondWrites.end(), 0x10Bu);
     ASSERT_NE(board, secondWrites.end());
-    EXPECT_EQ(std::vector<uint32_t>(board - 2, board), (std::vector<uint32_t>{0x125, 0x126}))
-        << "the record that names the serving copy made active first";
+    if (runningNamesVersion) {
+        EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 6),
+                  (std::vector<uint32_t>{0x125, 0x126, 0x95, 0x96, 0x124, 0x9F}));
+    } else {
+        EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 4),
+                  (std::vector<uint32_t>{0x95, 0x96, 0x124, 0x9F}));
+        EXPECT_EQ(std::vector<uint32_t>(board - 2, board), (std::vector<uint32_t>{0x125, 0x126}));
+    }
     EXPECT_EQ(record(0x95), p);
     EXPECT_EQ(record(0x96), s);
     EXPECT_EQ(record(0x125), x1);
     EXPECT_EQ(record(0x126), x2);
+    // The memo block built from the set's own as found, not from the running
+    // set's copy the hold wrote over it: the region as the first run left it.
+    EXPECT_EQ(Unstamped(zvfix::ReadRegion(host, 0, 0x124)), Unstamped(memo));
 
     // The third run fails inside the set: the records name the running set
     // and the serving board configuration, both whole.
     const auto [third, thirdWrites] = run();
     EXPECT_EQ(third, 459);
-    EXPECT_EQ(thirdWrites.front(), 0x95u);
+    EXPECT_EQ(thirdWrites.front(), runningNamesVersion ? 0x125u : 0x95u);
     ACTIVE_REGIONS decided{};
     CoreDecideFlashActiveRegions(record(0x95), record(0x96), record(0x125), record(0x126), 27, &decided);
     EXPECT_EQ(decided.ActiveGlobalRegions, 1);
     EXPECT_EQ(decided.ActiveBoardConfig, 1);
+  }
+}
+
+// The set a run writes may still carry the memo block an earlier run left
+// there (enable, reboot, disable with another image, reboot, enable again):
+// it says what runs before the first write, so that a cut before the block is
+// written last is updated again by the rerun. The final block is built from
+// the set's own as found. A block naming another version costs no write.
+TEST_F(VrelEngine, ASetWhoseMemoBlockNamesTheRunsVersionIsHeldBeforeItsFirstWrite) {
+    zvfix::MultibootImageSpec spec = Spec();
+    spec.imageVersion = {7, 2, 3};
+    const Bytes image = zvfix::BuildMultibootImage(spec);
+    for (const uint8_t minor : {2, 3}) {
+        SCOPED_TRACE(::testing::Message() << "set 2 names 7." << int(minor) << ".3");
+        const Bytes left = MemoRegion({7, minor, 3, 7}, 0x22);
+        shape = [&left](zvfix::AdapterSpec& a) {
+            a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11));
+            a.SetRegion(0x124, left);
+        };
+        ASSERT_EQ(Update(image), VREL_SUCCESS_REBOOT) << output;
+        const bool held = minor == 2;
+        ASSERT_EQ(writes.size(), held ? 19u : 18u);
+        EXPECT_EQ(writes.front().region, held ? 0x124u : 0x9Fu);
+        // What the rerun reads: the new version, over the set's own bytes.
+        Bytes expected = MemoRegion({7, 2, 3, 7}, 0x22);
+        expected.resize(memo2.size(), 0xFF);
+        std::copy(memo2.begin() + 16, memo2.begin() + 20, expected.begin() + 16);   // the image's package version
+        std::copy(memo2.begin() + 24, memo2.begin() + 36, expected.begin() + 24);   // build date, tool id
+        std::copy(memo2.begin() + 44, memo2.begin() + 48, expected.begin() + 44);   // tool version
+        EXPECT_EQ(Unstamped(memo2), Unstamped(expected));
+    }
+}
+
+// A hold whose write reads back other bytes (the records' or the memo
+// block's) ends the run before any component of the set is written.
+TEST_F(VrelEngine, AHoldThatReadsBackWrongEndsTheRunBeforeAnyComponent) {
+    struct Case {
+        const char* what;
+        uint32_t region;
+        uint32_t skip;                    // the writes of that region passed through first
+        bool memoNamesVersion;            // set 2's memo block names the run's version: one run
+        SD_INT32 status;
+        std::vector<uint32_t> lastWrites;
+    };
+    const Case cases[] = {
+        {"running set's record", 0x95, 1, false, VREL_IMAGE_STATUS_FAILED, {0x95}},
+        {"other set's record", 0x96, 1, false, VREL_IMAGE_STATUS_FAILED, {0x95, 0x96}},
+        {"memo block after the records", 0x124, 1, false, 526, {0x95, 0x96, 0x124}},
+        {"memo block naming the version", 0x124, 0, true, 526, {0x124}},
+    };
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvfix::HostBuilder h;
+        zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+        a.subSystemId = kSsid;
+        a.fwAttributes = kImageFwAttributes;
+        a.faults = {zvfix::FaultSpec::CorruptWrite().OnRegion(c.region).Skip(c.skip)};
+        if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({7, 2, 3, 7}, 0x22));
+        ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+        const std::string host = lists.Dir() + "/host";
+        const std::string file = dir.Path() + "/mbi.bin";
+        SD_INT32 status = 0;
+        size_t before = 0;
+        for (int run = c.memoNamesVersion ? 1 : 0; run < 2; ++run) {
+            before = zvfix::ReadJournal(host).size();
+            zvtest::PrepareEngineRun(file, image, OPTROM_REGION_ALL);
+            status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0);
+            freeUserOptionROMReq();
+        }
+        EXPECT_EQ(status, c.status);
+        std::vector<uint32_t> last;
+        const auto journal = zvfix::ReadJournal(host);
+        for (size_t i = before; i < journal.size(); ++i) last.push_back(journal[i].region);
+        EXPECT_EQ(last, c.lastWrites);
+    }
 }
 
 // No command switches the set alone; the records it writes decide the boot.
