@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cstring>
-#include <vector>
 
 #include "core/oss_services.h"
 #include "engines/dorne_engine_support.h"
@@ -15,7 +14,6 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "image/fc_vpd_update.h"
-#include "image/flash_memo_block.h"
 #include "image/flash_update_queries.h"
 #include "image/option_rom_request.h"
 #include "image/region_sequences.h"
@@ -266,20 +264,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     }
 
     // ---- Image-status records: only over a complete, verified set ---------------------------
-    // One memo block serves the adapter whichever set runs, and it names what
-    // an earlier run wrote until this run writes it last. Before the switch
-    // it is made to name no version, so that a cut between the switch and the
-    // final block (among the records, in the VPD keywords) is updated again
-    // by any rerun, never called up to date by a run of the version it named
-    // while the records start this run's set. The final block is built from
-    // the block as found.
     bool recordsWritten = false;
-    std::vector<SD_UINT8> memoFound;
-    if (status == DORNE_SUCCESS &&
-        ClearFlashMemoBlockVersion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), &memoFound) != 0) {
-        msg.Clear();
-        status = FLASH_MEMO_WRITE_FAILED;
-    }
     if (status == DORNE_SUCCESS) {
         std::array<SD_UINT32, REGION_SEQ_IMAGE_STATUS_SIZE> order{};
         InitImageStatusFlashUpdateSequence(order, chipRev, records.activeSet);
@@ -300,7 +285,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
         const std::vector<FcVpdRegion> passed = CheckFcVpdRegions(pDevice, layout, vpd, &vpdStatus);
         vpdStatus = UpdateFcVpdRegions(pDevice, &valid.versions, passed, regionDisableReset, vpdStatus);
         UpdateVpdRetCode(vpdStatus);
-        UpdateFlashMemoBlockRegion(pDevice, &valid.versions, memoFound);
+        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
     }
 
     // ---- End of the session, activation ------------------------------------------------------

@@ -282,56 +282,8 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
 }  // namespace
 
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
-    return UpdateFlashMemoBlockRegion(pDevice, pVersion, {});
-}
-
-int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion,
-                               std::span<const SD_UINT8> found) {
     if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
-    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion, found);
-}
-
-int ClearFlashMemoBlockVersion(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* found) {
-    if (pDevice == nullptr || found == nullptr) return FLASH_MEMO_NO_DEVICE;
-    found->clear();
-    auto fail = [region] {
-        VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x not written", region);
-        scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
-        scfxPrint("Failed");
-        return FLASH_MEMO_WRITE_FAILED;
-    };
-    SD_UINT32 size = 0;
-    SD_UINT32 got = 0;
-    std::vector<SD_UINT8> buffer;
-    if (GetOptionROMRegionSize(pDevice, region, &size) != 0) return fail();
-    try {
-        buffer.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-        return fail();
-    }
-    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) return fail();
-    *found = buffer;
-    SFlashMemoBlock m{};
-    if (size < FLASH_MEMO_BLOCK_SIZE || isCorrectFlashMemoBlockSignature(buffer) == 0 ||
-        !FlashMemoBlockDecode(buffer, &m) || (m.mbi_ver.major == 0 && m.mbi_ver.minor == 0 && m.mbi_ver.sub == 0))
-        return 0;
-    m.mbi_ver.major = m.mbi_ver.minor = m.mbi_ver.sub = 0;
-    m.checksum = 0;
-    FlashMemoBlockEncode(m, buffer);
-    ComputeChecksum32(std::span<SD_UINT8>(buffer).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
-    SD_UINT16 disableReset = 0;
-    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
-    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
-    std::vector<SD_UINT8> stored;
-    try {
-        stored.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-        return fail();
-    }
-    if (GetOptionROMRegionData(pDevice, stored, region, &got) != 0 || got != size || stored != buffer) return fail();
-    VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x names no version until it is written",
-                   region);
-    return 0;
+    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
 }
 
 SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <span>
-#include <vector>
 
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
@@ -230,18 +229,6 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 // Reads, rewrites and writes back the memo-block region with its progress
 // item on the output file: 0, 8, 526 (also when a buffer cannot be had).
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
-
-// The same, built from `found` (the region whole as the update found it,
-// before ClearFlashMemoBlockVersion) when it is not empty: 526 when its size
-// is not the region's.
-int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion,
-                               std::span<const SD_UINT8> found);
-// Makes the block of `region` name no multiboot version (major, minor and
-// sub zero, checksum right, every other byte of the region as found),
-// written and read back; *found gets the region as read. Nothing is written
-// when the region holds no block or its block names none already. 0, 8, or
-// 526 with the memo block's progress item "Failed" on the output file.
-int ClearFlashMemoBlockVersion(SDMDevice* pDevice, SD_UINT32 region, std::vector<SD_UINT8>* found);
 
 // The memo-block region of an image set on chip types 25 and up: 0xDF for
 // set 1, 0x124 for set 2; 0 for any other set.

@@ -14,10 +14,7 @@ using namespace zvdorne;
 
 // What an update writes, in order: the set's regions, the image-status
 // records, the VPD version keywords and, last, the memo block.
-// (`online`: the on-line engine makes the memo block name no version just
-// before the records.)
-std::vector<uint32_t> Writes(std::vector<uint32_t> set, const std::vector<uint32_t>& records, bool online = false) {
-    if (online) set.push_back(0xDF);
+std::vector<uint32_t> Writes(std::vector<uint32_t> set, const std::vector<uint32_t>& records) {
     set.insert(set.end(), records.begin(), records.end());
     set.insert(set.end(), kFcVpd.begin(), kFcVpd.end());
     set.push_back(0xDF);
@@ -78,7 +75,7 @@ TEST_F(DorneUpdate, PrimaryActiveGetsTheSecondarySetItsRecordsMemoAndVpdAndRunsI
 
     // The set-2 regions in order, the new active record before the old one,
     // then the VPDs and the memo block; no reset and no activation.
-    EXPECT_EQ(WrittenRegions(), Writes(kSet2, {0x96, 0x95}, true));
+    EXPECT_EQ(WrittenRegions(), Writes(kSet2, {0x96, 0x95}));
     for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(hostDir.Path())) {
         EXPECT_EQ(e.op, "write") << e.seq;
         // Only the memo block is written with a reset (its writer's rule).
@@ -130,7 +127,7 @@ TEST_F(DorneUpdate, AnImageWithoutMpiAndPepFirmwareLeavesTheSharedCopiesAndBoots
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
     EXPECT_EQ(EngineStatus(r), 201) << r.debugLog;
     const std::vector<uint32_t> set = {0x9F, 0x09, 0xE5, 0x67, 0x02};
-    EXPECT_EQ(WrittenRegions(), Writes(set, {0x96, 0x95}, true));
+    EXPECT_EQ(WrittenRegions(), Writes(set, {0x96, 0x95}));
     EXPECT_EQ(Region(0xD3), mpi);
     EXPECT_EQ(Region(0xD1), pep);
     EXPECT_EQ(Region(0x02), Erased(spec.Component(0x01)->data, 0x100000));
@@ -145,7 +142,7 @@ TEST_F(DorneUpdate, SecondaryActiveGetsThePrimarySet) {
     const zvtest::RunResult r = Run();
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
     EXPECT_EQ(EngineStatus(r), 201);
-    EXPECT_EQ(WrittenRegions(), Writes(kSet1, {0x95, 0x96}, true));
+    EXPECT_EQ(WrittenRegions(), Writes(kSet1, {0x95, 0x96}));
     EXPECT_EQ(Region(0x95), Record(1, 8));
     EXPECT_EQ(Region(0x96), Record(0, 7));
     EXPECT_EQ(Region(0x09), secondaryBoot);
@@ -197,7 +194,7 @@ TEST_F(DorneUpdate, DisableWithPackageCfgWritesAnEqualVersionButNoOlderBoardConf
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2692: Upgrade is not required. FBC version is up to date (1.1.0)\n"))
         << r.outputFile;
     EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 06.05.01 to 06.05.01: completed\n")) << r.outputFile;
-    EXPECT_EQ(WrittenRegions(), Writes(kSet2, {0x96, 0x95}, true));
+    EXPECT_EQ(WrittenRegions(), Writes(kSet2, {0x96, 0x95}));
 }
 
 // A library that cannot activate on line takes the off-line engine: the

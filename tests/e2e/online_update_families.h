@@ -507,18 +507,4 @@ inline void InstallChip27DisableOtherVersion(zvtest::InstallDir& inst) {
     inst.WriteFile("package.cfg", "");
 }
 
-// MCTP disable on chip type 25 with an image of another multiboot version
-// (6.06.00) and firmware of its own.
-inline void InstallChip25DisableOtherVersion(zvtest::InstallDir& inst, bool tables) {
-    zvfix::MultibootImageSpec s = Chip25ImageSpec();
-    s.imageVersion = {6, 6, 0};
-    *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 10, 7}, zvfix::kDorneRiscSupported, "ISP27xx");
-    *s.Component(0xE1) = zvfix::MbiComponent::Firmware(0xE1, {2, 1, 7}, 0, "MPI");
-    InstallChip25(inst, zvfix::BuildMultibootImage(s));
-    inst.WriteFile("flash.cfg",
-                   zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.06.00", "kv_mbi.bin")}));
-    if (tables) WriteChip25TableTemplates(inst);
-    inst.WriteFile("package.cfg", "");
-}
-
 }  // namespace zvonline

@@ -75,13 +75,11 @@ protected:
     // after, before, during and early in it, and at the family's own cuts;
     // `point` runs one and gives the regions the rerun left unlike a clean
     // run's. Prints the counts and fails when any point failed.
-    // (From write `first` on.)
     void EveryPoint(const Family& f, const std::vector<zvfix::JournalEntry>& writes, const std::string& flow,
-                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point,
-                    size_t first = 1) {
+                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point) {
         int points = 0, shared = 0, failed = 0, differing = 0;
         const int stride = WriteStride(f.sanitizerStride);
-        for (size_t n = first; n <= writes.size(); n += static_cast<size_t>(stride)) {
+        for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
             std::vector<std::pair<std::string, zvfix::PowerLossSpec>> moments = {
                 {"after", zvfix::PowerLossSpec::After(n)},
                 {"before", zvfix::PowerLossSpec::Before(n)},
@@ -362,73 +360,6 @@ protected:
             return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
         });
     }
-
-    // Enable with X, reboot, then MCTP disable with Y (another multiboot
-    // version) cut at every write from its switch on, power cycle, then enable
-    // with X again. The chip-type-25 on-line engine keeps one memo block for
-    // the adapter, which says X from the first enable until the disable writes
-    // it last. After the power cycle one complete set boots, X's or Y's; the
-    // enable then settles as after the clean history (enable, reboot,
-    // disable, reboot, enable): the set that starts next holds X.
-    void SweepEnableAfterCutDisable(const Family& f) {
-        namespace fs = std::filesystem;
-        zvfix::HostBuilder host;
-        f.build(host);
-        f.install(inst);
-        f.install(firstInst);
-        InstallChip25DisableOtherVersion(firstInst, true);
-        host.Write(pristine.Path());
-        ASSERT_EQ(RunOn(inst, pristine.Path()).status, 1);
-        ASSERT_EQ(RebootTool(pristine.Path()).status, 0);
-        const size_t historyWrites = zvfix::ReadJournal(pristine.Path()).size();
-        const auto fromHistory = [&](const std::string& dir) {
-            fs::copy(pristine.Path(), dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-        };
-        const std::string before = twiceRun.Path() + "/before.json", after = twiceRun.Path() + "/after.json";
-        const std::string onlyNew = twiceRun.Path() + "/new.json";
-        WriteSetManifest(f, pristine.Path(), before);
-        fromHistory(twiceRun.Path());
-        const zvtest::RunResult disabled = RunOn(firstInst, twiceRun.Path());
-        ASSERT_EQ(disabled.status, 1) << disabled.out << disabled.outputFile;
-        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
-        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(historyWrites), all.end());
-        // Cut from the write just before the switch on (the memo block made
-        // to name no version).
-        const auto switched = std::find_if(writes.begin(), writes.end(), [](const zvfix::JournalEntry& e) {
-            return e.region == zvfix::kRegionImageStatus1 || e.region == zvfix::kRegionImageStatus2;
-        });
-        ASSERT_TRUE(switched != writes.end() && switched != writes.begin());
-        const size_t fromWrite = static_cast<size_t>(switched - writes.begin());
-        WriteSetManifest(f, twiceRun.Path(), after);
-        fromHistory(control.Path());
-        ASSERT_EQ(RunOn(firstInst, control.Path()).status, 1);
-        ASSERT_EQ(RebootTool(control.Path()).status, 0);
-        const zvtest::RunResult clean = RunOn(inst, control.Path());
-        ASSERT_EQ(clean.status, 1) << clean.out << clean.outputFile;
-        WriteNewSetManifest(f, control.Path(), onlyNew);
-
-        const std::string flow = ", enabled after a disable with another version cut";
-        EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) {
-            zvtest::TempDir dir;
-            fromHistory(dir.Path());
-            host.powerLoss = cut;
-            RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult r = RunOn(firstInst, dir.Path());
-            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
-
-            ToolRun verdict;
-            ExpectVolatileStateGoesWithThePower(dir.Path(), before, &verdict);
-            if (verdict.status != 0) {
-                const ToolRun other = RebootTool("--verify " + after + " " + dir.Path());
-                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
-            }
-            host.powerLoss.reset();
-            RewriteHostJson(host, dir.Path());
-            ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
-            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
-        }, fromWrite);
-    }
 };
 
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
@@ -472,12 +403,6 @@ TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableAndReboot) {
 }
 TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeReboot) {
     SweepEnableAgainAfterDisable(Chip27(), false);
-}
-
-// Enable, reboot, disable with another version cut, enable again: the one
-// memo block of a chip-type-25 adapter still names the enable's version.
-TEST_F(PowerLossSweep, Chip25OnlineUpdateEnableAfterADisableWithAnotherVersionCut) {
-    SweepEnableAfterCutDisable(Chip25(true, true));
 }
 
 }  // namespace
