@@ -14,6 +14,7 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "image/fc_vpd_update.h"
+#include "image/flash_memo_block.h"
 #include "image/flash_update_queries.h"
 #include "image/option_rom_request.h"
 #include "image/region_sequences.h"
@@ -263,6 +264,17 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
         status = DORNE_NOTHING_WRITTEN;
     }
 
+    // ---- The memo block names no version before the records switch -------------------------
+    // From the switch on, the records start the set just written while the
+    // block may still name the version an earlier run left (the running set's,
+    // or one no set holds any more): a cut before this run's own memo write
+    // would make the rerun call the wrong set up to date.
+    std::vector<SD_UINT8> memoFound;
+    if (status == DORNE_SUCCESS && ClearFlashMemoBlockVersion(pDevice, &memoFound) != 0) {
+        msg.Clear();
+        status = FLASH_MEMO_WRITE_FAILED;
+    }
+
     // ---- Image-status records: only over a complete, verified set ---------------------------
     bool recordsWritten = false;
     if (status == DORNE_SUCCESS) {
@@ -285,7 +297,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
         const std::vector<FcVpdRegion> passed = CheckFcVpdRegions(pDevice, layout, vpd, &vpdStatus);
         vpdStatus = UpdateFcVpdRegions(pDevice, &valid.versions, passed, regionDisableReset, vpdStatus);
         UpdateVpdRetCode(vpdStatus);
-        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
+        UpdateFlashMemoBlockRegionFrom(pDevice, memoFound, &valid.versions);
     }
 
     // ---- End of the session, activation ------------------------------------------------------

@@ -1,6 +1,7 @@
 // Reading and rewriting the flash memo block.
 #include "image/flash_memo_block.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -222,9 +223,28 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 
 namespace {
 
-// Reads the region, rewrites its block and writes the whole region back, with
-// the progress item on the output file.
-int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion) {
+// Writes the whole region and reads it back: a write that answers success but
+// stored other bytes would leave a block whose versions nobody can read.
+bool WriteAndReadBack(SDMDevice* pDevice, SD_UINT32 region, std::span<SD_UINT8> buffer) {
+    SD_UINT16 disableReset = 0;
+    const SD_UINT32 size = static_cast<SD_UINT32>(buffer.size());
+    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
+    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return false;
+    std::vector<SD_UINT8> stored;
+    try {
+        stored.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    SD_UINT32 got = 0;
+    return GetOptionROMRegionData(pDevice, stored, region, &got) == 0 && got == size &&
+           std::equal(stored.begin(), stored.end(), buffer.begin());
+}
+
+// Reads the region (or takes it as `found` holds it), rewrites its block and
+// writes the whole region back, with the progress item on the output file.
+int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion,
+                              std::span<const SD_UINT8> found = {}) {
     scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
     auto fail = [] {
         scfxPrint("Failed");
@@ -238,21 +258,14 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
     } catch (const std::bad_alloc&) {
         return fail();
     }
-    SD_UINT32 got = 0;
-    if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) return fail();
-    if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
-    SD_UINT16 disableReset = 0;
-    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
-    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
-    // A write that answers success but stored other bytes would leave a block
-    // whose versions nobody can read: read it back.
-    std::vector<SD_UINT8> stored;
-    try {
-        stored.assign(size, 0);
-    } catch (const std::bad_alloc&) {
+    if (!found.empty()) {
+        if (found.size() != size) return fail();
+        std::copy(found.begin(), found.end(), buffer.begin());
+    } else if (SD_UINT32 got = 0; GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) {
         return fail();
     }
-    if (GetOptionROMRegionData(pDevice, stored, region, &got) != 0 || got != size || stored != buffer) return fail();
+    if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
+    if (!WriteAndReadBack(pDevice, region, buffer)) return fail();
     scfxPrint("Success");
     return 0;
 }
@@ -262,6 +275,52 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
     if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
     return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
+}
+
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound) {
+    if (pDevice == nullptr || pFound == nullptr) return FLASH_MEMO_NO_DEVICE;
+    pFound->clear();
+    const SD_UINT32 region = GetFlashMemoBlockWriteRegion(pDevice);
+    // A region that cannot hold a block names no version.
+    SD_UINT32 size = 0;
+    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size < FLASH_MEMO_BLOCK_SIZE) return 0;
+    auto fail = [&](const char* what) {
+        VORNLogMessage(VORN_MSG_ERROR, "ClearFlashMemoBlockVersion: Region 0x%x of HBA %d %s", region,
+                       pDevice->DeviceNumber, what);
+        scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
+        scfxPrint("Failed");
+        return FLASH_MEMO_WRITE_FAILED;
+    };
+    std::vector<SD_UINT8> found, cleared;
+    try {
+        found.assign(size, 0);
+        cleared.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return fail("has no buffer");
+    }
+    // Unread, the block may name any version: nothing is written then.
+    if (SD_UINT32 got = 0; GetOptionROMRegionData(pDevice, found, region, &got) != 0 || got != size)
+        return fail("cannot be read");
+    SFlashMemoBlock m{};
+    if (std::memcmp(found.data(), kSignature, sizeof kSignature) != 0 || !FlashMemoBlockDecode(found, &m) ||
+        (m.mbi_ver.major == 0 && m.mbi_ver.minor == 0 && m.mbi_ver.sub == 0)) {
+        return 0;
+    }
+    std::copy(found.begin(), found.end(), cleared.begin());
+    m.mbi_ver = SBigVersion{0, 0, 0, 0};
+    FlashMemoBlockEncode(m, cleared);
+    ComputeChecksum32(std::span<SD_UINT8>(cleared).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
+    if (!WriteAndReadBack(pDevice, region, cleared)) return fail("not written");
+    VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x names no version until the update ends",
+                   region);
+    *pFound = std::move(found);
+    return 0;
+}
+
+int UpdateFlashMemoBlockRegionFrom(SDMDevice* pDevice, std::span<const SD_UINT8> found,
+                                   const MultibootVersions* pVersion) {
+    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
+    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion, found);
 }
 
 SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {

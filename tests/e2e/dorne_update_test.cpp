@@ -12,13 +12,31 @@
 namespace {
 using namespace zvdorne;
 
-// What an update writes, in order: the set's regions, the image-status
-// records, the VPD version keywords and, last, the memo block.
+// What an on-line update writes, in order: the set's regions, the memo block
+// made to name no version (from the record switch on a cut must leave the
+// rerun nothing to call up to date), the image-status records, the VPD
+// version keywords and, last, the memo block naming the new version.
 std::vector<uint32_t> Writes(std::vector<uint32_t> set, const std::vector<uint32_t>& records) {
+    set.push_back(0xDF);
     set.insert(set.end(), records.begin(), records.end());
     set.insert(set.end(), kFcVpd.begin(), kFcVpd.end());
     set.push_back(0xDF);
     return set;
+}
+
+// Off line the memo block names no version before the first write (any cut
+// in the run may leave the records starting a set it does not name), then
+// any records held on the running set, the primary set, its records, the VPD
+// version keywords and the memo block.
+std::vector<uint32_t> OfflineWrites(const std::vector<uint32_t>& held, const std::vector<uint32_t>& set,
+                                    const std::vector<uint32_t>& records) {
+    std::vector<uint32_t> w = {0xDF};
+    w.insert(w.end(), held.begin(), held.end());
+    w.insert(w.end(), set.begin(), set.end());
+    w.insert(w.end(), records.begin(), records.end());
+    w.insert(w.end(), kFcVpd.begin(), kFcVpd.end());
+    w.push_back(0xDF);
+    return w;
 }
 
 // The FC VPD items (with their read-back lines on line) and the memo block's.
@@ -221,7 +239,7 @@ TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
                                   "Updating Adapter FC RISC Fw... Success\n" +
                                       VpdAndMemoLines(false) + kRebootNotice))
         << r.outputFile;
-    EXPECT_EQ(WrittenRegions(), Writes(kSet1, {0x95, 0x96}));
+    EXPECT_EQ(WrittenRegions(), OfflineWrites({}, kSet1, {0x95, 0x96}));
     EXPECT_EQ(Region(0x95), Record(1, 9));
     EXPECT_EQ(Region(0x96), Record(0, 8));
     EXPECT_EQ(Region(0x02), secondaryFirmware);
@@ -241,9 +259,7 @@ TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
     ASSERT_EQ(r.status, 1) << r.outputFile;
     const std::vector<uint32_t> all = WrittenRegions();
     const std::vector<uint32_t> second(all.begin() + static_cast<long>(firstRun), all.end());
-    std::vector<uint32_t> held = {0x96, 0x95};
-    for (const uint32_t code : Writes(kSet1, {0x95, 0x96})) held.push_back(code);
-    EXPECT_EQ(second, held);
+    EXPECT_EQ(second, OfflineWrites({0x96, 0x95}, kSet1, {0x95, 0x96}));
     EXPECT_EQ(Region(0x95), records);
     EXPECT_EQ(Region(0x96), secondaryRecord);
 
@@ -257,7 +273,7 @@ TEST_F(DorneUpdate, OfflineEngineWritesThePrimarySetAndItsRecordsLast) {
     EXPECT_EQ(EngineStatus(r), 0);
     EXPECT_FALSE(Has(r.outputFile, "Unable to read the image status regions")) << r.outputFile;
     const std::vector<uint32_t> third = WrittenRegions();
-    EXPECT_EQ(std::vector<uint32_t>(third.begin() + static_cast<long>(secondRun), third.end()), Writes(kSet1, {}));
+    EXPECT_EQ(std::vector<uint32_t>(third.begin() + static_cast<long>(secondRun), third.end()), OfflineWrites({}, kSet1, {}));
     EXPECT_EQ(Region(0x95), records);
 }
 
@@ -283,7 +299,7 @@ TEST_F(DorneUpdate, OfflineInPlaceImageWithBootCodeAloneUpdatesTheBootCode) {
                                       VpdAndMemoLines(false) + kRebootNotice))
         << r.outputFile;
     EXPECT_TRUE(Has(r.out, "MCTP config enable: Update is complete.\n")) << r.out;
-    EXPECT_EQ(WrittenRegions(), Writes({0x07}, {}));
+    EXPECT_EQ(WrittenRegions(), OfflineWrites({}, {0x07}, {}));
     const Bytes boot = Region(0x07);
     EXPECT_NE(boot, before[0x07]);
     EXPECT_EQ(std::memcmp(boot.data() + spec.Component(0x07)->data.size(), "ZILT", 4), 0);
