@@ -203,12 +203,8 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     // does not hold the version the block names (the running set after the
     // hold below, a primary torn in place): until this run's own memo write
     // the rerun must find no version to call up to date.
-    SD_INT32 status = DORNE_SUCCESS;
     std::vector<SD_UINT8> memoFound;
-    if (ClearFlashMemoBlockVersion(pDevice, &memoFound) != 0) {
-        msg.Clear();
-        status = FLASH_MEMO_WRITE_FAILED;
-    }
+    SD_INT32 status = DorneClearMemoBlockVersion(writer, &memoFound);
 
     // ---- The records held on the set that runs -------------------------------------------
     // Until the reboot the adapter runs the set it started with; an earlier

@@ -236,7 +236,6 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
                        SDGetErrorString(started));
     UpdateFlashAccessAdapterEntry(pDevice, static_cast<SD_UINT32>(token));
 
-    // ---- Regions of the set the adapter does not run -------------------------------------
     DorneRegionWriter writer;
     writer.device = pDevice;
     writer.combined = valid.combined;
@@ -246,7 +245,17 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     writer.forceDisableReset = &forceDisableReset;
     writer.online = true;
     writer.message = &msg;
-    SD_INT32 status = DORNE_SUCCESS;
+
+    // ---- The memo block names no version before the first write ---------------------------
+    // The block may name a version an earlier run left. A cut in this run's
+    // writes of the firmware both sets share (MPI, PEP) leaves the set the
+    // records start torn, and from the record switch on the records start
+    // the set just written: until this run's own memo write, the rerun must
+    // find no version to call up to date.
+    std::vector<SD_UINT8> memoFound;
+    SD_INT32 status = DorneClearMemoBlockVersion(writer, &memoFound);
+
+    // ---- Regions of the set the adapter does not run -------------------------------------
     std::size_t written = 0;
     for (const DorneRegionWrite& e : valid.plan.entries) {
         if (status != DORNE_SUCCESS) break;
@@ -262,17 +271,6 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
         msg.Set("Incorrect flash image for HBA instance %lu (%s)(ssdid=0x%x ssvid=0x%x)!",
                 static_cast<unsigned long>(instance), model.text, pciSsdid, pciSsvid);
         status = DORNE_NOTHING_WRITTEN;
-    }
-
-    // ---- The memo block names no version before the records switch -------------------------
-    // From the switch on, the records start the set just written while the
-    // block may still name the version an earlier run left (the running set's,
-    // or one no set holds any more): a cut before this run's own memo write
-    // would make the rerun call the wrong set up to date.
-    std::vector<SD_UINT8> memoFound;
-    if (status == DORNE_SUCCESS && ClearFlashMemoBlockVersion(pDevice, &memoFound) != 0) {
-        msg.Clear();
-        status = FLASH_MEMO_WRITE_FAILED;
     }
 
     // ---- Image-status records: only over a complete, verified set ---------------------------

@@ -225,11 +225,16 @@ namespace {
 
 // Writes the whole region and reads it back: a write that answers success but
 // stored other bytes would leave a block whose versions nobody can read.
-bool WriteAndReadBack(SDMDevice* pDevice, SD_UINT32 region, std::span<SD_UINT8> buffer) {
-    SD_UINT16 disableReset = 0;
+// `pAnswer` (may be null) gets the library's answer to a write that failed.
+// The adapter is reset after the write unless `disableReset`.
+bool WriteAndReadBack(SDMDevice* pDevice, SD_UINT32 region, std::span<SD_UINT8> buffer, SD_UINT16 disableReset,
+                      SD_UINT32* pAnswer = nullptr) {
     const SD_UINT32 size = static_cast<SD_UINT32>(buffer.size());
     const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
-    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return false;
+    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) {
+        if (pAnswer != nullptr) *pAnswer = st;
+        return false;
+    }
     std::vector<SD_UINT8> stored;
     try {
         stored.assign(size, 0);
@@ -265,7 +270,7 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
         return fail();
     }
     if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
-    if (!WriteAndReadBack(pDevice, region, buffer)) return fail();
+    if (!WriteAndReadBack(pDevice, region, buffer, 0)) return fail();
     scfxPrint("Success");
     return 0;
 }
@@ -277,9 +282,10 @@ int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVer
     return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
 }
 
-int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound) {
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound, SD_UINT32* pAnswer) {
     if (pDevice == nullptr || pFound == nullptr) return FLASH_MEMO_NO_DEVICE;
     pFound->clear();
+    if (pAnswer != nullptr) *pAnswer = 0;
     const SD_UINT32 region = GetFlashMemoBlockWriteRegion(pDevice);
     // A region that cannot hold a block names no version.
     SD_UINT32 size = 0;
@@ -310,7 +316,8 @@ int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound
     m.mbi_ver = SBigVersion{0, 0, 0, 0};
     FlashMemoBlockEncode(m, cleared);
     ComputeChecksum32(std::span<SD_UINT8>(cleared).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
-    if (!WriteAndReadBack(pDevice, region, cleared)) return fail("not written");
+    // No reset here: the update's own writes follow.
+    if (!WriteAndReadBack(pDevice, region, cleared, 1, pAnswer)) return fail("not written");
     VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x names no version until the update ends",
                    region);
     *pFound = std::move(found);

@@ -240,8 +240,10 @@ int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVer
 // gets the region as found when it was written; it stays empty when nothing
 // was (no region or block, or a block that names no version already).
 // 0, 8 (null device or record), or 526 (the region unreadable, the write or
-// its read-back failed: the update ends before anything else is written).
-int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound);
+// its read-back failed: the update ends before anything else is written);
+// `pAnswer` (may be null) gets the library's answer to a write that failed,
+// else 0.
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound, SD_UINT32* pAnswer = nullptr);
 // UpdateFlashMemoBlockRegion built from the region as ClearFlashMemoBlockVersion
 // found it (its multiboot build byte and the region's other bytes kept), or
 // from the region as it is when `found` is empty: 0, 8, 526.

@@ -138,8 +138,8 @@ std::vector<uint32_t> Then(std::vector<uint32_t> first, const std::vector<uint32
 // and the engine's status, nothing is written after it, and the old set
 // boots with its records. The off-line engine (a library without on-line
 // activation) meets an adapter running its secondary set. The memo block
-// names no version before the on-line record switch and before any off-line
-// write (0xDF in the regions written): the rerun after a failure updates.
+// names no version before any write (0xDF first among the regions written,
+// its "Failed" the lockdown's first line): the rerun after a failure updates.
 TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
     const struct {
         bool offline;
@@ -150,23 +150,23 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
         int exitStatus;   // of "-b", which ends with the engine's status: never 0 for a failure
     } cases[] = {
         {false, zvfix::FaultSpec::Lockdown(), 0x1D3,
-         "Updating Adapter Signature... Failed\n"
+         "Updating Adapter Flash Memo Block... Failed\n"
          "Flash update failed with HBA instance 0 (KV2692). Firmware lockdown mode enabled!\n",
          {}, 0xD3},
         {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9F), 0x1FE,
          "Updating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
-         {0x9F}, 0xFE},
+         {0xDF, 0x9F}, 0xFE},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02), 0x1CB,
          "Updating Adapter FC RISC Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
-         {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}, 0xCB},
+         {0xDF, 0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}, 0xCB},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0xD1), 0x200,
          "Updating Adapter PEP Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
-         {0x9F, 0x09, 0xE5, 0xD3}, 255},
+         {0xDF, 0x9F, 0x09, 0xE5, 0xD3}, 255},
         {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x09), 0x1CA,
-         "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0x9F, 0x09}, 0xCA},
+         "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0xDF, 0x9F, 0x09}, 0xCA},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
-         "Updating Adapter Secondary Image Status... Failed\n", Then(kSet2, {0xDF}), 0x03},
+         "Updating Adapter Secondary Image Status... Failed\n", Then({0xDF}, kSet2), 0x03},
         {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E), 0x1FE,
          "Please wait...\nUpdating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
@@ -214,9 +214,8 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
     }
 }
 
-// The memo block is written last, and names no version from before the
-// records are written (on line: after the set, write 8; off line: write 1),
-// so a power cut after any write before its last (the records, the VPD
+// The memo block is written last, and names no version from the first
+// write on, so a power cut after any write before its last (the records, the VPD
 // version keywords) makes the rerun redo the whole update: the keywords end
 // current, never left stale behind "up to date".
 TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
@@ -234,6 +233,12 @@ TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
             ASSERT_EQ(zvonline::RebootTool("--power-cycle " + dir.Path()).status, 0);
             host.powerLoss.reset();
             zvonline::RewriteHostJson(host, dir.Path());
+            // "-i" reads the block naming no version as none.
+            const zvtest::RunResult info = zvonline::RunOn(inst, dir.Path(), {"-i", "0"});
+            EXPECT_EQ(info.status, 0) << info.out;
+            const size_t at = info.out.find("Flash Image Version");
+            EXPECT_TRUE(at != std::string::npos && info.out.substr(at, info.out.find('\n', at) - at).ends_with(": N/A"))
+                << info.out;
 
             const zvtest::RunResult r = Run(dir.Path());
             EXPECT_EQ(r.status, 1) << r.outputFile;
