@@ -304,7 +304,7 @@ int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound
     } catch (const std::bad_alloc&) {
         return fail("has no buffer");
     }
-    // Unread, the block may name any version: nothing is written then.
+    // Unread, the block may name any version: the update writes nothing.
     if (SD_UINT32 got = 0; GetOptionROMRegionData(pDevice, found, region, &got) != 0 || got != size)
         return fail("cannot be read");
     SFlashMemoBlock m{};

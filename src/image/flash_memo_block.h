@@ -231,8 +231,8 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 // item on the output file: 0, 8, 526 (also when a buffer cannot be had).
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
 
-// Before an update's first write that could leave the records starting a
-// set other than the one whose version the block names: the block of the
+// Before an update's first write, which could leave the records starting a
+// set that does not hold the version the block names: the block of the
 // region UpdateFlashMemoBlockRegion writes is made to name no multiboot
 // version (its four version bytes zero, its checksum right, every other byte
 // as found), written and read back, so that a run cut anywhere before its own

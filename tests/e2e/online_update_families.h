@@ -289,7 +289,8 @@ inline zvfix::MultibootImageSpec Chip25ImageSpec() {
 // `mbi`: the multiboot version flash.cfg names (the image's).
 inline void InstallChip25(zvtest::InstallDir& inst, const Bytes& image, const char* mbi = "6.05.01") {
     inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid25, kVendor)}));
-    inst.WriteFile("flash.cfg", zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", mbi, "kv_mbi.bin")}));
+    inst.WriteFile("flash.cfg",
+                   zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", mbi, "kv_mbi.bin")}));
     inst.WriteFile("kv_mbi.bin", std::string(image.begin(), image.end()));
     inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text());
 }
