@@ -14,6 +14,7 @@
 #include "frontend/adapter_entry_list.h"
 #include "frontend/output.h"
 #include "image/fc_vpd_update.h"
+#include "image/flash_memo_block.h"
 #include "image/option_rom_request.h"
 #include "image/region_sequences.h"
 #include "image/vpd_version_keywords.h"
@@ -197,6 +198,14 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     writer.online = false;
     writer.message = &msg;
 
+    // ---- The memo block names no version before the first write ---------------------------
+    // A cut anywhere in this run may leave the records starting a set that
+    // does not hold the version the block names (the running set after the
+    // hold below, a primary torn in place): until this run's own memo write
+    // the rerun must find no version to call up to date.
+    std::vector<SD_UINT8> memoFound;
+    SD_INT32 status = DorneClearMemoBlockVersion(writer, &memoFound);
+
     // ---- The records held on the set that runs -------------------------------------------
     // Until the reboot the adapter runs the set it started with; an earlier
     // run may have marked the primary to start from next. A cut in its
@@ -204,8 +213,8 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
     // again first (its record first, each read back), and the final switch
     // is the one planned from the records as found.
     // A hold that fails ends the run before any region is written.
-    SD_INT32 status = DORNE_SUCCESS;
-    if (SD_ACTIVE_REGIONS running{}; DorneBootSet(sets) == 1 && CoreGetActiveRegions(pDevice, &running) == 0) {
+    if (SD_ACTIVE_REGIONS running{};
+        status == DORNE_SUCCESS && DorneBootSet(sets) == 1 && CoreGetActiveRegions(pDevice, &running) == 0) {
         if (DorneRecordPlan hold; DornePlanHold(sets, running.ActiveGlobalRegions, &hold)) {
             const std::array<SD_UINT32, 2> order = {IMAGE_STATUS_REGION_SECONDARY, IMAGE_STATUS_REGION_PRIMARY};
             status = DorneWriteImageStatusRecords(writer, sets, hold, order, false, true, true);
@@ -243,7 +252,7 @@ SD_INT32 DorneFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, SD_UI
         OSSSleep(kPauseAfterLoop);
         vpdStatus = UpdateVpdRegions(pDevice, layout, valid.versions, DisableReset, chipRev);
         UpdateVpdRetCode(vpdStatus);
-        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
+        UpdateFlashMemoBlockRegionFrom(pDevice, memoFound, &valid.versions);
     }
 
     if (status != DORNE_SUCCESS) {

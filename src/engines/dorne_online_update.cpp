@@ -14,6 +14,7 @@
 #include "frontend/output.h"
 #include "frontend/progress_bar.h"
 #include "image/fc_vpd_update.h"
+#include "image/flash_memo_block.h"
 #include "image/flash_update_queries.h"
 #include "image/option_rom_request.h"
 #include "image/region_sequences.h"
@@ -235,7 +236,6 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
                        SDGetErrorString(started));
     UpdateFlashAccessAdapterEntry(pDevice, static_cast<SD_UINT32>(token));
 
-    // ---- Regions of the set the adapter does not run -------------------------------------
     DorneRegionWriter writer;
     writer.device = pDevice;
     writer.combined = valid.combined;
@@ -245,7 +245,17 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
     writer.forceDisableReset = &forceDisableReset;
     writer.online = true;
     writer.message = &msg;
-    SD_INT32 status = DORNE_SUCCESS;
+
+    // ---- The memo block names no version before the first write ---------------------------
+    // The block may name a version an earlier run left. A cut in this run's
+    // writes of the firmware both sets share (MPI, PEP) leaves the set the
+    // records start torn, and from the record switch on the records start
+    // the set just written: until this run's own memo write, the rerun must
+    // find no version to call up to date.
+    std::vector<SD_UINT8> memoFound;
+    SD_INT32 status = DorneClearMemoBlockVersion(writer, &memoFound);
+
+    // ---- Regions of the set the adapter does not run -------------------------------------
     std::size_t written = 0;
     for (const DorneRegionWrite& e : valid.plan.entries) {
         if (status != DORNE_SUCCESS) break;
@@ -285,7 +295,7 @@ SD_INT32 DorneOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile,
         const std::vector<FcVpdRegion> passed = CheckFcVpdRegions(pDevice, layout, vpd, &vpdStatus);
         vpdStatus = UpdateFcVpdRegions(pDevice, &valid.versions, passed, regionDisableReset, vpdStatus);
         UpdateVpdRetCode(vpdStatus);
-        UpdateFlashMemoBlockRegion(pDevice, &valid.versions);
+        UpdateFlashMemoBlockRegionFrom(pDevice, memoFound, &valid.versions);
     }
 
     // ---- End of the session, activation ------------------------------------------------------

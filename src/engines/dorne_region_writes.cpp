@@ -12,6 +12,7 @@
 #include "frontend/output.h"
 #include "image/card_types.h"
 #include "image/firmware_image.h"
+#include "image/flash_memo_block.h"
 #include "image/ilt_entry_data.h"
 #include "image/region_sequences.h"
 #include "image/word_helpers.h"
@@ -143,6 +144,19 @@ int DorneBuildWritePlan(const DornePlanInput& in, DorneWritePlan* plan) {
         }
     }
     return 0;
+}
+
+SD_INT32 DorneClearMemoBlockVersion(DorneRegionWriter& w, std::vector<SD_UINT8>* pFound) {
+    SD_UINT32 answer = 0;
+    if (ClearFlashMemoBlockVersion(w.device, pFound, &answer) == 0) return DORNE_SUCCESS;
+    // Its own "Failed" closes the output: no message of the engine's after
+    // it, but for a lockdown, which says why nothing can be written.
+    if (answer == DORNE_SD_LOCKDOWN) {
+        Failed(w, answer, false);
+        return DORNE_LOCKDOWN;
+    }
+    w.message->Clear();
+    return FLASH_MEMO_WRITE_FAILED;
 }
 
 SD_INT32 DorneWriteAndVerify(DorneRegionWriter& w, std::span<const SD_UINT8> buffer, SD_UINT32 region,

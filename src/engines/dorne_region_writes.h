@@ -79,6 +79,12 @@ enum class DorneLines {
     WriteAndVerify,   // the write's item and the read-back's item, each completed
 };
 
+// The memo block made to name no version before an update's first write
+// (ClearFlashMemoBlockVersion); `pFound` gets the region as found for the
+// final memo write. 0, 0x1D3 for lockdown (with its message), or 526 (the
+// memo block's own "Failed" closes the output; the message is cleared).
+SD_INT32 DorneClearMemoBlockVersion(DorneRegionWriter& w, std::vector<SD_UINT8>* pFound);
+
 // Writes `buffer` (all of it) to `region` and reads it back. The caller has
 // printed the write's progress item (unless `lines` is None); `verifyText` is
 // the read-back's item. 0, or `failStatus` (0x1D3 for lockdown) with the

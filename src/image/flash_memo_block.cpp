@@ -237,9 +237,31 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 
 namespace {
 
-// Reads the region (or takes `found`, the region as an update found it),
-// rewrites its block and writes the whole region back, with the progress item
-// on the output file.
+// Writes the whole region and reads it back: a write that answers success but
+// stored other bytes would leave a block whose versions nobody can read.
+// `pAnswer` (may be null) gets the library's answer to a write that failed.
+// The adapter is reset after the write unless `disableReset`.
+bool WriteAndReadBack(SDMDevice* pDevice, SD_UINT32 region, std::span<SD_UINT8> buffer, SD_UINT16 disableReset,
+                      SD_UINT32* pAnswer = nullptr) {
+    const SD_UINT32 size = static_cast<SD_UINT32>(buffer.size());
+    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
+    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) {
+        if (pAnswer != nullptr) *pAnswer = st;
+        return false;
+    }
+    std::vector<SD_UINT8> stored;
+    try {
+        stored.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    SD_UINT32 got = 0;
+    return GetOptionROMRegionData(pDevice, stored, region, &got) == 0 && got == size &&
+           std::equal(stored.begin(), stored.end(), buffer.begin());
+}
+
+// Reads the region (or takes it as `found` holds it), rewrites its block and
+// writes the whole region back, with the progress item on the output file.
 int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion,
                               std::span<const SD_UINT8> found = {}) {
     scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
@@ -255,26 +277,14 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
     } catch (const std::bad_alloc&) {
         return fail();
     }
-    SD_UINT32 got = 0;
     if (!found.empty()) {
         if (found.size() != size) return fail();
         std::copy(found.begin(), found.end(), buffer.begin());
-    } else if (GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) {
+    } else if (SD_UINT32 got = 0; GetOptionROMRegionData(pDevice, buffer, region, &got) != 0 || got != size) {
         return fail();
     }
     if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
-    SD_UINT16 disableReset = 0;
-    const SD_UINT32 st = AppUpdateOptionRomEx3(pDevice, buffer, region, size, &disableReset);
-    if (st != SDERR_SUCCESS && st != SDERR_FLASHED_NOT_ACTIVATED) return fail();
-    // A write that answers success but stored other bytes would leave a block
-    // whose versions nobody can read: read it back.
-    std::vector<SD_UINT8> stored;
-    try {
-        stored.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-        return fail();
-    }
-    if (GetOptionROMRegionData(pDevice, stored, region, &got) != 0 || got != size || stored != buffer) return fail();
+    if (!WriteAndReadBack(pDevice, region, buffer, 0)) return fail();
     scfxPrint("Success");
     return 0;
 }
@@ -284,6 +294,54 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion) {
     if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
     return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
+}
+
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound, SD_UINT32* pAnswer) {
+    if (pDevice == nullptr || pFound == nullptr) return FLASH_MEMO_NO_DEVICE;
+    pFound->clear();
+    if (pAnswer != nullptr) *pAnswer = 0;
+    const SD_UINT32 region = GetFlashMemoBlockWriteRegion(pDevice);
+    // A region that cannot hold a block names no version.
+    SD_UINT32 size = 0;
+    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size < FLASH_MEMO_BLOCK_SIZE) return 0;
+    auto fail = [&](const char* what) {
+        VORNLogMessage(VORN_MSG_ERROR, "ClearFlashMemoBlockVersion: Region 0x%x of HBA %d %s", region,
+                       pDevice->DeviceNumber, what);
+        scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
+        scfxPrint("Failed");
+        return FLASH_MEMO_WRITE_FAILED;
+    };
+    std::vector<SD_UINT8> found, cleared;
+    try {
+        found.assign(size, 0);
+        cleared.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return fail("has no buffer");
+    }
+    // Unread, the block may name any version: the update writes nothing.
+    if (SD_UINT32 got = 0; GetOptionROMRegionData(pDevice, found, region, &got) != 0 || got != size)
+        return fail("cannot be read");
+    SFlashMemoBlock m{};
+    if (std::memcmp(found.data(), kSignature, sizeof kSignature) != 0 || !FlashMemoBlockDecode(found, &m) ||
+        (m.mbi_ver.major == 0 && m.mbi_ver.minor == 0 && m.mbi_ver.sub == 0)) {
+        return 0;
+    }
+    std::copy(found.begin(), found.end(), cleared.begin());
+    m.mbi_ver = SBigVersion{0, 0, 0, 0};
+    FlashMemoBlockEncode(m, cleared);
+    ComputeChecksum32(std::span<SD_UINT8>(cleared).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
+    // No reset here: the update's own writes follow.
+    if (!WriteAndReadBack(pDevice, region, cleared, 1, pAnswer)) return fail("not written");
+    VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x names no version until the update ends",
+                   region);
+    *pFound = std::move(found);
+    return 0;
+}
+
+int UpdateFlashMemoBlockRegionFrom(SDMDevice* pDevice, std::span<const SD_UINT8> found,
+                                   const MultibootVersions* pVersion) {
+    if (pDevice == nullptr) return FLASH_MEMO_NO_DEVICE;
+    return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion, found);
 }
 
 SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
@@ -229,6 +230,25 @@ int UpdateFlashMemoBlockData(SDMDevice* pDevice, std::span<SD_UINT8> pBuffer, co
 // Reads, rewrites and writes back the memo-block region with its progress
 // item on the output file: 0, 8, 526 (also when a buffer cannot be had).
 int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVersion);
+
+// Before an update's first write, which could leave the records starting a
+// set that does not hold the version the block names: the block of the
+// region UpdateFlashMemoBlockRegion writes is made to name no multiboot
+// version (its four version bytes zero, its checksum right, every other byte
+// as found), written and read back, so that a run cut anywhere before its own
+// memo write is redone by the rerun instead of called up to date. `pFound`
+// gets the region as found when it was written; it stays empty when nothing
+// was (no region or block, or a block that names no version already).
+// 0, 8 (null device or record), or 526 (the region unreadable, the write or
+// its read-back failed: the update ends before anything else is written);
+// `pAnswer` (may be null) gets the library's answer to a write that failed,
+// else 0.
+int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound, SD_UINT32* pAnswer = nullptr);
+// UpdateFlashMemoBlockRegion built from the region as ClearFlashMemoBlockVersion
+// found it (its multiboot build byte and the region's other bytes kept), or
+// from the region as it is when `found` is empty: 0, 8, 526.
+int UpdateFlashMemoBlockRegionFrom(SDMDevice* pDevice, std::span<const SD_UINT8> found,
+                                   const MultibootVersions* pVersion);
 
 // The memo-block region of an image set on chip types 25 and up: 0xDF for
 // set 1, 0x124 for set 2; 0 for any other set.

@@ -125,13 +125,21 @@ TEST_F(DorneFaults, BusyAnswersAreRiddenOut) {
     EXPECT_EQ(Region(0x96), Record(1, 8));
 }
 
+// `first` and then `more`.
+std::vector<uint32_t> Then(std::vector<uint32_t> first, const std::vector<uint32_t>& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
 // A lockdown, a write the adapter refuses, a read-back that differs (shown
 // also where a matching one shows nothing: the on-line signature, every
 // off-line region), a new record that cannot be written (it goes first, so
 // the old one keeps its active bit): the run fails with the step's message
 // and the engine's status, nothing is written after it, and the old set
 // boots with its records. The off-line engine (a library without on-line
-// activation) meets an adapter running its secondary set.
+// activation) meets an adapter running its secondary set. The memo block
+// names no version before any write (0xDF first among the regions written,
+// its "Failed" the lockdown's first line): the rerun after a failure updates.
 TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
     const struct {
         bool offline;
@@ -142,31 +150,31 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
         int exitStatus;   // of "-b", which ends with the engine's status: never 0 for a failure
     } cases[] = {
         {false, zvfix::FaultSpec::Lockdown(), 0x1D3,
-         "Updating Adapter Signature... Failed\n"
+         "Updating Adapter Flash Memo Block... Failed\n"
          "Flash update failed with HBA instance 0 (KV2692). Firmware lockdown mode enabled!\n",
          {}, 0xD3},
         {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9F), 0x1FE,
          "Updating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
-         {0x9F}, 0xFE},
+         {0xDF, 0x9F}, 0xFE},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02), 0x1CB,
          "Updating Adapter FC RISC Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
-         {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}, 0xCB},
+         {0xDF, 0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}, 0xCB},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0xD1), 0x200,
          "Updating Adapter PEP Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
-         {0x9F, 0x09, 0xE5, 0xD3}, 255},
+         {0xDF, 0x9F, 0x09, 0xE5, 0xD3}, 255},
         {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x09), 0x1CA,
-         "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0x9F, 0x09}, 0xCA},
+         "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0xDF, 0x9F, 0x09}, 0xCA},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
-         "Updating Adapter Secondary Image Status... Failed\n", kSet2, 0x03},
+         "Updating Adapter Secondary Image Status... Failed\n", Then({0xDF}, kSet2), 0x03},
         {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E), 0x1FE,
          "Please wait...\nUpdating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
-         {0x9E}, 0xFE},
+         {0xDF, 0x9E}, 0xFE},
         {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0xD1), 0x1FF,
          "Updating Adapter MPI Fw ... Success\nUpdating Adapter PEP Fw... Success\n"
          "Verifying Adapter PEP Fw... Failed\nVerifying Adapter PEP Fw... \n",
-         {0x9E, 0x07, 0xE1, 0xD3, 0xD1}, 0xFF},
+         {0xDF, 0x9E, 0x07, 0xE1, 0xD3, 0xD1}, 0xFF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -206,13 +214,14 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
     }
 }
 
-// The memo block is written last, so a power cut after any write before it
-// (the records, the VPD version keywords) makes the rerun redo the whole
-// update: the keywords end current, never left stale behind "up to date".
+// The memo block is written last, and names no version from the first
+// write on, so a power cut after any write before its last (the records, the VPD
+// version keywords) makes the rerun redo the whole update: the keywords end
+// current, never left stale behind "up to date".
 TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
     for (const bool online : {true, false}) {
-        // Writes 8 to 13 of 14: the records and the four VPDs; the memo block is the 14th.
-        for (size_t n = 8; n <= 13; ++n) {
+        // Writes 9 to 14 of 15: the records and the four VPDs; the memo block is the 15th.
+        for (size_t n = 9; n <= 14; ++n) {
             const zvonline::Family f = zvonline::Chip25(online);
             SCOPED_TRACE(f.name + ": cut after write " + std::to_string(n));
             host = zvfix::HostBuilder();
@@ -224,10 +233,16 @@ TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
             ASSERT_EQ(zvonline::RebootTool("--power-cycle " + dir.Path()).status, 0);
             host.powerLoss.reset();
             zvonline::RewriteHostJson(host, dir.Path());
+            // "-i" reads the block naming no version as none.
+            const zvtest::RunResult info = zvonline::RunOn(inst, dir.Path(), {"-i", "0"});
+            EXPECT_EQ(info.status, 0) << info.out;
+            const size_t at = info.out.find("Flash Image Version");
+            EXPECT_TRUE(at != std::string::npos && info.out.substr(at, info.out.find('\n', at) - at).ends_with(": N/A"))
+                << info.out;
 
             const zvtest::RunResult r = Run(dir.Path());
             EXPECT_EQ(r.status, 1) << r.outputFile;
-            EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"))
+            EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 00.00.00 to 06.05.01: completed\n"))
                 << r.outputFile;
             for (uint32_t code : kFcVpd) {
                 EXPECT_EQ(VpdKeyword(zvfix::ReadRegion(dir.Path(), 0, code), "V9"), std::string("060501\0\0", 8))

@@ -286,10 +286,11 @@ inline zvfix::MultibootImageSpec Chip25ImageSpec() {
 // Its adapter table, flash.cfg, the image file and a board configuration
 // template of the adapter's version (the preload template is missing, which
 // is no failure): only the multiboot step writes.
-inline void InstallChip25(zvtest::InstallDir& inst, const Bytes& image) {
+// `mbi`: the multiboot version flash.cfg names (the image's).
+inline void InstallChip25(zvtest::InstallDir& inst, const Bytes& image, const char* mbi = "6.05.01") {
     inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid25, kVendor)}));
     inst.WriteFile("flash.cfg",
-                   zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", "6.05.01", "kv_mbi.bin")}));
+                   zvfix::FlashCfg({zvfix::FlashCfgRowFor(kSsid25, kVendor, "KV2692", mbi, "kv_mbi.bin")}));
     inst.WriteFile("kv_mbi.bin", std::string(image.begin(), image.end()));
     inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text());
 }
@@ -308,6 +309,18 @@ inline void WriteChip25TableTemplates(zvtest::InstallDir& inst) {
     Bytes fbc = zvfix::MakeFcBoardConfig({1, 1, 0, 0}, kVendor, kSsid25, kChip25Settings, 0x1400);
     fbc[0x40] = 0x11;
     inst.WriteFile("Vx9FBC.dat", zvfix::WholeTableTemplate("CBF(", "1.1.0", fbc).Text());
+}
+
+// MCTP disable with an image of other bytes; with `another` also of another
+// multiboot version (6.06.00, as flash.cfg names it).
+inline void DisableChip25(zvtest::InstallDir& inst, bool tables, bool another = false) {
+    zvfix::MultibootImageSpec s = Chip25ImageSpec();
+    *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 10, 7}, zvfix::kDorneRiscSupported, "ISP27xx");
+    *s.Component(0xE1) = zvfix::MbiComponent::Firmware(0xE1, {2, 1, 7}, 0, "MPI");
+    if (another) s.imageVersion = {6, 6, 0};
+    InstallChip25(inst, zvfix::BuildMultibootImage(s), another ? "6.06.00" : "6.05.01");
+    if (tables) WriteChip25TableTemplates(inst);
+    inst.WriteFile("package.cfg", "");
 }
 
 // The on-line engine with the primary set running, or the off-line engine (a
@@ -337,14 +350,7 @@ inline Family Chip25(bool online, bool tables = false) {
         if (tables) WriteChip25TableTemplates(inst);
     };
     f.set1 = {0x9E, 0x07, 0xE1, 0xD3, 0xD1, 0x66, 0x01};
-    f.disable = [tables](zvtest::InstallDir& inst) {
-        zvfix::MultibootImageSpec s = Chip25ImageSpec();
-        *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 10, 7}, zvfix::kDorneRiscSupported, "ISP27xx");
-        *s.Component(0xE1) = zvfix::MbiComponent::Firmware(0xE1, {2, 1, 7}, 0, "MPI");
-        InstallChip25(inst, zvfix::BuildMultibootImage(s));
-        if (tables) WriteChip25TableTemplates(inst);
-        inst.WriteFile("package.cfg", "");
-    };
+    f.disable = [tables](zvtest::InstallDir& inst) { DisableChip25(inst, tables); };
     f.set2 = {0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67, 0x02};
     f.session = online;
     // Each region's own status (the off-line engine gives the PEP firmware the
@@ -359,6 +365,13 @@ inline Family Chip25(bool online, bool tables = false) {
     // PEP and MPI firmware, the memo block and the VPDs have one copy.
     f.singleCopy = {0xD1, 0xD3, 0xDF, 0x14, 0x16, 0xD4, 0xD6};
     f.recordPairs = {{zvfix::kRegionImageStatus1, zvfix::kRegionImageStatus2}};
+    return f;
+}
+
+// Chip25 with tables whose MCTP disable image has another multiboot version.
+inline Family Chip25DisableOfAnotherVersion(bool online) {
+    Family f = Chip25(online, true);
+    f.disable = [](zvtest::InstallDir& inst) { DisableChip25(inst, true, true); };
     return f;
 }
 

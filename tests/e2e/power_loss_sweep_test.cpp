@@ -273,6 +273,68 @@ protected:
         });
     }
 
+    // A complete plain enable (`firstInst`), with `reboot` a reboot, then a
+    // last run (`inst`, disabled with `disable`, given `args`, exiting
+    // `status` when whole) cut at every one of its writes; after the power
+    // cycle one complete set boots, and a PLAIN enable settles the adapter
+    // as a clean enable does: the memo block never names a version the set
+    // the records start does not hold, so the enable is "not required" only
+    // where that set holds its version.
+    void SweepLastRunThenEnable(const Family& f, bool reboot, bool disable, const std::vector<std::string>& args,
+                                int status) {
+        zvfix::HostBuilder host;
+        f.build(host);
+        f.install(firstInst);
+        f.install(inst);
+        if (disable) f.disable(inst);
+        host.Write(pristine.Path());
+        const std::string oldOrFirst = control.Path() + "/old-or-first.json", first = control.Path() + "/first.json";
+        ASSERT_FALSE(ControlRun(f, host, firstInst, control.Path(), oldOrFirst, first).empty());
+        // The history whole: both sets as the first run (and the reboot) left them, then as the last run leaves them.
+        host.Write(twiceRun.Path());
+        ASSERT_EQ(RunOn(firstInst, twiceRun.Path()).status, 1);
+        if (reboot) {
+            ASSERT_EQ(RebootTool(twiceRun.Path()).status, 0);
+        }
+        const std::string afterFirst = twiceRun.Path() + "/after-first.json";
+        WriteSetManifest(f, twiceRun.Path(), afterFirst);
+        const size_t firstWrites = zvfix::ReadJournal(twiceRun.Path()).size();
+        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), args);
+        ASSERT_EQ(whole.status, status) << whole.out << whole.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(firstWrites), all.end());
+        const std::string afterLast = twiceRun.Path() + "/after-last.json";
+        WriteSetManifest(f, twiceRun.Path(), afterLast);
+        std::string flow = std::string(", then") + (reboot ? " a reboot," : "") + (disable ? " disabled" : "");
+        for (const std::string& a : args) flow += " " + a;
+
+        EveryPoint(f, writes, flow + " cut, then enabled", [&](size_t n, const zvfix::PowerLossSpec& cut) {
+            zvtest::TempDir dir;
+            host.powerLoss.reset();
+            host.Write(dir.Path());
+            EXPECT_EQ(RunOn(firstInst, dir.Path()).status, 1);
+            if (reboot) {
+                EXPECT_EQ(RebootTool(dir.Path()).status, 0);
+            }
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            const zvtest::RunResult r = RunOn(inst, dir.Path(), args);
+            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
+
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), afterFirst, &verdict);
+            if (verdict.status != 0) {
+                const ToolRun other = RebootTool("--verify " + afterLast + " " + dir.Path());
+                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
+            }
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first);
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
+        });
+    }
+
     zvtest::InstallDir inst, firstInst;
     zvtest::TempDir control, pristine, twiceRun;
 
@@ -393,6 +455,24 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) {
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
     SweepSecondRunWith(Chip25(false, true), {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
+}
+// Histories whose last run leaves the records starting a set other than the
+// one the memo block names, unless the block names none first: enable,
+// reboot, disable of another version cut (on line: after its record switch
+// the set it wrote starts); enable, then a forced run, a disable or "-b"
+// before the reboot cut (off line: after its hold the running set starts).
+// A plain enable follows each cut.
+TEST_F(PowerLossSweep, Chip25OnlineUpdateRebootThenDisableCutThenEnable) {
+    SweepLastRunThenEnable(Chip25DisableOfAnotherVersion(true), true, true, {}, 1);
+}
+TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCutThenEnable) {
+    SweepLastRunThenEnable(Chip25(false, true), false, false, {"--force"}, 1);
+}
+TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCutThenEnable) {
+    SweepLastRunThenEnable(Chip25DisableOfAnotherVersion(false), false, true, {}, 1);
+}
+TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCutThenEnable) {
+    SweepLastRunThenEnable(Chip25(false, true), false, false, {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
 }
 
 // Enable, reboot, disable with another version, (reboot,) enable again: the

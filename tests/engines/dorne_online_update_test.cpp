@@ -13,8 +13,11 @@
 #include "engines/dorne_engine_support.h"
 #include "engines/dorne_offline_update.h"
 #include "fixtures/adapters_properties_builder.h"
+#include "fixtures/byte_order.h"
 #include "fixtures/lists_host.h"
+#include "fixtures/memo_block_builder.h"
 #include "fixtures/multiboot_image_builder.h"
+#include "image/flash_memo_block.h"
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
@@ -245,27 +248,113 @@ TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
     ASSERT_EQ(firstStatus, DORNE_SUCCESS);
     ASSERT_GE(firstWrites.size(), 2u);
     EXPECT_NE(firstWrites[0], 0x96u) << "the first run finds the running set named: nothing held";
+    EXPECT_NE(firstWrites[1], 0x96u) << "the first run finds the running set named: nothing held";
     const zvfix::Bytes primary = record(0x95), secondary = record(0x96);
     EXPECT_EQ(primary, zvfix::MakeImageStatusRecord(1, 9, zvfix::kSigImageStatus25));
 
     const auto [secondStatus, secondWrites] = run();
     EXPECT_EQ(secondStatus, DORNE_SUCCESS);
-    ASSERT_GE(secondWrites.size(), 3u);
-    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 3),
-              std::vector<uint32_t>({0x96, 0x95, 0x9E}));
+    // The memo block the first run left names its version: it names none
+    // first (0xDF), then the hold.
+    ASSERT_GE(secondWrites.size(), 4u);
+    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 4),
+              std::vector<uint32_t>({0xDF, 0x96, 0x95, 0x9E}));
     EXPECT_EQ(record(0x95), primary);
     EXPECT_EQ(record(0x96), secondary);
 
-    // A hold that fails ends the run before any region is written.
+    // A hold that fails ends the run before any region is written (only the
+    // memo block, naming no version, went before it).
     const auto [heldStatus, heldWrites] = run();
     EXPECT_EQ(heldStatus, DORNE_PRIMARY_STATUS_FAILED);
-    EXPECT_TRUE(heldWrites.empty()) << heldWrites.size();
+    EXPECT_EQ(heldWrites, std::vector<uint32_t>({0xDF}));
     EXPECT_EQ(record(0x95), primary);
 
     const auto [thirdStatus, thirdWrites] = run();
     EXPECT_EQ(thirdStatus, DORNE_BOOT_CODE_FAILED);
     EXPECT_EQ(record(0x96), zvfix::MakeImageStatusRecord(1, 10, zvfix::kSigImageStatus25));
     EXPECT_EQ(record(0x95)[0] & 1, 0) << "the secondary set starts next";
+}
+
+// Both engines make the memo block name no version before their first write
+// and until their own last write, so a run cut anywhere leaves the rerun no
+// version to call up to date: its version bytes zero, its checksum right,
+// every other byte of the region as found. The last write keeps what the
+// block held besides the versions (the multiboot build byte, the bytes after
+// the block). A memo write that fails ends the run before anything else is
+// written.
+TEST_F(DorneOnline, TheMemoBlockNamesNoVersionFromTheFirstWriteUntilItsOwn) {
+    zvfix::Bytes memo = zvfix::MakeMemoRegion({.mbi = {6, 4, 0, 0x2A}});
+    memo[0x100] = 0x5A;
+    const auto sum = [](const zvfix::Bytes& r) {
+        uint32_t s = 0;
+        for (size_t i = 0; i < 48; i += 4) s += zvfix::Le32(r, i);
+        return s;
+    };
+    const auto writes = [](const std::string& hostDir) {
+        std::vector<uint32_t> regions;
+        for (const auto& e : zvfix::ReadJournal(hostDir)) regions.push_back(e.region);
+        return regions;
+    };
+    const auto update = [&](bool online) {
+        if (online) return Update();
+        EXPECT_EQ(addUserOptionROMRequest("all", image.c_str()), 0);
+        return DorneFlashUpdate(ListsHost::Ports().at(0), image.c_str(), 1);
+    };
+    for (const bool online : {true, false}) {
+        SCOPED_TRACE(online ? "on line" : "off line");
+        // The records fail: the block names no version, every other byte kept.
+        zvfix::HostBuilder h = host;
+        if (!online) {
+            h.libraryVersion = "v6.03 build12";
+            h.adapters[0].SetImageStatus(0, 3, 1, 9);
+        }
+        h.adapters[0].SetRegion(0xDF, memo);
+        h.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(online ? 0x96 : 0x95));
+        {
+            ListsHost lists(h, Table());
+            const std::string hostDir = lists.Dir() + "/host";
+            EXPECT_EQ(update(online), online ? DORNE_SECONDARY_STATUS_FAILED : DORNE_PRIMARY_STATUS_FAILED);
+            freeUserOptionROMReq();
+            const std::vector<uint32_t> w = writes(hostDir);
+            ASSERT_FALSE(w.empty());
+            EXPECT_EQ(w.front(), 0xDFu);
+            EXPECT_EQ(std::count(w.begin(), w.end(), 0xDFu), 1);
+            zvfix::Bytes cleared = zvfix::ReadRegion(hostDir, 0, 0xDF);
+            EXPECT_EQ(zvfix::Bytes(cleared.begin() + 20, cleared.begin() + 24), zvfix::Bytes(4, 0));
+            EXPECT_EQ(sum(cleared), 0u) << "checksum";
+            std::fill(cleared.begin() + 12, cleared.begin() + 16, uint8_t{0});
+            zvfix::Bytes found = memo;
+            std::fill(found.begin() + 12, found.begin() + 16, uint8_t{0});
+            std::fill(found.begin() + 20, found.begin() + 24, uint8_t{0});
+            EXPECT_EQ(cleared, found);
+        }
+        // The memo write fails: nothing after it.
+        h.adapters[0].faults = {zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(0xDF)};
+        {
+            ListsHost lists(h, Table());
+            const std::string hostDir = lists.Dir() + "/host";
+            EXPECT_EQ(update(online), FLASH_MEMO_WRITE_FAILED);
+            freeUserOptionROMReq();
+            EXPECT_TRUE(writes(hostDir).empty());
+            EXPECT_EQ(zvfix::ReadRegion(hostDir, 0, 0xDF), memo);
+        }
+        // A whole run: the new version, the build byte and the bytes after the block as found.
+        h.adapters[0].faults.clear();
+        {
+            ListsHost lists(h, Table());
+            const std::string hostDir = lists.Dir() + "/host";
+            const SD_INT32 st = update(online);
+            EXPECT_TRUE(st == DORNE_SUCCESS || st == DORNE_SUCCESS_REBOOT) << st;
+            freeUserOptionROMReq();
+            const std::vector<uint32_t> w = writes(hostDir);
+            EXPECT_EQ(std::count(w.begin(), w.end(), 0xDFu), 2);
+            const zvfix::Bytes last = zvfix::ReadRegion(hostDir, 0, 0xDF);
+            EXPECT_NE(zvfix::Bytes(last.begin() + 20, last.begin() + 23), zvfix::Bytes(3, 0));
+            EXPECT_EQ(last[23], 0x2A);
+            EXPECT_EQ(sum(last), 0u) << "checksum";
+            EXPECT_EQ(zvfix::Bytes(last.begin() + 48, last.end()), zvfix::Bytes(memo.begin() + 48, memo.end()));
+        }
+    }
 }
 
 // Images no set check may refuse: no MPI or PEP firmware (the running
