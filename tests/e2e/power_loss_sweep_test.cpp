@@ -130,66 +130,6 @@ protected:
         EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty()) << "no set is left";
     }
 
-    // A complete run, then a second run before the reboot (the same
-    // installation, or with `disable` MCTP disable with an image of other
-    // bytes) cut at every one of its writes. The first run marked the set and
-    // the board-configuration copy it wrote to start from next; the second
-    // writes them again. After the cut the adapter boots one complete set (the
-    // one it ran, or either run's in the other set) and serves one whole board
-    // configuration; the rerun settles as after a first run.
-    void SweepSecondRun(const Family& f, bool disable) {
-        zvfix::HostBuilder host;
-        f.build(host);
-        f.install(firstInst);
-        f.install(inst);
-        if (disable) f.disable(inst);
-        host.Write(pristine.Path());
-        const std::string oldOrFirst = control.Path() + "/old-or-first.json", first = control.Path() + "/first.json";
-        ASSERT_FALSE(ControlRun(f, host, firstInst, control.Path(), oldOrFirst, first).empty());
-        // The second run whole, over a host the first run left.
-        host.Write(twiceRun.Path());
-        ASSERT_EQ(RunOn(firstInst, twiceRun.Path()).status, 1);
-        const size_t firstWrites = zvfix::ReadJournal(twiceRun.Path()).size();
-        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path());
-        ASSERT_EQ(whole.status, 1) << whole.out << whole.outputFile;
-        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
-        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(firstWrites), all.end());
-        const std::string oldOrSecond = twiceRun.Path() + "/old-or-second.json";
-        const std::string second = twiceRun.Path() + "/second.json";
-        WriteSetManifest(f, twiceRun.Path(), oldOrSecond);
-        WriteNewSetManifest(f, twiceRun.Path(), second);
-
-        EveryPoint(f, writes, disable ? ", then disabled before the reboot" : ", then rerun before the reboot",
-                   [&](size_t n, const zvfix::PowerLossSpec& cut) {
-            zvtest::TempDir dir;
-            host.powerLoss.reset();
-            host.Write(dir.Path());
-            EXPECT_EQ(RunOn(firstInst, dir.Path()).status, 1);
-            host.powerLoss = cut;
-            RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult r = RunOn(inst, dir.Path());
-            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
-
-            ToolRun verdict;
-            ExpectVolatileStateGoesWithThePower(dir.Path(), oldOrFirst, &verdict);
-            if (verdict.status != 0) {
-                const ToolRun other = RebootTool("--verify " + oldOrSecond + " " + dir.Path());
-                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
-            }
-            if (f.servedCopy) {
-                const Bytes served = f.servedCopy(dir.Path());
-                EXPECT_TRUE(served == f.servedCopy(pristine.Path()) || served == f.servedCopy(control.Path()) ||
-                            served == f.servedCopy(twiceRun.Path()))
-                    << "the board configuration that serves is neither run's nor the one the adapter ran";
-            }
-            host.powerLoss.reset();
-            RewriteHostJson(host, dir.Path());
-            ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, disable);
-            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
-        });
-    }
-
     // The regions the rerun left unlike the control run's.
     std::vector<uint32_t> Point(const Family& f, zvfix::HostBuilder host, size_t n, const zvfix::PowerLossSpec& cut,
                                 const std::string& oldOrNew, const std::string& onlyNew, bool twice) {
@@ -222,103 +162,72 @@ protected:
         return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
     }
 
-    // As SweepSecondRun, the second run (and its rerun after the power cycle)
-    // given `args`, e.g. "--force" or "-b" with the installed image, exiting
-    // `status` when whole. A plain run after the rerun finds the set in place.
-    void SweepSecondRunWith(const Family& f, const std::vector<std::string>& args, int status) {
+    // The last run of a history and what follows it. A complete run
+    // (`firstInst`), with `reboot` a reboot, then the last run (`inst`,
+    // disabled with `disable`, given `args`, exiting `status` when whole) cut
+    // at every one of its writes. Before the reboot the first run marked the
+    // set and the board-configuration copy it wrote to start from next, and
+    // the last run writes them again. After the cut the adapter boots one
+    // complete set (the one it ran, or either run's in the other set) and
+    // serves one whole board configuration. Then either the last run again
+    // (with its `args`) and a plain run settle as after the last run, or,
+    // with `thenEnable`, a plain enable settles as after the first run: the
+    // memo block never names a version the set the records start does not
+    // hold, so the enable is "not required" only where that set holds it.
+    struct LastRun {
+        bool disable = false;
+        std::vector<std::string> args;
+        int status = 1;
+        bool reboot = false;
+        bool thenEnable = false;
+        LastRun& Disabled() { disable = true; return *this; }
+        LastRun& With(std::vector<std::string> a, int whole) { args = std::move(a); status = whole; return *this; }
+        LastRun& AfterAReboot() { reboot = true; return *this; }
+        LastRun& ThenEnabled() { thenEnable = true; return *this; }
+    };
+    void SweepLastRun(const Family& f, const LastRun& last) {
         zvfix::HostBuilder host;
         f.build(host);
         f.install(firstInst);
         f.install(inst);
+        if (last.disable) f.disable(inst);
         host.Write(pristine.Path());
         const std::string oldOrFirst = control.Path() + "/old-or-first.json", first = control.Path() + "/first.json";
         ASSERT_FALSE(ControlRun(f, host, firstInst, control.Path(), oldOrFirst, first).empty());
+        // The history whole: both sets as the first run (and the reboot) left
+        // them, then as the last run leaves them.
         host.Write(twiceRun.Path());
         ASSERT_EQ(RunOn(firstInst, twiceRun.Path()).status, 1);
-        const size_t firstWrites = zvfix::ReadJournal(twiceRun.Path()).size();
-        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), args);
-        ASSERT_EQ(whole.status, status) << whole.out << whole.outputFile;
-        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
-        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(firstWrites), all.end());
-        const std::string oldOrSecond = twiceRun.Path() + "/old-or-second.json";
-        const std::string second = twiceRun.Path() + "/second.json";
-        WriteSetManifest(f, twiceRun.Path(), oldOrSecond);
-        WriteNewSetManifest(f, twiceRun.Path(), second);
-        std::string flow = ", then";
-        for (const std::string& a : args) flow += " " + a;
-
-        EveryPoint(f, writes, flow + " before the reboot", [&](size_t n, const zvfix::PowerLossSpec& cut) {
-            zvtest::TempDir dir;
-            host.powerLoss.reset();
-            host.Write(dir.Path());
-            EXPECT_EQ(RunOn(firstInst, dir.Path()).status, 1);
-            host.powerLoss = cut;
-            RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult r = RunOn(inst, dir.Path(), args);
-            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
-
-            ToolRun verdict;
-            ExpectVolatileStateGoesWithThePower(dir.Path(), oldOrFirst, &verdict);
-            if (verdict.status != 0) {
-                const ToolRun other = RebootTool("--verify " + oldOrSecond + " " + dir.Path());
-                EXPECT_EQ(other.status, 0) << verdict.out << other.out;
-            }
-            host.powerLoss.reset();
-            RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult again = RunOn(inst, dir.Path(), args);
-            EXPECT_EQ(again.status, status) << again.out << again.outputFile;
-            ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, true);
-            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
-        });
-    }
-
-    // A complete plain enable (`firstInst`), with `reboot` a reboot, then a
-    // last run (`inst`, disabled with `disable`, given `args`, exiting
-    // `status` when whole) cut at every one of its writes; after the power
-    // cycle one complete set boots, and a PLAIN enable settles the adapter
-    // as a clean enable does: the memo block never names a version the set
-    // the records start does not hold, so the enable is "not required" only
-    // where that set holds its version.
-    void SweepLastRunThenEnable(const Family& f, bool reboot, bool disable, const std::vector<std::string>& args,
-                                int status) {
-        zvfix::HostBuilder host;
-        f.build(host);
-        f.install(firstInst);
-        f.install(inst);
-        if (disable) f.disable(inst);
-        host.Write(pristine.Path());
-        const std::string oldOrFirst = control.Path() + "/old-or-first.json", first = control.Path() + "/first.json";
-        ASSERT_FALSE(ControlRun(f, host, firstInst, control.Path(), oldOrFirst, first).empty());
-        // The history whole: both sets as the first run (and the reboot) left them, then as the last run leaves them.
-        host.Write(twiceRun.Path());
-        ASSERT_EQ(RunOn(firstInst, twiceRun.Path()).status, 1);
-        if (reboot) {
+        if (last.reboot) {
             ASSERT_EQ(RebootTool(twiceRun.Path()).status, 0);
         }
         const std::string afterFirst = twiceRun.Path() + "/after-first.json";
         WriteSetManifest(f, twiceRun.Path(), afterFirst);
         const size_t firstWrites = zvfix::ReadJournal(twiceRun.Path()).size();
-        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), args);
-        ASSERT_EQ(whole.status, status) << whole.out << whole.outputFile;
+        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), last.args);
+        ASSERT_EQ(whole.status, last.status) << whole.out << whole.outputFile;
         const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
         const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(firstWrites), all.end());
         const std::string afterLast = twiceRun.Path() + "/after-last.json";
+        const std::string second = twiceRun.Path() + "/second.json";
         WriteSetManifest(f, twiceRun.Path(), afterLast);
-        std::string flow = std::string(", then") + (reboot ? " a reboot," : "") + (disable ? " disabled" : "");
-        for (const std::string& a : args) flow += " " + a;
+        WriteNewSetManifest(f, twiceRun.Path(), second);
+        std::string flow = std::string(", then") + (last.reboot ? " a reboot," : "") +
+                           (last.disable ? " disabled" : last.args.empty() ? " rerun" : "");
+        for (const std::string& a : last.args) flow += " " + a;
+        flow += last.thenEnable ? " cut, then enabled" : " before the reboot";
 
-        EveryPoint(f, writes, flow + " cut, then enabled", [&](size_t n, const zvfix::PowerLossSpec& cut) {
+        EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) {
             zvtest::TempDir dir;
             host.powerLoss.reset();
             host.Write(dir.Path());
             EXPECT_EQ(RunOn(firstInst, dir.Path()).status, 1);
-            if (reboot) {
+            if (last.reboot) {
                 EXPECT_EQ(RebootTool(dir.Path()).status, 0);
             }
             host.powerLoss = cut;
             RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult r = RunOn(inst, dir.Path(), args);
+            const zvtest::RunResult r = RunOn(inst, dir.Path(), last.args);
             EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
             EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
 
@@ -328,10 +237,24 @@ protected:
                 const ToolRun other = RebootTool("--verify " + afterLast + " " + dir.Path());
                 EXPECT_EQ(other.status, 0) << verdict.out << other.out;
             }
+            if (f.servedCopy) {
+                const Bytes served = f.servedCopy(dir.Path());
+                EXPECT_TRUE(served == f.servedCopy(pristine.Path()) || served == f.servedCopy(control.Path()) ||
+                            served == f.servedCopy(twiceRun.Path()))
+                    << "the board configuration that serves is neither run's nor the one the adapter ran";
+            }
             host.powerLoss.reset();
             RewriteHostJson(host, dir.Path());
-            ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first);
-            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
+            if (last.thenEnable) {
+                ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first);
+                return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
+            }
+            if (!last.args.empty()) {
+                const zvtest::RunResult again = RunOn(inst, dir.Path(), last.args);
+                EXPECT_EQ(again.status, last.status) << again.out << again.outputFile;
+            }
+            ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, last.disable || !last.args.empty());
+            return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
         });
     }
 
@@ -397,8 +320,9 @@ protected:
             EXPECT_EQ(servedCopy(dir), servedCopy(clean)) << "the board configuration that serves is not X's";
         };
 
-        EveryPoint(f, writes, reboot ? ", enabled again after a disable and a reboot" : ", enabled again after a disable before the reboot",
-                   [&](size_t n, const zvfix::PowerLossSpec& cut) {
+        const std::string flow = reboot ? ", enabled again after a disable and a reboot"
+                                        : ", enabled again after a disable before the reboot";
+        EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) {
             zvtest::TempDir dir;
             fromHistory(dir.Path());
             host.powerLoss = cut;
@@ -430,11 +354,13 @@ TEST_F(PowerLossSweep, Chip27OnlineUpdate) { Sweep(Chip27()); }
 TEST_F(PowerLossSweep, Chip27OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip27(), true); }
 // A second run before the reboot rewrites the set and the board
 // configuration the first one marked to start from next.
-TEST_F(PowerLossSweep, Chip27OnlineUpdateSecondRunBeforeRebootCut) { SweepSecondRun(Chip27(), false); }
-TEST_F(PowerLossSweep, Chip27OnlineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip27(), true); }
+TEST_F(PowerLossSweep, Chip27OnlineUpdateSecondRunBeforeRebootCut) { SweepLastRun(Chip27(), LastRun()); }
+TEST_F(PowerLossSweep, Chip27OnlineUpdateDisableBeforeRebootCut) { SweepLastRun(Chip27(), LastRun().Disabled()); }
 // The chip-type-25 on-line engine takes the set it writes from the records:
 // never the one they mark to start from next.
-TEST_F(PowerLossSweep, Chip25OnlineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip25(true, true), true); }
+TEST_F(PowerLossSweep, Chip25OnlineUpdateDisableBeforeRebootCut) {
+    SweepLastRun(Chip25(true, true), LastRun().Disabled());
+}
 TEST_F(PowerLossSweep, Chip25OnlineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25(true, true), true); }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateRerunTwiceBeforeReboot) { Sweep(Chip25(false, true), true); }
 // Templates that name a few bytes: what a cut tears in a single-copy table
@@ -449,12 +375,14 @@ TEST_F(PowerLossSweep, Chip25OnlineUpdateNoPreloadTemplateOnRerun) { Sweep(Chip2
 // The chip-type-25 off-line engine always writes the primary set: with the
 // secondary running, a second run before the reboot rewrites the set the
 // first marked to start from next.
-TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCut) { SweepSecondRun(Chip25(false, true), true); }
+TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCut) {
+    SweepLastRun(Chip25(false, true), LastRun().Disabled());
+}
 TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCut) {
-    SweepSecondRunWith(Chip25(false, true), {"--force"}, 1);
+    SweepLastRun(Chip25(false, true), LastRun().With({"--force"}, 1));
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
-    SweepSecondRunWith(Chip25(false, true), {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
+    SweepLastRun(Chip25(false, true), LastRun().With({"--vobi", "-b", "0", "kv_mbi.bin"}, 0));
 }
 // Histories whose last run leaves the records starting a set other than the
 // one the memo block names, unless the block names none first: enable,
@@ -463,16 +391,16 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
 // before the reboot cut (off line: after its hold the running set starts).
 // A plain enable follows each cut.
 TEST_F(PowerLossSweep, Chip25OnlineUpdateRebootThenDisableCutThenEnable) {
-    SweepLastRunThenEnable(Chip25DisableOfAnotherVersion(true), true, true, {}, 1);
+    SweepLastRun(Chip25DisableOfAnotherVersion(true), LastRun().Disabled().AfterAReboot().ThenEnabled());
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCutThenEnable) {
-    SweepLastRunThenEnable(Chip25(false, true), false, false, {"--force"}, 1);
+    SweepLastRun(Chip25(false, true), LastRun().With({"--force"}, 1).ThenEnabled());
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCutThenEnable) {
-    SweepLastRunThenEnable(Chip25DisableOfAnotherVersion(false), false, true, {}, 1);
+    SweepLastRun(Chip25DisableOfAnotherVersion(false), LastRun().Disabled().ThenEnabled());
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCutThenEnable) {
-    SweepLastRunThenEnable(Chip25(false, true), false, false, {"--vobi", "-b", "0", "kv_mbi.bin"}, 0);
+    SweepLastRun(Chip25(false, true), LastRun().With({"--vobi", "-b", "0", "kv_mbi.bin"}, 0).ThenEnabled());
 }
 
 // Enable, reboot, disable with another version, (reboot,) enable again: the
