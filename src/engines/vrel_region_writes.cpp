@@ -149,6 +149,24 @@ void print_boot_versions(const FlashComponentVersion& v, bool expansion) {
     }
 }
 
+// A whole region of the layout as read; empty when it cannot be read.
+std::vector<SD_UINT8> read_layout_region(const VrelWriteContext& ctx, SD_UINT32 region) {
+    const SDM_OPT_ROM_REGION* layout = VrelFindLayoutRegion(*ctx.layout, region);
+    FlashReadBuffer block;
+    if (layout == nullptr || !block.Allocate(layout->Size) || FlashReadWhole(ctx.device->DeviceHandle, region, block) != 0)
+        return {};
+    const std::span<const SD_UINT8> bytes = block.Bytes();
+    return {bytes.begin(), bytes.end()};
+}
+
+// Whether a memo region's block names the image's multiboot version.
+bool block_names(std::span<const SD_UINT8> region, const FlashComponentVersion& v) {
+    SFlashMemoBlock found{};
+    if (isCorrectFlashMemoBlockSignature(region) == 0 || !FlashMemoBlockDecode(region, &found)) return false;
+    return found.mbi_ver.major == v.ImageMajorVersion && found.mbi_ver.minor == v.ImageMinorVersion &&
+           found.mbi_ver.sub == v.ImageSubMinorVersion;
+}
+
 // One entry: build its buffer, prepare, write, read back. Returns the status
 // (0 when the region was written and verified).
 class EntryWriter {
@@ -164,9 +182,10 @@ private:
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
     SD_UINT32 MemoRegion() const;
-    void ReadMemoBlock();
+    SD_UINT32 RunningMemoRegion() const;
+    const std::vector<SD_UINT8>& RunningMemo();
     bool MemoNamesThisVersion() const;
-    bool RunningMemoNamesThisVersion() const;
+    bool RunningMemoNamesThisVersion();
     SD_INT32 HoldMemoBlock();
 
     const VrelWriteContext& ctx_;
@@ -174,6 +193,8 @@ private:
     Lines& lines_;
     bool boardConfigAhead_;
     bool boardConfigFirst_ = false;   // its records are held before the image-status records
+    bool runningMemoRead_ = false;
+    std::vector<SD_UINT8> runningMemo_;   // the running set's memo region, read once when needed
 };
 
 SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
@@ -200,7 +221,9 @@ SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
 SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
     if (!result_->memoRead) {
         result_->memoRead = true;
-        ReadMemoBlock();
+        // Left empty when it cannot be read: its hold then fails, and the
+        // final write reads the region itself.
+        result_->memoFound = read_layout_region(ctx_, MemoRegion());
         boardConfigFirst_ = boardConfigAhead_ && RunningMemoNamesThisVersion();
     }
     if ((row.code == kFcBoardConfig || boardConfigFirst_) && !result_->auxStatusHeld) {
@@ -244,54 +267,33 @@ SD_UINT32 EntryWriter::MemoRegion() const {
     return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1);
 }
 
-// The set's memo region as found; left empty when it cannot be read (its
-// hold then fails, and the final write reads the region itself).
-void EntryWriter::ReadMemoBlock() {
-    const SD_UINT32 region = MemoRegion();
-    const SDM_OPT_ROM_REGION* layout = VrelFindLayoutRegion(*ctx_.layout, region);
-    FlashReadBuffer block;
-    result_->memoFound.clear();
-    if (layout == nullptr || !block.Allocate(layout->Size) ||
-        FlashReadWhole(ctx_.device->DeviceHandle, region, block) != 0)
-        return;
-    const std::span<const SD_UINT8> bytes = block.Bytes();
-    result_->memoFound.assign(bytes.begin(), bytes.end());
-}
-
-namespace {
-
-bool block_names(std::span<const SD_UINT8> region, const FlashComponentVersion& v) {
-    SFlashMemoBlock found{};
-    if (isCorrectFlashMemoBlockSignature(region) == 0 || !FlashMemoBlockDecode(region, &found)) return false;
-    return found.mbi_ver.major == v.ImageMajorVersion && found.mbi_ver.minor == v.ImageMinorVersion &&
-           found.mbi_ver.sub == v.ImageSubMinorVersion;
-}
-
-}  // namespace
-
 bool EntryWriter::MemoNamesThisVersion() const { return block_names(result_->memoFound, *ctx_.versions); }
 
-// False too when the block cannot be read.
-bool EntryWriter::RunningMemoNamesThisVersion() const {
-    const SD_UINT32 region = GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
-    const SDM_OPT_ROM_REGION* layout = VrelFindLayoutRegion(*ctx_.layout, region);
-    FlashReadBuffer block;
-    return layout != nullptr && block.Allocate(layout->Size) &&
-           FlashReadWhole(ctx_.device->DeviceHandle, region, block) == 0 && block_names(block.Bytes(), *ctx_.versions);
+SD_UINT32 EntryWriter::RunningMemoRegion() const {
+    return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
 }
+
+const std::vector<SD_UINT8>& EntryWriter::RunningMemo() {
+    if (!runningMemoRead_) {
+        runningMemoRead_ = true;
+        runningMemo_ = read_layout_region(ctx_, RunningMemoRegion());
+    }
+    return runningMemo_;
+}
+
+// False too when the block cannot be read.
+bool EntryWriter::RunningMemoNamesThisVersion() { return block_names(RunningMemo(), *ctx_.versions); }
 
 // Copies the running set's memo block over the block of the set written.
 SD_INT32 EntryWriter::HoldMemoBlock() {
     const SD_UINT32 to = MemoRegion();
-    const SD_UINT32 from = GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
-    const SDM_OPT_ROM_REGION* source = VrelFindLayoutRegion(*ctx_.layout, from);
+    const SD_UINT32 from = RunningMemoRegion();
     const SDM_OPT_ROM_REGION* target = VrelFindLayoutRegion(*ctx_.layout, to);
-    FlashReadBuffer block;
-    if (result_->memoFound.empty() || source == nullptr || target == nullptr || source->Size != target->Size ||
-        result_->memoFound.size() != target->Size || !block.Allocate(source->Size) ||
-        FlashReadWhole(ctx_.device->DeviceHandle, from, block) != 0 ||
-        CoreUpdateOptionRomEx(ctx_.device, block.Bytes(), to, target->Size, nullptr) != 0 ||
-        CoreCheckOptionRomData(ctx_.device, to, target->Size, block.Bytes()) != 0) {
+    const std::vector<SD_UINT8>& block = RunningMemo();
+    if (result_->memoFound.empty() || target == nullptr || block.size() != target->Size ||
+        result_->memoFound.size() != target->Size ||
+        CoreUpdateOptionRomEx(ctx_.device, block, to, target->Size, nullptr) != 0 ||
+        CoreCheckOptionRomData(ctx_.device, to, target->Size, block) != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x not held as 0x%x", to, from);
         return FLASH_MEMO_WRITE_FAILED;
     }
