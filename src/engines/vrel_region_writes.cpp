@@ -183,7 +183,6 @@ private:
     SD_INT32 HoldRecords(const CodeRow& row);
     SD_UINT32 MemoRegion() const;
     SD_UINT32 RunningMemoRegion() const;
-    const std::vector<SD_UINT8>& RunningMemo();
     bool MemoNamesThisVersion() const;
     bool RunningMemoNamesThisVersion();
     SD_INT32 HoldMemoBlock();
@@ -193,8 +192,6 @@ private:
     Lines& lines_;
     bool boardConfigAhead_;
     bool boardConfigFirst_ = false;   // its records are held before the image-status records
-    bool runningMemoRead_ = false;
-    std::vector<SD_UINT8> runningMemo_;   // the running set's memo region, read once when needed
 };
 
 SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
@@ -246,7 +243,7 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
         result_->imageStatusHeld = true;
     }
     // The set's memo block, written last, is what a rerun calls up to date.
-    // Until this run writes its own block there, the block says what runs
+    // Until this run writes its own block there, the block names no version
     // whenever it might claim this run's version: records held mean an
     // earlier run since the start wrote this set, its memo block last; a
     // block naming this version was left by an earlier run (enable, disable
@@ -273,32 +270,35 @@ SD_UINT32 EntryWriter::RunningMemoRegion() const {
     return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
 }
 
-const std::vector<SD_UINT8>& EntryWriter::RunningMemo() {
-    if (!runningMemoRead_) {
-        runningMemoRead_ = true;
-        runningMemo_ = read_layout_region(ctx_, RunningMemoRegion());
-    }
-    return runningMemo_;
+// False too when the block cannot be read.
+bool EntryWriter::RunningMemoNamesThisVersion() {
+    return block_names(read_layout_region(ctx_, RunningMemoRegion()), *ctx_.versions);
 }
 
-// False too when the block cannot be read.
-bool EntryWriter::RunningMemoNamesThisVersion() { return block_names(RunningMemo(), *ctx_.versions); }
-
-// Copies the running set's memo block over the block of the set written.
+// Makes the block of the set written name no version, its other bytes its
+// own: a rerun after a cut builds its final block from what it finds there.
+// A block that names none, or no block, is left as it is.
 SD_INT32 EntryWriter::HoldMemoBlock() {
     const SD_UINT32 to = MemoRegion();
-    const SD_UINT32 from = RunningMemoRegion();
     const SDM_OPT_ROM_REGION* target = VrelFindLayoutRegion(*ctx_.layout, to);
-    const std::vector<SD_UINT8>& block = RunningMemo();
-    if (result_->memoFound.empty() || target == nullptr || block.size() != target->Size ||
-        result_->memoFound.size() != target->Size ||
-        CoreUpdateOptionRomEx(ctx_.device, block, to, target->Size, nullptr) != 0 ||
-        CoreCheckOptionRomData(ctx_.device, to, target->Size, block) != 0) {
-        VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x not held as 0x%x", to, from);
+    const auto fail = [to] {
+        VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x not held", to);
         return FLASH_MEMO_WRITE_FAILED;
+    };
+    if (result_->memoFound.empty() || target == nullptr || result_->memoFound.size() != target->Size) return fail();
+    std::vector<SD_UINT8> cleared;
+    try {
+        cleared = result_->memoFound;
+    } catch (const std::bad_alloc&) {
+        return fail();
     }
-    VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x held as 0x%x until the set is written", to,
-                   from);
+    if (!FlashMemoBlockClearVersion(cleared)) return 0;
+    if (CoreUpdateOptionRomEx(ctx_.device, cleared, to, target->Size, nullptr) != 0 ||
+        CoreCheckOptionRomData(ctx_.device, to, target->Size, cleared) != 0) {
+        return fail();
+    }
+    VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x names no version until the set is written",
+                   to);
     return 0;
 }
 

@@ -46,7 +46,7 @@ struct VrelWriteResult {
     CoreRecordsFound auxStatusFound;
     bool imageStatusHeld = false;
     bool auxStatusHeld = false;
-    bool memoHeld = false;               // the set's memo block says what runs until it is written
+    bool memoHeld = false;               // the set's memo block names no version until it is written
     // The memo-block region of the set written as the walk found it before
     // its first write (empty: unread); the final block is built from it
     // once the hold wrote over it.

@@ -296,6 +296,19 @@ int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVer
     return WriteFlashMemoBlockRegion(pDevice, GetFlashMemoBlockWriteRegion(pDevice), pVersion);
 }
 
+bool FlashMemoBlockClearVersion(std::span<SD_UINT8> region) {
+    SFlashMemoBlock m{};
+    if (!FlashMemoBlockDecode(region, &m) || std::memcmp(m.signature, kSignature, sizeof kSignature) != 0 ||
+        (m.mbi_ver.major == 0 && m.mbi_ver.minor == 0 && m.mbi_ver.sub == 0)) {
+        return false;
+    }
+    m.mbi_ver.major = m.mbi_ver.minor = m.mbi_ver.sub = 0;
+    m.checksum = 0;
+    FlashMemoBlockEncode(m, region);
+    ComputeChecksum32(region.first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
+    return true;
+}
+
 int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound, SD_UINT32* pAnswer) {
     if (pDevice == nullptr || pFound == nullptr) return FLASH_MEMO_NO_DEVICE;
     pFound->clear();
@@ -321,15 +334,8 @@ int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound
     // Unread, the block may name any version: the update writes nothing.
     if (SD_UINT32 got = 0; GetOptionROMRegionData(pDevice, found, region, &got) != 0 || got != size)
         return fail("cannot be read");
-    SFlashMemoBlock m{};
-    if (std::memcmp(found.data(), kSignature, sizeof kSignature) != 0 || !FlashMemoBlockDecode(found, &m) ||
-        (m.mbi_ver.major == 0 && m.mbi_ver.minor == 0 && m.mbi_ver.sub == 0)) {
-        return 0;
-    }
     std::copy(found.begin(), found.end(), cleared.begin());
-    m.mbi_ver = SBigVersion{0, 0, 0, 0};
-    FlashMemoBlockEncode(m, cleared);
-    ComputeChecksum32(std::span<SD_UINT8>(cleared).first(FLASH_MEMO_BLOCK_SIZE), 12, 1);
+    if (!FlashMemoBlockClearVersion(cleared)) return 0;
     // No reset here: the update's own writes follow.
     if (!WriteAndReadBack(pDevice, region, cleared, 1, pAnswer)) return fail("not written");
     VORNLogMessage(VORN_MSG_DEBUG, "ClearFlashMemoBlockVersion: Region 0x%x names no version until the update ends",

@@ -68,6 +68,13 @@ static_assert(offsetof(SFlashMemoBlock, tool_version) == 44);
 bool FlashMemoBlockDecode(std::span<const SD_UINT8> bytes, SFlashMemoBlock* pBlock);
 // Encodes into the first 48 bytes; false (nothing written) for a shorter span.
 bool FlashMemoBlockEncode(const SFlashMemoBlock& block, std::span<SD_UINT8> bytes);
+// Makes the block at the start of a memo region name no multiboot version:
+// its major, minor and sub zero, its checksum right, every other byte (the
+// multiboot build byte, the update time's reserved byte, the region's tail)
+// as it was, so that the update that writes its own block later still finds
+// the region's own bytes after a cut. False, the region untouched, when it
+// holds no block or one that names no version already.
+bool FlashMemoBlockClearVersion(std::span<SD_UINT8> region);
 
 // ---- Version records (in memory) --------------------------------------------------------
 // An adapter's existing versions beside an image's new ones. For MPI firmware
@@ -234,8 +241,7 @@ int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVer
 // Before an update's first write, which could leave the records starting a
 // set that does not hold the version the block names: the block of the
 // region UpdateFlashMemoBlockRegion writes is made to name no multiboot
-// version (its four version bytes zero, its checksum right, every other byte
-// as found), written and read back, so that a run cut anywhere before its own
+// version (FlashMemoBlockClearVersion), written and read back, so that a run cut anywhere before its own
 // memo write is redone by the rerun instead of called up to date. `pFound`
 // gets the region as found when it was written; it stays empty when nothing
 // was (no region or block, or a block that names no version already).

@@ -230,9 +230,10 @@ inline void WriteNewSetManifest(const Family& f, const std::string& dir, const s
 
 // The regions outside the image sets and their records that differ from what
 // the control run left: the tables, the VPDs, the firmware both sets share, a
-// single memo block and all the update does not touch must not. In the memo
-// block the checksum, the update time and the multiboot build byte (kept from
-// the block the update finds, lost when a cut tore it) are not compared.
+// single memo block and all the update does not touch must not. Of a memo
+// region only the block is compared, without its checksum, update time and
+// multiboot build byte (ExpectMemoRegionsKeepTheirOwnBytes judges the bytes
+// no run rewrites).
 inline std::vector<uint32_t> RegionsUnlikeControl(const Family& f, const zvfix::AdapterSpec& a, const std::string& dir,
                                                   const std::string& control, const std::string& pristine = {}) {
     std::set<uint32_t> skip(f.ownChoice);
@@ -249,6 +250,7 @@ inline std::vector<uint32_t> RegionsUnlikeControl(const Family& f, const zvfix::
         Bytes now = zvfix::ReadRegion(dir, 0, r.code), clean = zvfix::ReadRegion(control, 0, r.code);
         if (memo) {
             for (Bytes* b : {&now, &clean}) {
+                b->resize(zvfix::kMemoBlockSize);
                 std::fill(b->begin() + 12, b->begin() + 16, uint8_t{0});   // checksum
                 (*b)[23] = 0;                                               // multiboot build
                 std::fill(b->begin() + 36, b->begin() + 44, uint8_t{0});   // update time
@@ -261,6 +263,24 @@ inline std::vector<uint32_t> RegionsUnlikeControl(const Family& f, const zvfix::
     return differing;
 }
 
+// The bytes of each memo region that no run rewrites: the multiboot build
+// byte, the update time's reserved byte and all after the block. Whatever
+// history of runs was cut and rerun, they are the region's own as `found`
+// held it, unless the cut tore a write of that region itself (`torn`): no
+// copy of a memo region is kept.
+inline void ExpectMemoRegionsKeepTheirOwnBytes(const zvfix::AdapterSpec& a, const std::string& dir,
+                                               const std::string& found, uint32_t torn = 0) {
+    for (const uint32_t code : {zvfix::kRegionMemo1, zvfix::kRegionMemo2}) {
+        if (a.Region(code) == nullptr || code == torn) continue;
+        const Bytes now = zvfix::ReadRegion(dir, 0, code), own = zvfix::ReadRegion(found, 0, code);
+        ASSERT_TRUE(now.size() == own.size() && own.size() > zvfix::kMemoBlockSize) << std::hex << code;
+        EXPECT_EQ(now[23], own[23]) << std::hex << "memo region 0x" << code << ": multiboot build byte";
+        EXPECT_EQ(now[43], own[43]) << std::hex << "memo region 0x" << code << ": update time's reserved byte";
+        EXPECT_TRUE(std::equal(now.begin() + zvfix::kMemoBlockSize, now.end(), own.begin() + zvfix::kMemoBlockSize))
+            << std::hex << "memo region 0x" << code << ": bytes after the block";
+    }
+}
+
 // ---- chip type 25 ---------------------------------------------------------------------
 
 // A chip-type-25 two-port adapter with these image-status records, whose memo
@@ -269,7 +289,8 @@ inline zvfix::AdapterSpec& BuildChip25(zvfix::HostBuilder& host, uint8_t mask1, 
                                        uint16_t gen2, uint8_t memoMinor = 4, uint8_t memoSub = 0) {
     zvfix::AdapterSpec& a = host.AddChip25TwoPort(0x2261);
     a.subSystemId = kSsid25;
-    a.SetRegion(zvfix::kRegionMemo1, zvfix::MakeMemoBlock({.mbi = {6, memoMinor, memoSub, 0}}));
+    a.SetRegion(zvfix::kRegionMemo1,
+                zvfix::MakeMemoRegionWithTail({.mbi = {6, memoMinor, memoSub, 0x2C}, .timeReserved = 0x5E}, 0x3C));
     a.SetRegion(zvfix::kRegionPreload1, zvfix::MakeConfigTable("JKOZ", {1, 0, 0, 0}, 0x80, kVendor, kSsid25));
     a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid25, {}));
     a.SetImageStatus(mask1, gen1, mask2, gen2);
@@ -451,9 +472,11 @@ inline Family Chip27() {
     f.build = [](zvfix::HostBuilder& h) {
         zvfix::AdapterSpec& a = h.AddChip27(0x2281);
         a.subSystemId = kSsid27;
-        const Bytes memo = zvfix::MakeMemoBlock({.mbi = {6, 4, 0, 0}});
-        a.SetRegion(zvfix::kRegionMemo1, memo);
-        a.SetRegion(zvfix::kRegionMemo2, memo);
+        // Each set's memo region with bytes of its own.
+        a.SetRegion(zvfix::kRegionMemo1,
+                    zvfix::MakeMemoRegionWithTail({.mbi = {6, 4, 0, 0x1D}, .timeReserved = 0x4B}, 0x11));
+        a.SetRegion(zvfix::kRegionMemo2,
+                    zvfix::MakeMemoRegionWithTail({.mbi = {6, 4, 0, 0x2E}, .timeReserved = 0x6C}, 0x22));
         // Both copies alike, so the carried settings are the same whichever serves.
         zvfix::RomImageSpec bios = zvfix::RomImageSpec::Bios(0x2281);
         bios.ssvid = kVendor;

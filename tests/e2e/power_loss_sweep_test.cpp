@@ -43,6 +43,11 @@ bool FailedSince(int before) {
     return false;
 }
 
+// The region whose write the cut tore, if any.
+uint32_t TornRegion(const zvfix::PowerLossSpec& cut, const std::vector<zvfix::JournalEntry>& journal) {
+    return cut.moment == "during" && !journal.empty() ? journal.back().region : 0;
+}
+
 int PartCount() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
 class PowerLossSweep : public zve2e::IsolatedTest {
@@ -159,6 +164,7 @@ protected:
         }
         ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
         if (f.beforeRerun) f.install(inst);
+        ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(), TornRegion(cut, journal));
         return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
     }
 
@@ -229,7 +235,8 @@ protected:
             RewriteHostJson(host, dir.Path());
             const zvtest::RunResult r = RunOn(inst, dir.Path(), last.args);
             EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
+            const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
+            EXPECT_EQ(journal.size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
 
             ToolRun verdict;
             ExpectVolatileStateGoesWithThePower(dir.Path(), afterFirst, &verdict);
@@ -247,6 +254,8 @@ protected:
             RewriteHostJson(host, dir.Path());
             if (last.thenEnable) {
                 ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first);
+                ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(),
+                                                   TornRegion(cut, journal));
                 return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
             }
             if (!last.args.empty()) {
@@ -254,6 +263,7 @@ protected:
                 EXPECT_EQ(again.status, last.status) << again.out << again.outputFile;
             }
             ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, last.disable || !last.args.empty());
+            ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(), TornRegion(cut, journal));
             return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
         });
     }
@@ -329,7 +339,8 @@ protected:
             RewriteHostJson(host, dir.Path());
             const zvtest::RunResult r = RunOn(inst, dir.Path());
             EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
+            const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
+            EXPECT_EQ(journal.size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
 
             ToolRun verdict;
             ExpectVolatileStateGoesWithThePower(dir.Path(), before, &verdict);
@@ -343,6 +354,7 @@ protected:
             host.powerLoss.reset();
             RewriteHostJson(host, dir.Path());
             ExpectRerunSettles(settled, inst, dir.Path(), control.Path(), onlyNew);
+            ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(), TornRegion(cut, journal));
             return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
         });
     }

@@ -94,11 +94,7 @@ protected:
 
 // A memo region of set 1 or 2: the block naming `mbi` (with its build byte),
 // and bytes of the set's own after it.
-Bytes MemoRegion(std::array<uint8_t, 4> mbi, uint8_t tail) {
-    Bytes r = zvfix::MakeMemoRegion({.mbi = mbi}, 0x200);
-    std::fill(r.begin() + 0x100, r.begin() + 0x140, tail);
-    return r;
-}
+Bytes MemoRegion(std::array<uint8_t, 4> mbi, uint8_t tail) { return zvfix::MakeMemoRegionWithTail({.mbi = mbi}, tail); }
 
 // The memo region without what each write stamps: checksum and update time.
 Bytes Unstamped(Bytes r) {
