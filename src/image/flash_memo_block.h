@@ -264,9 +264,9 @@ SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet);
 // image's versions (may be null): 0, 526, or 8 for a null device, a chip type
 // below 25 or another set.
 // `found`, when not empty, is the region (whole) as the update found it
-// before it held the block on the running set's: the new block is built from
-// it rather than from what the region holds now, so that the build byte and
-// the region's other bytes stay the set's own (526 when its size is not the
+// before its hold made the block name no version: the new block is built
+// from it rather than from what the region holds now, so that the block's
+// version is the only thing the hold changed (526 when its size is not the
 // region's).
 int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
                                    SD_UINT32 iRegionSet, std::span<const SD_UINT8> found = {});

@@ -352,7 +352,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     const auto [second, secondWrites] = run();
     ASSERT_EQ(second, VREL_SUCCESS_REBOOT);
     // Held first: the running set's record, then the other, and the set's
-    // memo block (as the running set's until the set is written); the
+    // memo block (naming no version until the set is written); the
     // auxiliary records just before the board configuration's copy that
     // does not serve, or before everything else. The record that names the
     // serving copy is made active first.
@@ -371,8 +371,8 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     EXPECT_EQ(record(0x96), s);
     EXPECT_EQ(record(0x125), x1);
     EXPECT_EQ(record(0x126), x2);
-    // The memo block built from the set's own as found, not from the running
-    // set's copy the hold wrote over it: the region as the first run left it.
+    // The memo block built from the set's own as found, not from the block
+    // the hold wrote: the region as the first run left it.
     EXPECT_EQ(Unstamped(zvfix::ReadRegion(host, 0, 0x124)), Unstamped(memo));
 
     // The third run fails inside the set: the records name the running set
@@ -389,9 +389,10 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 
 // The set a run writes may still carry the memo block an earlier run left
 // there (enable, reboot, disable with another image, reboot, enable again):
-// it says what runs before the first write, so that a cut before the block is
-// written last is updated again by the rerun. The final block is built from
-// the set's own as found. A block naming another version costs no write.
+// it names no version from before the first write, so that a cut before
+// the block is written last is updated again by the rerun. The final block is
+// built from the set's own as found. A block naming another version costs no
+// write.
 TEST_F(VrelEngine, ASetWhoseMemoBlockNamesTheRunsVersionIsHeldBeforeItsFirstWrite) {
     zvfix::MultibootImageSpec spec = Spec();
     spec.imageVersion = {7, 2, 3};
