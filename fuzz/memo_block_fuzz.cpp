@@ -1,7 +1,8 @@
 // Memo-block regions: the signature and checksum checks never read past a
 // short buffer, decoding and encoding keep every byte, and a rewrite always
 // leaves a block with its signature, tool id and a checksum that holds,
-// without touching the rest of a region that already held one.
+// without touching the rest of a region that already held one. Clearing the
+// version changes nothing but the multiboot major, minor, sub and checksum.
 //
 // Input: a byte whose bit 0 gives new versions, a byte of checksum length in
 // words, then the region.
@@ -34,6 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ZVFUZZ_CHECK(FlashMemoBlockEncode(block, again));
         ZVFUZZ_CHECK(std::equal(again.begin(), again.end(), region.begin()));
     }
+
+    std::vector<SD_UINT8> cleared = region;
+    const bool named = decoded && sig == 1 && (region[20] | region[21] | region[22]) != 0;
+    ZVFUZZ_CHECK(FlashMemoBlockClearVersion(cleared) == named);
+    for (size_t i = 0; i < region.size(); ++i) {
+        const bool changes = named && ((i >= 12 && i < 16) || (i >= 20 && i < 23));
+        if (!changes) ZVFUZZ_CHECK(cleared[i] == region[i]);
+        else if (i >= 20) ZVFUZZ_CHECK(cleared[i] == 0);
+    }
+    if (named) ZVFUZZ_CHECK(VerifyChecksum32Bit(cleared, FLASH_MEMO_BLOCK_WORDS) == 0);
 
     SDMDevice device{};
     MultibootVersions versions{};
