@@ -352,6 +352,9 @@ TEST_F(FabricQueries, QualityOfServiceRecordsAndTheirFlashCopy) {
     std::memcpy(none.WWPN, stranger.WWPN, 8);
     ASSERT_EQ(SDGetLunQos(d->DeviceHandle, 0, &none), 0u);
     EXPECT_EQ(Bytes(none.WWPN, none.WWPN + 8), Bytes(8, 0));
+    // Nor is that answer, made for no WWPN, copied into the caller's record: its LUN bytes stay.
+    ASSERT_EQ(CoreGetTargetLunQoSData(d, &stranger), 0);
+    EXPECT_EQ(Bytes(stranger.LunQosData, stranger.LunQosData + 256), Bytes(many.LunQosData, many.LunQosData + 256));
 
     // The flash copy: header, one slot per target (zero for the one without LUNs), a zero word sum.
     ASSERT_EQ(CoreSaveTargetLunQoSConfig(d, 1), 0);

@@ -14,6 +14,7 @@
 
 namespace {
 
+using zvtest::bad_checksum;
 using zvtest::erased;
 using zvtest::make_record;
 using zvtest::Record;
@@ -297,6 +298,11 @@ TEST(ImageStatusHold, TheRunningSetDecidesAtEveryStepAndTheOtherKeepsItsGenerati
     ASSERT_TRUE(CoreBuildImageStatusHold(q, r, 27, 2));
     EXPECT_EQ(std::tuple(boots(q, r), q[0] & 1, CoreGetImageStatusGenerationNumber(q)), std::tuple(2, 0, 3));
     EXPECT_EQ(boots(make_record(1, 3, sig), r), 2) << "only the running set's record written";
+    // Torn under its own signature (a bad checksum only), rebuilt all the same:
+    // none of its bytes (tool id 3) is sealed into the active record.
+    Record c = bad_checksum(make_record(0, 5, sig, 0, 3)), d = make_record(1, 6, sig, 0, 7);
+    ASSERT_TRUE(CoreBuildImageStatusHold(c, d, 27, 1));
+    EXPECT_EQ(c, make_record(1, 7, sig, 0, 7));
 }
 
 TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
@@ -322,6 +328,18 @@ TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
          make_record(0, 5, sig, 0x00, 9), make_record(0, 5, IMAGE_STATUS_SIGNATURE_27),
          make_record(0, 6, IMAGE_STATUS_SIGNATURE_27), 2, make_record(0, 4, sig, 0x00, 9),
          make_record(1, 5, sig, 0x0E, 9)},
+        // A torn record never gets the active bit, nor keeps it: it stays as it is.
+        {"the idle record torn: the deciding one names the serving copy", bad_checksum(make_record(0, 4, sig, 0x02, 9)),
+         make_record(1, 5, sig, 0x03, 9), p, s, 2, bad_checksum(make_record(0, 4, sig, 0x02, 9)),
+         make_record(1, 5, sig, 0x02, 9)},
+        {"the first torn with its bit set: the valid second decides, though of generation 0",
+         bad_checksum(make_record(1, 4, sig, 0x00, 9)), make_record(0, 0, sig, 0x01, 9),
+         make_record(0, 5, IMAGE_STATUS_SIGNATURE_27), make_record(0, 6, IMAGE_STATUS_SIGNATURE_27), 2,
+         bad_checksum(make_record(1, 4, sig, 0x00, 9)), make_record(1, 0, sig, 0x0E, 9)},
+        {"the second torn with its bit set: the valid first decides", make_record(0, 4, sig, 0x01, 9),
+         bad_checksum(make_record(1, 5, sig, 0x00, 9)), make_record(0, 5, IMAGE_STATUS_SIGNATURE_27),
+         make_record(0, 6, IMAGE_STATUS_SIGNATURE_27), 1, make_record(1, 4, sig, 0x0E, 9),
+         bad_checksum(make_record(1, 5, sig, 0x00, 9))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

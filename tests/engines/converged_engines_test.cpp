@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -16,6 +17,7 @@
 #include "engines/k7r_update.h"
 #include "engines/torvi_update.h"
 #include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
 #include "fixtures/converged_image_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/lists_host.h"
@@ -120,6 +122,14 @@ TEST_F(ConvergedEngine, K7RFinalMessagesFollowPortsResetAndVpd) {
                             "You must reboot in order for the changes to become effective.\n"))
         << output;
     for (const zvfix::JournalEntry& e : journal) EXPECT_EQ(e.disableReset, 1u);
+
+    // A VPD write that fails reaches the engine as a failure, not as success.
+    Adapter(Family::K7R).faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x81));
+    ASSERT_EQ(Update(Family::K7R, image), 0) << output;
+    EXPECT_TRUE(Has(output, "Updating Adapter VPD... Unsuccessful\n"
+                            "Flash update complete on this HBA with errors in version updates in VPD.\n"))
+        << output;
+    std::filesystem::remove_all(zvfix::kTableCopyDir);   // the VPD copy its failed write keeps
 }
 
 TEST_F(ConvergedEngine, K7RRefusesBeforeWritingWhatCannotBeWrittenWhole) {

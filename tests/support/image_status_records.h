@@ -31,4 +31,10 @@ inline Record erased() {
     return r;
 }
 
+// The record with a checksum that no longer holds (its signature intact).
+inline Record bad_checksum(Record r) {
+    r[8] ^= 0x01;
+    return r;
+}
+
 }  // namespace zvtest
