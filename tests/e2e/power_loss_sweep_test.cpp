@@ -43,6 +43,21 @@ bool FailedSince(int before) {
     return false;
 }
 
+// A run killed by `cut` at its write n, after `earlier` writes of the history
+// on that host: the journal it leaves, a torn write last when cut during one.
+std::vector<zvfix::JournalEntry> CutRun(const zvtest::InstallDir& in, const std::string& dir,
+                                        const std::vector<std::string>& args, size_t earlier, size_t n,
+                                        const zvfix::PowerLossSpec& cut) {
+    const zvtest::RunResult r = RunOn(in, dir, args);
+    EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
+    std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir);
+    EXPECT_EQ(journal.size(), earlier + (cut.moment == "before" ? n - 1 : n));
+    if (cut.moment == "during") {
+        EXPECT_TRUE(!journal.empty() && journal.back().fault == "torn");
+    }
+    return journal;
+}
+
 // The region whose write the cut tore, if any.
 uint32_t TornRegion(const zvfix::PowerLossSpec& cut, const std::vector<zvfix::JournalEntry>& journal) {
     return cut.moment == "during" && !journal.empty() ? journal.back().region : 0;
@@ -141,13 +156,7 @@ protected:
         zvtest::TempDir dir;
         host.powerLoss = cut;
         host.Write(dir.Path());
-        const zvtest::RunResult r = RunOn(inst, dir.Path());
-        EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
-        EXPECT_EQ(journal.size(), cut.moment == "before" ? n - 1 : n);
-        if (cut.moment == "during") {
-            EXPECT_TRUE(!journal.empty() && journal.back().fault == "torn");
-        }
+        const std::vector<zvfix::JournalEntry> journal = CutRun(inst, dir.Path(), {}, 0, n, cut);
 
         // After the power cycle one complete set boots.
         ToolRun verdict;
@@ -233,10 +242,7 @@ protected:
             }
             host.powerLoss = cut;
             RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult r = RunOn(inst, dir.Path(), last.args);
-            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
-            EXPECT_EQ(journal.size(), firstWrites + (cut.moment == "before" ? n - 1 : n));
+            const std::vector<zvfix::JournalEntry> journal = CutRun(inst, dir.Path(), last.args, firstWrites, n, cut);
 
             ToolRun verdict;
             ExpectVolatileStateGoesWithThePower(dir.Path(), afterFirst, &verdict);
@@ -337,10 +343,7 @@ protected:
             fromHistory(dir.Path());
             host.powerLoss = cut;
             RewriteHostJson(host, dir.Path());
-            const zvtest::RunResult r = RunOn(inst, dir.Path());
-            EXPECT_EQ(r.status, 128 + SIGKILL) << r.out << r.err;
-            const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
-            EXPECT_EQ(journal.size(), historyWrites + (cut.moment == "before" ? n - 1 : n));
+            const std::vector<zvfix::JournalEntry> journal = CutRun(inst, dir.Path(), {}, historyWrites, n, cut);
 
             ToolRun verdict;
             ExpectVolatileStateGoesWithThePower(dir.Path(), before, &verdict);
