@@ -183,7 +183,6 @@ private:
     SD_INT32 HoldRecords(const CodeRow& row);
     SD_UINT32 MemoRegion() const;
     SD_UINT32 RunningMemoRegion() const;
-    bool MemoNamesThisVersion() const;
     bool RunningMemoNamesThisVersion();
     SD_INT32 HoldMemoBlock();
 
@@ -243,14 +242,12 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
         result_->imageStatusHeld = true;
     }
     // The set's memo block, written last, is what a rerun calls up to date.
-    // Until this run writes its own block there, the block names no version
-    // whenever it might claim this run's version: records held mean an
-    // earlier run since the start wrote this set, its memo block last; a
-    // block naming this version was left by an earlier run (enable, disable
-    // with another image, enable again). Otherwise a cut that leaves the new
-    // set starting before its board configuration (or its records) are
-    // switched would be called up to date by the rerun, not updated again.
-    if (!result_->memoHeld && (result_->imageStatusFound.held || result_->auxStatusFound.held || MemoNamesThisVersion())) {
+    // Until this run writes its own block there, the block names no version:
+    // whatever version it names now (the set's earlier contents, or this
+    // run's from an earlier run since the start), a cut that leaves the set
+    // starting before its memo block is written would otherwise let a rerun
+    // of that version call the set up to date instead of writing it again.
+    if (!result_->memoHeld) {
         if (const SD_INT32 st = HoldMemoBlock(); st != 0) {
             scfxPrint("Failed");
             return st;
@@ -263,8 +260,6 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
 SD_UINT32 EntryWriter::MemoRegion() const {
     return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1);
 }
-
-bool EntryWriter::MemoNamesThisVersion() const { return block_names(result_->memoFound, *ctx_.versions); }
 
 SD_UINT32 EntryWriter::RunningMemoRegion() const {
     return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);

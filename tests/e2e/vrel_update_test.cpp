@@ -145,10 +145,12 @@ TEST_F(VrelUpdate, PrimaryActiveWritesTheSecondarySetAndSwitchesToItAtTheNextReb
     EXPECT_TRUE(Has(r.outputFile, "Flash update complete. Changes have been saved to all ports of this HBA.\n"));
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: completed\n"));
 
-    // Every component to its set-2 counterpart, then image status (the new
+    // Set 2's memo block names no version first (it named 6.4.0), then
+    // every component to its set-2 counterpart, image status (the new
     // active record first), the auxiliary records (the one that does not
     // serve now first) and the memo block last.
-    std::vector<uint32_t> expected = kSet2;
+    std::vector<uint32_t> expected = {zvfix::kRegionMemo2};
+    expected.insert(expected.end(), kSet2.begin(), kSet2.end());
     for (uint32_t code : {0x96u, 0x95u, 0x126u, 0x125u, 0x124u}) expected.push_back(code);
     EXPECT_EQ(Written(hostDir.Path()), expected);
 
@@ -203,7 +205,8 @@ TEST_F(VrelUpdate, SecondaryActiveWritesThePrimarySetEvenWithAnErasedPrimaryReco
 
     const RunResult r = Run();
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
-    std::vector<uint32_t> expected = kSet1;
+    std::vector<uint32_t> expected = {zvfix::kRegionMemo1};
+    expected.insert(expected.end(), kSet1.begin(), kSet1.end());
     for (uint32_t code : {0x95u, 0x96u, 0x125u, 0x126u, 0xDFu}) expected.push_back(code);
     EXPECT_EQ(Written(hostDir.Path()), expected);
     EXPECT_TRUE(Has(r.outputFile, "Updating Adapter Primary Image Status... Success\n")) << r.outputFile;
@@ -236,7 +239,9 @@ TEST_F(VrelUpdate, TheServingBoardConfigurationCopyIsCarriedAndTheOtherOneWritte
     const std::vector<uint32_t> written = Written(hostDir.Path());
     EXPECT_NE(std::find(written.begin(), written.end(), 0xBAu), written.end());
     EXPECT_EQ(std::find(written.begin(), written.end(), 0x10Bu), written.end());
-    EXPECT_EQ(Written(hostDir.Path()).front(), 0x9Fu) << "the image set is still the secondary one";
+    EXPECT_EQ(std::vector<uint32_t>(written.begin(), written.begin() + 2),
+              (std::vector<uint32_t>{zvfix::kRegionMemo2, 0x9Fu}))
+        << "the image set is still the secondary one";
     const zvfix::FcSettings carried = zvfix::ReadFcSettings(Region(0xBA));
     EXPECT_EQ(std::tie(carried.bbcr, carried.sfpPollTime), std::tie(secondary.bbcr, secondary.sfpPollTime));
     EXPECT_EQ(zvfix::ReadFcSettings(Region(0x10B)).bbcr, secondary.bbcr) << "the serving copy is untouched";
@@ -305,7 +310,10 @@ TEST_F(VrelUpdate, ActiveSetFromFlashWhenTheLibraryCannotTellAndRefusedWhenNothi
     Install(Image());
     RunResult r = Run();
     ASSERT_EQ(r.status, 1) << r.out << r.outputFile;
-    EXPECT_EQ(Written(hostDir.Path()).front(), 0x9Fu);
+    const std::vector<uint32_t> written = Written(hostDir.Path());
+    ASSERT_GE(written.size(), 2u);
+    EXPECT_EQ(std::vector<uint32_t>(written.begin(), written.begin() + 2),
+              (std::vector<uint32_t>{zvfix::kRegionMemo2, 0x9Fu}));
 
     zvfix::HostBuilder refused;
     zvfix::AdapterSpec& b = refused.AddChip27(0x2281);
@@ -389,6 +397,7 @@ TEST_F(VrelUpdate, TwoEntriesForOneRegionAreBothWrittenInTableOrderTheSecondLast
     ASSERT_EQ(r.status, 1) << r.out << r.err << r.outputFile;
     std::vector<uint32_t> expected = kSet2;
     expected.insert(std::find(expected.begin(), expected.end(), 0x106u), 0x106u);
+    expected.insert(expected.begin(), zvfix::kRegionMemo2);
     for (uint32_t code : {0x96u, 0x95u, 0x126u, 0x125u, 0x124u}) expected.push_back(code);
     EXPECT_EQ(Written(hostDir.Path()), expected);
     EXPECT_EQ(zve2e::Count(r.outputFile, "Verifying Adapter PEP Board Config... Success\n"), 2u) << r.outputFile;
