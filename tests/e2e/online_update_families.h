@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
@@ -65,6 +66,9 @@ struct Family {
     std::function<void(zvtest::InstallDir&)> disable;
     // The bytes of the copy the own-choice records serve from, in a host dir.
     std::function<Bytes(const std::string& dir)> servedCopy;
+    // An enable of the version the written set's memo block names before the
+    // update, with an image of that version: the sweep runs it after each cut.
+    std::function<void(zvtest::InstallDir&)> enableFound;
 };
 
 // Every write point, or in the sanitizer build every `sanitizerStride`th one
@@ -89,6 +93,10 @@ inline int WriteStride(int sanitizerStride) {
 }
 
 inline bool Active(const Bytes& region) { return !region.empty() && region[0] != 0xFF && (region[0] & 1) != 0; }
+// A record that holds: signed, its checksum right.
+inline bool Sound(const Bytes& record) {
+    return zvfix::Le32(record, 12) != 0xFFFFFFFF && zvfix::Le32(record, 8) == zvfix::ImageStatusChecksum(record);
+}
 
 // A region's expectation: the bytes up to its layout table's time stamp
 // (which moves with the clock) or the whole region.
@@ -187,9 +195,7 @@ inline void ExpectRerunSettles(const Family& f, const zvtest::InstallDir& inst, 
         const bool two = Active(second);
         EXPECT_NE(one, two) << std::hex << "records 0x" << a << "/0x" << b << " active " << one << two;
         // Both hold, the inactive one too: the pair's signature and their checksums.
-        EXPECT_TRUE(zvfix::Le32(first, 12) == zvfix::Le32(second, 12) && zvfix::Le32(first, 12) != 0xFFFFFFFF &&
-                    zvfix::Le32(first, 8) == zvfix::ImageStatusChecksum(first) &&
-                    zvfix::Le32(second, 8) == zvfix::ImageStatusChecksum(second))
+        EXPECT_TRUE(zvfix::Le32(first, 12) == zvfix::Le32(second, 12) && Sound(first) && Sound(second))
             << std::hex << "records 0x" << a << "/0x" << b << " not both valid";
     }
     if (f.served) f.served(dir, control, false);
@@ -466,6 +472,29 @@ inline Family Chip25NoPreloadTemplateOnRerun(bool online) {
 
 // ---- chip type 27 ---------------------------------------------------------------------
 
+// A valid multiboot image for the chip-type-27 adapter, of `version`.
+inline zvfix::MultibootImageSpec Chip27ImageSpec(std::array<uint8_t, 3> version = {6, 5, 1}) {
+    zvfix::MultibootImageSpec s =
+        zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
+    s.imageVersion = version;
+    return s;
+}
+
+// The demo's installation with that image; flash.cfg names its version (the
+// demo's names 6.05.01).
+inline void InstallChip27(zvtest::InstallDir& inst, std::array<uint8_t, 3> version = {6, 5, 1}) {
+    const Bytes image = zvfix::BuildMultibootImage(Chip27ImageSpec(version));
+    zvfix::WriteMctpDemoInstall(inst.Path());
+    inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid27, kVendor)}));
+    inst.WriteFile("kv_gen7_mbi.bin", std::string(image.begin(), image.end()));
+    if (version == std::array<uint8_t, 3>{6, 5, 1}) return;
+    char named[16];
+    std::snprintf(named, sizeof named, "%u.%02u.%02u", version[0], version[1], version[2]);
+    zvfix::FlashCfgRow row = zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2692", named, "kv_gen7_mbi.bin");
+    row.fwa = row.fbc = "2.00.00";   // as the demo's rows
+    inst.WriteFile("flash.cfg", zvfix::FlashCfg({row}));
+}
+
 inline Family Chip27() {
     Family f;
     f.name = "chip type 27 on-line";
@@ -487,21 +516,13 @@ inline Family Chip27() {
         a.SetRegion(zvfix::kRegionBoardConfig1, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, settings));
         a.SetRegion(zvfix::kRegionBoardConfig2, zvfix::MakeFcBoardConfig({1, 0, 0, 0}, kVendor, kSsid27, settings));
     };
-    f.install = [](zvtest::InstallDir& inst) {
-        zvfix::MultibootImageSpec s =
-            zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
-        s.imageVersion = {6, 5, 1};
-        const Bytes image = zvfix::BuildMultibootImage(s);
-        zvfix::WriteMctpDemoInstall(inst.Path());
-        inst.WriteFile("adapters.properties", zvfix::AdapterTable({zvfix::TableRow(kSsid27, kVendor)}));
-        inst.WriteFile("kv_gen7_mbi.bin", std::string(image.begin(), image.end()));
-    };
+    f.install = [](zvtest::InstallDir& inst) { InstallChip27(inst); };
+    // Both memo blocks name 6.04.00.
+    f.enableFound = [](zvtest::InstallDir& inst) { InstallChip27(inst, {6, 4, 0}); };
     f.set1 = {0x9E, 0x07, 0x11, 0xD2, 0xD1, 0xCF, 0x13, 0x101, 0xD3, 0x102, 0x103, 0xBA, 0x01};
     // MCTP disable with an image whose firmware differs from the enable image's.
     f.disable = [](zvtest::InstallDir& inst) {
-        zvfix::MultibootImageSpec s =
-            zvfix::VrelImageSpecWithTables({.deviceId = 0x2281, .ssvid = kVendor, .ssdid = kSsid27, .cardType = 1});
-        s.imageVersion = {6, 5, 1};
+        zvfix::MultibootImageSpec s = Chip27ImageSpec();
         *s.Component(0x01) = zvfix::MbiComponent::Firmware(0x01, {9, 12, 7}, zvfix::kVrelRiscSupported, "ISP28xx");
         *s.Component(0xD3) = zvfix::MbiComponent::Firmware(0xD3, {4, 2, 7}, 0, "MPI");
         const Bytes image = zvfix::BuildMultibootImage(s);

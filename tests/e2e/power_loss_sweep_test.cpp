@@ -85,10 +85,55 @@ protected:
                 << v.out;
         }
 
+        // The enable of the version found, once: the twice flow cuts the same run.
+        FoundVersionEnables found;
+        if (f.enableFound && !twice) f.enableFound(firstInst);
         EveryPoint(f, writes, twice ? ", rerun twice before the reboot" : "",
                    [&](size_t n, const zvfix::PowerLossSpec& loss) {
-                       return Point(f, host, n, loss, oldOrNew, onlyNew, twice);
+                       return Point(f, host, n, loss, oldOrNew, onlyNew, twice,
+                                    f.enableFound && !twice ? &found : nullptr);
                    });
+        if (f.enableFound && !twice) {
+            std::printf("[ sweep    ] %s: the enable of the version found after each cut updates at %d points "
+                        "(%d with the image-status records both active), is not required at %d\n",
+                        f.name.c_str(), found.updates, found.bothActive, found.notRequired);
+            std::fflush(stdout);
+        }
+    }
+
+    struct FoundVersionEnables {
+        int updates = 0, bothActive = 0, notRequired = 0;
+    };
+
+    // After the cut of a first run, on a copy of the host (the rerun goes on
+    // from the cut), an enable of the version the written set's memo block
+    // named before the run (firstInst). The adapter boots that version only
+    // where it boots the set it ran, untouched, with the image-status records
+    // settled: there alone it is not required. Where the records start the
+    // written set, or are a pair left both active (which only a run that
+    // switches them again settles), the enable updates.
+    void ExpectEnableOfTheVersionFound(const Family& f, const std::string& dir, const ToolRun& verdict,
+                                       FoundVersionEnables* count) {
+        zvtest::TempDir copy;
+        std::filesystem::copy(dir, copy.Path(), std::filesystem::copy_options::recursive);
+        const auto activeRecord = [&dir](uint32_t code) {
+            const Bytes r = zvfix::ReadRegion(dir, 0, code);
+            return Active(r) && Sound(r);
+        };
+        const bool bothActive = activeRecord(zvfix::kRegionImageStatus1) && activeRecord(zvfix::kRegionImageStatus2);
+        const bool written = zvtest::Has(verdict.out, ": boots set " + std::to_string(3 - f.runningSet) + ":");
+        const zvtest::RunResult r = RunOn(firstInst, copy.Path());
+        const bool notRequired = zvtest::Has(r.out + r.outputFile, "Not required.");
+        if (written || bothActive) {
+            EXPECT_TRUE(r.status == 1 && !notRequired)
+                << "the enable of the version found is required (records both active " << bothActive
+                << "): " << r.status << "\n" << verdict.out << r.out << r.outputFile;
+            ++(bothActive ? count->bothActive : count->updates);
+        } else {
+            EXPECT_TRUE(r.status == 2 && notRequired)
+                << "the adapter boots the set it ran: " << r.status << "\n" << verdict.out << r.out << r.outputFile;
+            ++count->notRequired;
+        }
     }
 
     // Every power-loss point of `writes` (every write, or every stride-th):
@@ -151,8 +196,10 @@ protected:
     }
 
     // The regions the rerun left unlike the control run's.
+    // `found`: the enable of the version found runs after the cut, and is counted there.
     std::vector<uint32_t> Point(const Family& f, zvfix::HostBuilder host, size_t n, const zvfix::PowerLossSpec& cut,
-                                const std::string& oldOrNew, const std::string& onlyNew, bool twice) {
+                                const std::string& oldOrNew, const std::string& onlyNew, bool twice,
+                                FoundVersionEnables* found) {
         zvtest::TempDir dir;
         host.powerLoss = cut;
         host.Write(dir.Path());
@@ -166,6 +213,7 @@ protected:
 
         host.powerLoss.reset();
         RewriteHostJson(host, dir.Path());
+        if (found != nullptr) ExpectEnableOfTheVersionFound(f, dir.Path(), verdict, found);
         if (f.beforeRerun) f.beforeRerun(inst);
         if (twice) {
             const zvtest::RunResult once = RunOn(inst, dir.Path());
@@ -274,6 +322,7 @@ protected:
         });
     }
 
+    // The run cut; the run before it (in Sweep: the enable of the version found).
     zvtest::InstallDir inst, firstInst;
     zvtest::TempDir control, pristine, twiceRun;
 
