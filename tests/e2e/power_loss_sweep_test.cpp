@@ -237,16 +237,21 @@ protected:
     // with `thenEnable`, a plain enable settles as after the first run: the
     // memo block never names a version the set the records start does not
     // hold, so the enable is "not required" only where that set holds it.
+    // When the last run writes another version (`anotherVersion`), no set
+    // holds the first run's whole once the last run has written anything:
+    // the enable then updates.
     struct LastRun {
         bool disable = false;
         std::vector<std::string> args;
         int status = 1;
         bool reboot = false;
         bool thenEnable = false;
+        bool anotherVersion = false;
         LastRun& Disabled() { disable = true; return *this; }
         LastRun& With(std::vector<std::string> a, int whole) { args = std::move(a); status = whole; return *this; }
         LastRun& AfterAReboot() { reboot = true; return *this; }
         LastRun& ThenEnabled() { thenEnable = true; return *this; }
+        LastRun& OfAnotherVersion() { anotherVersion = true; return *this; }
     };
     void SweepLastRun(const Family& f, const LastRun& last) {
         zvfix::HostBuilder host;
@@ -307,7 +312,8 @@ protected:
             host.powerLoss.reset();
             RewriteHostJson(host, dir.Path());
             if (last.thenEnable) {
-                ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first);
+                ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first, false,
+                                   last.anotherVersion && journal.size() > firstWrites);
                 ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(),
                                                    TornRegion(cut, journal));
                 return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
@@ -452,16 +458,24 @@ TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCut) {
 // one the memo block names, unless the block names none first: enable,
 // reboot, disable of another version cut (on line: after its record switch
 // the set it wrote starts); enable, then a forced run, a disable or "-b"
-// before the reboot cut (off line: after its hold the running set starts).
-// A plain enable follows each cut.
+// before the reboot cut (off line: after its hold the running set starts;
+// chip type 27, a disable of another version without a board configuration:
+// after its image-status hold the running set starts, after its switch the
+// set it wrote, the auxiliary records never held). A plain enable follows
+// each cut; after a last run of another version it updates wherever that
+// run wrote.
 TEST_F(PowerLossSweep, Chip25OnlineUpdateRebootThenDisableCutThenEnable) {
-    SweepLastRun(Chip25DisableOfAnotherVersion(true), LastRun().Disabled().AfterAReboot().ThenEnabled());
+    SweepLastRun(Chip25DisableOfAnotherVersion(true),
+                 LastRun().Disabled().OfAnotherVersion().AfterAReboot().ThenEnabled());
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateForcedBeforeRebootCutThenEnable) {
     SweepLastRun(Chip25(false, true), LastRun().With({"--force"}, 1).ThenEnabled());
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateDisableBeforeRebootCutThenEnable) {
-    SweepLastRun(Chip25DisableOfAnotherVersion(false), LastRun().Disabled().ThenEnabled());
+    SweepLastRun(Chip25DisableOfAnotherVersion(false), LastRun().Disabled().OfAnotherVersion().ThenEnabled());
+}
+TEST_F(PowerLossSweep, Chip27OnlineUpdateDisableBeforeRebootCutThenEnable) {
+    SweepLastRun(Chip27DisableOfAnotherVersion(), LastRun().Disabled().OfAnotherVersion().ThenEnabled());
 }
 TEST_F(PowerLossSweep, Chip25OfflineUpdateImageFromFileBeforeRebootCutThenEnable) {
     SweepLastRun(Chip25(false, true), LastRun().With({"--vobi", "-b", "0", "kv_mbi.bin"}, 0).ThenEnabled());
