@@ -30,6 +30,7 @@
 #include "e2e/online_update_families.h"
 #include "e2e/run_helpers.h"
 #include "mgmt/sd_shared_db.h"
+#include "mgmt/sim/sim_layout.h"
 #include "support/semaphore_sets.h"
 
 namespace {
@@ -58,9 +59,15 @@ std::vector<zvfix::JournalEntry> CutRun(const zvtest::InstallDir& in, const std:
     return journal;
 }
 
-// The region whose write the cut tore, if any.
-uint32_t TornRegion(const zvfix::PowerLossSpec& cut, const std::vector<zvfix::JournalEntry>& journal) {
-    return cut.moment == "during" && !journal.empty() ? journal.back().region : 0;
+// What the write the cut tore lost (the journal has the bytes it programmed),
+// if the cut tore one.
+LostBytes LostInTheCut(const zvfix::AdapterSpec& a, const zvfix::PowerLossSpec& cut,
+                       const std::vector<zvfix::JournalEntry>& journal) {
+    const zvfix::RegionSpec* r = journal.empty() ? nullptr : a.Region(journal.back().region);
+    if (cut.moment != "during" || r == nullptr) return {};
+    const size_t at = size_t{journal.back().offset} + journal.back().size;
+    const size_t blockEnd = (at / ZVSIM_ERASE_BLOCK + 1) * ZVSIM_ERASE_BLOCK;
+    return {r->code, at - r->offset, std::min<size_t>(blockEnd, size_t{r->offset} + r->size) - r->offset};
 }
 
 int PartCount() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
@@ -221,7 +228,8 @@ protected:
         }
         ExpectRerunSettles(f, inst, dir.Path(), control.Path(), onlyNew);
         if (f.beforeRerun) f.install(inst);
-        ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(), TornRegion(cut, journal));
+        ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(),
+                                           LostInTheCut(host.adapters[0], cut, journal));
         return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
     }
 
@@ -315,7 +323,7 @@ protected:
                 ExpectRerunSettles(f, firstInst, dir.Path(), control.Path(), first, false,
                                    last.anotherVersion && journal.size() > firstWrites);
                 ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(),
-                                                   TornRegion(cut, journal));
+                                                   LostInTheCut(host.adapters[0], cut, journal));
                 return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
             }
             if (!last.args.empty()) {
@@ -323,7 +331,8 @@ protected:
                 EXPECT_EQ(again.status, last.status) << again.out << again.outputFile;
             }
             ExpectRerunSettles(f, inst, dir.Path(), twiceRun.Path(), second, last.disable || !last.args.empty());
-            ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(), TornRegion(cut, journal));
+            ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(),
+                                               LostInTheCut(host.adapters[0], cut, journal));
             return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), twiceRun.Path(), pristine.Path());
         });
     }
@@ -412,7 +421,8 @@ protected:
             host.powerLoss.reset();
             RewriteHostJson(host, dir.Path());
             ExpectRerunSettles(settled, inst, dir.Path(), control.Path(), onlyNew);
-            ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(), TornRegion(cut, journal));
+            ExpectMemoRegionsKeepTheirOwnBytes(host.adapters[0], dir.Path(), pristine.Path(),
+                                               LostInTheCut(host.adapters[0], cut, journal));
             return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
         });
     }
