@@ -12,7 +12,10 @@
 // every byte of both tables and once with ordinary ones; with ordinary ones
 // also a board configuration that stops short of its SerDes table (cut too
 // at the end of its first erase block) and reruns without the preload
-// template. Each family's sweep prints its counts.
+// template. On chip type 27 an enable of the version the written set's memo
+// block named before the run runs on a copy of each cut host too: it is not
+// required only where the adapter still boots the set it ran. Each family's
+// sweep prints its counts.
 //
 // Regions the two image sets share (one copy on flash) cannot be protected by
 // switching sets: there the boot verdict after the cut judges only the
