@@ -318,7 +318,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     a.faults = {cut};
     // Each set's memo block with a build byte and region bytes of its own.
     a.SetRegion(0xDF, runningNamesVersion ? MemoRegion({7, 2, 3, 0xFF}, 0x11) : MemoRegion({6, 4, 0, 0xFF}, 0x11));
-    a.SetRegion(0x124, MemoRegion({6, 4, 0, 7}, 0x22));
+    a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string host = lists.Dir() + "/host";
     const std::string file = dir.Path() + "/mbi.bin";
@@ -340,7 +340,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 
     const auto [first, firstWrites] = run();
     ASSERT_EQ(first, VREL_SUCCESS_REBOOT) << output;
-    // The set's block names 6.4.0: it names none from before the first write.
+    // The set's block names 6.4.2: it names none from before the first write.
     ASSERT_EQ(firstWrites.size(), 19u);
     ASSERT_EQ(firstWrites.front(), 0x124u);
     // What a run over these records writes when nothing holds them first.
@@ -379,9 +379,12 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 
     // The third run fails inside the set: the records name the running set
     // and the serving board configuration, both whole.
+    const Bytes named = zvfix::ReadRegion(host, 0, 0x124);
     const auto [third, thirdWrites] = run();
     EXPECT_EQ(third, 459);
     EXPECT_EQ(thirdWrites.front(), runningNamesVersion ? 0x125u : 0x95u);
+    // The set's block as held: it names no version, every other byte kept.
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x124), zvfix::MemoRegionNamingNoVersion(named));
     ACTIVE_REGIONS decided{};
     CoreDecideFlashActiveRegions(record(0x95), record(0x96), record(0x125), record(0x126), 27, &decided);
     EXPECT_EQ(decided.ActiveGlobalRegions, 1);
