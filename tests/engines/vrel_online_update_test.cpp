@@ -57,9 +57,10 @@ protected:
     }
     void TearDown() override { freeUserOptionROMReq(); }
 
-    // Runs the engine on a fresh chip-type-27 host whose adapter has `faults`.
+    // Runs the engine `runs` times on a fresh chip-type-27 host whose adapter
+    // has `faults`; what the last run did is kept.
     SD_INT32 Update(const Bytes& image, std::vector<zvfix::FaultSpec> faults = {}, SD_UINT16 disableReset = 1,
-                    SD_UINT32 region = OPTROM_REGION_ALL, SD_UINT32 primaryOnly = 0) {
+                    SD_UINT32 region = OPTROM_REGION_ALL, SD_UINT32 primaryOnly = 0, int runs = 1) {
         zvfix::HostBuilder h;
         zvfix::AdapterSpec& a = h.AddChip27(0x2281);
         a.subSystemId = kSsid;
@@ -68,18 +69,31 @@ protected:
         a.fwAttributes = kImageFwAttributes;
         if (shape) shape(a);
         ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+        const std::string host = lists.Dir() + "/host";
         const std::string file = dir.Path() + "/mbi.bin";
-        zvtest::PrepareEngineRun(file, image, region);
-        const SD_INT32 status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
+        SD_INT32 status = 0;
+        size_t before = 0;
+        for (int run = 0; run < runs; ++run) {
+            freeUserOptionROMReq();
+            before = zvfix::ReadJournalEvents(host).size();
+            zvtest::PrepareEngineRun(file, image, region);
+            status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
+        }
         output = zvtest::ReadFile(GetOutPutFile());
-        memo2 = zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x124);
+        memo2 = zvfix::ReadRegion(host, 0, 0x124);
         writes.clear();
         events.clear();
-        for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(lists.Dir() + "/host")) {
-            events.push_back(e.op);
-            if (e.op == "write") writes.push_back({e.region, e.hash});
+        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournalEvents(host);
+        for (size_t i = before; i < journal.size(); ++i) {
+            events.push_back(journal[i].op);
+            if (journal[i].op == "write") writes.push_back({journal[i].region, journal[i].hash});
         }
         return status;
+    }
+    std::vector<uint32_t> WrittenRegions() const {
+        std::vector<uint32_t> regions;
+        for (const Write& w : writes) regions.push_back(w.region);
+        return regions;
     }
 
     bool Activated() const { return std::find(events.begin(), events.end(), "online_activate") != events.end(); }
@@ -424,48 +438,37 @@ TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
     }
 }
 
-// A hold whose write reads back other bytes (the records' or the memo
-// block's) ends the run before any component of the set is written.
-TEST_F(VrelEngine, AHoldThatReadsBackWrongEndsTheRunBeforeAnyComponent) {
+// A hold that fails (its write reads back other bytes, the records' or the
+// memo block's, or the memo region cannot be read) ends the run before any
+// component of the set is written, its step "Failed".
+TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
     struct Case {
         const char* what;
-        uint32_t region;
-        uint32_t skip;                    // the writes of that region passed through first
+        zvfix::FaultSpec fault;
         bool memoNamesVersion;            // set 2's memo block names the run's version: one run
         SD_INT32 status;
         std::vector<uint32_t> lastWrites;
     };
     const Case cases[] = {
-        {"running set's record", 0x95, 1, false, VREL_IMAGE_STATUS_FAILED, {0x95}},
-        {"other set's record", 0x96, 1, false, VREL_IMAGE_STATUS_FAILED, {0x95, 0x96}},
-        {"memo block after the records", 0x124, 1, false, 526, {0x95, 0x96, 0x124}},
-        {"memo block naming the version", 0x124, 0, true, 526, {0x124}},
+        {"running set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x95).Skip(1), false,
+         VREL_IMAGE_STATUS_FAILED, {0x95}},
+        {"other set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x96).Skip(1), false,
+         VREL_IMAGE_STATUS_FAILED, {0x95, 0x96}},
+        {"memo block after the records", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124).Skip(1), false, 526,
+         {0x95, 0x96, 0x124}},
+        {"memo block naming the version", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124), true, 526, {0x124}},
+        {"memo region unreadable", zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x124), true, 526, {}},
     };
     const Bytes image = zvfix::BuildMultibootImage(Spec());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        zvfix::HostBuilder h;
-        zvfix::AdapterSpec& a = h.AddChip27(0x2281);
-        a.subSystemId = kSsid;
-        a.fwAttributes = kImageFwAttributes;
-        a.faults = {zvfix::FaultSpec::CorruptWrite().OnRegion(c.region).Skip(c.skip)};
-        if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({7, 2, 3, 7}, 0x22));
-        ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
-        const std::string host = lists.Dir() + "/host";
-        const std::string file = dir.Path() + "/mbi.bin";
-        SD_INT32 status = 0;
-        size_t before = 0;
-        for (int run = c.memoNamesVersion ? 1 : 0; run < 2; ++run) {
-            before = zvfix::ReadJournal(host).size();
-            zvtest::PrepareEngineRun(file, image, OPTROM_REGION_ALL);
-            status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0);
-            freeUserOptionROMReq();
-        }
-        EXPECT_EQ(status, c.status);
-        std::vector<uint32_t> last;
-        const auto journal = zvfix::ReadJournal(host);
-        for (size_t i = before; i < journal.size(); ++i) last.push_back(journal[i].region);
-        EXPECT_EQ(last, c.lastWrites);
+        shape = [&c](zvfix::AdapterSpec& a) {
+            if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({7, 2, 3, 7}, 0x22));
+        };
+        EXPECT_EQ(Update(image, {c.fault}, 1, OPTROM_REGION_ALL, 0, c.memoNamesVersion ? 1 : 2), c.status);
+        EXPECT_EQ(WrittenRegions(), c.lastWrites);
+        EXPECT_TRUE(output.ends_with("Updating Adapter Signature... Failed\nUpdating Adapter Signature... \n"))
+            << output;
     }
 }
 
