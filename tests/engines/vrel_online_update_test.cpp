@@ -411,23 +411,40 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 // with another image, reboot, enable again): it names no version from before
 // the first write, so that a cut before the block is written last is updated
 // again by a rerun of either version. The final block is built from the
-// set's own as found. A block naming no version costs no write.
+// set's own as found. A block naming no version costs no write: a fresh
+// set's, or the one a run left whose memo write failed (its records
+// switched), which a rerun before the reboot completes with one memo write.
 TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
     zvfix::MultibootImageSpec spec = Spec();
     spec.imageVersion = {7, 2, 3};
     const Bytes image = zvfix::BuildMultibootImage(spec);
-    for (const std::array<uint8_t, 3> found : {std::array<uint8_t, 3>{7, 2, 3}, {7, 3, 3}, {0, 0, 0}}) {
-        SCOPED_TRACE(::testing::Message() << "set 2 names " << int(found[0]) << "." << int(found[1]) << "."
-                                          << int(found[2]));
-        const Bytes left = MemoRegion({found[0], found[1], found[2], 7}, 0x22);
+    struct Case {
+        std::array<uint8_t, 3> found;
+        bool rerunAfterAFailedMemoWrite;
+    };
+    for (const Case c : {Case{{7, 2, 3}, false}, {{7, 3, 3}, false}, {{0, 0, 0}, false}, {{7, 3, 3}, true}}) {
+        SCOPED_TRACE(::testing::Message() << "set 2 names " << int(c.found[0]) << "." << int(c.found[1]) << "."
+                                          << int(c.found[2]) << (c.rerunAfterAFailedMemoWrite ? ", rerun" : ""));
+        const Bytes left = MemoRegion({c.found[0], c.found[1], c.found[2], 7}, 0x22);
         shape = [&left](zvfix::AdapterSpec& a) {
             a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11));
             a.SetRegion(0x124, left);
         };
-        ASSERT_EQ(Update(image), VREL_SUCCESS_REBOOT) << output;
-        const bool held = found != std::array<uint8_t, 3>{0, 0, 0};
-        ASSERT_EQ(writes.size(), held ? 19u : 18u);
-        EXPECT_EQ(writes.front().region, held ? 0x124u : 0x9Fu);
+        // The first run's memo write, after its hold, fails once.
+        std::vector<zvfix::FaultSpec> faults;
+        if (c.rerunAfterAFailedMemoWrite)
+            faults = {zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(0x124).Skip(1)};
+        EXPECT_EQ(Update(image, faults, 1, OPTROM_REGION_ALL, 0, c.rerunAfterAFailedMemoWrite ? 2 : 1),
+                  VREL_SUCCESS_REBOOT)
+            << output;
+        const bool held = c.found != std::array<uint8_t, 3>{0, 0, 0} && !c.rerunAfterAFailedMemoWrite;
+        const std::vector<uint32_t> w = WrittenRegions();
+        // The rerun holds both record pairs on what runs instead.
+        EXPECT_EQ(w.size(), 18u + held + (c.rerunAfterAFailedMemoWrite ? 4 : 0));
+        if (w.empty()) continue;
+        EXPECT_EQ(w.front(), c.rerunAfterAFailedMemoWrite ? 0x95u : held ? 0x124u : 0x9Fu);
+        EXPECT_EQ(std::count(w.begin(), w.end(), 0x124u), held ? 2 : 1);
+        EXPECT_EQ(w.back(), 0x124u);
         // What the rerun reads: the new version, over the set's own bytes.
         Bytes expected = MemoRegion({7, 2, 3, 7}, 0x22);
         expected.resize(memo2.size(), 0xFF);
