@@ -422,7 +422,9 @@ TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
         std::array<uint8_t, 3> found;
         bool rerunAfterAFailedMemoWrite;
     };
-    for (const Case c : {Case{{7, 2, 3}, false}, {{7, 3, 3}, false}, {{0, 0, 0}, false}, {{7, 3, 3}, true}}) {
+    // 0.0.3 is a version too.
+    for (const Case c :
+         {Case{{7, 2, 3}, false}, {{7, 3, 3}, false}, {{0, 0, 3}, false}, {{0, 0, 0}, false}, {{7, 3, 3}, true}}) {
         SCOPED_TRACE(::testing::Message() << "set 2 names " << int(c.found[0]) << "." << int(c.found[1]) << "."
                                           << int(c.found[2]) << (c.rerunAfterAFailedMemoWrite ? ", rerun" : ""));
         const Bytes left = MemoRegion({c.found[0], c.found[1], c.found[2], 7}, 0x22);
