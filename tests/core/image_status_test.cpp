@@ -17,6 +17,7 @@ namespace {
 using zvtest::bad_checksum;
 using zvtest::erased;
 using zvtest::make_record;
+using zvtest::make_v10_record;
 using zvtest::Record;
 
 SD_UINT32 word_sum(const Record& r) {
@@ -340,6 +341,10 @@ TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
          bad_checksum(make_record(1, 5, sig, 0x00, 9)), make_record(0, 5, IMAGE_STATUS_SIGNATURE_27),
          make_record(0, 6, IMAGE_STATUS_SIGNATURE_27), 1, make_record(1, 4, sig, 0x0E, 9),
          bad_checksum(make_record(1, 5, sig, 0x00, 9))},
+        // Nothing of a torn record is kept: neither its generation nor its tool id.
+        {"both torn or erased: the first is rebuilt and decides, naming the serving copy",
+         bad_checksum(make_record(1, 4, sig, 0x00, 9)), erased(), make_record(0, 5, IMAGE_STATUS_SIGNATURE_27),
+         make_record(0, 6, IMAGE_STATUS_SIGNATURE_27), 1, make_v10_record(1, 0, sig, 0x0E), erased()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

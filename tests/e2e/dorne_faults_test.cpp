@@ -217,7 +217,8 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
 // The memo block is written last, and names no version from the first
 // write on, so a power cut after any write before its last (the records, the VPD
 // version keywords) makes the rerun redo the whole update: the keywords end
-// current, never left stale behind "up to date".
+// current, never left stale behind "up to date". The rerun finds the block
+// naming none and writes it only last.
 TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
     for (const bool online : {true, false}) {
         // Writes 9 to 14 of 15: the records and the four VPDs; the memo block is the 15th.
@@ -240,10 +241,15 @@ TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
             EXPECT_TRUE(at != std::string::npos && info.out.substr(at, info.out.find('\n', at) - at).ends_with(": N/A"))
                 << info.out;
 
+            const size_t before = WrittenRegions(dir.Path()).size();
             const zvtest::RunResult r = Run(dir.Path());
             EXPECT_EQ(r.status, 1) << r.outputFile;
             EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 00.00.00 to 06.05.01: completed\n"))
                 << r.outputFile;
+            // The block names none already: written once, last.
+            const std::vector<uint32_t> rerun = WrittenRegions(dir.Path());
+            EXPECT_EQ(std::count(rerun.begin() + static_cast<long>(before), rerun.end(), 0xDFu), 1);
+            EXPECT_EQ(rerun.back(), 0xDFu);
             for (uint32_t code : kFcVpd) {
                 EXPECT_EQ(VpdKeyword(zvfix::ReadRegion(dir.Path(), 0, code), "V9"), std::string("060501\0\0", 8))
                     << std::hex << code;

@@ -57,9 +57,10 @@ protected:
     }
     void TearDown() override { freeUserOptionROMReq(); }
 
-    // Runs the engine on a fresh chip-type-27 host whose adapter has `faults`.
+    // Runs the engine `runs` times on a fresh chip-type-27 host whose adapter
+    // has `faults`; what the last run did is kept.
     SD_INT32 Update(const Bytes& image, std::vector<zvfix::FaultSpec> faults = {}, SD_UINT16 disableReset = 1,
-                    SD_UINT32 region = OPTROM_REGION_ALL, SD_UINT32 primaryOnly = 0) {
+                    SD_UINT32 region = OPTROM_REGION_ALL, SD_UINT32 primaryOnly = 0, int runs = 1) {
         zvfix::HostBuilder h;
         zvfix::AdapterSpec& a = h.AddChip27(0x2281);
         a.subSystemId = kSsid;
@@ -68,18 +69,31 @@ protected:
         a.fwAttributes = kImageFwAttributes;
         if (shape) shape(a);
         ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+        const std::string host = lists.Dir() + "/host";
         const std::string file = dir.Path() + "/mbi.bin";
-        zvtest::PrepareEngineRun(file, image, region);
-        const SD_INT32 status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
+        SD_INT32 status = 0;
+        size_t before = 0;
+        for (int run = 0; run < runs; ++run) {
+            freeUserOptionROMReq();
+            before = zvfix::ReadJournalEvents(host).size();
+            zvtest::PrepareEngineRun(file, image, region);
+            status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
+        }
         output = zvtest::ReadFile(GetOutPutFile());
-        memo2 = zvfix::ReadRegion(lists.Dir() + "/host", 0, 0x124);
+        memo2 = zvfix::ReadRegion(host, 0, 0x124);
         writes.clear();
         events.clear();
-        for (const zvfix::JournalEntry& e : zvfix::ReadJournalEvents(lists.Dir() + "/host")) {
-            events.push_back(e.op);
-            if (e.op == "write") writes.push_back({e.region, e.hash});
+        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournalEvents(host);
+        for (size_t i = before; i < journal.size(); ++i) {
+            events.push_back(journal[i].op);
+            if (journal[i].op == "write") writes.push_back({journal[i].region, journal[i].hash});
         }
         return status;
+    }
+    std::vector<uint32_t> WrittenRegions() const {
+        std::vector<uint32_t> regions;
+        for (const Write& w : writes) regions.push_back(w.region);
+        return regions;
     }
 
     bool Activated() const { return std::find(events.begin(), events.end(), "online_activate") != events.end(); }
@@ -318,7 +332,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     a.faults = {cut};
     // Each set's memo block with a build byte and region bytes of its own.
     a.SetRegion(0xDF, runningNamesVersion ? MemoRegion({7, 2, 3, 0xFF}, 0x11) : MemoRegion({6, 4, 0, 0xFF}, 0x11));
-    a.SetRegion(0x124, MemoRegion({6, 4, 0, 7}, 0x22));
+    a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string host = lists.Dir() + "/host";
     const std::string file = dir.Path() + "/mbi.bin";
@@ -340,7 +354,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 
     const auto [first, firstWrites] = run();
     ASSERT_EQ(first, VREL_SUCCESS_REBOOT) << output;
-    // The set's block names 6.4.0: it names none from before the first write.
+    // The set's block names 6.4.2: it names none from before the first write.
     ASSERT_EQ(firstWrites.size(), 19u);
     ASSERT_EQ(firstWrites.front(), 0x124u);
     // What a run over these records writes when nothing holds them first.
@@ -379,9 +393,12 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 
     // The third run fails inside the set: the records name the running set
     // and the serving board configuration, both whole.
+    const Bytes named = zvfix::ReadRegion(host, 0, 0x124);
     const auto [third, thirdWrites] = run();
     EXPECT_EQ(third, 459);
     EXPECT_EQ(thirdWrites.front(), runningNamesVersion ? 0x125u : 0x95u);
+    // The set's block as held: it names no version, every other byte kept.
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x124), zvfix::MemoRegionNamingNoVersion(named));
     ACTIVE_REGIONS decided{};
     CoreDecideFlashActiveRegions(record(0x95), record(0x96), record(0x125), record(0x126), 27, &decided);
     EXPECT_EQ(decided.ActiveGlobalRegions, 1);
@@ -394,23 +411,42 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 // with another image, reboot, enable again): it names no version from before
 // the first write, so that a cut before the block is written last is updated
 // again by a rerun of either version. The final block is built from the
-// set's own as found. A block naming no version costs no write.
+// set's own as found. A block naming no version costs no write: a fresh
+// set's, or the one a run left whose memo write failed (its records
+// switched), which a rerun before the reboot completes with one memo write.
 TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
     zvfix::MultibootImageSpec spec = Spec();
     spec.imageVersion = {7, 2, 3};
     const Bytes image = zvfix::BuildMultibootImage(spec);
-    for (const std::array<uint8_t, 3> found : {std::array<uint8_t, 3>{7, 2, 3}, {7, 3, 3}, {0, 0, 0}}) {
-        SCOPED_TRACE(::testing::Message() << "set 2 names " << int(found[0]) << "." << int(found[1]) << "."
-                                          << int(found[2]));
-        const Bytes left = MemoRegion({found[0], found[1], found[2], 7}, 0x22);
+    struct Case {
+        std::array<uint8_t, 3> found;
+        bool rerunAfterAFailedMemoWrite;
+    };
+    // 0.0.3 is a version too.
+    for (const Case c :
+         {Case{{7, 2, 3}, false}, {{7, 3, 3}, false}, {{0, 0, 3}, false}, {{0, 0, 0}, false}, {{7, 3, 3}, true}}) {
+        SCOPED_TRACE(::testing::Message() << "set 2 names " << int(c.found[0]) << "." << int(c.found[1]) << "."
+                                          << int(c.found[2]) << (c.rerunAfterAFailedMemoWrite ? ", rerun" : ""));
+        const Bytes left = MemoRegion({c.found[0], c.found[1], c.found[2], 7}, 0x22);
         shape = [&left](zvfix::AdapterSpec& a) {
             a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11));
             a.SetRegion(0x124, left);
         };
-        ASSERT_EQ(Update(image), VREL_SUCCESS_REBOOT) << output;
-        const bool held = found != std::array<uint8_t, 3>{0, 0, 0};
-        ASSERT_EQ(writes.size(), held ? 19u : 18u);
-        EXPECT_EQ(writes.front().region, held ? 0x124u : 0x9Fu);
+        // The first run's memo write, after its hold, fails once.
+        std::vector<zvfix::FaultSpec> faults;
+        if (c.rerunAfterAFailedMemoWrite)
+            faults = {zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(0x124).Skip(1)};
+        EXPECT_EQ(Update(image, faults, 1, OPTROM_REGION_ALL, 0, c.rerunAfterAFailedMemoWrite ? 2 : 1),
+                  VREL_SUCCESS_REBOOT)
+            << output;
+        const bool held = c.found != std::array<uint8_t, 3>{0, 0, 0} && !c.rerunAfterAFailedMemoWrite;
+        const std::vector<uint32_t> w = WrittenRegions();
+        // The rerun holds both record pairs on what runs instead.
+        EXPECT_EQ(w.size(), 18u + held + (c.rerunAfterAFailedMemoWrite ? 4 : 0));
+        if (w.empty()) continue;
+        EXPECT_EQ(w.front(), c.rerunAfterAFailedMemoWrite ? 0x95u : held ? 0x124u : 0x9Fu);
+        EXPECT_EQ(std::count(w.begin(), w.end(), 0x124u), held ? 2 : 1);
+        EXPECT_EQ(w.back(), 0x124u);
         // What the rerun reads: the new version, over the set's own bytes.
         Bytes expected = MemoRegion({7, 2, 3, 7}, 0x22);
         expected.resize(memo2.size(), 0xFF);
@@ -421,48 +457,37 @@ TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
     }
 }
 
-// A hold whose write reads back other bytes (the records' or the memo
-// block's) ends the run before any component of the set is written.
-TEST_F(VrelEngine, AHoldThatReadsBackWrongEndsTheRunBeforeAnyComponent) {
+// A hold that fails (its write reads back other bytes, the records' or the
+// memo block's, or the memo region cannot be read) ends the run before any
+// component of the set is written, its step "Failed".
+TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
     struct Case {
         const char* what;
-        uint32_t region;
-        uint32_t skip;                    // the writes of that region passed through first
+        zvfix::FaultSpec fault;
         bool memoNamesVersion;            // set 2's memo block names the run's version: one run
         SD_INT32 status;
         std::vector<uint32_t> lastWrites;
     };
     const Case cases[] = {
-        {"running set's record", 0x95, 1, false, VREL_IMAGE_STATUS_FAILED, {0x95}},
-        {"other set's record", 0x96, 1, false, VREL_IMAGE_STATUS_FAILED, {0x95, 0x96}},
-        {"memo block after the records", 0x124, 1, false, 526, {0x95, 0x96, 0x124}},
-        {"memo block naming the version", 0x124, 0, true, 526, {0x124}},
+        {"running set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x95).Skip(1), false,
+         VREL_IMAGE_STATUS_FAILED, {0x95}},
+        {"other set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x96).Skip(1), false,
+         VREL_IMAGE_STATUS_FAILED, {0x95, 0x96}},
+        {"memo block after the records", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124).Skip(1), false, 526,
+         {0x95, 0x96, 0x124}},
+        {"memo block naming the version", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124), true, 526, {0x124}},
+        {"memo region unreadable", zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x124), true, 526, {}},
     };
     const Bytes image = zvfix::BuildMultibootImage(Spec());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        zvfix::HostBuilder h;
-        zvfix::AdapterSpec& a = h.AddChip27(0x2281);
-        a.subSystemId = kSsid;
-        a.fwAttributes = kImageFwAttributes;
-        a.faults = {zvfix::FaultSpec::CorruptWrite().OnRegion(c.region).Skip(c.skip)};
-        if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({7, 2, 3, 7}, 0x22));
-        ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
-        const std::string host = lists.Dir() + "/host";
-        const std::string file = dir.Path() + "/mbi.bin";
-        SD_INT32 status = 0;
-        size_t before = 0;
-        for (int run = c.memoNamesVersion ? 1 : 0; run < 2; ++run) {
-            before = zvfix::ReadJournal(host).size();
-            zvtest::PrepareEngineRun(file, image, OPTROM_REGION_ALL);
-            status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0);
-            freeUserOptionROMReq();
-        }
-        EXPECT_EQ(status, c.status);
-        std::vector<uint32_t> last;
-        const auto journal = zvfix::ReadJournal(host);
-        for (size_t i = before; i < journal.size(); ++i) last.push_back(journal[i].region);
-        EXPECT_EQ(last, c.lastWrites);
+        shape = [&c](zvfix::AdapterSpec& a) {
+            if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({7, 2, 3, 7}, 0x22));
+        };
+        EXPECT_EQ(Update(image, {c.fault}, 1, OPTROM_REGION_ALL, 0, c.memoNamesVersion ? 1 : 2), c.status);
+        EXPECT_EQ(WrittenRegions(), c.lastWrites);
+        EXPECT_TRUE(output.ends_with("Updating Adapter Signature... Failed\nUpdating Adapter Signature... \n"))
+            << output;
     }
 }
 
