@@ -314,9 +314,6 @@ int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound
     pFound->clear();
     if (pAnswer != nullptr) *pAnswer = 0;
     const SD_UINT32 region = GetFlashMemoBlockWriteRegion(pDevice);
-    // A region that cannot hold a block names no version.
-    SD_UINT32 size = 0;
-    if (GetOptionROMRegionSize(pDevice, region, &size) != 0 || size < FLASH_MEMO_BLOCK_SIZE) return 0;
     auto fail = [&](const char* what) {
         VORNLogMessage(VORN_MSG_ERROR, "ClearFlashMemoBlockVersion: Region 0x%x of HBA %d %s", region,
                        pDevice->DeviceNumber, what);
@@ -324,6 +321,12 @@ int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound
         scfxPrint("Failed");
         return FLASH_MEMO_WRITE_FAILED;
     };
+    // A region that cannot hold a block names no version; one that is there
+    // but cannot be read may name any.
+    SD_UINT32 size = 0;
+    const SD_UINT32 sized = GetOptionROMRegionSize(pDevice, region, &size);
+    if (sized == REGIO_READ_FAILED || sized == REGIO_BUFFER_FAILED) return fail("cannot be read");
+    if (sized != 0 || size < FLASH_MEMO_BLOCK_SIZE) return 0;
     std::vector<SD_UINT8> found, cleared;
     try {
         found.assign(size, 0);

@@ -167,6 +167,11 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
          "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0xDF, 0x9F, 0x09}, 0xCA},
         {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
          "Updating Adapter Secondary Image Status... Failed\n", Then({0xDF}, kSet2), 0x03},
+        // A memo block that cannot be read may name any version: nothing is written.
+        {false, zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0xDF), 526,
+         "Updating Adapter Flash Memo Block... Failed\n", {}, 526 & 0xFF},
+        {true, zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0xDF), 526,
+         "Updating Adapter Flash Memo Block... Failed\n", {}, 526 & 0xFF},
         {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E), 0x1FE,
          "Please wait...\nUpdating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
