@@ -23,6 +23,7 @@
 #include "image/firmware_image.h"
 #include "image/ilt_accessors.h"
 #include "image/ilt_entry_data.h"
+#include "image/region_io.h"
 #include "image/word_helpers.h"
 #include "mgmt/sdapi.h"
 
@@ -33,6 +34,8 @@ constexpr SD_UINT32 kBootCodeExp = 0x11;
 constexpr SD_UINT32 kFcBoardConfig = 0xBA;
 constexpr SD_UINT32 kPepBoardConfig = 0xCF;
 constexpr SD_UINT32 kFirmware = 0x01;
+// A write refused for the firmware-update lockdown, whichever write it was.
+constexpr SD_INT32 kLockdownFailure = 467;
 // The firmware code whose attributes the activation needs.
 constexpr SD_UINT32 kFirmwareAttributeCode = 0x80;
 
@@ -179,6 +182,7 @@ public:
 
 private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
+    SD_INT32 Lockdown();
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
     SD_UINT32 MemoRegion() const;
@@ -192,6 +196,12 @@ private:
     bool boardConfigAhead_;
     bool boardConfigFirst_ = false;   // its records are held before the image-status records
 };
+
+SD_INT32 EntryWriter::Lockdown() {
+    lines_.Message("Flash update failed with HBA instance %d (%s). Firmware lockdown mode enabled!", ctx_.instance,
+                   ctx_.model.c_str());
+    return kLockdownFailure;
+}
 
 SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
     lines_.Message("Flash update failed on this HBA (Instance %d) with error (0x%x) (%s)!", ctx_.instance, answer,
@@ -288,10 +298,16 @@ SD_INT32 EntryWriter::HoldMemoBlock() {
         return fail();
     }
     if (!FlashMemoBlockClearVersion(cleared)) return 0;
-    if (CoreUpdateOptionRomEx(ctx_.device, cleared, to, target->Size, nullptr) != 0 ||
+    // Written as the components are, so that a lockdown, which refuses this
+    // first write of a run, says why nothing can be written.
+    SD_UINT16 disableReset = 1;
+    const SD_UINT32 answer = AppUpdateOptionRomEx3(ctx_.device, cleared, to, target->Size, &disableReset);
+    if (answer == SDERR_LOCKDOWN) return Lockdown();
+    if ((answer != 0 && answer != SDERR_FLASHED_NOT_ACTIVATED) ||
         CoreCheckOptionRomData(ctx_.device, to, target->Size, cleared) != 0) {
         return fail();
     }
+    if (answer == SDERR_FLASHED_NOT_ACTIVATED) result_->forceDisableReset = 1;
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x names no version until the set is written",
                    to);
     return 0;
@@ -378,11 +394,7 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
     const SD_UINT32 answer = AppUpdateOptionRomEx3(ctx_.device, buffer, region, regionSize, &regionDisableReset);
     if (answer != 0 && answer != SDERR_FLASHED_NOT_ACTIVATED) {
         scfxPrint("Failed");
-        if (answer == SDERR_LOCKDOWN) {
-            lines_.Message("Flash update failed with HBA instance %d (%s). Firmware lockdown mode enabled!",
-                           ctx_.instance, ctx_.model.c_str());
-            return 467;
-        }
+        if (answer == SDERR_LOCKDOWN) return Lockdown();
         if (row.code == kFcBoardConfig || row.code == kPepBoardConfig) {
             lines_.Message("Flash update failed with HBA (Instance %d - %s). Checksum mismached!", ctx_.instance,
                            ctx_.model.c_str());

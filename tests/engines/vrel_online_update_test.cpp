@@ -301,12 +301,20 @@ TEST_F(VrelEngine, ARecordThatCannotBeWrittenStopsTheRecordsAfterIt) {
     }
 }
 
+// Whether a component or the memo hold before it meets the lockdown first.
 TEST_F(VrelEngine, LockdownIsItsOwnFailure) {
     const Bytes image = zvfix::BuildMultibootImage(Spec());
-    EXPECT_EQ(Update(image, {zvfix::FaultSpec::Lockdown()}), 467);
-    EXPECT_TRUE(Has(output, "Updating Adapter Signature... Failed\n"
-                            "Flash update failed with HBA instance 0 (KV2772). Firmware lockdown mode enabled!\n"))
-        << output;
+    for (const bool memoNamesVersion : {false, true}) {
+        SCOPED_TRACE(memoNamesVersion ? "set 2's memo block names a version" : "it names none");
+        shape = [memoNamesVersion](zvfix::AdapterSpec& a) {
+            if (memoNamesVersion) a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
+        };
+        EXPECT_EQ(Update(image, {zvfix::FaultSpec::Lockdown()}), 467);
+        EXPECT_TRUE(Has(output, "Updating Adapter Signature... Failed\n"
+                                "Flash update failed with HBA instance 0 (KV2772). Firmware lockdown mode enabled!\n"))
+            << output;
+        EXPECT_TRUE(writes.empty());
+    }
 }
 
 // A run before the reboot rewrites the set and the board-configuration copy
