@@ -321,12 +321,13 @@ int ClearFlashMemoBlockVersion(SDMDevice* pDevice, std::vector<SD_UINT8>* pFound
         scfxPrint("Failed");
         return FLASH_MEMO_WRITE_FAILED;
     };
-    // A region that cannot hold a block names no version; one that is there
-    // but cannot be read may name any.
+    // A region the layout lacks, or too small to hold a block, names no
+    // version; one that is there but cannot be read may name any (below).
+    SDMOptRomLayoutCopy layout;
     SD_UINT32 size = 0;
-    const SD_UINT32 sized = GetOptionROMRegionSize(pDevice, region, &size);
-    if (sized == REGIO_READ_FAILED || sized == REGIO_BUFFER_FAILED) return fail("cannot be read");
-    if (sized != 0 || size < FLASH_MEMO_BLOCK_SIZE) return 0;
+    const SD_UINT32 laidOut = GetOptionRomRegionLayout(pDevice, &layout, region, &size);
+    if (laidOut == REGIO_BUFFER_FAILED) return fail("has no buffer");
+    if (laidOut != 0 || size < FLASH_MEMO_BLOCK_SIZE) return 0;
     std::vector<SD_UINT8> found, cleared;
     try {
         found.assign(size, 0);

@@ -243,9 +243,9 @@ int UpdateFlashMemoBlockRegion(SDMDevice* pDevice, const MultibootVersions* pVer
 // region UpdateFlashMemoBlockRegion writes is made to name no multiboot
 // version (FlashMemoBlockClearVersion), written and read back, so that a run
 // cut anywhere before its own memo write is redone by the rerun instead of
-// called up to date. `pFound`
-// gets the region as found when it was written; it stays empty when nothing
-// was (no region or block, or a block that names no version already).
+// called up to date. `pFound` gets the region as found when it was written;
+// it stays empty when nothing was (no region or block, or a block that names
+// no version already).
 // 0, 8 (null device or record), or 526 (the region unreadable, the write or
 // its read-back failed: the update ends before anything else is written);
 // `pAnswer` (may be null) gets the library's answer to a write that failed,
