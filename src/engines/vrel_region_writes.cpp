@@ -183,6 +183,7 @@ public:
 private:
     SD_INT32 Fail(const CodeRow& row, SD_UINT32 answer);
     SD_INT32 Lockdown();
+    SD_UINT32 Store(std::span<const SD_UINT8> bytes, SD_UINT32 region, SD_UINT32 size);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
     SD_UINT32 MemoRegion() const;
@@ -201,6 +202,16 @@ SD_INT32 EntryWriter::Lockdown() {
     lines_.Message("Flash update failed with HBA instance %d (%s). Firmware lockdown mode enabled!", ctx_.instance,
                    ctx_.model.c_str());
     return kLockdownFailure;
+}
+
+// Every write of the walk, the memo hold's too: the library's answer, a write
+// stored but not activated counted as written (the engine then activates nothing).
+SD_UINT32 EntryWriter::Store(std::span<const SD_UINT8> bytes, SD_UINT32 region, SD_UINT32 size) {
+    SD_UINT16 disableReset = 1;
+    const SD_UINT32 answer = AppUpdateOptionRomEx3(ctx_.device, bytes, region, size, &disableReset);
+    if (answer != SDERR_FLASHED_NOT_ACTIVATED) return answer;
+    result_->forceDisableReset = 1;
+    return 0;
 }
 
 SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
@@ -300,14 +311,9 @@ SD_INT32 EntryWriter::HoldMemoBlock() {
     if (!FlashMemoBlockClearVersion(cleared)) return 0;
     // Written as the components are, so that a lockdown, which refuses this
     // first write of a run, says why nothing can be written.
-    SD_UINT16 disableReset = 1;
-    const SD_UINT32 answer = AppUpdateOptionRomEx3(ctx_.device, cleared, to, target->Size, &disableReset);
+    const SD_UINT32 answer = Store(cleared, to, target->Size);
     if (answer == SDERR_LOCKDOWN) return Lockdown();
-    if ((answer != 0 && answer != SDERR_FLASHED_NOT_ACTIVATED) ||
-        CoreCheckOptionRomData(ctx_.device, to, target->Size, cleared) != 0) {
-        return fail();
-    }
-    if (answer == SDERR_FLASHED_NOT_ACTIVATED) result_->forceDisableReset = 1;
+    if (answer != 0 || CoreCheckOptionRomData(ctx_.device, to, target->Size, cleared) != 0) return fail();
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x names no version until the set is written",
                    to);
     return 0;
@@ -390,9 +396,8 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
     if (const SD_INT32 prepared = Prepare(row, buffer); prepared != 0) return prepared;
     if (const SD_INT32 held = HoldRecords(row); held != 0) return held;
 
-    SD_UINT16 regionDisableReset = 1;
-    const SD_UINT32 answer = AppUpdateOptionRomEx3(ctx_.device, buffer, region, regionSize, &regionDisableReset);
-    if (answer != 0 && answer != SDERR_FLASHED_NOT_ACTIVATED) {
+    const SD_UINT32 answer = Store(buffer, region, regionSize);
+    if (answer != 0) {
         scfxPrint("Failed");
         if (answer == SDERR_LOCKDOWN) return Lockdown();
         if (row.code == kFcBoardConfig || row.code == kPepBoardConfig) {
@@ -402,7 +407,6 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
         }
         return Fail(row, answer);
     }
-    if (answer == SDERR_FLASHED_NOT_ACTIVATED) result_->forceDisableReset = 1;
     scfxPrint("Success");
     if (row.code == kBootCode || row.code == kBootCodeExp) print_boot_versions(*ctx_.versions, row.code == kBootCodeExp);
     if (row.code == kFirmware) OSSSleep(5);
