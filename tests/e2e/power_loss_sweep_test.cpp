@@ -96,14 +96,14 @@ protected:
         }
 
         // The enable of the version found, once: the twice flow cuts the same run.
+        const bool enableFound = f.enableFound && !twice;
         FoundVersionEnables found;
-        if (f.enableFound && !twice) f.enableFound(firstInst);
+        if (enableFound) f.enableFound(firstInst);
         EveryPoint(f, writes, twice ? ", rerun twice before the reboot" : "",
                    [&](size_t n, const zvfix::PowerLossSpec& loss) {
-                       return Point(f, host, n, loss, oldOrNew, onlyNew, twice,
-                                    f.enableFound && !twice ? &found : nullptr);
+                       return Point(f, host, n, loss, oldOrNew, onlyNew, twice, enableFound ? &found : nullptr);
                    });
-        if (f.enableFound && !twice) {
+        if (enableFound) {
             std::printf("[ sweep    ] %s: the enable of the version found after each cut updates at %d points "
                         "(%d with the image-status records both active), is not required at %d\n",
                         f.name.c_str(), found.updates, found.bothActive, found.notRequired);
