@@ -447,9 +447,9 @@ bool read_whole(SDMDevice* device, SD_UINT32 region, FlashReadBuffer& buffer) {
 
 // Writes one region buffer and reads it back.
 int write_and_verify(SDMDevice* device, SD_UINT32 region, std::span<const SD_UINT8> buffer, SD_UINT16* pReset,
-                     bool verify) {
+                     bool verify, SD_UINT32* pAnswer = nullptr) {
     const SD_UINT32 size = static_cast<SD_UINT32>(buffer.size());
-    if (CoreUpdateOptionRomEx(device, buffer, region, size, pReset) != 0) return CORE_FLASH_FAILED;
+    if (CoreUpdateOptionRomEx(device, buffer, region, size, pReset, pAnswer) != 0) return CORE_FLASH_FAILED;
     return verify ? CoreCheckOptionRomData(device, region, size, buffer) : 0;
 }
 
@@ -505,10 +505,10 @@ void keep_found(std::span<const SD_UINT8> first, std::span<const SD_UINT8> secon
 
 // Writes the records of a held pair that changed from *found, the one that
 // decides now (`firstDecides`) first, each read back; marks *found held
-// once the first write is made.
+// once the first write is made. No reset: the writes it stands before follow.
 int write_held(SDMDevice* device, SD_UINT32 firstRegion, std::span<const SD_UINT8> first, SD_UINT32 secondRegion,
-               std::span<const SD_UINT8> second, bool firstDecides, CoreRecordsFound* found) {
-    SD_UINT16 reset = 0;
+               std::span<const SD_UINT8> second, bool firstDecides, CoreRecordsFound* found, SD_UINT32* pAnswer) {
+    SD_UINT16 reset = 1;
     const struct {
         SD_UINT32 region;
         std::span<const SD_UINT8> bytes;
@@ -520,14 +520,16 @@ int write_held(SDMDevice* device, SD_UINT32 firstRegion, std::span<const SD_UINT
     for (const auto& w : order) {
         if (std::equal(w.was.begin(), w.was.end(), w.bytes.begin())) continue;
         found->held = true;
-        if (const int st = write_and_verify(device, w.region, w.bytes, &reset, true); st != 0) return st;
+        if (const int st = write_and_verify(device, w.region, w.bytes, &reset, true, pAnswer); st != 0) return st;
     }
     return 0;
 }
 
 }  // namespace
 
-int CoreHoldImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found) {
+int CoreHoldImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found,
+                        SD_UINT32* pAnswer) {
+    if (pAnswer != nullptr) *pAnswer = 0;
     if (device == nullptr || found == nullptr) return CORE_FLASH_NO_ADAPTER;
     *found = CoreRecordsFound{};
     const int chipType = CoreGetISPType(device);
@@ -541,7 +543,7 @@ int CoreHoldImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, Cor
     const int runningSet = running.ActiveGlobalRegions;
     if (!CoreBuildImageStatusHold(primary, secondary, chipType, runningSet)) return 0;
     return write_held(device, IMAGE_STATUS_REGION_PRIMARY, primary, IMAGE_STATUS_REGION_SECONDARY, secondary,
-                      runningSet == 1, found);
+                      runningSet == 1, found, pAnswer);
 }
 
 bool CoreImageStatusPairUnsettled(SDMDevice* device) {
@@ -554,7 +556,8 @@ bool CoreImageStatusPairUnsettled(SDMDevice* device) {
 }
 
 int CoreHoldAuxImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, SD_UINT32 componentRequest,
-                           CoreRecordsFound* found) {
+                           CoreRecordsFound* found, SD_UINT32* pAnswer) {
+    if (pAnswer != nullptr) *pAnswer = 0;
     if (device == nullptr || found == nullptr) return CORE_FLASH_NO_ADAPTER;
     *found = CoreRecordsFound{};
     if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
@@ -572,11 +575,11 @@ int CoreHoldAuxImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, 
                                                     componentRequest, copy);
     if (decides == 0) return 0;
     return write_held(device, AUX_IMAGE_STATUS_REGION_FIRST, first, AUX_IMAGE_STATUS_REGION_SECOND, second,
-                      decides == 1, found);
+                      decides == 1, found, pAnswer);
 }
 
 int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 region,
-                          SD_UINT32 uRegionSize, SD_UINT16* pDisableReset) {
+                          SD_UINT32 uRegionSize, SD_UINT16* pDisableReset, SD_UINT32* pAnswer) {
     if (device == nullptr || uRegionSize > buffer.size()) return CORE_FLASH_FAILED;
     SD_UINT64 caps = 0;
     const SD_UINT32 capStatus = SDGetFlashUpdateCapabilities(device->DeviceHandle, 0, &caps);
@@ -595,6 +598,7 @@ int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, S
             *reset = 1;
             return 0;
         }
+        if (pAnswer != nullptr) *pAnswer = status;
         if (!is_busy(status)) {
             CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx: Region 0x%x write failed 0x%x (%s)", region, status,
                            SDGetErrorString(status));

@@ -182,9 +182,13 @@ struct _tagSDMDevice;
 // Before the first write to the set not running (`running`: the set the
 // adapter runs now): the image-status records held on the running set when
 // they name the other one; every record written is read back, the running
-// set's first. *found gets the records as read (and `held`). 0, or a
-// negative status when they cannot be read or written.
-int CoreHoldImageStatus(_tagSDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found);
+// set's first. A hold asks for no reset: the update's own writes follow.
+// *found gets the records as read (and `held`); *pAnswer (may be null) the
+// library's answer to a write it refused (0 otherwise), so that a lockdown
+// can be told from a failure. 0, or a negative status when they cannot be
+// read or written.
+int CoreHoldImageStatus(_tagSDMDevice* device, const SD_ACTIVE_REGIONS& running, CoreRecordsFound* found,
+                        SD_UINT32* pAnswer = nullptr);
 // Whether the adapter's image-status records are a pair left unsettled
 // (above); false too when they cannot be read.
 bool CoreImageStatusPairUnsettled(_tagSDMDevice* device);
@@ -192,14 +196,15 @@ bool CoreImageStatusPairUnsettled(_tagSDMDevice* device);
 // the serving copies; 0: unknown, nothing is held): the auxiliary records held
 // on the serving copy when they name the other one. As above.
 int CoreHoldAuxImageStatus(_tagSDMDevice* device, const SD_ACTIVE_REGIONS& running, SD_UINT32 componentRequest,
-                           CoreRecordsFound* found);
+                           CoreRecordsFound* found, SD_UINT32* pAnswer = nullptr);
 
 // Writes the first `uRegionSize` bytes of `buffer` (at most its size) to
 // `region`, retrying a busy adapter (30 answers, 10 s apart). 0x20000100 counts
 // as success and sets *pDisableReset to 1 so that later writes of the same
-// activation do not reset either. 0 or -1.
+// activation do not reset either. 0 or -1; *pAnswer (may be null) gets the
+// library's last answer to a write that failed.
 int CoreUpdateOptionRomEx(_tagSDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 region,
-                          SD_UINT32 uRegionSize, SD_UINT16* pDisableReset);
+                          SD_UINT32 uRegionSize, SD_UINT16* pDisableReset, SD_UINT32* pAnswer = nullptr);
 // Reads `region` back (`uRegionSize` bytes, busy answers retried 30 times, 1 s
 // apart) and compares it with `expected`: 0, -1 (no device), -17, -18 (read
 // failed or sizes differ) or -21 (miscompare, both buffers dumped to the core log).

@@ -129,6 +129,11 @@ public:
         Keep(text);
     }
 
+    // No closing line: the step's own "Failed" says it.
+    void Clear() {
+        if (!message_.empty()) message_[0] = '\0';
+    }
+
 private:
     void Keep(const char* text) {
         if (!message_.empty()) std::snprintf(message_.data(), message_.size(), "%s", text);
@@ -162,14 +167,6 @@ std::vector<SD_UINT8> read_layout_region(const VrelWriteContext& ctx, SD_UINT32 
     return {bytes.begin(), bytes.end()};
 }
 
-// Whether a memo region's block names the image's multiboot version.
-bool block_names(std::span<const SD_UINT8> region, const FlashComponentVersion& v) {
-    SFlashMemoBlock found{};
-    if (isCorrectFlashMemoBlockSignature(region) == 0 || !FlashMemoBlockDecode(region, &found)) return false;
-    return found.mbi_ver.major == v.ImageMajorVersion && found.mbi_ver.minor == v.ImageMinorVersion &&
-           found.mbi_ver.sub == v.ImageSubMinorVersion;
-}
-
 // One entry: build its buffer, prepare, write, read back. Returns the status
 // (0 when the region was written and verified).
 class EntryWriter {
@@ -186,16 +183,14 @@ private:
     SD_UINT32 Store(std::span<const SD_UINT8> bytes, SD_UINT32 region, SD_UINT32 size);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
     SD_INT32 HoldRecords(const CodeRow& row);
+    SD_INT32 HoldFailed(const char* step, SD_UINT32 answer, SD_INT32 status);
     SD_UINT32 MemoRegion() const;
-    SD_UINT32 RunningMemoRegion() const;
-    bool RunningMemoNamesThisVersion();
     SD_INT32 HoldMemoBlock();
 
     const VrelWriteContext& ctx_;
     VrelWriteResult* result_;
     Lines& lines_;
     bool boardConfigAhead_;
-    bool boardConfigFirst_ = false;   // its records are held before the image-status records
 };
 
 SD_INT32 EntryWriter::Lockdown() {
@@ -220,86 +215,84 @@ SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
     return row.failure;
 }
 
-// Before the first write to the set not running, and before the first write
-// to the board-configuration copy that does not serve: a run since the
-// adapter started may have marked that set or copy to start from next, and a
-// cut in its rewrite would leave the adapter starting from a torn one. The
-// records are first made to name what runs now (nothing is written where
-// they do already).
-// A cut between the two holds leaves the adapter starting one set with the
-// other's board configuration; the rerun must find that set short of this
-// version so that it updates again. The image-status records go first (the
-// running set starts next), unless the running set's memo block names this
-// version already (enable, reboot, disable with another image, enable again
-// before the reboot): then the board configuration's records go first, the
-// walk being about to write it, so that the set the records named, whose
-// block names another version, still starts next until the board
-// configuration serves from the running set's copy again.
+// Before the first write of the run: a run since the adapter started may
+// have marked the set not running, and the board-configuration copy that
+// does not serve, to start from next, and a cut in their rewrite would leave
+// the adapter starting from a torn one. The records are first made to name
+// what runs now (nothing is written where they do already).
+// Until both pairs name what runs, a cut can leave the adapter starting one
+// set with the board configuration of another run; no memo block a rerun
+// reads may then name a version. So the set's memo block goes first (see
+// HoldMemoBlock), then, when the walk will write the board configuration,
+// its records, and the image-status records last: every cut before that
+// leaves the adapter starting the set being written, whose block names no
+// version, and after it the set and the copy that run, both whole.
+// A hold that fails prints its own step, never the component's.
 SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
     if (!result_->memoRead) {
         result_->memoRead = true;
-        // Left empty when it cannot be read: its hold then fails, and the
-        // final write reads the region itself.
+        // Left empty when it cannot be read: its hold then fails.
         result_->memoFound = read_layout_region(ctx_, MemoRegion());
-        boardConfigFirst_ = boardConfigAhead_ && RunningMemoNamesThisVersion();
     }
-    if ((row.code == kFcBoardConfig || boardConfigFirst_) && !result_->auxStatusHeld) {
-        if (const int st =
-                CoreHoldAuxImageStatus(ctx_.device, ctx_.active, AUX_COMPONENT_BOARD_CONFIG, &result_->auxStatusFound);
+    if (!result_->memoHeld) {
+        if (const SD_INT32 st = HoldMemoBlock(); st != 0) return st;
+        result_->memoHeld = true;
+    }
+    const char* const running = ctx_.active.ActiveGlobalRegions == 1 ? "Primary" : "Secondary";
+    char step[128];
+    SD_UINT32 answer = 0;
+    if ((boardConfigAhead_ || row.code == kFcBoardConfig) && !result_->auxStatusHeld) {
+        if (const int st = CoreHoldAuxImageStatus(ctx_.device, ctx_.active, AUX_COMPONENT_BOARD_CONFIG,
+                                                  &result_->auxStatusFound, &answer);
             st != 0) {
             VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Aux image status not held on the serving copy (%d)",
                            st);
-            scfxPrint("Failed");
-            return VREL_AUX_IMAGE_STATUS_FAILED;
+            std::snprintf(step, sizeof step, "Updating Adapter %s Aux Image Status... ", running);
+            return HoldFailed(step, answer, VREL_AUX_IMAGE_STATUS_FAILED);
         }
         result_->auxStatusHeld = true;
     }
     if (!result_->imageStatusHeld) {
-        if (const int st = CoreHoldImageStatus(ctx_.device, ctx_.active, &result_->imageStatusFound); st != 0) {
+        if (const int st = CoreHoldImageStatus(ctx_.device, ctx_.active, &result_->imageStatusFound, &answer);
+            st != 0) {
             VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Image status not held on the running set (%d)", st);
-            scfxPrint("Failed");
-            return VREL_IMAGE_STATUS_FAILED;
+            std::snprintf(step, sizeof step, "Updating Adapter %s Image Status... ", running);
+            return HoldFailed(step, answer, VREL_IMAGE_STATUS_FAILED);
         }
         result_->imageStatusHeld = true;
     }
-    // The set's memo block, written last, is what a rerun calls up to date.
-    // Until this run writes its own block there, the block names no version:
-    // whatever version it names now (the set's earlier contents, or this
-    // run's from an earlier run since the start), a cut that leaves the set
-    // starting before its memo block is written would otherwise let a rerun
-    // of that version call the set up to date instead of writing it again.
-    if (!result_->memoHeld) {
-        if (const SD_INT32 st = HoldMemoBlock(); st != 0) {
-            scfxPrint("Failed");
-            return st;
-        }
-        result_->memoHeld = true;
-    }
     return 0;
+}
+
+// A hold's own step completed by "Failed"; a lockdown ends the run as it
+// would at the component's write, any other failure with the hold's status
+// and no further line.
+SD_INT32 EntryWriter::HoldFailed(const char* step, SD_UINT32 answer, SD_INT32 status) {
+    scfxDiagnosticsPrint("%s", step);
+    scfxPrint("Failed");
+    lines_.Clear();
+    return answer == SDERR_LOCKDOWN ? Lockdown() : status;
 }
 
 SD_UINT32 EntryWriter::MemoRegion() const {
     return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 2 : 1);
 }
 
-SD_UINT32 EntryWriter::RunningMemoRegion() const {
-    return GetFlashMemoBlockRegionOfSet(ctx_.active.ActiveGlobalRegions == 1 ? 1 : 2);
-}
-
-// False too when the block cannot be read.
-bool EntryWriter::RunningMemoNamesThisVersion() {
-    return block_names(read_layout_region(ctx_, RunningMemoRegion()), *ctx_.versions);
-}
-
-// Makes the block of the set written name no version, its other bytes its
-// own: a rerun after a cut builds its final block from what it finds there.
-// A block that names none, or no block, is left as it is.
+// The set's memo block, written last, is what a rerun calls up to date.
+// Until this run writes its own block there, the block names no version:
+// whatever version it names now (the set's earlier contents, or this run's
+// from an earlier run since the start), a cut that leaves the set starting
+// before its memo block is written would otherwise let a rerun of that
+// version call the set up to date instead of writing it again. Its other
+// bytes stay its own: a rerun after a cut builds its final block from what
+// it finds there. A block that names none, or no block, is left as it is.
 SD_INT32 EntryWriter::HoldMemoBlock() {
     const SD_UINT32 to = MemoRegion();
     const SDM_OPT_ROM_REGION* target = VrelFindLayoutRegion(*ctx_.layout, to);
-    const auto fail = [to] {
+    SD_UINT32 answer = 0;
+    const auto fail = [this, to, &answer] {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x not held", to);
-        return FLASH_MEMO_WRITE_FAILED;
+        return HoldFailed("Updating Adapter Flash Memo Block... ", answer, FLASH_MEMO_WRITE_FAILED);
     };
     if (result_->memoFound.empty() || target == nullptr || result_->memoFound.size() != target->Size) return fail();
     std::vector<SD_UINT8> cleared;
@@ -311,8 +304,7 @@ SD_INT32 EntryWriter::HoldMemoBlock() {
     if (!FlashMemoBlockClearVersion(cleared)) return 0;
     // Written as the components are, so that a lockdown, which refuses this
     // first write of a run, says why nothing can be written.
-    const SD_UINT32 answer = Store(cleared, to, target->Size);
-    if (answer == SDERR_LOCKDOWN) return Lockdown();
+    answer = Store(cleared, to, target->Size);
     if (answer != 0 || CoreCheckOptionRomData(ctx_.device, to, target->Size, cleared) != 0) return fail();
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x names no version until the set is written",
                    to);
@@ -389,12 +381,12 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
     const SD_UINT32 region = CoreGetAlternateRegion(row.code, &ctx_.active);
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Region 0x%x -> 0x%x (0x%x bytes)", row.code, region,
                    regionSize);
+    if (const SD_INT32 held = HoldRecords(row); held != 0) return held;
     if (row.code == 0x103) scfxDiagnosticsPrint("Updating Adapter FC SoftROM ... ");
     const Version v = row.version(*ctx_.versions);
     lines_.Progress(row.progress, v[0], v[1], v[2]);
 
     if (const SD_INT32 prepared = Prepare(row, buffer); prepared != 0) return prepared;
-    if (const SD_INT32 held = HoldRecords(row); held != 0) return held;
 
     const SD_UINT32 answer = Store(buffer, region, regionSize);
     if (answer != 0) {

@@ -48,8 +48,8 @@ struct VrelWriteResult {
     bool auxStatusHeld = false;
     bool memoHeld = false;               // the set's memo block names no version until it is written
     // The memo-block region of the set written as the walk found it before
-    // its first write (empty: unread); the final block is built from it
-    // once the hold wrote over it.
+    // its first write, the memo hold (empty: unread); the final block is
+    // built from it once the hold wrote over it.
     bool memoRead = false;
     std::vector<SD_UINT8> memoFound;
 };

@@ -252,9 +252,10 @@ TEST_F(VrelUpdate, TheServingBoardConfigurationCopyIsCarriedAndTheOtherOneWritte
 // Until the reboot the adapter keeps its board configuration from the copy
 // it started with, so every run before it writes the other copy: the
 // auxiliary records must name that copy whatever an earlier run since the
-// start wrote to them. A second run, a disable after the enable, or a rerun
-// after a run killed past its records, then the reboot: the adapter serves
-// the new table, as after one run.
+// start wrote to them. A second run, a disable or "-b" after the enable, or
+// a rerun after a run killed past its records, then the reboot: the adapter
+// serves the new table, as after one run. No write of the second run resets
+// the adapter before its final records, the holds' included.
 TEST_F(VrelUpdate, ARunBeforeTheRebootLeavesTheBoardConfigurationAsOneRunWould) {
     AddChip27();
     zvtest::TempDir control;
@@ -266,7 +267,7 @@ TEST_F(VrelUpdate, ARunBeforeTheRebootLeavesTheBoardConfigurationAsOneRunWould) 
         std::find(controlWrites.begin(), controlWrites.end(), 0x125u) - controlWrites.begin() + 1);
     ASSERT_LT(lastRecord, controlWrites.size());
 
-    for (const char* flow : {"enable twice", "enable, disable", "killed past its records, rerun"}) {
+    for (const char* flow : {"enable twice", "enable, disable", "enable, -b", "killed past its records, rerun"}) {
         SCOPED_TRACE(flow);
         const std::string f = flow;
         host.powerLoss.reset();
@@ -283,8 +284,22 @@ TEST_F(VrelUpdate, ARunBeforeTheRebootLeavesTheBoardConfigurationAsOneRunWould) 
             EXPECT_EQ(first.status, 1) << first.out << first.outputFile;
         }
         if (f == "enable, disable") inst.WriteFile("package.cfg", "");
-        const RunResult second = Run(dir.Path());
-        EXPECT_EQ(second.status, 1) << second.out << second.outputFile;
+        const size_t before = zvfix::ReadJournal(dir.Path()).size();
+        const bool fromFile = f == "enable, -b";
+        const RunResult second =
+            fromFile ? Run(dir.Path(), {"-b", "0", kImage, "--zuka"}) : Run(dir.Path());
+        EXPECT_EQ(second.status, fromFile ? 201 : 1) << second.out << second.outputFile;
+        // The memo hold, the record holds and the components: every write
+        // up to the final records (which reset by their writer's rule).
+        const std::vector<zvfix::JournalEntry> journal = zvfix::ReadJournal(dir.Path());
+        const auto isRecord = [](uint32_t r) { return r == 0x95 || r == 0x96 || r == 0x125 || r == 0x126; };
+        size_t last = journal.size();
+        while (last > before && (isRecord(journal[last - 1].region) || journal[last - 1].region == 0x124))
+            --last;
+        ASSERT_GT(last, before + 4);
+        EXPECT_TRUE(isRecord(journal[before + 1].region)) << "the records are held";
+        for (size_t i = before; i < last; ++i)
+            EXPECT_EQ(journal[i].disableReset, 1u) << std::hex << "region 0x" << journal[i].region << " write " << i;
 
         ASSERT_EQ(zvfix::Reboot(dir.Path()), 0);
         const Bytes aux1 = zvfix::ReadRegion(dir.Path(), 0, 0x125), aux2 = zvfix::ReadRegion(dir.Path(), 0, 0x126);

@@ -301,35 +301,54 @@ TEST_F(VrelEngine, ARecordThatCannotBeWrittenStopsTheRecordsAfterIt) {
     }
 }
 
-// Whether a component or the memo hold before it meets the lockdown first.
+// Whichever write of a run meets the lockdown first, a component's or a
+// hold's, the run ends as a lockdown: that step "Failed", the lockdown line
+// and 467, nothing after it written. A hold's step is its own. The record
+// holds write only in a second run before the reboot (the lockdown there
+// refuses only the record held, the writes before it having gone through).
 TEST_F(VrelEngine, LockdownIsItsOwnFailure) {
     const Bytes image = zvfix::BuildMultibootImage(Spec());
-    for (const bool memoNamesVersion : {false, true}) {
-        SCOPED_TRACE(memoNamesVersion ? "set 2's memo block names a version" : "it names none");
-        shape = [memoNamesVersion](zvfix::AdapterSpec& a) {
-            if (memoNamesVersion) a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
+    struct Case {
+        const char* what;
+        bool memoNamesVersion;            // set 2's memo block, before the first run
+        zvfix::FaultSpec lockdown;
+        int runs;
+        std::vector<uint32_t> written;    // by the last run
+        const char* step;
+    };
+    const Case cases[] = {
+        {"component", false, zvfix::FaultSpec::Lockdown(), 1, {}, "Updating Adapter Signature... "},
+        {"memo hold", true, zvfix::FaultSpec::Lockdown(), 1, {}, "Updating Adapter Flash Memo Block... "},
+        {"auxiliary hold", false, zvfix::FaultSpec::Lockdown().OnRegion(0x125).Skip(1), 2, {0x124},
+         "Updating Adapter Primary Aux Image Status... "},
+        {"image-status hold", false, zvfix::FaultSpec::Lockdown().OnRegion(0x95).Skip(1), 2, {0x124, 0x125, 0x126},
+         "Updating Adapter Primary Image Status... "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        shape = [&c](zvfix::AdapterSpec& a) {
+            if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
         };
-        EXPECT_EQ(Update(image, {zvfix::FaultSpec::Lockdown()}), 467);
-        EXPECT_TRUE(Has(output, "Updating Adapter Signature... Failed\n"
-                                "Flash update failed with HBA instance 0 (KV2772). Firmware lockdown mode enabled!\n"))
+        EXPECT_EQ(Update(image, {c.lockdown}, 1, OPTROM_REGION_ALL, 0, c.runs), 467);
+        EXPECT_TRUE(output.ends_with(std::string(c.step) +
+                                     "Failed\nFlash update failed with HBA instance 0 (KV2772). Firmware lockdown "
+                                     "mode enabled!\n"))
             << output;
-        EXPECT_TRUE(writes.empty());
+        EXPECT_EQ(WrittenRegions(), c.written);
     }
 }
 
 // A run before the reboot rewrites the set and the board-configuration copy
-// that the first run marked to start from next. It first makes the records
-// name what runs again, so that a failure (or a cut) in the rewrite leaves
+// that the first run marked to start from next. It first makes the set's
+// memo block name no version and the records name what runs again, board
+// configuration first, so that a failure (or a cut) in the rewrite leaves
 // the adapter starting from the set it runs, and it ends with the records a
-// run over records never held writes. The image-status records are held
-// first; where the running set's memo block names the run's version already
-// (enable, reboot, disable with another image, enable again), a cut between
-// the two holds would leave the running set starting with the other set's
-// board configuration and a rerun calling it up to date: there the
-// board-configuration records are held first.
+// run over records never held writes. Until the image-status records are
+// held they still start the set being written, whose block names no
+// version: a cut between the holds leaves no mix of two runs' set and board
+// configuration that a rerun calls up to date (the running set's block
+// names the run's version here, as after enable, reboot, disable, enable).
 TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
-  for (const bool runningNamesVersion : {false, true}) {
-    SCOPED_TRACE(runningNamesVersion ? "the running set's memo block names the run's version" : "it names another");
     zvfix::HostBuilder h;
     zvfix::AdapterSpec& a = h.AddChip27(0x2281);
     a.subSystemId = kSsid;
@@ -339,7 +358,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     cut.count = -1;   // every retry too
     a.faults = {cut};
     // Each set's memo block with a build byte and region bytes of its own.
-    a.SetRegion(0xDF, runningNamesVersion ? MemoRegion({7, 2, 3, 0xFF}, 0x11) : MemoRegion({6, 4, 0, 0xFF}, 0x11));
+    a.SetRegion(0xDF, MemoRegion({7, 2, 3, 0xFF}, 0x11));
     a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string host = lists.Dir() + "/host";
@@ -375,22 +394,13 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
 
     const auto [second, secondWrites] = run();
     ASSERT_EQ(second, VREL_SUCCESS_REBOOT);
-    // Held first: the running set's record, then the other, and the set's
-    // memo block (naming no version until the set is written); the
-    // auxiliary records just before the board configuration's copy that
-    // does not serve, or before everything else. The record that names the
-    // serving copy is made active first.
+    // Held first: the set's memo block (naming no version until the set is
+    // written), the auxiliary records (the one that names the serving copy
+    // made active first), then the running set's record and the other.
     ASSERT_EQ(secondWrites.size(), 23u);
-    const auto board = std::find(secondWrites.begin(), secondWrites.end(), 0x10Bu);
-    ASSERT_NE(board, secondWrites.end());
-    if (runningNamesVersion) {
-        EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 6),
-                  (std::vector<uint32_t>{0x125, 0x126, 0x95, 0x96, 0x124, 0x9F}));
-    } else {
-        EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 4),
-                  (std::vector<uint32_t>{0x95, 0x96, 0x124, 0x9F}));
-        EXPECT_EQ(std::vector<uint32_t>(board - 2, board), (std::vector<uint32_t>{0x125, 0x126}));
-    }
+    EXPECT_EQ(std::vector<uint32_t>(secondWrites.begin(), secondWrites.begin() + 6),
+              (std::vector<uint32_t>{0x124, 0x125, 0x126, 0x95, 0x96, 0x9F}));
+    EXPECT_EQ(std::count(secondWrites.begin(), secondWrites.end(), 0x125u), 2);
     EXPECT_EQ(record(0x95), p);
     EXPECT_EQ(record(0x96), s);
     EXPECT_EQ(record(0x125), x1);
@@ -404,14 +414,55 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     const Bytes named = zvfix::ReadRegion(host, 0, 0x124);
     const auto [third, thirdWrites] = run();
     EXPECT_EQ(third, 459);
-    EXPECT_EQ(thirdWrites.front(), runningNamesVersion ? 0x125u : 0x95u);
+    // (The second run left the idle auxiliary record naming the copy that
+    // does not serve: the deciding one is renamed, one write.)
+    EXPECT_EQ(std::vector<uint32_t>(thirdWrites.begin(), thirdWrites.begin() + 5),
+              (std::vector<uint32_t>{0x124, 0x125, 0x95, 0x96, 0x9F}));
     // The set's block as held: it names no version, every other byte kept.
     EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x124), zvfix::MemoRegionNamingNoVersion(named));
     ACTIVE_REGIONS decided{};
     CoreDecideFlashActiveRegions(record(0x95), record(0x96), record(0x125), record(0x126), 27, &decided);
     EXPECT_EQ(decided.ActiveGlobalRegions, 1);
     EXPECT_EQ(decided.ActiveBoardConfig, 1);
-  }
+}
+
+// An image without an FC board configuration writes no copy of it, so a run
+// before the reboot leaves the auxiliary records alone, also where the
+// running set's memo block names the image's version: the board
+// configuration the first run switched to serves next.
+TEST_F(VrelEngine, ARunBeforeTheRebootWithoutABoardConfigurationKeepsTheFirstRunsSwitch) {
+    zvfix::MultibootImageSpec bare = Spec();
+    bare.imageVersion = {6, 4, 0};
+    std::erase_if(bare.components, [](const zvfix::MbiComponent& c) { return c.region == 0xBA; });
+    const std::vector<Bytes> images = {zvfix::BuildMultibootImage(Spec()), zvfix::BuildMultibootImage(bare)};
+    size_t run = 0;
+    shape = [](zvfix::AdapterSpec& a) { a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11)); };
+    // The engine runs twice on one host: the full image, then the bare one.
+    zvfix::HostBuilder h;
+    zvfix::AdapterSpec& a = h.AddChip27(0x2281);
+    a.subSystemId = kSsid;
+    a.fwAttributes = kImageFwAttributes;
+    shape(a);
+    ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
+    const std::string host = lists.Dir() + "/host";
+    const std::string file = dir.Path() + "/mbi.bin";
+    std::vector<uint32_t> last;
+    for (; run < images.size(); ++run) {
+        const size_t before = zvfix::ReadJournal(host).size();
+        zvtest::PrepareEngineRun(file, images[run], OPTROM_REGION_ALL);
+        ASSERT_EQ(VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0), VREL_SUCCESS_REBOOT) << run;
+        freeUserOptionROMReq();
+        const auto journal = zvfix::ReadJournal(host);
+        last.clear();
+        for (size_t i = before; i < journal.size(); ++i) last.push_back(journal[i].region);
+    }
+    EXPECT_EQ(std::count_if(last.begin(), last.end(), [](uint32_t r) { return r == 0x125 || r == 0x126; }), 0);
+    EXPECT_EQ(std::count(last.begin(), last.end(), 0x10Bu), 0);
+    ACTIVE_REGIONS decided{};
+    CoreDecideFlashActiveRegions(zvfix::ReadRegion(host, 0, 0x95), zvfix::ReadRegion(host, 0, 0x96),
+                                 zvfix::ReadRegion(host, 0, 0x125), zvfix::ReadRegion(host, 0, 0x126), 27, &decided);
+    EXPECT_EQ(decided.ActiveGlobalRegions, 2);
+    EXPECT_EQ(decided.ActiveBoardConfig, 2);
 }
 
 // The set a run writes carries the memo block of what it held before, or of
@@ -452,7 +503,7 @@ TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
         // The rerun holds both record pairs on what runs instead.
         EXPECT_EQ(w.size(), 18u + held + (c.rerunAfterAFailedMemoWrite ? 4 : 0));
         if (w.empty()) continue;
-        EXPECT_EQ(w.front(), c.rerunAfterAFailedMemoWrite ? 0x95u : held ? 0x124u : 0x9Fu);
+        EXPECT_EQ(w.front(), c.rerunAfterAFailedMemoWrite ? 0x125u : held ? 0x124u : 0x9Fu);
         EXPECT_EQ(std::count(w.begin(), w.end(), 0x124u), held ? 2 : 1);
         EXPECT_EQ(w.back(), 0x124u);
         // What the rerun reads: the new version, over the set's own bytes.
@@ -465,9 +516,10 @@ TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
     }
 }
 
-// A hold that fails (its write reads back other bytes, the records' or the
-// memo block's, or the memo region cannot be read) ends the run before any
-// component of the set is written, its step "Failed".
+// A hold that fails (its write reads back other bytes, the memo block's or
+// the records', or the memo region cannot be read) ends the run before any
+// component of the set is written: its own step "Failed" is the last line.
+// The records are held only by a second run before the reboot.
 TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
     struct Case {
         const char* what;
@@ -475,16 +527,21 @@ TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
         bool memoNamesVersion;            // set 2's memo block names the run's version: one run
         SD_INT32 status;
         std::vector<uint32_t> lastWrites;
+        const char* step;
     };
+    const char* const memoStep = "Updating Adapter Flash Memo Block... ";
     const Case cases[] = {
+        {"memo block of a second run", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124).Skip(1), false, 526,
+         {0x124}, memoStep},
+        {"memo block naming the version", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124), true, 526, {0x124},
+         memoStep},
+        {"memo region unreadable", zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x124), true, 526, {}, memoStep},
+        {"auxiliary record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x125).Skip(1), false,
+         VREL_AUX_IMAGE_STATUS_FAILED, {0x124, 0x125}, "Updating Adapter Primary Aux Image Status... "},
         {"running set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x95).Skip(1), false,
-         VREL_IMAGE_STATUS_FAILED, {0x95}},
+         VREL_IMAGE_STATUS_FAILED, {0x124, 0x125, 0x126, 0x95}, "Updating Adapter Primary Image Status... "},
         {"other set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x96).Skip(1), false,
-         VREL_IMAGE_STATUS_FAILED, {0x95, 0x96}},
-        {"memo block after the records", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124).Skip(1), false, 526,
-         {0x95, 0x96, 0x124}},
-        {"memo block naming the version", zvfix::FaultSpec::CorruptWrite().OnRegion(0x124), true, 526, {0x124}},
-        {"memo region unreadable", zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x124), true, 526, {}},
+         VREL_IMAGE_STATUS_FAILED, {0x124, 0x125, 0x126, 0x95, 0x96}, "Updating Adapter Primary Image Status... "},
     };
     const Bytes image = zvfix::BuildMultibootImage(Spec());
     for (const Case& c : cases) {
@@ -494,7 +551,8 @@ TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
         };
         EXPECT_EQ(Update(image, {c.fault}, 1, OPTROM_REGION_ALL, 0, c.memoNamesVersion ? 1 : 2), c.status);
         EXPECT_EQ(WrittenRegions(), c.lastWrites);
-        EXPECT_TRUE(output.ends_with("Updating Adapter Signature... Failed\nUpdating Adapter Signature... \n"))
+        EXPECT_TRUE(output.ends_with("Updating Flash on HBA port(s) -   KV2772. Please wait...\n" +
+                                     std::string(c.step) + "Failed\n"))
             << output;
     }
 }
