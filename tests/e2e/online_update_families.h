@@ -590,4 +590,77 @@ inline Family Chip27DisableOfAnotherVersion() {
     return f;
 }
 
+// Packages for the chip-type-27 adapter that share no component: each has
+// its own multiboot version, and its firmware, MPI and PEP firmware, boot
+// code, tables and board configurations are its own bytes of their own
+// versions. After a cut, which package a set holds and which one the board
+// configuration that serves holds may then differ, and each is told by its bytes.
+struct Chip27Package {
+    const char* name;
+    std::array<uint8_t, 3> version;
+    uint8_t mark;   // what sets its components apart
+};
+inline const std::array<Chip27Package, 3> kChip27Packages{
+    {{"P", {6, 5, 1}, 1}, {"A", {6, 6, 0}, 2}, {"B", {6, 7, 0}, 3}}};
+
+inline zvfix::MultibootImageSpec Chip27PackageSpec(const Chip27Package& p) {
+    zvfix::MultibootImageSpec s = Chip27ImageSpec(p.version);
+    const uint8_t m = p.mark;
+    // The four version bytes at `at`, highest first, as the family image has them.
+    const auto versioned = [](zvfix::MbiComponent& c, size_t at, std::array<uint8_t, 3> v) {
+        c.version = v;
+        c.data[at] = 0;
+        std::reverse_copy(v.begin(), v.end(), c.data.begin() + static_cast<long>(at) + 1);
+    };
+    const auto firmware = [](zvfix::MbiComponent& c, std::array<uint8_t, 3> v, uint32_t supported, const char* family) {
+        c.data = zvfix::MbiComponent::Firmware(c.region, v, supported, family).data;
+        c.version = v;
+    };
+    for (zvfix::MbiComponent& c : s.components) {
+        switch (c.region) {
+            case 0x9E:
+            case 0x103: c.data[0x20] = static_cast<uint8_t>(0xA0 + m); break;
+            case 0x07:
+            case 0x11: {
+                std::vector<zvfix::RomImageSpec> chain = {
+                    zvfix::RomImageSpec::Bios(0x2281), zvfix::RomImageSpec::FCode(0x2281),
+                    zvfix::RomImageSpec::Efi(0x2281), zvfix::RomImageSpec::Pxe(0x2281)};
+                for (zvfix::RomImageSpec& r : chain) r.versionMinor = static_cast<uint8_t>(65 + m);
+                c.data = zvfix::MakeRomChain(chain);
+                c.version = {3, static_cast<uint8_t>(65 + m), 0};
+                break;
+            }
+            case 0xD2: versioned(c, 76, {1, 2, static_cast<uint8_t>(3 + m)}); break;
+            case 0xD1: versioned(c, 76, {1, 5, static_cast<uint8_t>(8 + m)}); break;
+            case 0x102: versioned(c, 4, {1, 1, m}); break;
+            case 0xCF:
+                c.data = zvfix::MakeConfigTable("IKOZ", 0x400, 0x300, {2, 0, static_cast<uint8_t>(1 + m)});
+                c.version = {2, 0, static_cast<uint8_t>(1 + m)};
+                break;
+            case 0x13:
+                c.data = zvfix::MakeConfigTable("JKOZ", 0x400, 0x200, {3, 1, m});
+                c.version = {3, 1, m};
+                break;
+            case 0xBA:
+                c.data = zvfix::MakeFcBoardConfig({5, 3, m});
+                c.version = {5, 3, m};
+                break;
+            case 0x101: firmware(c, {4, 2, static_cast<uint8_t>(10 + m)}, 0, "MPI"); break;
+            case 0xD3: firmware(c, {4, 3, m}, 0, "MPI"); break;
+            case 0x01: firmware(c, {9, 12, static_cast<uint8_t>(10 + m)}, zvfix::kVrelRiscSupported, "ISP28xx"); break;
+            default: ADD_FAILURE() << std::hex << "no bytes of its own for component 0x" << c.region;
+        }
+    }
+    return s;
+}
+
+// An installation whose flash.cfg names the package's version and whose
+// image is the package; `disable`: MCTP disable with it.
+inline void InstallChip27Package(zvtest::InstallDir& inst, const Chip27Package& p, bool disable = false) {
+    InstallChip27(inst, p.version);
+    const Bytes image = zvfix::BuildMultibootImage(Chip27PackageSpec(p));
+    inst.WriteFile("kv_gen7_mbi.bin", std::string(image.begin(), image.end()));
+    if (disable) inst.WriteFile("package.cfg", "");
+}
+
 }  // namespace zvonline

@@ -14,8 +14,12 @@
 // at the end of its first erase block) and reruns without the preload
 // template. On chip type 27 an enable of the version the written set's memo
 // block named before the run runs on a copy of each cut host too: it is not
-// required only where the adapter still boots the set it ran. Each family's
-// sweep prints its counts.
+// required only where the adapter still boots the set it ran. With three
+// packages that share no component, a run before the reboot cut between its
+// holds can start one package's set with another's board configuration: the
+// enable of each package runs after every cut, and is not required only
+// where the set that boots and the board-configuration copy that serves
+// both hold it. Each family's sweep prints its counts.
 //
 // Regions the two image sets share (one copy on flash) cannot be protected by
 // switching sets: there the boot verdict after the cut judges only the
@@ -25,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -74,6 +79,15 @@ LostBytes LostInTheCut(const zvfix::AdapterSpec& a, const zvfix::PowerLossSpec& 
 }
 
 int PartCount() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
+
+// A whole memo block at the start of `region` (its signature, its words
+// summing to zero) naming that multiboot version.
+bool MemoNames(const Bytes& region, const std::array<uint8_t, 3>& version) {
+    if (region.size() < zvfix::kMemoBlockSize || std::memcmp(region.data(), "FMBS", 4) != 0) return false;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < zvfix::kMemoBlockSize; i += 4) sum += zvfix::Le32(region, i);
+    return sum == 0 && std::equal(version.begin(), version.end(), region.begin() + 20);
+}
 
 class PowerLossSweep : public zve2e::IsolatedTest {
 protected:
@@ -150,11 +164,13 @@ protected:
     // after, before, during and early in it, and at the family's own cuts;
     // `point` runs one and gives the regions the rerun left unlike a clean
     // run's. Prints the counts and fails when any point failed.
+    // `firstCut`: the run's writes before it are not cut (a first pass).
     void EveryPoint(const Family& f, const std::vector<zvfix::JournalEntry>& writes, const std::string& flow,
-                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point) {
+                    const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point,
+                    size_t firstCut = 1) {
         int points = 0, shared = 0, failed = 0, differing = 0;
         const int stride = WriteStride(f.sanitizerStride);
-        for (size_t n = 1; n <= writes.size(); n += static_cast<size_t>(stride)) {
+        for (size_t n = firstCut; n <= writes.size(); n += static_cast<size_t>(stride)) {
             std::vector<std::pair<std::string, zvfix::PowerLossSpec>> moments = {
                 {"after", zvfix::PowerLossSpec::After(n)},
                 {"before", zvfix::PowerLossSpec::Before(n)},
@@ -188,7 +204,8 @@ protected:
         }
         std::printf("[ sweep    ] %s%s: %zu writes, stride %d, %d power-loss points (%d torn single-copy writes), "
                     "%d failed, %d left a region differing from a clean run\n",
-                    f.name.c_str(), flow.c_str(), writes.size(), stride, points, shared, failed, differing);
+                    f.name.c_str(), flow.c_str(), writes.size() + 1 - firstCut, stride, points, shared, failed,
+                    differing);
         std::fflush(stdout);
         EXPECT_EQ(failed, 0);
     }
@@ -429,6 +446,171 @@ protected:
             return RegionsUnlikeControl(f, host.adapters[0], dir.Path(), control.Path(), pristine.Path());
         });
     }
+
+    // The packages of kChip27Packages share no component. The adapter runs P
+    // (enabled, rebooted); with `enableAFirst` A is enabled before the
+    // reboot; then the last run (package `package`, disabled with `disable`,
+    // given `args`) is cut at each of its writes, with `secondPass` only at
+    // those of its second pass over the adapter (`--ports`).
+    struct MixedCut {
+        bool enableAFirst = false;
+        size_t package = 0;
+        bool disable = false;
+        std::vector<std::string> args;
+        bool secondPass = false;
+        MixedCut& AfterAnEnableOfA() { enableAFirst = true; return *this; }
+        MixedCut& Of(size_t p) { package = p; return *this; }
+        MixedCut& Disabled() { disable = true; return *this; }
+        MixedCut& With(std::vector<std::string> a) { args = std::move(a); return *this; }
+        MixedCut& InTheSecondPass() { secondPass = true; return *this; }
+    };
+    struct PackageEnables {
+        int updates = 0, updatesOverItsOwn = 0, notRequired = 0;
+    };
+
+    // After each cut and a power cycle, on a copy of the host for each
+    // package X, the enable of X. The adapter boots X only where the set that
+    // boots holds X's regions and the board-configuration copy that serves
+    // holds X's board configuration: there alone may it be "not required",
+    // and there it must be where that set's memo block names X (the
+    // image-status records settled). Anywhere else it updates.
+    void SweepMixedPackages(const std::string& flow, const MixedCut& last) {
+        namespace fs = std::filesystem;
+        const Family f = Chip27();
+        zvfix::HostBuilder host;
+        f.build(host);
+        std::array<zvtest::InstallDir, 3> enables;
+        for (size_t i = 0; i < enables.size(); ++i) InstallChip27Package(enables[i], kChip27Packages[i]);
+        zvtest::InstallDir disableB;
+        InstallChip27Package(disableB, kChip27Packages[2], true);
+        InstallChip27Package(inst, kChip27Packages[last.package], last.disable);
+
+        // Each package's bytes as a clean run leaves them: P enabled, a
+        // reboot, A enabled, B disabled; the history is taken on the way.
+        std::array<std::string, 3> manifests;
+        std::array<Bytes, 3> boardConfigs;
+        std::array<std::vector<Bytes>, 3> sets;
+        host.Write(control.Path());
+        const auto clean = [&](const zvtest::InstallDir& in, size_t i) {
+            const zvtest::RunResult r = RunOn(in, control.Path());
+            EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
+            manifests[i] = control.Path() + "/" + kChip27Packages[i].name + ".json";
+            WriteNewSetManifest(f, control.Path(), manifests[i]);
+            boardConfigs[i] = f.servedCopy(control.Path());
+            const bool first = Active(zvfix::ReadRegion(control.Path(), 0, zvfix::kRegionImageStatus1));
+            for (const uint32_t code : first ? f.set1 : f.set2)
+                sets[i].push_back(zvfix::ReadRegion(control.Path(), 0, code));
+        };
+        const auto takeHistory = [&] {
+            fs::copy(control.Path(), pristine.Path(),
+                     fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        };
+        clean(enables[0], 0);
+        ASSERT_EQ(RebootTool(control.Path()).status, 0);
+        if (!last.enableAFirst) takeHistory();
+        clean(enables[1], 1);
+        if (last.enableAFirst) takeHistory();
+        clean(disableB, 2);
+        ASSERT_FALSE(HasFailure());
+        for (size_t i = 0; i < 3; ++i) {
+            const size_t j = (i + 1) % 3;
+            EXPECT_NE(boardConfigs[i], boardConfigs[j]);
+            for (size_t k = 0; k < f.set1.size(); ++k) {
+                EXPECT_NE(sets[i][k], sets[j][k]) << std::hex << "packages " << kChip27Packages[i].name << " and "
+                                                  << kChip27Packages[j].name << " share component 0x" << f.set1[k];
+            }
+        }
+
+        const size_t historyWrites = zvfix::ReadJournal(pristine.Path()).size();
+        fs::copy(pristine.Path(), twiceRun.Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), last.args);
+        ASSERT_EQ(whole.status, 1) << whole.out << whole.outputFile;
+        const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
+        const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(historyWrites), all.end());
+        size_t firstCut = 1;
+        if (last.secondPass) {
+            zvtest::TempDir onePass;
+            fs::copy(pristine.Path(), onePass.Path(), fs::copy_options::recursive);
+            ASSERT_EQ(RunOn(inst, onePass.Path()).status, 1);
+            firstCut = zvfix::ReadJournal(onePass.Path()).size() - historyWrites + 1;
+            ASSERT_LT(firstCut, writes.size()) << "the second pass writes";
+        }
+
+        std::array<PackageEnables, 3> counts;
+        int mixed = 0;
+        EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) -> std::vector<uint32_t> {
+            zvtest::TempDir dir;
+            fs::copy(pristine.Path(), dir.Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+            host.powerLoss = cut;
+            RewriteHostJson(host, dir.Path());
+            CutRun(inst, dir.Path(), last.args, historyWrites, n, cut);
+
+            // What boots: the package whose set verifies, and the one whose
+            // board configuration the copy that serves holds (none: 3).
+            ToolRun verdict;
+            ExpectVolatileStateGoesWithThePower(dir.Path(), manifests[0], &verdict);
+            size_t setOf = verdict.status == 0 ? 0 : 3;
+            for (size_t i = 1; i < 3; ++i) {
+                if (RebootTool("--verify " + manifests[i] + " " + dir.Path()).status == 0) setOf = i;
+            }
+            const size_t at = verdict.out.find(": boots set ");
+            const int bootSet = at == std::string::npos ? 0 : verdict.out[at + 12] - '0';
+            const Bytes served = f.servedCopy(dir.Path());
+            const uint32_t copy = served == zvfix::ReadRegion(dir.Path(), 0, zvfix::kRegionBoardConfig1)
+                                      ? zvfix::kRegionBoardConfig1
+                                      : zvfix::kRegionBoardConfig2;
+            size_t copyOf = 3;
+            for (size_t i = 0; i < 3; ++i) {
+                if (served == boardConfigs[i]) copyOf = i;
+            }
+            const auto named = [](size_t i) { return i < 3 ? kChip27Packages[i].name : "no package"; };
+            std::ostringstream boots;
+            boots << "boots set " << bootSet << " holding " << named(setOf) << ", board configuration 0x" << std::hex
+                  << copy << " holding " << named(copyOf) << "\n";
+            EXPECT_TRUE(setOf < 3 && copyOf < 3) << "no whole package boots: " << boots.str() << verdict.out;
+            if (setOf < 3 && copyOf < 3 && setOf != copyOf) ++mixed;
+
+            host.powerLoss.reset();
+            RewriteHostJson(host, dir.Path());
+            const Bytes memo =
+                zvfix::ReadRegion(dir.Path(), 0, bootSet == 2 ? zvfix::kRegionMemo2 : zvfix::kRegionMemo1);
+            const auto activeRecord = [&dir](uint32_t code) {
+                const Bytes r = zvfix::ReadRegion(dir.Path(), 0, code);
+                return Active(r) && Sound(r);
+            };
+            const bool settled =
+                !(activeRecord(zvfix::kRegionImageStatus1) && activeRecord(zvfix::kRegionImageStatus2));
+            for (size_t i = 0; i < 3; ++i) {
+                const Chip27Package& x = kChip27Packages[i];
+                zvtest::TempDir scratch;
+                if (i < 2) fs::copy(dir.Path(), scratch.Path(), fs::copy_options::recursive);
+                const zvtest::RunResult r = RunOn(enables[i], i < 2 ? scratch.Path() : dir.Path());
+                const bool notRequired = zvtest::Has(r.out + r.outputFile, "Not required.");
+                if (setOf == i && copyOf == i && settled && MemoNames(memo, x.version)) {
+                    EXPECT_TRUE(r.status == 2 && notRequired)
+                        << "the adapter boots " << x.name << ": " << r.status << " " << boots.str() << r.out
+                        << r.outputFile;
+                    ++counts[i].notRequired;
+                } else {
+                    EXPECT_TRUE(r.status == 1 && !notRequired)
+                        << "the enable of " << x.name << " must update: " << r.status << " " << boots.str() << r.out
+                        << r.outputFile;
+                    ++counts[i].updates;
+                    if (setOf == i && copyOf == i) ++counts[i].updatesOverItsOwn;
+                }
+            }
+            return {};
+        }, firstCut);
+        std::printf("[ sweep    ] %s%s: after each cut the enable of", f.name.c_str(), flow.c_str());
+        for (size_t i = 0; i < 3; ++i) {
+            std::printf("%s %s updates at %d points (%d where its set and board configuration boot), is not "
+                        "required at %d",
+                        i == 0 ? "" : ";", kChip27Packages[i].name, counts[i].updates, counts[i].updatesOverItsOwn,
+                        counts[i].notRequired);
+        }
+        std::printf("; %d points boot one package's set with another's board configuration\n", mixed);
+        std::fflush(stdout);
+    }
 };
 
 TEST_F(PowerLossSweep, Chip25OnlineUpdate) { Sweep(Chip25(true, true)); }
@@ -502,6 +684,25 @@ TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableAndReboot) {
 }
 TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeReboot) {
     SweepEnableAgainAfterDisable(Chip27(), false);
+}
+
+// A, enabled before the reboot over the P the adapter runs, and then a
+// disable with B cut: its image-status hold comes before its auxiliary hold,
+// so a cut between them starts P's set with A's board configuration.
+TEST_F(PowerLossSweep, Chip27MixedPackagesDisableOfAnotherAfterAnEnableBeforeRebootCut) {
+    SweepMixedPackages(", P running, A enabled, then B disabled cut",
+                       MixedCut().AfterAnEnableOfA().Of(2).Disabled());
+}
+// The same, then P enabled again cut: its auxiliary hold comes first, so a
+// cut after it starts A's set with P's board configuration.
+TEST_F(PowerLossSweep, Chip27MixedPackagesEnableOfTheRunningAfterAnEnableBeforeRebootCut) {
+    SweepMixedPackages(", P running, A enabled, then P enabled cut", MixedCut().AfterAnEnableOfA().Of(0));
+}
+// An enable of A over every port: its second pass rewrites what the first
+// wrote, as a second run before the reboot does.
+TEST_F(PowerLossSweep, Chip27MixedPackagesEnableOnEveryPortCutInTheSecondPass) {
+    SweepMixedPackages(", P running, A enabled with --ports cut in its second pass",
+                       MixedCut().Of(1).With({"--ports"}).InTheSecondPass());
 }
 
 }  // namespace
