@@ -148,7 +148,7 @@ int FillVersion(const char* text, std::span<SD_UINT8> bytes) {
         const int value = part_value(version.substr(at, dot == std::string::npos ? std::string::npos : dot - at));
         if (value < 0) {
             // A stored byte would silently differ from what the file says.
-            CoreLogMessage(ZV_MSG_ERROR, "FillVersion: Version \"%s\" has a part above 255; field ignored!",
+            CoreLogMessage(ZV_MSG_ERROR, "FillVersion: Version \"%s\" has a part outside 0 to 255; field ignored!",
                            version.c_str());
             for (SD_UINT8& b : bytes) b = 0;
             return -1;

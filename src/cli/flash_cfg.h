@@ -63,7 +63,7 @@ extern FlashCtrVersion* g_VersionCtrEntryList;
 int BuildFlashCtrListFromFile(const char* pConfigFile);
 
 // Parses "major.minor.sub" (at most 11 characters, each part decimal, at most
-// as many parts as `bytes` holds, missing parts 0). A part above 255 makes the
+// as many parts as `bytes` holds, missing parts 0). A part above 255 or below 0 makes the
 // whole field invalid: it is left zero and the core log says so. 0, or -1 for
 // a null text or an invalid field.
 int FillVersion(const char* text, std::span<SD_UINT8> bytes);
