@@ -687,14 +687,14 @@ TEST_F(PowerLossSweep, Chip27OnlineUpdateEnableAgainAfterDisableBeforeReboot) {
 }
 
 // A, enabled before the reboot over the P the adapter runs, and then a
-// disable with B cut: its image-status hold comes before its auxiliary hold,
-// so a cut between them starts P's set with A's board configuration.
+// disable with B cut: a cut between its holds may start P's set with A's
+// board configuration or A's set with P's, never called up to date.
 TEST_F(PowerLossSweep, Chip27MixedPackagesDisableOfAnotherAfterAnEnableBeforeRebootCut) {
     SweepMixedPackages(", P running, A enabled, then B disabled cut",
                        MixedCut().AfterAnEnableOfA().Of(2).Disabled());
 }
-// The same, then P enabled again cut: its auxiliary hold comes first, so a
-// cut after it starts A's set with P's board configuration.
+// The same, then P enabled again cut: its holds bring back the P the
+// adapter runs, set and board configuration, which only then is up to date.
 TEST_F(PowerLossSweep, Chip27MixedPackagesEnableOfTheRunningAfterAnEnableBeforeRebootCut) {
     SweepMixedPackages(", P running, A enabled, then P enabled cut", MixedCut().AfterAnEnableOfA().Of(0));
 }
