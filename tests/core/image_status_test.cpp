@@ -342,6 +342,13 @@ TEST(ImageStatusHold, RecordsEquallyActiveStartThePrimaryAndAnInvalidOtherStaysA
         EXPECT_EQ(s, c.heldS);
         EXPECT_EQ(active_set(p, s, 27), c.running);
     }
+    // Nothing without a running set known, a chip that keeps records, or whole records.
+    const Record p = make_record(0, 5, sig), s = make_record(1, 6, sig);
+    for (const auto& [chip, running, size] : {std::tuple(27, 0, 16), {27, 3, 16}, {24, 1, 16}, {27, 1, 15}}) {
+        Record a = p, b = s;
+        EXPECT_FALSE(CoreBuildImageStatusHold(std::span(a).first(static_cast<size_t>(size)), b, chip, running));
+        EXPECT_EQ(std::tuple(a, b), std::tuple(p, s));
+    }
 }
 
 TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
@@ -442,6 +449,15 @@ TEST(AuxImageStatusHold, RecordsEquallyActiveLeaveTheDecisionToTheImageStatusRec
         EXPECT_EQ(first, c.heldFirst);
         EXPECT_EQ(second, c.heldSecond);
         EXPECT_EQ(served(first, second, c.gp, c.gs), std::tuple(1, named));
+    }
+    // Nothing without the serving copy known, or whole records.
+    for (const auto& [serving, size] : {std::pair<SD_UINT8, size_t>(0, 16), {3, 16}, {1, 15}}) {
+        const Record found = make_record(0, 4, sig);
+        Record first = found, second = found;
+        EXPECT_EQ(CoreBuildAuxImageStatusHold(std::span(first).first(size), second, gp2, gs2,
+                                              AUX_COMPONENT_BOARD_CONFIG, serving),
+                  0);
+        EXPECT_EQ(std::tuple(first, second), std::tuple(found, found));
     }
 }
 
