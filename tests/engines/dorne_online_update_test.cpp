@@ -296,7 +296,7 @@ TEST_F(DorneOnline, NoMemoryForTheMemoLayoutEndsTheRunBeforeAnyWrite) {
     SD_UINT32 size = 0;
     ASSERT_EQ(GetOptionRomRegionLayout(port, &layout, 0xDF, &size), 0u);
     const std::size_t layoutBytes = SDM_OPT_ROM_LAYOUT_BYTES(layout.Regions.size());
-    // The layout records the checks before the clearing fetch.
+    // Counted: the layout records the image checks fetch before the clearing's own.
     zvtest::PrepareEngineRun(image, zvfix::MakeDorneImage({0x2261, 0x1A77, 0x0289, 1}), OPTROM_REGION_ALL);
     zvtest::CountAllocationsOf(layoutBytes);
     ASSERT_EQ(DorneOfflineCheckImage(port, image.c_str()), DORNE_SUCCESS);
