@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -279,6 +280,49 @@ TEST_F(FlashStatus, NvramWritesFollowTheNvramCopyNotTheBoardConfigurations) {
         ASSERT_EQ(SDGetActiveRegions(device_.DeviceHandle, 0, &lib), 0u);
         EXPECT_EQ(lib.ActiveBoardConfig, board);
         Close();
+    }
+}
+
+// The holds of a run before the reboot on the adapter: nothing is written
+// where the records name what runs already; else only the records that
+// change, the one that decides first, each read back. The boot rule then
+// starts the running set, or the serving board configuration.
+TEST_F(FlashStatus, HoldsWriteOnlyTheRecordsThatChange) {
+    struct Row {
+        const char* what;
+        bool aux;
+        std::array<uint16_t, 4> image;   // mask and generation of each image-status record
+        std::array<uint16_t, 6> x;       // mask, generation and bitmap of each auxiliary record
+        std::vector<uint32_t> writes;
+    };
+    const Row rows[] = {
+        {"image status naming the running set", false, {1, 5, 0, 4}, {1, 1, 0, 0, 0, 0}, {}},
+        {"image status naming the other set", false, {0, 5, 1, 6}, {1, 1, 0, 0, 0, 0}, {0x95, 0x96}},
+        {"image status, neither active, the other newer", false, {0, 5, 0, 6}, {1, 1, 0, 0, 0, 0}, {0x95}},
+        {"auxiliary naming the serving copy", true, {1, 7, 0, 6}, {1, 4, 0x00, 0, 3, 0x01}, {}},
+        {"auxiliary, the last flip undone", true, {1, 7, 0, 6}, {0, 4, 0x02, 1, 5, 0x03}, {0x125, 0x126}},
+        {"auxiliary, neither active, copy 2 named", true, {0, 5, 0, 6}, {0, 4, 0x00, 0, 5, 0x00}, {0x126}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip27();
+        const auto u8 = [](uint16_t v) { return static_cast<uint8_t>(v); };
+        a.SetImageStatus(u8(r.image[0]), r.image[1], u8(r.image[2]), r.image[3]);
+        a.SetAuxImageStatus(u8(r.x[0]), r.x[1], u8(r.x[2]), u8(r.x[3]), r.x[4], u8(r.x[5]));
+        Open(host);
+        SD_ACTIVE_REGIONS running{};
+        running.ActiveGlobalRegions = running.ActiveBoardConfig = running.ActiveVpdNvram = 1;
+        CoreRecordsFound found;
+        EXPECT_EQ(r.aux ? CoreHoldAuxImageStatus(&device_, running, AUX_COMPONENT_BOARD_CONFIG, &found)
+                        : CoreHoldImageStatus(&device_, running, &found),
+                  0);
+        std::vector<uint32_t> writes;
+        for (const auto& e : zvfix::ReadJournal(dir_)) writes.push_back(e.region);
+        EXPECT_EQ(writes, r.writes);
+        ACTIVE_REGIONS flash{};
+        ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+        EXPECT_EQ(r.aux ? flash.ActiveBoardConfig : flash.ActiveGlobalRegions, 1);
     }
 }
 

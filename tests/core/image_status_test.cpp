@@ -306,6 +306,51 @@ TEST(ImageStatusHold, TheRunningSetDecidesAtEveryStepAndTheOtherKeepsItsGenerati
     EXPECT_EQ(c, make_record(1, 7, sig, 0, 7));
 }
 
+// Neither record deciding by its active bit (both set, or both clear, at one
+// generation), the boot rule starts the primary set; a hold on the secondary
+// makes its record decide. A record that is not valid on the side that does
+// not run counts as cleared and stays as it is: neither sealed nor cleared.
+TEST(ImageStatusHold, RecordsEquallyActiveStartThePrimaryAndAnInvalidOtherStaysAsItIs) {
+    constexpr SD_UINT32 sig = IMAGE_STATUS_SIGNATURE_27;
+    struct Case {
+        const char* what;
+        Record p, s;
+        int running;
+        bool held;
+        Record heldP, heldS;
+    };
+    const Case cases[] = {
+        {"both active, the primary runs", make_record(1, 5, sig), make_record(1, 5, sig), 1, false,
+         make_record(1, 5, sig), make_record(1, 5, sig)},
+        {"both active, the secondary runs", make_record(1, 5, sig), make_record(1, 5, sig), 2, true,
+         make_record(0, 5, sig), make_record(1, 6, sig)},
+        {"both inactive, the primary runs", make_record(0, 5, sig), make_record(0, 5, sig), 1, false,
+         make_record(0, 5, sig), make_record(0, 5, sig)},
+        {"both inactive, the secondary runs", make_record(0, 5, sig), make_record(0, 5, sig), 2, true,
+         make_record(0, 5, sig), make_record(1, 6, sig)},
+        {"both erased, the secondary runs", erased(), erased(), 2, true, erased(), make_v10_record(1, 1, sig)},
+        {"the primary torn with its bit set, the secondary runs", bad_checksum(make_record(1, 6, sig, 0, 7)),
+         make_record(0, 0, sig, 0, 7), 2, true, bad_checksum(make_record(1, 6, sig, 0, 7)),
+         make_record(1, 1, sig, 0, 7)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Record p = c.p, s = c.s;
+        EXPECT_EQ(active_set(p, s, 27), 1);
+        EXPECT_EQ(CoreBuildImageStatusHold(p, s, 27, c.running), c.held);
+        EXPECT_EQ(p, c.heldP);
+        EXPECT_EQ(s, c.heldS);
+        EXPECT_EQ(active_set(p, s, 27), c.running);
+    }
+    // Nothing without a running set known, a chip that keeps records, or whole records.
+    const Record p = make_record(0, 5, sig), s = make_record(1, 6, sig);
+    for (const auto& [chip, running, size] : {std::tuple(27, 0, 16), {27, 3, 16}, {24, 1, 16}, {27, 1, 15}}) {
+        Record a = p, b = s;
+        EXPECT_FALSE(CoreBuildImageStatusHold(std::span(a).first(static_cast<size_t>(size)), b, chip, running));
+        EXPECT_EQ(std::tuple(a, b), std::tuple(p, s));
+    }
+}
+
 TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
     constexpr SD_UINT32 sig = AUX_IMAGE_STATUS_SIGNATURE;
     const Record p = make_record(1, 7, IMAGE_STATUS_SIGNATURE_27), s = make_record(0, 6, IMAGE_STATUS_SIGNATURE_27);
@@ -359,6 +404,60 @@ TEST(AuxImageStatusHold, TheServingCopyDecidesAndEveryOtherComponentStays) {
         EXPECT_EQ(std::get<0>(c.decides == 1 ? served(first, untouched, c.gp, c.gs) : served(untouched, second, c.gp, c.gs)), 1);
         // Held already: nothing more.
         EXPECT_EQ(CoreBuildAuxImageStatusHold(first, second, c.gp, c.gs, AUX_COMPONENT_BOARD_CONFIG, 1), 0);
+    }
+}
+
+// Neither auxiliary record deciding by its active bit (both set, as a cut
+// between the two writes of a hold or a flip leaves them, or both clear), the
+// image-status records decide for every component. Where that is not the
+// serving copy, the record of the higher generation takes the decision, the
+// first at one generation, naming the serving copy and every other component
+// where it served; the other's bit is cleared.
+TEST(AuxImageStatusHold, RecordsEquallyActiveLeaveTheDecisionToTheImageStatusRecords) {
+    constexpr SD_UINT32 sig = AUX_IMAGE_STATUS_SIGNATURE;
+    // Image-status records that serve every component from copy 2 (neither
+    // active, the secondary newer), and from copy 1 (the primary active, though older).
+    const Record gp2 = make_record(0, 5, IMAGE_STATUS_SIGNATURE_27), gs2 = make_record(0, 6, IMAGE_STATUS_SIGNATURE_27);
+    const Record gp1 = make_record(1, 5, IMAGE_STATUS_SIGNATURE_27), gs1 = make_record(0, 6, IMAGE_STATUS_SIGNATURE_27);
+    struct Case {
+        const char* what;
+        SD_UINT8 mask;   // of both records, generation 4
+        Record gp, gs;
+        int decides;
+        Record heldFirst, heldSecond;
+    };
+    const Case cases[] = {
+        {"both active, copy 2 named", 1, gp2, gs2, 1, make_record(1, 4, sig, 0x0E, 9), make_record(0, 4, sig, 0x00, 9)},
+        {"both inactive, copy 2 named", 0, gp2, gs2, 1, make_record(1, 4, sig, 0x0E, 9),
+         make_record(0, 4, sig, 0x00, 9)},
+        {"both active, copy 1 named", 1, gp1, gs1, 0, make_record(1, 4, sig, 0x00, 9), make_record(1, 4, sig, 0x00, 9)},
+        {"both inactive, copy 1 named", 0, gp1, gs1, 0, make_record(0, 4, sig, 0x00, 9),
+         make_record(0, 4, sig, 0x00, 9)},
+    };
+    const auto served = [](const Record& a, const Record& b, const Record& gp, const Record& gs) {
+        ACTIVE_REGIONS out{};
+        CoreDecideFlashActiveRegions(gp, gs, a, b, 27, &out);
+        return std::tuple(int{out.ActiveBoardConfig}, int{out.ActiveVpdNvram});
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Record found = make_record(c.mask, 4, sig, 0x00, 9);
+        const int named = c.decides == 0 ? 1 : 2;
+        EXPECT_EQ(served(found, found, c.gp, c.gs), std::tuple(named, named));
+        Record first = found, second = found;
+        EXPECT_EQ(CoreBuildAuxImageStatusHold(first, second, c.gp, c.gs, AUX_COMPONENT_BOARD_CONFIG, 1), c.decides);
+        EXPECT_EQ(first, c.heldFirst);
+        EXPECT_EQ(second, c.heldSecond);
+        EXPECT_EQ(served(first, second, c.gp, c.gs), std::tuple(1, named));
+    }
+    // Nothing without the serving copy known, or whole records.
+    for (const auto& [serving, size] : {std::pair<SD_UINT8, size_t>(0, 16), {3, 16}, {1, 15}}) {
+        const Record found = make_record(0, 4, sig);
+        Record first = found, second = found;
+        EXPECT_EQ(CoreBuildAuxImageStatusHold(std::span(first).first(size), second, gp2, gs2,
+                                              AUX_COMPONENT_BOARD_CONFIG, serving),
+                  0);
+        EXPECT_EQ(std::tuple(first, second), std::tuple(found, found));
     }
 }
 

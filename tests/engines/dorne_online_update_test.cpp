@@ -19,8 +19,10 @@
 #include "fixtures/multiboot_image_builder.h"
 #include "image/flash_memo_block.h"
 #include "image/option_rom_request.h"
+#include "image/region_io.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
+#include "support/failing_alloc.h"
 #include "support/plain_region_hashes.h"
 
 namespace {
@@ -222,10 +224,13 @@ TEST_F(DorneOnline, OfflineInPlaceLeavesTheComponentsAnImageLacksOnFlash) {
 // first region write it makes them name the running set (the secondary's
 // record first), so a failed write leaves the whole secondary to start from;
 // a whole run ends with the records the first one left, and a hold that
-// fails writes nothing else.
+// fails writes nothing else. A memo block that cannot be made to name no
+// version ends the run with its own status, the records not held.
 TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
     host.adapters[0].SetImageStatus(0, 3, 1, 9);
-    // The third run's hold fails at its first write; the fourth run's boot-code write fails.
+    // The third run's memo clearing fails, the fourth run's hold at its first
+    // write, the fifth run's boot-code write.
+    host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5, 1).OnRegion(0xDF).Skip(3));
     host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000073, 1).OnRegion(0x96).Skip(3));
     host.adapters[0].faults.push_back(zvfix::FaultSpec::Fail("flash_write", 0x20000075).OnRegion(0x07).Skip(2));
     ListsHost lists(host, Table());
@@ -262,6 +267,11 @@ TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
     EXPECT_EQ(record(0x95), primary);
     EXPECT_EQ(record(0x96), secondary);
 
+    const auto [memoStatus, memoWrites] = run();
+    EXPECT_EQ(memoStatus, FLASH_MEMO_WRITE_FAILED);
+    EXPECT_TRUE(memoWrites.empty());
+    EXPECT_TRUE(zvtest::ReadFile(GetOutPutFile()).ends_with("Updating Adapter Flash Memo Block... Failed\n"));
+
     // A hold that fails ends the run before any region is written (only the
     // memo block, naming no version, went before it).
     const auto [heldStatus, heldWrites] = run();
@@ -273,6 +283,35 @@ TEST_F(DorneOnline, OfflineSecondRunHoldsTheRecordsOnTheRunningSetFirst) {
     EXPECT_EQ(thirdStatus, DORNE_BOOT_CODE_FAILED);
     EXPECT_EQ(record(0x96), zvfix::MakeImageStatusRecord(1, 10, zvfix::kSigImageStatus25));
     EXPECT_EQ(record(0x95)[0] & 1, 0) << "the secondary set starts next";
+}
+
+// Memory running out while the memo block's clearing fetches the layout: the
+// block may name any version, so the run ends with the memo writer's status
+// before any write.
+TEST_F(DorneOnline, NoMemoryForTheMemoLayoutEndsTheRunBeforeAnyWrite) {
+    host.adapters[0].SetRegion(0xDF, zvfix::MakeMemoRegion({.mbi = {6, 4, 2, 0}}));
+    ListsHost lists(host, Table());
+    SDMDevice* port = ListsHost::Ports().at(0);
+    SDMOptRomLayoutCopy layout;
+    SD_UINT32 size = 0;
+    ASSERT_EQ(GetOptionRomRegionLayout(port, &layout, 0xDF, &size), 0u);
+    const std::size_t layoutBytes = SDM_OPT_ROM_LAYOUT_BYTES(layout.Regions.size());
+    // Counted: the layout records the image checks fetch before the clearing's own.
+    zvtest::PrepareEngineRun(image, zvfix::MakeDorneImage({0x2261, 0x1A77, 0x0289, 1}), OPTROM_REGION_ALL);
+    zvtest::CountAllocationsOf(layoutBytes);
+    ASSERT_EQ(DorneOfflineCheckImage(port, image.c_str()), DORNE_SUCCESS);
+    const long checks = zvtest::CountedAllocations();
+    zvtest::CountAllocationsOf(0);
+    zvtest::ClearLogs();
+    ResetOutputChannels();
+    ASSERT_EQ(SetOutOutFile(), 0);
+
+    zvtest::FailNthAllocationOf(layoutBytes, checks + 1);
+    EXPECT_EQ(DorneFlashUpdate(port, image.c_str(), 1), FLASH_MEMO_WRITE_FAILED);
+    zvtest::FailNthAllocationOf(0, 0);
+    EXPECT_TRUE(zvfix::ReadJournal(lists.Dir() + "/host").empty());
+    const std::string out = zvtest::ReadFile(GetOutPutFile());
+    EXPECT_TRUE(out.ends_with("Please wait...\nUpdating Adapter Flash Memo Block... Failed\n")) << out;
 }
 
 // Both engines make the memo block name no version before their first write
@@ -332,19 +371,32 @@ TEST_F(DorneOnline, TheMemoBlockNamesNoVersionFromTheFirstWriteUntilItsOwn) {
             EXPECT_TRUE(writes(hostDir).empty());
             EXPECT_EQ(zvfix::ReadRegion(hostDir, 0, 0xDF), memo);
         }
-        // A whole run: the new version, the build byte and the bytes after the block as found.
-        h.adapters[0].faults.clear();
-        {
+        // A whole run: the new version, the build byte and the bytes after
+        // the block as found. A memo write answered "written, not activated"
+        // (the clearing's or the last) is written: the run ends as a plain
+        // one does, on line with the new set activated.
+        zvfix::FaultSpec clearing = zvfix::FaultSpec::NotActivated().OnRegion(0xDF), lastWrite = clearing;
+        clearing.count = 1;
+        lastWrite.Skip(1);
+        for (const auto& [what, faults] : {std::pair<const char*, std::vector<zvfix::FaultSpec>>{"plain", {}},
+                                           {"clearing not activated", {clearing}},
+                                           {"last write not activated", {lastWrite}}}) {
+            SCOPED_TRACE(what);
+            h.adapters[0].faults = faults;
             ListsHost lists(h, Table());
             const std::string hostDir = lists.Dir() + "/host";
-            const SD_INT32 st = update(online);
-            EXPECT_TRUE(st == DORNE_SUCCESS || st == DORNE_SUCCESS_REBOOT) << st;
+            zvtest::ClearLogs();
+            ResetOutputChannels();
+            ASSERT_EQ(SetOutOutFile(), 0);
+            EXPECT_EQ(update(online), DORNE_SUCCESS);
             freeUserOptionROMReq();
+            const std::string out = zvtest::ReadFile(GetOutPutFile());
+            EXPECT_TRUE(zvtest::Has(out, "Updating Adapter Flash Memo Block... Success\n")) << out;
+            EXPECT_EQ(Count(Events(lists), "online_activate"), online ? 1 : 0);
             const std::vector<uint32_t> w = writes(hostDir);
             EXPECT_EQ(std::count(w.begin(), w.end(), 0xDFu), 2);
             const zvfix::Bytes last = zvfix::ReadRegion(hostDir, 0, 0xDF);
-            EXPECT_NE(zvfix::Bytes(last.begin() + 20, last.begin() + 23), zvfix::Bytes(3, 0));
-            EXPECT_EQ(last[23], 0x2A);
+            EXPECT_EQ(zvfix::Bytes(last.begin() + 20, last.begin() + 24), zvfix::Bytes({6, 10, 12, 0x2A}));
             EXPECT_EQ(sum(last), 0u) << "checksum";
             EXPECT_EQ(zvfix::Bytes(last.begin() + 48, last.end()), zvfix::Bytes(memo.begin() + 48, memo.end()));
         }

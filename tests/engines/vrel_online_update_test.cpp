@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fixtures/adapters_properties_builder.h"
+#include "fixtures/board_template_builder.h"
 #include "fixtures/host_builder.h"
 #include "fixtures/image_component_builder.h"
 #include "fixtures/lists_host.h"
@@ -136,6 +137,25 @@ TEST_F(VrelEngine, ActivationFollowsTheCallerAndTheAdaptersAnswers) {
     EXPECT_EQ(Update(image, {notActivated}, 0), VREL_SUCCESS_REBOOT);
     EXPECT_FALSE(Activated());
     EXPECT_EQ(writes.size(), 18u);
+    // The set's memo block names a version: a hold and a last memo write
+    // answered so are written too. The hold, written as a component is,
+    // leaves the new set to the reboot as one does; the last write, over a
+    // complete set, does not keep it from its activation.
+    shape = [](zvfix::AdapterSpec& a) { a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22)); };
+    zvfix::FaultSpec memoHold = zvfix::FaultSpec::NotActivated().OnRegion(0x124), memoLast = memoHold;
+    memoHold.count = 1;
+    memoLast.Skip(1);
+    for (const auto& [fault, status] : {std::pair{memoHold, VREL_SUCCESS_REBOOT}, {memoLast, 0}}) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(Update(image, {fault}, 0), status) << output;
+        EXPECT_EQ(Activated(), status == 0);
+        const std::vector<uint32_t> w = WrittenRegions();
+        EXPECT_EQ(std::count(w.begin(), w.end(), 0x124u), 2);
+        EXPECT_EQ(Bytes(memo2.begin() + 20, memo2.begin() + 24), Bytes({7, 2, 3, 7}));
+        EXPECT_EQ(zvfix::WordSum32(std::span<const uint8_t>(memo2).first(48)), 0u);
+        EXPECT_EQ(memo2[0x100], 0x22);
+    }
+    shape = nullptr;
     EXPECT_EQ(Update(image, {}, 1), VREL_SUCCESS_REBOOT);
     EXPECT_FALSE(Activated());
     // A session that cannot be closed: complete, but nothing is activated.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -96,6 +98,33 @@ TEST(FlashMemoBlockData, ExistingBlockWithBadChecksumIsRewrittenSound) {
     EXPECT_EQ(VerifyChecksum32Bit({}, 1), 40);
     EXPECT_EQ(VerifyChecksum32Bit(region, 0), 29);
     EXPECT_EQ(VerifyChecksum32Bit(std::span<const uint8_t>(region).first(44), 12), 29);
+}
+
+// A block names a version while any of its major, minor and sub is not
+// zero: cleared, only those three and the checksum changed. All three zero
+// names none; a region a byte short of a block, or without its signature,
+// holds none: both untouched.
+TEST(FlashMemoBlockData, ABlockWithAnyVersionPartNotZeroIsClearedOfIt) {
+    for (unsigned zeros = 0; zeros < 8; ++zeros) {
+        const std::array<uint8_t, 4> mbi{static_cast<uint8_t>(zeros & 1 ? 0 : 6), static_cast<uint8_t>(zeros & 2 ? 0 : 4),
+                                         static_cast<uint8_t>(zeros & 4 ? 0 : 2), 0x2A};
+        SCOPED_TRACE(testing::Message() << int{mbi[0]} << "." << int{mbi[1]} << "." << int{mbi[2]});
+        const zvfix::Bytes found = zvfix::MakeMemoRegionWithTail({.mbi = mbi, .timeReserved = 0x5E}, 0x3C);
+        zvfix::Bytes region = found;
+        const bool names = zeros != 7;
+        EXPECT_EQ(FlashMemoBlockClearVersion(region), names);
+        EXPECT_EQ(region, names ? zvfix::MemoRegionNamingNoVersion(found) : found);
+    }
+    const zvfix::Bytes block = zvfix::MakeMemoBlock({.mbi = {6, 4, 2, 0x2A}});
+    zvfix::Bytes exact = block, shorter(block.begin(), block.end() - 1), unsigned_ = block;
+    unsigned_[0] = 'X';
+    EXPECT_TRUE(FlashMemoBlockClearVersion(exact));
+    EXPECT_EQ(exact, zvfix::MemoRegionNamingNoVersion(block));
+    for (zvfix::Bytes* none : {&shorter, &unsigned_}) {
+        const zvfix::Bytes before = *none;
+        EXPECT_FALSE(FlashMemoBlockClearVersion(*none));
+        EXPECT_EQ(*none, before);
+    }
 }
 
 // A local time that is not UTC for the length of a test, so that a block
@@ -208,6 +237,54 @@ TEST_F(MemoOnHost, RegionRewriteAndItsFailure) {
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 1, zvfix::kRegionMemo1), before);
 
     EXPECT_EQ(OutputFile(), "Updating Adapter Flash Memo Block... Success\nUpdating Adapter Flash Memo Block... Failed\n");
+}
+
+// The clearing before a chip-type-25 update's first write: a block naming a
+// version is written naming none, with no line of its own, and the region
+// as found is handed back. A region one block long holds a block; a byte
+// shorter, erased, or with a block naming none, it is not written. A write
+// answered "written, not activated" is written.
+TEST_F(MemoOnHost, TheClearingWritesOnlyABlockThatNamesAVersion) {
+    const zvfix::Bytes block = zvfix::MakeMemoBlock({.mbi = {6, 4, 2, 0x2A}});
+    struct Row {
+        const char* what;
+        zvfix::Bytes region;
+        bool notActivated;
+        bool written;
+    };
+    const Row rows[] = {
+        {"one block long", block, false, true},
+        {"a byte short of a block", zvfix::Bytes(block.begin(), block.end() - 1), false, false},
+        {"naming no version", zvfix::MakeMemoRegion({.mbi = {0, 0, 0, 0x2A}}, 0x200), false, false},
+        {"erased", zvfix::Bytes(0x200, 0xFF), false, false},
+        {"answered not activated", zvfix::MakeMemoRegionWithTail({.mbi = {6, 4, 2, 0x2A}}, 0x3C), true, true},
+    };
+    zvfix::HostBuilder host;
+    for (const Row& r : rows) {
+        auto& a = host.AddChip25TwoPort();
+        a.SetRegionSize(zvfix::kRegionMemo1, static_cast<uint32_t>(r.region.size()));
+        a.SetRegion(zvfix::kRegionMemo1, r.region);
+        if (r.notActivated) a.faults.push_back(zvfix::FaultSpec::NotActivated().OnRegion(zvfix::kRegionMemo1));
+    }
+    const auto devs = Discover(host);
+    ASSERT_EQ(devs.size(), 2 * std::size(rows));
+    ASSERT_EQ(SetOutOutFile(), 0);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.what);
+        std::vector<SD_UINT8> found{1};
+        SD_UINT32 answer = 7;
+        EXPECT_EQ(ClearFlashMemoBlockVersion(devs[2 * i], &found, &answer), 0);
+        EXPECT_EQ(answer, 0u);
+        EXPECT_EQ(found, r.written ? r.region : zvfix::Bytes{});
+        EXPECT_EQ(zvfix::ReadRegion(hostDir_, static_cast<int>(i), zvfix::kRegionMemo1),
+                  r.written ? zvfix::MemoRegionNamingNoVersion(r.region) : r.region);
+        const auto journal = zvfix::ReadJournal(hostDir_);
+        EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                                [i](const zvfix::JournalEntry& e) { return e.adapter == static_cast<int>(i); }),
+                  r.written ? 1 : 0);
+    }
+    EXPECT_EQ(OutputFile(), "");
 }
 
 FlashComponentVersion ImageComponents() {

@@ -8,6 +8,8 @@
 namespace {
 std::atomic<std::size_t> g_failSize{0};
 std::atomic<long> g_countdown{0};
+std::atomic<std::size_t> g_countSize{0};
+std::atomic<long> g_counted{0};
 }  // namespace
 
 void zvtest::FailNextAllocationOf(std::size_t size) { FailNthAllocationOf(size, 1); }
@@ -18,7 +20,16 @@ void zvtest::FailNthAllocationOf(std::size_t size, long nth) {
     g_failSize = size;
 }
 
+void zvtest::CountAllocationsOf(std::size_t size) {
+    g_countSize = 0;
+    g_counted = 0;
+    g_countSize = size;
+}
+
+long zvtest::CountedAllocations() { return g_counted.load(); }
+
 void* operator new(std::size_t size) {
+    if (size != 0 && size == g_countSize.load()) g_counted.fetch_add(1);
     if (size != 0 && size == g_failSize.load() && g_countdown.fetch_sub(1) == 1) {
         g_failSize = 0;
         throw std::bad_alloc();
