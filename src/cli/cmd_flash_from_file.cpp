@@ -8,6 +8,7 @@
 #include "cli/adapter_prechecks.h"
 #include "cli/commands.h"
 #include "cli/flash_cfg.h"
+#include "cli/startup.h"
 #include "cli/update_lock.h"
 #include "core/chip_types.h"
 #include "dispatch/update_dispatch.h"
@@ -105,9 +106,15 @@ int DoFlashUpdateAdapterPortFromFile(SDMDevice* port, const char* file, int mode
     }
     // Every command that writes flash holds the host's update lock.
     if (!TakeUpdateLockOrSay("")) return kLockRefused;
-    if (const int st = PrepareAdapter(port, file, portOption, static_cast<SD_UINT16>(mode)); st != UPD_SUCCESS) return st;
-    SD_UINT16 count = 0;
-    return updateOptionROMSingleHBA(port, file, &count, portOption, static_cast<SD_UINT16>(mode));
+    int status = PrepareAdapter(port, file, portOption, static_cast<SD_UINT16>(mode));
+    if (status == UPD_SUCCESS) {
+        SD_UINT16 count = 0;
+        status = updateOptionROMSingleHBA(port, file, &count, portOption, static_cast<SD_UINT16>(mode));
+    }
+    // An interrupt during the adapter's turn ends the run here, said as such
+    // (every flash operation since failed at once as busy).
+    VORNEndInterruptedUpdate();
+    return status;
 }
 
 int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family, uint8_t portOption) {
@@ -130,6 +137,8 @@ int DoFlashUpdateAllAdaptersFromFile(const char* file, int mode, uint8_t family,
     std::set<std::string> written;
     bool anySuccess = false;
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
+        // No adapter is started once an interrupt is recorded.
+        VORNEndInterruptedUpdate();
         const std::string key = AdapterKeyOf(port);
         if (written.count(key) != 0) {
             VORNLogMessage(VORN_MSG_DEBUG, "DoFlashUpdateAllAdaptersFromFile: HBA %u shares the flash just written",

@@ -20,6 +20,7 @@
 #include "frontend/install_dir.h"
 #include "frontend/output.h"
 #include "frontend/pending_interrupt.h"
+#include "frontend/update_interrupted.h"
 #include "core/input_file.h"
 #include "mgmt/sd_shared_db.h"
 
@@ -98,6 +99,15 @@ void VORNHandlePendingInterrupt() {
         // Not a terminal: nothing to restore.
     }
     std::exit(1);
+}
+
+void VORNEndInterruptedUpdate() {
+    const int sig = VORNPeekPendingInterrupt();
+    if (sig == 0) return;
+    char line[VORN_LINE_SIZE];
+    VORNSayUpdateInterrupted(sig, true, line);
+    PrintOutPut("%s", line);
+    VORNHandlePendingInterrupt();
 }
 
 int VORNExitStatus(int result) {

@@ -16,6 +16,11 @@ void CtrlHandler(int sig);
 // At a safe point: when an interrupt was recorded, clean up, run "stty echo" and
 // end the process with status 1. Returns when none is pending.
 void VORNHandlePendingInterrupt();
+// The same at a safe point of an update between two adapters (no flash
+// operation under way): a recorded interrupt is first said as the update's
+// own signal handling says it ("Update interrupted by signal N; it ended
+// between two flash operations.": console, output file, debug log).
+void VORNEndInterruptedUpdate();
 
 // 0 when adapters.properties is in the installation directory, the working
 // directory or "/tmp/"; else 6. Only a regular file counts, and in a directory

@@ -5,6 +5,7 @@
 
 #include "boardcfg/table_update_check.h"
 #include "cli/flash_cfg.h"
+#include "cli/startup.h"
 #include "core/core_log.h"
 #include "dispatch/update_dispatch.h"
 #include "frontend/cli_settings.h"
@@ -25,6 +26,8 @@ int updateOptionROMAllHBAs(const char* /*ROMFileName*/, SD_INT32 AllPorts, SD_UI
     }
     int needed = 0, done = 0;
     for (SDMDevice* port = GetMyDeviceList()->firstDevice; port != nullptr; port = port->next) {
+        // No port is started once an interrupt is recorded.
+        VORNEndInterruptedUpdate();
         Record file(CreateNewEntry()), hba(CreateNewEntry());
         if (!file || !hba) {
             scfxPrint("Memory allocation error!");

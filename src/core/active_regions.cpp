@@ -282,6 +282,7 @@ int CoreGetActiveRegions(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActiveRegions) 
                            SDGetErrorString(status));
             break;
         }
+        if (!zvapi_retry_allowed()) break;
         CoreLogMessage(ZV_MSG_DEBUG, "CoreGetActiveRegions: Waiting for ISP reset (0x%x - %s)", status,
                        SDGetErrorString(status));
         OSSSleep(8);

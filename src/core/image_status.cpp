@@ -422,12 +422,12 @@ constexpr int kMaxTries = 30;
 
 bool is_busy(SD_UINT32 status) { return status == SDERR_BUSY || status == SDERR_UNKNOWN; }
 
-// Whole-region read, busy answers retried 1 s apart.
+// Whole-region read, busy answers retried 1 s apart (none once interrupted).
 SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> buffer) {
     SD_UINT32 status = SDERR_UNKNOWN;
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
         status = SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region);
-        if (!is_busy(status)) break;
+        if (!is_busy(status) || !zvapi_retry_allowed()) break;
         OSSSleep(1);
     }
     return status;
@@ -599,7 +599,7 @@ int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, S
             return 0;
         }
         if (pAnswer != nullptr) *pAnswer = status;
-        if (!is_busy(status)) {
+        if (!is_busy(status) || !zvapi_retry_allowed()) {
             CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx: Region 0x%x write failed 0x%x (%s)", region, status,
                            SDGetErrorString(status));
             return CORE_FLASH_FAILED;

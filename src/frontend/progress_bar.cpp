@@ -15,6 +15,7 @@
 
 #include "frontend/output.h"
 #include "frontend/pending_interrupt.h"
+#include "frontend/update_interrupted.h"
 #include "mgmt/sd_shared_db.h"
 
 namespace {
@@ -83,14 +84,7 @@ void* redraw_thread(void* arg) {
     }
     const bool between = zvapi_quiesce_flash(kFlashOperationWaitMs);
     char line[VORN_LINE_SIZE];
-    if (between) {
-        std::snprintf(line, sizeof line, "Update interrupted by signal %d; it ended between two flash operations.",
-                      sig);
-    } else {
-        std::snprintf(line, sizeof line, "Update interrupted by signal %d while a flash operation did not end!", sig);
-    }
-    scfxPrint("%s", line);
-    VORNLogMessage(VORN_MSG_INFO, "%s", line);
+    VORNSayUpdateInterrupted(sig, between, line);
     if (g_silent.load() == 0) {
         std::fprintf(stdout, "\n%s\n", line);
         std::fflush(stdout);

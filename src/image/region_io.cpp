@@ -63,13 +63,13 @@ const SDM_OPT_ROM_REGION* FindRegion(const SDMOptRomLayoutCopy& layout, SD_UINT3
 }
 
 // Calls `op` until it answers something other than busy, at most 30 times,
-// sleeping after each busy answer.
+// sleeping after each busy answer; once interrupted, the busy answer is the result.
 template <typename Op>
 SD_UINT32 Retry(unsigned seconds, Op op) {
     SD_UINT32 st = SDERR_SUCCESS;
     for (SD_UINT32 tries = 0; tries < REGIO_MAX_TRIES; ++tries) {
         st = op();
-        if (!RegionIoIsBusy(st)) break;
+        if (!RegionIoIsBusy(st) || !zvapi_retry_allowed()) break;
         OSSSleep(seconds);
     }
     return st;

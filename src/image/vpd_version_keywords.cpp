@@ -44,13 +44,15 @@ bool Allocate(std::vector<SD_UINT8>& buffer, std::size_t size) {
     return true;
 }
 
-// Reads the region, retrying a failing adapter; false when every try failed.
+// Reads the region, retrying a failing adapter (not once interrupted); false
+// when every try failed.
 bool ReadVpdTries(const SDMDevice* pDevice, SD_UINT32 iRegionNo, std::span<SD_UINT8> buffer, const char* who) {
     for (int i = 0; i < VPD_READ_TRIES; ++i) {
         const SD_UINT32 st = SDGetOptionRomEx(pDevice->DeviceHandle, 0, buffer, iRegionNo);
         if (st == SDERR_SUCCESS) return true;
         CoreLogMessage(ZV_MSG_DEBUG, "%s: i=%d SDGetOptionRomEx() failed with error 0x%x - %s!", who, i, st,
                        SDGetErrorString(st));
+        if (!zvapi_retry_allowed()) break;
         OSSSleep(VPD_READ_RETRY_SECONDS);
     }
     return false;

@@ -28,7 +28,8 @@ SD_UINT32 SDGetActiveRegions(int Device, SD_UINT32 HbaDevPortNum, PSD_ACTIVE_REG
         }
         if (st == SDERR_NOT_SUPPORTED) return st;   // the driver cannot say
         zvdbg_error("SDGetActiveRegions: instance %u try %d failed (0x%x)", call.port->Instance, attempt, st);
-        if (attempt < kTries) ::sleep(kSecondsApart);
+        if (attempt == kTries || !zvapi_retry_allowed()) break;
+        ::sleep(kSecondsApart);
     }
     // A request that failed without a driver status leaves the record all
     // zero, which callers read as "unknown".

@@ -20,6 +20,7 @@
 
 #include "mgmt/root_only_dir.h"
 #include "mgmt/sd_log.h"
+#include "mgmt/sdapi.h"
 
 namespace {
 
@@ -403,6 +404,8 @@ void zvapi_sem_unlock(zvapi_sem_index which) {
 void zvapi_interrupt_waits() { g_waitsInterrupted = 1; }
 
 bool zvapi_waits_interrupted() { return g_waitsInterrupted != 0; }
+
+bool zvapi_retry_allowed() { return g_waitsInterrupted == 0; }
 
 bool zvapi_quiesce_flash(int timeoutMs) {
     if (g_flashClosed) return true;

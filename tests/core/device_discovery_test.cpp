@@ -19,6 +19,7 @@
 
 #include "core/oss_services.h"
 #include "mgmt/sd_shared_db.h"
+#include "mgmt/sdapi.h"
 #include "fixtures/host_builder.h"
 #include "support/sleep_log.h"
 
@@ -170,6 +171,30 @@ TEST_F(Discovery, UnsupportedInstancesAreRetriedSixTimesEachThenSkipped) {
         RemoveAllDevicesFromDeviceList();
         InitDeviceList();
     }
+}
+
+// Once the run is interrupted, discovery asks nothing again: neither an
+// instance that answers "not supported" nor a target that stays busy. In a
+// child process (an interrupt is for good), with the library loaded before.
+TEST_F(Discovery, AfterAnInterruptNoInstanceOrTargetIsAskedAgain) {
+    zvfix::HostBuilder host;
+    auto& t = OnePort(host).AddTarget();
+    t.scripts.push_back({0, 0x00, std::vector<zvfix::ScsiAnswer>(20, zvfix::ScsiAnswer::Busy())});
+    host.AddChip25(0x2261, 1).faults.push_back(zvfix::FaultSpec::OpenUnsupported(-1));
+    const std::string hostDir = dir_ + "/host";
+    host.Write(hostDir);
+    setenv("ZV_SIM_HOST", hostDir.c_str(), 1);
+    int handle = -1;
+    ASSERT_EQ(SDOpenDevice(0, &handle), 0u);
+    sleeps_.Clear();
+    EXPECT_EXIT(
+        {
+            zvapi_interrupt_waits();
+            CoreInitializeDevices();
+            _exit(static_cast<int>(sleeps_.Lengths().size()));
+        },
+        ::testing::ExitedWithCode(0), "");
+    SDCloseDevice(handle);
 }
 
 TEST_F(Discovery, DuplicatePortIsDroppedAndItsHandleClosed) {

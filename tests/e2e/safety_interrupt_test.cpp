@@ -1,6 +1,8 @@
 // SIGTERM aimed at every flash write of an MCTP run: the run ends between two
 // flash operations (every write it made is journaled), says it was
 // interrupted in the output file and the debug log, and ends with 128 + 15.
+// SIGINT at a write of "-b ALL": that write ends, nothing after it is retried
+// or started, and the run says so and ends with 1.
 #include <poll.h>
 #include <signal.h>
 
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "e2e/online_update_families.h"
 #include "e2e/safety_fixture.h"
 
 namespace {
@@ -18,11 +21,11 @@ size_t Lines(const std::string& path) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// Whether a SIGTERM sent to the process waits for one of its threads to take it.
-bool SigtermPending(int pid) {
+// Whether a signal sent to the process waits for one of its threads to take it.
+bool SignalPending(int pid, int sig) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("ShdPnd:")) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+        if (line.starts_with("ShdPnd:")) return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1) != 0;
     }
     return false;
 }
@@ -65,7 +68,7 @@ TEST_F(SafetyInterrupt, SigtermAtEachFlashWriteNeverCutsAWrite) {
         // Once a thread of the run has taken the signal (however long a
         // loaded machine makes that), time enough for a terminator that does
         // not wait to end the run inside the write; then the write may go on.
-        zvtest::WaitUntil(running, [&] { return !SigtermPending(running.pid); });
+        zvtest::WaitUntil(running, [&] { return !SignalPending(running.pid, SIGTERM); });
         ::poll(nullptr, 0, 300);
         std::ofstream(work.Path() + "/go") << "go\n";
         r = WaitWithin(running);
@@ -78,6 +81,62 @@ TEST_F(SafetyInterrupt, SigtermAtEachFlashWriteNeverCutsAWrite) {
         EXPECT_TRUE(Has(r.outputFile, line)) << r.outputFile;
         EXPECT_TRUE(Has(r.debugLog, line.substr(0, line.size() - 1))) << r.debugLog;
         EXPECT_FALSE(Has(r.outputFile, "MCTP config enable: Not required.")) << r.outputFile;
+    }
+}
+
+// SIGINT at a flash write of "-b ALL" over three adapters: that write ends,
+// and every flash operation after it fails at once as busy. None is retried:
+// after the signal the run sleeps only the engine's pauses on its way out of
+// the adapter. No later port or adapter is started, the console, the output
+// file and the debug log say that the update was interrupted and by which
+// signal, and the run ends with status 1.
+TEST_F(SafetyInterrupt, SigintAtAWriteOfBAllEndsTheRunAfterThatWrite) {
+    struct Row {
+        zvonline::Family family;
+        std::vector<std::string> args;
+        std::vector<long> pausesAfter;   // the engine's, after the read-back of the held write failed
+    };
+    const Row rows[] = {
+        // After the region, after the walk, before the versions.
+        {zvonline::Chip25(true), {"--kamu", "-b", "ALL", "kv_mbi.bin"}, {5000, 5000, 2000}},
+        // After the region buffer.
+        {zvonline::Chip27(), {"--zuka", "-b", "ALL", "kv_gen7_mbi.bin"}, {5000}},
+    };
+    constexpr long kHeldWrite = 3;   // a region of the first adapter's walk
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.family.name);
+        host = zvfix::HostBuilder();
+        for (int i = 0; i < 3; ++i) row.family.build(host);
+        row.family.install(inst);
+        zvtest::TempDir dir, work;
+        host.Write(dir.Path());
+        zvtest::RunOptions o = Held(dir.Path(), kHeldWrite, work.Path());
+        o.args.insert(o.args.end(), row.args.begin(), row.args.end());
+        o.countSleeps = true;
+        zvtest::Running running = zvtest::Start(inst, o);
+        ASSERT_TRUE(zvtest::WaitUntil(running, [&] { return zvtest::FileExists(work.Path() + "/held"); }))
+            << "the run never reached the write";
+        const size_t sleptBefore = Lines(running.sleepPath);
+        ASSERT_EQ(::kill(running.pid, SIGINT), 0);
+        // Once a thread has taken it, time enough for its handler to record
+        // it; then the write may go on.
+        zvtest::WaitUntil(running, [&] { return !SignalPending(running.pid, SIGINT); });
+        ::poll(nullptr, 0, 100);
+        std::ofstream(work.Path() + "/go") << "go\n";
+        const zvtest::RunResult r = WaitWithin(running);
+
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        ASSERT_LE(sleptBefore, r.sleepsMs.size());
+        EXPECT_EQ(std::vector<long>(r.sleepsMs.begin() + static_cast<long>(sleptBefore), r.sleepsMs.end()),
+                  row.pausesAfter);
+        EXPECT_EQ(Lines(work.Path() + "/writes"), static_cast<size_t>(kHeldWrite)) << "a write after the held one";
+        EXPECT_EQ(zvfix::ReadJournal(dir.Path()).size(), static_cast<size_t>(kHeldWrite));
+        EXPECT_EQ(zve2e::Count(r.outputFile, "Updating Flash on HBA port(s)"), 1u) << r.outputFile;
+        EXPECT_FALSE(Has(r.debugLog, "DoFlashUpdateAllAdaptersFromFile: HBA")) << r.debugLog;
+        const std::string line = "Update interrupted by signal 2; it ended between two flash operations.\n";
+        EXPECT_TRUE(r.outputFile.ends_with(line)) << r.outputFile;
+        EXPECT_TRUE(Has(r.out, line)) << r.out;
+        EXPECT_TRUE(Has(r.debugLog, line.substr(0, line.size() - 1))) << r.debugLog;
     }
 }
 

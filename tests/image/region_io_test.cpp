@@ -4,16 +4,25 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "core/active_regions.h"
 #include "core/device_discovery.h"
+#include "core/image_status.h"
 #include "core/oss_services.h"
 #include "fixtures/host_builder.h"
+#include "image/vpd_version_keywords.h"
+#include "mgmt/sd_shared_db.h"
 #include "mgmt/sd_types.h"
+#include "mgmt/sdapi.h"
 #include "support/discovered_host.h"
 #include "support/sleep_log.h"
 
@@ -187,6 +196,59 @@ TEST_F(RegionIo, EndlessBusyWriteGivesTheBusyStatusAfterThirtyCalls) {
     EXPECT_EQ(sleeps_.Lengths().size(), 30u);
     EXPECT_EQ(reset, 0);
     EXPECT_EQ(zvfix::ReadRegion(hostDir_, 0, kBoard), before);
+}
+
+// Once the process was interrupted every flash operation answers busy at
+// once (its semaphore wait gives up): no loop over a library call tries again
+// or sleeps, nor over an activation or an active-region query that the
+// adapter itself answers busy. In a child process: an interrupt is for good.
+TEST_F(RegionIo, AfterAnInterruptNoLoopRetriesABusyAnswer) {
+    zvfix::HostBuilder host;
+    auto& a = host.AddChip25TwoPort();
+    a.fwAttributes = 7;
+    a.faults.push_back(zvfix::FaultSpec::Fail("online_activate", SDERR_BUSY));
+    a.faults.push_back(zvfix::FaultSpec::Fail("active_regions", SDERR_BUSY));
+    SDMDevice* dev = Discover(host);
+    ASSERT_NE(dev, nullptr);
+    // The firmware that runs is announced: the activation reaches the adapter.
+    ASSERT_EQ(SDSendFlashUpdateFWAttributes(dev->DeviceHandle, 0, 7, 0), 0u);
+    const zvfix::Bytes data = Pattern(0x100, 6);
+    std::vector<SD_UINT8> buf(0x10000);
+    SD_UINT16 reset = 0;
+    SD_ACTIVE_REGIONS regions{};
+    struct Call {
+        const char* name;
+        std::function<SD_INT64()> call;
+        SD_INT64 status;
+    };
+    const Call calls[] = {
+        {"region read", [&] { return getHBAOptionROMInfos(dev, buf, kBoard); }, REGIO_REGION_FAILED},
+        {"write", [&] { return AppUpdateOptionRomEx(dev, data, kPreload, 0x100, 1); }, SDERR_BUSY},
+        {"write Ex2", [&] { return AppUpdateOptionRomEx2(dev, data, kBoard, 0x100, 1); }, SDERR_BUSY},
+        {"write Ex3", [&] { return AppUpdateOptionRomEx3(dev, data, kBoard, 0x100, &reset); }, SDERR_BUSY},
+        {"activation", [&] { return AppActivateOnlineFlashUpdate(dev); }, SDERR_BUSY},
+        {"VPD read", [&] { return CheckForValidVpdRegion(dev, 0x14, 0x200); }, VPD_UPDATE_BAD_REGION},
+        {"read-back", [&] { return CoreCheckOptionRomData(dev, kBoard, 0x100, data); }, CORE_FLASH_REGION_UNREADABLE},
+        {"record write", [&] { return CoreUpdateOptionRomEx(dev, data, kBoard, 0x100, &reset); }, CORE_FLASH_FAILED},
+        {"active regions", [&] { return CoreGetActiveRegions(dev, &regions); }, CORE_FLASH_STATUS_UNREADABLE},
+    };
+    EXPECT_EXIT(
+        {
+            zvapi_interrupt_waits();
+            int wrong = 0;
+            for (const Call& c : calls) {
+                const SD_INT64 st = c.call();
+                const size_t slept = sleeps_.Lengths().size();
+                if (st != c.status || slept != 0) {
+                    std::fprintf(stderr, "%s: status %lld, %zu sleeps\n", c.name, static_cast<long long>(st), slept);
+                    ++wrong;
+                }
+                sleeps_.Clear();
+            }
+            std::fflush(stderr);
+            _exit(wrong);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(RegionIo, NotActivatedIsSuccessThatNeedsAReboot) {
