@@ -5,6 +5,7 @@
 #include "core/core_log.h"
 #include "core/core_quiet.h"
 #include "core/oss_services.h"
+#include "mgmt/sdapi.h"
 
 namespace {
 int g_bOperateInQuietMode = 1;
@@ -27,7 +28,10 @@ int OSSLogMessage(int level, const char* text) {
 
 int OSSSleep(unsigned int seconds) {
     // Through the C library's sleep so that a test harness can interpose it.
+    // Once an interrupt is ending the run, the pauses of the work it stops
+    // serve nothing: the one under way ends with the signal, later ones are
+    // not slept.
     unsigned int left = seconds;
-    while (left > 0) left = ::sleep(left);
+    while (left > 0 && zvapi_retry_allowed()) left = ::sleep(left);
     return 0;
 }

@@ -7,7 +7,8 @@
 
 #include "core/sdm_device.h"
 
-// Sleeps whole seconds (through the C library, so tests can make it instant); 0.
+// Sleeps whole seconds (through the C library, so tests can make it instant),
+// or less, or not at all, once an interrupt is ending the run; 0.
 int OSSSleep(unsigned int seconds);
 // The core log's sink: silent while the sink's quiet flag is set.
 int OSSLogMessage(int level, const char* text);
