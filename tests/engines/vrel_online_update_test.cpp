@@ -455,19 +455,17 @@ TEST_F(VrelEngine, ARunBeforeTheRebootWithoutABoardConfigurationKeepsTheFirstRun
     bare.imageVersion = {6, 4, 0};
     std::erase_if(bare.components, [](const zvfix::MbiComponent& c) { return c.region == 0xBA; });
     const std::vector<Bytes> images = {zvfix::BuildMultibootImage(Spec()), zvfix::BuildMultibootImage(bare)};
-    size_t run = 0;
-    shape = [](zvfix::AdapterSpec& a) { a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11)); };
     // The engine runs twice on one host: the full image, then the bare one.
     zvfix::HostBuilder h;
     zvfix::AdapterSpec& a = h.AddChip27(0x2281);
     a.subSystemId = kSsid;
     a.fwAttributes = kImageFwAttributes;
-    shape(a);
+    a.SetRegion(0xDF, MemoRegion({6, 4, 0, 0xFF}, 0x11));
     ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
     const std::string host = lists.Dir() + "/host";
     const std::string file = dir.Path() + "/mbi.bin";
     std::vector<uint32_t> last;
-    for (; run < images.size(); ++run) {
+    for (size_t run = 0; run < images.size(); ++run) {
         const size_t before = zvfix::ReadJournal(host).size();
         zvtest::PrepareEngineRun(file, images[run], OPTROM_REGION_ALL);
         ASSERT_EQ(VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), 1, 0), VREL_SUCCESS_REBOOT) << run;
