@@ -10,6 +10,7 @@
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
 #include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -282,7 +283,7 @@ int CoreGetActiveRegions(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActiveRegions) 
                            SDGetErrorString(status));
             break;
         }
-        if (!zvapi_retry_allowed()) break;
+        if (zvapi_waits_interrupted()) break;
         CoreLogMessage(ZV_MSG_DEBUG, "CoreGetActiveRegions: Waiting for ISP reset (0x%x - %s)", status,
                        SDGetErrorString(status));
         OSSSleep(8);

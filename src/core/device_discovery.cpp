@@ -651,7 +651,7 @@ int CoreInitializeDevices() {
             CoreLogMessage(ZV_MSG_DEBUG, "Found Korvex HBA - instance (%d)", static_cast<int>(instance));
             CreateNewSDMDevice(handle, instance);
         } else if (status == SDERR_UNSUPPORTED_VERSION) {
-            if (retries < kUnsupportedRetries && zvapi_retry_allowed()) {
+            if (retries < kUnsupportedRetries && !zvapi_waits_interrupted()) {
                 ++retries;
                 CoreLogMessage(ZV_MSG_DEBUG, "SDOpenDevice(%d, xx) failed (0x%x) (%s), Retrying after a sleep...",
                                static_cast<int>(instance), status, SDGetErrorString(status));

@@ -12,6 +12,7 @@
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
 #include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -427,7 +428,7 @@ SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> b
     SD_UINT32 status = SDERR_UNKNOWN;
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
         status = SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region);
-        if (!is_busy(status) || !zvapi_retry_allowed()) break;
+        if (!is_busy(status) || zvapi_waits_interrupted()) break;
         OSSSleep(1);
     }
     return status;
@@ -599,7 +600,7 @@ int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, S
             return 0;
         }
         if (pAnswer != nullptr) *pAnswer = status;
-        if (!is_busy(status) || !zvapi_retry_allowed()) {
+        if (!is_busy(status) || zvapi_waits_interrupted()) {
             CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx: Region 0x%x write failed 0x%x (%s)", region, status,
                            SDGetErrorString(status));
             return CORE_FLASH_FAILED;

@@ -5,7 +5,7 @@
 #include "core/core_log.h"
 #include "core/core_quiet.h"
 #include "core/oss_services.h"
-#include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 int g_bOperateInQuietMode = 1;
@@ -32,6 +32,6 @@ int OSSSleep(unsigned int seconds) {
     // serve nothing: the one under way ends with the signal, later ones are
     // not slept.
     unsigned int left = seconds;
-    while (left > 0 && zvapi_retry_allowed()) left = ::sleep(left);
+    while (left > 0 && !zvapi_waits_interrupted()) left = ::sleep(left);
     return 0;
 }

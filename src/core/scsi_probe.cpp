@@ -9,6 +9,7 @@
 #include "core/core_log.h"
 #include "core/oss_services.h"
 #include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 constexpr SD_UINT16 kMaxProbeLun = 4095;
@@ -67,7 +68,7 @@ SD_UINT32 read_capacity(SDMDevice* device, SDMTarget* target, SD_UINT16 lun, boo
         std::memset(data.data(), 0, data.size());
         status = large ? SDSendScsiReadCapacityLargeCmdFC(device->DeviceHandle, &d, data, sense)
                        : SDSendScsiReadCapacityCmdFC(device->DeviceHandle, &d, data, sense);
-        if (status != SDERR_SCSI_CHECK_CONDITION || ScsiDecodeSense(sense).key != 6 || !zvapi_retry_allowed()) break;
+        if (status != SDERR_SCSI_CHECK_CONDITION || ScsiDecodeSense(sense).key != 6 || zvapi_waits_interrupted()) break;
         if (attempt < kCapacityTries) OSSSleep(1);
     }
     return status;
@@ -224,7 +225,7 @@ int CheckTargetReady(SDMDevice* device, SDMTarget* target) {
             }
             continue;
         }
-        if (++counter > kTurTries - 1 || !zvapi_retry_allowed()) break;
+        if (++counter > kTurTries - 1 || zvapi_waits_interrupted()) break;
         OSSSleep(1);
     }
     if (a.status == SDERR_SCSI_CHECK_CONDITION)
@@ -251,7 +252,7 @@ int CheckLunReady(SDMDevice* device, SDMTarget* target, SD_UINT16 lun, SD_INT32*
             *passive = 1;
             return 0;
         }
-        if (action == TurAction::NotReady || tries >= kTurTries || !zvapi_retry_allowed()) break;
+        if (action == TurAction::NotReady || tries >= kTurTries || zvapi_waits_interrupted()) break;
         if (action == TurAction::RetrySleep) OSSSleep(1);
     }
     if (a.status == SDERR_SCSI_CHECK_CONDITION) {
@@ -355,7 +356,7 @@ int RetrieveLunsForTarget(SDMDevice* device, SDMTarget* target) {
         status = SDSendScsiReportLunsCmdFC(device->DeviceHandle, &d, list, sense);
         const bool retry =
             status == SDERR_BUSY || (status == SDERR_SCSI_CHECK_CONDITION && ScsiDecodeSense(sense).key == 6);
-        if (!retry || !zvapi_retry_allowed()) break;
+        if (!retry || zvapi_waits_interrupted()) break;
         if (attempt < kReportLunsTries) OSSSleep(1);
     }
     if (status != SDERR_SUCCESS && status != SDERR_NOT_FROM_DEVICE) return -1;

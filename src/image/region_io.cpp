@@ -9,6 +9,7 @@
 #include "core/oss_services.h"
 #include "frontend/output.h"
 #include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ SD_UINT32 Retry(unsigned seconds, Op op) {
     SD_UINT32 st = SDERR_SUCCESS;
     for (SD_UINT32 tries = 0; tries < REGIO_MAX_TRIES; ++tries) {
         st = op();
-        if (!RegionIoIsBusy(st) || !zvapi_retry_allowed()) break;
+        if (!RegionIoIsBusy(st) || zvapi_waits_interrupted()) break;
         OSSSleep(seconds);
     }
     return st;

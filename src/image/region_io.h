@@ -3,7 +3,7 @@
 // adapter's flash layout and ride out the adapter's resets by retrying while
 // the library answers "busy" (0x20000067 or 0x20000075): at most 30 calls,
 // with a sleep after each busy answer, and no call again once the process was
-// interrupted (zvapi_retry_allowed).
+// interrupted (zvapi_waits_interrupted).
 #pragma once
 
 #include <span>

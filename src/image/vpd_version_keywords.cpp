@@ -17,6 +17,7 @@
 #include "frontend/vpd.h"
 #include "image/region_io.h"
 #include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ bool ReadVpdTries(const SDMDevice* pDevice, SD_UINT32 iRegionNo, std::span<SD_UI
         if (st == SDERR_SUCCESS) return true;
         CoreLogMessage(ZV_MSG_DEBUG, "%s: i=%d SDGetOptionRomEx() failed with error 0x%x - %s!", who, i, st,
                        SDGetErrorString(st));
-        if (!zvapi_retry_allowed()) break;
+        if (zvapi_waits_interrupted()) break;
         OSSSleep(VPD_READ_RETRY_SECONDS);
     }
     return false;

@@ -4,6 +4,7 @@
 #include "mgmt/sd_library.h"
 #include "mgmt/sd_log.h"
 #include "mgmt/sdapi.h"
+#include "mgmt/sd_shared_db.h"
 
 namespace {
 constexpr int kTries = 5;
@@ -28,7 +29,7 @@ SD_UINT32 SDGetActiveRegions(int Device, SD_UINT32 HbaDevPortNum, PSD_ACTIVE_REG
         }
         if (st == SDERR_NOT_SUPPORTED) return st;   // the driver cannot say
         zvdbg_error("SDGetActiveRegions: instance %u try %d failed (0x%x)", call.port->Instance, attempt, st);
-        if (attempt == kTries || !zvapi_retry_allowed()) break;
+        if (attempt == kTries || zvapi_waits_interrupted()) break;
         ::sleep(kSecondsApart);
     }
     // A request that failed without a driver status leaves the record all

@@ -405,8 +405,6 @@ void zvapi_interrupt_waits() { g_waitsInterrupted = 1; }
 
 bool zvapi_waits_interrupted() { return g_waitsInterrupted != 0; }
 
-bool zvapi_retry_allowed() { return g_waitsInterrupted == 0; }
-
 bool zvapi_quiesce_flash(int timeoutMs) {
     if (g_flashClosed) return true;
     if (!g_flashGate.try_lock_for(std::chrono::milliseconds(timeoutMs))) return false;

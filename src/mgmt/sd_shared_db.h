@@ -94,6 +94,9 @@ struct zvapi_sem_guard {
 // ---- Interrupts and set-up failures -------------------------------------------
 // Async-signal-safe: every semaphore wait of the process gives up from now on.
 void zvapi_interrupt_waits();
+// Whether that happened. Every flash operation then answers busy until the run
+// ends, so no caller tries a failed call again (a retry loop would only wait
+// out its tries), nor sleeps.
 bool zvapi_waits_interrupted();
 // Waits (at most timeoutMs) until no flash operation of the process is under
 // way, then closes the gate for good: a thread that starts another one waits

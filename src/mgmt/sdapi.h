@@ -116,11 +116,6 @@ SD_UINT32 SDGetLunQos(int Device, SD_UINT32 HbaDevPortNum, PSD_LUN_QOS pLunQos);
 SD_UINT32 SDSetLunQos(int Device, SD_UINT32 HbaDevPortNum, const SD_LUN_QOS* pLunQos);
 
 // ---- Retries -------------------------------------------------------------------------
-// Whether a caller may try a failed call again (a busy answer, say): false once
-// the process was interrupted. Every flash operation then answers busy until
-// the run ends, so a retry loop would only wait out its tries.
-bool zvapi_retry_allowed();
-
 // ---- Process clean-up ----------------------------------------------------------------
 // Releases every flash-update session that this process holds (for an interrupt
 // handler; it takes no library lock).
