@@ -229,11 +229,6 @@ SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
 // version, and after it the set and the copy that run, both whole.
 // A hold that fails prints its own step, never the component's.
 SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
-    if (!result_->memoRead) {
-        result_->memoRead = true;
-        // Left empty when it cannot be read: its hold then fails.
-        result_->memoFound = read_layout_region(ctx_, MemoRegion());
-    }
     if (!result_->memoHeld) {
         if (const SD_INT32 st = HoldMemoBlock(); st != 0) return st;
         result_->memoHeld = true;
@@ -294,6 +289,8 @@ SD_INT32 EntryWriter::HoldMemoBlock() {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Memo block 0x%x not held", to);
         return HoldFailed("Updating Adapter Flash Memo Block... ", answer, FLASH_MEMO_WRITE_FAILED);
     };
+    // Left empty when it cannot be read: the hold then fails.
+    result_->memoFound = read_layout_region(ctx_, to);
     if (result_->memoFound.empty() || target == nullptr || result_->memoFound.size() != target->Size) return fail();
     std::vector<SD_UINT8> cleared;
     try {

@@ -50,7 +50,6 @@ struct VrelWriteResult {
     // The memo-block region of the set written as the walk found it before
     // its first write, the memo hold (empty: unread); the final block is
     // built from it once the hold wrote over it.
-    bool memoRead = false;
     std::vector<SD_UINT8> memoFound;
 };
 
