@@ -6,6 +6,7 @@
 
 #include "core/chip_types.h"
 #include "core/core_log.h"
+#include "core/flash_read_buffer.h"
 #include "core/image_status.h"
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
@@ -234,7 +235,7 @@ namespace {
 
 // Reads one image-status region whole; 0, or the management status.
 SD_UINT32 read_status_region(SDMDevice* device, SD_UINT32 region, std::vector<SD_UINT8>& buffer) {
-    const SD_UINT32 status = SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region);
+    const SD_UINT32 status = FlashReadRetrying(device->DeviceHandle, region, buffer);
     if (status != 0)
         CoreLogMessage(ZV_MSG_DEBUG, "CoreGetAdapterFlashActiveRegions: Flash Region 0x%x Error 0x%x (%s)", region,
                        status, SDGetErrorString(status));

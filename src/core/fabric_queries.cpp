@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/busy_retry.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/preferences.h"
@@ -446,7 +447,9 @@ int CoreSaveTargetLunQoSConfig(SDMDevice* pDevice, int hwPort) {
     } catch (const std::bad_alloc&) {
         return kNoMemory;
     }
-    if (SDGetOptionRomOffset(pDevice->DeviceHandle, 0, area, offset) != SDERR_SUCCESS) return kReadFailed;
+    if (CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS,
+                           [&] { return SDGetOptionRomOffset(pDevice->DeviceHandle, 0, area, offset); }) != SDERR_SUCCESS)
+        return kReadFailed;
 
     std::fill(area.begin(), area.end(), SD_UINT8{0});
     const SD_UINT32 length = static_cast<SD_UINT32>(QOS_FLASH_HEADER_SIZE + sizeof(LUN_QOS) * targets);

@@ -43,9 +43,15 @@ private:
     bool filled_ = false;
 };
 
+// Reads `region` from its first byte into `buffer`, busy answers retried
+// (core/busy_retry.h): 0 or the library's last answer. *pRead (when given) gets the count
+// the library read.
+SD_UINT32 FlashReadRetrying(int deviceHandle, SD_UINT32 region, std::span<SD_UINT8> buffer,
+                            SD_UINT32* pRead = nullptr);
+
 // Reads region `region` of the adapter behind `deviceHandle` into the whole of
-// buffer.Target() and marks it filled: 0, the library's status, or
-// SDERR_DATA_UNDERRUN when the library holds the region smaller than the
-// buffer (the bytes past what it read were never read). *pRead (when given)
-// gets the count the library read.
+// buffer.Target() (busy answers retried) and marks it filled: 0, the library's
+// status, or SDERR_DATA_UNDERRUN when the library holds the region smaller
+// than the buffer (the bytes past what it read were never read). *pRead (when
+// given) gets the count the library read.
 SD_UINT32 FlashReadWhole(int deviceHandle, SD_UINT32 region, FlashReadBuffer& buffer, SD_UINT32* pRead = nullptr);

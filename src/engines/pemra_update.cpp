@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/flash_read_buffer.h"
 #include "core/image_file.h"
 #include "core/chip_types.h"
 #include "core/input_file.h"
@@ -256,7 +257,7 @@ SD_INT32 Engine::Run() {
             return PEMRA_NO_MEMORY;
         }
         const SD_UINT32 st =
-            fcoeSize == 0 ? REGIO_READ_FAILED : SDGetOptionRomEx(device->DeviceHandle, 0, fcoeBackup, kFcoeBootCode);
+            fcoeSize == 0 ? REGIO_READ_FAILED : FlashReadRetrying(device->DeviceHandle, kFcoeBootCode, fcoeBackup);
         if (st != 0) {
             VORNLogMessage(VORN_MSG_DEBUG, "%s: FCoE boot code read failed 0x%x (%s)", kWho, st, SDGetErrorString(st));
             scfxPrint("Unable to read FCoE boot code region of adapter %d (%s)!", Instance(device), model.c_str());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/flash_read_buffer.h"
 #include "core/image_file.h"
 #include "core/chip_types.h"
 #include "core/input_file.h"
@@ -198,7 +199,7 @@ SD_INT32 RegionUpdate::Run() {
         Say("Memory allocation error!");
         return ZMFG_NO_MEMORY;
     }
-    if (const SD_UINT32 st = SDGetOptionRomEx(d_->DeviceHandle, 0, buffer_, region_); st != 0) {
+    if (const SD_UINT32 st = FlashReadRetrying(d_->DeviceHandle, region_, buffer_); st != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "ZMFGFlashRegionUpdate: Region 0x%x read failed 0x%x (%s)", region_, st,
                        SDGetErrorString(st));
         Say("Unable to retrieve current option rom region of this HBA (Instance %d - %s)!", Instance(d_),

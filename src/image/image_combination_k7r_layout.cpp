@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "core/busy_retry.h"
 #include "frontend/output.h"
 #include "image/flash_layout_table.h"
 #include "image/rom_chain.h"
@@ -27,7 +28,9 @@ SD_UINT8 CreateK7RFlashLayout(int Device, SD_UINT16 HbaDevPortNum, std::vector<S
     std::vector<SD_UINT8> boot;
     if (!Allocate(boot, K7R_BOOTCODE_BUFFER_SIZE)) return K7R_LAYOUT_NO_MEMORY;
     const std::span<SD_UINT8> read(boot.data(), K7R_BOOTCODE_READ_SIZE);
-    if (SDGetOptionRomOffset(Device, HbaDevPortNum, read, K7R_BOOTCODE_FLASH_OFFSET) != SDERR_SUCCESS) {
+    if (CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS,
+                           [&] { return SDGetOptionRomOffset(Device, HbaDevPortNum, read, K7R_BOOTCODE_FLASH_OFFSET); }) !=
+        SDERR_SUCCESS) {
         VORNLogMessage(VORN_MSG_DEBUG, "CreateK7RFlashLayout: Unable to read the boot code");
         return K7R_LAYOUT_BOOTCODE_UNREADABLE;
     }
@@ -42,7 +45,8 @@ SD_UINT8 CreateK7RFlashLayout(int Device, SD_UINT16 HbaDevPortNum, std::vector<S
     const SD_UINT32 address = FLT_Locator_GetAddress(locator);
     std::vector<SD_UINT8> table;
     if (!Allocate(table, K7R_FLASH_LAYOUT_SIZE)) return K7R_LAYOUT_TABLE_NO_MEMORY;
-    if (SDGetOptionRomOffset(Device, HbaDevPortNum, table, address) != SDERR_SUCCESS) {
+    if (CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS,
+                           [&] { return SDGetOptionRomOffset(Device, HbaDevPortNum, table, address); }) != SDERR_SUCCESS) {
         VORNLogMessage(VORN_MSG_DEBUG, "CreateK7RFlashLayout: Unable to read the flash layout at 0x%x", address);
         return K7R_LAYOUT_TABLE_UNREADABLE;
     }

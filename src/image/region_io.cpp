@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/busy_retry.h"
 #include "core/core_log.h"
 #include "core/flash_read_buffer.h"
 #include "core/oss_services.h"
@@ -23,7 +24,8 @@ LayoutResult FetchLayout(const SDMDevice* device, SDMOptRomLayoutCopy* copy) {
     std::vector<SD_UINT8> probe(SDM_OPT_ROM_LAYOUT_BYTES(1), 0);
     SD_UINT32 one = 1;
     std::memcpy(probe.data() + offsetof(SDM_OPT_ROM_LAYOUT, NoOfRegions), &one, sizeof one);
-    SD_UINT32 st = SDGetOptionRomLayout(device->DeviceHandle, 0, probe);
+    SD_UINT32 st = CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS,
+                                      [&] { return SDGetOptionRomLayout(device->DeviceHandle, 0, probe); });
     if (st != SDERR_SUCCESS && st != SDERR_BUFFER_TOO_SMALL) {
         CoreLogMessage(ZV_MSG_DEBUG, "FetchLayout: SDGetOptionRomLayout returned 0x%x", st);
         return LayoutResult::Unreadable;
@@ -38,7 +40,7 @@ LayoutResult FetchLayout(const SDMDevice* device, SDMOptRomLayoutCopy* copy) {
         return LayoutResult::NoMemory;
     }
     std::memcpy(full.data() + offsetof(SDM_OPT_ROM_LAYOUT, NoOfRegions), &count, sizeof count);
-    st = SDGetOptionRomLayout(device->DeviceHandle, 0, full);
+    st = CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS, [&] { return SDGetOptionRomLayout(device->DeviceHandle, 0, full); });
     if (st != SDERR_SUCCESS) {
         CoreLogMessage(ZV_MSG_DEBUG, "FetchLayout: SDGetOptionRomLayout returned 0x%x", st);
         return LayoutResult::Unreadable;
@@ -63,26 +65,12 @@ const SDM_OPT_ROM_REGION* FindRegion(const SDMOptRomLayoutCopy& layout, SD_UINT3
     return nullptr;
 }
 
-// Calls `op` until it answers something other than busy, at most 30 times,
-// sleeping after each busy answer; once interrupted, the busy answer is the result.
-template <typename Op>
-SD_UINT32 Retry(unsigned seconds, Op op) {
-    SD_UINT32 st = SDERR_SUCCESS;
-    for (SD_UINT32 tries = 0; tries < REGIO_MAX_TRIES; ++tries) {
-        st = op();
-        if (!RegionIoIsBusy(st) || zvapi_waits_interrupted()) break;
-        OSSSleep(seconds);
-    }
-    return st;
-}
-
 // The buffer is sized from a layout fetched before the read; a read that
 // still ends short of it (the library found a smaller region) leaves bytes
 // that were never read, so it fails.
 SD_UINT32 ReadRegion(const SDMDevice* device, std::span<SD_UINT8> buffer, SD_UINT32 region) {
     SD_UINT32 read = 0;
-    const SD_UINT32 st = Retry(REGIO_READ_RETRY_SECONDS,
-                               [&] { return SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region, &read); });
+    const SD_UINT32 st = FlashReadRetrying(device->DeviceHandle, region, buffer, &read);
     if (st != SDERR_SUCCESS || read == buffer.size()) return st;
     VORNLogMessage(VORN_MSG_DEBUG, "ReadRegion: region 0x%x gave 0x%x of 0x%zx bytes", region, read, buffer.size());
     return SDERR_DATA_UNDERRUN;
@@ -104,7 +92,7 @@ private:
 
 }  // namespace
 
-bool RegionIoIsBusy(SD_UINT32 status) { return status == SDERR_BUSY || status == SDERR_UNKNOWN; }
+bool RegionIoIsBusy(SD_UINT32 status) { return CoreAnswerIsBusy(status); }
 
 SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROMBuffer, SD_UINT32 RegionNo,
                                SD_UINT32* pRead) {
@@ -220,7 +208,7 @@ SD_UINT32 WriteRegion(SDMDevice* device, WriteFn fn, unsigned seconds, std::span
         return SDERR_INVALID_PARAMETER;
     }
     const auto data = buffer.first(size);
-    const SD_UINT32 st = Retry(seconds, [&] { return fn(device->DeviceHandle, disableReset, data, region); });
+    const SD_UINT32 st = CoreRetryWhileBusy(seconds, [&] { return fn(device->DeviceHandle, disableReset, data, region); });
     if (st == SDERR_LOCKDOWN || st == SDERR_OPTROM_INVALID_FW) {
         CoreLogMessage(ZV_MSG_ERROR, "Flash write of region 0x%x failed: 0x%x (%s)", region, st,
                        SDGetErrorString(st));
@@ -259,7 +247,7 @@ SD_UINT32 AppUpdateOptionRomEx3(SDMDevice* pDevice, std::span<const SD_UINT8> pB
 
 SD_UINT32 AppActivateOnlineFlashUpdate(SDMDevice* pDevice) {
     if (pDevice == nullptr) return SDERR_INVALID_HANDLE;
-    const SD_UINT32 st = Retry(REGIO_ACTIVATE_RETRY_SECONDS,
+    const SD_UINT32 st = CoreRetryWhileBusy(REGIO_ACTIVATE_RETRY_SECONDS,
                                [&] { return SDOnlineActivateFlashUpdate(pDevice->DeviceHandle, 0); });
     if (st != SDERR_SUCCESS) {
         VORNLogMessage(VORN_MSG_DEBUG, "AppActivateOnlineFlashUpdate: answered 0x%x (%s)", st, SDGetErrorString(st));

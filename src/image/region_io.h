@@ -12,8 +12,6 @@
 #include "core/sdm_device.h"
 #include "mgmt/sd_types.h"
 
-constexpr SD_UINT32 REGIO_MAX_TRIES = 30;
-constexpr unsigned REGIO_READ_RETRY_SECONDS = 1;
 constexpr unsigned REGIO_WRITE_EX_RETRY_SECONDS = 10;
 constexpr unsigned REGIO_WRITE_EX2_RETRY_SECONDS = 1;
 constexpr unsigned REGIO_ACTIVATE_RETRY_SECONDS = 20;
