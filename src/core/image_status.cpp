@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/active_regions.h"
+#include "core/busy_retry.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/flash_read_buffer.h"
@@ -421,17 +422,11 @@ namespace {
 
 constexpr int kMaxTries = 30;
 
-bool is_busy(SD_UINT32 status) { return status == SDERR_BUSY || status == SDERR_UNKNOWN; }
+bool is_busy(SD_UINT32 status) { return CoreAnswerIsBusy(status); }
 
 // Whole-region read, busy answers retried 1 s apart (none once interrupted).
 SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> buffer) {
-    SD_UINT32 status = SDERR_UNKNOWN;
-    for (int attempt = 0; attempt < kMaxTries; ++attempt) {
-        status = SDGetOptionRomEx(device->DeviceHandle, 0, buffer, region);
-        if (!is_busy(status) || zvapi_waits_interrupted()) break;
-        OSSSleep(1);
-    }
-    return status;
+    return FlashReadRetrying(device->DeviceHandle, region, buffer);
 }
 
 // Reads one image-status region whole into `buffer`: false unless every byte
@@ -579,6 +574,31 @@ int CoreHoldAuxImageStatus(SDMDevice* device, const SD_ACTIVE_REGIONS& running, 
                       decides == 1, found, pAnswer);
 }
 
+int CoreRestoreAuxImageStatus(SDMDevice* device, const CoreRecordsFound& found, SD_UINT32* pAnswer) {
+    if (pAnswer != nullptr) *pAnswer = 0;
+    if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
+    if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
+    if (!found.held) return 0;
+    PairRead aux;
+    if (const int st = aux.Read(device, AUX_IMAGE_STATUS_REGION_FIRST, AUX_IMAGE_STATUS_REGION_SECOND); st != 0)
+        return st;
+    const std::span<SD_UINT8> first = aux.First();
+    const std::span<SD_UINT8> second = aux.Second();
+    CoreRecordsFound now;
+    keep_found(first, second, &now);
+    const auto putBack = [](const std::array<SD_UINT8, IMAGE_STATUS_RECORD_SIZE>& was, std::span<SD_UINT8> record) {
+        if (CoreIsImageStatusRegionValid(was, AUX_IMAGE_STATUS_SIGNATURE))
+            std::copy(was.begin(), was.end(), record.begin());
+    };
+    putBack(found.first, first);
+    putBack(found.second, second);
+    const bool firstDecides = CoreIsImageStatusRegionValid(found.first, AUX_IMAGE_STATUS_SIGNATURE) &&
+                              (found.first[0] & 0x01) != 0;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreRestoreAuxImageStatus: records put back as found");
+    return write_held(device, AUX_IMAGE_STATUS_REGION_FIRST, first, AUX_IMAGE_STATUS_REGION_SECOND, second,
+                      firstDecides, &now, pAnswer);
+}
+
 int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, SD_UINT32 region,
                           SD_UINT32 uRegionSize, SD_UINT16* pDisableReset, SD_UINT32* pAnswer) {
     if (device == nullptr || uRegionSize > buffer.size()) return CORE_FLASH_FAILED;
@@ -637,7 +657,8 @@ int CoreCheckOptionRomData(SDMDevice* device, SD_UINT32 region, SD_UINT32 uRegio
 }
 
 int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash,
-                          const CoreRecordsFound* found) {
+                          const CoreRecordsFound* found, SD_UINT32* pAnswer) {
+    if (pAnswer != nullptr) *pAnswer = 0;
     if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
     const int chipType = CoreGetISPType(device);
     if (chipType <= 24) return CORE_FLASH_NOT_SUPPORTED;
@@ -657,16 +678,17 @@ int CoreUpdateImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions
     SD_UINT16 reset = 0;
     const bool first = activateSet == 1;
     int result = write_and_verify(device, first ? IMAGE_STATUS_REGION_PRIMARY : IMAGE_STATUS_REGION_SECONDARY,
-                                  first ? primary : secondary, &reset, true);
+                                  first ? primary : secondary, &reset, true, pAnswer);
     if (result != 0) return result;
     result = write_and_verify(device, first ? IMAGE_STATUS_REGION_SECONDARY : IMAGE_STATUS_REGION_PRIMARY,
-                              first ? secondary : primary, &reset, true);
+                              first ? secondary : primary, &reset, true, pAnswer);
     CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateImageStatus: Set %d activated, status %d", activateSet, result);
     return result;
 }
 
 int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
-                             SD_UINT32 UComponentRequest, const CoreRecordsFound* found) {
+                             SD_UINT32 UComponentRequest, const CoreRecordsFound* found, SD_UINT32* pAnswer) {
+    if (pAnswer != nullptr) *pAnswer = 0;
     if (device == nullptr) return CORE_FLASH_NO_ADAPTER;
     if (CoreGetISPType(device) < 27) return CORE_FLASH_NOT_SUPPORTED;
     SD_ACTIVE_REGIONS regions{};
@@ -696,10 +718,10 @@ int CoreUpdateAuxImageStatus(SDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegi
     SD_UINT16 reset = 0;
     const bool firstUpdated = set == 1;
     int result = write_and_verify(device, firstUpdated ? AUX_IMAGE_STATUS_REGION_FIRST : AUX_IMAGE_STATUS_REGION_SECOND,
-                                  firstUpdated ? first : second, &reset, true);
+                                  firstUpdated ? first : second, &reset, true, pAnswer);
     if (result == 0)
         result = write_and_verify(device, firstUpdated ? AUX_IMAGE_STATUS_REGION_SECOND : AUX_IMAGE_STATUS_REGION_FIRST,
-                                  firstUpdated ? second : first, &reset, true);
+                                  firstUpdated ? second : first, &reset, true, pAnswer);
     CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateAuxImageStatus: Set %d updated, status %d", set, result);
     return result;
 }

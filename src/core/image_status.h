@@ -215,15 +215,25 @@ int CoreCheckOptionRomData(_tagSDMDevice* device, SD_UINT32 region, SD_UINT32 uR
 // *pInActiveRegions; otherwise the caller's record is taken. With `found`
 // held, the switch is built from the records as found before the hold. 0 or
 // a negative status.
+// *pAnswer (may be null) gets the library's answer to a write it refused.
 int CoreUpdateImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFromFlash,
-                          const CoreRecordsFound* found = nullptr);
+                          const CoreRecordsFound* found = nullptr, SD_UINT32* pAnswer = nullptr);
 // Makes the auxiliary records (0x125/0x126) name, for one component, the copy
 // that does not serve by the active regions (the copy the component's writers
 // write), however often that ran since the adapter started; when the regions
 // do not tell, the component's copy is flipped. With `found` held, the flip
-// is built from the records as found before the hold.
+// is built from the records as found before the hold. *pAnswer as above.
 int CoreUpdateAuxImageStatus(_tagSDMDevice* device, SD_ACTIVE_REGIONS* pInActiveRegions, SD_UINT32 uReadFlash,
-                             SD_UINT32 UComponentRequest, const CoreRecordsFound* found = nullptr);
+                             SD_UINT32 UComponentRequest, const CoreRecordsFound* found = nullptr,
+                             SD_UINT32* pAnswer = nullptr);
+// The end of a hold for a run that writes no copy of the component: the
+// auxiliary records that the hold changed are written back as `found` had
+// them (the one active as found first, each read back, no reset), so that
+// the copy an earlier run since the start switched to serves next, as after
+// a run that never held them. A record that was not valid as found stays as
+// the hold wrote it: no run writes a torn record back. Nothing is written
+// when `found` was not held. 0, or a negative status; *pAnswer as above.
+int CoreRestoreAuxImageStatus(_tagSDMDevice* device, const CoreRecordsFound& found, SD_UINT32* pAnswer = nullptr);
 // Writes a valid NVRAM image; on chip type 27 and above the NVRAM/VPD copy is
 // flipped and, with `activate`, the adapter reloads it. 0, -1, -53 or the
 // status of the active-regions query.

@@ -45,10 +45,10 @@ void confirm(const SetNames& n, const char* kind) {
 }  // namespace
 
 SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, std::span<char> lastLine,
-                              const CoreRecordsFound* found) {
+                              const CoreRecordsFound* found, SD_UINT32* pAnswer) {
     const SetNames n = names_of(*pActive);
     item(lastLine, "Updating Adapter %s Image Status... ", n.updated);
-    const int status = CoreUpdateImageStatus(pDevice, pActive, 0, found);
+    const int status = CoreUpdateImageStatus(pDevice, pActive, 0, found, pAnswer);
     if (status != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: CoreUpdateImageStatus failed (%d)", status);
         scfxPrint("Failed");
@@ -60,10 +60,10 @@ SD_INT32 VrelWriteImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, st
 }
 
 SD_INT32 VrelWriteAuxImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive, SD_UINT32 uComponentUpdate,
-                                 std::span<char> lastLine, const CoreRecordsFound* found) {
+                                 std::span<char> lastLine, const CoreRecordsFound* found, SD_UINT32* pAnswer) {
     const SetNames n = names_of(*pActive);
     item(lastLine, "Updating Adapter %s Aux Image Status... ", n.updated);
-    const int status = CoreUpdateAuxImageStatus(pDevice, pActive, 0, uComponentUpdate, found);
+    const int status = CoreUpdateAuxImageStatus(pDevice, pActive, 0, uComponentUpdate, found, pAnswer);
     if (status != 0) {
         VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: CoreUpdateAuxImageStatus failed (%d)", status);
         scfxPrint("Failed");
@@ -72,4 +72,15 @@ SD_INT32 VrelWriteAuxImageStatus(SDMDevice* pDevice, SD_ACTIVE_REGIONS* pActive,
     scfxPrint("Success");
     confirm(n, "Aux ");
     return 0;
+}
+
+SD_INT32 VrelRestoreAuxImageStatus(SDMDevice* pDevice, const SD_ACTIVE_REGIONS& active, const CoreRecordsFound& found,
+                                   std::span<char> lastLine, SD_UINT32* pAnswer) {
+    if (!lastLine.empty()) lastLine[0] = '\0';
+    const int status = CoreRestoreAuxImageStatus(pDevice, found, pAnswer);
+    if (status == 0) return 0;
+    VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Aux image status not put back as found (%d)", status);
+    item({}, "Updating Adapter %s Aux Image Status... ", names_of(active).updated);
+    scfxPrint("Failed");
+    return VREL_AUX_IMAGE_STATUS_FAILED;
 }

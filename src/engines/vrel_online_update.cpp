@@ -184,25 +184,36 @@ Validation validate(std::span<SD_UINT8> image, std::vector<SD_UINT8>& combined, 
 // a "not required" over records left half switched.
 // With the records held on what runs before the first write, both switches
 // are built from the records as the walk found them, and the memo block from
-// the set's block as found before its hold.
+// the set's block as found before its hold. A walk that wrote no board
+// configuration puts the auxiliary records back as it found them instead.
+// A lockdown met at any of these writes ends the run as at a component's.
 SD_INT32 write_status_records(SDMDevice* device, SD_ACTIVE_REGIONS* active, SD_UINT32 updateSet,
-                              const FlashComponentVersion& versions, const VrelWriteResult& walk,
-                              std::span<char> message) {
+                              const FlashComponentVersion& versions, const VrelWriteResult& walk, int instance,
+                              const std::string& model, std::span<char> message) {
     OSSSleep(4);
-    if (const SD_INT32 st = VrelWriteImageStatus(device, active, message, &walk.imageStatusFound); st != 0) return st;
+    SD_UINT32 answer = 0;
+    const auto failed = [&](SD_INT32 st) {
+        return answer == SDERR_LOCKDOWN ? VrelLockdownFailure(instance, model, message) : st;
+    };
+    if (const SD_INT32 st = VrelWriteImageStatus(device, active, message, &walk.imageStatusFound, &answer); st != 0)
+        return failed(st);
     if (walk.boardConfigHandled) {
         if (const SD_INT32 st = VrelWriteAuxImageStatus(device, active, AUX_COMPONENT_BOARD_CONFIG, message,
-                                                        &walk.auxStatusFound);
+                                                        &walk.auxStatusFound, &answer);
             st != 0)
-            return st;
+            return failed(st);
+    } else if (const SD_INT32 st = VrelRestoreAuxImageStatus(device, *active, walk.auxStatusFound, message, &answer);
+               st != 0) {
+        return failed(st);
     }
     // The block of the set just written, named explicitly. Its own "Failed"
     // is the last line of a failure here: the records' item lines before it
     // succeeded, so none of them is repeated as the closing message.
     message[0] = '\0';
     const int memo = UpdateVrelFlashMemoBlockRegion(
-        device, &versions, updateSet, walk.memoHeld ? std::span<const SD_UINT8>(walk.memoFound) : std::span<const SD_UINT8>{});
-    if (memo != 0) return memo;
+        device, &versions, updateSet, walk.memoHeld ? std::span<const SD_UINT8>(walk.memoFound) : std::span<const SD_UINT8>{},
+        &answer);
+    if (memo != 0) return failed(memo);
     OSSSleep(5);
     return 0;
 }
@@ -379,7 +390,7 @@ SD_INT32 VrelOnlineFlashUpdate(SDMDevice* pDevice, const char* pFlashImageFile, 
         status = VREL_NOTHING_WRITTEN;
     }
     if (status == 0 && walk.written) {
-        status = write_status_records(pDevice, &active, updateSet, *versions, walk, message);
+        status = write_status_records(pDevice, &active, updateSet, *versions, walk, instance, model, message);
     } else if (status == 0) {
         OSSSleep(5);
     }

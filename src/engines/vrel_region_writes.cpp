@@ -34,8 +34,6 @@ constexpr SD_UINT32 kBootCodeExp = 0x11;
 constexpr SD_UINT32 kFcBoardConfig = 0xBA;
 constexpr SD_UINT32 kPepBoardConfig = 0xCF;
 constexpr SD_UINT32 kFirmware = 0x01;
-// A write refused for the firmware-update lockdown, whichever write it was.
-constexpr SD_INT32 kLockdownFailure = 467;
 // The firmware code whose attributes the activation needs.
 constexpr SD_UINT32 kFirmwareAttributeCode = 0x80;
 
@@ -171,9 +169,8 @@ std::vector<SD_UINT8> read_layout_region(const VrelWriteContext& ctx, SD_UINT32 
 // (0 when the region was written and verified).
 class EntryWriter {
 public:
-    // `boardConfigAhead`: the walk will write an FC board-configuration entry.
-    EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines, bool boardConfigAhead)
-        : ctx_(ctx), result_(result), lines_(lines), boardConfigAhead_(boardConfigAhead) {}
+    EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines, std::span<char> message)
+        : ctx_(ctx), result_(result), lines_(lines), message_(message) {}
 
     SD_INT32 Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT16 index, SD_UINT32 regionSize);
 
@@ -182,7 +179,7 @@ private:
     SD_INT32 Lockdown();
     SD_UINT32 Store(std::span<const SD_UINT8> bytes, SD_UINT32 region, SD_UINT32 size);
     SD_INT32 Prepare(const CodeRow& row, std::span<SD_UINT8> buffer);
-    SD_INT32 HoldRecords(const CodeRow& row);
+    SD_INT32 HoldRecords();
     SD_INT32 HoldFailed(const char* step, SD_UINT32 answer, SD_INT32 status);
     SD_UINT32 MemoRegion() const;
     SD_INT32 HoldMemoBlock();
@@ -190,14 +187,10 @@ private:
     const VrelWriteContext& ctx_;
     VrelWriteResult* result_;
     Lines& lines_;
-    bool boardConfigAhead_;
+    std::span<char> message_;
 };
 
-SD_INT32 EntryWriter::Lockdown() {
-    lines_.Message("Flash update failed with HBA instance %d (%s). Firmware lockdown mode enabled!", ctx_.instance,
-                   ctx_.model.c_str());
-    return kLockdownFailure;
-}
+SD_INT32 EntryWriter::Lockdown() { return VrelLockdownFailure(ctx_.instance, ctx_.model, message_); }
 
 // Every write of the walk, the memo hold's too: the library's answer, a write
 // stored but not activated counted as written (the engine then activates nothing).
@@ -223,12 +216,16 @@ SD_INT32 EntryWriter::Fail(const CodeRow& row, SD_UINT32 answer) {
 // Until both pairs name what runs, a cut can leave the adapter starting one
 // set with the board configuration of another run; no memo block a rerun
 // reads may then name a version. So the set's memo block goes first (see
-// HoldMemoBlock), then, when the walk will write the board configuration,
-// its records, and the image-status records last: every cut before that
-// leaves the adapter starting the set being written, whose block names no
-// version, and after it the set and the copy that run, both whole.
+// HoldMemoBlock), then the auxiliary records, and the image-status records
+// last: every cut before that leaves the adapter starting the set being
+// written, whose block names no version, and after it the set and the copy
+// that run, both whole. The auxiliary records are held also for an image
+// without a board configuration: left naming another run's copy, a cut or a
+// failure after the image-status hold would start the running set with that
+// copy, under a block naming the running set's version. Such a run puts them
+// back at its switch (VrelRestoreAuxImageStatus).
 // A hold that fails prints its own step, never the component's.
-SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
+SD_INT32 EntryWriter::HoldRecords() {
     if (!result_->memoHeld) {
         if (const SD_INT32 st = HoldMemoBlock(); st != 0) return st;
         result_->memoHeld = true;
@@ -236,7 +233,7 @@ SD_INT32 EntryWriter::HoldRecords(const CodeRow& row) {
     const char* const running = ctx_.active.ActiveGlobalRegions == 1 ? "Primary" : "Secondary";
     char step[128];
     SD_UINT32 answer = 0;
-    if ((boardConfigAhead_ || row.code == kFcBoardConfig) && !result_->auxStatusHeld) {
+    if (!result_->auxStatusHeld) {
         if (const int st = CoreHoldAuxImageStatus(ctx_.device, ctx_.active, AUX_COMPONENT_BOARD_CONFIG,
                                                   &result_->auxStatusFound, &answer);
             st != 0) {
@@ -378,7 +375,7 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
     const SD_UINT32 region = CoreGetAlternateRegion(row.code, &ctx_.active);
     VORNLogMessage(VORN_MSG_DEBUG, "VrelOnlineFlashUpdate: Region 0x%x -> 0x%x (0x%x bytes)", row.code, region,
                    regionSize);
-    if (const SD_INT32 held = HoldRecords(row); held != 0) return held;
+    if (const SD_INT32 held = HoldRecords(); held != 0) return held;
     if (row.code == 0x103) scfxDiagnosticsPrint("Updating Adapter FC SoftROM ... ");
     const Version v = row.version(*ctx_.versions);
     lines_.Progress(row.progress, v[0], v[1], v[2]);
@@ -427,6 +424,14 @@ SD_INT32 EntryWriter::Write(const CodeRow& row, const ILT_Region_t& entry, SD_UI
 
 }  // namespace
 
+SD_INT32 VrelLockdownFailure(int instance, const std::string& model, std::span<char> message) {
+    if (!message.empty())
+        std::snprintf(message.data(), message.size(),
+                      "Flash update failed with HBA instance %d (%s). Firmware lockdown mode enabled!", instance,
+                      model.c_str());
+    return VREL_LOCKDOWN_FAILED;
+}
+
 bool VrelWritesType(SD_UINT32 type) { return row_of(type) != nullptr; }
 
 const SDM_OPT_ROM_REGION* VrelFindLayoutRegion(const SDMOptRomLayoutCopy& layout, SD_UINT32 code) {
@@ -448,26 +453,12 @@ bool walk_writes(const VrelWriteContext& ctx, const CodeRow& row, const ILT_Regi
                                    ValidateImageChipRevision(&entry, ctx.chipRev) != 0));
 }
 
-// Whether the walk of `order` comes to an entry of `code` (when nothing fails before it).
-bool walk_reaches(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, SD_UINT32 code) {
-    const CodeRow* row = row_of(code);
-    if (row == nullptr || VrelFindLayoutRegion(*ctx.layout, code) == nullptr ||
-        std::find(order.begin(), order.end(), code) == order.end())
-        return false;
-    const SD_UINT16 entries = ILT_Header_GetNumOfRegionEntries(ctx.combined);
-    for (SD_UINT16 index = 0; index + 1 < entries; ++index) {
-        const auto entry = ILT_Region_GetRegionByIndex(ctx.combined, index);
-        if (entry && walk_writes(ctx, *row, *entry)) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, VrelWriteResult* result,
                       std::span<char> message) {
     Lines lines(message);
-    EntryWriter writer(ctx, result, lines, walk_reaches(ctx, order, kFcBoardConfig));
+    EntryWriter writer(ctx, result, lines, message);
     for (const SD_UINT32 code : order) {
         if (result->status != 0) break;
         const CodeRow* row = row_of(code);

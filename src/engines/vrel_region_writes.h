@@ -45,7 +45,7 @@ struct VrelWriteResult {
     CoreRecordsFound imageStatusFound;
     CoreRecordsFound auxStatusFound;
     bool imageStatusHeld = false;
-    bool auxStatusHeld = false;
+    bool auxStatusHeld = false;          // the board-configuration copy that runs serves until the switch
     bool memoHeld = false;               // the set's memo block names no version until it is written
     // The memo-block region of the set written as the walk found it before
     // its first write, the memo hold (empty: unread); the final block is
@@ -58,6 +58,12 @@ struct VrelWriteResult {
 // `message` for the engine's final line.
 void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, VrelWriteResult* result,
                       std::span<char> message);
+
+// A write the firmware-update lockdown refused, whichever it was: its
+// message ("Flash update failed with HBA instance N (model). Firmware
+// lockdown mode enabled!") into `message`, and 467.
+constexpr SD_INT32 VREL_LOCKDOWN_FAILED = 467;
+SD_INT32 VrelLockdownFailure(int instance, const std::string& model, std::span<char> message);
 
 // Whether the walk writes entries of the region type (a code of the order
 // with a row of its own; the other types of an image are passed over).

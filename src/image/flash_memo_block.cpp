@@ -263,7 +263,8 @@ bool WriteAndReadBack(SDMDevice* pDevice, SD_UINT32 region, std::span<SD_UINT8> 
 // Reads the region (or takes it as `found` holds it), rewrites its block and
 // writes the whole region back, with the progress item on the output file.
 int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const MultibootVersions* pVersion,
-                              std::span<const SD_UINT8> found = {}) {
+                              std::span<const SD_UINT8> found = {}, SD_UINT32* pAnswer = nullptr) {
+    if (pAnswer != nullptr) *pAnswer = 0;
     scfxDiagnosticsPrint("Updating Adapter Flash Memo Block... ");
     auto fail = [] {
         scfxPrint("Failed");
@@ -284,7 +285,7 @@ int WriteFlashMemoBlockRegion(SDMDevice* pDevice, SD_UINT32 region, const Multib
         return fail();
     }
     if (UpdateFlashMemoBlockData(pDevice, buffer, pVersion) != 0) return fail();
-    if (!WriteAndReadBack(pDevice, region, buffer, 0)) return fail();
+    if (!WriteAndReadBack(pDevice, region, buffer, 0, pAnswer)) return fail();
     scfxPrint("Success");
     return 0;
 }
@@ -361,7 +362,8 @@ SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet) {
 }
 
 int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
-                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found) {
+                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found, SD_UINT32* pAnswer) {
+    if (pAnswer != nullptr) *pAnswer = 0;
     if (pDevice == nullptr || CoreGetISPType(pDevice) < 25) return FLASH_MEMO_NO_DEVICE;
     const SD_UINT32 region = GetFlashMemoBlockRegionOfSet(iRegionSet);
     if (region == 0) {
@@ -370,7 +372,7 @@ int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersi
         return FLASH_MEMO_NO_DEVICE;
     }
     VORNLogMessage(VORN_MSG_DEBUG, "UpdateVrelFlashMemoBlockRegion: Set %u, region 0x%x", iRegionSet, region);
-    if (pFlashImageComponents == nullptr) return WriteFlashMemoBlockRegion(pDevice, region, nullptr, found);
+    if (pFlashImageComponents == nullptr) return WriteFlashMemoBlockRegion(pDevice, region, nullptr, found, pAnswer);
 
     const FlashComponentVersion& c = *pFlashImageComponents;
     MultibootVersions v{};
@@ -384,7 +386,7 @@ int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersi
     v.ImageBuildYear = c.ImageBuildYear;
     v.ImageBuildMonth = c.ImageBuildMonth;
     v.ImageBuildDay = c.ImageBuildDay;
-    return WriteFlashMemoBlockRegion(pDevice, region, &v, found);
+    return WriteFlashMemoBlockRegion(pDevice, region, &v, found, pAnswer);
 }
 
 void GetAbbreviationNameOfMonth(int IdxMonth, std::span<char> pAbbrNameOfMonth) {

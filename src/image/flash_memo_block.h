@@ -269,8 +269,10 @@ SD_UINT32 GetFlashMemoBlockRegionOfSet(SD_UINT32 iRegionSet);
 // from it rather than from what the region holds now, so that the block's
 // version is the only thing the hold changed (526 when its size is not the
 // region's).
+// *pAnswer (may be null) gets the library's answer to a write it refused.
 int UpdateVrelFlashMemoBlockRegion(SDMDevice* pDevice, const FlashComponentVersion* pFlashImageComponents,
-                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found = {});
+                                   SD_UINT32 iRegionSet, std::span<const SD_UINT8> found = {},
+                                   SD_UINT32* pAnswer = nullptr);
 
 // Chip type 27: the memo-block region of the set the image-status records
 // start next, when that is not the set the adapter runs now (a run since the

@@ -326,6 +326,60 @@ TEST_F(FlashStatus, HoldsWriteOnlyTheRecordsThatChange) {
     }
 }
 
+// A run that writes no board configuration puts the auxiliary records its
+// hold changed back as found, the one active as found first; a record that
+// was not valid as found stays as the hold rebuilt it (no torn record is
+// written back), and nothing is written where nothing was held.
+TEST_F(FlashStatus, AuxiliaryRecordsPutBackAreTheSoundOnesAsFound) {
+    struct Row {
+        const char* what;
+        std::array<uint16_t, 4> image;   // mask and generation of each image-status record
+        std::array<uint16_t, 6> x;       // mask, generation and bitmap of each auxiliary record
+        bool erased;                     // both auxiliary records erased instead
+        std::vector<uint32_t> putBack;
+        int serves;                      // the board-configuration copy after the put-back
+    };
+    const Row rows[] = {
+        {"naming the serving copy", {1, 7, 0, 6}, {1, 4, 0x00, 0, 3, 0x01}, false, {}, 1},
+        {"the last flip undone", {1, 7, 0, 6}, {0, 4, 0x02, 1, 5, 0x03}, false, {0x126, 0x125}, 2},
+        {"neither active, copy 2 named", {0, 5, 0, 6}, {0, 4, 0x00, 0, 5, 0x00}, false, {0x126}, 2},
+        {"both erased, the image-status records naming copy 2", {0, 5, 0, 6}, {}, true, {}, 1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        zvfix::HostBuilder host;
+        auto& a = host.AddChip27();
+        const auto u8 = [](uint16_t v) { return static_cast<uint8_t>(v); };
+        a.SetImageStatus(u8(r.image[0]), r.image[1], u8(r.image[2]), r.image[3]);
+        a.SetAuxImageStatus(u8(r.x[0]), r.x[1], u8(r.x[2]), u8(r.x[3]), r.x[4], u8(r.x[5]));
+        if (r.erased) {
+            a.SetRegion(0x125, zvfix::Bytes(16, 0xFF));
+            a.SetRegion(0x126, zvfix::Bytes(16, 0xFF));
+        }
+        Open(host);
+        const zvfix::Bytes x1 = Region(0x125), x2 = Region(0x126);
+        SD_ACTIVE_REGIONS running{};
+        running.ActiveGlobalRegions = running.ActiveBoardConfig = running.ActiveVpdNvram = 1;
+        CoreRecordsFound found;
+        ASSERT_EQ(CoreHoldAuxImageStatus(&device_, running, AUX_COMPONENT_BOARD_CONFIG, &found), 0);
+        const size_t held = zvfix::ReadJournal(dir_).size();
+        SD_UINT32 answer = 1;
+        EXPECT_EQ(CoreRestoreAuxImageStatus(&device_, found, &answer), 0);
+        EXPECT_EQ(answer, 0u);
+        std::vector<uint32_t> writes;
+        const auto journal = zvfix::ReadJournal(dir_);
+        for (size_t i = held; i < journal.size(); ++i) writes.push_back(journal[i].region);
+        EXPECT_EQ(writes, r.putBack);
+        if (!r.erased) {
+            EXPECT_EQ(Region(0x125), x1);
+            EXPECT_EQ(Region(0x126), x2);
+        }
+        ACTIVE_REGIONS flash{};
+        ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+        EXPECT_EQ(flash.ActiveBoardConfig, r.serves);
+    }
+}
+
 }  // namespace
 
 // The read-back reuses its buffer from call to call. A check asked for more

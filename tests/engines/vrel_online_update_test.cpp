@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,9 @@
 #include "image/option_rom_request.h"
 #include "support/e2e_support.h"
 #include "support/engine_run.h"
+#include "support/flash_op_log.h"
 #include "support/plain_region_hashes.h"
+#include "support/sleep_log.h"
 
 namespace {
 
@@ -56,7 +60,10 @@ protected:
     void SetUp() override {
         if (std::getenv("ZV_ISOLATED") == nullptr) GTEST_SKIP() << "needs the private /tmp and /var/log";
     }
-    void TearDown() override { freeUserOptionROMReq(); }
+    void TearDown() override {
+        freeUserOptionROMReq();
+        zvtest::StopLoggingFlashOps();
+    }
 
     // Runs the engine `runs` times on a fresh chip-type-27 host whose adapter
     // has `faults`; what the last run did is kept.
@@ -69,6 +76,7 @@ protected:
         // The running firmware has the image firmware's attributes: on-line activation may go ahead.
         a.fwAttributes = kImageFwAttributes;
         if (shape) shape(a);
+        flashOps = zvtest::LogFlashOps();
         ListsHost lists(h, zvfix::AdapterTable({zvfix::TableRow(kSsid, kVendor)}));
         const std::string host = lists.Dir() + "/host";
         const std::string file = dir.Path() + "/mbi.bin";
@@ -77,7 +85,8 @@ protected:
         for (int run = 0; run < runs; ++run) {
             freeUserOptionROMReq();
             before = zvfix::ReadJournalEvents(host).size();
-            zvtest::PrepareEngineRun(file, image, region);
+            zvtest::PrepareEngineRun(file, run + 1 < runs && earlierImage ? *earlierImage : image, region);
+            flashOps->ops.clear();
             status = VrelOnlineFlashUpdate(ListsHost::Ports().at(0), file.c_str(), disableReset, primaryOnly);
         }
         output = zvtest::ReadFile(GetOutPutFile());
@@ -104,6 +113,8 @@ protected:
     std::vector<Write> writes;
     std::vector<std::string> events;
     std::function<void(zvfix::AdapterSpec&)> shape;   // the adapter before the run, beyond the defaults
+    std::optional<Bytes> earlierImage;                 // written by the runs before the last, when set
+    std::shared_ptr<zvtest::FlashOpLog> flashOps;      // the last run's flash reads and writes
     Bytes memo2;                                       // set 2's memo region after the run
 };
 
@@ -321,40 +332,61 @@ TEST_F(VrelEngine, ARecordThatCannotBeWrittenStopsTheRecordsAfterIt) {
     }
 }
 
-// Whichever write of a run meets the lockdown first, a component's or a
-// hold's, the run ends as a lockdown: that step "Failed", the lockdown line
-// and 467, nothing after it written. A hold's step is its own. The record
-// holds write only in a second run before the reboot (the lockdown there
-// refuses only the record held, the writes before it having gone through).
+// Whichever write of a run meets the lockdown first, a component's, a
+// hold's or one of the final records' (the switch, the auxiliary records put
+// back, the memo block), the run ends as a lockdown: that step "Failed", the
+// lockdown line and 467, nothing after it written. A hold's step is its own.
+// The record holds write only in a second run before the reboot (the
+// lockdown there refuses only the record held, the writes before it having
+// gone through); so do the auxiliary records put back, of an image without
+// a board configuration after one with it.
 TEST_F(VrelEngine, LockdownIsItsOwnFailure) {
     const Bytes image = zvfix::BuildMultibootImage(Spec());
+    zvfix::MultibootImageSpec bareSpec = Spec();
+    std::erase_if(bareSpec.components, [](const zvfix::MbiComponent& c) { return c.region == 0xBA; });
+    const Bytes bare = zvfix::BuildMultibootImage(bareSpec);
     struct Case {
         const char* what;
         bool memoNamesVersion;            // set 2's memo block, before the first run
         zvfix::FaultSpec lockdown;
         int runs;
-        std::vector<uint32_t> written;    // by the last run
+        size_t writes;                    // by the last run
+        uint32_t lastWritten;             // 0: none
         const char* step;
+        bool bareLast = false;            // the last run's image has no board configuration
     };
     const Case cases[] = {
-        {"component", false, zvfix::FaultSpec::Lockdown(), 1, {}, "Updating Adapter Signature... "},
-        {"memo hold", true, zvfix::FaultSpec::Lockdown(), 1, {}, "Updating Adapter Flash Memo Block... "},
-        {"auxiliary hold", false, zvfix::FaultSpec::Lockdown().OnRegion(0x125).Skip(1), 2, {0x124},
+        {"component", false, zvfix::FaultSpec::Lockdown(), 1, 0, 0, "Updating Adapter Signature... "},
+        {"memo hold", true, zvfix::FaultSpec::Lockdown(), 1, 0, 0, "Updating Adapter Flash Memo Block... "},
+        {"auxiliary hold", false, zvfix::FaultSpec::Lockdown().OnRegion(0x125).Skip(1), 2, 1, 0x124,
          "Updating Adapter Primary Aux Image Status... "},
-        {"image-status hold", false, zvfix::FaultSpec::Lockdown().OnRegion(0x95).Skip(1), 2, {0x124, 0x125, 0x126},
+        {"image-status hold", false, zvfix::FaultSpec::Lockdown().OnRegion(0x95).Skip(1), 2, 3, 0x126,
          "Updating Adapter Primary Image Status... "},
+        {"image-status switch", false, zvfix::FaultSpec::Lockdown().OnRegion(0x96), 1, 13, 0x02,
+         "Updating Adapter Secondary Image Status... "},
+        {"auxiliary switch", false, zvfix::FaultSpec::Lockdown().OnRegion(0x126), 1, 15, 0x95,
+         "Updating Adapter Secondary Aux Image Status... "},
+        {"auxiliary records put back", false, zvfix::FaultSpec::Lockdown().OnRegion(0x126).Skip(2), 2, 19, 0x95,
+         "Updating Adapter Secondary Aux Image Status... ", true},
+        {"memo block", false, zvfix::FaultSpec::Lockdown().OnRegion(0x124), 1, 17, 0x125,
+         "Updating Adapter Flash Memo Block... "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         shape = [&c](zvfix::AdapterSpec& a) {
             if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22));
         };
-        EXPECT_EQ(Update(image, {c.lockdown}, 1, OPTROM_REGION_ALL, 0, c.runs), 467);
+        if (c.bareLast) earlierImage = image;
+        EXPECT_EQ(Update(c.bareLast ? bare : image, {c.lockdown}, 1, OPTROM_REGION_ALL, 0, c.runs), 467);
+        earlierImage.reset();
         EXPECT_TRUE(output.ends_with(std::string(c.step) +
                                      "Failed\nFlash update failed with HBA instance 0 (KV2772). Firmware lockdown "
                                      "mode enabled!\n"))
             << output;
-        EXPECT_EQ(WrittenRegions(), c.written);
+        EXPECT_EQ(writes.size(), c.writes);
+        if (c.lastWritten != 0 && !writes.empty()) {
+            EXPECT_EQ(writes.back().region, c.lastWritten);
+        }
     }
 }
 
@@ -446,10 +478,12 @@ TEST_F(VrelEngine, ARunBeforeTheRebootHoldsTheRecordsOnWhatRunsFirst) {
     EXPECT_EQ(decided.ActiveBoardConfig, 1);
 }
 
-// An image without an FC board configuration writes no copy of it, so a run
-// before the reboot leaves the auxiliary records alone, also where the
-// running set's memo block names the image's version: the board
-// configuration the first run switched to serves next.
+// An image without an FC board configuration writes no copy of it. A run
+// before the reboot holds the auxiliary records on the copy that runs all
+// the same (a cut or a failure before its switch then starts the running set
+// with its own board configuration), and at its switch puts them back as it
+// found them: the board configuration the first run switched to serves
+// next, the records byte for byte as the first run left them.
 TEST_F(VrelEngine, ARunBeforeTheRebootWithoutABoardConfigurationKeepsTheFirstRunsSwitch) {
     zvfix::MultibootImageSpec bare = Spec();
     bare.imageVersion = {6, 4, 0};
@@ -465,6 +499,7 @@ TEST_F(VrelEngine, ARunBeforeTheRebootWithoutABoardConfigurationKeepsTheFirstRun
     const std::string host = lists.Dir() + "/host";
     const std::string file = dir.Path() + "/mbi.bin";
     std::vector<uint32_t> last;
+    Bytes aux1, aux2;
     for (size_t run = 0; run < images.size(); ++run) {
         const size_t before = zvfix::ReadJournal(host).size();
         zvtest::PrepareEngineRun(file, images[run], OPTROM_REGION_ALL);
@@ -473,9 +508,19 @@ TEST_F(VrelEngine, ARunBeforeTheRebootWithoutABoardConfigurationKeepsTheFirstRun
         const auto journal = zvfix::ReadJournal(host);
         last.clear();
         for (size_t i = before; i < journal.size(); ++i) last.push_back(journal[i].region);
+        if (run == 0) {
+            aux1 = zvfix::ReadRegion(host, 0, 0x125);
+            aux2 = zvfix::ReadRegion(host, 0, 0x126);
+        }
     }
-    EXPECT_EQ(std::count_if(last.begin(), last.end(), [](uint32_t r) { return r == 0x125 || r == 0x126; }), 0);
+    // Held (memo block, auxiliary records, image status), the set, then the
+    // switch and the auxiliary records put back before the memo block.
+    ASSERT_GE(last.size(), 10u);
+    EXPECT_EQ(std::vector<uint32_t>(last.begin(), last.begin() + 5), (std::vector<uint32_t>{0x124, 0x125, 0x126, 0x95, 0x96}));
+    EXPECT_EQ(std::vector<uint32_t>(last.end() - 5, last.end()), (std::vector<uint32_t>{0x96, 0x95, 0x126, 0x125, 0x124}));
     EXPECT_EQ(std::count(last.begin(), last.end(), 0x10Bu), 0);
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x125), aux1);
+    EXPECT_EQ(zvfix::ReadRegion(host, 0, 0x126), aux2);
     ACTIVE_REGIONS decided{};
     CoreDecideFlashActiveRegions(zvfix::ReadRegion(host, 0, 0x95), zvfix::ReadRegion(host, 0, 0x96),
                                  zvfix::ReadRegion(host, 0, 0x125), zvfix::ReadRegion(host, 0, 0x126), 27, &decided);
@@ -536,8 +581,9 @@ TEST_F(VrelEngine, ASetsMemoBlockNamesNoVersionFromBeforeItsFirstWrite) {
 
 // A hold that fails (its write reads back other bytes, the memo block's or
 // the records', or the memo region cannot be read) ends the run before any
-// component of the set is written: its own step "Failed" is the last line.
-// The records are held only by a second run before the reboot.
+// component of the set is written: its own step "Failed" is the last line,
+// naming the set that runs. The records are held only by a second run
+// before the reboot.
 TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
     struct Case {
         const char* what;
@@ -546,6 +592,7 @@ TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
         SD_INT32 status;
         std::vector<uint32_t> lastWrites;
         const char* step;
+        bool secondRuns = false;          // the adapter runs set 2 (it writes set 1)
     };
     const char* const memoStep = "Updating Adapter Flash Memo Block... ";
     const Case cases[] = {
@@ -560,12 +607,20 @@ TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
          VREL_IMAGE_STATUS_FAILED, {0x124, 0x125, 0x126, 0x95}, "Updating Adapter Primary Image Status... "},
         {"other set's record", zvfix::FaultSpec::CorruptWrite().OnRegion(0x96).Skip(1), false,
          VREL_IMAGE_STATUS_FAILED, {0x124, 0x125, 0x126, 0x95, 0x96}, "Updating Adapter Primary Image Status... "},
+        {"auxiliary record, set 2 running", zvfix::FaultSpec::CorruptWrite().OnRegion(0x125).Skip(1), false,
+         VREL_AUX_IMAGE_STATUS_FAILED, {0xDF, 0x125}, "Updating Adapter Secondary Aux Image Status... ", true},
+        {"running set's record, set 2 running", zvfix::FaultSpec::CorruptWrite().OnRegion(0x96).Skip(1), false,
+         VREL_IMAGE_STATUS_FAILED, {0xDF, 0x125, 0x126, 0x96}, "Updating Adapter Secondary Image Status... ", true},
     };
     const Bytes image = zvfix::BuildMultibootImage(Spec());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         shape = [&c](zvfix::AdapterSpec& a) {
             if (c.memoNamesVersion) a.SetRegion(0x124, MemoRegion({7, 2, 3, 7}, 0x22));
+            if (c.secondRuns) {
+                a.SetRegion(0x95, zvfix::MakeImageStatusRecord(0, 1, zvfix::kSigImageStatus27));
+                a.SetRegion(0x96, zvfix::MakeImageStatusRecord(1, 2, zvfix::kSigImageStatus27));
+            }
         };
         EXPECT_EQ(Update(image, {c.fault}, 1, OPTROM_REGION_ALL, 0, c.memoNamesVersion ? 1 : 2), c.status);
         EXPECT_EQ(WrittenRegions(), c.lastWrites);
@@ -573,6 +628,51 @@ TEST_F(VrelEngine, AHoldThatFailsEndsTheRunBeforeAnyComponent) {
                                      std::string(c.step) + "Failed\n"))
             << output;
     }
+}
+
+// The holds read what they hold as every flash read is made: a busy answer
+// (the adapter resetting) is asked again, 1 s later, and the run goes on. A
+// run reads the set's memo block once: not again before each component.
+TEST_F(VrelEngine, TheHoldsReadThroughBusyAnswersAndTheMemoBlockOnce) {
+    const Bytes image = zvfix::BuildMultibootImage(Spec());
+    struct Case {
+        uint32_t region;
+        int busy;
+        size_t reads;   // by the holds, before the first write, when the adapter is not busy
+    };
+    zvtest::SleepLog sleeps;
+    sleeps.Start(dir.Path() + "/sleeps");
+    const auto secondsSlept = [&sleeps] {
+        const std::vector<long> slept = sleeps.Lengths();
+        sleeps.Clear();
+        return std::count(slept.begin(), slept.end(), 1000L);
+    };
+    ASSERT_EQ(Update(image), VREL_SUCCESS_REBOOT);
+    const long calm = secondsSlept();
+    for (const Case c : {Case{0x124, 1, 1}, Case{0x124, 3, 1}, Case{0x125, 3, 1}, Case{0x95, 3, 2}}) {
+        SCOPED_TRACE(::testing::Message() << std::hex << "region 0x" << c.region << " busy " << std::dec << c.busy);
+        EXPECT_EQ(Update(image, {zvfix::FaultSpec::Busy("flash_read", c.busy).OnRegion(c.region)}),
+                  VREL_SUCCESS_REBOOT)
+            << output;
+        EXPECT_EQ(flashOps->Reads(c.region, 0, flashOps->FirstWrite()), c.reads + c.busy);
+        EXPECT_EQ(secondsSlept(), calm + c.busy);
+    }
+
+    shape = [](zvfix::AdapterSpec& a) { a.SetRegion(0x124, MemoRegion({6, 4, 2, 7}, 0x22)); };
+    ASSERT_EQ(Update(image), VREL_SUCCESS_REBOOT);
+    const auto& ops = flashOps->ops;
+    const auto component = std::find_if(ops.begin(), ops.end(), [](const zvtest::FlashOp& o) {
+        return o.write && o.region != 0x124;
+    });
+    const auto switched = std::find_if(ops.begin(), ops.end(), [](const zvtest::FlashOp& o) {
+        return o.write && o.region == 0x96;
+    });
+    ASSERT_LT(component, switched);
+    EXPECT_EQ(flashOps->Reads(0x124, static_cast<size_t>(component - ops.begin()),
+                              static_cast<size_t>(switched - ops.begin())),
+              0u);
+    const std::vector<uint32_t> written = WrittenRegions();
+    EXPECT_EQ(std::count(written.begin(), written.end(), 0x124u), 2);
 }
 
 // No command switches the set alone; the records it writes decide the boot.
