@@ -595,13 +595,15 @@ inline Family Chip27DisableOfAnotherVersion() {
 // code, tables and board configurations are its own bytes of their own
 // versions. After a cut, which package a set holds and which one the board
 // configuration that serves holds may then differ, and each is told by its bytes.
+// N's image has no FC board configuration: its run leaves whichever serves.
 struct Chip27Package {
     const char* name;
     std::array<uint8_t, 3> version;
     uint8_t mark;   // what sets its components apart
+    bool boardConfig = true;
 };
-inline const std::array<Chip27Package, 3> kChip27Packages{
-    {{"P", {6, 5, 1}, 1}, {"A", {6, 6, 0}, 2}, {"B", {6, 7, 0}, 3}}};
+inline const std::array<Chip27Package, 4> kChip27Packages{
+    {{"P", {6, 5, 1}, 1}, {"A", {6, 6, 0}, 2}, {"B", {6, 7, 0}, 3}, {"N", {6, 8, 0}, 4, false}}};
 
 inline zvfix::MultibootImageSpec Chip27PackageSpec(const Chip27Package& p) {
     zvfix::MultibootImageSpec s = Chip27ImageSpec(p.version);
@@ -651,6 +653,7 @@ inline zvfix::MultibootImageSpec Chip27PackageSpec(const Chip27Package& p) {
             default: ADD_FAILURE() << std::hex << "no bytes of its own for component 0x" << c.region;
         }
     }
+    if (!p.boardConfig) std::erase_if(s.components, [](const zvfix::MbiComponent& c) { return c.region == 0xBA; });
     return s;
 }
 

@@ -14,12 +14,13 @@
 // at the end of its first erase block) and reruns without the preload
 // template. On chip type 27 an enable of the version the written set's memo
 // block named before the run runs on a copy of each cut host too: it is not
-// required only where the adapter still boots the set it ran. With three
-// packages that share no component, a run before the reboot cut between its
-// holds can start one package's set with another's board configuration: the
-// enable of each package runs after every cut, and is not required only
-// where the set that boots and the board-configuration copy that serves
-// both hold it. Each family's sweep prints its counts.
+// required only where the adapter still boots the set it ran. With packages
+// that share no component, a run before the reboot cut (or failing at a
+// write) between its holds can start one package's set with another's board
+// configuration: the enable of each package runs after every cut, and is not
+// required only where the set that boots and the board-configuration copy
+// that serves both hold it (for a package without a board configuration,
+// the set alone). Each family's sweep prints its counts.
 //
 // Regions the two image sets share (one copy on flash) cannot be protected by
 // switching sets: there the boot verdict after the cut judges only the
@@ -32,6 +33,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -165,9 +167,11 @@ protected:
     // `point` runs one and gives the regions the rerun left unlike a clean
     // run's. Prints the counts and fails when any point failed.
     // `firstCut`: the run's writes before it are not cut (a first pass).
+    // `failing`: one point per write, where the write fails once rather than
+    // the power going (`point` makes that failure, not the cut it is given).
     void EveryPoint(const Family& f, const std::vector<zvfix::JournalEntry>& writes, const std::string& flow,
                     const std::function<std::vector<uint32_t>(size_t, const zvfix::PowerLossSpec&)>& point,
-                    size_t firstCut = 1) {
+                    size_t firstCut = 1, const char* failing = nullptr) {
         int points = 0, shared = 0, failed = 0, differing = 0;
         const int stride = WriteStride(f.sanitizerStride);
         for (size_t n = firstCut; n <= writes.size(); n += static_cast<size_t>(stride)) {
@@ -181,6 +185,7 @@ protected:
                 name << "cut at 0x" << std::hex << cut;
                 if (region == writes[n - 1].region) moments.emplace_back(name.str(), zvfix::PowerLossSpec::During(n, cut));
             }
+            if (failing != nullptr) moments = {{failing, zvfix::PowerLossSpec::After(n)}};
             for (const auto& [moment, loss] : moments) {
                 std::ostringstream where;
                 where << f.name << flow << ": write " << n << " (region 0x" << std::hex << writes[n - 1].region
@@ -202,10 +207,10 @@ protected:
                 if (failed > 6) FAIL() << "too many failing points, sweep stopped";
             }
         }
-        std::printf("[ sweep    ] %s%s: %zu writes, stride %d, %d power-loss points (%d torn single-copy writes), "
+        std::printf("[ sweep    ] %s%s: %zu writes, stride %d, %d %s points (%d torn single-copy writes), "
                     "%d failed, %d left a region differing from a clean run\n",
-                    f.name.c_str(), flow.c_str(), writes.size() + 1 - firstCut, stride, points, shared, failed,
-                    differing);
+                    f.name.c_str(), flow.c_str(), writes.size() + 1 - firstCut, stride, points,
+                    failing != nullptr ? "failed-write" : "power-loss", shared, failed, differing);
         std::fflush(stdout);
         EXPECT_EQ(failed, 0);
     }
@@ -450,19 +455,28 @@ protected:
     // The packages of kChip27Packages share no component. The adapter runs P
     // (enabled, rebooted); with `enableAFirst` A is enabled before the
     // reboot; then the last run (package `package`, disabled with `disable`,
-    // given `args`) is cut at each of its writes, with `secondPass` only at
-    // those of its second pass over the adapter (`--ports`).
+    // given `args`, exiting one of `whole` when whole) is cut at each of its
+    // writes, with `secondPass` only at those of its second pass over the
+    // adapter (`--ports`); with `failing`, each of its writes fails once with
+    // EIO instead, and the run ends "Failed." (3).
     struct MixedCut {
         bool enableAFirst = false;
         size_t package = 0;
         bool disable = false;
         std::vector<std::string> args;
+        std::set<int> whole{1};
         bool secondPass = false;
+        bool failing = false;
         MixedCut& AfterAnEnableOfA() { enableAFirst = true; return *this; }
         MixedCut& Of(size_t p) { package = p; return *this; }
         MixedCut& Disabled() { disable = true; return *this; }
-        MixedCut& With(std::vector<std::string> a) { args = std::move(a); return *this; }
+        MixedCut& With(std::vector<std::string> a, std::set<int> w = {1}) {
+            args = std::move(a);
+            whole = std::move(w);
+            return *this;
+        }
         MixedCut& InTheSecondPass() { secondPass = true; return *this; }
+        MixedCut& FailingEachWriteOnce() { failing = true; return *this; }
     };
     struct PackageEnables {
         int updates = 0, updatesOverItsOwn = 0, notRequired = 0;
@@ -471,25 +485,28 @@ protected:
     // After each cut and a power cycle, on a copy of the host for each
     // package X, the enable of X. The adapter boots X only where the set that
     // boots holds X's regions and the board-configuration copy that serves
-    // holds X's board configuration: there alone may it be "not required",
-    // and there it must be where that set's memo block names X (the
-    // image-status records settled). Anywhere else it updates.
+    // holds X's board configuration (any whole one for N, which has none of
+    // its own): there alone may it be "not required", and there it must be
+    // where that set's memo block names X (the image-status records settled).
+    // Anywhere else it updates.
     void SweepMixedPackages(const std::string& flow, const MixedCut& last) {
         namespace fs = std::filesystem;
+        static constexpr size_t kCount = kChip27Packages.size();   // also: no package
         const Family f = Chip27();
         zvfix::HostBuilder host;
         f.build(host);
-        std::array<zvtest::InstallDir, 3> enables;
-        for (size_t i = 0; i < enables.size(); ++i) InstallChip27Package(enables[i], kChip27Packages[i]);
+        std::array<zvtest::InstallDir, kCount> enables;
+        for (size_t i = 0; i < kCount; ++i) InstallChip27Package(enables[i], kChip27Packages[i]);
         zvtest::InstallDir disableB;
         InstallChip27Package(disableB, kChip27Packages[2], true);
         InstallChip27Package(inst, kChip27Packages[last.package], last.disable);
 
         // Each package's bytes as a clean run leaves them: P enabled, a
-        // reboot, A enabled, B disabled; the history is taken on the way.
-        std::array<std::string, 3> manifests;
-        std::array<Bytes, 3> boardConfigs;
-        std::array<std::vector<Bytes>, 3> sets;
+        // reboot, A enabled, B disabled, N enabled; the history is taken on
+        // the way. N's run leaves the board configuration it found serving.
+        std::array<std::string, kCount> manifests;
+        std::array<Bytes, kCount> boardConfigs;
+        std::array<std::vector<Bytes>, kCount> sets;
         host.Write(control.Path());
         const auto clean = [&](const zvtest::InstallDir& in, size_t i) {
             const zvtest::RunResult r = RunOn(in, control.Path());
@@ -511,20 +528,27 @@ protected:
         clean(enables[1], 1);
         if (last.enableAFirst) takeHistory();
         clean(disableB, 2);
+        clean(enables[3], 3);
         ASSERT_FALSE(HasFailure());
-        for (size_t i = 0; i < 3; ++i) {
-            const size_t j = (i + 1) % 3;
-            EXPECT_NE(boardConfigs[i], boardConfigs[j]);
-            for (size_t k = 0; k < f.set1.size(); ++k) {
-                EXPECT_NE(sets[i][k], sets[j][k]) << std::hex << "packages " << kChip27Packages[i].name << " and "
-                                                  << kChip27Packages[j].name << " share component 0x" << f.set1[k];
+        for (size_t i = 0; i < kCount; ++i) {
+            for (size_t j = i + 1; j < kCount; ++j) {
+                const bool ownConfigs = kChip27Packages[i].boardConfig && kChip27Packages[j].boardConfig;
+                if (ownConfigs) {
+                    EXPECT_NE(boardConfigs[i], boardConfigs[j]);
+                }
+                for (size_t k = 0; k < f.set1.size(); ++k) {
+                    if (!ownConfigs && f.ownChoice.count(f.set1[k]) != 0) continue;
+                    EXPECT_NE(sets[i][k], sets[j][k]) << std::hex << "packages " << kChip27Packages[i].name
+                                                      << " and " << kChip27Packages[j].name << " share component 0x"
+                                                      << f.set1[k];
+                }
             }
         }
 
         const size_t historyWrites = zvfix::ReadJournal(pristine.Path()).size();
         fs::copy(pristine.Path(), twiceRun.Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
         const zvtest::RunResult whole = RunOn(inst, twiceRun.Path(), last.args);
-        ASSERT_EQ(whole.status, 1) << whole.out << whole.outputFile;
+        ASSERT_EQ(last.whole.count(whole.status), 1u) << whole.status << "\n" << whole.out << whole.outputFile;
         const std::vector<zvfix::JournalEntry> all = zvfix::ReadJournal(twiceRun.Path());
         const std::vector<zvfix::JournalEntry> writes(all.begin() + static_cast<long>(historyWrites), all.end());
         size_t firstCut = 1;
@@ -536,21 +560,32 @@ protected:
             ASSERT_LT(firstCut, writes.size()) << "the second pass writes";
         }
 
-        std::array<PackageEnables, 3> counts;
+        std::array<PackageEnables, kCount> counts;
         int mixed = 0;
         EveryPoint(f, writes, flow, [&](size_t n, const zvfix::PowerLossSpec& cut) -> std::vector<uint32_t> {
             zvtest::TempDir dir;
             fs::copy(pristine.Path(), dir.Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-            host.powerLoss = cut;
-            RewriteHostJson(host, dir.Path());
-            CutRun(inst, dir.Path(), last.args, historyWrites, n, cut);
+            ToolRun verdict;
+            if (last.failing) {
+                const uint32_t passed = static_cast<uint32_t>(n - 1);
+                host.adapters[0].faults = {zvfix::FaultSpec::Fail("flash_write", 5, 1).Skip(passed)};
+                RewriteHostJson(host, dir.Path());
+                const zvtest::RunResult r = RunOn(inst, dir.Path(), last.args);
+                EXPECT_TRUE(r.status == 3 && zvtest::Has(r.out + r.outputFile, "Failed."))
+                    << r.status << "\n" << r.out << r.outputFile;
+                host.adapters[0].faults.clear();
+                verdict = RebootTool("--power-cycle --verify " + manifests[0] + " " + dir.Path());
+            } else {
+                host.powerLoss = cut;
+                RewriteHostJson(host, dir.Path());
+                CutRun(inst, dir.Path(), last.args, historyWrites, n, cut);
+                ExpectVolatileStateGoesWithThePower(dir.Path(), manifests[0], &verdict);
+            }
 
             // What boots: the package whose set verifies, and the one whose
-            // board configuration the copy that serves holds (none: 3).
-            ToolRun verdict;
-            ExpectVolatileStateGoesWithThePower(dir.Path(), manifests[0], &verdict);
-            size_t setOf = verdict.status == 0 ? 0 : 3;
-            for (size_t i = 1; i < 3; ++i) {
+            // board configuration the copy that serves holds (none: kCount).
+            size_t setOf = verdict.status == 0 ? 0 : kCount;
+            for (size_t i = 1; i < kCount; ++i) {
                 if (RebootTool("--verify " + manifests[i] + " " + dir.Path()).status == 0) setOf = i;
             }
             const size_t at = verdict.out.find(": boots set ");
@@ -559,16 +594,16 @@ protected:
             const uint32_t copy = served == zvfix::ReadRegion(dir.Path(), 0, zvfix::kRegionBoardConfig1)
                                       ? zvfix::kRegionBoardConfig1
                                       : zvfix::kRegionBoardConfig2;
-            size_t copyOf = 3;
-            for (size_t i = 0; i < 3; ++i) {
-                if (served == boardConfigs[i]) copyOf = i;
+            size_t copyOf = kCount;
+            for (size_t i = 0; i < kCount; ++i) {
+                if (kChip27Packages[i].boardConfig && served == boardConfigs[i]) copyOf = i;
             }
-            const auto named = [](size_t i) { return i < 3 ? kChip27Packages[i].name : "no package"; };
+            const auto named = [](size_t i) { return i < kCount ? kChip27Packages[i].name : "no package"; };
             std::ostringstream boots;
             boots << "boots set " << bootSet << " holding " << named(setOf) << ", board configuration 0x" << std::hex
                   << copy << " holding " << named(copyOf) << "\n";
-            EXPECT_TRUE(setOf < 3 && copyOf < 3) << "no whole package boots: " << boots.str() << verdict.out;
-            if (setOf < 3 && copyOf < 3 && setOf != copyOf) ++mixed;
+            EXPECT_TRUE(setOf < kCount && copyOf < kCount) << "no whole package boots: " << boots.str() << verdict.out;
+            if (setOf < kCount && copyOf < kCount && setOf != copyOf && kChip27Packages[setOf].boardConfig) ++mixed;
 
             host.powerLoss.reset();
             RewriteHostJson(host, dir.Path());
@@ -580,13 +615,15 @@ protected:
             };
             const bool settled =
                 !(activeRecord(zvfix::kRegionImageStatus1) && activeRecord(zvfix::kRegionImageStatus2));
-            for (size_t i = 0; i < 3; ++i) {
+            for (size_t i = 0; i < kCount; ++i) {
                 const Chip27Package& x = kChip27Packages[i];
                 zvtest::TempDir scratch;
-                if (i < 2) fs::copy(dir.Path(), scratch.Path(), fs::copy_options::recursive);
-                const zvtest::RunResult r = RunOn(enables[i], i < 2 ? scratch.Path() : dir.Path());
+                const bool lastEnable = i + 1 == kCount;
+                if (!lastEnable) fs::copy(dir.Path(), scratch.Path(), fs::copy_options::recursive);
+                const zvtest::RunResult r = RunOn(enables[i], lastEnable ? dir.Path() : scratch.Path());
                 const bool notRequired = zvtest::Has(r.out + r.outputFile, "Not required.");
-                if (setOf == i && copyOf == i && settled && MemoNames(memo, x.version)) {
+                const bool itsOwn = setOf == i && (copyOf == i || !x.boardConfig);
+                if (itsOwn && settled && MemoNames(memo, x.version)) {
                     EXPECT_TRUE(r.status == 2 && notRequired)
                         << "the adapter boots " << x.name << ": " << r.status << " " << boots.str() << r.out
                         << r.outputFile;
@@ -596,16 +633,16 @@ protected:
                         << "the enable of " << x.name << " must update: " << r.status << " " << boots.str() << r.out
                         << r.outputFile;
                     ++counts[i].updates;
-                    if (setOf == i && copyOf == i) ++counts[i].updatesOverItsOwn;
+                    if (itsOwn) ++counts[i].updatesOverItsOwn;
                 }
             }
             return {};
-        }, firstCut);
-        std::printf("[ sweep    ] %s%s: after each cut the enable of", f.name.c_str(), flow.c_str());
-        for (size_t i = 0; i < 3; ++i) {
-            std::printf("%s %s updates at %d points (%d where its set and board configuration boot), is not "
-                        "required at %d",
-                        i == 0 ? "" : ";", kChip27Packages[i].name, counts[i].updates, counts[i].updatesOverItsOwn,
+        }, firstCut, last.failing ? "fails once with EIO" : nullptr);
+        std::printf("[ sweep    ] %s%s: after each %s the enable of", f.name.c_str(), flow.c_str(),
+                    last.failing ? "failed write" : "cut");
+        for (size_t i = 0; i < kCount; ++i) {
+            std::printf("%s %s updates at %d points (%d where it boots), is not required at %d", i == 0 ? "" : ";",
+                        kChip27Packages[i].name, counts[i].updates, counts[i].updatesOverItsOwn,
                         counts[i].notRequired);
         }
         std::printf("; %d points boot one package's set with another's board configuration\n", mixed);
@@ -703,6 +740,20 @@ TEST_F(PowerLossSweep, Chip27MixedPackagesEnableOfTheRunningAfterAnEnableBeforeR
 TEST_F(PowerLossSweep, Chip27MixedPackagesEnableOnEveryPortCutInTheSecondPass) {
     SweepMixedPackages(", P running, A enabled with --ports cut in its second pass",
                        MixedCut().Of(1).With({"--ports"}).InTheSecondPass());
+}
+// A, enabled before the reboot over the P the adapter runs, and then an
+// enable of N, whose image has no board configuration, cut or failing: the
+// set that boots never passes for P's over A's board configuration.
+TEST_F(PowerLossSweep, Chip27MixedPackagesEnableWithoutABoardConfigurationAfterAnEnableBeforeRebootCut) {
+    SweepMixedPackages(", P running, A enabled, then N enabled cut", MixedCut().AfterAnEnableOfA().Of(3));
+}
+TEST_F(PowerLossSweep, Chip27MixedPackagesEnableWithoutABoardConfigurationAfterAnEnableBeforeRebootFailing) {
+    SweepMixedPackages(", P running, A enabled, then N enabled failing",
+                       MixedCut().AfterAnEnableOfA().Of(3).FailingEachWriteOnce());
+}
+TEST_F(PowerLossSweep, Chip27MixedPackagesImageWithoutABoardConfigurationFromFileAfterAnEnableBeforeRebootCut) {
+    SweepMixedPackages(", P running, A enabled, then N written with -b cut",
+                       MixedCut().AfterAnEnableOfA().Of(3).With({"-b", "0", "kv_gen7_mbi.bin", "--zuka"}, {0, 201}));
 }
 
 }  // namespace
