@@ -51,6 +51,17 @@ void* RunCmdInit(void* arg) {
 
 constexpr const char* kAdapterTable = "adapters.properties";
 
+// Echo back on for the shell the user returns to, whatever the run or the
+// signal left the terminal in. Only a terminal has an echo: on anything else
+// (cron, a script, "ssh -T", </dev/null) stty would only complain on standard
+// error.
+void RestoreEcho() {
+    if (isatty(STDIN_FILENO) == 0) return;
+    if (std::system("stty echo") != 0) {
+        // Nothing more to do: the terminal stays as it was.
+    }
+}
+
 // A table the reader rule refuses is said there and passed over as if it were absent.
 bool probe(const char* path) {
     VORNLogMessage(VORN_MSG_DEBUG, "getConfigPath: Adapter properties file=%s", path);
@@ -95,9 +106,7 @@ void VORNHandlePendingInterrupt() {
     sigprocmask(SIG_BLOCK, &block, nullptr);
     raise(sig);
     std::fflush(nullptr);
-    if (std::system("stty echo") != 0) {
-        // Not a terminal: nothing to restore.
-    }
+    RestoreEcho();
     std::exit(1);
 }
 
@@ -208,9 +217,7 @@ int initialize(int argc, char** argv) {
     if (rc != 0) return rc;
     OSSWaitMainWaitCondition();
     pthread_join(g_ProgressThreadHandle, nullptr);
-    if (g_haveKbdMode != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_CurKbdMode);
-    if (std::system("stty echo") != 0) {
-        // Not a terminal: nothing to restore.
-    }
+    if (g_haveKbdMode != 0 && isatty(STDIN_FILENO) != 0) tcsetattr(STDIN_FILENO, TCSANOW, &g_CurKbdMode);
+    RestoreEcho();
     return g_initArgs.status;
 }

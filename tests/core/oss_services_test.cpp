@@ -1,9 +1,12 @@
-// Operating-system services: host type, the process mutex, directory copies.
+// Operating-system services: host type, the process mutex, directory copies,
+// pauses.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,8 +16,10 @@
 #include <vector>
 
 #include "core/oss_services.h"
+#include "mgmt/sd_shared_db.h"
 #include "support/e2e_support.h"
 #include "support/other_user.h"
+#include "support/sleep_log.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -152,6 +157,31 @@ TEST(OssMainWait, PollingLoopStartReleasesTheWaiter) {
     EXPECT_EQ(OSSContinueCorePollingLoop(), 1);
     EXPECT_EQ(OSSWaitMainWaitCondition(), 0);
     EXPECT_EQ(OSSWaitMainWaitCondition(), 0);   // it latches
+}
+
+// Ctrl-C during a pause ends that pause at once, the rest unslept, and a
+// later pause is only asked for. The interrupt cannot be undone: a child of
+// its own says the pauses it asked for.
+TEST(OssSleepDeathTest, AnInterruptEndsThePauseUnderWayAndTheRestIsNotSlept) {
+    zvtest::TempDir dir;
+    EXPECT_EXIT(
+        {
+            struct sigaction act {};
+            act.sa_handler = [](int) { zvapi_interrupt_waits(); };
+            sigemptyset(&act.sa_mask);
+            act.sa_flags = SA_RESTART;
+            sigaction(SIGINT, &act, nullptr);
+            zvtest::SleepLog log;
+            log.Start(dir.Path() + "/sleeps");
+            setenv("ZV_TEST_SLEEP_SIGNAL", "1:2", 1);   // SIGINT inside the first
+            OSSSleep(5);
+            OSSSleep(3);
+            std::fprintf(stderr, "slept:");
+            for (long ms : log.Lengths()) std::fprintf(stderr, " %ld", ms);
+            std::fprintf(stderr, ".\n");
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "slept: 5000 0\\.");
 }
 
 }  // namespace

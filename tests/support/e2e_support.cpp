@@ -156,6 +156,8 @@ Running Start(const InstallDir& inst, const RunOptions& options) {
         ::dup2(r.outFd, 1);
         ::dup2(r.errFd, 2);
         ::close(0);
+        // O_NOCTTY: a terminal given as stdin does not become the run's controlling one.
+        if (!options.stdinPath.empty() && ::open(options.stdinPath.c_str(), O_RDWR | O_NOCTTY) != 0) _exit(125);
         ::close(r.outFd);
         ::close(r.errFd);
         if (options.asNobody) ::execvpe("setpriv", cargv.data(), cenv.data());

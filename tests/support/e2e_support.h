@@ -54,6 +54,7 @@ struct RunOptions {
     bool asNobody = false;                                      // run through setpriv as uid/gid 65534
     bool countSleeps = false;                                   // fill RunResult::sleepsMs
     bool keepLogs = false;                                      // do not clear /var/log files before the run
+    std::string stdinPath;                                      // opened as stdin (e.g. a pty); empty: stdin closed
 };
 
 struct RunResult {
@@ -67,7 +68,7 @@ struct RunResult {
     std::vector<long> sleepsMs; // one entry per sleep, when countSleeps was set
 };
 
-// Runs the installation's copy with stdin closed, stdout and stderr captured apart.
+// Runs the installation's copy with stdin closed (or stdinPath), stdout and stderr captured apart.
 // Unless keepLogs is set, earlier output files and the debug log are removed first,
 // so the result holds only what this run wrote.
 RunResult RunProgram(const InstallDir& inst, const RunOptions& options);
