@@ -287,6 +287,10 @@ TEST_F(FlashStatus, NvramWritesFollowTheNvramCopyNotTheBoardConfigurations) {
 // where the records name what runs already; else only the records that
 // change, the one that decides first, each read back. The boot rule then
 // starts the running set, or the serving board configuration.
+// A run that writes no board configuration puts the auxiliary records its
+// hold changed back as found, the one active as found first; a record that
+// was not valid as found stays as the hold rebuilt it (no torn record is
+// written back), and nothing is written where nothing was held.
 TEST_F(FlashStatus, HoldsWriteOnlyTheRecordsThatChange) {
     struct Row {
         const char* what;
@@ -294,56 +298,20 @@ TEST_F(FlashStatus, HoldsWriteOnlyTheRecordsThatChange) {
         std::array<uint16_t, 4> image;   // mask and generation of each image-status record
         std::array<uint16_t, 6> x;       // mask, generation and bitmap of each auxiliary record
         std::vector<uint32_t> writes;
+        std::vector<uint32_t> putBack;   // auxiliary records written back as found
+        int servesAfter = 1;             // the board-configuration copy after the put-back
+        bool erased = false;             // both auxiliary records erased instead
     };
     const Row rows[] = {
-        {"image status naming the running set", false, {1, 5, 0, 4}, {1, 1, 0, 0, 0, 0}, {}},
-        {"image status naming the other set", false, {0, 5, 1, 6}, {1, 1, 0, 0, 0, 0}, {0x95, 0x96}},
-        {"image status, neither active, the other newer", false, {0, 5, 0, 6}, {1, 1, 0, 0, 0, 0}, {0x95}},
-        {"auxiliary naming the serving copy", true, {1, 7, 0, 6}, {1, 4, 0x00, 0, 3, 0x01}, {}},
-        {"auxiliary, the last flip undone", true, {1, 7, 0, 6}, {0, 4, 0x02, 1, 5, 0x03}, {0x125, 0x126}},
-        {"auxiliary, neither active, copy 2 named", true, {0, 5, 0, 6}, {0, 4, 0x00, 0, 5, 0x00}, {0x126}},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.what);
-        zvfix::HostBuilder host;
-        auto& a = host.AddChip27();
-        const auto u8 = [](uint16_t v) { return static_cast<uint8_t>(v); };
-        a.SetImageStatus(u8(r.image[0]), r.image[1], u8(r.image[2]), r.image[3]);
-        a.SetAuxImageStatus(u8(r.x[0]), r.x[1], u8(r.x[2]), u8(r.x[3]), r.x[4], u8(r.x[5]));
-        Open(host);
-        SD_ACTIVE_REGIONS running{};
-        running.ActiveGlobalRegions = running.ActiveBoardConfig = running.ActiveVpdNvram = 1;
-        CoreRecordsFound found;
-        EXPECT_EQ(r.aux ? CoreHoldAuxImageStatus(&device_, running, AUX_COMPONENT_BOARD_CONFIG, &found)
-                        : CoreHoldImageStatus(&device_, running, &found),
-                  0);
-        std::vector<uint32_t> writes;
-        for (const auto& e : zvfix::ReadJournal(dir_)) writes.push_back(e.region);
-        EXPECT_EQ(writes, r.writes);
-        ACTIVE_REGIONS flash{};
-        ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
-        EXPECT_EQ(r.aux ? flash.ActiveBoardConfig : flash.ActiveGlobalRegions, 1);
-    }
-}
-
-// A run that writes no board configuration puts the auxiliary records its
-// hold changed back as found, the one active as found first; a record that
-// was not valid as found stays as the hold rebuilt it (no torn record is
-// written back), and nothing is written where nothing was held.
-TEST_F(FlashStatus, AuxiliaryRecordsPutBackAreTheSoundOnesAsFound) {
-    struct Row {
-        const char* what;
-        std::array<uint16_t, 4> image;   // mask and generation of each image-status record
-        std::array<uint16_t, 6> x;       // mask, generation and bitmap of each auxiliary record
-        bool erased;                     // both auxiliary records erased instead
-        std::vector<uint32_t> putBack;
-        int serves;                      // the board-configuration copy after the put-back
-    };
-    const Row rows[] = {
-        {"naming the serving copy", {1, 7, 0, 6}, {1, 4, 0x00, 0, 3, 0x01}, false, {}, 1},
-        {"the last flip undone", {1, 7, 0, 6}, {0, 4, 0x02, 1, 5, 0x03}, false, {0x126, 0x125}, 2},
-        {"neither active, copy 2 named", {0, 5, 0, 6}, {0, 4, 0x00, 0, 5, 0x00}, false, {0x126}, 2},
-        {"both erased, the image-status records naming copy 2", {0, 5, 0, 6}, {}, true, {}, 1},
+        {"image status naming the running set", false, {1, 5, 0, 4}, {1, 1, 0, 0, 0, 0}, {}, {}},
+        {"image status naming the other set", false, {0, 5, 1, 6}, {1, 1, 0, 0, 0, 0}, {0x95, 0x96}, {}},
+        {"image status, neither active, the other newer", false, {0, 5, 0, 6}, {1, 1, 0, 0, 0, 0}, {0x95}, {}},
+        {"auxiliary naming the serving copy", true, {1, 7, 0, 6}, {1, 4, 0x00, 0, 3, 0x01}, {}, {}},
+        {"auxiliary, the last flip undone", true, {1, 7, 0, 6}, {0, 4, 0x02, 1, 5, 0x03}, {0x125, 0x126},
+         {0x126, 0x125}, 2},
+        {"auxiliary, neither active, copy 2 named", true, {0, 5, 0, 6}, {0, 4, 0x00, 0, 5, 0x00}, {0x126}, {0x126},
+         2},
+        {"auxiliary erased, the image-status records naming copy 2", true, {0, 5, 0, 6}, {}, {0x125}, {}, 1, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -361,22 +329,31 @@ TEST_F(FlashStatus, AuxiliaryRecordsPutBackAreTheSoundOnesAsFound) {
         SD_ACTIVE_REGIONS running{};
         running.ActiveGlobalRegions = running.ActiveBoardConfig = running.ActiveVpdNvram = 1;
         CoreRecordsFound found;
-        ASSERT_EQ(CoreHoldAuxImageStatus(&device_, running, AUX_COMPONENT_BOARD_CONFIG, &found), 0);
-        const size_t held = zvfix::ReadJournal(dir_).size();
+        EXPECT_EQ(r.aux ? CoreHoldAuxImageStatus(&device_, running, AUX_COMPONENT_BOARD_CONFIG, &found)
+                        : CoreHoldImageStatus(&device_, running, &found),
+                  0);
+        const auto writtenSince = [this](size_t from) {
+            std::vector<uint32_t> writes;
+            const auto journal = zvfix::ReadJournal(dir_);
+            for (size_t i = from; i < journal.size(); ++i) writes.push_back(journal[i].region);
+            return writes;
+        };
+        EXPECT_EQ(writtenSince(0), r.writes);
+        ACTIVE_REGIONS flash{};
+        ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
+        EXPECT_EQ(r.aux ? flash.ActiveBoardConfig : flash.ActiveGlobalRegions, 1);
+        if (!r.aux) continue;
+
         SD_UINT32 answer = 1;
         EXPECT_EQ(CoreRestoreAuxImageStatus(&device_, found, &answer), 0);
         EXPECT_EQ(answer, 0u);
-        std::vector<uint32_t> writes;
-        const auto journal = zvfix::ReadJournal(dir_);
-        for (size_t i = held; i < journal.size(); ++i) writes.push_back(journal[i].region);
-        EXPECT_EQ(writes, r.putBack);
+        EXPECT_EQ(writtenSince(r.writes.size()), r.putBack);
         if (!r.erased) {
             EXPECT_EQ(Region(0x125), x1);
             EXPECT_EQ(Region(0x126), x2);
         }
-        ACTIVE_REGIONS flash{};
         ASSERT_EQ(CoreGetAdapterFlashActiveRegions(&device_, &flash), 0);
-        EXPECT_EQ(flash.ActiveBoardConfig, r.serves);
+        EXPECT_EQ(flash.ActiveBoardConfig, r.servesAfter);
     }
 }
 
