@@ -128,6 +128,15 @@ TEST_F(CliStartup, OnlyRootGetsPastTheCommandLine) {
     EXPECT_EQ(r.err, "Error: You must be root to use this program.\n");
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(zvtest::OutputFiles().empty());
+
+    // An invalid line, and a missing adapter table, are found before the check.
+    r = RunProgram(inst, args({"-i", "129"}, "", true));
+    EXPECT_EQ(r.status, 8);
+    EXPECT_EQ(r.out + r.err, "");
+    InstallDir bare(false);
+    r = RunProgram(bare, args({"-g"}, "", true));
+    EXPECT_EQ(r.status, 6);
+    EXPECT_EQ(r.out + r.err, "");
 }
 
 TEST_F(CliStartup, TraceWritesTheDebugLogAndTheCoreLogToTheConsole) {

@@ -143,40 +143,45 @@ std::vector<uint32_t> Then(std::vector<uint32_t> first, const std::vector<uint32
 TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
     const struct {
         bool offline;
-        zvfix::FaultSpec fault;
+        std::vector<zvfix::FaultSpec> faults;
         int status;
         const char* line;
         std::vector<uint32_t> written;
         int exitStatus;   // of "-b", which ends with the engine's status: never 0 for a failure
     } cases[] = {
-        {false, zvfix::FaultSpec::Lockdown(), 0x1D3,
+        {false, {zvfix::FaultSpec::Lockdown()}, 0x1D3,
          "Updating Adapter Flash Memo Block... Failed\n"
          "Flash update failed with HBA instance 0 (KV2692). Firmware lockdown mode enabled!\n",
          {}, 0xD3},
-        {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9F), 0x1FE,
+        {false, {zvfix::FaultSpec::CorruptWrite().OnRegion(0x9F)}, 0x1FE,
          "Updating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
          {0xDF, 0x9F}, 0xFE},
-        {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02), 0x1CB,
+        {false, {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x02)}, 0x1CB,
          "Updating Adapter FC RISC Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
          {0xDF, 0x9F, 0x09, 0xE5, 0xD3, 0xD1, 0x67}, 0xCB},
-        {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0xD1), 0x200,
+        {false, {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0xD1)}, 0x200,
          "Updating Adapter PEP Fw... Failed\nFlash update failed on this HBA (Instance 0) with error (0x5) (",
          {0xDF, 0x9F, 0x09, 0xE5, 0xD3}, 255},
-        {false, zvfix::FaultSpec::CorruptWrite().OnRegion(0x09), 0x1CA,
+        {false, {zvfix::FaultSpec::CorruptWrite().OnRegion(0x09)}, 0x1CA,
          "Verifying Adapter FC Boot Code... Failed\nVerifying Adapter FC Boot Code... \n", {0xDF, 0x9F, 0x09}, 0xCA},
-        {false, zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96), 0x203,
+        {false, {zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0x96)}, 0x203,
          "Updating Adapter Secondary Image Status... Failed\n", Then({0xDF}, kSet2), 0x03},
+        // On line, neither image-status record readable: which set runs is
+        // unknown, and nothing is written.
+        {false,
+         {zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x95), zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0x96)},
+         36, "Unable to read the image status regions of HBA instance 0 - KV2692!\n", {}, 36},
         // A memo block that cannot be read may name any version: nothing is written.
-        {false, zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0xDF), 526,
+        {false, {zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0xDF)}, 526,
          "Updating Adapter Flash Memo Block... Failed\n", {}, 526 & 0xFF},
-        {true, zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0xDF), 526,
+        {true, {zvfix::FaultSpec::Fail("flash_read", 5).OnRegion(0xDF)}, 526,
          "Updating Adapter Flash Memo Block... Failed\n", {}, 526 & 0xFF},
-        {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E), 0x1FE,
+        {true, {zvfix::FaultSpec::CorruptWrite().OnRegion(0x9E)}, 0x1FE,
          "Please wait...\nUpdating Adapter Signature... Success\nVerifying Adapter Signature... Failed\n"
          "Verifying Adapter Signature... \n",
          {0xDF, 0x9E}, 0xFE},
-        {true, zvfix::FaultSpec::CorruptWrite().OnRegion(0xD1), 0x1FF,
+        {true, {zvfix::FaultSpec::CorruptWrite().OnRegion(0xD1)}, 0x1FF,
          "Updating Adapter MPI Fw ... Success\nUpdating Adapter PEP Fw... Success\n"
          "Verifying Adapter PEP Fw... Failed\nVerifying Adapter PEP Fw... \n",
          {0xDF, 0x9E, 0x07, 0xE1, 0xD3, 0xD1}, 0xFF},
@@ -187,7 +192,8 @@ TEST_F(DorneFaults, AFailedStepStopsTheUpdateAndTheOldSetBoots) {
         if (c.offline) host.libraryVersion = "v6.03 build12";
         const Bytes oldPrimary = Record(c.offline ? 0 : 1, c.offline ? 3 : 7);
         const Bytes oldSecondary = Record(c.offline ? 1 : 0, c.offline ? 9 : 3);
-        (c.offline ? AddAdapter(0, 3, 1, 9) : AddAdapter(1, 7, 0, 3)).faults.push_back(c.fault);
+        zvfix::AdapterSpec& a = c.offline ? AddAdapter(0, 3, 1, 9) : AddAdapter(1, 7, 0, 3);
+        a.faults.insert(a.faults.end(), c.faults.begin(), c.faults.end());
         zvtest::TempDir dir;
         Install(zvfix::BuildMultibootImage(DemoSpec()), dir.Path());
         // The regions of the running set that the update does not touch (0xD1
@@ -260,6 +266,39 @@ TEST_F(DorneFaults, ACutBeforeTheMemoBlockMakesTheRerunRedoTheUpdate) {
                     << std::hex << code;
             }
         }
+    }
+}
+
+// The final memo write fails: the engine's status is not its, so the run
+// ends written ("-b": 201 on line, 0 off line), but the block still names no
+// version, and the next run writes the adapter again.
+TEST_F(DorneFaults, AFailedFinalMemoWriteEndsWrittenAndTheNextRunWritesAgain) {
+    for (const bool online : {true, false}) {
+        const zvonline::Family f = zvonline::Chip25(online);
+        SCOPED_TRACE(f.name);
+        host = zvfix::HostBuilder();
+        f.build(host);
+        // The first write of the block is its hold, the second its final write.
+        host.adapters.front().faults.push_back(zvfix::FaultSpec::Fail("flash_write", 5).OnRegion(0xDF).Skip(1));
+        zvtest::TempDir dir;
+        Install(zvfix::BuildMultibootImage(DemoSpec()), dir.Path());
+        const zvtest::RunResult b = zvonline::RunOn(inst, dir.Path(), {"--kamu", "-b", "0", kImage});
+        EXPECT_EQ(b.status, online ? 201 : 0) << b.out << b.outputFile;
+        EXPECT_TRUE(Has(b.outputFile, "Updating Adapter Flash Memo Block... Failed\n"
+                                      "Flash update complete. Changes have been saved to all ports of this HBA.\n"))
+            << b.outputFile;
+        const zvtest::RunResult info = zvonline::RunOn(inst, dir.Path(), {"-i", "0"});
+        EXPECT_TRUE(Has(info.out, "Flash Image Version            : N/A\n")) << info.out;
+
+        host.adapters.front().faults.clear();
+        zvonline::RewriteHostJson(host, dir.Path());
+        const size_t before = WrittenRegions(dir.Path()).size();
+        const zvtest::RunResult r = Run(dir.Path());
+        EXPECT_EQ(r.status, 1) << r.outputFile;
+        EXPECT_TRUE(Has(r.outputFile, "Upgrading MBI version from 00.00.00 to 06.05.01: completed\n")) << r.outputFile;
+        const std::vector<uint32_t> rerun = WrittenRegions(dir.Path());
+        EXPECT_GT(rerun.size(), before + 1) << "the set is written again";
+        EXPECT_EQ(rerun.back(), 0xDFu);
     }
 }
 

@@ -23,7 +23,9 @@
 #include "fixtures/host_builder.h"
 #include "fixtures/memo_block_builder.h"
 #include "fixtures/multiboot_image_builder.h"
+#include "mgmt/sd_shared_db.h"
 #include "support/e2e_support.h"
+#include "support/semaphore_sets.h"
 
 namespace {
 using zve2e::Count;
@@ -121,6 +123,25 @@ TEST_F(MctpUpdate, NoAdapterWithARecordEndsWithTenInBothForms) {
         const std::string line = "MCTP config " + mode + ": No compatible HBA found!\n";
         EXPECT_EQ(std::tie(r.out, r.outputFile), std::tie(line, line));
     }
+}
+
+// Another run holds the host's update lock: either form says so with its own
+// lead, and writes nothing.
+TEST_F(MctpUpdate, AHeldUpdateLockIsSaidWithTheLeadOfEitherForm) {
+    AddChip27(Memo(6, 5, 1));
+    Install({zvfix::FlashCfgRowFor(kSsid27, kVendor, "KV2772", "6.05.01", kImage)});
+    const int lock = ::open("/run/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    for (const std::string mode : {"enable", "disable"}) {
+        if (mode == "disable") inst.WriteFile("package.cfg", "");
+        const RunResult r = Run();
+        EXPECT_EQ(r.status, 3) << r.out << r.err;
+        const std::string line = "MCTP config " + mode + ": Another update is in progress on this host; nothing was written.\n";
+        EXPECT_EQ(std::tie(r.out, r.outputFile), std::tie(line, line));
+    }
+    ::close(lock);
+    EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
 }
 
 TEST_F(MctpUpdate, EqualMultibootVersionIsNotRequiredOncePerAdapterOrPerPortWithPortsAndSilently) {
@@ -473,6 +494,9 @@ TEST_F(MctpUpdate, SigtermDuringTheUpdateEndsWith143AndTheNextRunIsNotRefused) {
     EXPECT_TRUE(Has(r.debugLog, "termination_handler: exit 143.")) << r.debugLog;
     EXPECT_TRUE(Has(r.outputFile, "MCTP config enable: Started...\n"));
     EXPECT_FALSE(Has(r.outputFile, "MCTP config enable: Not required.")) << r.outputFile;
+    // Its handler cleaned up: the library's shared file and set are gone.
+    EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
+    EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty());
 
     RunResult next = Run();
     EXPECT_EQ(next.status, 2) << next.out << next.err << next.outputFile;

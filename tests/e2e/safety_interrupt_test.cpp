@@ -17,6 +17,8 @@
 
 #include "e2e/online_update_families.h"
 #include "e2e/safety_fixture.h"
+#include "mgmt/sd_shared_db.h"
+#include "support/semaphore_sets.h"
 
 namespace {
 using zvsafety::Has;
@@ -181,7 +183,44 @@ TEST_F(SafetyInterrupt, SigintAtAWriteOfBAllEndsTheRunAfterThatWrite) {
         EXPECT_TRUE(r.outputFile.ends_with(line)) << r.outputFile;
         EXPECT_EQ(Has(r.out, line), !quiet) << r.out;
         EXPECT_EQ(Has(r.debugLog, line.substr(0, line.size() - 1)), !quiet) << r.debugLog;
+        // Its clean-up ran: the library's shared file and set are gone.
+        EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
+        EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty());
     }
+}
+
+// SIGTERM during "-b" ends the process at once, without its clean-up: the
+// library's shared file and semaphore set stay. The next run takes both over
+// and, as their last user, removes them.
+TEST_F(SafetyInterrupt, SigtermDuringBLeavesTheSharedStateForTheNextRun) {
+    const zvonline::Family f = zvonline::Chip25(true);
+    host = zvfix::HostBuilder();
+    f.build(host);
+    f.install(inst);
+    zvtest::TempDir dir, work;
+    host.Write(dir.Path());
+    const std::vector<std::string> args = {"--kamu", "-b", "ALL", "kv_mbi.bin"};
+    zvtest::RunOptions o = Held(dir.Path(), 3, work.Path());
+    o.args.insert(o.args.end(), args.begin(), args.end());
+    zvtest::Running running = zvtest::Start(inst, o);
+    ASSERT_TRUE(zvtest::WaitUntil(running, [&] { return zvtest::FileExists(work.Path() + "/held"); }))
+        << "the run never reached the write";
+    ASSERT_EQ(::kill(running.pid, SIGTERM), 0);
+    std::ofstream(work.Path() + "/go") << "go\n";   // for a run that would not end at once
+    zvtest::RunResult r = WaitWithin(running);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    EXPECT_TRUE(zvtest::FileExists(ZVSHDB_PATH));
+    const int set = zvapi_shdb_sem_id();
+    ASSERT_GE(set, 0) << "the set recorded in the file is there";
+
+    zvtest::RunOptions next;
+    next.args = args;
+    next.env = {{"ZV_SIM_HOST", dir.Path()}};
+    r = RunWithin(next);
+    EXPECT_EQ(r.status, 0) << r.out << r.outputFile;
+    EXPECT_FALSE(zvtest::FileExists(ZVSHDB_PATH));
+    EXPECT_EQ(zvtest::SemaphoreSetState(set), "") << "the set found was used and removed";
+    EXPECT_TRUE(zvtest::SemaphoreSetsOf(0).empty());
 }
 
 }  // namespace

@@ -346,6 +346,11 @@ TEST_F(VrelUpdate, ActiveSetFromFlashWhenTheLibraryCannotTellAndRefusedWhenNothi
         << r.outputFile;
     EXPECT_TRUE(Has(r.debugLog, "flash update result=-20")) << r.debugLog;
     EXPECT_TRUE(Written(other.Path()).empty());
+    // "-b" ends with that status's low byte, the output file as silent.
+    r = Run(other.Path(), {"--zuka", "-b", "0", kImage});
+    EXPECT_EQ(r.status, -20 & 0xFF) << r.out;
+    EXPECT_EQ(r.outputFile, "");
+    EXPECT_TRUE(Written(other.Path()).empty());
 }
 
 TEST_F(VrelUpdate, AComponentThatDoesNotReadBackOrCannotAnnounceItsFirmwareStopsBeforeTheRecords) {
@@ -512,6 +517,32 @@ TEST_F(VrelUpdate, MixedHostWithOneAdapterFailingCompletesWithErrors) {
     EXPECT_TRUE(Has(r.outputFile, "Flash update session in progress, please wait 15 minutes and try again.\n"));
     EXPECT_TRUE(Has(r.outputFile, "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: failed\n"));
     EXPECT_TRUE(Written(hostDir.Path(), 1).empty());
+}
+
+// With --ports each port's pass writes the adapter, which runs the set it
+// started with: the second pass writes the set again. A pass that fails
+// counts as a failed adapter, though the first wrote it whole.
+TEST_F(VrelUpdate, EveryPortsPassWritesTheAdapterAndAFailedPassCompletesWithErrors) {
+    AddChip27();
+    zvtest::TempDir both;
+    Install(Image(), both.Path());
+    RunResult r = Run(both.Path(), {"--ports"});
+    EXPECT_EQ(r.status, 1) << r.out << r.outputFile;
+    const std::vector<uint32_t> twice = Written(both.Path());
+    EXPECT_EQ(std::count(twice.begin(), twice.end(), 0x9Fu), 2) << "the set's signature, once in each pass";
+
+    zvfix::FaultSpec secondPort = zvfix::FaultSpec::Fail("flash_write", 5);
+    secondPort.port = 1;
+    host.adapters.front().faults.push_back(secondPort);
+    Install(Image());
+    r = Run("", {"--ports"});
+    EXPECT_EQ(r.status, 4) << r.out << r.outputFile;
+    EXPECT_TRUE(r.out.ends_with("MCTP config enable: Completed with errors.\n")) << r.out;
+    const std::string line = "HBA KV2772: Upgrading MBI version from 06.04.00 to 06.05.01: ";
+    EXPECT_TRUE(Has(r.outputFile, line + "completed\n")) << r.outputFile;
+    EXPECT_TRUE(Has(r.outputFile, line + "failed\n")) << r.outputFile;
+    // The first pass's writes are whole: the new set serves after the reboot.
+    ExpectNotRequiredAfterReboot();
 }
 
 }  // namespace

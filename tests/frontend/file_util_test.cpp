@@ -66,6 +66,26 @@ TEST(FileUtil, SaveAndDumpWriteTheBytesAndRefuseWhatTheyCannotCreate) {
     EXPECT_EQ(DumpToFile(nullptr, buffer, nullptr), -1);
 }
 
+// "-b" takes an image file of up to 4 GiB less one byte; one of exactly
+// 4 GiB, whose size does not fit 32 bits, is refused with 5 (sparse files).
+TEST(FileUtil, FileSizeTakesUpToFourGibLessOneByte) {
+    zvtest::TempDir dir;
+    for (const uint64_t length : {0xFFFFFFFFull, 0x100000000ull, 0x100000001ull}) {
+        const std::string path = dir.Path() + "/image-" + std::to_string(length);
+        ASSERT_EQ(saveBufferToFile({}, path.c_str()), 0);
+        ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(length)), 0);
+        uint32_t size = 7;
+        const int rc = getFileSize(path.c_str(), &size);
+        if (length <= 0xFFFFFFFFull) {
+            EXPECT_EQ(rc, 0) << length;
+            EXPECT_EQ(size, length);
+        } else {
+            EXPECT_EQ(rc, 5) << length;
+            EXPECT_EQ(size, 7u) << "left as it was";
+        }
+    }
+}
+
 // Saved files and dumps are made as any new file is: 0666 less the umask, so
 // the administrator's umask decides who may read them.
 TEST(FileUtil, SavedAndDumpedFilesTakeTheirModeFromTheUmask) {
