@@ -83,6 +83,18 @@ protected:
         return RunProgram(inst, o);
     }
 
+    // The update run in either form, enable, then disable: each ends with
+    // `status` and says only `text`, led by "MCTP config <form>: ".
+    void ExpectEitherFormSays(int status, const std::string& text) {
+        for (const std::string mode : {"enable", "disable"}) {
+            if (mode == "disable") inst.WriteFile("package.cfg", "");
+            const RunResult r = Run();
+            EXPECT_EQ(r.status, status) << r.out << r.err;
+            const std::string line = "MCTP config " + mode + ": " + text + "\n";
+            EXPECT_EQ(std::tie(r.out, r.outputFile), std::tie(line, line));
+        }
+    }
+
     // A board configuration template of the adapter's own version: that step has nothing to do.
     void WriteFbcTemplate() { inst.WriteFile("Vx9FBC.dat", zvfix::BoardTemplateSpec{"CBF(", "1.0.0", {}, {}}.Text()); }
 
@@ -115,14 +127,7 @@ TEST_F(MctpUpdate, WithoutFlashCfgTheRunEndsWithFive) {
 TEST_F(MctpUpdate, NoAdapterWithARecordEndsWithTenInBothForms) {
     AddChip27(Memo(6, 5, 1));
     Install({zvfix::FlashCfgRowFor(0x1234, kVendor, "KV9999", "6.05.01", kImage)});
-
-    for (const std::string mode : {"enable", "disable"}) {
-        if (mode == "disable") inst.WriteFile("package.cfg", "");
-        const RunResult r = Run();
-        EXPECT_EQ(r.status, 10) << r.out << r.err;
-        const std::string line = "MCTP config " + mode + ": No compatible HBA found!\n";
-        EXPECT_EQ(std::tie(r.out, r.outputFile), std::tie(line, line));
-    }
+    ExpectEitherFormSays(10, "No compatible HBA found!");
 }
 
 // Another run holds the host's update lock: either form says so with its own
@@ -133,13 +138,7 @@ TEST_F(MctpUpdate, AHeldUpdateLockIsSaidWithTheLeadOfEitherForm) {
     const int lock = ::open("/run/zv_mctp_update.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
-    for (const std::string mode : {"enable", "disable"}) {
-        if (mode == "disable") inst.WriteFile("package.cfg", "");
-        const RunResult r = Run();
-        EXPECT_EQ(r.status, 3) << r.out << r.err;
-        const std::string line = "MCTP config " + mode + ": Another update is in progress on this host; nothing was written.\n";
-        EXPECT_EQ(std::tie(r.out, r.outputFile), std::tie(line, line));
-    }
+    ExpectEitherFormSays(3, "Another update is in progress on this host; nothing was written.");
     ::close(lock);
     EXPECT_TRUE(zvfix::ReadJournal(hostDir.Path()).empty());
 }
