@@ -67,7 +67,8 @@ int saveBufferToFile(std::span<const uint8_t> buffer, const char* path) {
     if (path == nullptr) return 1;
     FILE* f = open_for_writing(path);
     if (f == nullptr) return 1;
-    const bool ok = std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
+    // An empty buffer makes an empty file; fwrite is never handed its null data.
+    const bool ok = buffer.empty() || std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
     return (std::fclose(f) == 0 && ok) ? 0 : 1;
 }
 
@@ -78,7 +79,7 @@ int DumpToFile(const SDMDevice* /*port*/, std::span<uint8_t> buffer, const char*
         CoreLogMessage(ZV_MSG_ERROR, "Failed to open file %s for saving!", path);
         return -1;
     }
-    const bool written = std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
+    const bool written = buffer.empty() || std::fwrite(buffer.data(), 1, buffer.size(), f) == buffer.size();
     if (std::fclose(f) != 0 || !written) {
         CoreLogMessage(ZV_MSG_ERROR, "Not enough space !");
         return -1;
