@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "core/busy_retry.h"
 #include "core/chip_types.h"
 #include "core/core_log.h"
 #include "core/oss_services.h"
@@ -611,8 +612,11 @@ void CreateNewSDMDevice(int handle, SD_UINT32 instance) {
     check("SDGetStatistics", SDGetStatistics(handle, 0, &d->DeviceStatistics));
     d->DeviceFlashSequenceNumber = 0;
     d->DeviceNVRAMSequenceNumber = 0;
-    check("SDGetNVRam", SDGetNVRam(handle, 0, 2, d->DeviceInitialNVRAM));
-    check("SDGetNVRam", SDGetNVRam(handle, 0, 1, d->DeviceCurrentNVRAM));
+    // Read as every flash read is: a busy adapter is asked again.
+    check("SDGetNVRam", CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS,
+                                           [&] { return SDGetNVRam(handle, 0, 2, d->DeviceInitialNVRAM); }));
+    check("SDGetNVRam", CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS,
+                                           [&] { return SDGetNVRam(handle, 0, 1, d->DeviceCurrentNVRAM); }));
 
     if (CoreGetTargestLUNDiscoveryOption() != 0) {
         RetrieveTargetSummaryForDevice(d);

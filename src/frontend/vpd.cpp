@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/busy_retry.h"
 #include "core/chip_types.h"
 #include "frontend/output.h"
 #include "mgmt/sdapi.h"
@@ -227,7 +228,8 @@ int retrieveSpecificVpdField(const SDMDevice* device, const char* keyword, std::
         return VPD_NO_MEMORY;
     }
     SD_UINT32 copied = 0;
-    const SD_UINT32 status = SDGetVpd(device->DeviceHandle, 0, vpd, &copied);
+    const SD_UINT32 status =
+        CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS, [&] { return SDGetVpd(device->DeviceHandle, 0, vpd, &copied); });
     if (status != SDERR_SUCCESS) {
         VORNLogMessage(VORN_MSG_DEBUG, "Error: Unable to read VPD data of HBA %d (0x%x %s)!",
                        static_cast<int>(device->DeviceNumber), status, SDGetErrorString(status));

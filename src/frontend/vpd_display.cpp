@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/busy_retry.h"
 #include "core/chip_types.h"
 #include "frontend/adapter_queries.h"
 #include "frontend/model_predicates.h"
@@ -57,7 +58,7 @@ int read_vpd(const SDMDevice* port, std::vector<uint8_t>& vpd, SD_UINT32* status
         return VPD_NO_MEMORY;
     }
     SD_UINT32 copied = 0;
-    *status = SDGetVpd(port->DeviceHandle, 0, vpd, &copied);
+    *status = CoreRetryWhileBusy(CORE_READ_RETRY_SECONDS, [&] { return SDGetVpd(port->DeviceHandle, 0, vpd, &copied); });
     return *status == SDERR_SUCCESS ? 0 : VPD_NOT_FOUND;
 }
 

@@ -16,6 +16,7 @@
 #include "frontend/adapter_entry_list.h"
 #include "frontend/adapter_entry_vports.h"
 #include "frontend/device_list_lookups.h"
+#include "frontend/model_predicates.h"
 
 namespace {
 
@@ -80,6 +81,21 @@ TEST(DeviceList, PortsOfAnAdapterAreThoseWhoseSerialNumbersReadTheSame) {
     std::vector<std::string> seen;
     for (const SDMDevice* p : ports) seen.push_back(Serial(p) + ":" + std::to_string(GetNumberOfPortsOnThisHBA(p)));
     EXPECT_EQ(seen, (std::vector<std::string>{"ZV-:3", "ZV-:3", "ZV-:3", "ZV-A:2", "ZV-A:2", "ZV-AB:1"}));
+}
+
+// A VPD or NVRAM read that the adapter answers busy (resetting) is asked
+// again: the serial number and the NVRAM's subsystem ids are the adapter's.
+TEST(DeviceList, BusyVpdAndNvramReadsAreAskedAgain) {
+    zvfix::HostBuilder h;
+    auto& a = h.AddChip25(0x2261, 1);
+    a.vpd.sn = "ZV-BUSY";   // the node property says otherwise
+    a.faults.push_back(zvfix::FaultSpec::Busy("vpd_read", 3));
+    a.faults.push_back(zvfix::FaultSpec::Busy("nvram_read", 3, 0x20000075));
+    ListsHost lists(h);
+    const auto ports = ListsHost::Ports();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(Serial(ports[0]), "ZV-BUSY");
+    EXPECT_EQ(GetNvramSubSystemID(ports[0]), a.subSystemId);
 }
 
 // Adapters whose serial number cannot be read all say "N/A", yet each keeps
