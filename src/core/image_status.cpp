@@ -13,7 +13,6 @@
 #include "core/oss_services.h"
 #include "core/sdm_device.h"
 #include "mgmt/sdapi.h"
-#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -420,15 +419,6 @@ int CoreBuildAuxImageStatusHold(std::span<SD_UINT8> first, std::span<SD_UINT8> s
 
 namespace {
 
-constexpr int kMaxTries = 30;
-
-bool is_busy(SD_UINT32 status) { return CoreAnswerIsBusy(status); }
-
-// Whole-region read, busy answers retried 1 s apart (none once interrupted).
-SD_UINT32 read_region(SDMDevice* device, SD_UINT32 region, std::span<SD_UINT8> buffer) {
-    return FlashReadRetrying(device->DeviceHandle, region, buffer);
-}
-
 // Reads one image-status region whole into `buffer`: false unless every byte
 // of it came from the region (a region smaller than the buffer is no record
 // pair that can be written back whole).
@@ -611,22 +601,16 @@ int CoreUpdateOptionRomEx(SDMDevice* device, std::span<const SD_UINT8> buffer, S
     }
     SD_UINT16 localReset = 0;
     SD_UINT16* reset = pDisableReset != nullptr ? pDisableReset : &localReset;
-    for (int attempt = 0; attempt < kMaxTries; ++attempt) {
-        const SD_UINT32 status =
-            SDUpdateOptionRomEx2(device->DeviceHandle, *reset, buffer.first(uRegionSize), region);
-        if (status == 0) return 0;
-        if (status == SDERR_FLASHED_NOT_ACTIVATED) {
-            *reset = 1;
-            return 0;
-        }
-        if (pAnswer != nullptr) *pAnswer = status;
-        if (!is_busy(status) || zvapi_waits_interrupted()) {
-            CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx: Region 0x%x write failed 0x%x (%s)", region, status,
-                           SDGetErrorString(status));
-            return CORE_FLASH_FAILED;
-        }
-        OSSSleep(10);
+    const SD_UINT32 status = CoreRetryWhileBusy(
+        10, [&] { return SDUpdateOptionRomEx2(device->DeviceHandle, *reset, buffer.first(uRegionSize), region); });
+    if (status == 0) return 0;
+    if (status == SDERR_FLASHED_NOT_ACTIVATED) {
+        *reset = 1;
+        return 0;
     }
+    if (pAnswer != nullptr) *pAnswer = status;
+    CoreLogMessage(ZV_MSG_DEBUG, "CoreUpdateOptionRomEx: Region 0x%x write failed 0x%x (%s)", region, status,
+                   SDGetErrorString(status));
     return CORE_FLASH_FAILED;
 }
 
@@ -645,7 +629,7 @@ int CoreCheckOptionRomData(SDMDevice* device, SD_UINT32 region, SD_UINT32 uRegio
     // stops short at the region's end can never pass on stale bytes.
     const std::span<SD_UINT8> copy = std::span(scratch).first(uRegionSize);
     if (!copy.empty() && expected.size() == copy.size()) copy.back() = static_cast<SD_UINT8>(~expected.back());
-    const SD_UINT32 status = read_region(device, region, copy);
+    const SD_UINT32 status = FlashReadRetrying(device->DeviceHandle, region, copy);
     if (status != 0 || expected.size() != uRegionSize) return CORE_FLASH_REGION_UNREADABLE;
     if (std::equal(expected.begin(), expected.end(), copy.begin())) return 0;
     CoreLogMessage(ZV_MSG_DEBUG, "CoreCheckOptionRomData: Data miscompared!");

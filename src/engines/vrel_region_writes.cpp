@@ -127,6 +127,9 @@ public:
         Keep(text);
     }
 
+    // The buffer itself, for a message formatted elsewhere.
+    std::span<char> Buffer() const { return message_; }
+
     // No closing line: the step's own "Failed" says it.
     void Clear() {
         if (!message_.empty()) message_[0] = '\0';
@@ -169,8 +172,8 @@ std::vector<SD_UINT8> read_layout_region(const VrelWriteContext& ctx, SD_UINT32 
 // (0 when the region was written and verified).
 class EntryWriter {
 public:
-    EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines, std::span<char> message)
-        : ctx_(ctx), result_(result), lines_(lines), message_(message) {}
+    EntryWriter(const VrelWriteContext& ctx, VrelWriteResult* result, Lines& lines)
+        : ctx_(ctx), result_(result), lines_(lines) {}
 
     SD_INT32 Write(const CodeRow& row, const ILT_Region_t& entry, SD_UINT16 index, SD_UINT32 regionSize);
 
@@ -187,10 +190,9 @@ private:
     const VrelWriteContext& ctx_;
     VrelWriteResult* result_;
     Lines& lines_;
-    std::span<char> message_;
 };
 
-SD_INT32 EntryWriter::Lockdown() { return VrelLockdownFailure(ctx_.instance, ctx_.model, message_); }
+SD_INT32 EntryWriter::Lockdown() { return VrelLockdownFailure(ctx_.instance, ctx_.model, lines_.Buffer()); }
 
 // Every write of the walk, the memo hold's too: the library's answer, a write
 // stored but not activated counted as written (the engine then activates nothing).
@@ -458,7 +460,7 @@ bool walk_writes(const VrelWriteContext& ctx, const CodeRow& row, const ILT_Regi
 void VrelWriteRegions(const VrelWriteContext& ctx, std::span<const SD_UINT32> order, VrelWriteResult* result,
                       std::span<char> message) {
     Lines lines(message);
-    EntryWriter writer(ctx, result, lines, message);
+    EntryWriter writer(ctx, result, lines);
     for (const SD_UINT32 code : order) {
         if (result->status != 0) break;
         const CodeRow* row = row_of(code);

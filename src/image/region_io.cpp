@@ -10,7 +10,6 @@
 #include "core/oss_services.h"
 #include "frontend/output.h"
 #include "mgmt/sdapi.h"
-#include "mgmt/sd_shared_db.h"
 
 namespace {
 
@@ -91,8 +90,6 @@ private:
 };
 
 }  // namespace
-
-bool RegionIoIsBusy(SD_UINT32 status) { return CoreAnswerIsBusy(status); }
 
 SD_UINT32 getHBAOptionROMInfos(SDMDevice* pDevice, std::span<SD_UINT8> OptionROMBuffer, SD_UINT32 RegionNo,
                                SD_UINT32* pRead) {

@@ -25,9 +25,6 @@ constexpr SD_UINT32 REGIO_LAYOUT_FAILED = 38;
 constexpr SD_UINT32 REGIO_BUFFER_FAILED = 115;
 constexpr SD_UINT32 REGIO_LAYOUT_NO_DEVICE = 0xFFFFFFFF;
 
-// True for the answers that mean "busy, try again".
-bool RegionIoIsBusy(SD_UINT32 status);
-
 // A copy of the adapter's flash layout.
 struct SDMOptRomLayoutCopy {
     SD_UINT32 Size = 0;                        // whole flash size

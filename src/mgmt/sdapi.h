@@ -115,7 +115,6 @@ SD_UINT32 SDGetLunQosEnable(int Device, SD_UINT32 HbaDevPortNum, SD_UINT32* pEna
 SD_UINT32 SDGetLunQos(int Device, SD_UINT32 HbaDevPortNum, PSD_LUN_QOS pLunQos);
 SD_UINT32 SDSetLunQos(int Device, SD_UINT32 HbaDevPortNum, const SD_LUN_QOS* pLunQos);
 
-// ---- Retries -------------------------------------------------------------------------
 // ---- Process clean-up ----------------------------------------------------------------
 // Releases every flash-update session that this process holds (for an interrupt
 // handler; it takes no library lock).
